@@ -1,0 +1,83 @@
+#include "app/VbText.h"
+#include "app/frmUpdater.h"
+
+#include "platform/Error.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const contactText = "Error Contact Administrator.";
+const char* const logSource = "frmUpdater::NoteError";
+
+// dd/mmm/yyyy with English month abbreviations, whatever the locale says.
+std::string logDate(const std::tm& day) {
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    if (day.tm_mon < 0 || day.tm_mon > 11 || day.tm_mday < 1 || day.tm_mday > 31) {
+        platform::raiseError(platform::ErrorNumber::invalidCall, logSource, "no valid date");
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d/%s/%04d", day.tm_mday, months[day.tm_mon],
+                  day.tm_year + 1900);
+    return text;
+}
+
+// Appends the whole record or raises; the log is open only during this call.
+void appendRecord(const std::string& path, const std::string& record) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        throw platform::systemError(errno, logSource, path);
+    }
+    std::size_t written = 0;
+    int writeError = 0;
+    while (written < record.size()) {
+        const ssize_t n = ::write(fd, record.data() + written, record.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            writeError = n < 0 ? errno : ENOSPC;
+            break;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0 && writeError == 0) {
+        writeError = errno;
+    }
+    if (writeError != 0) {
+        throw platform::systemError(writeError, logSource, path);
+    }
+}
+
+} // namespace
+
+void frmUpdater::NoteError(const std::string& formname, const std::string& ErrorContent,
+                           bool showMSG) {
+    try {
+        const std::string record =
+            "\"" + logDate(m_today()) + "\",\"" + formname + " " + ErrorContent + "\"\r\n";
+        appendRecord(installFolder() + "/NoteError.txt", record);
+        if (showMSG) {
+            m_toolkit.msgBox(std::string(contactText) + "\r\n" + ErrorContent,
+                             platform::MsgBoxStyle::okOnly + platform::MsgBoxStyle::information,
+                             formname);
+        }
+    } catch (const std::exception&) {
+        try {
+            m_toolkit.msgBox(contactText,
+                             platform::MsgBoxStyle::okOnly + platform::MsgBoxStyle::critical, "");
+        } catch (const std::exception&) {
+            // Nothing is left to tell the user with; the caller goes on.
+        }
+    }
+}
+
+void frmUpdater::wait(double vSec0nds) {
+    const int32_t count = roundToInt32(vSec0nds * 1000, "frmUpdater::wait");
+    for (int32_t i = 0; i < count; ++i) {
+        m_toolkit.doEvents();
+    }
+}

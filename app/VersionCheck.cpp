@@ -1,0 +1,83 @@
+#include "app/VbText.h"
+#include "app/frmUpdater.h"
+
+#include "platform/HttpRequest.h"
+
+#include <exception>
+#include <memory>
+
+namespace {
+
+const char* const userAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+
+// Runs one step of the check; a failing step is skipped and the next runs.
+template <typename Step> void skipOnFailure(Step&& step) {
+    try {
+        step();
+    } catch (const std::exception&) {
+    }
+}
+
+} // namespace
+
+void frmUpdater::ReadInstalledVersion() {
+    const std::string path = installFolder() + "/morvane.exe";
+    bool present = false;
+    skipOnFailure([&] { present = fso().FileExists(path); });
+    if (!present) {
+        strLocalVer1.clear();
+        strLocalVer2.clear();
+        strLocalVer3.clear();
+        return;
+    }
+    std::vector<std::string> pieces;
+    skipOnFailure([&] { pieces = splitText(fso().GetFileVersion(path), '.'); });
+    // A field whose piece is missing keeps what it held.
+    skipOnFailure([&] { strLocalVer1 = pieces.at(0); });
+    skipOnFailure([&] { strLocalVer2 = pieces.at(1); });
+    skipOnFailure([&] { strLocalVer3 = pieces.at(3); });
+}
+
+std::string frmUpdater::GetUpdateStatus() {
+    std::string status = "NO_UPDATE";
+    strServerVer1.clear();
+    strServerVer2.clear();
+    strServerVer3.clear();
+
+    std::string answer;
+    {
+        std::unique_ptr<platform::HttpRequest> request;
+        skipOnFailure([&] { request = std::make_unique<platform::HttpRequest>(); });
+        if (request) {
+            skipOnFailure([&] {
+                request->Open(
+                    "GET", "http://" + m_settings.versionHost + "/clientfiles/morvane/version.php",
+                    false);
+            });
+        }
+        skipOnFailure([&] { wait(5); });
+        if (request) {
+            skipOnFailure([&] { request->setRequestHeader("User-Agent", userAgent); });
+            skipOnFailure([&] { request->send(""); });
+        }
+        skipOnFailure([&] { wait(5); });
+        if (request) {
+            skipOnFailure([&] { answer = request->responseText(); });
+        }
+    }
+
+    const std::vector<std::string> pieces = splitText(answer, '.');
+    skipOnFailure([&] { strServerVer1 = pieces.at(0); });
+    skipOnFailure([&] { strServerVer2 = pieces.at(1); });
+    skipOnFailure([&] { strServerVer3 = pieces.at(2); });
+
+    if (strServerVer1.empty()) {
+        status = "NA";
+    } else if (leadingNumber(strServerVer1) > leadingNumber(strLocalVer1)) {
+        status = "UPDATE_AVAILABLE";
+    } else if (leadingNumber(strLocalVer2) < leadingNumber(strServerVer2) ||
+               leadingNumber(strLocalVer3) < leadingNumber(strServerVer3)) {
+        status = "UPDATE_AVAILABLE";
+    }
+    return status;
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+namespace platform {
+
+// The run-time error numbers the program raises and reports.
+struct ErrorNumber {
+    static constexpr int32_t invalidCall = 5;
+    static constexpr int32_t overflow = 6;
+    static constexpr int32_t subscriptOutOfRange = 9;
+    static constexpr int32_t divisionByZero = 11;
+    static constexpr int32_t dllLoad = 48;
+    static constexpr int32_t fileNotFound = 53;
+    static constexpr int32_t fileAlreadyExists = 58;
+    static constexpr int32_t permissionDenied = 70;
+    static constexpr int32_t pathFileAccess = 75;
+    static constexpr int32_t pathNotFound = 76;
+    static constexpr int32_t invalidPropertyValue = 380;
+    static constexpr int32_t dllEntryPoint = 453;
+    // Errors defined by the program's own objects start here.
+    static constexpr int32_t objectDefinedBase = static_cast<int32_t>(0x80040000u);
+};
+
+// One failure: a number, where it was raised, and what went wrong.
+class Error : public std::exception {
+public:
+    Error(int32_t number, std::string source, std::string description);
+
+    int32_t number() const noexcept { return m_number; }
+    const std::string& source() const noexcept { return m_source; }
+    const std::string& description() const noexcept { return m_description; }
+    const char* what() const noexcept override { return m_description.c_str(); }
+
+    // The same failure re-raised by a handler that puts its own source.
+    Error withSource(std::string source) const;
+
+private:
+    int32_t m_number;
+    std::string m_source;
+    std::string m_description;
+};
+
+// The standard description of a numbered error; empty for unknown numbers.
+std::string classicDescription(int32_t number);
+
+// An error with the standard description, followed by ": " and the detail
+// when one is given.
+Error makeError(int32_t number, const std::string& source, const std::string& detail = {});
+
+[[noreturn]] void raiseError(int32_t number, const std::string& source,
+                             const std::string& detail = {});
+
+// The error for a failed system call, picked from errno, with the path and
+// the system's reason as detail.
+Error systemError(int errnoValue, const std::string& source, const std::string& path);
+
+} // namespace platform

@@ -1,0 +1,167 @@
+#include "tests/instructions/InstructionFixture.h"
+
+#include <chrono>
+#include <csignal>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using testsupport::exists;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+struct MoveCase {
+    const char* name;
+    std::string line;
+    bool copied;
+};
+
+class MoveCommand : public InstructionFixture, public ::testing::WithParamInterface<MoveCase> {};
+
+TEST_P(MoveCommand, SelectsByUpperCasedWordAndKeepsTheNameOperandAsWritten) {
+    writeFile(temp("a.dll"), "new");
+    run(GetParam().line);
+    EXPECT_EQ(exists(app("a.dll")), GetParam().copied);
+    EXPECT_TRUE(exists(temp("a.dll"))); // copied, not moved
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, MoveCommand,
+    ::testing::Values(MoveCase{"Upper", "MOVE;a.dll;APP_PATH", true},
+                      MoveCase{"Lower", "move;a.dll;APP_PATH", true},
+                      MoveCase{"Mixed", "Move;a.dll;app_path", true},
+                      MoveCase{"TrailingSeparator", "MOVE;a.dll;APP_PATH;", true},
+                      MoveCase{"ExtraFieldsIgnored", "MOVE;a.dll;APP_PATH;whatever;else", true},
+                      MoveCase{"LeadingSpaceSelectsNothing", " MOVE;a.dll;APP_PATH", false},
+                      MoveCase{"OtherCaseOfTheUnpackedName", "MOVE;A.DLL;APP_PATH", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(InstructionFixture, NameWithALeadingSpaceIsLookedForAsWritten) {
+    writeFile(temp("a.dll"), "new");
+    run("MOVE; a.dll;APP_PATH");
+    EXPECT_FALSE(exists(app("a.dll")));
+    ASSERT_EQ(logLines().size(), 1u);
+    EXPECT_NE(logLines()[0].find("File not found"), std::string::npos);
+}
+
+TEST_F(InstructionFixture, MoveReplacesAnExistingFileAndKeepsTheExecuteBit) {
+    writeFile(app("morvane.exe"), "old");
+    writeFile(temp("morvane.exe"), "new");
+    chmod(temp("morvane.exe").c_str(), 0755);
+    run("MOVE;morvane.exe;APP_PATH\r\n");
+    EXPECT_EQ(readFile(app("morvane.exe")), "new");
+    EXPECT_EQ(access(app("morvane.exe").c_str(), X_OK), 0);
+    EXPECT_TRUE(logLines().empty());
+}
+
+TEST_F(InstructionFixture, PathFieldFindsAnExistingFolderInAnotherCase) {
+    mkdir(app("plugins").c_str(), 0755);
+    writeFile(temp("p.so"), "plugin");
+    run("MOVE;p.so;APP_PATH\\plugins");
+    EXPECT_EQ(readFile(app("plugins/p.so")), "plugin");
+    EXPECT_FALSE(isFolder(app("PLUGINS")));
+}
+
+TEST_F(InstructionFixture, MakeDirThenMoveWorksButNotTheOtherWayRound) {
+    writeFile(temp("x.dat"), "x");
+    run("MAKEDIR;data;APP_PATH\r\nMOVE;x.dat;APP_PATH\\data\r\n");
+    EXPECT_EQ(readFile(app("data/x.dat")), "x");
+    EXPECT_TRUE(logLines().empty());
+
+    run("MOVE;x.dat;APP_PATH\\later\r\nMAKEDIR;later;APP_PATH\r\n");
+    EXPECT_FALSE(isFolder(app("later")));
+    EXPECT_FALSE(isFolder(app("LATER")));
+    EXPECT_EQ(logLines().size(), 1u);
+}
+
+TEST_F(InstructionFixture, MakeDirOnAnExistingFolderDoesNothing) {
+    mkdir(app("data").c_str(), 0755);
+    writeFile(app("data/keep.txt"), "kept");
+    run("MAKEDIR;data;APP_PATH");
+    EXPECT_EQ(readFile(app("data/keep.txt")), "kept");
+    EXPECT_TRUE(logLines().empty());
+}
+
+struct FailureCase {
+    const char* name;
+    std::string failingLine;
+    std::string description; // part of the logged text
+};
+
+class FailingLine : public InstructionFixture, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(FailingLine, LeavesEarlierLinesDoneLogsOnceAndStops) {
+    writeFile(temp("a.dll"), "a");
+    run("MAKEDIR;before;APP_PATH\r\n" + GetParam().failingLine + "\r\nMAKEDIR;after;APP_PATH\r\n");
+    EXPECT_TRUE(isFolder(app("before")));
+    EXPECT_FALSE(isFolder(app("after")));
+    const auto lines = logLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("\"", 0), 0u);
+    EXPECT_NE(lines[0].find(",\"Updater "), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find(GetParam().description), std::string::npos) << lines[0];
+    ASSERT_EQ(ui.messageBoxes().size(), 1u);
+    EXPECT_EQ(ui.messageBoxes()[0].title, "Updater");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, FailingLine,
+    ::testing::Values(FailureCase{"MissingSource", "MOVE;b.dll;APP_PATH", "File not found"},
+                      FailureCase{"MissingDestination", "MOVE;a.dll;APP_PATH\\nowhere",
+                                  "Path not found"},
+                      FailureCase{"MissingParent", "MAKEDIR;x;APP_PATH\\nowhere", "Path not found"},
+                      FailureCase{"TooFewFields", "MAKEDIR;x", "Subscript out of range"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(InstructionFixture, MoveOverAReadOnlyFileFailsAndLeavesItIntact) {
+    writeFile(app("a.dll"), "old");
+    chmod(app("a.dll").c_str(), 0444);
+    writeFile(temp("a.dll"), "new");
+    run("MOVE;a.dll;APP_PATH");
+    EXPECT_EQ(readFile(app("a.dll")), "old");
+    ASSERT_EQ(logLines().size(), 1u);
+    EXPECT_NE(logLines()[0].find("Permission denied"), std::string::npos);
+}
+
+TEST_F(InstructionFixture, MoveOverARunningExecutableLeavesTheProcessUnharmed) {
+    ASSERT_EQ(system(("cp /bin/sleep '" + app("tool") + "'").c_str()), 0);
+    const pid_t running = fork();
+    if (running == 0) {
+        execl(app("tool").c_str(), "tool", "30", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Give the child the moment it needs to be running the old file.
+    for (int i = 0; i < 200 && readFile("/proc/" + std::to_string(running) + "/comm") != "tool\n";
+         ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    writeFile(temp("tool"), "#!/bin/sh\nexit 0\n");
+    run("MOVE;tool;APP_PATH");
+
+    EXPECT_TRUE(logLines().empty());
+    EXPECT_EQ(readFile(app("tool")), "#!/bin/sh\nexit 0\n");
+    int status = 0;
+    EXPECT_EQ(waitpid(running, &status, WNOHANG), 0); // still running
+    kill(running, SIGKILL);
+    waitpid(running, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status));
+}
+
+TEST_F(InstructionFixture, ExecStartsTheFileDetachedInTheInstallationFolder) {
+    mkdir(app("tools").c_str(), 0755);
+    const std::string script = app("tools/setup.sh");
+    writeFile(script, "#!/bin/sh\npwd > \"$PWD/started.txt.part\"\n"
+                      "echo \"$0\" >> \"$PWD/started.txt.part\"\n"
+                      "mv \"$PWD/started.txt.part\" \"$PWD/started.txt\"\n");
+    chmod(script.c_str(), 0755);
+
+    run("EXEC;APP_PATH\\TOOLS;setup.sh\r\nEXEC;APP_PATH;missing.exe\r\nMAKEDIR;after;APP_PATH");
+
+    // The started program runs on its own; look for its trace for a while.
+    for (int i = 0; i < 500 && !exists(app("started.txt")); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(readFile(app("started.txt")), installFolder + "\n" + script + "\n");
+    EXPECT_TRUE(isFolder(app("after"))); // a file that cannot be opened is no failure
+    EXPECT_TRUE(logLines().empty());
+}

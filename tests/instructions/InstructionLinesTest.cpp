@@ -1,0 +1,82 @@
+#include "tests/instructions/InstructionFixture.h"
+
+struct LineCase {
+    const char* name;
+    std::string instructions;
+    std::vector<std::string> folders; // expected to exist afterwards
+    std::vector<std::string> absent;  // expected not to exist
+    std::size_t failures;
+};
+
+class InstructionLines : public InstructionFixture,
+                         public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(InstructionLines, EndAtCrLfOrLoneCrOnly) {
+    const LineCase& c = GetParam();
+    run(c.instructions);
+    for (const std::string& folder : c.folders) {
+        EXPECT_TRUE(isFolder(app(folder))) << folder;
+    }
+    for (const std::string& folder : c.absent) {
+        EXPECT_FALSE(isFolder(app(folder))) << folder;
+    }
+    EXPECT_EQ(logLines().size(), c.failures);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, InstructionLines,
+    ::testing::Values(
+        LineCase{"EmptyFile", "", {}, {}, 0},
+        LineCase{"CrLfAtTheEnd", "MAKEDIR;a;APP_PATH\r\nMAKEDIR;b;APP_PATH\r\n", {"a", "b"}, {}, 0},
+        LineCase{
+            "NoLineEndAtTheEnd", "MAKEDIR;a;APP_PATH\r\nMAKEDIR;b;APP_PATH", {"a", "b"}, {}, 0},
+        LineCase{"EmptyLineInTheMiddle",
+                 "MAKEDIR;a;APP_PATH\r\n\r\nMAKEDIR;b;APP_PATH\r\n",
+                 {"a"},
+                 {"b"},
+                 1},
+        LineCase{"LfOnlyIsOneLine", "MAKEDIR;a;APP_PATH;\nMAKEDIR;b;APP_PATH\n", {"a"}, {"b"}, 0},
+        LineCase{"LoneCrEndsALine", "MAKEDIR;a;APP_PATH\rMAKEDIR;b;APP_PATH", {"a", "b"}, {}, 0},
+        LineCase{"TooFewFieldsWhateverTheWord",
+                 "MAKEDIR;a;APP_PATH\r\nNOTE;x\r\nMAKEDIR;b;APP_PATH",
+                 {"a"},
+                 {"b"},
+                 1},
+        LineCase{"UnknownWordIsSkipped", "COPY;x;y\r\nMAKEDIR;b;APP_PATH", {"b"}, {}, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(InstructionFixture, MissingInstructionFileIsOneLoggedFailure) {
+    form.processExtract();
+    const auto lines = logLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("\"Updater File not found"), std::string::npos) << lines[0];
+    ASSERT_EQ(ui.messageBoxes().size(), 1u);
+    EXPECT_EQ(ui.messageBoxes()[0].title, "Updater");
+}
+
+TEST_F(InstructionFixture, TooFewFieldsIsSubscriptOutOfRange) {
+    run("MOVE;a.dll");
+    const auto lines = logLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("\"Updater Subscript out of range"), std::string::npos) << lines[0];
+}
+
+struct ExpansionCase {
+    std::string field;
+    std::string expected;
+};
+
+class PathFieldExpansion : public ::testing::TestWithParam<ExpansionCase> {};
+
+TEST_P(PathFieldExpansion, UpperCasesAndReplacesEveryPlaceholder) {
+    EXPECT_EQ(expandPathField(GetParam().field, "/opt/Morvane App"), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, PathFieldExpansion,
+    ::testing::Values(ExpansionCase{"APP_PATH", "/opt/Morvane App"},
+                      ExpansionCase{"app_path\\plugins", "/opt/Morvane App\\PLUGINS"},
+                      ExpansionCase{"App_Path/x/APP_PATH", "/opt/Morvane App/X//opt/Morvane App"},
+                      ExpansionCase{"/usr/share/morvane", "/USR/SHARE/MORVANE"},
+                      ExpansionCase{"app_pathapp_path", "/opt/Morvane App/opt/Morvane App"},
+                      ExpansionCase{"dätä", "DÄTÄ"}));
