@@ -5,16 +5,6 @@
 // Stages that this build does not carry yet. Each raises a plain error so
 // that the update run reports it instead of pretending to have done it.
 
-void frmUpdater::DownloadFile(const std::string&, const std::string&) {
-    platform::raiseError(platform::ErrorNumber::invalidCall, "frmUpdater::DownloadFile",
-                         "the package download is not part of this build");
-}
-
-void frmUpdater::DownloadProgress(const std::string&) {
-    platform::raiseError(platform::ErrorNumber::invalidCall, "frmUpdater::DownloadProgress",
-                         "the package download is not part of this build");
-}
-
 void frmUpdater::UnzipPackage(const std::string&) {
     platform::raiseError(platform::ErrorNumber::invalidCall, "frmUpdater::UnzipPackage",
                          "unpacking is not part of this build");

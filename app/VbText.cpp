@@ -78,6 +78,9 @@ int32_t roundToInt32(double value, const std::string& source) {
 
 std::vector<std::string> splitText(const std::string& text, char separator) {
     std::vector<std::string> pieces;
+    if (text.empty()) {
+        return pieces;
+    }
     std::size_t start = 0;
     for (;;) {
         const std::size_t at = text.find(separator, start);

@@ -18,7 +18,8 @@ double roundHalfEven(double value);
 // overflow error 6 is raised with the given source.
 int32_t roundToInt32(double value, const std::string& source);
 
-// Cut at every separator; n separators give n + 1 pieces.
+// Cut at every separator; n separators give n + 1 pieces, and the empty
+// text gives none.
 std::vector<std::string> splitText(const std::string& text, char separator);
 
 // Upper case of UTF-8 text, Unicode letters included; bytes that are not

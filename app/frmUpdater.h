@@ -2,6 +2,7 @@
 
 #include "app/UpdaterSettings.h"
 #include "platform/FileSystem.h"
+#include "platform/InternetTransfer.h"
 #include "platform/Toolkit.h"
 
 #include <ctime>
@@ -66,6 +67,8 @@ private:
     platform::UpdaterControls& m_controls;
     UpdaterSettings m_settings;
     std::unique_ptr<platform::FileSystem> objFSO;
+    // The transfer component the package download goes through.
+    platform::InternetTransfer Inet1;
     std::function<std::tm()> m_today;
     bool m_activated = false;
 

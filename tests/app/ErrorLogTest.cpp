@@ -1,4 +1,5 @@
 #include "tests/app/UpdaterFixture.h"
+#include "tests/support/CaseName.h"
 
 #include "platform/Error.h"
 
@@ -56,6 +57,7 @@ TEST_F(UpdaterFixture, UnwritableLogGivesTheCriticalBoxAndReturns) {
 }
 
 struct WaitCase {
+    const char* name;
     double seconds;
     long pumps;
 };
@@ -68,9 +70,12 @@ TEST_P(WaitPumps, CountsPumpsRoundingHalvesToEven) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, WaitPumps,
-                         ::testing::Values(WaitCase{0, 0}, WaitCase{0.0005, 0}, WaitCase{0.0015, 2},
-                                           WaitCase{0.0025, 2}, WaitCase{-1, 0},
-                                           WaitCase{5, 5000}));
+                         ::testing::Values(WaitCase{"Zero", 0, 0}, WaitCase{"HalfDown", 0.0005, 0},
+                                           WaitCase{"OneAndAHalfUp", 0.0015, 2},
+                                           WaitCase{"TwoAndAHalfDown", 0.0025, 2},
+                                           WaitCase{"Negative", -1, 0},
+                                           WaitCase{"FiveSeconds", 5, 5000}),
+                         testsupport::CaseName());
 
 TEST_F(UpdaterFixture, WaitBeyondThirtyTwoBitsOverflows) {
     try {

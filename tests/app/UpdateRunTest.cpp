@@ -1,4 +1,5 @@
 #include "tests/app/UpdaterFixture.h"
+#include "tests/support/CaseName.h"
 
 #include "platform/Error.h"
 
@@ -29,7 +30,7 @@ class UpdateRunDecision : public UpdaterFixture,
 TEST_P(UpdateRunDecision, OnlyTheSecondAnswerDecidesWhenTheFirstOffersNothing) {
     const DecisionCase& c = GetParam();
     writeVersionedExecutable(install / "morvane.exe", "1.2.0.5");
-    serve({c.answers.begin(), c.answers.end()});
+    serve(c.answers);
     ui.answerNext(MsgBoxAnswer::no); // used only when the update is offered
 
     const bool ended = activate();
@@ -56,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
                       DecisionCase{"EmptyThenCurrent", {"", "1.2.5"}, 2, latest},
                       DecisionCase{"CurrentThenEmpty", {"1.2.5", ""}, 2, unreachable},
                       DecisionCase{"TwiceEmpty", {"", ""}, 2, unreachable}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testsupport::CaseName());
 
 TEST_F(UpdaterFixture, LatestVersionShowsTheTextInTheStatusLineToo) {
     writeVersionedExecutable(install / "morvane.exe", "1.2.0.5");
@@ -196,7 +197,7 @@ TEST_P(ExitDuringRun, AsksAndOnlyYesEnds) {
 INSTANTIATE_TEST_SUITE_P(Answers, ExitDuringRun,
                          ::testing::Values(ExitCase{"Yes", MsgBoxAnswer::yes, true},
                                            ExitCase{"No", MsgBoxAnswer::no, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         testsupport::CaseName());
 
 TEST_F(UpdaterFixture, CloseBoxDuringARunEndsAtOnce) {
     serve({"9.0.0"});

@@ -74,7 +74,7 @@ protected:
         form->Form_Load();
     }
 
-    void serve(std::initializer_list<std::string> answers) {
+    void serve(const std::vector<std::string>& answers) {
         std::lock_guard<std::mutex> lock(m_answersMutex);
         m_answers.assign(answers.begin(), answers.end());
     }

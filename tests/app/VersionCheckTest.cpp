@@ -1,4 +1,5 @@
 #include "tests/app/UpdaterFixture.h"
+#include "tests/support/CaseName.h"
 
 #include <filesystem>
 
@@ -40,7 +41,7 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{"MissingExeZero", "", "0.0.0", "NO_UPDATE"},
         VersionCase{"MissingExeOne", "", "0.0.1", "UPDATE_AVAILABLE"},
         VersionCase{"ErrorPageTextCountsAsZero", "1.2.0.5", "<html>gone</html>", "NO_UPDATE"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testsupport::CaseName());
 
 TEST_F(UpdaterFixture, RequestIsAPlainGetWithTheFixedUserAgent) {
     serve({"1.0.0"});

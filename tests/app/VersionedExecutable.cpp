@@ -14,7 +14,7 @@ void writeVersionedExecutable(const std::string& path, const std::string& versio
         const std::string target = cache / ("morvane-" + std::to_string(built.size()));
         const std::string command =
             "printf 'int main(void){return 0;}' | cc -x c - -o '" + target +
-            "' -Wl,--package-metadata='{\"type\":\"app\",\"name\":\"morvane\",\"version\":\"" +
+            "' -Xlinker --package-metadata='{\"type\":\"app\",\"name\":\"morvane\",\"version\":\"" +
             version + "\"}'";
         if (std::system(command.c_str()) != 0) {
             throw std::runtime_error("cannot build " + target);

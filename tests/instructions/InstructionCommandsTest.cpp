@@ -1,4 +1,5 @@
 #include "tests/instructions/InstructionFixture.h"
+#include "tests/support/CaseName.h"
 
 #include <chrono>
 #include <csignal>
@@ -34,7 +35,7 @@ INSTANTIATE_TEST_SUITE_P(
                       MoveCase{"ExtraFieldsIgnored", "MOVE;a.dll;APP_PATH;whatever;else", true},
                       MoveCase{"LeadingSpaceSelectsNothing", " MOVE;a.dll;APP_PATH", false},
                       MoveCase{"OtherCaseOfTheUnpackedName", "MOVE;A.DLL;APP_PATH", true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testsupport::CaseName());
 
 TEST_F(InstructionFixture, NameWithALeadingSpaceIsLookedForAsWritten) {
     writeFile(temp("a.dll"), "new");
@@ -111,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   "Path not found"},
                       FailureCase{"MissingParent", "MAKEDIR;x;APP_PATH\\nowhere", "Path not found"},
                       FailureCase{"TooFewFields", "MAKEDIR;x", "Subscript out of range"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testsupport::CaseName());
 
 TEST_F(InstructionFixture, MoveOverAReadOnlyFileFailsAndLeavesItIntact) {
     writeFile(app("a.dll"), "old");

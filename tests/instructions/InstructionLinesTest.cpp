@@ -1,4 +1,5 @@
 #include "tests/instructions/InstructionFixture.h"
+#include "tests/support/CaseName.h"
 
 struct LineCase {
     const char* name;
@@ -43,7 +44,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"b"},
                  1},
         LineCase{"UnknownWordIsSkipped", "COPY;x;y\r\nMAKEDIR;b;APP_PATH", {"b"}, {}, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testsupport::CaseName());
 
 TEST_F(InstructionFixture, MissingInstructionFileIsOneLoggedFailure) {
     form.processExtract();
@@ -62,6 +63,7 @@ TEST_F(InstructionFixture, TooFewFieldsIsSubscriptOutOfRange) {
 }
 
 struct ExpansionCase {
+    const char* name;
     std::string field;
     std::string expected;
 };
@@ -72,11 +74,15 @@ TEST_P(PathFieldExpansion, UpperCasesAndReplacesEveryPlaceholder) {
     EXPECT_EQ(expandPathField(GetParam().field, "/opt/Morvane App"), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fields, PathFieldExpansion,
-    ::testing::Values(ExpansionCase{"APP_PATH", "/opt/Morvane App"},
-                      ExpansionCase{"app_path\\plugins", "/opt/Morvane App\\PLUGINS"},
-                      ExpansionCase{"App_Path/x/APP_PATH", "/opt/Morvane App/X//opt/Morvane App"},
-                      ExpansionCase{"/usr/share/morvane", "/USR/SHARE/MORVANE"},
-                      ExpansionCase{"app_pathapp_path", "/opt/Morvane App/opt/Morvane App"},
-                      ExpansionCase{"dätä", "DÄTÄ"}));
+INSTANTIATE_TEST_SUITE_P(Fields, PathFieldExpansion,
+                         ::testing::Values(ExpansionCase{"Alone", "APP_PATH", "/opt/Morvane App"},
+                                           ExpansionCase{"LowerCaseWithRest", "app_path\\plugins",
+                                                         "/opt/Morvane App\\PLUGINS"},
+                                           ExpansionCase{"TwoPlaceholders", "App_Path/x/APP_PATH",
+                                                         "/opt/Morvane App/X//opt/Morvane App"},
+                                           ExpansionCase{"NoPlaceholder", "/usr/share/morvane",
+                                                         "/USR/SHARE/MORVANE"},
+                                           ExpansionCase{"Adjacent", "app_pathapp_path",
+                                                         "/opt/Morvane App/opt/Morvane App"},
+                                           ExpansionCase{"UnicodeLetters", "dätä", "DÄTÄ"}),
+                         testsupport::CaseName());
