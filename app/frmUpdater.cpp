@@ -1,6 +1,7 @@
 #include "app/frmUpdater.h"
 
 #include "platform/Error.h"
+#include "unzip/CodeModuleState.h"
 
 #include <exception>
 #include <utility>
@@ -33,7 +34,10 @@ using platform::MsgBoxStyle;
 frmUpdater::frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& controls,
                        UpdaterSettings settings)
     : m_toolkit(toolkit), m_controls(controls), m_settings(std::move(settings)),
-      m_today(localToday) {}
+      m_today(localToday) {
+    // The unzip library's callbacks ask the user through this window's toolkit.
+    CodeModule::useToolkit(toolkit);
+}
 
 frmUpdater::~frmUpdater() = default;
 

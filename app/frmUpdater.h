@@ -62,6 +62,7 @@ protected:
 private:
     // One line of the instruction file; failures go to processExtract.
     void RunUpdateCommand(const std::string& line);
+    void showUnzipFailure(const std::string& number, const std::string& description);
 
     platform::Toolkit& m_toolkit;
     platform::UpdaterControls& m_controls;
