@@ -51,6 +51,11 @@ void ScriptedToolkit::doEvents() {
         m_pumpActions.erase(action);
         run();
     }
+    if (m_everyPump) {
+        // A copy: the action may replace itself.
+        const auto every = m_everyPump;
+        every();
+    }
 }
 
 void ScriptedToolkit::endProgram() {

@@ -48,6 +48,8 @@ public:
     void answerNextInput(const std::string& text) { m_inputAnswers.push_back(text); }
     // Runs an action during the Nth pump (counting from 1).
     void atPump(long pumpNumber, std::function<void()> action);
+    // Runs an action at every pump from now on.
+    void atEveryPump(std::function<void()> action) { m_everyPump = std::move(action); }
 
     // Record.
     const std::vector<RecordedMessageBox>& messageBoxes() const { return m_messageBoxes; }
@@ -56,8 +58,8 @@ public:
     const std::vector<float>& barValues() const { return m_barValues; }
     long pumps() const { return m_pumps; }
     bool ended() const { return m_ended; }
-    // Every call in order, as short text lines ("caption Downloading...",
-    // "pump", "msgbox 64 ..."), for checking sequences.
+    // Calls in order, as short text lines ("caption Downloading...",
+    // "msgbox 64 ...", "end"), for checking sequences; pumps are counted only.
     const std::vector<std::string>& journal() const { return m_journal; }
 
 private:
@@ -104,6 +106,7 @@ private:
     std::deque<int> m_answers;
     std::deque<std::string> m_inputAnswers;
     std::map<long, std::function<void()>> m_pumpActions;
+    std::function<void()> m_everyPump;
     std::vector<RecordedMessageBox> m_messageBoxes;
     std::vector<RecordedMessageBox> m_inputBoxes;
     std::vector<std::string> m_captions;

@@ -4,6 +4,7 @@
 #include "platform/scripted/ScriptedToolkit.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/VersionedExecutable.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,8 @@
 #include <functional>
 #include <mutex>
 #include <string>
+
+using testsupport::writeVersionedExecutable;
 
 // The window with its later stages supplied by the test.
 class TestUpdater : public frmUpdater {
@@ -106,6 +109,3 @@ private:
     std::deque<std::string> m_answers;
     std::string m_lastAnswer;
 };
-
-// A morvane.exe carrying a version, built like the real one.
-void writeVersionedExecutable(const std::string& path, const std::string& version);

@@ -30,6 +30,10 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path, ec);
 }
 
+void TempDir::makeFolder(const std::string& path) {
+    std::filesystem::create_directories(path);
+}
+
 void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;

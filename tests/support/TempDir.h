@@ -14,6 +14,7 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return m_path; }
+    static void makeFolder(const std::string& path);
     std::string operator/(const std::string& name) const { return m_path + "/" + name; }
 
 private:

@@ -1,13 +1,17 @@
-#include "tests/app/UpdaterFixture.h"
+#include "tests/support/VersionedExecutable.h"
+
+#include "tests/support/TempDir.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <stdexcept>
 
+namespace testsupport {
+
 void writeVersionedExecutable(const std::string& path, const std::string& version) {
     // Built once per version and copied, so a table of cases stays quick.
-    static testsupport::TempDir cache;
+    static TempDir cache;
     static std::map<std::string, std::string> built;
     auto found = built.find(version);
     if (found == built.end()) {
@@ -24,3 +28,5 @@ void writeVersionedExecutable(const std::string& path, const std::string& versio
     std::filesystem::copy_file(found->second, path,
                                std::filesystem::copy_options::overwrite_existing);
 }
+
+} // namespace testsupport

@@ -1,0 +1,117 @@
+#include "tests/e2e/EndToEndFixture.h"
+
+#include <sys/stat.h>
+
+using platform::MsgBoxAnswer;
+using testsupport::buildEncryptedPackage;
+using testsupport::buildPackage;
+using testsupport::exists;
+using testsupport::readFile;
+
+namespace {
+
+const std::string instructions = "MOVE;morvane.exe;APP_PATH\r\n"
+                                 "MAKEDIR;plugins;app_path\r\n"
+                                 "MOVE;Viewer.so;APP_PATH\\PLUGINS\r\n";
+
+bool isFolder(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+TEST_F(EndToEndFixture, UpdateReplacesTheApplicationAndEnds) {
+    buildPackage(staging / "package.zip", {{"updater.ini", instructions},
+                                           {"bin/morvane.exe", newExecutable()},
+                                           {"plugins/Viewer.so", "viewer plugin"}});
+    ui.answerNext(MsgBoxAnswer::yes);
+
+    EXPECT_TRUE(runUpdate());
+
+    EXPECT_EQ(installedVersion(), "1.3.0.0");
+    EXPECT_EQ(readFile(app("plugins/Viewer.so")), "viewer plugin");
+    EXPECT_FALSE(exists(app("temp")));
+    EXPECT_FALSE(exists(app("NoteError.txt")));
+    EXPECT_EQ(ui.messageBoxes().size(), 1u); // only the offer
+    EXPECT_EQ(ui.captions().back(), "Update Success, Please restart application");
+    EXPECT_EQ(ui.barValues().back(), 100.0f);
+}
+
+TEST_F(EndToEndFixture, EncryptedPackageAsksForThePassword) {
+    buildEncryptedPackage(staging / "package.zip",
+                          {{"updater.ini", instructions},
+                           {"morvane.exe", newExecutable()},
+                           {"Viewer.so", "viewer plugin"}},
+                          "s3cret");
+    ui.answerNext(MsgBoxAnswer::yes);
+    ui.answerNextInput("s3cret");
+    ui.answerNextInput("s3cret");
+    ui.answerNextInput("s3cret");
+
+    EXPECT_TRUE(runUpdate());
+
+    EXPECT_GE(ui.inputBoxes().size(), 1u);
+    EXPECT_EQ(ui.inputBoxes()[0].prompt, "Please Enter The Password!");
+    EXPECT_EQ(installedVersion(), "1.3.0.0");
+    EXPECT_FALSE(exists(app("NoteError.txt")));
+}
+
+TEST_F(EndToEndFixture, ErrorPageInsteadOfAPackageChangesNothingInstalled) {
+    testsupport::writeFile(staging / "package.zip", "<html><body>Not Found</body></html>");
+    publisher.setPackageStatus(404);
+    ui.answerNext(MsgBoxAnswer::yes);
+
+    EXPECT_TRUE(runUpdate());
+
+    EXPECT_EQ(installedVersion(), "1.2.0.5");
+    ASSERT_EQ(ui.messageBoxes().size(), 3u);
+    EXPECT_EQ(ui.messageBoxes()[1].style, 0); // the library's messages
+    EXPECT_FALSE(ui.messageBoxes()[1].prompt.empty());
+    EXPECT_EQ(ui.messageBoxes()[2].title, "Updater"); // no instruction file
+    EXPECT_NE(log().find("\"Updater File not found"), std::string::npos) << log();
+    EXPECT_FALSE(exists(app("temp")));
+}
+
+TEST_F(EndToEndFixture, ExitDuringTheDownloadKeepsWhatArrivedAndTouchesNothing) {
+    std::string big;
+    for (int i = 0; big.size() < 300 * 1024; ++i) {
+        big += std::to_string(i * 7919) + "\n";
+    }
+    // Large enough for many chunks, so the exit comes in the middle.
+    buildPackage(staging / "package.zip", {{"updater.ini", instructions}, {"big.bin", big}});
+    const std::string package = readFile(staging / "package.zip");
+    ui.answerNext(MsgBoxAnswer::yes); // the offer
+    ui.answerNext(MsgBoxAnswer::yes); // the exit question
+    ui.atEveryPump([&] {
+        if (ui.barValues().size() == 20) {
+            ui.atEveryPump(nullptr);
+            form->cmdCancel_Click();
+        }
+    });
+
+    EXPECT_TRUE(runUpdate());
+
+    const std::string received = readFile(app("temp/morvane.zip"));
+    EXPECT_GT(received.size(), 0u);
+    EXPECT_LT(received.size(), package.size());
+    EXPECT_EQ(received, package.substr(0, received.size()));
+    EXPECT_EQ(installedVersion(), "1.2.0.5");
+    EXPECT_FALSE(exists(app("NoteError.txt")));
+}
+
+TEST_F(EndToEndFixture, InstructionFailingHalfWayKeepsEarlierLinesAndLogsOnce) {
+    buildPackage(staging / "package.zip",
+                 {{"updater.ini", "MAKEDIR;first;APP_PATH\r\nMOVE;missing.dll;APP_PATH\r\n"
+                                  "MAKEDIR;second;APP_PATH\r\n"}});
+    ui.answerNext(MsgBoxAnswer::yes);
+
+    EXPECT_TRUE(runUpdate());
+
+    EXPECT_TRUE(isFolder(app("first")));
+    EXPECT_FALSE(isFolder(app("second")));
+    const std::string written = log();
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 1);
+    EXPECT_NE(written.find("\"Updater File not found"), std::string::npos) << written;
+    EXPECT_FALSE(exists(app("temp")));
+}
