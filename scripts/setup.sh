@@ -6,12 +6,12 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins
-  libcurl4-openssl-dev libzip-dev zip unzip
+  libcurl4-openssl-dev libzip-dev zlib1g-dev libssl-dev zip unzip
   libgtest-dev libgmock-dev
   libcpp-httplib-dev
   fonts-liberation2
   nginx-light
-  xvfb xauth
+  xvfb xauth xdotool
   xdg-utils
   binutils curl python3
 )

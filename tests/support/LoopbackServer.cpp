@@ -9,7 +9,9 @@
 namespace testsupport {
 
 LoopbackServer::LoopbackServer() {
-    m_server.set_logger([this](const httplib::Request& req, const httplib::Response&) {
+    // Recorded before the answer goes out (the logger runs after it), so a
+    // client that has its answer always finds its request recorded.
+    m_server.set_post_routing_handler([this](const httplib::Request& req, httplib::Response&) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_requests.push_back({req.method, req.path, req.headers, req.body});
     });

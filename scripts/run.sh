@@ -1,0 +1,209 @@
+#!/usr/bin/env bash
+# Builds the updater against a local publisher and runs a real update of an
+# installation folder that holds a versioned morvane.exe.
+#
+#   scripts/run.sh [--served TEXT] [--installed VERSION] [--headless]
+#
+#   --served TEXT        what the version endpoint answers (default 1.3.0)
+#   --installed VERSION  file version of the installed morvane.exe (default 1.2.0.5)
+#   --headless           use a private Xvfb display even when $DISPLAY is set
+#
+# The publisher is nginx on 127.0.0.1 and a free port; it serves the version
+# text and a package made with the zip tool, whose updater.ini moves a new
+# morvane.exe into place, makes a folder, copies a file into it and opens the
+# release notes. With a display the window opens there for the user. Without
+# one the updater runs under Xvfb: the script saves a screenshot of the
+# window with its first message box, says where it is, answers Yes to an
+# offered update and waits for the update to finish. Either way it then shows
+# the installation folder before and after.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+served=1.3.0
+installed=1.2.0.5
+headless=0
+
+usage() { sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; }
+
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --served) [ $# -ge 2 ] || { usage >&2; exit 2; }; served=$2; shift 2 ;;
+    --installed) [ $# -ge 2 ] || { usage >&2; exit 2; }; installed=$2; shift 2 ;;
+    --headless) headless=1; shift ;;
+    -h|--help) usage; exit 0 ;;
+    *) echo "run: unknown option $1" >&2; usage >&2; exit 2 ;;
+  esac
+done
+# The version goes into the executable's package note as JSON: numbers only.
+if ! [[ $installed =~ ^[0-9]+(\.[0-9]+){0,3}$ ]]; then
+  echo "run: --installed takes up to four dot-separated numbers, not '$installed'" >&2
+  exit 2
+fi
+
+bash "$repo/scripts/setup.sh"
+
+work=$repo/build-demo
+build=$repo/build-run
+publisher=$work/publisher
+install=$work/install
+screenshot=$work/updater-screen.png
+
+pids=()
+cleanup() {
+  # Only what this script started, newest first.
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill "${pids[i]}" 2>/dev/null || true
+    wait "${pids[i]}" 2>/dev/null || true
+  done
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# Waits up to about ten seconds for a command to succeed.
+wait_for() {
+  for _ in $(seq 100); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# --- the publisher -----------------------------------------------------------
+port=$(free_port)
+rm -rf "$publisher"
+mkdir -p "$publisher/www/clientfiles/morvane" "$publisher/logs" "$publisher/tmp"
+printf '%s' "$served" >"$publisher/www/clientfiles/morvane/version.php"
+
+user_line=""
+# As root nginx would hand its workers to "nobody", who may not read the tree.
+[ "$(id -u)" -eq 0 ] && user_line="user $(id -un) $(id -gn);"
+cat >"$publisher/nginx.conf" <<EOF
+$user_line
+worker_processes 1;
+pid $publisher/nginx.pid;
+error_log $publisher/logs/error.log;
+events { worker_connections 64; }
+http {
+    access_log $publisher/logs/access.log;
+    client_body_temp_path $publisher/tmp/body;
+    proxy_temp_path $publisher/tmp/proxy;
+    fastcgi_temp_path $publisher/tmp/fastcgi;
+    uwsgi_temp_path $publisher/tmp/uwsgi;
+    scgi_temp_path $publisher/tmp/scgi;
+    types { text/plain php; application/zip zip; }
+    default_type application/octet-stream;
+    server {
+        listen 127.0.0.1:$port;
+        root $publisher/www;
+    }
+}
+EOF
+nginx -p "$publisher" -c "$publisher/nginx.conf" -g 'daemon off;' &
+pids+=("$!")
+version_url="http://127.0.0.1:$port/clientfiles/morvane/version.php"
+if ! wait_for curl -fsS -o /dev/null "$version_url"; then
+  echo "run: nginx did not come up; see $publisher/logs/error.log" >&2
+  exit 1
+fi
+echo "run: publisher on 127.0.0.1:$port serves version '$served'"
+
+# --- the package --------------------------------------------------------------
+# The new morvane.exe carries the served version (a.b.c is read as a.b.0.c),
+# so that a second run finds nothing newer.
+IFS=. read -r s1 s2 s3 _ <<<"$served.."
+new_version="${s1//[^0-9]/}.${s2//[^0-9]/}.0.${s3//[^0-9]/}"
+[[ $new_version =~ ^[0-9]+\.[0-9]+\.0\.[0-9]+$ ]] || new_version=0.0.0.0
+package=$work/package
+rm -rf "$package"
+mkdir -p "$package/bin" "$package/docs"
+echo 'int main(void) { return 0; }' |
+  gcc -x c - -o "$package/bin/morvane.exe" \
+    -Xlinker --package-metadata="{\"type\":\"app\",\"name\":\"morvane\",\"version\":\"$new_version\"}"
+printf 'Morvane %s\nWhat is new: everything.\n' "$new_version" >"$package/docs/whatsnew.txt"
+printf 'MOVE;morvane.exe;APP_PATH\r\nMAKEDIR;docs;APP_PATH\r\nMOVE;whatsnew.txt;APP_PATH\\docs\r\nEXEC;APP_PATH\\docs;whatsnew.txt\r\n' \
+  >"$package/updater.ini"
+(cd "$package" && zip -q -r "$publisher/www/clientfiles/morvane/morvane.zip" updater.ini bin docs)
+echo "run: package morvane.zip brings morvane.exe $new_version"
+
+# --- the program, built for this publisher -----------------------------------
+cmake -S "$repo" -B "$build" -G Ninja -DUPDATER_BUILD_TESTS=OFF \
+  -DMORVANE_VERSION_HOST="127.0.0.1:$port" -DMORVANE_PACKAGE_HOST="127.0.0.1:$port" >/dev/null
+cmake --build "$build" -j2
+rm -rf "$install"
+cmake --install "$build" --prefix "$install" >/dev/null
+# -Xlinker, not -Wl: the compiler driver would split the JSON at its commas.
+echo 'int main(void) { return 0; }' |
+  gcc -x c - -o "$install/morvane.exe" \
+    -Xlinker --package-metadata="{\"type\":\"app\",\"name\":\"morvane\",\"version\":\"$installed\"}"
+echo "run: installation folder $install (morvane.exe $installed)"
+
+show_install() {
+  echo "run: $1:"
+  (cd "$install" && find . -path ./temp -prune -o -print | sort | sed 's/^/    /')
+  echo "    morvane.exe version: $("$build/scripts/tools/file_version" "$install/morvane.exe")"
+  [ -f "$install/NoteError.txt" ] && sed 's/^/    log: /' "$install/NoteError.txt"
+  return 0
+}
+show_install "before"
+
+# --- the window --------------------------------------------------------------
+if [ -n "${DISPLAY:-}" ] && [ "$headless" -eq 0 ]; then
+  echo "run: opening the updater on $DISPLAY"
+  "$install/updater" && status=0 || status=$?
+  echo "run: updater ended with status $status"
+  show_install "after"
+  exit "$status"
+fi
+
+# Xvfb picks a free display number itself and writes it to the descriptor.
+displayfile=$work/xvfb-display
+: >"$displayfile"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" 2>"$work/xvfb.log" &
+pids+=("$!")
+if ! wait_for test -s "$displayfile"; then
+  echo "run: Xvfb did not start; see $work/xvfb.log" >&2
+  exit 1
+fi
+display=:$(head -n1 "$displayfile")
+echo "run: no display in use; running the updater under Xvfb on $display"
+
+# A private runtime folder, as a desktop session would give.
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -p "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+
+DISPLAY=$display QT_QPA_PLATFORM=xcb "$install/updater" &
+updater=$!
+pids+=("$updater")
+# The window opens at once; the version check and its first message box
+# follow within moments.
+sleep 4
+if ! kill -0 "$updater" 2>/dev/null; then
+  wait "$updater" && status=0 || status=$?
+  echo "run: the updater ended by itself (status $status) before the screenshot" >&2
+  exit 1
+fi
+DISPLAY=$display QT_QPA_PLATFORM=xcb "$build/scripts/tools/grab_screen" "$screenshot"
+echo "run: screenshot saved to $screenshot"
+
+# Answer the box the way a user would: Yes is its default button. Without a
+# window manager the newest window gets the keyboard focus by hand.
+box=$(DISPLAY=$display xdotool search --onlyvisible --name "Morvane Updater" | tail -n1)
+if [ -n "$box" ]; then
+  DISPLAY=$display xdotool windowfocus --sync "$box" key Return || true
+fi
+for _ in $(seq 600); do
+  kill -0 "$updater" 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 "$updater" 2>/dev/null; then
+  echo "run: the updater is still open (no update was offered, or it waits for an answer)"
+else
+  wait "$updater" && status=0 || status=$?
+  echo "run: updater ended with status $status"
+fi
+show_install "after"
