@@ -37,6 +37,8 @@ frmUpdater::frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& co
       m_today(localToday) {
     // The unzip library's callbacks ask the user through this window's toolkit.
     CodeModule::useToolkit(toolkit);
+    // The download waits for the network with the window kept alive.
+    Inet1.setWaitHandler([this] { m_toolkit.doEvents(); });
 }
 
 frmUpdater::~frmUpdater() = default;

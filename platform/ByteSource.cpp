@@ -1,0 +1,55 @@
+#include "platform/ByteSource.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace platform {
+
+std::optional<FileByteSource> FileByteSource::open(const std::string& path) {
+    // Non-blocking, so that a named pipe cannot stall the caller; only
+    // regular files are read.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (fstat(fd.get(), &st) != 0) {
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        errno = EISDIR;
+        return std::nullopt;
+    }
+    return FileByteSource(std::move(fd), static_cast<uint64_t>(st.st_size));
+}
+
+std::optional<std::string> FileByteSource::read(uint64_t offset, size_t length) const {
+    if (offset > m_size || length > m_size - offset) {
+        return std::nullopt;
+    }
+    std::string bytes(length, '\0');
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t got = pread(m_fd.get(), bytes.data() + done, length - done,
+                                  static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            // The file shrank or cannot be read.
+            return std::nullopt;
+        }
+        done += static_cast<size_t>(got);
+    }
+    return bytes;
+}
+
+std::optional<std::string> MemoryByteSource::read(uint64_t offset, size_t length) const {
+    if (offset > m_bytes.size() || length > m_bytes.size() - offset) {
+        return std::nullopt;
+    }
+    return std::string(m_bytes.substr(offset, length));
+}
+
+} // namespace platform

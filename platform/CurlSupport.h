@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/Error.h"
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+// What the two HTTP components share: handle ownership, the transfer
+// settings of this program and how a failed transfer becomes an Error.
+namespace platform::curl {
+
+struct EasyDeleter {
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+using Easy = std::unique_ptr<CURL, EasyDeleter>;
+
+struct HeaderListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using HeaderList = std::unique_ptr<curl_slist, HeaderListDeleter>;
+
+using Header = std::pair<std::string, std::string>;
+
+// A fresh handle; raises when the library cannot make one.
+Easy makeEasy(const std::string& source);
+
+// Redirects (at most 10), proxies from the environment, 60 s to connect, a
+// silent response fails after silenceLimit, plain HTTP(S) only, and curl's
+// own description of a failure in errorBuffer (CURL_ERROR_SIZE bytes).
+void applyTransferOptions(CURL* easy, char* errorBuffer, std::chrono::seconds silenceLimit);
+
+// Exactly the caller's headers: the ones curl would add of its own
+// ("Accept", "Content-Type", "Expect") are suppressed unless the caller sets
+// them, and an empty value is still sent. Raises error 5 for a
+// name or value that would break the request's framing.
+HeaderList makeHeaderList(const std::vector<Header>& headers, const std::string& source);
+
+// The error of a failed transfer: an object-defined number per curl result,
+// described by curl's error buffer (or its generic text when that is empty).
+Error transferError(CURLcode code, const char* errorBuffer, const std::string& source);
+
+} // namespace platform::curl

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The "version" string of a package metadata JSON object, as a file version:
+// its leading dot-separated decimal numbers (at most four), padded to four
+// with 0. Empty when the text is not a JSON object, has no "version" string
+// at its top level, or that string does not begin with a number.
+std::string packageMetadataVersion(std::string_view json);
+
+// "1.2.5-rc1" gives "1.2.5.0"; a text that does not begin with a digit gives
+// the empty text.
+std::string fourPartVersion(std::string_view text);
+
+} // namespace platform

@@ -1,0 +1,136 @@
+#include "platform/InternetTransfer.h"
+#include "tests/download/DownloadFixture.h"
+#include "tests/support/PatternedBytes.h"
+#include "tests/support/RawHttpServer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <curl/curl.h>
+#include <filesystem>
+
+namespace {
+
+using platform::ErrorNumber;
+using testsupport::patternedBytes;
+
+struct FramingCase {
+    const char* name;
+    std::string headers;
+    std::size_t bodySize;
+    int32_t number;
+    std::size_t written; // bytes in the package file when the download fails
+};
+
+// Chunked bodies let Content-Length say something else than the body.
+TEST_F(DownloadFixture, LengthAndBodyThatDisagreeFail) {
+    const FramingCase cases[] = {
+        {"no length: first chunk, then division by zero", "", 3000, ErrorNumber::divisionByZero,
+         1024},
+        // The transfer itself refuses a length that is no number.
+        {"a length that is no number", "Content-Length: many\r\n", 3000,
+         ErrorNumber::objectDefinedBase + CURLE_WEIRD_SERVER_REPLY, 0},
+        {"more bytes than announced", "Content-Length: 1000\r\n", 3000,
+         ErrorNumber::invalidPropertyValue, 1024},
+        {"fewer bytes than announced", "Content-Length: 5000\r\n", 3000,
+         platform::InternetTransfer::incompleteBody, 3000},
+        {"a length past 32 bits", "Content-Length: 3000000000\r\n", 3000, ErrorNumber::overflow, 0},
+    };
+    for (const FramingCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string body = patternedBytes(c.bodySize);
+        testsupport::RawHttpServer server({testsupport::rawResponse(
+            "Transfer-Encoding: chunked\r\n" + c.headers, testsupport::chunked(body, 700))});
+        makeWindow(server.host());
+        std::remove(packagePath().c_str());
+
+        const platform::Error failure = downloadFailure();
+
+        EXPECT_EQ(failure.number(), c.number) << failure.description();
+        EXPECT_FALSE(failure.description().empty());
+        EXPECT_TRUE(package() == body.substr(0, c.written));
+    }
+}
+
+TEST_F(DownloadFixture, AnEmptyBodyWithoutLengthIsDivisionByZero) {
+    testsupport::RawHttpServer server({testsupport::rawResponse("Content-Length: 0\r\n", "")});
+    makeWindow(server.host());
+
+    const platform::Error failure = downloadFailure();
+
+    EXPECT_EQ(failure.number(), ErrorNumber::divisionByZero);
+    EXPECT_TRUE(testsupport::exists(packagePath()));
+    EXPECT_EQ(package(), "");
+}
+
+struct TransportCase {
+    const char* name;
+    testsupport::RawReply reply; // empty bytes: nothing listens
+    const char* wording;         // part of the description
+};
+
+TEST_F(DownloadFixture, TransportFailuresReachTheLogOnceWithTheirDescription) {
+    const std::string cut = patternedBytes(2000);
+    const TransportCase cases[] = {
+        {"refused", {}, "127.0.0.1"},
+        {"reset mid-body",
+         {testsupport::rawResponse("Content-Length: 5000\r\n", cut), true},
+         "reset"},
+        {"short body", {testsupport::rawResponse("Content-Length: 5000\r\n", cut)}, "3000 bytes"},
+    };
+    for (const TransportCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(install / "NoteError.txt");
+        const std::size_t boxesBefore = ui.messageBoxes().size();
+        std::unique_ptr<testsupport::RawHttpServer> server;
+        std::string host = "127.0.0.1:" + std::to_string(testsupport::refusedPort());
+        if (!c.reply.bytes.empty()) {
+            server = std::make_unique<testsupport::RawHttpServer>(c.reply);
+            host = server->host();
+        }
+        makeWindow(host);
+
+        EXPECT_FALSE(runUpdate());
+
+        const std::string line = log();
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
+        EXPECT_NE(line.find("\"Updater: Download "), std::string::npos) << line;
+        EXPECT_NE(line.find(c.wording), std::string::npos) << line;
+        ASSERT_EQ(ui.messageBoxes().size(), boxesBefore + 2); // the offer, then the failure
+        EXPECT_EQ(ui.messageBoxes().back().title, "Updater: Download");
+        EXPECT_TRUE(ui.cmdDownload().isEnabled());
+        EXPECT_TRUE(ui.ProgressBar1().isVisible());
+    }
+}
+
+TEST_F(DownloadFixture, ExitDuringTheDownloadKeepsEveryByteReceived) {
+    const std::string body = patternedBytes(10000);
+    testsupport::RawHttpServer server(
+        {testsupport::rawResponse("Content-Length: 10000\r\n", body)});
+    for (int answer : {platform::MsgBoxAnswer::yes, platform::MsgBoxAnswer::no}) {
+        SCOPED_TRACE(answer);
+        makeWindow(server.host());
+        testsupport::writeFile(packagePath(), std::string(20000, 'o'));
+        ui.cmdDownload().setEnabled(false); // an update run is under way
+        const std::size_t barBefore = ui.barValues().size();
+        bool clicked = false;
+        atEveryPump([&] {
+            if (!clicked && ui.barValues().size() - barBefore == 3) {
+                clicked = true;
+                ui.answerNext(answer);
+                form->cmdCancel_Click();
+            }
+        });
+
+        if (answer == platform::MsgBoxAnswer::yes) {
+            EXPECT_THROW(download(), platform::ProgramEnded);
+            EXPECT_TRUE(package() == body.substr(0, 3 * 1024));
+        } else {
+            download();
+            EXPECT_TRUE(package() == body);
+        }
+        EXPECT_EQ(ui.messageBoxes().back().prompt,
+                  "Update in progress,Do you want to stop and exit");
+    }
+}
+
+} // namespace

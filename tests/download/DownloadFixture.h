@@ -1,0 +1,57 @@
+#pragma once
+
+#include "app/frmUpdater.h"
+#include "platform/Error.h"
+#include "platform/scripted/ScriptedToolkit.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+// The window with the stages after the download reduced to keeping what the
+// unpacking stage was handed, so that a whole update run can end.
+class DownloadWindow : public frmUpdater {
+public:
+    using frmUpdater::frmUpdater;
+
+    std::string unpacked;
+
+    void UnzipPackage(const std::string& name) override {
+        unpacked = testsupport::readFile(tempFolder() + "/" + name);
+    }
+    void processExtract() override {}
+};
+
+// An installation folder with its temp folder, the scripted toolkit and the
+// window; the package comes from a server the test starts.
+class DownloadFixture : public ::testing::Test {
+protected:
+    DownloadFixture();
+
+    void makeWindow(const std::string& packageHost);
+    // DownloadFile of the package address into the package file.
+    void download();
+    // The failure DownloadFile raises; fails the test when there is none.
+    platform::Error downloadFailure();
+    // The whole update run against a version endpoint that offers an update,
+    // answering Yes to the offer; true when the program ended.
+    bool runUpdate();
+    // Runs action at every pump from now on (after counting it).
+    void atEveryPump(std::function<void()> action);
+
+    std::string packagePath() const { return install / "temp/morvane.zip"; }
+    std::string package() const { return testsupport::readFile(packagePath()); }
+    std::string log() const { return testsupport::readFile(install / "NoteError.txt"); }
+
+    testsupport::TempDir install;
+    platform::ScriptedToolkit ui;
+    std::unique_ptr<DownloadWindow> form;
+
+private:
+    std::unique_ptr<testsupport::LoopbackServer> m_versionServer;
+    std::string m_packageHost;
+};

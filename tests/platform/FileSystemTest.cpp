@@ -1,0 +1,284 @@
+#include "platform/FileSystem.h"
+#include "platform/Error.h"
+#include "tests/support/TempDir.h"
+
+#include <algorithm>
+#include <cctype>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <stdexcept>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using platform::ErrorNumber;
+using testsupport::exists;
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+// The error number an action raises, or 0 when it raises none.
+int32_t errorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const platform::Error& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(stat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
+}
+
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string upper(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// Lets a test stop a copy between writing the temporary file and renaming it.
+class InterruptedFileSystem : public platform::FileSystem {
+public:
+    std::vector<std::string> temporaryPaths;
+
+protected:
+    void beforeReplace(const std::string& temporaryPath, const std::string&) override {
+        temporaryPaths.push_back(temporaryPath);
+        throw std::runtime_error("interrupted");
+    }
+};
+
+class FileSystemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Case variants of one name and a Unicode name, below a lower-case
+        // folder so that upper-casing the part of the path this test owns
+        // changes nothing else.
+        root = dir / "morvane app";
+        for (const char* folder :
+             {"", "/lib", "/lib/Plugins", "/DATA", "/Data", "/data", "/ärger"}) {
+            std::filesystem::create_directory(root + folder);
+        }
+        writeFile(root + "/lib/Plugins/Tool.dll", "tool");
+        writeFile(root + "/readme.txt", "old readme");
+    }
+
+    TempDir dir;
+    std::string root;
+    platform::FileSystem fs;
+};
+
+TEST_F(FileSystemTest, ResolvesEveryExistingComponentWithoutRegardToCase) {
+    const struct {
+        std::string asked;
+        std::string found;
+    } cases[] = {
+        {root + "/data", root + "/data"}, // exact match preferred
+        {root + "/Data", root + "/Data"},
+        {root + "/dAtA", root + "/DATA"},   // else first in byte order
+        {root + "/ÄRGER", root + "/ärger"}, // Unicode letters fold too
+        {dir.path() + upper(root.substr(dir.path().size())), root},
+        {root + "\\LIB\\plugins\\TOOL.DLL", root + "/lib/Plugins/Tool.dll"},
+        {root + "/LIB/New Folder/x.TXT", root + "/lib/New Folder/x.TXT"},
+        {root + "/LIB/", root + "/lib/"},
+        {root + "//lib", root + "/lib"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fs.resolve(c.asked), c.found) << c.asked;
+    }
+}
+
+TEST_F(FileSystemTest, ExistenceChecksIgnoreCaseAndTellFilesFromFolders) {
+    EXPECT_TRUE(fs.FolderExists(root + "\\LIB\\PLUGINS"));
+    EXPECT_TRUE(fs.FolderExists(dir.path() + upper(root.substr(dir.path().size()))));
+    EXPECT_FALSE(fs.FolderExists(root + "/readme.txt"));
+    EXPECT_FALSE(fs.FolderExists(root + "/missing"));
+    EXPECT_TRUE(fs.FileExists(root + "/README.TXT"));
+    EXPECT_FALSE(fs.FileExists(root + "/lib"));
+    EXPECT_FALSE(fs.FileExists(root + "/missing.txt"));
+}
+
+TEST_F(FileSystemTest, CreateFolderMakesOneFolderWithTheCaseGiven) {
+    fs.CreateFolder(root + "\\LIB\\NewStuff");
+    EXPECT_EQ(namesIn(root + "/lib"), (std::vector<std::string>{"NewStuff", "Plugins"}));
+    EXPECT_EQ(errorOf([&] { fs.CreateFolder(root + "/no/such/parent"); }),
+              ErrorNumber::pathNotFound);
+    EXPECT_FALSE(exists(root + "/no"));
+    // A case variant of an existing folder is that folder.
+    EXPECT_EQ(errorOf([&] { fs.CreateFolder(root + "/LIB/PLUGINS"); }),
+              ErrorNumber::fileAlreadyExists);
+}
+
+TEST_F(FileSystemTest, CopyIntoMissingFolderFailsWithoutCreatingIt) {
+    EXPECT_EQ(errorOf([&] { fs.CopyFile(root + "/readme.txt", root + "/new/"); }),
+              ErrorNumber::pathNotFound);
+    EXPECT_FALSE(exists(root + "/new"));
+}
+
+TEST_F(FileSystemTest, CopyFailuresNameTheirCause) {
+    writeFile(root + "/data/readme.txt", "keep");
+    const struct {
+        const char* name;
+        std::function<void()> copy;
+        int32_t number;
+    } cases[] = {
+        {"missing source", [&] { fs.CopyFile(root + "/nothing.txt", root + "/data/"); },
+         ErrorNumber::fileNotFound},
+        {"source is a folder", [&] { fs.CopyFile(root + "/lib", root + "/data/"); },
+         ErrorNumber::fileNotFound},
+        {"missing source folder", [&] { fs.CopyFile(root + "/gone/a.txt", root + "/data/"); },
+         ErrorNumber::pathNotFound},
+        {"no overwrite", [&] { fs.CopyFile(root + "/readme.txt", root + "/data/", false); },
+         ErrorNumber::fileAlreadyExists},
+        {"target is a folder", [&] { fs.CopyFile(root + "/readme.txt", root + "/lib"); },
+         ErrorNumber::permissionDenied},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(errorOf(c.copy), c.number) << c.name;
+    }
+    EXPECT_EQ(readFile(root + "/data/readme.txt"), "keep");
+}
+
+TEST_F(FileSystemTest, CopyReplacesTheExistingCaseVariantAndKeepsPermissionBits) {
+    writeFile(root + "/lib/TOOL.SH", "old");
+    writeFile(root + "/tool.sh", "#!/bin/sh\n");
+    chmod((root + "/tool.sh").c_str(), 0750);
+    fs.CopyFile(root + "\\tool.sh", root + "\\LIB\\");
+    EXPECT_EQ(namesIn(root + "/lib"), (std::vector<std::string>{"Plugins", "TOOL.SH"}));
+    EXPECT_EQ(readFile(root + "/lib/TOOL.SH"), "#!/bin/sh\n");
+    EXPECT_EQ(modeOf(root + "/lib/TOOL.SH"), 0750u);
+    // A destination without "/" names the new file itself.
+    fs.CopyFile(root + "/tool.sh", root + "/data/renamed.sh");
+    EXPECT_EQ(readFile(root + "/data/renamed.sh"), "#!/bin/sh\n");
+}
+
+TEST_F(FileSystemTest, ReadOnlyTargetIsNotReplaced) {
+    writeFile(root + "/data/readme.txt", "protected");
+    chmod((root + "/data/readme.txt").c_str(), 0444);
+    EXPECT_EQ(errorOf([&] { fs.CopyFile(root + "/readme.txt", root + "/data/"); }),
+              ErrorNumber::permissionDenied);
+    EXPECT_EQ(readFile(root + "/data/readme.txt"), "protected");
+    EXPECT_EQ(namesIn(root + "/data"), (std::vector<std::string>{"readme.txt"}));
+}
+
+TEST_F(FileSystemTest, InterruptedCopyLeavesTheOldFileWholeAndNoTemporaryFile) {
+    writeFile(root + "/data/readme.txt", "old content");
+    InterruptedFileSystem interrupted;
+    EXPECT_THROW(interrupted.CopyFile(root + "/readme.txt", root + "/data/"), std::runtime_error);
+    ASSERT_EQ(interrupted.temporaryPaths.size(), 1u);
+    EXPECT_EQ(interrupted.temporaryPaths[0].rfind(root + "/data/", 0), 0u)
+        << "written beside the target";
+    EXPECT_EQ(readFile(root + "/data/readme.txt"), "old content");
+    EXPECT_EQ(namesIn(root + "/data"), (std::vector<std::string>{"readme.txt"}));
+}
+
+TEST_F(FileSystemTest, WildcardsCopyEveryMatchingFile) {
+    for (const char* name : {"a.dll", "B.DLL", "c.txt", "ab.dll"}) {
+        writeFile(root + "/DATA/" + name, name);
+    }
+    fs.CopyFile(root + "/DATA/?.Dll", root + "/data");
+    EXPECT_EQ(namesIn(root + "/data"), (std::vector<std::string>{"B.DLL", "a.dll"}));
+    fs.CopyFile(root + "/DATA/*", root + "/Data/");
+    EXPECT_EQ(namesIn(root + "/Data"),
+              (std::vector<std::string>{"B.DLL", "a.dll", "ab.dll", "c.txt"}));
+    EXPECT_EQ(readFile(root + "/Data/ab.dll"), "ab.dll");
+    EXPECT_EQ(errorOf([&] { fs.CopyFile(root + "/DATA/*.exe", root + "/data/"); }),
+              ErrorNumber::fileNotFound);
+}
+
+TEST_F(FileSystemTest, WildcardCopyChecksEveryTargetBeforeReplacingAny) {
+    writeFile(root + "/DATA/a.dll", "new a");
+    writeFile(root + "/DATA/b.dll", "new b");
+    writeFile(root + "/data/a.dll", "old a");
+    writeFile(root + "/data/b.dll", "old b");
+    chmod((root + "/data/b.dll").c_str(), 0444);
+    EXPECT_EQ(errorOf([&] { fs.CopyFile(root + "/DATA/*.dll", root + "/data/"); }),
+              ErrorNumber::permissionDenied);
+    EXPECT_EQ(readFile(root + "/data/a.dll"), "old a");
+}
+
+TEST_F(FileSystemTest, CopyOverRunningExecutableLeavesTheProcessRunning) {
+    const std::string program = root + "/morvane.exe";
+    fs.CopyFile("/bin/sleep", program);
+    ASSERT_NE(modeOf(program) & S_IXUSR, 0u) << "execute bit kept";
+
+    // The pipe closes on exec, so reading it to its end waits until the
+    // program runs from the copied file.
+    int started[2];
+    ASSERT_EQ(pipe2(started, O_CLOEXEC), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        execl(program.c_str(), program.c_str(), "600", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(started[1]);
+    char byte = 0;
+    ASSERT_EQ(read(started[0], &byte, 1), 0);
+    close(started[0]);
+
+    writeFile(root + "/new.exe", "new build");
+    EXPECT_EQ(errorOf([&] { fs.CopyFile(root + "/new.exe", root + "/MORVANE.EXE"); }), 0);
+    EXPECT_EQ(readFile(program), "new build");
+
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, WNOHANG), 0) << "still running";
+    kill(child, SIGKILL);
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+}
+
+TEST_F(FileSystemTest, DeleteFolderRefusesReadOnlyContentsAndRemovesNothing) {
+    writeFile(root + "/lib/Plugins/locked.dll", "locked");
+    for (const char* readOnly : {"/lib/Plugins/locked.dll", "/lib/Plugins"}) {
+        const std::string path = root + readOnly;
+        const mode_t before = modeOf(path);
+        chmod(path.c_str(), before & ~mode_t{0222});
+        EXPECT_EQ(errorOf([&] { fs.DeleteFolder(root); }), ErrorNumber::permissionDenied)
+            << readOnly;
+        EXPECT_EQ(readFile(root + "/readme.txt"), "old readme");
+        EXPECT_EQ(readFile(root + "/lib/Plugins/Tool.dll"), "tool");
+        chmod(path.c_str(), before);
+    }
+    chmod((root + "/lib/Plugins").c_str(), 0555);
+    chmod((root + "/lib/Plugins/locked.dll").c_str(), 0444);
+    fs.DeleteFolder(root + "/LIB", true);
+    EXPECT_FALSE(exists(root + "/lib"));
+}
+
+TEST_F(FileSystemTest, DeleteFolderRemovesLinksWithoutFollowingThem) {
+    std::filesystem::create_directory(dir / "outside");
+    writeFile(dir / "outside/precious.txt", "precious");
+    std::filesystem::create_directory_symlink(dir / "outside", root + "/data/link");
+    writeFile(dir / "outside/locked.txt", "locked");
+    chmod((dir / "outside/locked.txt").c_str(), 0444);
+
+    fs.DeleteFolder(root + "/DATA");
+    fs.DeleteFolder(root + "/data/");
+    EXPECT_FALSE(exists(root + "/data"));
+    EXPECT_EQ(readFile(dir / "outside/precious.txt"), "precious");
+    EXPECT_EQ(errorOf([&] { fs.DeleteFolder(root + "/gone"); }), ErrorNumber::pathNotFound);
+    EXPECT_EQ(errorOf([&] { fs.DeleteFolder(root + "/readme.txt"); }), ErrorNumber::pathNotFound);
+}
+
+} // namespace

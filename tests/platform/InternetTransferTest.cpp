@@ -1,0 +1,167 @@
+#include "platform/InternetTransfer.h"
+#include "platform/Error.h"
+#include "tests/support/AnswerGate.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/PatternedBytes.h"
+#include "tests/support/RawHttpServer.h"
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using platform::InternetTransfer;
+using testsupport::patternedBytes;
+
+void runToEnd(InternetTransfer& transfer) {
+    while (transfer.StillExecuting()) {
+    }
+}
+
+std::string asText(const std::vector<std::uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+int32_t failureNumber(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const platform::Error& error) {
+        EXPECT_FALSE(error.description().empty());
+        return error.number();
+    }
+    ADD_FAILURE() << "no error raised";
+    return 0;
+}
+
+// A server whose answer to /held waits for the gate; /quick answers at once.
+void serveHeld(testsupport::LoopbackServer& server, const testsupport::AnswerGate& gate) {
+    server.server().Get("/held",
+                        [hold = gate.holder()](const httplib::Request&, httplib::Response& res) {
+                            hold();
+                            res.set_content("done", "text/plain");
+                        });
+    server.server().Get("/quick", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("quick", "text/plain");
+    });
+    server.start();
+}
+
+TEST(InternetTransfer, ExecuteReturnsAtOnceAndANewRequestAbandonsAnUnfinishedOne) {
+    testsupport::LoopbackServer server;
+    testsupport::AnswerGate gate;
+    serveHeld(server, gate);
+
+    InternetTransfer transfer;
+    transfer.URL = "http://" + server.host() + "/held";
+    transfer.Execute("GET", "");
+    EXPECT_TRUE(transfer.StillExecuting());
+    transfer.URL = "http://" + server.host() + "/quick";
+    transfer.Execute("GET", "");
+    EXPECT_EQ(asText(transfer.GetChunk(100)), "quick");
+
+    gate.release();
+    transfer.URL = "http://" + server.host() + "/held";
+    transfer.Execute("GET", "");
+    runToEnd(transfer);
+    EXPECT_EQ(asText(transfer.GetChunk(100)), "done");
+}
+
+TEST(InternetTransfer, ReadsHeadersOfTheFinalResponseWithoutRegardToCase) {
+    testsupport::LoopbackServer server;
+    server.server().Get("/first", [](const httplib::Request&, httplib::Response& res) {
+        res.set_header("X-First", "1");
+        res.set_redirect("/final");
+    });
+    server.server().Get("/final", [](const httplib::Request&, httplib::Response& res) {
+        res.set_header("X-Final", "yes");
+        res.set_content("12345", "text/plain");
+    });
+    server.start();
+
+    InternetTransfer transfer;
+    transfer.URL = "http://" + server.host() + "/first";
+    transfer.Execute("GET", "Range: bytes=0-\r\n");
+    runToEnd(transfer);
+    EXPECT_EQ(transfer.GetHeader("x-FINAL"), "yes");
+    EXPECT_EQ(transfer.GetHeader("content-length"), "5");
+    EXPECT_EQ(transfer.GetHeader("X-First"), "");
+    EXPECT_EQ(transfer.GetHeader("X-Missing"), "");
+    EXPECT_EQ(transfer.GetHeader(""), "");
+    EXPECT_EQ(server.requests().back().headers.find("Range")->second, "bytes=0-");
+}
+
+TEST(InternetTransfer, HandsTheBodyOutInPiecesUntilItIsExhausted) {
+    const std::string body = patternedBytes(3000);
+    testsupport::LoopbackServer server;
+    server.server().Get("/p", [&body](const httplib::Request&, httplib::Response& res) {
+        res.set_content(body, "application/zip");
+    });
+    server.start();
+
+    InternetTransfer transfer;
+    transfer.URL = "http://" + server.host() + "/p";
+    transfer.Execute("GET", "");
+    std::string received;
+    std::vector<std::size_t> sizes;
+    for (std::size_t size : {0, 1024, 1024, 1, 5000, 1024}) {
+        const auto chunk = transfer.GetChunk(size);
+        sizes.push_back(chunk.size());
+        received += asText(chunk);
+    }
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{0, 1024, 1024, 1, 951, 0}));
+    EXPECT_TRUE(received == body);
+}
+
+TEST(InternetTransfer, FailedTransferRaisesAtEveryLaterRead) {
+    const std::string port = std::to_string(testsupport::refusedPort());
+    testsupport::RawHttpServer shortBody(
+        {testsupport::rawResponse("Content-Length: 5000\r\n", patternedBytes(2000))});
+    testsupport::RawHttpServer reset(
+        {testsupport::rawResponse("Content-Length: 5000\r\n", patternedBytes(2000)), true});
+    const struct {
+        std::string host;
+        int32_t number;
+    } cases[] = {
+        {"127.0.0.1:" + port, platform::ErrorNumber::objectDefinedBase + CURLE_COULDNT_CONNECT},
+        {shortBody.host(), InternetTransfer::incompleteBody},
+        {reset.host(), platform::ErrorNumber::objectDefinedBase + CURLE_RECV_ERROR},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host);
+        InternetTransfer transfer;
+        transfer.URL = "http://" + c.host + "/p";
+        transfer.Execute("GET", "");
+        runToEnd(transfer);
+        EXPECT_EQ(failureNumber([&] { transfer.GetHeader("Content-Length"); }), c.number);
+        EXPECT_EQ(failureNumber([&] { transfer.GetChunk(1024); }), c.number);
+        EXPECT_EQ(failureNumber([&] { transfer.GetChunk(1024); }), c.number);
+    }
+}
+
+TEST(InternetTransfer, SilentServerFailsAfterTheSilenceLimit) {
+    testsupport::LoopbackServer server;
+    testsupport::AnswerGate gate;
+    serveHeld(server, gate);
+
+    InternetTransfer transfer(std::chrono::seconds(1));
+    transfer.URL = "http://" + server.host() + "/held";
+    transfer.Execute("GET", "");
+    EXPECT_EQ(failureNumber([&] { transfer.GetHeader("Content-Length"); }),
+              platform::ErrorNumber::objectDefinedBase + CURLE_OPERATION_TIMEDOUT);
+}
+
+TEST(InternetTransfer, MisuseRaisesInvalidCall) {
+    InternetTransfer transfer;
+    transfer.URL = "http://127.0.0.1:1/";
+    EXPECT_EQ(failureNumber([&] { transfer.Execute("PUT", ""); }),
+              platform::ErrorNumber::invalidCall);
+    EXPECT_EQ(failureNumber([&] { transfer.Execute("GET", "no colon here\r\n"); }),
+              platform::ErrorNumber::invalidCall);
+    EXPECT_FALSE(transfer.StillExecuting());
+    EXPECT_EQ(transfer.GetHeader("Content-Length"), "");
+    EXPECT_TRUE(transfer.GetChunk(1024).empty());
+}
+
+} // namespace

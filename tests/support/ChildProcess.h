@@ -1,0 +1,39 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <sys/resource.h>
+#include <sys/types.h>
+#include <vector>
+
+namespace testsupport {
+
+// A program started for a test, its standard output and error going to a
+// file. It is stopped (its own process id only) when the object goes away.
+class ChildProcess {
+public:
+    ChildProcess(const std::vector<std::string>& arguments, const std::string& outputFile);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    struct Ending {
+        int status = 0; // as waitpid reports it
+        rusage usage{}; // the program's own CPU time and peak memory
+    };
+
+    bool running();
+    // Asks the program to end and waits for it.
+    void stop();
+    // Waits for the program to end by itself.
+    Ending wait();
+
+private:
+    pid_t m_pid = -1;
+};
+
+// Waits until something accepts connections on 127.0.0.1:port, retrying
+// every few milliseconds; false when the child ends first or after limit.
+bool waitForListener(int port, ChildProcess& child, std::chrono::milliseconds limit);
+
+} // namespace testsupport
