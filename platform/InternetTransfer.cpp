@@ -23,6 +23,7 @@ const std::string executeSource = "InternetTransfer::Execute";
 constexpr long receiveBufferSize = 128 * 1024;
 constexpr std::size_t readBackBlock = 64 * 1024;
 constexpr int pollMilliseconds = 10;
+constexpr std::uint64_t drivingReserve = 64 * 1024;
 
 struct MultiDeleter {
     void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
@@ -294,7 +295,9 @@ std::vector<std::uint8_t> InternetTransfer::GetChunk(std::size_t size) {
         return {};
     }
     for (;;) {
-        if (session->running()) {
+        // While plenty of the body is spooled the network is left to the
+        // kernel's buffers; it is driven again before the spool runs dry.
+        if (session->running() && session->available() < size + drivingReserve) {
             session->drive();
         }
         if (session->failure()) {
