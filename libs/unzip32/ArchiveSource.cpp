@@ -1,0 +1,138 @@
+#include "ArchiveSource.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <unistd.h>
+#include <vector>
+
+namespace unzip32 {
+
+namespace {
+
+constexpr std::size_t windowSize = 256 * 1024;
+
+struct SourceState {
+    int fd = -1;
+    uint64_t size = 0;
+    uint64_t position = 0;
+    // The bytes of the file from windowStart, as last read.
+    std::vector<unsigned char> window;
+    uint64_t windowStart = 0;
+    zip_error_t error{};
+};
+
+ssize_t readAtPosition(int fd, void* target, std::size_t length, uint64_t offset) {
+    ssize_t got = 0;
+    do {
+        got = ::pread(fd, target, length, static_cast<off_t>(offset));
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
+zip_int64_t readSource(SourceState& state, void* data, zip_uint64_t length) {
+    auto* target = static_cast<unsigned char*>(data);
+    length = std::min<zip_uint64_t>(length, state.size - std::min(state.position, state.size));
+    if (length == 0) {
+        return 0;
+    }
+    const uint64_t windowEnd = state.windowStart + state.window.size();
+    if (state.position < state.windowStart || state.position >= windowEnd) {
+        if (length >= windowSize) {
+            // Large reads go straight to the caller.
+            const ssize_t got = readAtPosition(state.fd, target, length, state.position);
+            if (got < 0) {
+                zip_error_set(&state.error, ZIP_ER_READ, errno);
+                return -1;
+            }
+            state.position += static_cast<uint64_t>(got);
+            return got;
+        }
+        state.window.resize(windowSize);
+        const ssize_t got =
+            readAtPosition(state.fd, state.window.data(), windowSize, state.position);
+        if (got < 0) {
+            state.window.clear();
+            zip_error_set(&state.error, ZIP_ER_READ, errno);
+            return -1;
+        }
+        state.window.resize(static_cast<std::size_t>(got));
+        state.windowStart = state.position;
+    }
+    const auto offset = static_cast<std::size_t>(state.position - state.windowStart);
+    const auto take =
+        static_cast<std::size_t>(std::min<zip_uint64_t>(length, state.window.size() - offset));
+    std::memcpy(target, state.window.data() + offset, take);
+    state.position += take;
+    return static_cast<zip_int64_t>(take);
+}
+
+zip_int64_t sourceCallback(void* userdata, void* data, zip_uint64_t length,
+                           zip_source_cmd_t command) {
+    auto& state = *static_cast<SourceState*>(userdata);
+    switch (command) {
+    case ZIP_SOURCE_OPEN:
+        state.position = 0;
+        return 0;
+    case ZIP_SOURCE_READ:
+        return readSource(state, data, length);
+    case ZIP_SOURCE_CLOSE:
+        return 0;
+    case ZIP_SOURCE_STAT: {
+        auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &state.error);
+        if (st == nullptr) {
+            return -1;
+        }
+        zip_stat_init(st);
+        st->size = state.size;
+        st->valid |= ZIP_STAT_SIZE;
+        return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&state.error, data, length);
+    case ZIP_SOURCE_SEEK: {
+        const zip_int64_t position =
+            zip_source_seek_compute_offset(state.position, state.size, data, length, &state.error);
+        if (position < 0) {
+            return -1;
+        }
+        state.position = static_cast<uint64_t>(position);
+        return 0;
+    }
+    case ZIP_SOURCE_TELL:
+        return static_cast<zip_int64_t>(state.position);
+    case ZIP_SOURCE_FREE:
+        zip_error_fini(&state.error);
+        delete &state;
+        return 0;
+    case ZIP_SOURCE_SUPPORTS:
+        return zip_source_make_command_bitmap(
+            ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR,
+            ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL, ZIP_SOURCE_FREE, ZIP_SOURCE_SUPPORTS, -1);
+    default:
+        zip_error_set(&state.error, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+}
+
+} // namespace
+
+zip_source_t* createArchiveSource(int fd, uint64_t fileSize, zip_error_t* error) {
+    auto* state = new (std::nothrow) SourceState;
+    if (state == nullptr) {
+        zip_error_set(error, ZIP_ER_MEMORY, 0);
+        return nullptr;
+    }
+    state->fd = fd;
+    state->size = fileSize;
+    zip_error_init(&state->error);
+    zip_source_t* source = zip_source_function_create(sourceCallback, state, error);
+    if (source == nullptr) {
+        zip_error_fini(&state->error);
+        delete state;
+    }
+    return source;
+}
+
+} // namespace unzip32

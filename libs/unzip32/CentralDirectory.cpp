@@ -1,0 +1,258 @@
+#include "CentralDirectory.h"
+
+#include "JobError.h"
+#include "LittleEndian.h"
+#include "unzip32.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <optional>
+#include <string>
+#include <unistd.h>
+
+namespace unzip32 {
+
+namespace {
+
+constexpr uint32_t endSignature = 0x06054b50;
+constexpr uint32_t zip64EndSignature = 0x06064b50;
+constexpr uint32_t zip64LocatorSignature = 0x07064b50;
+constexpr uint32_t centralSignature = 0x02014b50;
+constexpr uint32_t localSignature = 0x04034b50;
+constexpr std::size_t endRecordSize = 22;
+constexpr std::size_t zip64LocatorSize = 20;
+constexpr std::size_t zip64EndSize = 56;
+constexpr std::size_t centralRecordSize = 46;
+constexpr std::size_t localHeaderSize = 30;
+constexpr std::size_t maximumCommentLength = 0xFFFF;
+constexpr uint16_t zip64ExtraId = 0x0001;
+constexpr uint16_t aesExtraId = 0x9901;
+
+[[noreturn]] void damaged(const std::string& problem) {
+    throw JobStop(UZP_DAMAGED_ARCHIVE, "the archive is damaged: " + problem);
+}
+
+// Sequential reads through a small window, so that a directory of any size
+// is read in constant memory.
+class SequentialReader {
+public:
+    SequentialReader(int fd, uint64_t offset, uint64_t end)
+        : m_fd(fd), m_offset(offset), m_end(end) {}
+
+    void read(unsigned char* target, std::size_t length) {
+        while (length > 0) {
+            if (m_position == m_filled) {
+                refill();
+            }
+            const std::size_t take = std::min(length, m_filled - m_position);
+            std::copy_n(m_window.data() + m_position, take, target);
+            m_position += take;
+            target += take;
+            length -= take;
+        }
+    }
+
+    void skip(uint64_t length) {
+        const uint64_t buffered = m_filled - m_position;
+        if (length <= buffered) {
+            m_position += static_cast<std::size_t>(length);
+            return;
+        }
+        m_offset += length - buffered;
+        m_position = m_filled = 0;
+    }
+
+private:
+    void refill() {
+        if (m_offset >= m_end) {
+            damaged("the central directory ends early");
+        }
+        const auto length =
+            static_cast<std::size_t>(std::min<uint64_t>(m_window.size(), m_end - m_offset));
+        if (!readAt(m_fd, m_offset, m_window.data(), length)) {
+            damaged("the central directory cannot be read");
+        }
+        m_offset += length;
+        m_position = 0;
+        m_filled = length;
+    }
+
+    int m_fd;
+    uint64_t m_offset;
+    uint64_t m_end;
+    std::array<unsigned char, 65536> m_window{};
+    std::size_t m_position = 0;
+    std::size_t m_filled = 0;
+};
+
+struct DirectoryLocation {
+    uint64_t entryCount = 0;
+    uint64_t size = 0;
+    uint64_t offset = 0;
+};
+
+// The end record nearest the end of the file whose comment reaches exactly to
+// the end; else the last one found.
+uint64_t findEndRecord(int fd, uint64_t fileSize) {
+    const uint64_t tailLength = std::min<uint64_t>(fileSize, endRecordSize + maximumCommentLength);
+    std::vector<unsigned char> tail(static_cast<std::size_t>(tailLength));
+    const uint64_t tailStart = fileSize - tailLength;
+    if (tailLength < endRecordSize || !readAt(fd, tailStart, tail.data(), tail.size())) {
+        damaged("no end of central directory record");
+    }
+    std::optional<uint64_t> fallback;
+    for (std::size_t i = tail.size() - endRecordSize + 1; i-- > 0;) {
+        if (read32(&tail[i]) != endSignature) {
+            continue;
+        }
+        const uint64_t commentLength = read16(&tail[i + 20]);
+        if (i + endRecordSize + commentLength == tail.size()) {
+            return tailStart + i;
+        }
+        if (!fallback && i + endRecordSize + commentLength <= tail.size()) {
+            fallback = tailStart + i;
+        }
+    }
+    if (!fallback) {
+        damaged("no end of central directory record");
+    }
+    return *fallback;
+}
+
+DirectoryLocation locateDirectory(int fd, uint64_t fileSize) {
+    const uint64_t endOffset = findEndRecord(fd, fileSize);
+    unsigned char end[endRecordSize];
+    readAt(fd, endOffset, end, sizeof end);
+    DirectoryLocation location{read16(&end[10]), read32(&end[12]), read32(&end[16])};
+
+    unsigned char locator[zip64LocatorSize];
+    if (endOffset < zip64LocatorSize ||
+        !readAt(fd, endOffset - zip64LocatorSize, locator, sizeof locator) ||
+        read32(locator) != zip64LocatorSignature) {
+        return location;
+    }
+    const uint64_t zip64EndOffset = read64(&locator[8]);
+    unsigned char zip64End[zip64EndSize];
+    if (!readAt(fd, zip64EndOffset, zip64End, sizeof zip64End) ||
+        read32(zip64End) != zip64EndSignature) {
+        damaged("the zip64 end of central directory record is missing");
+    }
+    return {read64(&zip64End[32]), read64(&zip64End[40]), read64(&zip64End[48])};
+}
+
+// Takes from the extra fields of a central record the sizes and offset it
+// marks as "in the zip64 field", and the AES format version.
+void applyExtraFields(const std::vector<unsigned char>& extra, uint64_t& uncompressedSize,
+                      DirectoryEntry& entry) {
+    std::size_t position = 0;
+    while (position + 4 <= extra.size()) {
+        const uint16_t id = read16(&extra[position]);
+        const std::size_t length = read16(&extra[position + 2]);
+        const std::size_t data = position + 4;
+        if (data + length > extra.size()) {
+            return;
+        }
+        if (id == zip64ExtraId) {
+            std::size_t field = data;
+            for (uint64_t* value :
+                 {&uncompressedSize, &entry.compressedSize, &entry.localHeaderOffset}) {
+                if (*value == 0xFFFFFFFFu && field + 8 <= data + length) {
+                    *value = read64(&extra[field]);
+                    field += 8;
+                }
+            }
+        } else if (id == aesExtraId && length >= 2) {
+            entry.aesVersion = read16(&extra[data]);
+        }
+        position = data + length;
+    }
+}
+
+} // namespace
+
+bool readAt(int fd, uint64_t offset, void* buffer, std::size_t length) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    while (length > 0) {
+        const ssize_t got = ::pread(fd, bytes, length, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        bytes += got;
+        length -= static_cast<std::size_t>(got);
+        offset += static_cast<uint64_t>(got);
+    }
+    return true;
+}
+
+CentralDirectory readCentralDirectory(int fd, uint64_t fileSize) {
+    const DirectoryLocation location = locateDirectory(fd, fileSize);
+    if (location.offset > fileSize || location.size > fileSize - location.offset) {
+        damaged("the central directory lies outside the file");
+    }
+    // Each record takes at least its fixed part: a count beyond that is a lie.
+    if (location.entryCount > location.size / centralRecordSize) {
+        damaged("the entry count does not fit the central directory");
+    }
+    CentralDirectory directory;
+    directory.offset = location.offset;
+    directory.entries.reserve(static_cast<std::size_t>(location.entryCount));
+    SequentialReader reader(fd, location.offset, location.offset + location.size);
+    std::vector<unsigned char> extra;
+    for (uint64_t i = 0; i < location.entryCount; ++i) {
+        unsigned char record[centralRecordSize];
+        reader.read(record, sizeof record);
+        if (read32(record) != centralSignature) {
+            damaged("a central directory record is broken");
+        }
+        DirectoryEntry entry;
+        uint64_t uncompressedSize = read32(&record[24]);
+        entry.compressedSize = read32(&record[20]);
+        entry.internalAttributes = read16(&record[36]);
+        entry.localHeaderOffset = read32(&record[42]);
+        reader.skip(read16(&record[28]));
+        extra.resize(read16(&record[30]));
+        reader.read(extra.data(), extra.size());
+        reader.skip(read16(&record[32]));
+        applyExtraFields(extra, uncompressedSize, entry);
+        directory.entries.push_back(entry);
+    }
+    return directory;
+}
+
+void locateData(int fd, CentralDirectory& directory) {
+    for (DirectoryEntry& entry : directory.entries) {
+        unsigned char header[localHeaderSize];
+        if (!readAt(fd, entry.localHeaderOffset, header, sizeof header) ||
+            read32(header) != localSignature) {
+            damaged("a local header is missing");
+        }
+        entry.dataOffset =
+            entry.localHeaderOffset + localHeaderSize + read16(&header[26]) + read16(&header[28]);
+    }
+}
+
+void refuseOverlaps(const CentralDirectory& directory) {
+    std::vector<const DirectoryEntry*> byOffset;
+    byOffset.reserve(directory.entries.size());
+    for (const DirectoryEntry& entry : directory.entries) {
+        byOffset.push_back(&entry);
+    }
+    std::sort(byOffset.begin(), byOffset.end(), [](const auto* a, const auto* b) {
+        return a->localHeaderOffset < b->localHeaderOffset;
+    });
+    for (std::size_t i = 0; i < byOffset.size(); ++i) {
+        const DirectoryEntry& entry = *byOffset[i];
+        const uint64_t limit =
+            i + 1 < byOffset.size() ? byOffset[i + 1]->localHeaderOffset : directory.offset;
+        if (entry.dataOffset > limit || entry.compressedSize > limit - entry.dataOffset) {
+            throw JobStop(UZP_OVERLAPPING_ENTRIES,
+                          "refused: entries of the archive overlap (a known bomb construction)");
+        }
+    }
+}
+
+} // namespace unzip32

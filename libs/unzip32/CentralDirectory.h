@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace unzip32 {
+
+// What the archive's own directory says of one entry, read straight from the
+// file: where its local header lies, how many bytes of data follow it, and
+// its internal attributes (bit 0 marks text), and for an AES-encrypted entry
+// the version of that format (2: the CRC-32 is left out).
+struct DirectoryEntry {
+    uint64_t localHeaderOffset = 0;
+    // Where the data starts, past the local header (see locateData).
+    uint64_t dataOffset = 0;
+    uint64_t compressedSize = 0;
+    uint16_t internalAttributes = 0;
+    uint16_t aesVersion = 0;
+};
+
+struct CentralDirectory {
+    std::vector<DirectoryEntry> entries;
+    uint64_t offset = 0;
+};
+
+// Reads the central directory (zip64 included) of the archive open on fd,
+// streaming it. Throws a JobStop (UZP_DAMAGED_ARCHIVE) when it cannot be read.
+CentralDirectory readCentralDirectory(int fd, uint64_t fileSize);
+
+// Reads every entry's local header to find where its data starts. Throws a
+// JobStop (UZP_DAMAGED_ARCHIVE) when a local header is missing.
+void locateData(int fd, CentralDirectory& directory);
+
+// Throws a JobStop (UZP_OVERLAPPING_ENTRIES) when the data of one entry runs
+// into another entry or into the central directory: archives built that way
+// make a few bytes unpack many times over.
+void refuseOverlaps(const CentralDirectory& directory);
+
+// Reads length bytes at offset; false when the file has fewer.
+bool readAt(int fd, uint64_t offset, void* buffer, std::size_t length);
+
+} // namespace unzip32

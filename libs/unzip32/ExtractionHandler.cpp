@@ -1,0 +1,254 @@
+#include "ExtractionHandler.h"
+
+#include "EntryLines.h"
+#include "EntryPath.h"
+#include "EntryStream.h"
+#include "JobError.h"
+#include "PendingFile.h"
+#include "SystemFailure.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <limits.h>
+
+namespace unzip32 {
+
+namespace {
+
+std::string joined(const std::vector<std::string>& components) {
+    std::string path;
+    for (const std::string& component : components) {
+        if (!path.empty()) {
+            path.push_back('/');
+        }
+        path.append(component);
+    }
+    return path;
+}
+
+// An entry whose time comes from the two-second MS-DOS field is compared
+// with the file's time rounded the same way.
+bool isNewerThan(const EntryInfo& entry, const struct stat& existing) {
+    std::time_t fileTime = existing.st_mtim.tv_sec;
+    if (!entry.modifiedExactly) {
+        fileTime -= fileTime % 2;
+    }
+    return entry.modified > fileTime;
+}
+
+const char* actionFor(const EntryInfo& entry) {
+    if (entry.kind == EntryKind::SymbolicLink) {
+        return "linking";
+    }
+    return entry.compressionMethod == 0 ? "extracting" : "inflating";
+}
+
+} // namespace
+
+ExtractionHandler::ExtractionHandler(const JobContext& context)
+    : m_context(context), m_settings(context.settings),
+      m_tree(context.settings.extractionFolder, true), m_umask(processUmask()) {
+    if (m_settings.overwriteExisting && !m_settings.promptBeforeOverwrite && !m_settings.freshen &&
+        !m_settings.onlyNewer) {
+        m_writer.emplace(context.buffer.size());
+    }
+}
+
+void ExtractionHandler::handle(const EntryInfo& entry) {
+    collectOutcomes(false);
+    if (m_stopped) {
+        return;
+    }
+    std::vector<std::string> components = storedComponents(entry.name);
+    if (m_settings.spacesToUnderscores) {
+        for (std::string& component : components) {
+            component = spacesAsUnderscores(std::move(component));
+        }
+    }
+    if (entry.kind == EntryKind::Folder) {
+        // Whatever the writing thread has under way lands before the
+        // folders change, so that the outcome never depends on timing.
+        settle();
+        if (!components.empty() && makeFolder(entry, components)) {
+            m_context.outcomes.processed(entry);
+        }
+        return;
+    }
+    if (components.empty()) {
+        throw EntryFault(UZP_UNSAFE_ENTRY, "refused: the name names no file");
+    }
+    const std::string name = components.back();
+    components.pop_back();
+    if (!m_settings.honorDirectories) {
+        components.clear();
+    }
+    std::vector<std::string> shownComponents = components;
+    shownComponents.push_back(name);
+    const std::string shown = joined(shownComponents);
+
+    const bool handedOver = m_writer && entry.kind == EntryKind::File;
+    if (!handedOver || !m_tree.isOpen(components)) {
+        settle();
+    }
+    const int folderFd = m_tree.open(components, !m_settings.freshen);
+    if (handedOver) {
+        handOver(entry, name, shown);
+        return;
+    }
+    struct stat existing {};
+    const bool exists =
+        folderFd >= 0 && ::fstatat(folderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) {
+        throw EntryFault(UZP_WRITE_FAILED, "a folder named " + shown + " is in the way");
+    }
+    if (!exists && m_settings.freshen) {
+        m_context.reporter.info(entryLine("skipping", shown, entry, false) + " (not there)");
+        return;
+    }
+    if (exists && !mayReplace(entry, existing, shown)) {
+        m_context.reporter.info(entryLine("skipping", shown, entry, false) + " (kept)");
+        return;
+    }
+    if (entry.kind == EntryKind::SymbolicLink) {
+        writeLink(entry, folderFd, components, name);
+    } else {
+        writeFile(entry, folderFd, name);
+    }
+    m_context.reporter.info(entryLine(actionFor(entry), shown, entry, m_settings.verbose));
+    m_context.outcomes.processed(entry);
+}
+
+void ExtractionHandler::handOver(const EntryInfo& entry, const std::string& name,
+                                 const std::string& shown) {
+    EntryStream stream(m_context, entry, m_settings.translateLineEnds);
+    m_writer->begin(m_tree.latest(), name, attributesFor(entry, m_settings.privilegeLevel, m_umask),
+                    entry, entryLine(actionFor(entry), shown, entry, m_settings.verbose));
+    try {
+        for (std::string_view piece = stream.next(); !piece.empty(); piece = stream.next()) {
+            m_writer->write(piece);
+        }
+    } catch (...) {
+        m_writer->end(false);
+        throw;
+    }
+    m_writer->end(true);
+}
+
+void ExtractionHandler::settle() {
+    if (m_writer) {
+        collectOutcomes(true);
+    }
+}
+
+void ExtractionHandler::collectOutcomes(bool wait) {
+    if (!m_writer) {
+        return;
+    }
+    for (FileWriter::Outcome& outcome : m_writer->collect(wait)) {
+        if (!outcome.failureCode) {
+            m_context.reporter.info(outcome.line);
+            m_context.outcomes.processed(outcome.entry);
+        } else if (outcome.stopsJob) {
+            m_stopped = true;
+            m_context.outcomes.failed(outcome.entry.name,
+                                      JobStop(*outcome.failureCode, outcome.problem));
+        } else {
+            m_context.outcomes.failed(outcome.entry.name,
+                                      EntryFault(*outcome.failureCode, outcome.problem));
+        }
+    }
+}
+
+bool ExtractionHandler::makeFolder(const EntryInfo& entry,
+                                   const std::vector<std::string>& components) {
+    if (!m_settings.honorDirectories || m_settings.freshen) {
+        return false;
+    }
+    m_tree.open(components, true);
+    m_folderAttributes.emplace_back(components,
+                                    attributesFor(entry, m_settings.privilegeLevel, m_umask));
+    m_context.reporter.info(entryLine("creating", joined(components) + "/", entry, false));
+    return true;
+}
+
+bool ExtractionHandler::mayReplace(const EntryInfo& entry, const struct stat& existing,
+                                   const std::string& shownPath) {
+    if (m_settings.onlyNewer || m_settings.freshen) {
+        return isNewerThan(entry, existing);
+    }
+    if (m_replaceNone) {
+        return false;
+    }
+    if (!m_settings.promptBeforeOverwrite) {
+        return m_settings.overwriteExisting;
+    }
+    const std::string& folder = m_settings.extractionFolder;
+    const std::string fullPath =
+        folder.empty() ? shownPath : (folder.back() == '/' ? folder : folder + "/") + shownPath;
+    const int32_t answer = m_context.callbacks.askOverwrite(fullPath.c_str());
+    if (answer == UZP_OVERWRITE_NONE) {
+        m_replaceNone = true;
+    }
+    return answer == UZP_OVERWRITE_THIS_FILE;
+}
+
+void ExtractionHandler::writeFile(const EntryInfo& entry, int folderFd, const std::string& name) {
+    EntryStream stream(m_context, entry, m_settings.translateLineEnds);
+    PendingFile file(folderFd);
+    for (std::string_view piece = stream.next(); !piece.empty(); piece = stream.next()) {
+        file.write(piece);
+    }
+    file.commit(name, attributesFor(entry, m_settings.privilegeLevel, m_umask));
+}
+
+void ExtractionHandler::writeLink(const EntryInfo& entry, int folderFd,
+                                  const std::vector<std::string>& folders,
+                                  const std::string& name) {
+    EntryStream stream(m_context, entry, false);
+    std::string target;
+    for (std::string_view piece = stream.next(); !piece.empty(); piece = stream.next()) {
+        if (target.size() + piece.size() >= PATH_MAX) {
+            throw EntryFault(UZP_BAD_ENTRY_DATA, "the link target is too long");
+        }
+        target.append(piece);
+    }
+    if (m_settings.spacesToUnderscores) {
+        target = spacesAsUnderscores(std::move(target));
+    }
+    if (target.find('\0') != std::string::npos || !targetStaysInside(folders, target)) {
+        throw EntryFault(UZP_UNSAFE_ENTRY,
+                         "refused: the link points outside the extraction folder (" + target + ")");
+    }
+    placeSymbolicLink(folderFd, name, target, timespec{entry.modified, 0});
+}
+
+void ExtractionHandler::finish() {
+    settle();
+    // Deepest first, so that a folder made read-only still lets the folders
+    // below it be set.
+    std::stable_sort(m_folderAttributes.begin(), m_folderAttributes.end(),
+                     [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
+    for (const auto& [components, attributes] : m_folderAttributes) {
+        try {
+            setFolderAttributes(components, attributes);
+        } catch (const EntryFault& fault) {
+            m_context.reporter.warning(joined(components) + "/", fault.what());
+        }
+    }
+    m_folderAttributes.clear();
+}
+
+void ExtractionHandler::setFolderAttributes(const std::vector<std::string>& components,
+                                            const TargetAttributes& attributes) {
+    const std::vector<std::string> parents(components.begin(), components.end() - 1);
+    const int parentFd = m_tree.open(parents, false);
+    const int fd = parentFd < 0 ? -1 : openChildFolder(parentFd, components.back(), false);
+    if (fd < 0) {
+        return;
+    }
+    const platform::UniqueFd folder(fd);
+    applyAttributes(folder.get(), attributes, "folder");
+}
+
+} // namespace unzip32

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "AccessRights.h"
+#include "EntryHandler.h"
+#include "FileWriter.h"
+#include "FolderTree.h"
+#include "JobContext.h"
+
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
+
+namespace unzip32 {
+
+// Unpacks entries into files, folders and symbolic links below the
+// extraction folder, by the overwrite rules of the options.
+class ExtractionHandler : public EntryHandler {
+public:
+    explicit ExtractionHandler(const JobContext& context);
+    void handle(const EntryInfo& entry) override;
+    void settle() override;
+    bool stopped() const override { return m_stopped; }
+    // Gives folders their recorded permissions and times, now that nothing
+    // more is written into them.
+    void finish() override;
+
+private:
+    bool makeFolder(const EntryInfo& entry, const std::vector<std::string>& components);
+    // Reads the file's data here and writes it on the writing thread; the
+    // file is in the folder the tree opened last.
+    void handOver(const EntryInfo& entry, const std::string& name, const std::string& shown);
+    void collectOutcomes(bool wait);
+    bool mayReplace(const EntryInfo& entry, const struct stat& existing,
+                    const std::string& shownPath);
+    void writeFile(const EntryInfo& entry, int folderFd, const std::string& name);
+    void writeLink(const EntryInfo& entry, int folderFd, const std::vector<std::string>& folders,
+                   const std::string& name);
+    void setFolderAttributes(const std::vector<std::string>& components,
+                             const TargetAttributes& attributes);
+
+    const JobContext& m_context;
+    const JobSettings& m_settings;
+    FolderTree m_tree;
+    // Files go to a writing thread when no decision depends on what is on
+    // disk; otherwise everything happens on the calling thread.
+    std::optional<FileWriter> m_writer;
+    bool m_stopped = false;
+    mode_t m_umask;
+    // After the caller's "overwrite none", no existing file is replaced.
+    bool m_replaceNone = false;
+    std::vector<std::pair<std::vector<std::string>, TargetAttributes>> m_folderAttributes;
+};
+
+} // namespace unzip32

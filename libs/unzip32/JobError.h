@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace unzip32 {
+
+// A fault of one entry: that entry is given up, the job goes on with the next.
+class EntryFault : public std::runtime_error {
+public:
+    EntryFault(int32_t code, const std::string& problem)
+        : std::runtime_error(problem), m_code(code) {}
+    int32_t code() const { return m_code; }
+
+private:
+    int32_t m_code;
+};
+
+// A fault after which no further entry can be handled (a full disk, an
+// unreadable archive, the caller's stop).
+class JobStop : public EntryFault {
+public:
+    using EntryFault::EntryFault;
+};
+
+} // namespace unzip32

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "AccessRights.h"
+#include "platform/UniqueFd.h"
+
+#include <string>
+#include <string_view>
+
+namespace unzip32 {
+
+// A file written under a temporary name in its folder and renamed over its
+// real name only once it is complete, so that a failed entry never replaces
+// a good file and never leaves half a file behind.
+class PendingFile {
+public:
+    explicit PendingFile(int folderFd);
+    // Removes the temporary file unless it was committed.
+    ~PendingFile();
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    void write(std::string_view data);
+    void commit(const std::string& name, const TargetAttributes& attributes);
+
+private:
+    int m_folderFd;
+    std::string m_temporaryName;
+    platform::UniqueFd m_fd;
+    bool m_committed = false;
+};
+
+// Creates or replaces the symbolic link name in the folder, through a
+// temporary name as for files.
+void placeSymbolicLink(int folderFd, const std::string& name, const std::string& target,
+                       const timespec& modified);
+
+// A name no entry of an archive is likely to have, for a file in the making.
+std::string temporaryName();
+
+} // namespace unzip32

@@ -1,0 +1,81 @@
+#include "Utf8.h"
+
+#include <clocale>
+#include <cwctype>
+#include <locale.h>
+
+namespace unzip32 {
+
+namespace {
+
+constexpr char32_t strayByteBase = 0xDC00;
+
+bool isContinuation(unsigned char byte) {
+    return (byte & 0xC0) == 0x80;
+}
+
+// Length of the sequence a lead byte opens, 0 for a byte that opens none.
+std::size_t sequenceLength(unsigned char lead) {
+    if (lead < 0x80) {
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        return 2;
+    }
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        return 3;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        return 4;
+    }
+    return 0;
+}
+
+// The case tables of the UTF-8 locale, independent of the process's locale.
+locale_t caseLocale() {
+    static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    return locale;
+}
+
+} // namespace
+
+std::u32string decodeUtf8(std::string_view text) {
+    std::u32string result;
+    result.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = sequenceLength(lead);
+        bool valid = length != 0 && i + length <= text.size();
+        char32_t value = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = isContinuation(next);
+            value = (value << 6) | (next & 0x3F);
+        }
+        const bool overlong = (length == 3 && value < 0x800) || (length == 4 && value < 0x10000);
+        if (!valid || overlong || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+            result.push_back(strayByteBase + lead);
+            ++i;
+            continue;
+        }
+        result.push_back(value);
+        i += length;
+    }
+    return result;
+}
+
+void foldCase(std::u32string& text) {
+    const locale_t locale = caseLocale();
+    for (char32_t& c : text) {
+        if (c < 0x80) {
+            if (c >= U'A' && c <= U'Z') {
+                c += U'a' - U'A';
+            }
+        } else if (locale != locale_t{}) {
+            c = static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), locale));
+        }
+    }
+}
+
+} // namespace unzip32

@@ -1,0 +1,240 @@
+"""Builds the zip archives the unzip32 tests read, with Python's zipfile and,
+for the hostile ones, by patching the bytes zipfile wrote.
+
+Usage: make_archives.py KIND OUT [SOURCE_FOLDER]
+"""
+import io
+import os
+import struct
+import sys
+import zipfile
+import zlib
+
+
+def tree_entries(source):
+    """(archive name, path or None for a folder) for a folder, sorted."""
+    result = []
+    for folder, dirs, files in os.walk(source):
+        dirs.sort()
+        rel = os.path.relpath(folder, source)
+        if rel != "." and not files and not dirs:
+            result.append((rel.replace(os.sep, "/") + "/", None))
+        for name in sorted(files):
+            path = os.path.join(folder, name)
+            result.append((os.path.relpath(path, source).replace(os.sep, "/"), path))
+    return result
+
+
+def write_tree(zf, source, **open_args):
+    for name, path in tree_entries(source):
+        if path is None:
+            zf.writestr(zipfile.ZipInfo(name), b"")
+            continue
+        info = zipfile.ZipInfo.from_file(path, name)
+        info.compress_type = zf.compression
+        with open(path, "rb") as src, zf.open(info, "w", **open_args) as dst:
+            dst.write(src.read())
+
+
+class Unseekable(io.RawIOBase):
+    """A stream zipfile cannot seek in, as a pipe: entries get data descriptors."""
+
+    def __init__(self, target):
+        self.target = target
+
+    def writable(self):
+        return True
+
+    def seekable(self):
+        return False
+
+    def tell(self):
+        raise OSError("not seekable")
+
+    def write(self, data):
+        return self.target.write(data)
+
+
+def build_tree_archive(kind, out, source):
+    if kind == "stored":
+        with zipfile.ZipFile(out, "w", zipfile.ZIP_STORED) as zf:
+            write_tree(zf, source)
+    elif kind == "deflated":
+        with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as zf:
+            write_tree(zf, source)
+    elif kind == "bzip2":
+        with zipfile.ZipFile(out, "w", zipfile.ZIP_BZIP2) as zf:
+            write_tree(zf, source)
+    elif kind == "pipe":
+        with open(out, "wb") as raw:
+            with zipfile.ZipFile(Unseekable(raw), "w", zipfile.ZIP_DEFLATED) as zf:
+                write_tree(zf, source)
+    elif kind == "zip64":
+        # Every size, offset and count goes through the zip64 records.
+        zipfile.ZIP64_LIMIT = 0
+        zipfile.ZIP_FILECOUNT_LIMIT = 0
+        with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as zf:
+            write_tree(zf, source, force_zip64=True)
+    elif kind == "commented":
+        with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as zf:
+            write_tree(zf, source)
+            zf.comment = "Morvane package\nsecond line".encode()
+    else:
+        raise SystemExit("unknown kind " + kind)
+
+
+def symlink_info(name, target_mode=0o120777):
+    info = zipfile.ZipInfo(name)
+    info.create_system = 3
+    info.external_attr = target_mode << 16
+    return info
+
+
+def write_entries(out, entries, compression=zipfile.ZIP_DEFLATED):
+    with zipfile.ZipFile(out, "w", compression) as zf:
+        for entry in entries:
+            if isinstance(entry[0], zipfile.ZipInfo):
+                info = entry[0]
+                info.compress_type = compression
+                zf.writestr(info, entry[1])
+            else:
+                zf.writestr(entry[0], entry[1])
+
+
+def patch(out, edit):
+    with open(out, "rb") as f:
+        data = bytearray(f.read())
+    edit(data)
+    with open(out, "wb") as f:
+        f.write(data)
+
+
+def headers(data, signature):
+    """Offsets of every record with the signature."""
+    offsets = []
+    start = 0
+    while True:
+        found = data.find(signature, start)
+        if found < 0:
+            return offsets
+        offsets.append(found)
+        start = found + 4
+
+
+def set_crc(data, value):
+    for offset in headers(data, b"PK\x03\x04"):
+        struct.pack_into("<I", data, offset + 14, value)
+    for offset in headers(data, b"PK\x01\x02"):
+        struct.pack_into("<I", data, offset + 16, value)
+
+
+def set_size(data, value):
+    for offset in headers(data, b"PK\x03\x04"):
+        struct.pack_into("<I", data, offset + 22, value)
+    for offset in headers(data, b"PK\x01\x02"):
+        struct.pack_into("<I", data, offset + 24, value)
+
+
+GOOD = b"good data " * 100
+
+
+def duplicate_central_record(data, new_name):
+    """Adds a second directory entry that points at the first entry's data."""
+    central = headers(data, b"PK\x01\x02")[0]
+    end = headers(data, b"PK\x05\x06")[-1]
+    name_len, extra_len, comment_len = struct.unpack_from("<HHH", data, central + 28)
+    record = bytearray(data[central:central + 46 + name_len + extra_len + comment_len])
+    assert len(new_name) == name_len
+    record[46:46 + name_len] = new_name
+    count = struct.unpack_from("<H", data, end + 10)[0]
+    size = struct.unpack_from("<I", data, end + 12)[0]
+    tail = bytes(data[end:])
+    del data[end:]
+    data.extend(record)
+    data.extend(tail)
+    end += len(record)
+    struct.pack_into("<HH", data, end + 8, count + 1, count + 1)
+    struct.pack_into("<I", data, end + 12, size + len(record))
+
+
+def build_hostile(kind, out):
+    if kind == "dated":
+        folder = zipfile.ZipInfo("folder/", (2024, 3, 5, 14, 30, 58))
+        text = zipfile.ZipInfo("folder/hello.txt", (2024, 3, 5, 14, 30, 58))
+        link = symlink_info("link")
+        link.date_time = (2023, 12, 31, 23, 59, 0)
+        write_entries(out, [(folder, b""), (text, b"hello\n"), (link, b"folder/hello.txt")])
+    elif kind == "dotdot":
+        write_entries(out, [("ok.txt", b"fine"), ("../escaped.txt", b"evil"),
+                            ("sub/../../escaped2.txt", b"evil")])
+    elif kind == "absolute":
+        write_entries(out, [("ok.txt", b"fine"), ("/tmp/unzip32-absolute-escape.txt", b"evil")])
+    elif kind == "backslash":
+        write_entries(out, [("ok.txt", b"fine"), ("..\\escaped.txt", b"evil"),
+                            ("sub\\inner.txt", b"inside")])
+    elif kind == "drive":
+        write_entries(out, [("ok.txt", b"fine"), ("C:/escaped.txt", b"evil"),
+                            ("c:escaped.txt", b"evil")])
+    elif kind == "symlink-out":
+        write_entries(out, [(symlink_info("link"), b"../outside"),
+                            ("link/escaped.txt", b"evil"),
+                            (symlink_info("abs"), b"/etc"),
+                            (symlink_info("climb"), b"inner/../../x"),
+                            (symlink_info("inside"), b"sub/target.txt"),
+                            ("sub/target.txt", b"target")],
+                      zipfile.ZIP_STORED)
+    elif kind == "symlink-in-then-file":
+        write_entries(out, [("sub/keep.txt", b"keep"), (symlink_info("alias"), b"sub"),
+                            ("alias/through.txt", b"through a link")], zipfile.ZIP_STORED)
+    elif kind == "bad-crc":
+        write_entries(out, [("same.txt", GOOD)])
+        patch(out, lambda data: set_crc(data, zlib.crc32(GOOD) ^ 0x5A5A5A5A))
+    elif kind == "flipped":
+        payload = bytes((i * 7919 + i // 3) % 251 for i in range(20000))
+        write_entries(out, [("same.txt", payload)])
+
+        def flip(data):
+            local = headers(data, b"PK\x03\x04")[0]
+            name_len, extra_len = struct.unpack_from("<HH", data, local + 26)
+            start = local + 30 + name_len + extra_len
+            size = struct.unpack_from("<I", data, local + 18)[0]
+            data[start + size // 2] ^= 0x55
+
+        patch(out, flip)
+    elif kind == "oversize":
+        # Declares 100 bytes; inflates to 1000.
+        write_entries(out, [("same.txt", GOOD)])
+        patch(out, lambda data: set_size(data, 100))
+    elif kind == "undersize":
+        write_entries(out, [("same.txt", GOOD)])
+        patch(out, lambda data: set_size(data, len(GOOD) + 50))
+    elif kind == "overlap-same-data":
+        write_entries(out, [("aaaa.txt", GOOD)])
+        patch(out, lambda data: duplicate_central_record(data, b"aaaa.txt"))
+    elif kind == "overlap-covering":
+        # The first entry's data is declared to run over the whole second entry.
+        write_entries(out, [("first.txt", b"first"), ("second.txt", GOOD)], zipfile.ZIP_STORED)
+
+        def cover(data):
+            first, second = headers(data, b"PK\x03\x04")[:2]
+            central = headers(data, b"PK\x01\x02")[0]
+            start = first + 30 + sum(struct.unpack_from("<HH", data, first + 26))
+            size = central - start
+            for offset in (first + 18, first + 22, central + 20, central + 24):
+                struct.pack_into("<I", data, offset, size)
+
+        patch(out, cover)
+    else:
+        raise SystemExit("unknown kind " + kind)
+
+
+def main():
+    kind, out = sys.argv[1], sys.argv[2]
+    if len(sys.argv) > 3:
+        build_tree_archive(kind, out, sys.argv[3])
+    else:
+        build_hostile(kind, out)
+
+
+if __name__ == "__main__":
+    main()
