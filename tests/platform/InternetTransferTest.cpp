@@ -114,17 +114,30 @@ TEST(InternetTransfer, HandsTheBodyOutInPiecesUntilItIsExhausted) {
     EXPECT_TRUE(received == body);
 }
 
-TEST(InternetTransfer, FailedTransferRaisesAtEveryLaterRead) {
-    const std::string port = std::to_string(testsupport::refusedPort());
+TEST(InternetTransfer, RefusedConnectionRaisesAtEveryLaterRead) {
+    InternetTransfer transfer;
+    transfer.URL = "http://127.0.0.1:" + std::to_string(testsupport::refusedPort()) + "/p";
+    transfer.Execute("GET", "");
+    runToEnd(transfer);
+    const int32_t refused = platform::ErrorNumber::objectDefinedBase + CURLE_COULDNT_CONNECT;
+    EXPECT_EQ(failureNumber([&] { transfer.GetHeader("Content-Length"); }), refused);
+    EXPECT_EQ(failureNumber([&] { transfer.GetChunk(1024); }), refused);
+    EXPECT_EQ(failureNumber([&] { transfer.GetChunk(1024); }), refused);
+}
+
+// The body is handed out while it arrives, so a transfer that breaks off
+// raises at the read that reaches the break, and at every read after it;
+// what came before it is handed out unchanged.
+TEST(InternetTransfer, BrokenOffBodyRaisesAtTheBreakAndEveryLaterRead) {
+    const std::string sent = patternedBytes(2000);
     testsupport::RawHttpServer shortBody(
-        {testsupport::rawResponse("Content-Length: 5000\r\n", patternedBytes(2000))});
+        {testsupport::rawResponse("Content-Length: 5000\r\n", sent)});
     testsupport::RawHttpServer reset(
-        {testsupport::rawResponse("Content-Length: 5000\r\n", patternedBytes(2000)), true});
+        {testsupport::rawResponse("Content-Length: 5000\r\n", sent), true});
     const struct {
         std::string host;
         int32_t number;
     } cases[] = {
-        {"127.0.0.1:" + port, platform::ErrorNumber::objectDefinedBase + CURLE_COULDNT_CONNECT},
         {shortBody.host(), InternetTransfer::incompleteBody},
         {reset.host(), platform::ErrorNumber::objectDefinedBase + CURLE_RECV_ERROR},
     };
@@ -134,9 +147,20 @@ TEST(InternetTransfer, FailedTransferRaisesAtEveryLaterRead) {
         transfer.URL = "http://" + c.host + "/p";
         transfer.Execute("GET", "");
         runToEnd(transfer);
+        std::string received;
+        int32_t failure = 0;
+        for (int read = 0; read < 10 && failure == 0; ++read) {
+            try {
+                received += asText(transfer.GetChunk(1024));
+            } catch (const platform::Error& error) {
+                failure = error.number();
+            }
+        }
+        EXPECT_EQ(failure, c.number);
+        EXPECT_LE(received.size(), sent.size());
+        EXPECT_EQ(received, sent.substr(0, received.size()));
+        EXPECT_EQ(failureNumber([&] { transfer.GetChunk(1024); }), c.number);
         EXPECT_EQ(failureNumber([&] { transfer.GetHeader("Content-Length"); }), c.number);
-        EXPECT_EQ(failureNumber([&] { transfer.GetChunk(1024); }), c.number);
-        EXPECT_EQ(failureNumber([&] { transfer.GetChunk(1024); }), c.number);
     }
 }
 
