@@ -1,7 +1,7 @@
 #include "EntryReader.h"
 
 #include "JobError.h"
-#include "WinZipAes.h"
+#include "AesEntry.h"
 #include "unzip32.h"
 
 #include <zlib.h>

@@ -8,7 +8,7 @@
 
 namespace unzip32 {
 
-// Decrypts an AES-encrypted entry (the WinZip format: salt, password check,
+// Decrypts an AES-encrypted entry (the zip AES format: salt, password check,
 // AES in counter mode, HMAC-SHA1 authentication code at the end). libzip is
 // not asked to do this because it checks a CRC-32 that entries of the second
 // format version leave out, and so refuses them.

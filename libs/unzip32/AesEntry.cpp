@@ -1,4 +1,4 @@
-#include "WinZipAes.h"
+#include "AesEntry.h"
 
 #include "JobError.h"
 #include "unzip32.h"
