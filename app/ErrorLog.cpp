@@ -52,13 +52,24 @@ void appendRecord(const std::string& path, const std::string& record) {
     }
 }
 
+// One record is one line: a description that brings its own line ends
+// (a library's messages, an instruction file's text) has them as spaces.
+std::string asOneLine(std::string text) {
+    for (char& c : text) {
+        if (c == '\r' || c == '\n') {
+            c = ' ';
+        }
+    }
+    return text;
+}
+
 } // namespace
 
 void frmUpdater::NoteError(const std::string& formname, const std::string& ErrorContent,
                            bool showMSG) {
     try {
-        const std::string record =
-            "\"" + logDate(m_today()) + "\",\"" + formname + " " + ErrorContent + "\"\r\n";
+        const std::string record = "\"" + logDate(m_today()) + "\",\"" +
+                                   asOneLine(formname + " " + ErrorContent) + "\"\r\n";
         appendRecord(installFolder() + "/NoteError.txt", record);
         if (showMSG) {
             m_toolkit.msgBox(std::string(contactText) + "\r\n" + ErrorContent,

@@ -11,6 +11,10 @@
 namespace {
 
 const char* const instructionSource = "frmUpdater::processExtract";
+const char* const commandSource = "frmUpdater::RunUpdateCommand";
+// How much of a faulty line a description quotes: a file with LF-only line
+// ends is one long line, and it must not pour itself into the log.
+constexpr std::size_t quotedLineLimit = 200;
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -42,9 +46,44 @@ bool readLine(std::FILE* file, std::string& line) {
     return true;
 }
 
+std::string quotedLine(const std::string& line) {
+    if (line.size() <= quotedLineLimit) {
+        return "\"" + line + "\"";
+    }
+    return "\"" + line.substr(0, quotedLineLimit) + "\"...";
+}
+
+// A name the package brings lies inside the temp folder: a relative path
+// that never climbs out of it with "..".
+bool staysInside(const std::string& name) {
+    if (name.empty() || name[0] == '/' || name[0] == '\\') {
+        return false;
+    }
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        const std::size_t end = name.find_first_of("/\\", start);
+        const std::size_t stop = end == std::string::npos ? name.size() : end;
+        if (name.compare(start, stop - start, "..") == 0) {
+            return false;
+        }
+        start = stop + 1;
+    }
+    return true;
+}
+
+// An empty path field would name the root folder; no instruction means it.
+std::string expandedPath(const std::string& field, const std::string& installFolder,
+                         const std::string& line) {
+    if (field.empty()) {
+        platform::raiseError(platform::ErrorNumber::pathNotFound, commandSource,
+                             "the line " + quotedLine(line) + " has an empty path field");
+    }
+    return expandPathField(field, installFolder);
+}
+
 } // namespace
 
-void frmUpdater::processExtract() {
+bool frmUpdater::processExtract() {
     const std::string path = installFolder() + "/temp/updater.ini";
     try {
         TextFile file(std::fopen(fso().resolve(path).c_str(), "rbe"));
@@ -55,8 +94,10 @@ void frmUpdater::processExtract() {
         while (readLine(file.get(), line)) {
             RunUpdateCommand(line);
         }
+        return true;
     } catch (const std::exception& failure) {
         NoteError("Updater", failure.what(), true);
+        return false;
     }
 }
 
@@ -67,23 +108,28 @@ std::string expandPathField(const std::string& field, const std::string& install
 void frmUpdater::RunUpdateCommand(const std::string& line) {
     const std::vector<std::string> fields = splitText(line, ';');
     if (fields.size() < 3) {
-        platform::raiseError(platform::ErrorNumber::subscriptOutOfRange,
-                             "frmUpdater::RunUpdateCommand",
-                             "the line \"" + line + "\" has fewer than three fields");
+        platform::raiseError(platform::ErrorNumber::subscriptOutOfRange, commandSource,
+                             "the line " + quotedLine(line) + " has fewer than three fields");
     }
     const std::string& first = fields[1];
     const std::string& second = fields[2];
     const std::string command = upperCase(fields[0]);
     if (command == "MOVE") {
-        fso().CopyFile(tempFolder() + "/" + first, expandPathField(second, installFolder()) + "/",
-                       true);
+        const std::string source = tempFolder() + "/" + first;
+        const std::string destination = expandedPath(second, installFolder(), line) + "/";
+        if (!staysInside(first)) {
+            // Only what the package brought may be installed.
+            platform::raiseError(platform::ErrorNumber::fileNotFound, commandSource, source);
+        }
+        fso().CopyFile(source, destination, true);
     } else if (command == "MAKEDIR") {
-        const std::string folder = expandPathField(second, installFolder()) + "/" + first;
+        const std::string folder = expandedPath(second, installFolder(), line) + "/" + first;
         if (!fso().FolderExists(folder)) {
             fso().CreateFolder(folder);
         }
     } else if (command == "EXEC") {
-        platform::shellOpen(fso().resolve(expandPathField(first, installFolder()) + "/" + second),
-                            installFolder());
+        platform::shellOpen(
+            fso().resolve(expandedPath(first, installFolder(), line) + "/" + second),
+            installFolder());
     }
 }

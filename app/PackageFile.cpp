@@ -9,8 +9,9 @@
 PackageFile::PackageFile(const std::string& path, const std::string& source)
     : m_path(path), m_source(source) {
     // Emptied at once: a file left by an earlier run never lends its tail to
-    // this one, not even when the program is ended in the middle.
-    m_fd.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    // this one, not even when the program is ended in the middle. A link in
+    // its place is refused, never written through.
+    m_fd.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
     if (!m_fd) {
         throw platform::systemError(errno, m_source, m_path);
     }

@@ -5,27 +5,33 @@
 
 #include <memory>
 
-void frmUpdater::UnzipPackage(const std::string& name) {
+std::optional<std::string> frmUpdater::UnzipPackage(const std::string& name) {
     try {
         const auto unzip = std::make_unique<CGUnzipFiles>();
         unzip->ZipFileName(tempFolder() + "/" + name);
         unzip->ExtractDir(tempFolder());
         unzip->HonorDirectories(false);
-        if (unzip->Unzip("", "") != 0) {
-            m_toolkit.msgBox(unzip->GetLastMessage(), platform::MsgBoxStyle::okOnly, "");
+        const int32_t result = unzip->Unzip("", "");
+        if (result == 0) {
+            return std::nullopt;
         }
+        const std::string messages = unzip->GetLastMessage();
+        m_toolkit.msgBox(messages, platform::MsgBoxStyle::okOnly, "");
+        return "the unzip library answered " + std::to_string(result) + ": " + messages;
     } catch (const platform::Error& failure) {
-        showUnzipFailure(std::to_string(failure.number()), failure.description());
+        return showUnzipFailure(std::to_string(failure.number()), failure.description());
     } catch (const std::exception& failure) {
-        showUnzipFailure(std::to_string(platform::ErrorNumber::invalidCall), failure.what());
+        return showUnzipFailure(std::to_string(platform::ErrorNumber::invalidCall), failure.what());
     }
 }
 
-void frmUpdater::showUnzipFailure(const std::string& number, const std::string& description) {
+std::string frmUpdater::showUnzipFailure(const std::string& number,
+                                         const std::string& description) {
+    const std::string text = number + " Form1::cmdUnZip_Click " + description;
     try {
-        m_toolkit.msgBox(number + " Form1::cmdUnZip_Click " + description,
-                         platform::MsgBoxStyle::okOnly, "");
+        m_toolkit.msgBox(text, platform::MsgBoxStyle::okOnly, "");
     } catch (const std::exception&) {
-        // The run goes on to the instruction file, which reports what is missing.
+        // The run still stops and logs why.
     }
+    return text;
 }

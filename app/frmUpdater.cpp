@@ -1,9 +1,11 @@
 #include "app/frmUpdater.h"
 
 #include "platform/Error.h"
+#include "platform/FolderLock.h"
 #include "unzip/CodeModuleState.h"
 
 #include <exception>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -17,6 +19,9 @@ const char* const successText = "Update Success, Please restart application";
 const char* const latestText = "You are using the latest version of Morvane";
 const char* const exitQuestionText = "Update in progress,Do you want to stop and exit";
 const char* const runSourceLabel = "Updater: Download";
+const char* const stageSourceLabel = "Updater";
+const char* const runBusyText = "Another update of this installation is running; try again "
+                                "when it has finished";
 
 std::tm localToday() {
     const std::time_t now = std::time(nullptr);
@@ -101,10 +106,11 @@ void frmUpdater::cmdDownload_Click() {
             MsgBoxAnswer::no) {
             m_toolkit.endProgram();
         }
+        // One run per installation: held until this run ends, however it ends.
+        const platform::FolderLock runLock(installFolder(), "frmUpdater::cmdDownload_Click",
+                                           runBusyText);
         m_toolkit.setMousePointer(MousePointer::busy);
-        if (!fso().FolderExists(tempFolder())) {
-            fso().CreateFolder(tempFolder());
-        }
+        prepareTempFolder();
         bar.setValue(0);
         bar.setVisible(true);
         m_controls.lblMessage().setCaption(downloadingText);
@@ -114,10 +120,18 @@ void frmUpdater::cmdDownload_Click() {
         m_toolkit.setMousePointer(MousePointer::normal);
         m_controls.lblMessage().setCaption(extractingText);
         m_toolkit.doEvents();
-        UnzipPackage("morvane.zip");
+        if (const auto failure = UnzipPackage("morvane.zip")) {
+            // The box has told the user; the log tells the administrator why.
+            NoteError(stageSourceLabel, "the package could not be unpacked: " + *failure, false);
+            stopFailedRun();
+            return;
+        }
         m_controls.lblMessage().setCaption(processingText);
         m_toolkit.doEvents();
-        processExtract();
+        if (!processExtract()) {
+            stopFailedRun();
+            return;
+        }
         m_controls.lblMessage().setCaption(successText);
         m_toolkit.doEvents();
         fso().DeleteFolder(tempFolder(), false);
@@ -129,6 +143,24 @@ void frmUpdater::cmdDownload_Click() {
         m_controls.cmdDownload().setEnabled(true);
         NoteError(runSourceLabel, failure.what(), true);
     }
+}
+
+void frmUpdater::prepareTempFolder() {
+    if (fso().isSymbolicLink(tempFolder())) {
+        platform::raiseError(platform::ErrorNumber::permissionDenied,
+                             "frmUpdater::cmdDownload_Click",
+                             tempFolder() + " is a symbolic link; the update does not follow it");
+    }
+    // Nothing an earlier run left may be carried out with this package.
+    if (fso().FolderExists(tempFolder())) {
+        fso().DeleteFolder(tempFolder(), true);
+    }
+    fso().CreateFolder(tempFolder());
+}
+
+void frmUpdater::stopFailedRun() {
+    m_toolkit.setMousePointer(MousePointer::normal);
+    m_controls.cmdDownload().setEnabled(true);
 }
 
 void frmUpdater::cmdCancel_Click() {

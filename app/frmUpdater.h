@@ -8,6 +8,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 // A path field of the instruction file: upper-cased, then every
@@ -40,10 +41,13 @@ public:
     virtual void DownloadFile(const std::string& strURL, const std::string& strDestination);
     void DownloadProgress(const std::string& intPercent);
 
-    // Unpacks temp + "/" + name into the temp folder; reports its own failures.
-    virtual void UnzipPackage(const std::string& name);
-    // Carries out the instruction file; reports its own failures.
-    virtual void processExtract();
+    // Unpacks temp + "/" + name into the temp folder and shows its own
+    // failures; gives back why the package could not be unpacked, nothing
+    // when it was.
+    virtual std::optional<std::string> UnzipPackage(const std::string& name);
+    // Carries out the instruction file and reports its own failures; false
+    // when it stopped on one.
+    virtual bool processExtract();
 
     const std::string& installFolder() const { return m_settings.installFolder; }
     std::string tempFolder() const;
@@ -62,7 +66,12 @@ protected:
 private:
     // One line of the instruction file; failures go to processExtract.
     void RunUpdateCommand(const std::string& line);
-    void showUnzipFailure(const std::string& number, const std::string& description);
+    // The text shown for a failure raised while unpacking.
+    std::string showUnzipFailure(const std::string& number, const std::string& description);
+    // Empties the temp folder an earlier run left, or creates it.
+    void prepareTempFolder();
+    // The window after a run that stopped on a failure a stage reported.
+    void stopFailedRun();
 
     platform::Toolkit& m_toolkit;
     platform::UpdaterControls& m_controls;

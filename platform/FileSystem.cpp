@@ -80,6 +80,12 @@ bool FileSystem::FileExists(const std::string& path) const {
     return statIs(resolve(path), S_IFREG);
 }
 
+bool FileSystem::isSymbolicLink(const std::string& path) const {
+    struct stat link {};
+    const std::string resolved = withoutTrailingSlash(resolve(path));
+    return lstat(resolved.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+}
+
 void FileSystem::CreateFolder(const std::string& path) {
     static const std::string source = "FileSystem::CreateFolder";
     const std::string folder = withoutTrailingSlash(resolve(path));
@@ -165,6 +171,8 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
     for (const auto& copy : copies) {
         checkTarget(copy.second, overwrite, label);
     }
+    // A copy killed before its rename left its temporary file here.
+    ReplacementFile::removeLeftovers(targetFolder);
     for (const auto& [from, to] : copies) {
         copyOne(from, to, label);
     }
@@ -176,10 +184,15 @@ void FileSystem::copyOne(const std::string& from, const std::string& to, const s
     if (!input || fstat(input.get(), &status) != 0) {
         throw systemError(errno, label, from);
     }
+    // A replaced file keeps its own access bits, so an installed program
+    // stays runnable whatever the package recorded; a new file takes the
+    // source's. Set-user-ID and the like never travel.
+    struct stat existing {};
+    const bool replacing = stat(to.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+    const mode_t permissions = (replacing ? existing.st_mode : status.st_mode) & 0777;
     ReplacementFile replacement(to, label);
     replacement.copyFrom(input.get(), from);
-    // Only the access bits travel; set-user-ID and the like never do.
-    replacement.finish(status.st_mode & 0777);
+    replacement.finish(permissions);
     beforeReplace(replacement.temporaryPath(), to);
     replacement.commit();
 }

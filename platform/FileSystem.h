@@ -20,6 +20,8 @@ public:
     // refuses the deletion before anything is removed.
     void DeleteFolder(const std::string& path, bool force = false);
     bool FileExists(const std::string& path) const;
+    // True when the path itself is a symbolic link, whatever it points to.
+    bool isSymbolicLink(const std::string& path) const;
     // "a.b.c.d" from a PE version resource or an ELF package note; empty when
     // the file carries none or is not a regular file. A missing file raises.
     std::string GetFileVersion(const std::string& path) const;
@@ -28,8 +30,9 @@ public:
     // then the destination is a folder too, and every target is checked
     // before the first is replaced. The destination folder must exist. The
     // copy is written beside the target under a temporary name and renamed
-    // over it, keeping the source's permission bits. A read-only target is
-    // not replaced.
+    // over it; a replaced file keeps its permission bits, a new one takes
+    // the source's. A read-only target is not replaced. Temporary files that
+    // an earlier copy into that folder left when it was killed are removed.
     void CopyFile(const std::string& source, const std::string& destination, bool overwrite = true);
 
     // The path with "\" read as "/" and every existing component in the

@@ -3,9 +3,12 @@
 #include "platform/Error.h"
 #include "platform/PathText.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <vector>
@@ -14,13 +17,30 @@ namespace platform {
 namespace {
 
 constexpr size_t nameLimit = 255;
-constexpr std::string_view uniqueSuffix = ".XXXXXX";
+// What marks a temporary file of ours: a hidden name ending in this marker
+// and the six characters the system picks.
+constexpr std::string_view leftoverMarker = ".replacing-";
+constexpr std::string_view uniqueSuffix = "XXXXXX";
 constexpr size_t bufferSize = 64 * 1024;
 
 // A hidden name beside the target, short enough for any file system.
 std::string temporaryPattern(const std::string& target) {
-    const std::string name = nameOf(target).substr(0, nameLimit - 1 - uniqueSuffix.size());
-    return joinPath(folderOf(target), "." + name + std::string(uniqueSuffix));
+    const std::string name =
+        nameOf(target).substr(0, nameLimit - 1 - leftoverMarker.size() - uniqueSuffix.size());
+    return joinPath(folderOf(target),
+                    "." + name + std::string(leftoverMarker) + std::string(uniqueSuffix));
+}
+
+bool isLeftoverName(std::string_view name) {
+    if (name.size() < 1 + leftoverMarker.size() + uniqueSuffix.size() || name[0] != '.') {
+        return false;
+    }
+    const std::string_view unique = name.substr(name.size() - uniqueSuffix.size());
+    const bool systemPicked = std::all_of(unique.begin(), unique.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0;
+    });
+    return systemPicked && name.substr(name.size() - uniqueSuffix.size() - leftoverMarker.size(),
+                                       leftoverMarker.size()) == leftoverMarker;
 }
 
 void writeAll(int fd, const char* data, size_t length, const std::string& source,
@@ -88,6 +108,22 @@ void ReplacementFile::commit() {
     if (folder) {
         fsync(folder.get());
     }
+}
+
+void ReplacementFile::removeLeftovers(const std::string& folder) {
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr) {
+        return;
+    }
+    while (const dirent* entry = readdir(listing)) {
+        struct stat status {};
+        if (isLeftoverName(entry->d_name) &&
+            fstatat(dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(status.st_mode)) {
+            unlinkat(dirfd(listing), entry->d_name, 0);
+        }
+    }
+    closedir(listing);
 }
 
 } // namespace platform

@@ -28,6 +28,10 @@ public:
     // Renames the finished file over the target.
     void commit();
 
+    // Removes from the folder the temporary files that replacements killed
+    // before their rename left behind; they are known by their names.
+    static void removeLeftovers(const std::string& folder);
+
 private:
     std::string m_target;
     std::string m_source;

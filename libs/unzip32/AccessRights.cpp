@@ -15,14 +15,21 @@ namespace {
 constexpr mode_t usualFileBits = 0666;
 constexpr mode_t usualFolderBits = 0777;
 constexpr mode_t assumedUmask = 022;
+// The owner can always read and replace what was extracted, and remove what
+// a folder holds, whatever the archive recorded: the caller must be able to
+// clear its extraction folder and overwrite these files the next time.
+constexpr mode_t ownerFileBits = S_IRUSR | S_IWUSR;
+constexpr mode_t ownerFolderBits = S_IRWXU;
 
 } // namespace
 
 TargetAttributes attributesFor(const EntryInfo& entry, int privilegeLevel, mode_t umask) {
     TargetAttributes attributes;
-    const mode_t usual = entry.kind == EntryKind::Folder ? usualFolderBits : usualFileBits;
-    attributes.permissions =
-        privilegeLevel >= 0 && entry.permissions ? (*entry.permissions & 0777) : (usual & ~umask);
+    const bool folder = entry.kind == EntryKind::Folder;
+    const mode_t usual = folder ? usualFolderBits : usualFileBits;
+    const mode_t recorded =
+        privilegeLevel >= 0 && entry.permissions ? (*entry.permissions & 0777) : usual;
+    attributes.permissions = (recorded & ~umask) | (folder ? ownerFolderBits : ownerFileBits);
     if (privilegeLevel >= 1 && ::geteuid() == 0) {
         attributes.owner = entry.owner;
         attributes.group = entry.group;

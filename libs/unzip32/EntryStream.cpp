@@ -32,9 +32,20 @@ EntryStream::EntryStream(const JobContext& context, const EntryInfo& entry, bool
         m_reader.emplace(context.archive, entry, nullptr, context.buffer);
         return;
     }
+    if (context.password.known()) {
+        try {
+            m_reader.emplace(context.archive, entry, context.password.text(), context.buffer);
+            return;
+        } catch (const EntryFault& fault) {
+            if (fault.code() != UZP_BAD_PASSWORD) {
+                throw;
+            }
+        }
+    }
     Password password;
     askPassword(context.callbacks.askPassword, entry, password);
     m_reader.emplace(context.archive, entry, password.text(), context.buffer);
+    context.password.remember(password);
 }
 
 std::string_view EntryStream::next() {

@@ -70,7 +70,8 @@ void Job::runEntries() {
         std::fflush(stdout);
     }
     std::vector<char> buffer(readBufferSize);
-    const JobContext context{m_settings, m_reporter, m_callbacks, archive, *this, buffer};
+    KnownPassword password;
+    const JobContext context{m_settings, m_reporter, m_callbacks, archive, *this, buffer, password};
     const std::unique_ptr<EntryHandler> handler = handlerFor(context);
     handleEntries(archive, *handler);
     handler->settle();

@@ -3,6 +3,7 @@
 #include "Archive.h"
 #include "EntryHandler.h"
 #include "JobSettings.h"
+#include "PasswordPrompt.h"
 #include "Reporter.h"
 #include "unzip32.h"
 
@@ -19,6 +20,8 @@ struct JobContext {
     EntryOutcomes& outcomes;
     // The one read buffer of the job: memory does not grow with the data.
     std::span<char> buffer;
+    // The password that last opened an entry of this job.
+    KnownPassword& password;
 };
 
 } // namespace unzip32

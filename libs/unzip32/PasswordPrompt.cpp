@@ -20,4 +20,9 @@ void askPassword(UzpPasswordCallback callback, const EntryInfo& entry, Password&
     }
 }
 
+void KnownPassword::remember(const Password& password) {
+    std::memcpy(m_password.buffer(), password.text(), UZP_PASSWORD_BUFFER_SIZE + 1);
+    m_known = true;
+}
+
 } // namespace unzip32

@@ -24,8 +24,22 @@ private:
     std::array<char, UZP_PASSWORD_BUFFER_SIZE + 1> m_bytes{};
 };
 
-// Asks the caller, once for every encrypted entry, through the password
-// callback. Throws an EntryFault (UZP_NO_PASSWORD) when none is given.
+// Asks the caller through the password callback. Throws an EntryFault
+// (UZP_NO_PASSWORD) when none is given.
 void askPassword(UzpPasswordCallback callback, const EntryInfo& entry, Password& password);
+
+// The last password of a job that opened an entry: tried first on every
+// later encrypted entry, so that a package encrypted with one password asks
+// for it once.
+class KnownPassword {
+public:
+    bool known() const { return m_known; }
+    const char* text() const { return m_password.text(); }
+    void remember(const Password& password);
+
+private:
+    Password m_password;
+    bool m_known = false;
+};
 
 } // namespace unzip32

@@ -110,10 +110,14 @@ typedef int32_t (*UzpServiceCallback)(const char* entryName, uint32_t uncompress
  *   below 0  recorded permissions are ignored: files and folders get the
  *            usual 0666 / 0777 less the process's umask;
  *   0        the read, write and execute bits the archive records are
- *            restored as they are (files without recorded bits get the
- *            usual ones); set-user-ID, set-group-ID and sticky never are;
+ *            restored less the process's umask (files without recorded
+ *            bits get the usual ones); set-user-ID, set-group-ID and sticky
+ *            never are;
  *   1 and up as 0, and when the process runs as root the owner and group
- *            the entry records are restored too. */
+ *            the entry records are restored too.
+ * At every level the owner keeps the right to read and write a created file
+ * and to read, write and enter a created folder, so that what was extracted
+ * can always be replaced or removed again. */
 typedef struct UzpOptions {
     int32_t extractOnlyNewer;      /* create new files, replace older ones, never ask */
     int32_t spacesToUnderscores;   /* spaces in created names become underscores */

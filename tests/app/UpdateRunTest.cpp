@@ -3,6 +3,7 @@
 
 #include "platform/Error.h"
 
+#include <filesystem>
 #include <sys/stat.h>
 
 using platform::MsgBoxAnswer;
@@ -94,7 +95,9 @@ TEST_F(UpdaterFixture, SuccessfulRunCallsTheStagesInOrderAndRemovesTheTempFolder
         EXPECT_EQ(ui.lblMessage().caption(), "Downloading...");
         EXPECT_TRUE(ui.ProgressBar1().isVisible());
         EXPECT_EQ(ui.mousePointer(), 11);
-        EXPECT_TRUE(testsupport::exists(install / "temp/leftover.txt"));
+        // An earlier run's files are gone before the new package arrives.
+        EXPECT_TRUE(testsupport::exists(install / "temp"));
+        EXPECT_FALSE(testsupport::exists(install / "temp/leftover.txt"));
     };
     form->onUnzip = [&](const std::string&) {
         EXPECT_EQ(ui.lblMessage().caption(), "Extracting Files");
@@ -152,11 +155,84 @@ TEST_F(UpdaterFixture, ReadOnlyFileInTheTempFolderKeepsTheWindowOpenWithTheSucce
     EXPECT_NE(log().find("Updater: Download Permission denied"), std::string::npos);
 }
 
-TEST_F(UpdaterFixture, FailedStagesThatReportThemselvesStillEndWithSuccess) {
+// A stage that reported its own failure stops the run: nothing after it
+// runs, nothing claims success, and the window is ready for another try.
+TEST_F(UpdaterFixture, FailedStagesStopTheRunWithTheWindowOpen) {
+    struct Case {
+        const char* name;
+        bool unzipFails;
+        std::string lastStage;
+        std::string log;
+    };
+    const Case cases[] = {
+        {"unpacking", true, "unzip morvane.zip",
+         "\"07/Dec/2026\",\"Updater the package could not be unpacked: no zip  at all\"\r\n"},
+        {"instructions", false, "extract", ""},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(install / "NoteError.txt");
+        makeWindow(versionHost());
+        serve({"9.0.0"});
+        ui.answerNext(MsgBoxAnswer::yes);
+        if (c.unzipFails) {
+            form->unzipFailure = "no zip\r\nat all";
+        } else {
+            form->extractSucceeds = false;
+        }
+
+        EXPECT_FALSE(activate()) << c.name;
+
+        EXPECT_EQ(form->stages.back(), c.lastStage) << c.name;
+        EXPECT_NE(ui.lblMessage().caption(), "Update Success, Please restart application");
+        EXPECT_TRUE(testsupport::exists(install / "temp")) << c.name;
+        EXPECT_TRUE(ui.cmdDownload().isEnabled()) << c.name;
+        EXPECT_EQ(ui.mousePointer(), 0) << c.name;
+        EXPECT_EQ(testsupport::exists(install / "NoteError.txt") ? log() : "", c.log) << c.name;
+    }
+}
+
+TEST_F(UpdaterFixture, TempFolderThatIsALinkIsRefusedAndNotFollowed) {
+    testsupport::TempDir elsewhere;
+    testsupport::writeFile(elsewhere / "keep.txt", "keep");
+    ASSERT_EQ(symlink(elsewhere.path().c_str(), (install / "temp").c_str()), 0);
     serve({"9.0.0"});
     ui.answerNext(MsgBoxAnswer::yes);
-    form->onUnzip = [&](const std::string&) { ui.msgBox("unpacking failed", 0, ""); };
+
+    EXPECT_FALSE(activate());
+
+    EXPECT_EQ(form->stages.size(), 0u);
+    EXPECT_EQ(testsupport::readFile(elsewhere / "keep.txt"), "keep");
+    EXPECT_NE(log().find("Updater: Download Permission denied: " + install.path() +
+                         "/temp is a symbolic link"),
+              std::string::npos)
+        << log();
+}
+
+// A second window on the same installation reaches its Yes while the first
+// is downloading: it fails through the normal failure path and leaves the
+// temp folder to the first, which completes.
+TEST_F(UpdaterFixture, SecondRunOnTheSameInstallationFailsCleanly) {
+    serve({"9.0.0"});
+    ui.answerNext(MsgBoxAnswer::yes);
+    platform::ScriptedToolkit secondUi;
+    TestUpdater second(secondUi, secondUi,
+                       UpdaterSettings{install.path(), versionHost(), "packages.morvane.example"});
+    second.Form_Load();
+    form->onDownload = [&](const std::string&, const std::string& destination) {
+        testsupport::writeFile(destination, "first package");
+        secondUi.answerNext(MsgBoxAnswer::yes);
+        EXPECT_NO_THROW(second.Form_Activate());
+    };
+
     EXPECT_TRUE(activate());
+
+    EXPECT_TRUE(second.stages.empty());
+    EXPECT_TRUE(secondUi.cmdDownload().isEnabled());
+    ASSERT_EQ(secondUi.messageBoxes().size(), 2u);
+    EXPECT_EQ(secondUi.messageBoxes()[1].title, "Updater: Download");
+    EXPECT_NE(log().find("Updater: Download Another update of this installation is running"),
+              std::string::npos)
+        << log();
     EXPECT_EQ(form->stages.back(), "extract");
 }
 

@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 using testsupport::writeVersionedExecutable;
@@ -23,6 +24,9 @@ public:
     std::function<void(const std::string&, const std::string&)> onDownload;
     std::function<void(const std::string&)> onUnzip;
     std::function<void()> onExtract;
+    // What the two stages report back to the run.
+    std::optional<std::string> unzipFailure;
+    bool extractSucceeds = true;
     std::vector<std::string> stages;
 
     void DownloadFile(const std::string& strURL, const std::string& strDestination) override {
@@ -31,17 +35,19 @@ public:
             onDownload(strURL, strDestination);
         }
     }
-    void UnzipPackage(const std::string& name) override {
+    std::optional<std::string> UnzipPackage(const std::string& name) override {
         stages.push_back("unzip " + name);
         if (onUnzip) {
             onUnzip(name);
         }
+        return unzipFailure;
     }
-    void processExtract() override {
+    bool processExtract() override {
         stages.push_back("extract");
         if (onExtract) {
             onExtract();
         }
+        return extractSucceeds;
     }
 };
 
@@ -82,6 +88,7 @@ protected:
         m_answers.assign(answers.begin(), answers.end());
     }
 
+    std::string versionHost() const { return m_server.host(); }
     std::size_t versionRequests() const { return m_server.requests().size(); }
     std::vector<testsupport::ReceivedRequest> receivedRequests() const {
         return m_server.requests();

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,10 +22,11 @@ public:
 
     std::string unpacked;
 
-    void UnzipPackage(const std::string& name) override {
+    std::optional<std::string> UnzipPackage(const std::string& name) override {
         unpacked = testsupport::readFile(tempFolder() + "/" + name);
+        return std::nullopt;
     }
-    void processExtract() override {}
+    bool processExtract() override { return true; }
 };
 
 // An installation folder with its temp folder, the scripted toolkit and the

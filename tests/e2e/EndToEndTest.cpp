@@ -57,20 +57,26 @@ TEST_F(EndToEndFixture, EncryptedPackageAsksForThePassword) {
     EXPECT_FALSE(exists(app("NoteError.txt")));
 }
 
+// An error page served as the package: the library's box, one line for the
+// administrator, and the window stays open with nothing installed.
 TEST_F(EndToEndFixture, ErrorPageInsteadOfAPackageChangesNothingInstalled) {
     testsupport::writeFile(staging / "package.zip", "<html><body>Not Found</body></html>");
     publisher.setPackageStatus(404);
     ui.answerNext(MsgBoxAnswer::yes);
 
-    EXPECT_TRUE(runUpdate());
+    EXPECT_FALSE(runUpdate());
 
     EXPECT_EQ(installedVersion(), "1.2.0.5");
-    ASSERT_EQ(ui.messageBoxes().size(), 3u);
+    ASSERT_EQ(ui.messageBoxes().size(), 2u);
     EXPECT_EQ(ui.messageBoxes()[1].style, 0); // the library's messages
     EXPECT_FALSE(ui.messageBoxes()[1].prompt.empty());
-    EXPECT_EQ(ui.messageBoxes()[2].title, "Updater"); // no instruction file
-    EXPECT_NE(log().find("\"Updater File not found"), std::string::npos) << log();
-    EXPECT_FALSE(exists(app("temp")));
+    const std::string written = log();
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 1) << written;
+    EXPECT_NE(written.find("\"Updater the package could not be unpacked: "), std::string::npos)
+        << written;
+    EXPECT_NE(ui.captions().back(), "Update Success, Please restart application");
+    EXPECT_TRUE(ui.cmdDownload().isEnabled());
+    EXPECT_TRUE(exists(app("temp/morvane.zip")));
 }
 
 TEST_F(EndToEndFixture, ExitDuringTheDownloadKeepsWhatArrivedAndTouchesNothing) {
@@ -106,12 +112,15 @@ TEST_F(EndToEndFixture, InstructionFailingHalfWayKeepsEarlierLinesAndLogsOnce) {
                                   "MAKEDIR;second;APP_PATH\r\n"}});
     ui.answerNext(MsgBoxAnswer::yes);
 
-    EXPECT_TRUE(runUpdate());
+    EXPECT_FALSE(runUpdate());
 
     EXPECT_TRUE(isFolder(app("first")));
     EXPECT_FALSE(isFolder(app("second")));
     const std::string written = log();
     EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 1);
     EXPECT_NE(written.find("\"Updater File not found"), std::string::npos) << written;
-    EXPECT_FALSE(exists(app("temp")));
+    // The run stops there: no success, the temp folder kept for a look.
+    EXPECT_NE(ui.captions().back(), "Update Success, Please restart application");
+    EXPECT_TRUE(ui.cmdDownload().isEnabled());
+    EXPECT_TRUE(exists(app("temp/updater.ini")));
 }

@@ -45,13 +45,20 @@ TEST_F(InstructionFixture, NameWithALeadingSpaceIsLookedForAsWritten) {
     EXPECT_NE(logLines()[0].find("File not found"), std::string::npos);
 }
 
+// Packages built where files carry no execute bit must not leave the
+// installed program unrunnable; a file new to the installation takes the
+// unpacked file's bits.
 TEST_F(InstructionFixture, MoveReplacesAnExistingFileAndKeepsTheExecuteBit) {
     writeFile(app("morvane.exe"), "old");
+    chmod(app("morvane.exe").c_str(), 0755);
     writeFile(temp("morvane.exe"), "new");
-    chmod(temp("morvane.exe").c_str(), 0755);
-    run("MOVE;morvane.exe;APP_PATH\r\n");
+    chmod(temp("morvane.exe").c_str(), 0644);
+    writeFile(temp("tool.sh"), "tool");
+    chmod(temp("tool.sh").c_str(), 0750);
+    run("MOVE;morvane.exe;APP_PATH\r\nMOVE;tool.sh;APP_PATH\r\n");
     EXPECT_EQ(readFile(app("morvane.exe")), "new");
     EXPECT_EQ(access(app("morvane.exe").c_str(), X_OK), 0);
+    EXPECT_EQ(access(app("tool.sh").c_str(), X_OK), 0);
     EXPECT_TRUE(logLines().empty());
 }
 
@@ -111,8 +118,34 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"MissingDestination", "MOVE;a.dll;APP_PATH\\nowhere",
                                   "Path not found"},
                       FailureCase{"MissingParent", "MAKEDIR;x;APP_PATH\\nowhere", "Path not found"},
-                      FailureCase{"TooFewFields", "MAKEDIR;x", "Subscript out of range"}),
+                      FailureCase{"TooFewFields", "MAKEDIR;x", "Subscript out of range"},
+                      // An empty path field would name the root folder.
+                      FailureCase{"EmptyMoveDestination", "MOVE;a.dll;", "empty path field"},
+                      FailureCase{"EmptyMakeDirParent", "MAKEDIR;x;;", "empty path field"},
+                      FailureCase{"EmptyExecFolder", "EXEC;;a.dll", "empty path field"}),
     testsupport::CaseName());
+
+// Only what the package brought can be installed: a source that is absolute
+// or climbs out of the temp folder is a missing source, while a pattern in
+// the last component still copies every match.
+TEST_F(InstructionFixture, MoveTakesItsSourceFromInsideTheTempFolderOnly) {
+    writeFile(app("secret.txt"), "outside");
+    mkdir(app("data").c_str(), 0755);
+    for (const std::string& source : std::vector<std::string>{
+             "../secret.txt", "..\\secret.txt", app("secret.txt"), "sub/../../secret.txt"}) {
+        run("MOVE;" + source + ";APP_PATH\\DATA\r\n");
+        EXPECT_FALSE(exists(app("data/secret.txt"))) << source;
+    }
+    EXPECT_EQ(logLines().size(), 4u);
+    for (const std::string& line : logLines()) {
+        EXPECT_NE(line.find("File not found"), std::string::npos) << line;
+    }
+    writeFile(temp("a.dll"), "a");
+    writeFile(temp("b.dll"), "b");
+    run("MOVE;*.dll;APP_PATH\\DATA\r\n");
+    EXPECT_EQ(readFile(app("data/b.dll")), "b");
+    EXPECT_EQ(logLines().size(), 4u);
+}
 
 TEST_F(InstructionFixture, MoveOverAReadOnlyFileFailsAndLeavesItIntact) {
     writeFile(app("a.dll"), "old");

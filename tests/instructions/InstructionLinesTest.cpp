@@ -1,6 +1,8 @@
 #include "tests/instructions/InstructionFixture.h"
 #include "tests/support/CaseName.h"
 
+#include <filesystem>
+
 struct LineCase {
     const char* name;
     std::string instructions;
@@ -60,6 +62,23 @@ TEST_F(InstructionFixture, TooFewFieldsIsSubscriptOutOfRange) {
     const auto lines = logLines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("\"Updater Subscript out of range"), std::string::npos) << lines[0];
+}
+
+// A file with LF-only line ends is one line; whatever fails in it stays one
+// record of the log, and a long line is quoted by its start only.
+TEST_F(InstructionFixture, LfOnlyFileStaysOneShortLogRecord) {
+    std::string lines;
+    for (int i = 0; i < 100; ++i) {
+        lines += "MOVE;missing\n" + std::to_string(i) + ".dll;APP_PATH\n";
+    }
+    const std::string tooFew = "MAKEDIR" + std::string(1000, 'x') + "\nMAKEDIR";
+    for (const std::string& content : {lines, tooFew}) {
+        std::filesystem::remove(app("NoteError.txt"));
+        run(content);
+        const std::string log = testsupport::readFile(app("NoteError.txt"));
+        EXPECT_EQ(log.find('\n'), log.size() - 1) << log;
+        EXPECT_LT(log.size(), 400u) << log;
+    }
 }
 
 struct ExpansionCase {

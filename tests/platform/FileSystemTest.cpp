@@ -159,17 +159,46 @@ TEST_F(FileSystemTest, CopyFailuresNameTheirCause) {
     EXPECT_EQ(readFile(root + "/data/readme.txt"), "keep");
 }
 
+// A replaced file keeps its own bits (an installed program stays runnable
+// when the package recorded none); a new file takes the source's.
 TEST_F(FileSystemTest, CopyReplacesTheExistingCaseVariantAndKeepsPermissionBits) {
     writeFile(root + "/lib/TOOL.SH", "old");
+    chmod((root + "/lib/TOOL.SH").c_str(), 0751);
     writeFile(root + "/tool.sh", "#!/bin/sh\n");
-    chmod((root + "/tool.sh").c_str(), 0750);
+    chmod((root + "/tool.sh").c_str(), 0640);
     fs.CopyFile(root + "\\tool.sh", root + "\\LIB\\");
     EXPECT_EQ(namesIn(root + "/lib"), (std::vector<std::string>{"Plugins", "TOOL.SH"}));
     EXPECT_EQ(readFile(root + "/lib/TOOL.SH"), "#!/bin/sh\n");
-    EXPECT_EQ(modeOf(root + "/lib/TOOL.SH"), 0750u);
+    EXPECT_EQ(modeOf(root + "/lib/TOOL.SH"), 0751u);
     // A destination without "/" names the new file itself.
     fs.CopyFile(root + "/tool.sh", root + "/data/renamed.sh");
     EXPECT_EQ(readFile(root + "/data/renamed.sh"), "#!/bin/sh\n");
+    EXPECT_EQ(modeOf(root + "/data/renamed.sh"), 0640u);
+}
+
+// A copy killed between writing its temporary file and the rename leaves
+// that file behind; the next copy into the folder clears it away.
+TEST_F(FileSystemTest, NextCopyRemovesWhatAKilledCopyLeftBehind) {
+    class KilledFileSystem : public platform::FileSystem {
+    protected:
+        void beforeReplace(const std::string&, const std::string&) override { _exit(0); }
+    };
+    writeFile(root + "/data/readme.txt", "old content");
+    writeFile(root + "/data/.notes.txt.keep", "not ours");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        KilledFileSystem().CopyFile(root + "/readme.txt", root + "/data/");
+        _exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(namesIn(root + "/data").size(), 3u) << "the killed copy left its file";
+    EXPECT_EQ(readFile(root + "/data/readme.txt"), "old content");
+
+    fs.CopyFile(root + "/readme.txt", root + "/data/other.txt");
+    EXPECT_EQ(namesIn(root + "/data"),
+              (std::vector<std::string>{".notes.txt.keep", "other.txt", "readme.txt"}));
 }
 
 TEST_F(FileSystemTest, ReadOnlyTargetIsNotReplaced) {

@@ -42,7 +42,7 @@ void buildPackage(const std::string& archive, const std::vector<PackageEntry>& e
 }
 
 void buildEncryptedPackage(const std::string& archive, const std::vector<PackageEntry>& entries,
-                           const std::string& password) {
+                           const std::string& password, Encryption encryption) {
     TempDir staging;
     std::string names;
     for (const PackageEntry& entry : entries) {
@@ -51,8 +51,9 @@ void buildEncryptedPackage(const std::string& archive, const std::vector<Package
         writeFile(file.string(), entry.content);
         names += " " + quoted(entry.name);
     }
-    run("cd " + quoted(staging.path()) + " && zip -q -P " + quoted(password) + " " +
-        quoted(archive) + names);
+    const std::string method = encryption == Encryption::aes256 ? "AES256" : "ZipCrypto";
+    run("cd " + quoted(staging.path()) + " && 7z a -bd -bso0 -tzip -mem=" + method + " -p" +
+        quoted(password) + " " + quoted(archive) + names);
 }
 
 } // namespace testsupport

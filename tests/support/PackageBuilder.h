@@ -14,8 +14,11 @@ struct PackageEntry {
 // given; one name may appear twice.
 void buildPackage(const std::string& archive, const std::vector<PackageEntry>& entries);
 
-// A zip archive made by the zip tool with its traditional encryption.
+enum class Encryption { traditional, aes256 };
+
+// A zip archive made by 7z, every entry encrypted with the password.
 void buildEncryptedPackage(const std::string& archive, const std::vector<PackageEntry>& entries,
-                           const std::string& password);
+                           const std::string& password,
+                           Encryption encryption = Encryption::traditional);
 
 } // namespace testsupport

@@ -254,11 +254,15 @@ TEST_F(AccessRights, PrivilegeLevelsRestoreWhatTheyPromise) {
     writeTree(temp / "source", {{"run.sh", "#!/bin/sh\n"},
                                 {"secret.txt", "s"},
                                 {"setuid", "x"},
+                                {"readonly.txt", "r"},
+                                {"everyone.sh", "e"},
                                 {"locked", "<folder>"},
                                 {"locked/inside.txt", "i"}});
     chmod((temp / "source/run.sh").c_str(), 0750);
     chmod((temp / "source/secret.txt").c_str(), 0600);
     chmod((temp / "source/setuid").c_str(), 04755);
+    chmod((temp / "source/readonly.txt").c_str(), 0444);
+    chmod((temp / "source/everyone.sh").c_str(), 0777);
     chmod((temp / "source/locked").c_str(), 0555);
     const bool root = geteuid() == 0;
     if (root) {
@@ -274,7 +278,11 @@ TEST_F(AccessRights, PrivilegeLevelsRestoreWhatTheyPromise) {
     EXPECT_EQ(modeOf(temp / "level0/run.sh"), 0750u);
     EXPECT_EQ(modeOf(temp / "level0/secret.txt"), 0600u);
     EXPECT_EQ(modeOf(temp / "level0/setuid"), 0755u) << "set-user-ID is never restored";
-    EXPECT_EQ(modeOf(temp / "level0/locked"), 0555u);
+    // The umask limits what was recorded, and the owner can always replace
+    // or remove what was extracted.
+    EXPECT_EQ(modeOf(temp / "level0/everyone.sh"), 0755u);
+    EXPECT_EQ(modeOf(temp / "level0/readonly.txt"), 0644u);
+    EXPECT_EQ(modeOf(temp / "level0/locked"), 0755u);
     EXPECT_EQ(testsupport::readFile(temp / "level0/locked/inside.txt"), "i");
 
     UnzipCall ignored;

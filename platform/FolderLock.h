@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/UniqueFd.h"
+
+#include <string>
+
+namespace platform {
+
+// An exclusive advisory lock on a folder, held as long as the object lives.
+// The system drops it when the process ends, however it ends, so nothing
+// stays behind after a crash.
+class FolderLock {
+public:
+    // Takes the lock without waiting. Raises platform::Error with the given
+    // source when another process holds it (description: busyText) or when
+    // the folder cannot be opened.
+    FolderLock(const std::string& folder, const std::string& source, const std::string& busyText);
+
+private:
+    UniqueFd m_fd;
+};
+
+} // namespace platform
