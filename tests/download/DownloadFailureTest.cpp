@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <curl/curl.h>
 #include <filesystem>
+#include <unistd.h>
 
 namespace {
 
@@ -60,6 +61,20 @@ TEST_F(DownloadFixture, AnEmptyBodyWithoutLengthIsDivisionByZero) {
     EXPECT_EQ(failure.number(), ErrorNumber::divisionByZero);
     EXPECT_TRUE(testsupport::exists(packagePath()));
     EXPECT_EQ(package(), "");
+}
+
+// A link where the package file goes is refused, never written through.
+TEST_F(DownloadFixture, PackageFileIsNeverWrittenThroughALink) {
+    const testsupport::TempDir elsewhere;
+    testsupport::writeFile(elsewhere / "victim", "keep");
+    ASSERT_EQ(symlink((elsewhere / "victim").c_str(), packagePath().c_str()), 0);
+    testsupport::RawHttpServer server({testsupport::rawResponse("Content-Length: 4\r\n", "evil")});
+    makeWindow(server.host());
+
+    const platform::Error failure = downloadFailure();
+
+    EXPECT_FALSE(failure.description().empty());
+    EXPECT_EQ(testsupport::readFile(elsewhere / "victim"), "keep");
 }
 
 struct TransportCase {

@@ -1,35 +1,90 @@
 // The program's start, as main does it, for an installation folder and a
-// publisher that a test chose, answering Yes to the update offer like a
-// user would. The update run ends the process itself; exit status 3 means
-// the event loop returned without it.
+// publisher that a test chose, with a user who answers Yes to every
+// question, OK to every message and, when given, types the password into
+// every password box. Each box is written to standard output as one line
+// ("box TITLE: TEXT" or "input TITLE: PROMPT", line ends as "|").
 //
-//   qt_update_child INSTALL_FOLDER PUBLISHER_HOST LIBRARY_FOLDER
+//   qt_update_child INSTALL_FOLDER PUBLISHER_HOST LIBRARY_FOLDER [PASSWORD]
+//
+// Exit status: 0 when the update run ended the program, 4 when the run
+// stopped with the window open (then the last line is "open: STATUS LINE"),
+// 3 when the event loop returned without either.
 
 #include "app/frmUpdater.h"
 #include "platform/qt/QtToolkit.h"
 #include "platform/qt/QtUpdaterWindow.h"
-#include "tests/qt/QtTestSupport.h"
 #include "unzip/CodeModuleState.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QInputDialog>
 #include <QMessageBox>
+#include <QTimer>
 
+#include <cstdio>
 #include <cstdlib>
+#include <string>
+
+namespace {
+
+std::string oneLine(QString text) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("|"));
+    text.replace(QLatin1Char('\n'), QLatin1Char('|'));
+    text.replace(QLatin1Char('\r'), QLatin1Char('|'));
+    return text.toStdString();
+}
+
+void say(const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+// Answers whatever modal box is on screen, as the user described above.
+void answerBox(const QString& password) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || !modal->isVisible()) {
+        return;
+    }
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        say("box " + box->windowTitle().toStdString() + ": " + oneLine(box->text()));
+        QAbstractButton* yes = box->button(QMessageBox::Yes);
+        (yes != nullptr ? yes : box->buttons().front())->click();
+    } else if (auto* input = qobject_cast<QInputDialog*>(modal)) {
+        say("input " + input->windowTitle().toStdString() + ": " + oneLine(input->labelText()));
+        input->setTextValue(password);
+        input->accept();
+    }
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
+    if (argc != 4 && argc != 5) {
         return 2;
     }
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
+    const QString password = argc == 5 ? QString::fromUtf8(argv[4]) : QString();
     CodeModule::setLibraryFolder(argv[3]);
     platform::QtToolkit toolkit;
     platform::QtUpdaterWindow window;
     frmUpdater form(toolkit, window, UpdaterSettings{argv[1], argv[2], argv[2]});
     window.attach(form);
-    qttest::ModalResponder<QMessageBox> offer(
-        [](QMessageBox& box) { box.button(QMessageBox::Yes)->click(); });
+
+    bool runStarted = false;
+    QTimer user;
+    user.setInterval(5);
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        answerBox(password);
+        const bool busy = !window.cmdDownload().isEnabled();
+        runStarted = runStarted || busy;
+        if (runStarted && !busy && QApplication::activeModalWidget() == nullptr) {
+            say("open: " + window.lblMessage().caption());
+            std::_Exit(4);
+        }
+    });
+    user.start();
+
     form.Form_Load();
     window.showCentred();
     QApplication::exec();

@@ -1,64 +1,236 @@
+// The whole update through the real window, each in a process of its own so
+// that the end of the program (or the window left open) is seen from
+// outside, against a publisher on loopback and the real unzip library.
 #include "platform/FileSystem.h"
+#include "tests/support/AnswerGate.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/LoopbackPublisher.h"
+#include "tests/support/LoopbackServer.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/VersionedExecutable.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <csignal>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <cstdlib>
+#include <sys/stat.h>
 #include <thread>
-
-extern char** environ;
+#include <unistd.h>
 
 namespace {
 
-// Runs the program and waits for it, a minute at most; its exit status, or
-// -1 when it had to be stopped.
-int runToEnd(std::vector<std::string> arguments) {
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
+using namespace std::chrono_literals;
+using testsupport::exists;
+using testsupport::readFile;
+
+const std::string successText = "Update Success, Please restart application";
+
+struct Outcome {
+    int status = -1; // 0: the program ended; 4: the window stayed open
+    std::vector<std::string> lines;
+
+    std::size_t countStarting(const std::string& start) const {
+        return static_cast<std::size_t>(
+            std::count_if(lines.begin(), lines.end(),
+                          [&](const std::string& l) { return l.rfind(start, 0) == 0; }));
     }
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-        return -1;
+    bool mentions(const std::string& text) const {
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.find(text) != std::string::npos; });
     }
-    int status = 0;
-    for (int waited = 0; waited < 6000; ++waited) {
-        if (waitpid(child, &status, WNOHANG) == child) {
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+};
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
+class RealWindowUpdate : public ::testing::Test {
+protected:
+    RealWindowUpdate() : install(root / "Morvane") {
+        testsupport::TempDir::makeFolder(install);
+        testsupport::writeVersionedExecutable(app("morvane.exe"), "1.2.0.5");
+        chmod(app("morvane.exe").c_str(), 0755);
+        testsupport::writeVersionedExecutable(staging / "morvane.exe", "1.3.0.0");
+    }
+
+    std::string app(const std::string& name) const { return install + "/" + name; }
+    std::string newExecutable() const { return readFile(staging / "morvane.exe"); }
+    std::string installedVersion() const {
+        return platform::FileSystem().GetFileVersion(app("morvane.exe"));
+    }
+    std::vector<std::string> logLines() const {
+        return exists(app("NoteError.txt")) ? linesOf(readFile(app("NoteError.txt")))
+                                            : std::vector<std::string>{};
+    }
+
+    // Starts the updater; the user answers as the child program says.
+    std::unique_ptr<testsupport::ChildProcess>
+    start(const std::string& host, const std::string& output, const std::string& password = {}) {
+        std::vector<std::string> arguments{QT_UPDATE_CHILD, install, host, REAL_UNZIP32_FOLDER};
+        if (!password.empty()) {
+            arguments.push_back(password);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return std::make_unique<testsupport::ChildProcess>(arguments, output);
     }
-    kill(child, SIGKILL);
-    waitpid(child, &status, 0);
-    return -1;
+
+    Outcome finish(testsupport::ChildProcess& child, const std::string& output) {
+        Outcome outcome;
+        outcome.status = child.exitStatusWithin(60s);
+        outcome.lines = linesOf(readFile(output));
+        return outcome;
+    }
+
+    Outcome run(const std::string& host, const std::string& password = {}) {
+        const std::string output = staging / "child.out";
+        auto child = start(host, output, password);
+        return finish(*child, output);
+    }
+
+    testsupport::TempDir root;
+    testsupport::TempDir staging;
+    std::string install;
+};
+
+TEST_F(RealWindowUpdate, UpdateThroughTheRealWindowEndsTheProgramWithStatusZero) {
+    testsupport::buildPackage(
+        staging / "package.zip",
+        {{"updater.ini", "MOVE;morvane.exe;APP_PATH\r\n"}, {"morvane.exe", newExecutable()}});
+    testsupport::LoopbackPublisher publisher("1.3.0", staging / "package.zip");
+
+    const Outcome outcome = run(publisher.host());
+
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(installedVersion(), "1.3.0.0");
+    EXPECT_FALSE(exists(app("temp")));
+    EXPECT_FALSE(exists(app("NoteError.txt")));
+}
+
+// An error page served as the package: the library's box, one log line, the
+// window open, nothing installed and never the success text.
+TEST_F(RealWindowUpdate, ErrorPageAsThePackageLeavesTheWindowOpenAndInstallsNothing) {
+    for (const int status : {404, 503}) {
+        SCOPED_TRACE(status);
+        std::remove(app("NoteError.txt").c_str());
+        testsupport::writeFile(staging / "package.zip",
+                               "<html><body>" + std::to_string(status) + "</body></html>");
+        testsupport::LoopbackPublisher publisher("1.3.0", staging / "package.zip");
+        publisher.setPackageStatus(status);
+
+        const Outcome outcome = run(publisher.host());
+
+        EXPECT_EQ(outcome.status, 4);
+        EXPECT_EQ(outcome.countStarting("box Morvane Updater: "), 2u); // offer, library
+        EXPECT_FALSE(outcome.mentions(successText));
+        ASSERT_EQ(logLines().size(), 1u);
+        EXPECT_NE(logLines()[0].find("Updater the package could not be unpacked"),
+                  std::string::npos)
+            << logLines()[0];
+        EXPECT_EQ(installedVersion(), "1.2.0.5");
+    }
+}
+
+// jar records no Unix modes: the installed program must stay runnable.
+TEST_F(RealWindowUpdate, PackageWithoutExecuteBitsKeepsTheProgramRunnable) {
+    const std::string tree = staging / "tree";
+    testsupport::TempDir::makeFolder(tree);
+    testsupport::writeFile(tree + "/updater.ini", "MOVE;morvane.exe;APP_PATH\r\n");
+    testsupport::writeFile(tree + "/morvane.exe", newExecutable());
+    chmod((tree + "/morvane.exe").c_str(), 0644);
+    const std::string jar =
+        "cd '" + tree + "' && jar cfM '" + staging / "package.zip" + "' updater.ini morvane.exe";
+    ASSERT_EQ(std::system(jar.c_str()), 0);
+    testsupport::LoopbackPublisher publisher("1.3.0", staging / "package.zip");
+
+    EXPECT_EQ(run(publisher.host()).status, 0);
+
+    EXPECT_EQ(installedVersion(), "1.3.0.0");
+    EXPECT_EQ(access(app("morvane.exe").c_str(), X_OK), 0);
+}
+
+TEST_F(RealWindowUpdate, AesPackageAsksForItsPasswordOnce) {
+    testsupport::buildEncryptedPackage(staging / "package.zip",
+                                       {{"updater.ini", "MOVE;morvane.exe;APP_PATH\r\n"
+                                                        "MOVE;Viewer.so;APP_PATH\r\n"
+                                                        "MOVE;notes.txt;APP_PATH\r\n"},
+                                        {"morvane.exe", newExecutable()},
+                                        {"Viewer.so", "viewer plugin"},
+                                        {"notes.txt", "notes"}},
+                                       "s3cret", testsupport::Encryption::aes256);
+    testsupport::LoopbackPublisher publisher("1.3.0", staging / "package.zip");
+
+    const Outcome outcome = run(publisher.host(), "s3cret");
+
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.countStarting("input "), 1u);
+    EXPECT_EQ(installedVersion(), "1.3.0.0");
+    EXPECT_EQ(readFile(app("notes.txt")), "notes");
+}
+
+// An earlier run left its instructions in temp; a package without any must
+// not carry them out.
+TEST_F(RealWindowUpdate, StaleInstructionsInTempAreNeverCarriedOut) {
+    testsupport::TempDir::makeFolder(app("temp"));
+    testsupport::writeFile(app("temp/updater.ini"), "MAKEDIR;stale;APP_PATH\r\n");
+    testsupport::buildPackage(staging / "package.zip", {{"morvane.exe", newExecutable()}});
+    testsupport::LoopbackPublisher publisher("1.3.0", staging / "package.zip");
+
+    const Outcome outcome = run(publisher.host());
+
+    EXPECT_EQ(outcome.status, 4);
+    EXPECT_FALSE(exists(app("stale")));
+    EXPECT_FALSE(outcome.mentions(successText));
+    ASSERT_EQ(logLines().size(), 1u);
+    EXPECT_NE(logLines()[0].find("\"Updater File not found"), std::string::npos) << logLines()[0];
+}
+
+// The first updater holds its download open while a second one on the same
+// installation reaches its Yes: the second fails cleanly, the first completes.
+TEST_F(RealWindowUpdate, SecondUpdaterOnTheSameInstallationFailsCleanly) {
+    testsupport::buildPackage(
+        staging / "package.zip",
+        {{"updater.ini", "MOVE;morvane.exe;APP_PATH\r\n"}, {"morvane.exe", newExecutable()}});
+    const std::string package = readFile(staging / "package.zip");
+    testsupport::LoopbackServer server;
+    std::atomic<bool> downloading{false};
+    testsupport::AnswerGate gate;
+    server.server().Get("/clientfiles/morvane/version.php",
+                        [](const httplib::Request&, httplib::Response& res) {
+                            res.set_content("1.3.0", "text/plain");
+                        });
+    server.server().Get("/clientfiles/morvane/morvane.zip",
+                        [&, hold = gate.holder()](const httplib::Request&, httplib::Response& res) {
+                            downloading = true;
+                            hold();
+                            res.set_content(package, "application/zip");
+                        });
+    server.start();
+
+    const std::string firstOutput = staging / "first.out";
+    auto first = start(server.host(), firstOutput);
+    for (int i = 0; i < 6000 && !downloading; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(downloading);
+    const Outcome second = run(server.host());
+    gate.release();
+    const Outcome firstOutcome = finish(*first, firstOutput);
+
+    EXPECT_EQ(second.status, 4);
+    EXPECT_TRUE(second.mentions("box Updater: Download: "));
+    EXPECT_TRUE(second.mentions("Another update of this installation is running"));
+    EXPECT_EQ(firstOutcome.status, 0);
+    EXPECT_EQ(installedVersion(), "1.3.0.0");
+    ASSERT_EQ(logLines().size(), 1u);
+    EXPECT_NE(logLines()[0].find("Another update of this installation is running"),
+              std::string::npos);
 }
 
 } // namespace
-
-// The whole update through the real window, in a process of its own so that
-// the end of the program can be seen from outside.
-TEST(QtEndToEnd, UpdateThroughTheRealWindowEndsTheProgramWithStatusZero) {
-    testsupport::TempDir root;
-    testsupport::TempDir staging;
-    const std::string install = root / "Morvane";
-    testsupport::TempDir::makeFolder(install);
-    testsupport::writeVersionedExecutable(install + "/morvane.exe", "1.2.0.5");
-    testsupport::writeVersionedExecutable(staging / "morvane.exe", "1.3.0.0");
-    testsupport::buildPackage(staging / "package.zip",
-                              {{"updater.ini", "MOVE;morvane.exe;APP_PATH\r\n"},
-                               {"morvane.exe", testsupport::readFile(staging / "morvane.exe")}});
-    testsupport::LoopbackPublisher publisher("1.3.0", staging / "package.zip");
-
-    EXPECT_EQ(runToEnd({QT_UPDATE_CHILD, install, publisher.host(), REAL_UNZIP32_FOLDER}), 0);
-
-    EXPECT_EQ(platform::FileSystem().GetFileVersion(install + "/morvane.exe"), "1.3.0.0");
-    EXPECT_FALSE(testsupport::exists(install + "/temp"));
-    EXPECT_FALSE(testsupport::exists(install + "/NoteError.txt"));
-}

@@ -100,6 +100,20 @@ ChildProcess::Ending ChildProcess::wait() {
     return ending;
 }
 
+int ChildProcess::exitStatusWithin(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (m_pid > 0 && std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        std::this_thread::sleep_for(retryPause);
+    }
+    stop();
+    return -1;
+}
+
 bool waitForListener(int port, ChildProcess& child, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {

@@ -27,6 +27,9 @@ public:
     void stop();
     // Waits for the program to end by itself.
     Ending wait();
+    // Waits at most limit for the program to end by itself; its exit status,
+    // or -1 when it was killed or had to be stopped.
+    int exitStatusWithin(std::chrono::milliseconds limit);
 
 private:
     pid_t m_pid = -1;
