@@ -1,7 +1,7 @@
-#include "app/VbText.h"
 #include "app/frmUpdater.h"
 
 #include "platform/Error.h"
+#include "platform/Narrowing.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -76,7 +76,7 @@ void frmUpdater::NoteError(const std::string& formname, const std::string& Error
 }
 
 void frmUpdater::wait(double vSec0nds) {
-    const int32_t count = roundToInt32(vSec0nds * 1000, "frmUpdater::wait");
+    const int32_t count = platform::roundToInt32(vSec0nds * 1000, "frmUpdater::wait");
     for (int32_t i = 0; i < count; ++i) {
         m_toolkit.doEvents();
     }
