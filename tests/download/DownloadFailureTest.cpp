@@ -1,9 +1,11 @@
 #include "platform/InternetTransfer.h"
 #include "tests/download/DownloadFixture.h"
+#include "tests/support/FailingWrites.h"
 #include "tests/support/PatternedBytes.h"
 #include "tests/support/RawHttpServer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <curl/curl.h>
 #include <filesystem>
@@ -60,6 +62,21 @@ TEST_F(DownloadFixture, AnEmptyBodyWithoutLengthIsDivisionByZero) {
     EXPECT_EQ(failure.number(), ErrorNumber::divisionByZero);
     EXPECT_TRUE(testsupport::exists(packagePath()));
     EXPECT_EQ(package(), "");
+}
+
+TEST_F(DownloadFixture, AFullDiskStopsTheDownloadKeepingWhatFit) {
+    const std::string body = patternedBytes(10000);
+    testsupport::RawHttpServer server(
+        {testsupport::rawResponse("Content-Length: 10000\r\n", body)});
+    makeWindow(server.host());
+    const testsupport::FailingWrites full(packagePath(), ENOSPC, 3000);
+
+    const platform::Error failure = downloadFailure();
+
+    EXPECT_EQ(failure.number(), ErrorNumber::pathFileAccess);
+    EXPECT_NE(failure.description().find("No space left on device"), std::string::npos)
+        << failure.description();
+    EXPECT_TRUE(package() == body.substr(0, 3000));
 }
 
 struct TransportCase {
