@@ -1,9 +1,10 @@
 #include "app/DownloadPercent.h"
 #include "app/PackageFile.h"
-#include "app/VbText.h"
 #include "app/frmUpdater.h"
 
 #include "platform/Error.h"
+#include "platform/Narrowing.h"
+#include "text/Numbers.h"
 
 #include <cstdint>
 #include <limits>
@@ -32,8 +33,8 @@ void frmUpdater::DownloadFile(const std::string& strURL, const std::string& strD
     while (Inet1.StillExecuting()) {
         m_toolkit.doEvents();
     }
-    const int32_t total =
-        roundToInt32(leadingNumber(Inet1.GetHeader("Content-Length")), downloadSource);
+    const int32_t total = platform::roundToInt32(
+        text::leadingNumber(Inet1.GetHeader("Content-Length")), downloadSource);
     m_toolkit.doEvents();
 
     PackageFile file(fso().resolve(strDestination), downloadSource);
@@ -57,5 +58,5 @@ void frmUpdater::DownloadFile(const std::string& strURL, const std::string& strD
 }
 
 void frmUpdater::DownloadProgress(const std::string& intPercent) {
-    m_controls.ProgressBar1().setValue(static_cast<float>(leadingNumber(intPercent)));
+    m_controls.ProgressBar1().setValue(static_cast<float>(text::leadingNumber(intPercent)));
 }

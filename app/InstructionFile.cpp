@@ -1,8 +1,9 @@
-#include "app/VbText.h"
 #include "app/frmUpdater.h"
 
 #include "platform/Error.h"
 #include "platform/Shell.h"
+#include "text/LetterCase.h"
+#include "text/Pieces.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -102,18 +103,18 @@ bool frmUpdater::processExtract() {
 }
 
 std::string expandPathField(const std::string& field, const std::string& installFolder) {
-    return replaceAll(upperCase(field), "APP_PATH", installFolder);
+    return text::replaceAll(text::upperCase(field), "APP_PATH", installFolder);
 }
 
 void frmUpdater::RunUpdateCommand(const std::string& line) {
-    const std::vector<std::string> fields = splitText(line, ';');
+    const std::vector<std::string> fields = text::splitText(line, ';');
     if (fields.size() < 3) {
         platform::raiseError(platform::ErrorNumber::subscriptOutOfRange, commandSource,
                              "the line " + quotedLine(line) + " has fewer than three fields");
     }
     const std::string& first = fields[1];
     const std::string& second = fields[2];
-    const std::string command = upperCase(fields[0]);
+    const std::string command = text::upperCase(fields[0]);
     if (command == "MOVE") {
         const std::string source = tempFolder() + "/" + first;
         const std::string destination = expandedPath(second, installFolder(), line) + "/";

@@ -1,7 +1,8 @@
-#include "app/VbText.h"
 #include "app/frmUpdater.h"
 
 #include "platform/HttpRequest.h"
+#include "text/Numbers.h"
+#include "text/Pieces.h"
 
 #include <exception>
 #include <memory>
@@ -31,7 +32,7 @@ void frmUpdater::ReadInstalledVersion() {
         return;
     }
     std::vector<std::string> pieces;
-    skipOnFailure([&] { pieces = splitText(fso().GetFileVersion(path), '.'); });
+    skipOnFailure([&] { pieces = text::splitText(fso().GetFileVersion(path), '.'); });
     // A field whose piece is missing keeps what it held.
     skipOnFailure([&] { strLocalVer1 = pieces.at(0); });
     skipOnFailure([&] { strLocalVer2 = pieces.at(1); });
@@ -66,17 +67,17 @@ std::string frmUpdater::GetUpdateStatus() {
         }
     }
 
-    const std::vector<std::string> pieces = splitText(answer, '.');
+    const std::vector<std::string> pieces = text::splitText(answer, '.');
     skipOnFailure([&] { strServerVer1 = pieces.at(0); });
     skipOnFailure([&] { strServerVer2 = pieces.at(1); });
     skipOnFailure([&] { strServerVer3 = pieces.at(2); });
 
     if (strServerVer1.empty()) {
         status = "NA";
-    } else if (leadingNumber(strServerVer1) > leadingNumber(strLocalVer1)) {
+    } else if (text::leadingNumber(strServerVer1) > text::leadingNumber(strLocalVer1)) {
         status = "UPDATE_AVAILABLE";
-    } else if (leadingNumber(strLocalVer2) < leadingNumber(strServerVer2) ||
-               leadingNumber(strLocalVer3) < leadingNumber(strServerVer3)) {
+    } else if (text::leadingNumber(strLocalVer2) < text::leadingNumber(strServerVer2) ||
+               text::leadingNumber(strLocalVer3) < text::leadingNumber(strServerVer3)) {
         status = "UPDATE_AVAILABLE";
     }
     return status;

@@ -1,8 +1,8 @@
 #include "app/frmUpdater.h"
 
+#include "codemodule/CodeModuleState.h"
 #include "platform/Error.h"
 #include "platform/FolderLock.h"
-#include "unzip/CodeModuleState.h"
 
 #include <exception>
 #include <optional>

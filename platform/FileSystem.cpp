@@ -1,15 +1,16 @@
 #include "platform/FileSystem.h"
 
+#include "fileio/UniqueFd.h"
 #include "platform/ByteSource.h"
 #include "platform/Error.h"
 #include "platform/FileVersion.h"
 #include "platform/FolderListing.h"
 #include "platform/FolderRemoval.h"
-#include "platform/NamePattern.h"
 #include "platform/PathCase.h"
 #include "platform/PathText.h"
 #include "platform/ReplacementFile.h"
-#include "platform/UniqueFd.h"
+#include "text/Slashes.h"
+#include "text/Wildcards.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -35,7 +36,7 @@ std::vector<std::string> matchingFiles(const std::string& folder, const std::str
     }
     std::vector<std::string> names;
     for (const std::string& name : *entries) {
-        if (matchesPattern(name, pattern) && statIs(joinPath(folder, name), S_IFREG)) {
+        if (text::matchesIgnoringCase(name, pattern) && statIs(joinPath(folder, name), S_IFREG)) {
             names.push_back(name);
         }
     }
@@ -133,13 +134,13 @@ std::string FileSystem::GetFileVersion(const std::string& path) const {
 void FileSystem::CopyFile(const std::string& source, const std::string& destination,
                           bool overwrite) {
     static const std::string label = "FileSystem::CopyFile";
-    const std::string sourcePath = withForwardSlashes(source);
+    const std::string sourcePath = text::withForwardSlashes(source);
     const std::string sourceFolder = resolve(folderOf(sourcePath));
     const std::string sourceName = nameOf(sourcePath);
     if (!statIs(sourceFolder, S_IFDIR)) {
         raiseError(ErrorNumber::pathNotFound, label, sourceFolder);
     }
-    const bool pattern = hasWildcards(sourceName);
+    const bool pattern = text::hasWildcards(sourceName);
     std::vector<std::string> names;
     if (pattern) {
         names = matchingFiles(sourceFolder, sourceName, label);
@@ -154,7 +155,7 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
     }
 
     // A pattern or a trailing "/" makes the destination a folder.
-    const std::string destinationPath = withForwardSlashes(destination);
+    const std::string destinationPath = text::withForwardSlashes(destination);
     const bool intoFolder = pattern || destinationPath.ends_with('/');
     const std::string targetFolder =
         resolve(intoFolder ? withoutTrailingSlash(destinationPath) : folderOf(destinationPath));
@@ -179,7 +180,7 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
 }
 
 void FileSystem::copyOne(const std::string& from, const std::string& to, const std::string& label) {
-    const UniqueFd input(open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    const fileio::UniqueFd input(open(from.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat status {};
     if (!input || fstat(input.get(), &status) != 0) {
         throw systemError(errno, label, from);

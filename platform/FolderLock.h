@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/UniqueFd.h"
+#include "fileio/UniqueFd.h"
 
 #include <string>
 
@@ -17,7 +17,7 @@ public:
     FolderLock(const std::string& folder, const std::string& source, const std::string& busyText);
 
 private:
-    UniqueFd m_fd;
+    fileio::UniqueFd m_fd;
 };
 
 } // namespace platform

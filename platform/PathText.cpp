@@ -1,14 +1,6 @@
 #include "platform/PathText.h"
 
-#include <algorithm>
-
 namespace platform {
-
-std::string withForwardSlashes(std::string_view path) {
-    std::string result(path);
-    std::replace(result.begin(), result.end(), '\\', '/');
-    return result;
-}
 
 std::string withoutTrailingSlash(std::string_view path) {
     while (path.size() > 1 && path.ends_with('/')) {

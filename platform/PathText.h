@@ -7,8 +7,6 @@ namespace platform {
 
 // Pieces of "/"-separated path texts; nothing here looks at the disk.
 
-// "\" read as "/".
-std::string withForwardSlashes(std::string_view path);
 // The path without trailing "/", except that "/" stays "/".
 std::string withoutTrailingSlash(std::string_view path);
 // The folder part: "." for a bare name, "/" for an entry of the root.

@@ -1,7 +1,7 @@
 #include "EntryPath.h"
 
 #include "JobError.h"
-#include "JobSettings.h"
+#include "text/Slashes.h"
 #include "unzip32.h"
 
 #include <algorithm>
@@ -30,7 +30,7 @@ template <typename Visit> void forEachComponent(std::string_view path, Visit vis
 } // namespace
 
 std::vector<std::string> storedComponents(std::string_view storedName) {
-    const std::string name = withForwardSlashes(storedName);
+    const std::string name = text::withForwardSlashes(storedName);
     if (!name.empty() && name.front() == '/') {
         throw EntryFault(UZP_UNSAFE_ENTRY, "refused: the name is absolute");
     }
@@ -48,7 +48,7 @@ std::vector<std::string> storedComponents(std::string_view storedName) {
 }
 
 bool targetStaysInside(const std::vector<std::string>& linkFolders, std::string_view target) {
-    const std::string path = withForwardSlashes(target);
+    const std::string path = text::withForwardSlashes(target);
     if (path.empty() || path.front() == '/' || startsWithDriveLetter(path)) {
         return false;
     }

@@ -1,7 +1,9 @@
 #include "EntrySelection.h"
 
-#include "JobSettings.h"
-#include "Utf8.h"
+#include "text/LetterCase.h"
+#include "text/Slashes.h"
+#include "text/Utf8.h"
+#include "text/Wildcards.h"
 
 namespace unzip32 {
 
@@ -17,9 +19,9 @@ EntrySelection::EntrySelection(const std::vector<std::string>& includes,
 }
 
 std::u32string EntrySelection::prepared(std::string_view text) const {
-    std::u32string characters = decodeUtf8(withForwardSlashes(text));
+    std::u32string characters = text::decodeUtf8(text::withForwardSlashes(text));
     if (!m_caseSensitive) {
-        foldCase(characters);
+        text::foldCaseInPlace(characters);
     }
     return characters;
 }
@@ -27,7 +29,7 @@ std::u32string EntrySelection::prepared(std::string_view text) const {
 bool EntrySelection::matchesAny(const std::vector<std::u32string>& patterns,
                                 std::u32string_view name) const {
     for (const std::u32string& pattern : patterns) {
-        if (matchesWildcards(name, pattern)) {
+        if (text::matchesWildcards(name, pattern)) {
             return true;
         }
     }
@@ -40,33 +42,6 @@ bool EntrySelection::selects(std::string_view entryName) const {
     }
     const std::u32string name = prepared(entryName);
     return (m_includes.empty() || matchesAny(m_includes, name)) && !matchesAny(m_excludes, name);
-}
-
-// Greedy matching that returns to the latest "*" on a mismatch: linear in
-// practice and never exponential.
-bool matchesWildcards(std::u32string_view text, std::u32string_view pattern) {
-    std::size_t t = 0;
-    std::size_t p = 0;
-    std::size_t starPattern = std::u32string_view::npos;
-    std::size_t starText = 0;
-    while (t < text.size()) {
-        if (p < pattern.size() && (pattern[p] == U'?' || pattern[p] == text[t])) {
-            ++t;
-            ++p;
-        } else if (p < pattern.size() && pattern[p] == U'*') {
-            starPattern = p++;
-            starText = t;
-        } else if (starPattern != std::u32string_view::npos) {
-            p = starPattern + 1;
-            t = ++starText;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == U'*') {
-        ++p;
-    }
-    return p == pattern.size();
 }
 
 } // namespace unzip32

@@ -27,7 +27,4 @@ private:
     std::vector<std::u32string> m_excludes;
 };
 
-// Wildcard match of a whole text against a pattern.
-bool matchesWildcards(std::u32string_view text, std::u32string_view pattern);
-
 } // namespace unzip32

@@ -1,6 +1,6 @@
 #include "JobSettings.h"
 
-#include <algorithm>
+#include "text/Slashes.h"
 
 namespace unzip32 {
 
@@ -21,12 +21,6 @@ JobKind kindOf(const UzpOptions& options) {
 
 } // namespace
 
-std::string withForwardSlashes(std::string_view text) {
-    std::string result(text);
-    std::replace(result.begin(), result.end(), '\\', '/');
-    return result;
-}
-
 JobSettings readSettings(const UzpOptions& options) {
     JobSettings settings;
     settings.kind = kindOf(options);
@@ -42,9 +36,9 @@ JobSettings readSettings(const UzpOptions& options) {
     settings.caseSensitiveMatching = options.caseSensitiveMatching != 0;
     settings.quietLevel = options.quietLevel;
     settings.privilegeLevel = options.privilegeLevel;
-    settings.archivePath = withForwardSlashes(options.archivePath);
+    settings.archivePath = text::withForwardSlashes(options.archivePath);
     if (options.extractionFolder != nullptr) {
-        settings.extractionFolder = withForwardSlashes(options.extractionFolder);
+        settings.extractionFolder = text::withForwardSlashes(options.extractionFolder);
     }
     return settings;
 }

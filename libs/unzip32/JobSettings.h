@@ -3,7 +3,6 @@
 #include "unzip32.h"
 
 #include <string>
-#include <string_view>
 
 namespace unzip32 {
 
@@ -30,8 +29,5 @@ struct JobSettings {
 };
 
 JobSettings readSettings(const UzpOptions& options);
-
-// Text from outside may use "\" as a path separator; it means "/".
-std::string withForwardSlashes(std::string_view text);
 
 } // namespace unzip32

@@ -11,9 +11,9 @@
 // 3 when the event loop returned without either.
 
 #include "app/frmUpdater.h"
+#include "codemodule/CodeModuleState.h"
 #include "platform/qt/QtToolkit.h"
 #include "platform/qt/QtUpdaterWindow.h"
-#include "unzip/CodeModuleState.h"
 
 #include <QAbstractButton>
 #include <QApplication>

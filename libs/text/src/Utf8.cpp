@@ -1,10 +1,6 @@
-#include "Utf8.h"
+#include "text/Utf8.h"
 
-#include <clocale>
-#include <cwctype>
-#include <locale.h>
-
-namespace unzip32 {
+namespace text {
 
 namespace {
 
@@ -31,10 +27,8 @@ std::size_t sequenceLength(unsigned char lead) {
     return 0;
 }
 
-// The case tables of the UTF-8 locale, independent of the process's locale.
-locale_t caseLocale() {
-    static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
-    return locale;
+bool isStrayByte(char32_t codePoint) {
+    return codePoint >= strayByteBase + 0x80 && codePoint <= strayByteBase + 0xFF;
 }
 
 } // namespace
@@ -65,17 +59,29 @@ std::u32string decodeUtf8(std::string_view text) {
     return result;
 }
 
-void foldCase(std::u32string& text) {
-    const locale_t locale = caseLocale();
-    for (char32_t& c : text) {
+std::string encodeUtf8(std::u32string_view codePoints) {
+    std::string result;
+    result.reserve(codePoints.size());
+    for (const char32_t c : codePoints) {
         if (c < 0x80) {
-            if (c >= U'A' && c <= U'Z') {
-                c += U'a' - U'A';
-            }
-        } else if (locale != locale_t{}) {
-            c = static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), locale));
+            result.push_back(static_cast<char>(c));
+        } else if (isStrayByte(c)) {
+            result.push_back(static_cast<char>(c - strayByteBase));
+        } else if (c < 0x800) {
+            result.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            result.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            result.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            result.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            result.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            result.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            result.push_back(static_cast<char>(0x80 | (c & 0x3F)));
         }
     }
+    return result;
 }
 
-} // namespace unzip32
+} // namespace text

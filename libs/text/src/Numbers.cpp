@@ -1,9 +1,10 @@
-#include "app/VbText.h"
-
-#include "platform/Error.h"
+#include "text/Numbers.h"
 
 #include <cmath>
 #include <cstdlib>
+#include <string>
+
+namespace text {
 
 namespace {
 
@@ -13,7 +14,7 @@ bool isDigit(char c) {
 
 } // namespace
 
-double leadingNumber(const std::string& text) {
+double leadingNumber(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() &&
            (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) {
@@ -51,7 +52,7 @@ double leadingNumber(const std::string& text) {
             i = j;
         }
     }
-    const std::string number = text.substr(start, i - start);
+    const std::string number(text.substr(start, i - start));
     const double value = std::strtod(number.c_str(), nullptr);
     return std::isfinite(value) ? value : 0;
 }
@@ -68,27 +69,4 @@ double roundHalfEven(double value) {
     return std::fmod(lower, 2.0) == 0 ? lower : lower + 1;
 }
 
-int32_t roundToInt32(double value, const std::string& source) {
-    const double rounded = roundHalfEven(value);
-    if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) {
-        platform::raiseError(platform::ErrorNumber::overflow, source);
-    }
-    return static_cast<int32_t>(rounded);
-}
-
-std::vector<std::string> splitText(const std::string& text, char separator) {
-    std::vector<std::string> pieces;
-    if (text.empty()) {
-        return pieces;
-    }
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t at = text.find(separator, start);
-        if (at == std::string::npos) {
-            pieces.push_back(text.substr(start));
-            return pieces;
-        }
-        pieces.push_back(text.substr(start, at - start));
-        start = at + 1;
-    }
-}
+} // namespace text

@@ -1,0 +1,22 @@
+#pragma once
+
+// Cutting a text into pieces and replacing pieces of it, byte for byte.
+//
+// The case rule of the program (see text/LetterCase.h): names are compared
+// after folding every code point to upper then to lower case, by Unicode's
+// tables whatever the process's locale; stray bytes match only themselves.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace text {
+
+// Cut at every separator; n separators give n + 1 pieces, and the empty
+// text gives none.
+std::vector<std::string> splitText(std::string_view text, char separator);
+
+// Every occurrence of what, left to right and without overlap, replaced.
+std::string replaceAll(std::string_view text, std::string_view what, std::string_view with);
+
+} // namespace text

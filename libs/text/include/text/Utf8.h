@@ -1,0 +1,23 @@
+#pragma once
+
+// UTF-8 text as code points and back, for the rules that work on characters
+// rather than bytes (letter case, "?" in a pattern).
+//
+// A byte that does not belong to a well-formed UTF-8 sequence becomes a code
+// point of its own, 0xDC00 + byte (a lone surrogate, which no valid text
+// decodes to); encoding turns it back into that byte, so decoding and encoding
+// give back the very bytes of any text, valid or not.
+//
+// The case rule of the program (see text/LetterCase.h): names are compared
+// after folding every code point to upper then to lower case, by Unicode's
+// tables whatever the process's locale; stray bytes match only themselves.
+
+#include <string>
+#include <string_view>
+
+namespace text {
+
+std::u32string decodeUtf8(std::string_view text);
+std::string encodeUtf8(std::u32string_view codePoints);
+
+} // namespace text

@@ -1,0 +1,23 @@
+#include "platform/Narrowing.h"
+
+#include "platform/Error.h"
+#include "text/Numbers.h"
+
+namespace platform {
+
+int32_t roundToInt32(double value, const std::string& source) {
+    const double rounded = text::roundHalfEven(value);
+    if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) {
+        raiseError(ErrorNumber::overflow, source);
+    }
+    return static_cast<int32_t>(rounded);
+}
+
+int16_t narrowToInt16(int32_t value, const std::string& source) {
+    if (value < -32768 || value > 32767) {
+        raiseError(ErrorNumber::overflow, source);
+    }
+    return static_cast<int16_t>(value);
+}
+
+} // namespace platform

@@ -1,0 +1,91 @@
+// The one text rule set the program and both zip libraries share.
+#include "text/LetterCase.h"
+#include "text/Utf8.h"
+#include "text/Wildcards.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct SameName {
+    const char* first;
+    const char* second;
+    bool same;
+};
+
+class CaseRule : public testing::TestWithParam<SameName> {};
+
+TEST_P(CaseRule, NamesAreTheSameOnlyWhenTheyDifferInCaseAlone) {
+    const SameName& c = GetParam();
+    EXPECT_EQ(text::foldCase(c.first) == text::foldCase(c.second), c.same)
+        << c.first << " / " << c.second;
+    EXPECT_EQ(text::matchesIgnoringCase(c.first, c.second), c.same) << c.first << " / " << c.second;
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, CaseRule,
+                         testing::Values(SameName{"ReadMe.TXT", "readme.txt", true},
+                                         SameName{"ÄRGER.ini", "ärger.INI", true},
+                                         // Upper then lower: every form of sigma is one letter.
+                                         SameName{"ΟΔΟΣ", "οδος", true},
+                                         SameName{"οδοσ", "οδος", true},
+                                         // Long s and Kelvin sign meet their ASCII letters.
+                                         SameName{"ſ", "S", true}, SameName{"\u212A", "k", true},
+                                         // Code point by code point: no letter grows into two.
+                                         SameName{"STRASSE", "straße", false},
+                                         // A stray byte matches only itself, never a letter.
+                                         SameName{"a\xff", "A\xff", true},
+                                         SameName{"\xc3", "\xc3\xa3", false},
+                                         SameName{"\xe4", "ä", false}));
+
+TEST(UpperCase, MapsUnicodeLettersAndKeepsEveryOtherByte) {
+    EXPECT_EQ(text::upperCase("app_path\\ärger.exe"), "APP_PATH\\ÄRGER.EXE");
+    EXPECT_EQ(text::upperCase("straße"), "STRAßE");
+    EXPECT_EQ(text::upperCase(std::string("a\0b\xff\xc3", 5)), std::string("A\0B\xff\xc3", 5));
+}
+
+TEST(Utf8, AnyBytesComeBackUnchanged) {
+    std::string every;
+    for (int b = 0; b < 256; ++b) {
+        every.push_back(static_cast<char>(b));
+        every += "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80";
+    }
+    // Overlong, surrogate and cut-off sequences stay bytes of their own.
+    every += "\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82";
+    EXPECT_EQ(text::encodeUtf8(text::decodeUtf8(every)), every);
+    EXPECT_EQ(text::decodeUtf8("\xe2\x82\xac").size(), 1u);
+    EXPECT_EQ(text::decodeUtf8("\xed\xa0\x80").size(), 3u);
+}
+
+struct Pattern {
+    const char* name;
+    const char* pattern;
+    bool matches;
+};
+
+class Wildcards : public testing::TestWithParam<Pattern> {};
+
+TEST_P(Wildcards, MatchTheWholeName) {
+    const Pattern& c = GetParam();
+    EXPECT_EQ(text::matchesIgnoringCase(c.name, c.pattern), c.matches)
+        << c.name << " / " << c.pattern;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, Wildcards,
+    testing::Values(Pattern{"morvane.exe", "*.EXE", true}, Pattern{"morvane.exe", "*.ex", false},
+                    Pattern{"é.txt", "?.txt", true}, Pattern{"ab.txt", "?.txt", false},
+                    Pattern{"a/b/c", "a*c", true}, Pattern{"", "*", true}, Pattern{"", "?", false},
+                    Pattern{"abcabcabd", "*abd", true}, Pattern{"x", "", false},
+                    Pattern{"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",
+                            "*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*b", false}));
+
+TEST(Wildcards, ExactMatchKeepsCase) {
+    EXPECT_TRUE(text::matchesWildcards(U"Ab", U"A?"));
+    EXPECT_FALSE(text::matchesWildcards(U"ab", U"A?"));
+    EXPECT_TRUE(text::hasWildcards("a?"));
+    EXPECT_FALSE(text::hasWildcards("a.txt"));
+}
+
+} // namespace
