@@ -14,7 +14,8 @@ Error Error::withSource(std::string source) const {
 }
 
 std::string classicDescription(int32_t number) {
-    switch (number) {
+    // Any other number falls through the switch: it has no classic text.
+    switch (static_cast<ErrorNumber::Classic>(number)) {
     case ErrorNumber::invalidCall:
         return "Invalid procedure call or argument";
     case ErrorNumber::overflow:
@@ -39,9 +40,8 @@ std::string classicDescription(int32_t number) {
         return "Invalid property value";
     case ErrorNumber::dllEntryPoint:
         return "Can't find DLL entry point";
-    default:
-        return {};
     }
+    return {};
 }
 
 Error makeError(int32_t number, const std::string& source, const std::string& detail) {

@@ -6,20 +6,25 @@
 
 namespace platform {
 
-// The run-time error numbers the program raises and reports.
+// The run-time error numbers the program raises and reports. Each classic
+// number has its description in classicDescription, whose switch names every
+// one of them, so that a number added here without a text does not compile
+// cleanly.
 struct ErrorNumber {
-    static constexpr int32_t invalidCall = 5;
-    static constexpr int32_t overflow = 6;
-    static constexpr int32_t subscriptOutOfRange = 9;
-    static constexpr int32_t divisionByZero = 11;
-    static constexpr int32_t dllLoad = 48;
-    static constexpr int32_t fileNotFound = 53;
-    static constexpr int32_t fileAlreadyExists = 58;
-    static constexpr int32_t permissionDenied = 70;
-    static constexpr int32_t pathFileAccess = 75;
-    static constexpr int32_t pathNotFound = 76;
-    static constexpr int32_t invalidPropertyValue = 380;
-    static constexpr int32_t dllEntryPoint = 453;
+    enum Classic : int32_t {
+        invalidCall = 5,
+        overflow = 6,
+        subscriptOutOfRange = 9,
+        divisionByZero = 11,
+        dllLoad = 48,
+        fileNotFound = 53,
+        fileAlreadyExists = 58,
+        permissionDenied = 70,
+        pathFileAccess = 75,
+        pathNotFound = 76,
+        invalidPropertyValue = 380,
+        dllEntryPoint = 453,
+    };
     // Errors defined by the program's own objects start here.
     static constexpr int32_t objectDefinedBase = static_cast<int32_t>(0x80040000u);
 };
