@@ -13,6 +13,9 @@ Error Error::withSource(std::string source) const {
     return Error(m_number, std::move(source), m_description);
 }
 
+namespace {
+
+// The standard description of a numbered error; empty for unknown numbers.
 std::string classicDescription(int32_t number) {
     // Any other number falls through the switch: it has no classic text.
     switch (static_cast<ErrorNumber::Classic>(number)) {
@@ -43,6 +46,8 @@ std::string classicDescription(int32_t number) {
     }
     return {};
 }
+
+} // namespace
 
 Error makeError(int32_t number, const std::string& source, const std::string& detail) {
     std::string description = classicDescription(number);

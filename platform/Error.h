@@ -7,9 +7,8 @@
 namespace platform {
 
 // The run-time error numbers the program raises and reports. Each classic
-// number has its description in classicDescription, whose switch names every
-// one of them, so that a number added here without a text does not compile
-// cleanly.
+// number has its standard description in Error.cpp, whose switch names every
+// one of them, so that a number added here without a text does not build.
 struct ErrorNumber {
     enum Classic : int32_t {
         invalidCall = 5,
@@ -47,9 +46,6 @@ private:
     std::string m_source;
     std::string m_description;
 };
-
-// The standard description of a numbered error; empty for unknown numbers.
-std::string classicDescription(int32_t number);
 
 // An error with the standard description, followed by ": " and the detail
 // when one is given.
