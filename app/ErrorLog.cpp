@@ -1,8 +1,7 @@
-#include "app/frmUpdater.h"
+#include "app/ErrorLog.h"
 
 #include "fileio/Writing.h"
 #include "platform/Error.h"
-#include "platform/Narrowing.h"
 
 namespace {
 
@@ -40,14 +39,23 @@ std::string asOneLine(std::string text) {
     return text;
 }
 
+std::tm localToday() {
+    const std::time_t now = std::time(nullptr);
+    std::tm today{};
+    localtime_r(&now, &today);
+    return today;
+}
+
 } // namespace
 
-void frmUpdater::NoteError(const std::string& formname, const std::string& ErrorContent,
-                           bool showMSG) {
+ErrorLog::ErrorLog(platform::Toolkit& toolkit, std::string path)
+    : m_toolkit(toolkit), m_path(std::move(path)), m_today(localToday) {}
+
+void ErrorLog::note(const std::string& formname, const std::string& ErrorContent, bool showMSG) {
     try {
         const std::string record = "\"" + logDate(m_today()) + "\",\"" +
                                    asOneLine(formname + " " + ErrorContent) + "\"\r\n";
-        appendRecord(installFolder() + "/NoteError.txt", record);
+        appendRecord(m_path, record);
         if (showMSG) {
             m_toolkit.msgBox(std::string(contactText) + "\r\n" + ErrorContent,
                              platform::MsgBoxStyle::okOnly + platform::MsgBoxStyle::information,
@@ -60,12 +68,5 @@ void frmUpdater::NoteError(const std::string& formname, const std::string& Error
         } catch (const std::exception&) {
             // Nothing is left to tell the user with; the caller goes on.
         }
-    }
-}
-
-void frmUpdater::wait(double vSec0nds) {
-    const int32_t count = platform::roundToInt32(vSec0nds * 1000, "frmUpdater::wait");
-    for (int32_t i = 0; i < count; ++i) {
-        m_toolkit.doEvents();
     }
 }

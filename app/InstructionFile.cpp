@@ -1,7 +1,6 @@
-#include "app/frmUpdater.h"
+#include "app/InstructionFile.h"
 
 #include "platform/Error.h"
-#include "platform/Shell.h"
 #include "text/LetterCase.h"
 #include "text/Pieces.h"
 
@@ -17,15 +16,21 @@ const char* const commandSource = "frmUpdater::RunUpdateCommand";
 // ends is one long line, and it must not pour itself into the log.
 constexpr std::size_t quotedLineLimit = 200;
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using TextFile = std::unique_ptr<std::FILE, FileCloser>;
+} // namespace
 
-// The next line: it ends at CR LF or at a lone CR; a lone LF stays inside.
-// False at the end of the file; a file that ends with a line end has no
-// empty line after it.
-bool readLine(std::FILE* file, std::string& line) {
+void InstructionReader::FileCloser::operator()(std::FILE* file) const {
+    std::fclose(file);
+}
+
+InstructionReader::InstructionReader(const std::string& path)
+    : m_file(std::fopen(path.c_str(), "rbe")) {
+    if (!m_file) {
+        throw platform::systemError(errno, instructionSource, path);
+    }
+}
+
+bool InstructionReader::next(std::string& line) {
+    std::FILE* file = m_file.get();
     line.clear();
     int c = std::getc(file);
     if (c == EOF) {
@@ -46,6 +51,8 @@ bool readLine(std::FILE* file, std::string& line) {
     }
     return true;
 }
+
+namespace {
 
 std::string quotedLine(const std::string& line) {
     if (line.size() <= quotedLineLimit) {
@@ -84,29 +91,18 @@ std::string expandedPath(const std::string& field, const std::string& installFol
 
 } // namespace
 
-bool frmUpdater::processExtract() {
-    const std::string path = installFolder() + "/temp/updater.ini";
-    try {
-        TextFile file(std::fopen(fso().resolve(path).c_str(), "rbe"));
-        if (!file) {
-            throw platform::systemError(errno, instructionSource, path);
-        }
-        std::string line;
-        while (readLine(file.get(), line)) {
-            RunUpdateCommand(line);
-        }
-        return true;
-    } catch (const std::exception& failure) {
-        NoteError("Updater", failure.what(), true);
-        return false;
-    }
-}
-
 std::string expandPathField(const std::string& field, const std::string& installFolder) {
     return text::replaceAll(text::upperCase(field), "APP_PATH", installFolder);
 }
 
-void frmUpdater::RunUpdateCommand(const std::string& line) {
+UpdateCommands::UpdateCommands(const InstallationPaths& paths,
+                               std::function<platform::FileSystem&()> fileSystem,
+                               platform::Shell& shell)
+    : m_paths(paths), m_fileSystem(std::move(fileSystem)), m_shell(shell) {}
+
+void UpdateCommands::run(const std::string& line) {
+    const std::string& installFolder = m_paths.folder();
+    platform::FileSystem& fso = m_fileSystem();
     const std::vector<std::string> fields = text::splitText(line, ';');
     if (fields.size() < 3) {
         platform::raiseError(platform::ErrorNumber::subscriptOutOfRange, commandSource,
@@ -116,21 +112,20 @@ void frmUpdater::RunUpdateCommand(const std::string& line) {
     const std::string& second = fields[2];
     const std::string command = text::upperCase(fields[0]);
     if (command == "MOVE") {
-        const std::string source = tempFolder() + "/" + first;
-        const std::string destination = expandedPath(second, installFolder(), line) + "/";
+        const std::string source = m_paths.tempFolder() + "/" + first;
+        const std::string destination = expandedPath(second, installFolder, line) + "/";
         if (!staysInside(first)) {
             // Only what the package brought may be installed.
             platform::raiseError(platform::ErrorNumber::fileNotFound, commandSource, source);
         }
-        fso().CopyFile(source, destination, true);
+        fso.CopyFile(source, destination, true);
     } else if (command == "MAKEDIR") {
-        const std::string folder = expandedPath(second, installFolder(), line) + "/" + first;
-        if (!fso().FolderExists(folder)) {
-            fso().CreateFolder(folder);
+        const std::string folder = expandedPath(second, installFolder, line) + "/" + first;
+        if (!fso.FolderExists(folder)) {
+            fso.CreateFolder(folder);
         }
     } else if (command == "EXEC") {
-        platform::shellOpen(
-            fso().resolve(expandedPath(first, installFolder(), line) + "/" + second),
-            installFolder());
+        m_shell.open(fso.resolve(expandedPath(first, installFolder, line) + "/" + second),
+                     installFolder);
     }
 }

@@ -8,8 +8,8 @@
 std::optional<std::string> frmUpdater::UnzipPackage(const std::string& name) {
     try {
         const auto unzip = std::make_unique<CGUnzipFiles>();
-        unzip->ZipFileName(tempFolder() + "/" + name);
-        unzip->ExtractDir(tempFolder());
+        unzip->ZipFileName(m_paths.tempFolder() + "/" + name);
+        unzip->ExtractDir(m_paths.tempFolder());
         unzip->HonorDirectories(false);
         const int32_t result = unzip->Unzip("", "");
         if (result == 0) {

@@ -1,6 +1,5 @@
-#include "app/frmUpdater.h"
+#include "app/VersionCheck.h"
 
-#include "platform/HttpRequest.h"
 #include "text/Numbers.h"
 #include "text/Pieces.h"
 
@@ -21,10 +20,17 @@ template <typename Step> void skipOnFailure(Step&& step) {
 
 } // namespace
 
-void frmUpdater::ReadInstalledVersion() {
-    const std::string path = installFolder() + "/morvane.exe";
+VersionCheck::VersionCheck(platform::Services& services,
+                           std::function<platform::FileSystem&()> fileSystem,
+                           std::function<void(double)> pause, std::string applicationPath,
+                           std::string versionAddress)
+    : m_services(services), m_fileSystem(std::move(fileSystem)), m_pause(std::move(pause)),
+      m_applicationPath(std::move(applicationPath)), m_versionAddress(std::move(versionAddress)) {}
+
+void VersionCheck::readInstalledVersion() {
+    const std::string& path = m_applicationPath;
     bool present = false;
-    skipOnFailure([&] { present = fso().FileExists(path); });
+    skipOnFailure([&] { present = m_fileSystem().FileExists(path); });
     if (!present) {
         strLocalVer1.clear();
         strLocalVer2.clear();
@@ -32,14 +38,14 @@ void frmUpdater::ReadInstalledVersion() {
         return;
     }
     std::vector<std::string> pieces;
-    skipOnFailure([&] { pieces = text::splitText(fso().GetFileVersion(path), '.'); });
+    skipOnFailure([&] { pieces = text::splitText(m_fileSystem().GetFileVersion(path), '.'); });
     // A field whose piece is missing keeps what it held.
     skipOnFailure([&] { strLocalVer1 = pieces.at(0); });
     skipOnFailure([&] { strLocalVer2 = pieces.at(1); });
     skipOnFailure([&] { strLocalVer3 = pieces.at(3); });
 }
 
-std::string frmUpdater::GetUpdateStatus() {
+std::string VersionCheck::updateStatus() {
     std::string status = "NO_UPDATE";
     strServerVer1.clear();
     strServerVer2.clear();
@@ -48,20 +54,16 @@ std::string frmUpdater::GetUpdateStatus() {
     std::string answer;
     {
         std::unique_ptr<platform::HttpRequest> request;
-        skipOnFailure([&] { request = std::make_unique<platform::HttpRequest>(); });
+        skipOnFailure([&] { request = m_services.newHttpRequest(); });
         if (request) {
-            skipOnFailure([&] {
-                request->Open(
-                    "GET", "http://" + m_settings.versionHost + "/clientfiles/morvane/version.php",
-                    false);
-            });
+            skipOnFailure([&] { request->Open("GET", m_versionAddress, false); });
         }
-        skipOnFailure([&] { wait(5); });
+        skipOnFailure([&] { m_pause(5); });
         if (request) {
             skipOnFailure([&] { request->setRequestHeader("User-Agent", userAgent); });
             skipOnFailure([&] { request->send(""); });
         }
-        skipOnFailure([&] { wait(5); });
+        skipOnFailure([&] { m_pause(5); });
         if (request) {
             skipOnFailure([&] { answer = request->responseText(); });
         }

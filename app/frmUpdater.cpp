@@ -3,6 +3,7 @@
 #include "codemodule/CodeModuleState.h"
 #include "platform/Error.h"
 #include "platform/FolderLock.h"
+#include "platform/Narrowing.h"
 
 #include <exception>
 #include <optional>
@@ -23,13 +24,6 @@ const char* const stageSourceLabel = "Updater";
 const char* const runBusyText = "Another update of this installation is running; try again "
                                 "when it has finished";
 
-std::tm localToday() {
-    const std::time_t now = std::time(nullptr);
-    std::tm today{};
-    localtime_r(&now, &today);
-    return today;
-}
-
 } // namespace
 
 using platform::MousePointer;
@@ -37,9 +31,16 @@ using platform::MsgBoxAnswer;
 using platform::MsgBoxStyle;
 
 frmUpdater::frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& controls,
-                       UpdaterSettings settings)
-    : m_toolkit(toolkit), m_controls(controls), m_settings(std::move(settings)),
-      m_today(localToday) {
+                       platform::Services& services, UpdaterSettings settings)
+    : m_toolkit(toolkit), m_controls(controls), m_services(services),
+      m_settings(std::move(settings)), m_paths(m_settings.installFolder),
+      m_errorLog(toolkit, m_paths.errorLog()),
+      m_versionCheck(
+          services, [this]() -> platform::FileSystem& { return fso(); },
+          [this](double seconds) { wait(seconds); }, m_paths.application(),
+          "http://" + m_settings.versionHost + "/clientfiles/morvane/version.php"),
+      m_commands(
+          m_paths, [this]() -> platform::FileSystem& { return fso(); }, services.shell()) {
     // The unzip library's callbacks ask the user through this window's toolkit.
     CodeModule::useToolkit(toolkit);
     // The download waits for the network with the window kept alive.
@@ -48,21 +49,13 @@ frmUpdater::frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& co
 
 frmUpdater::~frmUpdater() = default;
 
-std::string frmUpdater::tempFolder() const {
-    return m_settings.installFolder + "/temp";
-}
-
-std::string frmUpdater::packageFile() const {
-    return tempFolder() + "/morvane.zip";
-}
-
 std::string frmUpdater::packageAddress() const {
     return "http://" + m_settings.packageHost + "/clientfiles/morvane/morvane.zip";
 }
 
 platform::FileSystem& frmUpdater::fso() {
     if (!objFSO) {
-        objFSO = std::make_unique<platform::FileSystem>();
+        objFSO = m_services.newFileSystem();
     }
     return *objFSO;
 }
@@ -107,7 +100,7 @@ void frmUpdater::cmdDownload_Click() {
             m_toolkit.endProgram();
         }
         // One run per installation: held until this run ends, however it ends.
-        const platform::FolderLock runLock(installFolder(), "frmUpdater::cmdDownload_Click",
+        const platform::FolderLock runLock(m_paths.folder(), "frmUpdater::cmdDownload_Click",
                                            runBusyText);
         m_toolkit.setMousePointer(MousePointer::busy);
         prepareTempFolder();
@@ -115,7 +108,7 @@ void frmUpdater::cmdDownload_Click() {
         bar.setVisible(true);
         m_controls.lblMessage().setCaption(downloadingText);
         m_toolkit.doEvents();
-        DownloadFile(packageAddress(), packageFile());
+        DownloadFile(packageAddress(), m_paths.packageFile());
         bar.setVisible(false);
         m_toolkit.setMousePointer(MousePointer::normal);
         m_controls.lblMessage().setCaption(extractingText);
@@ -134,33 +127,69 @@ void frmUpdater::cmdDownload_Click() {
         }
         m_controls.lblMessage().setCaption(successText);
         m_toolkit.doEvents();
-        fso().DeleteFolder(tempFolder(), false);
+        fso().DeleteFolder(m_paths.tempFolder(), false);
         m_toolkit.endProgram();
-    } catch (const platform::Error& failure) {
-        m_controls.cmdDownload().setEnabled(true);
-        NoteError(runSourceLabel, failure.description(), true);
     } catch (const std::exception& failure) {
+        // A platform::Error's what() is its description.
         m_controls.cmdDownload().setEnabled(true);
         NoteError(runSourceLabel, failure.what(), true);
     }
 }
 
 void frmUpdater::prepareTempFolder() {
-    if (fso().isSymbolicLink(tempFolder())) {
+    const std::string temp = m_paths.tempFolder();
+    if (fso().isSymbolicLink(temp)) {
         platform::raiseError(platform::ErrorNumber::permissionDenied,
                              "frmUpdater::cmdDownload_Click",
-                             tempFolder() + " is a symbolic link; the update does not follow it");
+                             temp + " is a symbolic link; the update does not follow it");
     }
     // Nothing an earlier run left may be carried out with this package.
-    if (fso().FolderExists(tempFolder())) {
-        fso().DeleteFolder(tempFolder(), true);
+    if (fso().FolderExists(temp)) {
+        fso().DeleteFolder(temp, true);
     }
-    fso().CreateFolder(tempFolder());
+    fso().CreateFolder(temp);
 }
 
 void frmUpdater::stopFailedRun() {
     m_toolkit.setMousePointer(MousePointer::normal);
     m_controls.cmdDownload().setEnabled(true);
+}
+
+void frmUpdater::NoteError(const std::string& formname, const std::string& ErrorContent,
+                           bool showMSG) {
+    m_errorLog.note(formname, ErrorContent, showMSG);
+}
+
+void frmUpdater::wait(double vSec0nds) {
+    const int32_t count = platform::roundToInt32(vSec0nds * 1000, "frmUpdater::wait");
+    for (int32_t i = 0; i < count; ++i) {
+        m_toolkit.doEvents();
+    }
+}
+
+void frmUpdater::ReadInstalledVersion() {
+    m_versionCheck.readInstalledVersion();
+}
+
+std::string frmUpdater::GetUpdateStatus() {
+    return m_versionCheck.updateStatus();
+}
+
+bool frmUpdater::processExtract() {
+    try {
+        InstructionReader file(fso().resolve(m_paths.instructionFile()));
+        for (std::string line; file.next(line);) {
+            RunUpdateCommand(line);
+        }
+        return true;
+    } catch (const std::exception& failure) {
+        NoteError("Updater", failure.what(), true);
+        return false;
+    }
+}
+
+void frmUpdater::RunUpdateCommand(const std::string& line) {
+    m_commands.run(line);
 }
 
 void frmUpdater::cmdCancel_Click() {

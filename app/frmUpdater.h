@@ -1,8 +1,13 @@
 #pragma once
 
+#include "app/ErrorLog.h"
+#include "app/InstallationPaths.h"
+#include "app/InstructionFile.h"
 #include "app/UpdaterSettings.h"
+#include "app/VersionCheck.h"
 #include "platform/FileSystem.h"
 #include "platform/InternetTransfer.h"
+#include "platform/Services.h"
 #include "platform/Toolkit.h"
 
 #include <ctime>
@@ -11,16 +16,14 @@
 #include <optional>
 #include <string>
 
-// A path field of the instruction file: upper-cased, then every
-// "APP_PATH" replaced by the installation folder as it is.
-std::string expandPathField(const std::string& field, const std::string& installFolder);
-
-// The updater window's handlers and the update run they drive. The toolkit
-// and the controls come from the backend picked in main.
+// The updater window's handlers and the update run they drive. The toolkit,
+// the controls and the platform services come from the backends picked in
+// main. Each stage lives in a unit of its own; the members named here are
+// the window's side of it.
 class frmUpdater : public platform::FormEvents {
 public:
     frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& controls,
-               UpdaterSettings settings);
+               platform::Services& services, UpdaterSettings settings);
     ~frmUpdater() override;
 
     void Form_Load() override;
@@ -38,32 +41,26 @@ public:
     std::string GetUpdateStatus();
 
     // Package download; a failure reaches the update run's handler.
-    virtual void DownloadFile(const std::string& strURL, const std::string& strDestination);
+    void DownloadFile(const std::string& strURL, const std::string& strDestination);
     void DownloadProgress(const std::string& intPercent);
 
     // Unpacks temp + "/" + name into the temp folder and shows its own
     // failures; gives back why the package could not be unpacked, nothing
     // when it was.
-    virtual std::optional<std::string> UnzipPackage(const std::string& name);
+    std::optional<std::string> UnzipPackage(const std::string& name);
     // Carries out the instruction file and reports its own failures; false
     // when it stopped on one.
-    virtual bool processExtract();
+    bool processExtract();
 
-    const std::string& installFolder() const { return m_settings.installFolder; }
-    std::string tempFolder() const;
-    std::string packageFile() const;
+    const InstallationPaths& paths() const { return m_paths; }
     std::string packageAddress() const;
 
     // The day written into log records; the local date unless a test sets it.
-    void setToday(std::function<std::tm()> today) { m_today = std::move(today); }
-
-protected:
-    platform::Toolkit& toolkit() { return m_toolkit; }
-    platform::UpdaterControls& controls() { return m_controls; }
-    // objFSO, created on first use and kept as long as the window.
-    platform::FileSystem& fso();
+    void setToday(std::function<std::tm()> today) { m_errorLog.setToday(std::move(today)); }
 
 private:
+    // objFSO, created on first use and kept as long as the window.
+    platform::FileSystem& fso();
     // One line of the instruction file; failures go to processExtract.
     void RunUpdateCommand(const std::string& line);
     // The text shown for a failure raised while unpacking.
@@ -75,17 +72,14 @@ private:
 
     platform::Toolkit& m_toolkit;
     platform::UpdaterControls& m_controls;
+    platform::Services& m_services;
     UpdaterSettings m_settings;
+    InstallationPaths m_paths;
     std::unique_ptr<platform::FileSystem> objFSO;
     // The transfer component the package download goes through.
     platform::InternetTransfer Inet1;
-    std::function<std::tm()> m_today;
+    ErrorLog m_errorLog;
+    VersionCheck m_versionCheck;
+    UpdateCommands m_commands;
     bool m_activated = false;
-
-    std::string strLocalVer1;
-    std::string strLocalVer2;
-    std::string strLocalVer3;
-    std::string strServerVer1;
-    std::string strServerVer2;
-    std::string strServerVer3;
 };

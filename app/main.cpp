@@ -5,6 +5,7 @@
 #include "codemodule/CodeModuleState.h"
 #include "platform/Error.h"
 #include "platform/ExecutableFolder.h"
+#include "platform/SystemServices.h"
 #include "platform/qt/QtToolkit.h"
 #include "platform/qt/QtUpdaterWindow.h"
 
@@ -33,7 +34,8 @@ int main(int argc, char** argv) {
     CodeModule::setLibraryFolder(settings.installFolder);
     platform::QtToolkit toolkit;
     platform::QtUpdaterWindow window;
-    frmUpdater form(toolkit, window, settings);
+    platform::SystemServices services;
+    frmUpdater form(toolkit, window, services, settings);
     window.attach(form);
     form.Form_Load();
     window.showCentred();

@@ -9,6 +9,7 @@
 // its own.
 
 #include "app/frmUpdater.h"
+#include "platform/SystemServices.h"
 #include "platform/qt/QtToolkit.h"
 #include "platform/qt/QtUpdaterWindow.h"
 #include "tests/support/ChildProcess.h"
@@ -62,7 +63,8 @@ int downloadOnce(const std::string& url, const std::string& installFolder,
     QApplication app(argc, argv);
     platform::QtToolkit toolkit;
     platform::QtUpdaterWindow window;
-    frmUpdater form(toolkit, window, UpdaterSettings{installFolder, "unused", "unused"});
+    platform::SystemServices services;
+    frmUpdater form(toolkit, window, services, UpdaterSettings{installFolder, "unused", "unused"});
     form.Form_Load();
     window.showCentred();
     window.ProgressBar1().setValue(0);
@@ -73,7 +75,7 @@ int downloadOnce(const std::string& url, const std::string& installFolder,
     getrusage(RUSAGE_SELF, &before);
     const double start = now();
     try {
-        form.DownloadFile(url, form.packageFile());
+        form.DownloadFile(url, form.paths().packageFile());
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "DownloadFile failed: %s\n", failure.what());
         return 1;

@@ -12,19 +12,17 @@ class FileSystem {
 public:
     virtual ~FileSystem() = default;
 
-    bool FolderExists(const std::string& path) const;
+    virtual bool FolderExists(const std::string& path) const = 0;
     // Creates that one folder; the parent must exist.
-    void CreateFolder(const std::string& path);
+    virtual void CreateFolder(const std::string& path) = 0;
     // Removes the folder with everything in it; links inside are removed, not
     // followed. Without force a read-only file or folder anywhere inside
     // refuses the deletion before anything is removed.
-    void DeleteFolder(const std::string& path, bool force = false);
-    bool FileExists(const std::string& path) const;
-    // True when the path itself is a symbolic link, whatever it points to.
-    bool isSymbolicLink(const std::string& path) const;
+    virtual void DeleteFolder(const std::string& path, bool force = false) = 0;
+    virtual bool FileExists(const std::string& path) const = 0;
     // "a.b.c.d" from a PE version resource or an ELF package note; empty when
     // the file carries none or is not a regular file. A missing file raises.
-    std::string GetFileVersion(const std::string& path) const;
+    virtual std::string GetFileVersion(const std::string& path) const = 0;
     // A destination ending in "/" names a folder and the copy keeps the
     // source's name. The last component of the source may hold "*" and "?";
     // then the destination is a folder too, and every target is checked
@@ -33,19 +31,14 @@ public:
     // over it; a replaced file keeps its permission bits, a new one takes
     // the source's. A read-only target is not replaced. Temporary files that
     // an earlier copy into that folder left when it was killed are removed.
-    void CopyFile(const std::string& source, const std::string& destination, bool overwrite = true);
+    virtual void CopyFile(const std::string& source, const std::string& destination,
+                          bool overwrite = true) = 0;
 
+    // True when the path itself is a symbolic link, whatever it points to.
+    virtual bool isSymbolicLink(const std::string& path) const = 0;
     // The path with "\" read as "/" and every existing component in the
     // letter case found on disk.
-    std::string resolve(const std::string& path) const;
-
-protected:
-    // Called after the copy's temporary file is complete and before it is
-    // renamed into place; tests override it to simulate an interruption.
-    virtual void beforeReplace(const std::string& temporaryPath, const std::string& target);
-
-private:
-    void copyOne(const std::string& from, const std::string& to, const std::string& label);
+    virtual std::string resolve(const std::string& path) const = 0;
 };
 
 } // namespace platform

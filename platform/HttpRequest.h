@@ -1,47 +1,22 @@
 #pragma once
 
-#include <chrono>
-#include <cstddef>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace platform {
 
-// Synchronous HTTP request object used by the version check. Redirects are
-// followed (at most 10), proxies come from the environment, a connection has
-// 60 s to open and a response may be silent for 30 s. Only the headers the
-// caller sets are sent. The body is kept up to a cap and the rest ignored.
-// A failed request raises platform::Error numbered objectDefinedBase + the
-// transfer library's result code, with the library's description; misuse
-// (send before Open, a header that would break the request) raises error 5.
+// The synchronous HTTP request object of the version check. Failures raise
+// platform::Error.
 class HttpRequest {
 public:
-    static constexpr std::size_t responseCap = 64 * 1024;
-    static constexpr std::chrono::seconds defaultSilenceLimit{30};
-
-    explicit HttpRequest(std::chrono::seconds silenceLimit = defaultSilenceLimit);
-    ~HttpRequest();
-    HttpRequest(const HttpRequest&) = delete;
-    HttpRequest& operator=(const HttpRequest&) = delete;
+    virtual ~HttpRequest() = default;
 
     // Only synchronous requests are offered; async = true raises error 5.
-    void Open(const std::string& method, const std::string& url, bool async);
-    void setRequestHeader(const std::string& name, const std::string& value);
+    virtual void Open(const std::string& method, const std::string& url, bool async) = 0;
+    virtual void setRequestHeader(const std::string& name, const std::string& value) = 0;
     // Blocks until the answer has arrived or the request has failed.
-    void send(const std::string& body = {});
+    virtual void send(const std::string& body = {}) = 0;
     // The answer's body, whatever the HTTP status; empty before send.
-    std::string responseText() const;
-
-private:
-    static std::size_t receive(char* data, std::size_t size, std::size_t count, void* self);
-
-    std::chrono::seconds m_silenceLimit;
-    std::string m_method;
-    std::string m_url;
-    std::vector<std::pair<std::string, std::string>> m_headers;
-    std::string m_response;
-    bool m_opened = false;
+    virtual std::string responseText() const = 0;
 };
 
 } // namespace platform

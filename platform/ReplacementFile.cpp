@@ -82,7 +82,13 @@ void ReplacementFile::copyFrom(int input, const std::string& inputPath) {
 }
 
 void ReplacementFile::finish(mode_t permissions) {
-    if (fchmod(m_fd.get(), permissions) != 0 || fsync(m_fd.get()) != 0 || !m_fd.close()) {
+    if (fchmod(m_fd.get(), permissions) != 0) {
+        throw systemError(errno, m_source, m_temporaryPath);
+    }
+    if (const int error = fileio::syncFile(m_fd.get())) {
+        throw systemError(error, m_source, m_temporaryPath);
+    }
+    if (!m_fd.close()) {
         throw systemError(errno, m_source, m_temporaryPath);
     }
 }

@@ -2,7 +2,7 @@
 // run script can show the installation before and after an update.
 
 #include "platform/Error.h"
-#include "platform/FileSystem.h"
+#include "platform/DiskFileSystem.h"
 
 #include <cstdio>
 
@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        const std::string version = platform::FileSystem().GetFileVersion(argv[1]);
+        const std::string version = platform::DiskFileSystem().GetFileVersion(argv[1]);
         std::printf("%s\n", version.empty() ? "(no version)" : version.c_str());
     } catch (const platform::Error& failure) {
         std::fprintf(stderr, "file_version: %s\n", failure.description().c_str());

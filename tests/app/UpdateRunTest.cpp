@@ -3,6 +3,7 @@
 
 #include "platform/Error.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -86,45 +87,47 @@ TEST_F(UpdaterFixture, ActivationStartsTheRunOnlyOnce) {
     EXPECT_EQ(versionRequests(), 2u);
 }
 
+namespace {
+
+const std::string successText = "Update Success, Please restart application";
+const std::vector<testsupport::PackageEntry> makesAFolder = {
+    {"updater.ini", "MAKEDIR;plugins;APP_PATH\r\n"}};
+
+} // namespace
+
 TEST_F(UpdaterFixture, SuccessfulRunCallsTheStagesInOrderAndRemovesTheTempFolder) {
+    servePackage(makesAFolder);
     serve({"9.0.0"});
     ASSERT_EQ(mkdir((install / "temp").c_str(), 0755), 0);
     testsupport::writeFile(install / "temp/leftover.txt", "from an earlier run");
     ui.answerNext(MsgBoxAnswer::yes);
-    form->onDownload = [&](const std::string&, const std::string&) {
-        EXPECT_EQ(ui.lblMessage().caption(), "Downloading...");
-        EXPECT_TRUE(ui.ProgressBar1().isVisible());
-        EXPECT_EQ(ui.mousePointer(), 11);
-        // An earlier run's files are gone before the new package arrives.
-        EXPECT_TRUE(testsupport::exists(install / "temp"));
-        EXPECT_FALSE(testsupport::exists(install / "temp/leftover.txt"));
-    };
-    form->onUnzip = [&](const std::string&) {
-        EXPECT_EQ(ui.lblMessage().caption(), "Extracting Files");
-        EXPECT_FALSE(ui.ProgressBar1().isVisible());
-        EXPECT_EQ(ui.mousePointer(), 0);
-    };
-    form->onExtract = [&] { EXPECT_EQ(ui.lblMessage().caption(), "Procesing Updates"); };
+    // What the window shows while each stage runs, seen at its pumps.
+    std::vector<std::string> duringDownload;
+    ui.atEveryPump([&] {
+        if (ui.lblMessage().caption() == "Downloading..." && duringDownload.empty()) {
+            duringDownload.push_back(ui.ProgressBar1().isVisible() ? "bar" : "no bar");
+            duringDownload.push_back("pointer " + std::to_string(ui.mousePointer()));
+            // An earlier run's files are gone before the new package arrives.
+            duringDownload.push_back(testsupport::exists(install / "temp/leftover.txt") ? "leftover"
+                                                                                        : "clean");
+        }
+    });
 
     EXPECT_TRUE(activate());
 
-    const std::vector<std::string> expectedStages = {
-        "download http://packages.morvane.example/clientfiles/morvane/morvane.zip -> " +
-            install.path() + "/temp/morvane.zip",
-        "unzip morvane.zip", "extract"};
-    EXPECT_EQ(form->stages, expectedStages);
-    EXPECT_EQ(ui.captions().back(), "Update Success, Please restart application");
+    EXPECT_EQ(duringDownload, (std::vector<std::string>{"bar", "pointer 11", "clean"}));
+    EXPECT_EQ(ui.captions(), (std::vector<std::string>{"Downloading...", "Extracting Files",
+                                                       "Procesing Updates", successText}));
+    EXPECT_TRUE(testsupport::exists(install / "plugins"));
     EXPECT_FALSE(testsupport::exists(install / "temp"));
     EXPECT_EQ(ui.messageBoxes().size(), 1u); // the offer; no box at success
     EXPECT_FALSE(testsupport::exists(install / "NoteError.txt"));
 }
 
 TEST_F(UpdaterFixture, FailureInTheDownloadIsLoggedAndLeavesTheWindowAsItWas) {
+    makeWindow(versionHost(), "127.0.0.1:" + std::to_string(testsupport::refusedPort()));
     serve({"9.0.0"});
     ui.answerNext(MsgBoxAnswer::yes);
-    form->onDownload = [](const std::string&, const std::string&) {
-        platform::raiseError(platform::ErrorNumber::permissionDenied, "test");
-    };
 
     EXPECT_FALSE(activate());
 
@@ -132,24 +135,29 @@ TEST_F(UpdaterFixture, FailureInTheDownloadIsLoggedAndLeavesTheWindowAsItWas) {
     EXPECT_TRUE(ui.ProgressBar1().isVisible());
     EXPECT_TRUE(ui.cmdDownload().isEnabled());
     EXPECT_EQ(ui.lblMessage().caption(), "Downloading...");
-    EXPECT_EQ(log(), "\"07/Dec/2026\",\"Updater: Download Permission denied\"\r\n");
+    const std::string written = log();
+    EXPECT_EQ(written.rfind("\"07/Dec/2026\",\"Updater: Download ", 0), 0u) << written;
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 1);
     ASSERT_EQ(ui.messageBoxes().size(), 2u);
     EXPECT_EQ(ui.messageBoxes()[1].title, "Updater: Download");
-    EXPECT_EQ(ui.messageBoxes()[1].prompt, "Error Contact Administrator.\r\nPermission denied");
-    EXPECT_EQ(form->stages.size(), 1u);
+    EXPECT_EQ(ui.messageBoxes()[1].prompt.rfind("Error Contact Administrator.\r\n", 0), 0u);
 }
 
 TEST_F(UpdaterFixture, ReadOnlyFileInTheTempFolderKeepsTheWindowOpenWithTheSuccessText) {
+    servePackage(makesAFolder);
     serve({"9.0.0"});
     ui.answerNext(MsgBoxAnswer::yes);
-    form->onExtract = [&] {
-        testsupport::writeFile(install / "temp/locked.dll", "x");
-        chmod((install / "temp/locked.dll").c_str(), 0444);
-    };
+    ui.atEveryPump([&] {
+        if (ui.lblMessage().caption() == "Procesing Updates" &&
+            !testsupport::exists(install / "temp/locked.dll")) {
+            testsupport::writeFile(install / "temp/locked.dll", "x");
+            chmod((install / "temp/locked.dll").c_str(), 0444);
+        }
+    });
 
     EXPECT_FALSE(activate());
 
-    EXPECT_EQ(ui.lblMessage().caption(), "Update Success, Please restart application");
+    EXPECT_EQ(ui.lblMessage().caption(), successText);
     EXPECT_TRUE(testsupport::exists(install / "temp/locked.dll"));
     EXPECT_TRUE(ui.cmdDownload().isEnabled());
     EXPECT_NE(log().find("Updater: Download Permission denied"), std::string::npos);
@@ -160,38 +168,43 @@ TEST_F(UpdaterFixture, ReadOnlyFileInTheTempFolderKeepsTheWindowOpenWithTheSucce
 TEST_F(UpdaterFixture, FailedStagesStopTheRunWithTheWindowOpen) {
     struct Case {
         const char* name;
-        bool unzipFails;
-        std::string lastStage;
-        std::string log;
+        std::vector<testsupport::PackageEntry> package;
+        std::string lastCaption;
+        std::string logged;
     };
     const Case cases[] = {
-        {"unpacking", true, "unzip morvane.zip",
-         "\"07/Dec/2026\",\"Updater the package could not be unpacked: no zip  at all\"\r\n"},
-        {"instructions", false, "extract", ""},
+        // The instruction file's missing folder is never made: nothing ran.
+        {"no instruction file",
+         {{"plugins.txt", "MAKEDIR;plugins;APP_PATH\r\n"}},
+         "Procesing Updates",
+         "\"Updater File not found"},
+        {"failing line",
+         {{"updater.ini", "MOVE;missing.dll;APP_PATH\r\nMAKEDIR;plugins;APP_PATH\r\n"}},
+         "Procesing Updates",
+         "\"Updater File not found"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         std::filesystem::remove_all(install / "NoteError.txt");
-        makeWindow(versionHost());
+        servePackage(c.package);
         serve({"9.0.0"});
         ui.answerNext(MsgBoxAnswer::yes);
-        if (c.unzipFails) {
-            form->unzipFailure = "no zip\r\nat all";
-        } else {
-            form->extractSucceeds = false;
-        }
 
-        EXPECT_FALSE(activate()) << c.name;
+        EXPECT_FALSE(activate());
 
-        EXPECT_EQ(form->stages.back(), c.lastStage) << c.name;
-        EXPECT_NE(ui.lblMessage().caption(), "Update Success, Please restart application");
-        EXPECT_TRUE(testsupport::exists(install / "temp")) << c.name;
-        EXPECT_TRUE(ui.cmdDownload().isEnabled()) << c.name;
-        EXPECT_EQ(ui.mousePointer(), 0) << c.name;
-        EXPECT_EQ(testsupport::exists(install / "NoteError.txt") ? log() : "", c.log) << c.name;
+        EXPECT_EQ(ui.lblMessage().caption(), c.lastCaption);
+        EXPECT_FALSE(testsupport::exists(install / "plugins"));
+        EXPECT_TRUE(testsupport::exists(install / "temp"));
+        EXPECT_TRUE(ui.cmdDownload().isEnabled());
+        EXPECT_EQ(ui.mousePointer(), 0);
+        const std::string written = log();
+        EXPECT_NE(written.find(c.logged), std::string::npos) << written;
+        EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 1) << written;
     }
 }
 
 TEST_F(UpdaterFixture, TempFolderThatIsALinkIsRefusedAndNotFollowed) {
+    servePackage(makesAFolder);
     testsupport::TempDir elsewhere;
     testsupport::writeFile(elsewhere / "keep.txt", "keep");
     ASSERT_EQ(symlink(elsewhere.path().c_str(), (install / "temp").c_str()), 0);
@@ -200,7 +213,7 @@ TEST_F(UpdaterFixture, TempFolderThatIsALinkIsRefusedAndNotFollowed) {
 
     EXPECT_FALSE(activate());
 
-    EXPECT_EQ(form->stages.size(), 0u);
+    EXPECT_EQ(ui.captions().size(), 0u);
     EXPECT_EQ(testsupport::readFile(elsewhere / "keep.txt"), "keep");
     EXPECT_NE(log().find("Updater: Download Permission denied: " + install.path() +
                          "/temp is a symbolic link"),
@@ -212,28 +225,32 @@ TEST_F(UpdaterFixture, TempFolderThatIsALinkIsRefusedAndNotFollowed) {
 // is downloading: it fails through the normal failure path and leaves the
 // temp folder to the first, which completes.
 TEST_F(UpdaterFixture, SecondRunOnTheSameInstallationFailsCleanly) {
+    servePackage(makesAFolder);
     serve({"9.0.0"});
     ui.answerNext(MsgBoxAnswer::yes);
     platform::ScriptedToolkit secondUi;
-    TestUpdater second(secondUi, secondUi,
-                       UpdaterSettings{install.path(), versionHost(), "packages.morvane.example"});
+    frmUpdater second(secondUi, secondUi, services,
+                      UpdaterSettings{install.path(), versionHost(), versionHost()});
     second.Form_Load();
-    form->onDownload = [&](const std::string&, const std::string& destination) {
-        testsupport::writeFile(destination, "first package");
-        secondUi.answerNext(MsgBoxAnswer::yes);
-        EXPECT_NO_THROW(second.Form_Activate());
-    };
+    bool secondRan = false;
+    ui.atEveryPump([&] {
+        if (ui.lblMessage().caption() == "Downloading..." && !secondRan) {
+            secondRan = true;
+            secondUi.answerNext(MsgBoxAnswer::yes);
+            EXPECT_NO_THROW(second.Form_Activate());
+        }
+    });
 
     EXPECT_TRUE(activate());
 
-    EXPECT_TRUE(second.stages.empty());
+    EXPECT_TRUE(secondUi.captions().empty());
     EXPECT_TRUE(secondUi.cmdDownload().isEnabled());
     ASSERT_EQ(secondUi.messageBoxes().size(), 2u);
     EXPECT_EQ(secondUi.messageBoxes()[1].title, "Updater: Download");
     EXPECT_NE(log().find("Updater: Download Another update of this installation is running"),
               std::string::npos)
         << log();
-    EXPECT_EQ(form->stages.back(), "extract");
+    EXPECT_TRUE(testsupport::exists(install / "plugins"));
 }
 
 TEST_F(UpdaterFixture, ExitWhileIdleEndsWithoutAQuestion) {
@@ -250,6 +267,7 @@ struct ExitCase {
 class ExitDuringRun : public UpdaterFixture, public ::testing::WithParamInterface<ExitCase> {};
 
 TEST_P(ExitDuringRun, AsksAndOnlyYesEnds) {
+    servePackage(makesAFolder);
     serve({"9.0.0"});
     ui.answerNext(GetParam().answer); // the exit question comes first
     ui.answerNext(MsgBoxAnswer::yes); // then the offer, if the run goes on
@@ -263,10 +281,10 @@ TEST_P(ExitDuringRun, AsksAndOnlyYesEnds) {
     EXPECT_EQ(ui.messageBoxes()[0].style, 52);
     EXPECT_TRUE(ended);
     if (GetParam().ends) {
-        EXPECT_TRUE(form->stages.empty());
+        EXPECT_TRUE(ui.captions().empty());
         EXPECT_EQ(versionRequests(), 0u);
     } else {
-        EXPECT_EQ(form->stages.size(), 3u); // the run went on to its end
+        EXPECT_EQ(ui.captions().back(), successText); // the run went on to its end
     }
 }
 

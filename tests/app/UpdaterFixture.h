@@ -1,8 +1,11 @@
 #pragma once
 
 #include "app/frmUpdater.h"
+#include "codemodule/CodeModuleState.h"
+#include "platform/SystemServices.h"
 #include "platform/scripted/ScriptedToolkit.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/PackageBuilder.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/VersionedExecutable.h"
 
@@ -16,43 +19,9 @@
 
 using testsupport::writeVersionedExecutable;
 
-// The window with its later stages supplied by the test.
-class TestUpdater : public frmUpdater {
-public:
-    using frmUpdater::frmUpdater;
-
-    std::function<void(const std::string&, const std::string&)> onDownload;
-    std::function<void(const std::string&)> onUnzip;
-    std::function<void()> onExtract;
-    // What the two stages report back to the run.
-    std::optional<std::string> unzipFailure;
-    bool extractSucceeds = true;
-    std::vector<std::string> stages;
-
-    void DownloadFile(const std::string& strURL, const std::string& strDestination) override {
-        stages.push_back("download " + strURL + " -> " + strDestination);
-        if (onDownload) {
-            onDownload(strURL, strDestination);
-        }
-    }
-    std::optional<std::string> UnzipPackage(const std::string& name) override {
-        stages.push_back("unzip " + name);
-        if (onUnzip) {
-            onUnzip(name);
-        }
-        return unzipFailure;
-    }
-    bool processExtract() override {
-        stages.push_back("extract");
-        if (onExtract) {
-            onExtract();
-        }
-        return extractSucceeds;
-    }
-};
-
-// An installation folder, a version endpoint on loopback that answers from
-// a queue, the scripted toolkit and the window.
+// An installation folder, a publisher on loopback whose version endpoint
+// answers from a queue and which serves the package the test sets, the real
+// unzip library, the scripted toolkit and the window over the real services.
 class UpdaterFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -66,13 +35,22 @@ protected:
             }
             res.set_content(body, "text/plain");
         });
+        m_server.server().Get("/clientfiles/morvane/morvane.zip",
+                              [this](const httplib::Request&, httplib::Response& res) {
+                                  std::lock_guard<std::mutex> lock(m_answersMutex);
+                                  res.set_content(m_package, "application/zip");
+                              });
         m_server.start();
+        CodeModule::setLibraryFolder(REAL_UNZIP32_FOLDER);
         makeWindow(m_server.host());
     }
 
-    void makeWindow(const std::string& versionHost) {
-        form = std::make_unique<TestUpdater>(
-            ui, ui, UpdaterSettings{install.path(), versionHost, "packages.morvane.example"});
+    // The package host is a name that never resolves unless the test has the
+    // package served from loopback.
+    void makeWindow(const std::string& versionHost,
+                    const std::string& packageHost = "packages.morvane.example") {
+        form = std::make_unique<frmUpdater>(
+            ui, ui, services, UpdaterSettings{install.path(), versionHost, packageHost});
         form->setToday([] {
             std::tm day{};
             day.tm_mday = 7;
@@ -89,6 +67,14 @@ protected:
     }
 
     std::string versionHost() const { return m_server.host(); }
+    // Serves a zip of the entries as the package, and points a new window at it.
+    void servePackage(const std::vector<testsupport::PackageEntry>& entries) {
+        const std::string archive = staging / "package.zip";
+        testsupport::buildPackage(archive, entries);
+        std::lock_guard<std::mutex> lock(m_answersMutex);
+        m_package = testsupport::readFile(archive);
+        makeWindow(m_server.host(), m_server.host());
+    }
     std::size_t versionRequests() const { return m_server.requests().size(); }
     std::vector<testsupport::ReceivedRequest> receivedRequests() const {
         return m_server.requests();
@@ -107,12 +93,15 @@ protected:
     std::string log() const { return testsupport::readFile(install / "NoteError.txt"); }
 
     testsupport::TempDir install;
+    testsupport::TempDir staging;
     platform::ScriptedToolkit ui;
-    std::unique_ptr<TestUpdater> form;
+    platform::SystemServices services;
+    std::unique_ptr<frmUpdater> form;
 
 private:
     testsupport::LoopbackServer m_server;
     std::mutex m_answersMutex;
     std::deque<std::string> m_answers;
     std::string m_lastAnswer;
+    std::string m_package;
 };

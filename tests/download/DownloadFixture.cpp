@@ -13,13 +13,13 @@ void DownloadFixture::makeWindow(const std::string& packageHost) {
                                       res.set_content("9.9.9", "text/plain");
                                   });
     m_versionServer->start();
-    form = std::make_unique<DownloadWindow>(
-        ui, ui, UpdaterSettings{install.path(), m_versionServer->host(), packageHost});
+    form = std::make_unique<frmUpdater>(
+        ui, ui, services, UpdaterSettings{install.path(), m_versionServer->host(), packageHost});
     form->Form_Load();
 }
 
 void DownloadFixture::download() {
-    form->DownloadFile(form->packageAddress(), form->packageFile());
+    form->DownloadFile(form->packageAddress(), form->paths().packageFile());
 }
 
 platform::Error DownloadFixture::downloadFailure() {

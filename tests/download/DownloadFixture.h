@@ -2,32 +2,16 @@
 
 #include "app/frmUpdater.h"
 #include "platform/Error.h"
+#include "platform/SystemServices.h"
 #include "platform/scripted/ScriptedToolkit.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <optional>
-
 #include <functional>
 #include <memory>
 #include <string>
-
-// The window with the stages after the download reduced to keeping what the
-// unpacking stage was handed, so that a whole update run can end.
-class DownloadWindow : public frmUpdater {
-public:
-    using frmUpdater::frmUpdater;
-
-    std::string unpacked;
-
-    std::optional<std::string> UnzipPackage(const std::string& name) override {
-        unpacked = testsupport::readFile(tempFolder() + "/" + name);
-        return std::nullopt;
-    }
-    bool processExtract() override { return true; }
-};
 
 // An installation folder with its temp folder, the scripted toolkit and the
 // window; the package comes from a server the test starts.
@@ -52,7 +36,8 @@ protected:
 
     testsupport::TempDir install;
     platform::ScriptedToolkit ui;
-    std::unique_ptr<DownloadWindow> form;
+    platform::SystemServices services;
+    std::unique_ptr<frmUpdater> form;
 
 private:
     std::unique_ptr<testsupport::LoopbackServer> m_versionServer;

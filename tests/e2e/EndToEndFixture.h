@@ -2,7 +2,8 @@
 
 #include "app/frmUpdater.h"
 #include "codemodule/CodeModuleState.h"
-#include "platform/FileSystem.h"
+#include "platform/DiskFileSystem.h"
+#include "platform/SystemServices.h"
 #include "platform/scripted/ScriptedToolkit.h"
 #include "tests/support/LoopbackPublisher.h"
 #include "tests/support/PackageBuilder.h"
@@ -22,7 +23,7 @@ protected:
         testsupport::writeVersionedExecutable(staging / "morvane.exe", "1.3.0.0");
         CodeModule::setLibraryFolder(REAL_UNZIP32_FOLDER);
         form = std::make_unique<frmUpdater>(
-            ui, ui, UpdaterSettings{install, publisher.host(), publisher.host()});
+            ui, ui, services, UpdaterSettings{install, publisher.host(), publisher.host()});
         form->Form_Load();
     }
 
@@ -40,7 +41,7 @@ protected:
     }
 
     std::string installedVersion() const {
-        return platform::FileSystem().GetFileVersion(app("morvane.exe"));
+        return platform::DiskFileSystem().GetFileVersion(app("morvane.exe"));
     }
 
     std::string log() const { return testsupport::readFile(app("NoteError.txt")); }
@@ -50,5 +51,6 @@ protected:
     std::string install;
     testsupport::LoopbackPublisher publisher{"1.3.0\r\n", staging / "package.zip"};
     platform::ScriptedToolkit ui;
+    platform::SystemServices services;
     std::unique_ptr<frmUpdater> form;
 };

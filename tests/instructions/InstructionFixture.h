@@ -1,12 +1,22 @@
 #pragma once
 
 #include "app/frmUpdater.h"
+#include "platform/SystemServices.h"
 #include "platform/scripted/ScriptedToolkit.h"
+#include "tests/fixtures/RecordingShell.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+
+// The real services, but a shell that only records what it was asked to
+// open.
+class InstructionServices : public platform::SystemServices {
+public:
+    platform::Shell& shell() override { return recordingShell; }
+    RecordingShell recordingShell;
+};
 
 // An installation folder with a temp folder, and the real window's
 // instruction-file stage over the scripted toolkit.
@@ -14,7 +24,8 @@ class InstructionFixture : public ::testing::Test {
 protected:
     InstructionFixture()
         : installFolder(root / "Morvane App"),
-          form(ui, ui, UpdaterSettings{installFolder, "version.invalid", "packages.invalid"}) {
+          form(ui, ui, services,
+               UpdaterSettings{installFolder, "version.invalid", "packages.invalid"}) {
         mkdir(installFolder.c_str(), 0755);
         mkdir(temp("").c_str(), 0755);
     }
@@ -47,5 +58,6 @@ protected:
     testsupport::TempDir root;
     std::string installFolder;
     platform::ScriptedToolkit ui;
+    InstructionServices services;
     frmUpdater form;
 };

@@ -1,5 +1,7 @@
-#include "platform/FileSystem.h"
+#include "fileio/SystemCalls.h"
+#include "platform/DiskFileSystem.h"
 #include "platform/Error.h"
+#include "tests/support/FailingWrites.h"
 #include "tests/support/TempDir.h"
 
 #include <algorithm>
@@ -56,16 +58,19 @@ std::string upper(std::string text) {
     return text;
 }
 
-// Lets a test stop a copy between writing the temporary file and renaming it.
-class InterruptedFileSystem : public platform::FileSystem {
+// While it lives, syncing a file's content (the last step before a copy's
+// rename) does what the test says instead.
+class SyncReplaced {
 public:
-    std::vector<std::string> temporaryPaths;
+    explicit SyncReplaced(std::function<int(int)> sync) : m_replaced(callsWith(std::move(sync))) {}
 
-protected:
-    void beforeReplace(const std::string& temporaryPath, const std::string&) override {
-        temporaryPaths.push_back(temporaryPath);
-        throw std::runtime_error("interrupted");
+private:
+    static fileio::SystemCalls callsWith(std::function<int(int)> sync) {
+        fileio::SystemCalls calls = fileio::realSystemCalls();
+        calls.fsync = std::move(sync);
+        return calls;
     }
+    fileio::ReplacedSystemCalls m_replaced;
 };
 
 class FileSystemTest : public ::testing::Test {
@@ -85,7 +90,7 @@ protected:
 
     TempDir dir;
     std::string root;
-    platform::FileSystem fs;
+    platform::DiskFileSystem fs;
 };
 
 TEST_F(FileSystemTest, ResolvesEveryExistingComponentWithoutRegardToCase) {
@@ -179,16 +184,13 @@ TEST_F(FileSystemTest, CopyReplacesTheExistingCaseVariantAndKeepsPermissionBits)
 // A copy killed between writing its temporary file and the rename leaves
 // that file behind; the next copy into the folder clears it away.
 TEST_F(FileSystemTest, NextCopyRemovesWhatAKilledCopyLeftBehind) {
-    class KilledFileSystem : public platform::FileSystem {
-    protected:
-        void beforeReplace(const std::string&, const std::string&) override { _exit(0); }
-    };
     writeFile(root + "/data/readme.txt", "old content");
     writeFile(root + "/data/.notes.txt.keep", "not ours");
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        KilledFileSystem().CopyFile(root + "/readme.txt", root + "/data/");
+        const SyncReplaced killed([](int) -> int { _exit(0); });
+        platform::DiskFileSystem().CopyFile(root + "/readme.txt", root + "/data/");
         _exit(1);
     }
     int status = 0;
@@ -212,11 +214,18 @@ TEST_F(FileSystemTest, ReadOnlyTargetIsNotReplaced) {
 
 TEST_F(FileSystemTest, InterruptedCopyLeavesTheOldFileWholeAndNoTemporaryFile) {
     writeFile(root + "/data/readme.txt", "old content");
-    InterruptedFileSystem interrupted;
-    EXPECT_THROW(interrupted.CopyFile(root + "/readme.txt", root + "/data/"), std::runtime_error);
-    ASSERT_EQ(interrupted.temporaryPaths.size(), 1u);
-    EXPECT_EQ(interrupted.temporaryPaths[0].rfind(root + "/data/", 0), 0u)
-        << "written beside the target";
+    std::vector<std::string> synced;
+    {
+        const SyncReplaced failing([&](int fd) {
+            synced.push_back(testsupport::openFilePath(fd));
+            errno = EIO;
+            return -1;
+        });
+        EXPECT_EQ(errorOf([&] { fs.CopyFile(root + "/readme.txt", root + "/data/"); }),
+                  ErrorNumber::pathFileAccess);
+    }
+    ASSERT_EQ(synced.size(), 1u);
+    EXPECT_EQ(synced[0].rfind(root + "/data/", 0), 0u) << "written beside the target";
     EXPECT_EQ(readFile(root + "/data/readme.txt"), "old content");
     EXPECT_EQ(namesIn(root + "/data"), (std::vector<std::string>{"readme.txt"}));
 }

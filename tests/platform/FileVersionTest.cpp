@@ -1,7 +1,7 @@
 #include "platform/FileVersion.h"
 #include "platform/ByteSource.h"
+#include "platform/DiskFileSystem.h"
 #include "platform/Error.h"
-#include "platform/FileSystem.h"
 #include "platform/PackageMetadata.h"
 #include "tests/support/TempDir.h"
 
@@ -239,7 +239,7 @@ TEST_F(ElfVersion, ReadsThePackageNote) {
         {"short-version", "3.1.0.0"},
         {"no-note", ""},
     };
-    platform::FileSystem fs;
+    platform::DiskFileSystem fs;
     for (const auto& c : cases) {
         EXPECT_EQ(fs.GetFileVersion(program(c.program)), c.expected) << c.program;
     }
@@ -265,7 +265,7 @@ TEST(FileVersion, FilesWithoutVersionGiveTheEmptyText) {
     writeFile(dir / "notes.txt", "MZ is how this text begins\n");
     writeFile(dir / "empty", "");
     writeFile(dir / "pe.exe", buildPe());
-    platform::FileSystem fs;
+    platform::DiskFileSystem fs;
     EXPECT_EQ(fs.GetFileVersion(dir / "notes.txt"), "");
     EXPECT_EQ(fs.GetFileVersion(dir / "empty"), "");
     EXPECT_EQ(fs.GetFileVersion(dir.path()), "");

@@ -1,4 +1,4 @@
-#include "platform/HttpRequest.h"
+#include "platform/CurlHttpRequest.h"
 #include "platform/Error.h"
 #include "tests/support/AnswerGate.h"
 #include "tests/support/LoopbackServer.h"
@@ -12,14 +12,14 @@
 
 namespace {
 
-using platform::HttpRequest;
+using platform::CurlHttpRequest;
 using testsupport::LoopbackServer;
 
 const std::string userAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 
 std::string get(const std::string& url,
-                std::chrono::seconds silence = HttpRequest::defaultSilenceLimit) {
-    HttpRequest request(silence);
+                std::chrono::seconds silence = CurlHttpRequest::defaultSilenceLimit) {
+    CurlHttpRequest request(silence);
     request.Open("GET", url, false);
     request.setRequestHeader("User-Agent", userAgent);
     request.send();
@@ -70,7 +70,7 @@ TEST(HttpRequest, ReturnsTheBodyWhateverTheStatus) {
 }
 
 TEST(HttpRequest, KeepsAtMostTheCapOfTheBody) {
-    const std::size_t cap = HttpRequest::responseCap;
+    const std::size_t cap = CurlHttpRequest::responseCap;
     for (std::size_t size :
          {std::size_t{0}, std::size_t{1}, cap - 1, cap, cap + 1, std::size_t{10} * 1024 * 1024}) {
         SCOPED_TRACE(size);
@@ -141,7 +141,7 @@ TEST(HttpRequest, SilentServerFailsAfterTheSilenceLimit) {
                         });
     server.start();
 
-    HttpRequest request(std::chrono::seconds(1));
+    CurlHttpRequest request(std::chrono::seconds(1));
     request.Open("GET", "http://" + server.host() + "/silent", false);
     EXPECT_THROW(request.send(), platform::Error);
     EXPECT_EQ(request.responseText(), "");
@@ -149,7 +149,7 @@ TEST(HttpRequest, SilentServerFailsAfterTheSilenceLimit) {
 
 TEST(HttpRequest, MisuseRaisesInvalidCall) {
     const auto expectInvalidCall = [](auto&& action) {
-        HttpRequest request;
+        CurlHttpRequest request;
         try {
             action(request);
             ADD_FAILURE() << "no error raised";
@@ -157,10 +157,10 @@ TEST(HttpRequest, MisuseRaisesInvalidCall) {
             EXPECT_EQ(error.number(), platform::ErrorNumber::invalidCall);
         }
     };
-    expectInvalidCall([](HttpRequest& r) { r.send(); });
-    expectInvalidCall([](HttpRequest& r) { r.setRequestHeader("User-Agent", "x"); });
-    expectInvalidCall([](HttpRequest& r) { r.Open("GET", "http://127.0.0.1:1/", true); });
-    expectInvalidCall([](HttpRequest& r) {
+    expectInvalidCall([](CurlHttpRequest& r) { r.send(); });
+    expectInvalidCall([](CurlHttpRequest& r) { r.setRequestHeader("User-Agent", "x"); });
+    expectInvalidCall([](CurlHttpRequest& r) { r.Open("GET", "http://127.0.0.1:1/", true); });
+    expectInvalidCall([](CurlHttpRequest& r) {
         r.Open("GET", "http://127.0.0.1:1/", false);
         r.setRequestHeader("User-Agent", "x\r\nInjected: yes");
         r.send();

@@ -12,6 +12,7 @@
 
 #include "app/frmUpdater.h"
 #include "codemodule/CodeModuleState.h"
+#include "platform/SystemServices.h"
 #include "platform/qt/QtToolkit.h"
 #include "platform/qt/QtUpdaterWindow.h"
 
@@ -68,7 +69,8 @@ int main(int argc, char** argv) {
     CodeModule::setLibraryFolder(argv[3]);
     platform::QtToolkit toolkit;
     platform::QtUpdaterWindow window;
-    frmUpdater form(toolkit, window, UpdaterSettings{argv[1], argv[2], argv[2]});
+    platform::SystemServices services;
+    frmUpdater form(toolkit, window, services, UpdaterSettings{argv[1], argv[2], argv[2]});
     window.attach(form);
 
     bool runStarted = false;

@@ -1,7 +1,7 @@
 // The whole update through the real window, each in a process of its own so
 // that the end of the program (or the window left open) is seen from
 // outside, against a publisher on loopback and the real unzip library.
-#include "platform/FileSystem.h"
+#include "platform/DiskFileSystem.h"
 #include "tests/support/AnswerGate.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LoopbackPublisher.h"
@@ -64,7 +64,7 @@ protected:
     std::string app(const std::string& name) const { return install + "/" + name; }
     std::string newExecutable() const { return readFile(staging / "morvane.exe"); }
     std::string installedVersion() const {
-        return platform::FileSystem().GetFileVersion(app("morvane.exe"));
+        return platform::DiskFileSystem().GetFileVersion(app("morvane.exe"));
     }
     std::vector<std::string> logLines() const {
         return exists(app("NoteError.txt")) ? linesOf(readFile(app("NoteError.txt")))

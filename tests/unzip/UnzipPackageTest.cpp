@@ -1,5 +1,6 @@
 #include "app/frmUpdater.h"
 #include "codemodule/CodeModuleState.h"
+#include "platform/SystemServices.h"
 #include "platform/scripted/ScriptedToolkit.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempDir.h"
@@ -15,7 +16,8 @@ using testsupport::readFile;
 // The window's unpacking stage over the real unzip library.
 class UnzipPackageTest : public ::testing::Test {
 protected:
-    UnzipPackageTest() : form(ui, ui, UpdaterSettings{install.path(), "v.invalid", "p.invalid"}) {
+    UnzipPackageTest()
+        : form(ui, ui, services, UpdaterSettings{install.path(), "v.invalid", "p.invalid"}) {
         mkdir((install / "temp").c_str(), 0755);
         CodeModule::setLibraryFolder(REAL_UNZIP32_FOLDER);
     }
@@ -24,6 +26,7 @@ protected:
 
     testsupport::TempDir install;
     platform::ScriptedToolkit ui;
+    platform::SystemServices services;
     frmUpdater form;
 };
 

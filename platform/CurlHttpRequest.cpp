@@ -1,4 +1,4 @@
-#include "platform/HttpRequest.h"
+#include "platform/CurlHttpRequest.h"
 
 #include "platform/CurlSupport.h"
 #include "platform/Error.h"
@@ -13,11 +13,12 @@ const std::string sendSource = "HttpRequest::send";
 
 } // namespace
 
-HttpRequest::HttpRequest(std::chrono::seconds silenceLimit) : m_silenceLimit(silenceLimit) {}
+CurlHttpRequest::CurlHttpRequest(std::chrono::seconds silenceLimit)
+    : m_silenceLimit(silenceLimit) {}
 
-HttpRequest::~HttpRequest() = default;
+CurlHttpRequest::~CurlHttpRequest() = default;
 
-void HttpRequest::Open(const std::string& method, const std::string& url, bool async) {
+void CurlHttpRequest::Open(const std::string& method, const std::string& url, bool async) {
     if (async) {
         raiseError(ErrorNumber::invalidCall, "HttpRequest::Open",
                    "asynchronous requests are not supported");
@@ -33,7 +34,7 @@ void HttpRequest::Open(const std::string& method, const std::string& url, bool a
     m_opened = true;
 }
 
-void HttpRequest::setRequestHeader(const std::string& name, const std::string& value) {
+void CurlHttpRequest::setRequestHeader(const std::string& name, const std::string& value) {
     if (!m_opened) {
         raiseError(ErrorNumber::invalidCall, "HttpRequest::setRequestHeader",
                    "the request is not open");
@@ -41,8 +42,8 @@ void HttpRequest::setRequestHeader(const std::string& name, const std::string& v
     m_headers.emplace_back(name, value);
 }
 
-std::size_t HttpRequest::receive(char* data, std::size_t size, std::size_t count, void* self) {
-    std::string& response = static_cast<HttpRequest*>(self)->m_response;
+std::size_t CurlHttpRequest::receive(char* data, std::size_t size, std::size_t count, void* self) {
+    std::string& response = static_cast<CurlHttpRequest*>(self)->m_response;
     const std::size_t length = size * count;
     const std::size_t room = responseCap - response.size();
     response.append(data, std::min(length, room));
@@ -51,7 +52,7 @@ std::size_t HttpRequest::receive(char* data, std::size_t size, std::size_t count
     return length <= room ? length : 0;
 }
 
-void HttpRequest::send(const std::string& body) {
+void CurlHttpRequest::send(const std::string& body) {
     if (!m_opened) {
         raiseError(ErrorNumber::invalidCall, sendSource, "send called before Open");
     }
@@ -64,7 +65,7 @@ void HttpRequest::send(const std::string& body) {
     CURL* handle = easy.get();
     curl_easy_setopt(handle, CURLOPT_URL, m_url.c_str());
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &HttpRequest::receive);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &CurlHttpRequest::receive);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, this);
     if (m_method == "HEAD") {
         curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
@@ -87,7 +88,7 @@ void HttpRequest::send(const std::string& body) {
     }
 }
 
-std::string HttpRequest::responseText() const {
+std::string CurlHttpRequest::responseText() const {
     return m_response;
 }
 

@@ -1,4 +1,4 @@
-#include "platform/FileSystem.h"
+#include "platform/DiskFileSystem.h"
 
 #include "fileio/UniqueFd.h"
 #include "platform/ByteSource.h"
@@ -69,25 +69,25 @@ void checkTarget(const std::string& target, bool overwrite, const std::string& s
 
 } // namespace
 
-std::string FileSystem::resolve(const std::string& path) const {
+std::string DiskFileSystem::resolve(const std::string& path) const {
     return resolveCase(path);
 }
 
-bool FileSystem::FolderExists(const std::string& path) const {
+bool DiskFileSystem::FolderExists(const std::string& path) const {
     return statIs(resolve(path), S_IFDIR);
 }
 
-bool FileSystem::FileExists(const std::string& path) const {
+bool DiskFileSystem::FileExists(const std::string& path) const {
     return statIs(resolve(path), S_IFREG);
 }
 
-bool FileSystem::isSymbolicLink(const std::string& path) const {
+bool DiskFileSystem::isSymbolicLink(const std::string& path) const {
     struct stat link {};
     const std::string resolved = withoutTrailingSlash(resolve(path));
     return lstat(resolved.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
 }
 
-void FileSystem::CreateFolder(const std::string& path) {
+void DiskFileSystem::CreateFolder(const std::string& path) {
     static const std::string source = "FileSystem::CreateFolder";
     const std::string folder = withoutTrailingSlash(resolve(path));
     if (folder.empty()) {
@@ -102,7 +102,7 @@ void FileSystem::CreateFolder(const std::string& path) {
     throw systemError(errno, source, folder);
 }
 
-void FileSystem::DeleteFolder(const std::string& path, bool force) {
+void DiskFileSystem::DeleteFolder(const std::string& path, bool force) {
     static const std::string source = "FileSystem::DeleteFolder";
     const std::string folder = withoutTrailingSlash(resolve(path));
     struct stat link {};
@@ -117,7 +117,7 @@ void FileSystem::DeleteFolder(const std::string& path, bool force) {
     removeFolderTree(folder, force, source);
 }
 
-std::string FileSystem::GetFileVersion(const std::string& path) const {
+std::string DiskFileSystem::GetFileVersion(const std::string& path) const {
     static const std::string source = "FileSystem::GetFileVersion";
     const std::string file = resolve(path);
     const auto bytes = FileByteSource::open(file);
@@ -131,8 +131,8 @@ std::string FileSystem::GetFileVersion(const std::string& path) const {
     return readFileVersion(*bytes);
 }
 
-void FileSystem::CopyFile(const std::string& source, const std::string& destination,
-                          bool overwrite) {
+void DiskFileSystem::CopyFile(const std::string& source, const std::string& destination,
+                              bool overwrite) {
     static const std::string label = "FileSystem::CopyFile";
     const std::string sourcePath = text::withForwardSlashes(source);
     const std::string sourceFolder = resolve(folderOf(sourcePath));
@@ -179,7 +179,8 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
     }
 }
 
-void FileSystem::copyOne(const std::string& from, const std::string& to, const std::string& label) {
+void DiskFileSystem::copyOne(const std::string& from, const std::string& to,
+                             const std::string& label) {
     const fileio::UniqueFd input(open(from.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat status {};
     if (!input || fstat(input.get(), &status) != 0) {
@@ -194,10 +195,7 @@ void FileSystem::copyOne(const std::string& from, const std::string& to, const s
     ReplacementFile replacement(to, label);
     replacement.copyFrom(input.get(), from);
     replacement.finish(permissions);
-    beforeReplace(replacement.temporaryPath(), to);
     replacement.commit();
 }
-
-void FileSystem::beforeReplace(const std::string&, const std::string&) {}
 
 } // namespace platform

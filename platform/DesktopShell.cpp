@@ -1,4 +1,4 @@
-#include "platform/Shell.h"
+#include "platform/DesktopShell.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -44,7 +44,7 @@ bool isExecutableFile(const std::string& file) {
 
 } // namespace
 
-void shellOpen(const std::string& file, const std::string& workingFolder) {
+void DesktopShell::open(const std::string& file, const std::string& workingFolder) {
     const bool direct = isExecutableFile(file);
     std::string program = direct ? file : std::string("xdg-open");
     std::vector<std::string> args =

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "app/InstallationPaths.h"
+#include "platform/FileSystem.h"
+#include "platform/Shell.h"
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+// A path field of the instruction file: upper-cased, then every
+// "APP_PATH" replaced by the installation folder as it is.
+std::string expandPathField(const std::string& field, const std::string& installFolder);
+
+// The instruction file, read line by line. A line ends at CR LF or at a
+// lone CR; a lone LF stays inside it. Open while the object lives.
+class InstructionReader {
+public:
+    // Raises the file error when it cannot be opened.
+    explicit InstructionReader(const std::string& path);
+    // The next line; false at the end. A file that ends with a line end has
+    // no empty line after it.
+    bool next(std::string& line);
+
+private:
+    struct FileCloser {
+        void operator()(std::FILE* file) const;
+    };
+    std::unique_ptr<std::FILE, FileCloser> m_file;
+};
+
+// What one line of the instruction file does: "MOVE", "MAKEDIR" or "EXEC"
+// through the file-system service or the shell; any other word nothing.
+class UpdateCommands {
+public:
+    UpdateCommands(const InstallationPaths& paths,
+                   std::function<platform::FileSystem&()> fileSystem, platform::Shell& shell);
+
+    // Carries out the line; every failure is raised to the caller.
+    void run(const std::string& line);
+
+private:
+    const InstallationPaths& m_paths;
+    std::function<platform::FileSystem&()> m_fileSystem;
+    platform::Shell& m_shell;
+};

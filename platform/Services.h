@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/FileSystem.h"
+#include "platform/HttpRequest.h"
+#include "platform/Shell.h"
+
+#include <memory>
+
+namespace platform {
+
+// The platform services the window uses besides its toolkit. main picks the
+// real ones; tests put their own in place of any of them.
+class Services {
+public:
+    virtual ~Services() = default;
+    // A new request object; the version check makes one per request.
+    virtual std::unique_ptr<HttpRequest> newHttpRequest() = 0;
+    // The window's file-system service object, made when first needed.
+    virtual std::unique_ptr<FileSystem> newFileSystem() = 0;
+    virtual Shell& shell() = 0;
+};
+
+} // namespace platform

@@ -1,0 +1,16 @@
+#include "platform/SystemServices.h"
+
+#include "platform/CurlHttpRequest.h"
+#include "platform/DiskFileSystem.h"
+
+namespace platform {
+
+std::unique_ptr<HttpRequest> SystemServices::newHttpRequest() {
+    return std::make_unique<CurlHttpRequest>();
+}
+
+std::unique_ptr<FileSystem> SystemServices::newFileSystem() {
+    return std::make_unique<DiskFileSystem>();
+}
+
+} // namespace platform
