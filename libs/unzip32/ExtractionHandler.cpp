@@ -67,14 +67,24 @@ void ExtractionHandler::handle(const EntryInfo& entry) {
         }
     }
     if (entry.kind == EntryKind::Folder) {
-        // Whatever the writing thread has under way lands before the
-        // folders change, so that the outcome never depends on timing.
-        settle();
-        if (!components.empty() && makeFolder(entry, components)) {
-            m_context.outcomes.processed(entry);
-        }
-        return;
+        handleFolder(entry, components);
+    } else {
+        handleFileOrLink(entry, std::move(components));
     }
+}
+
+void ExtractionHandler::handleFolder(const EntryInfo& entry,
+                                     const std::vector<std::string>& components) {
+    // Whatever the writing thread has under way lands before the folders
+    // change, so that the outcome never depends on timing.
+    settle();
+    if (!components.empty() && makeFolder(entry, components)) {
+        m_context.outcomes.processed(entry);
+    }
+}
+
+void ExtractionHandler::handleFileOrLink(const EntryInfo& entry,
+                                         std::vector<std::string> components) {
     if (components.empty()) {
         throw EntryFault(UZP_UNSAFE_ENTRY, "refused: the name names no file");
     }
@@ -96,6 +106,12 @@ void ExtractionHandler::handle(const EntryInfo& entry) {
         handOver(entry, name, shown);
         return;
     }
+    writeInPlace(entry, folderFd, components, name, shown);
+}
+
+void ExtractionHandler::writeInPlace(const EntryInfo& entry, int folderFd,
+                                     const std::vector<std::string>& components,
+                                     const std::string& name, const std::string& shown) {
     struct stat existing {};
     const bool exists =
         folderFd >= 0 && ::fstatat(folderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;

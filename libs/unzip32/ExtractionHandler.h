@@ -27,6 +27,12 @@ public:
     void finish() override;
 
 private:
+    void handleFolder(const EntryInfo& entry, const std::vector<std::string>& components);
+    void handleFileOrLink(const EntryInfo& entry, std::vector<std::string> components);
+    // Writes the file or link in this thread, by the overwrite rules.
+    void writeInPlace(const EntryInfo& entry, int folderFd,
+                      const std::vector<std::string>& components, const std::string& name,
+                      const std::string& shown);
     bool makeFolder(const EntryInfo& entry, const std::vector<std::string>& components);
     // Reads the file's data here and writes it on the writing thread; the
     // file is in the folder the tree opened last.
