@@ -2,9 +2,9 @@
 // failing device gives up entry after entry. Failures come through the
 // file-writing seam, so no root and no small file system are needed.
 #include "ArchiveTools.h"
+#include "FullDiskCase.h"
 #include "UnzipHarness.h"
 #include "tests/support/FailingWrites.h"
-#include "tests/support/PatternedBytes.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -16,11 +16,7 @@ namespace {
 
 class WriteFailure : public testing::Test {
 protected:
-    WriteFailure() {
-        writeTree(temp / "source", {{"a.txt", "first"},
-                                    {"b.bin", testsupport::patternedBytes(3 * 1024 * 1024)},
-                                    {"c.txt", "last"}});
-        archive = scriptArchive("stored", temp / "p.zip", temp / "source");
+    WriteFailure() : archive(fullDiskArchive(temp.path())) {
         testsupport::TempDir::makeFolder(temp / "out");
     }
 
@@ -29,16 +25,8 @@ protected:
 };
 
 TEST_F(WriteFailure, AFullDiskStopsTheJobCleanly) {
-    UnzipCall call;
-    {
-        const testsupport::FailingWrites full(temp / "out", ENOSPC, 1024 * 1024);
-        EXPECT_EQ(call.run(archive, temp / "out"), UZP_DISK_FULL);
-    }
-    EXPECT_EQ(readTree(temp / "out"), (Tree{{"a.txt", "first"}}));
-    EXPECT_NE(call.printed.find("error: b.bin: cannot write the file: No space left on device"),
-              std::string::npos)
-        << call.printed;
-    EXPECT_EQ(call.printed.find("c.txt"), std::string::npos) << "the job goes no further";
+    const testsupport::FailingWrites full(temp / "out", ENOSPC, 1024 * 1024);
+    expectStoppedByTheFullDisk(archive, temp / "out");
 }
 
 // The device fails every write once it has failed: each later entry is
