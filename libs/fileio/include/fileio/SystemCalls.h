@@ -6,10 +6,6 @@
 // put others in their place, for instance a write that fails with ENOSPC or
 // EIO after so many bytes, or a close that reports a delayed write error.
 // No root, no mount namespace, no full disk needed.
-//
-// The case rule of the program (see text/LetterCase.h): names are compared
-// after folding every code point to upper then to lower case, by Unicode's
-// tables whatever the process's locale; stray bytes match only themselves.
 
 #include <cstddef>
 #include <functional>

@@ -3,10 +3,6 @@
 // Ownership of one file descriptor, closed on every way out through the
 // system-call seam (fileio/SystemCalls.h), so that a test can make a close
 // fail the way a delayed write error does.
-//
-// The case rule of the program (see text/LetterCase.h): names are compared
-// after folding every code point to upper then to lower case, by Unicode's
-// tables whatever the process's locale; stray bytes match only themselves.
 
 #include "fileio/SystemCalls.h"
 

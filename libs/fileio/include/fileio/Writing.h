@@ -4,10 +4,6 @@
 // byte or an error, a write interrupted by a signal taken up again, and the
 // failure given as the errno value for the caller to report in its own terms
 // (0 means success). All system calls go through fileio/SystemCalls.h.
-//
-// The case rule of the program (see text/LetterCase.h): names are compared
-// after folding every code point to upper then to lower case, by Unicode's
-// tables whatever the process's locale; stray bytes match only themselves.
 
 #include "fileio/UniqueFd.h"
 

@@ -1,10 +1,6 @@
 #pragma once
 
 // Numbers read from text the way the window's code expects them.
-//
-// The case rule of the program (see text/LetterCase.h): names are compared
-// after folding every code point to upper then to lower case, by Unicode's
-// tables whatever the process's locale; stray bytes match only themselves.
 
 #include <string_view>
 

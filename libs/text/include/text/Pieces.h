@@ -1,10 +1,6 @@
 #pragma once
 
 // Cutting a text into pieces and replacing pieces of it, byte for byte.
-//
-// The case rule of the program (see text/LetterCase.h): names are compared
-// after folding every code point to upper then to lower case, by Unicode's
-// tables whatever the process's locale; stray bytes match only themselves.
 
 #include <string>
 #include <string_view>

@@ -7,10 +7,6 @@
 // point of its own, 0xDC00 + byte (a lone surrogate, which no valid text
 // decodes to); encoding turns it back into that byte, so decoding and encoding
 // give back the very bytes of any text, valid or not.
-//
-// The case rule of the program (see text/LetterCase.h): names are compared
-// after folding every code point to upper then to lower case, by Unicode's
-// tables whatever the process's locale; stray bytes match only themselves.
 
 #include <string>
 #include <string_view>
