@@ -19,6 +19,8 @@ constexpr long receiveBufferSize = 128 * 1024;
 // The most of the body held in memory; the network waits when it is full.
 constexpr std::size_t bodyBufferSize = 1024 * 1024;
 constexpr int pollMilliseconds = 10;
+// Bytes handed out between two drives of a transfer that is keeping up.
+constexpr std::size_t driveEvery = 64 * 1024;
 
 struct MultiDeleter {
     void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
@@ -101,12 +103,14 @@ public:
     // The final response's headers are in once its body has begun.
     bool bodyStarted() const { return m_bodyStarted; }
     std::size_t available() const { return m_body.size(); }
+    std::size_t takenSinceDrive() const { return m_takenSinceDrive; }
     const std::optional<Error>& failure() const { return m_failure; }
 
     // Moves the transfer on as far as the network and the room in the
     // buffer allow, without waiting. A transfer paused for want of room
     // goes on once half the buffer is free again: fewer, larger refills.
     void drive() {
+        m_takenSinceDrive = 0;
         if (m_paused && m_body.room() >= m_body.capacity() / 2) {
             m_paused = false;
             // May hand over the piece held back at once, through keepBody.
@@ -149,6 +153,7 @@ public:
         const std::size_t count = std::min(size, m_body.size());
         const std::size_t at = chunk.size();
         chunk.resize(at + count);
+        m_takenSinceDrive += count;
         return m_body.take(chunk.data() + at, count);
     }
 
@@ -185,6 +190,7 @@ private:
     curl::HeaderList m_headers;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
     BodyBuffer m_body{bodyBufferSize};
+    std::size_t m_takenSinceDrive = 0;
     bool m_paused = false;
     bool m_running = true;
     bool m_bodyStarted = false;
@@ -242,11 +248,14 @@ std::vector<std::uint8_t> InternetTransfer::GetChunk(std::size_t size) {
         return chunk;
     }
     for (;;) {
-        // While half the buffer or more is full the network is left to the
-        // kernel's buffers: one drive refills many chunks.
+        // The network is driven when the buffer cannot give what is asked
+        // for, and otherwise once every so many bytes while it is less than
+        // half full: meanwhile the kernel's buffers take what arrives, and one
+        // drive moves all of it.
         const std::size_t wanted = size - chunk.size();
         if (session->running() &&
-            (session->available() < bodyBufferSize / 2 || session->available() < wanted)) {
+            (session->available() < wanted || (session->available() < bodyBufferSize / 2 &&
+                                               session->takenSinceDrive() >= driveEvery))) {
             session->drive();
         }
         if (session->failure()) {

@@ -32,8 +32,11 @@ BufferedFile::~BufferedFile() {
 }
 
 int BufferedFile::write(const void* data, std::size_t size) {
-    if (m_failure != 0) {
-        return m_failure;
+    if (m_failure != 0 || !m_fd) {
+        return m_failure != 0 ? m_failure : EBADF;
+    }
+    if (size == 0) {
+        return 0;
     }
     if (size > m_buffer.size() - m_used) {
         if (const int error = flush()) {
@@ -68,7 +71,7 @@ int BufferedFile::close() {
 
 int BufferedFile::writeThrough(const void* data, std::size_t size) {
     if (m_failure == 0) {
-        m_failure = !m_fd ? EBADF : writeAll(m_fd.get(), data, size);
+        m_failure = writeAll(m_fd.get(), data, size);
     }
     return m_failure;
 }
