@@ -6,25 +6,38 @@
 #include <cerrno>
 #include <fcntl.h>
 
-PackageFile::PackageFile(const std::string& path, const std::string& source)
-    : m_path(path), m_source(source) {
+namespace {
+
+// Few system calls for the whole package, little memory held back.
+constexpr std::size_t heldBack = 256 * 1024;
+
+fileio::UniqueFd openPackage(const std::string& path, const std::string& source) {
     // Emptied at once: a file left by an earlier run never lends its tail to
     // this one, not even when the program is ended in the middle. A link in
     // its place is refused, never written through.
-    m_fd = fileio::openFile(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (!m_fd) {
-        throw platform::systemError(errno, m_source, m_path);
+    fileio::UniqueFd fd =
+        fileio::openFile(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (!fd) {
+        throw platform::systemError(errno, source, path);
     }
+    return fd;
 }
 
+} // namespace
+
+PackageFile::PackageFile(const std::string& path, const std::string& source)
+    : m_path(path), m_source(source), m_file(openPackage(path, source), heldBack) {}
+
 void PackageFile::write(const std::uint8_t* data, std::size_t size) {
-    if (const int error = fileio::writeAll(m_fd.get(), data, size)) {
-        throw platform::systemError(error, m_source, m_path);
-    }
+    check(m_file.write(data, size));
 }
 
 void PackageFile::close() {
-    if (!m_fd.close()) {
-        throw platform::systemError(errno, m_source, m_path);
+    check(m_file.close());
+}
+
+void PackageFile::check(int error) const {
+    if (error != 0) {
+        throw platform::systemError(error, m_source, m_path);
     }
 }

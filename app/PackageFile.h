@@ -1,25 +1,29 @@
 #pragma once
 
-#include "fileio/UniqueFd.h"
+#include "fileio/BufferedFile.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-// The package file being downloaded. Writes go straight to the system, with
-// no buffer of our own, so every byte written stays in the file however the
-// program ends. The file is closed on every way out.
+// The package file being downloaded. The download's small chunks are
+// gathered into few large writes; whatever has been handed to write is in
+// the file once the file is closed or destroyed (a failure on the way out)
+// and when the program is ended at once from the window, whose end flushes
+// every open buffered file first.
 class PackageFile {
 public:
     // Creates the file or empties an existing one; raises the file error.
     PackageFile(const std::string& path, const std::string& source);
 
     void write(const std::uint8_t* data, std::size_t size);
-    // Closes now, raising what the system reports at close.
+    // Writes what is held back and closes, raising what the system reports.
     void close();
 
 private:
+    void check(int error) const;
+
     std::string m_path;
     std::string m_source;
-    fileio::UniqueFd m_fd;
+    fileio::BufferedFile m_file;
 };

@@ -9,6 +9,7 @@
 // its own.
 
 #include "app/frmUpdater.h"
+#include "bench/BenchSupport.h"
 #include "platform/SystemServices.h"
 #include "platform/qt/QtToolkit.h"
 #include "platform/qt/QtUpdaterWindow.h"
@@ -34,29 +35,18 @@
 
 namespace {
 
+using bench::median;
+using bench::now;
+using bench::Sample;
+using bench::seconds;
+
 constexpr double mebi = 1024.0 * 1024.0;
 constexpr double gibi = mebi * 1024.0;
 constexpr std::uint64_t linkRate = 100'000'000; // bytes per second
 
-struct Sample {
-    double wall = 0; // seconds
-    double cpu = 0;  // user + system seconds
-    double rssMiB = 0;
-};
-
-double seconds(const timeval& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-}
-
-double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 // One DownloadFile in this process; writes "wall cpu peak-KiB" to report.
 int downloadOnce(const std::string& url, const std::string& installFolder,
                  const std::string& report) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
     int argc = 1;
     char name[] = "download_bench";
     char* argv[] = {name, nullptr};
@@ -89,23 +79,10 @@ int downloadOnce(const std::string& url, const std::string& installFolder,
     return 0;
 }
 
-// Runs a program to its end, its output in outputFile; its wall time, CPU
-// and peak memory.
-Sample run(const std::vector<std::string>& arguments, const std::string& outputFile) {
-    const double start = now();
-    testsupport::ChildProcess child(arguments, outputFile);
-    const testsupport::ChildProcess::Ending ending = child.wait();
-    if (!WIFEXITED(ending.status) || WEXITSTATUS(ending.status) != 0) {
-        throw std::runtime_error(arguments[0] + " failed: " + testsupport::readFile(outputFile));
-    }
-    return Sample{now() - start, seconds(ending.usage.ru_utime) + seconds(ending.usage.ru_stime),
-                  static_cast<double>(ending.usage.ru_maxrss) / 1024.0};
-}
-
 Sample runDownloadFile(const std::string& self, const std::string& url,
-                       const std::string& installFolder) {
-    const std::string report = installFolder + "/report.txt";
-    run({self, "--one", url, installFolder, report}, installFolder + "/output.txt");
+                       const std::string& installFolder, const std::string& work) {
+    const std::string report = work + "/report.txt";
+    bench::run({self, "--one", url, installFolder, report}, work + "/output.txt");
     Sample sample;
     std::ifstream in(report);
     long peakKiB = 0;
@@ -131,28 +108,19 @@ void writePackage(const std::string& path, std::uint64_t size) {
     }
 }
 
-bool sameFiles(const std::string& a, const std::string& b) {
-    std::ifstream left(a, std::ios::binary);
-    std::ifstream right(b, std::ios::binary);
-    std::vector<char> x(1 << 20);
-    std::vector<char> y(1 << 20);
-    for (;;) {
-        left.read(x.data(), static_cast<std::streamsize>(x.size()));
-        right.read(y.data(), static_cast<std::streamsize>(y.size()));
-        if (left.gcount() != right.gcount() ||
-            std::memcmp(x.data(), y.data(), static_cast<std::size_t>(left.gcount())) != 0) {
-            return false;
-        }
-        if (left.gcount() == 0) {
-            return true;
+// Names the files in the watched temporary folder, and those in the
+// installation folder but the temp folder with the package file.
+std::vector<std::string> writtenBeside(const std::string& install, const std::string& watched) {
+    std::vector<std::string> strays;
+    for (const std::string& folder : {install, watched}) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+            const std::string path = entry.path().string();
+            if (path != install + "/temp" && path != install + "/temp/morvane.zip") {
+                strays.push_back(path);
+            }
         }
     }
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    return strays;
 }
 
 std::vector<int> parseSizes(const std::string& text) {
@@ -170,17 +138,18 @@ int compare(const std::string& self, const std::vector<int>& sizesMiB, int round
     const std::string install = work / "install";
     std::filesystem::create_directories(root);
     std::filesystem::create_directories(install + "/temp");
-    // Qt wants a private runtime folder; one of the bench's own keeps it quiet.
-    const std::string runtime = work / "runtime";
-    std::filesystem::create_directory(runtime);
-    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
-    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 0);
+    bench::useOffscreenWindows(work.path());
     for (int size : sizesMiB) {
         writePackage(root + "/p" + std::to_string(size) + ".zip",
                      static_cast<std::uint64_t>(size) * 1024 * 1024);
     }
     testsupport::NginxServer limited(root, linkRate);
     testsupport::NginxServer unlimited(root);
+    // The system's temporary folder of the downloads, watched: nothing but
+    // the package file may be written.
+    const std::string watched = work / "tmp";
+    std::filesystem::create_directory(watched);
+    setenv("TMPDIR", watched.c_str(), 1);
 
     std::printf("%-9s %-9s %10s %10s %7s %12s %12s %10s %10s\n", "package", "link", "Download s",
                 "curl s", "ratio", "CPU s/GiB", "curl CPU", "peak MiB", "curl MiB");
@@ -196,17 +165,22 @@ int compare(const std::string& self, const std::vector<int>& sizesMiB, int round
                 // Alternating, so that a slow moment of the machine hits both.
                 for (int turn = 0; turn < 2; ++turn) {
                     if ((turn + round) % 2 == 0) {
-                        const Sample s = runDownloadFile(self, url, install);
+                        const Sample s = runDownloadFile(self, url, install, work.path());
                         oursWall.push_back(s.wall);
                         oursCpu.push_back(s.cpu);
                         oursPeak = std::max(oursPeak, s.rssMiB);
-                        if (round == 0 && !sameFiles(root + file, install + "/temp/morvane.zip")) {
+                        if (round == 0 &&
+                            !bench::sameFiles(root + file, install + "/temp/morvane.zip")) {
                             std::printf("DownloadFile delivered a different package\n");
                             ok = false;
                         }
+                        for (const std::string& stray : writtenBeside(install, watched)) {
+                            std::printf("DownloadFile wrote %s\n", stray.c_str());
+                            ok = false;
+                        }
                     } else {
-                        const Sample s =
-                            run({"curl", "-s", "-o", work / "curl.zip", url}, work / "curl.out");
+                        const Sample s = bench::run({"curl", "-s", "-o", work / "curl.zip", url},
+                                                    work / "curl.out");
                         curlWall.push_back(s.wall);
                         curlCpu.push_back(s.cpu);
                         curlPeak = std::max(curlPeak, s.rssMiB);
@@ -222,7 +196,9 @@ int compare(const std::string& self, const std::vector<int>& sizesMiB, int round
             std::fflush(stdout);
         }
     }
-    std::printf("medians of %d rounds; DownloadFile through the Qt window offscreen\n", rounds);
+    std::printf("medians of %d rounds; DownloadFile through the Qt window offscreen; peak "
+                "memory the largest of the rounds; nothing written but the package file: %s\n",
+                rounds, ok ? "yes" : "NO");
     return ok ? 0 : 1;
 }
 
@@ -233,17 +209,9 @@ int main(int argc, char** argv) {
         if (argc == 5 && std::string(argv[1]) == "--one") {
             return downloadOnce(argv[2], argv[3], argv[4]);
         }
-        std::vector<int> sizes = {16, 256, 1024};
-        int rounds = 3;
-        for (int i = 1; i + 1 < argc; i += 2) {
-            const std::string option = argv[i];
-            if (option == "--sizes") {
-                sizes = parseSizes(argv[i + 1]);
-            } else if (option == "--rounds") {
-                rounds = std::max(1, std::atoi(argv[i + 1]));
-            }
-        }
-        return compare(std::filesystem::read_symlink("/proc/self/exe").string(), sizes, rounds);
+        return compare(std::filesystem::read_symlink("/proc/self/exe").string(),
+                       parseSizes(bench::option(argc, argv, "--sizes", "16,256,1024")),
+                       std::max(1, std::stoi(bench::option(argc, argv, "--rounds", "3"))));
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "download_bench: %s\n", failure.what());
         return 1;

@@ -1,15 +1,10 @@
 #include "platform/InternetTransfer.h"
 
-#include "fileio/Writing.h"
+#include "platform/BodyBuffer.h"
 #include "platform/CurlSupport.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <optional>
-#include <unistd.h>
 
 namespace platform {
 
@@ -21,9 +16,11 @@ namespace {
 const std::string transferSource = "Inet1";
 const std::string executeSource = "InternetTransfer::Execute";
 constexpr long receiveBufferSize = 128 * 1024;
-constexpr std::size_t readBackBlock = 64 * 1024;
+// The most of the body held in memory; the network waits when it is full.
+constexpr std::size_t bodyBufferSize = 1024 * 1024;
 constexpr int pollMilliseconds = 10;
-constexpr std::uint64_t drivingReserve = 64 * 1024;
+// Bytes handed out between two drives of a transfer that is keeping up.
+constexpr std::size_t driveEvery = 64 * 1024;
 
 struct MultiDeleter {
     void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
@@ -65,29 +62,16 @@ std::vector<curl::Header> parseHeaderLines(const std::string& lines) {
     return headers;
 }
 
-// An unlinked file in the system's temporary folder: it vanishes with its
-// descriptor, whatever way the program ends.
-fileio::UniqueFd makeSpoolFile() {
-    const char* folder = std::getenv("TMPDIR");
-    std::string pattern = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") +
-                          "/morvane-transfer-XXXXXX";
-    fileio::UniqueFd fd(mkostemp(pattern.data(), O_CLOEXEC));
-    if (!fd) {
-        throw systemError(errno, executeSource, pattern);
-    }
-    unlink(pattern.c_str());
-    return fd;
-}
-
 } // namespace
 
-// One request: its handles, its spool file and how far it has been read.
+// One request: its handles, the part of the body not yet handed out, and
+// whether the network side is paused because that part is full.
 class InternetTransfer::Session {
 public:
     // operation is "GET" or "HEAD".
     Session(const std::string& url, const std::string& operation,
             const std::vector<curl::Header>& headers, std::chrono::seconds silenceLimit)
-        : m_easy(curl::makeEasy(executeSource)), m_spool(makeSpoolFile()) {
+        : m_easy(curl::makeEasy(executeSource)) {
         CURL* easy = m_easy.get();
         curl::applyTransferOptions(easy, m_errorBuffer, silenceLimit);
         m_headers = curl::makeHeaderList(headers, executeSource);
@@ -96,7 +80,7 @@ public:
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, receiveBufferSize);
         // One request per session: no idle connection is left to the server.
         curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
-        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Session::spoolBody);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Session::keepBody);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
         curl_easy_setopt(easy, CURLOPT_NOBODY, operation == "HEAD" ? 1L : 0L);
         m_multi.reset(curl_multi_init());
@@ -118,11 +102,24 @@ public:
     bool running() const { return m_running; }
     // The final response's headers are in once its body has begun.
     bool bodyStarted() const { return m_bodyStarted; }
-    std::uint64_t available() const { return m_spooled - m_handedOut; }
+    std::size_t available() const { return m_body.size(); }
+    std::size_t takenSinceDrive() const { return m_takenSinceDrive; }
     const std::optional<Error>& failure() const { return m_failure; }
 
-    // Moves the transfer on as far as the network allows without waiting.
+    // Moves the transfer on as far as the network and the room in the
+    // buffer allow, without waiting. A transfer paused for want of room
+    // goes on once half the buffer is free again: fewer, larger refills.
     void drive() {
+        m_takenSinceDrive = 0;
+        if (m_paused && m_body.room() >= m_body.capacity() / 2) {
+            m_paused = false;
+            // May hand over the piece held back at once, through keepBody.
+            const CURLcode resumed = curl_easy_pause(m_easy.get(), CURLPAUSE_CONT);
+            if (resumed != CURLE_OK) {
+                finish(outcome(resumed));
+                return;
+            }
+        }
         int stillRunning = 0;
         const CURLMcode code = curl_multi_perform(m_multi.get(), &stillRunning);
         if (code != CURLM_OK) {
@@ -151,38 +148,25 @@ public:
         return found->value;
     }
 
-    std::vector<std::uint8_t> read(std::size_t size) {
-        const auto wanted =
-            static_cast<std::size_t>(std::min<std::uint64_t>(size, m_spooled - m_handedOut));
-        std::vector<std::uint8_t> chunk(wanted);
-        std::size_t filled = 0;
-        while (filled < wanted) {
-            if (m_bufferAt == m_bufferEnd) {
-                refill();
-            }
-            const std::size_t take = std::min(wanted - filled, m_bufferEnd - m_bufferAt);
-            std::memcpy(chunk.data() + filled, m_buffer.data() + m_bufferAt, take);
-            m_bufferAt += take;
-            filled += take;
-        }
-        m_handedOut += wanted;
-        if (!m_running && m_handedOut == m_spooled && m_spool) {
-            // Everything is handed out: give the disk space back now.
-            m_spool.reset();
-            m_buffer = {};
-        }
-        return chunk;
+    // Moves up to size bytes of the body to the end of chunk; the number.
+    std::size_t takeInto(std::vector<std::uint8_t>& chunk, std::size_t size) {
+        const std::size_t count = std::min(size, m_body.size());
+        const std::size_t at = chunk.size();
+        chunk.resize(at + count);
+        m_takenSinceDrive += count;
+        return m_body.take(chunk.data() + at, count);
     }
 
 private:
-    static std::size_t spoolBody(char* data, std::size_t size, std::size_t count, void* self) {
+    // The body as it arrives. When the buffer has no room for a piece the
+    // transfer is paused; the library offers the same piece again on resume.
+    static std::size_t keepBody(char* data, std::size_t size, std::size_t count, void* self) {
         auto& session = *static_cast<Session*>(self);
         const std::size_t length = size * count;
-        session.m_spoolErrno = fileio::writeAll(session.m_spool.get(), data, length);
-        if (session.m_spoolErrno != 0) {
-            return 0;
+        if (!session.m_body.put(data, length)) {
+            session.m_paused = true;
+            return CURL_WRITEFUNC_PAUSE;
         }
-        session.m_spooled += length;
         session.m_bodyStarted = session.m_bodyStarted || length > 0;
         return length;
     }
@@ -191,47 +175,23 @@ private:
         if (result == CURLE_OK) {
             return std::nullopt;
         }
-        if (m_spoolErrno != 0) {
-            return systemError(m_spoolErrno, transferSource, "the transfer's temporary file");
-        }
         return curl::transferError(result, m_errorBuffer, transferSource);
     }
 
     void finish(std::optional<Error> failure) {
         curl_multi_remove_handle(m_multi.get(), m_easy.get());
         m_running = false;
+        m_paused = false;
         m_failure = std::move(failure);
-    }
-
-    void refill() {
-        if (m_buffer.empty()) {
-            m_buffer.resize(readBackBlock);
-        }
-        ssize_t n = 0;
-        do {
-            n = ::pread(m_spool.get(), m_buffer.data(), m_buffer.size(),
-                        static_cast<off_t>(m_readAt));
-        } while (n < 0 && errno == EINTR);
-        if (n <= 0) {
-            throw systemError(n < 0 ? errno : EIO, transferSource, "the transfer's temporary file");
-        }
-        m_readAt += static_cast<std::uint64_t>(n);
-        m_bufferAt = 0;
-        m_bufferEnd = static_cast<std::size_t>(n);
     }
 
     curl::Easy m_easy;
     Multi m_multi;
     curl::HeaderList m_headers;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
-    fileio::UniqueFd m_spool;
-    int m_spoolErrno = 0;
-    std::uint64_t m_spooled = 0;
-    std::uint64_t m_handedOut = 0;
-    std::uint64_t m_readAt = 0;
-    std::vector<std::uint8_t> m_buffer;
-    std::size_t m_bufferAt = 0;
-    std::size_t m_bufferEnd = 0;
+    BodyBuffer m_body{bodyBufferSize};
+    std::size_t m_takenSinceDrive = 0;
+    bool m_paused = false;
     bool m_running = true;
     bool m_bodyStarted = false;
     std::optional<Error> m_failure;
@@ -283,24 +243,34 @@ std::string InternetTransfer::GetHeader(const std::string& name) {
 
 std::vector<std::uint8_t> InternetTransfer::GetChunk(std::size_t size) {
     Session* session = answeredSession();
+    std::vector<std::uint8_t> chunk;
     if (session == nullptr) {
-        return {};
+        return chunk;
     }
     for (;;) {
-        // While plenty of the body is spooled the network is left to the
-        // kernel's buffers; it is driven again before the spool runs dry.
-        if (session->running() && session->available() < size + drivingReserve) {
+        // The network is driven when the buffer cannot give what is asked
+        // for, and otherwise once every so many bytes while it is less than
+        // half full: meanwhile the kernel's buffers take what arrives, and one
+        // drive moves all of it.
+        const std::size_t wanted = size - chunk.size();
+        if (session->running() &&
+            (session->available() < wanted || (session->available() < bodyBufferSize / 2 &&
+                                               session->takenSinceDrive() >= driveEvery))) {
             session->drive();
         }
         if (session->failure()) {
             throw *session->failure();
         }
-        if (session->available() >= size || !session->running()) {
-            return session->read(size);
+        const std::size_t taken = session->takeInto(chunk, wanted);
+        if (chunk.size() == size || !session->running()) {
+            return chunk;
         }
-        session->waitForActivity();
-        if (m_whileWaiting) {
-            m_whileWaiting();
+        // Room was made: the next drive may go on at once.
+        if (taken == 0) {
+            session->waitForActivity();
+            if (m_whileWaiting) {
+                m_whileWaiting();
+            }
         }
     }
 }

@@ -15,18 +15,20 @@ namespace platform {
 // The window's HTTP transfer component. Execute starts a request and returns
 // at once; StillExecuting drives it, waiting at most 10 ms for network
 // activity per call, until the final response has arrived and its body has
-// begun. The body is spooled to an unlinked temporary file as it comes, so
-// memory use does not grow with its size, and GetChunk reads it back while
-// the rest is still arriving: the caller copies and shows progress at the
-// pace of the network instead of after the whole transfer.
+// begun. The body is kept in a bounded buffer in memory (1 MiB); when that is
+// full the network transfer is paused until GetChunk has taken from it, so
+// memory stays flat whatever the size of the body, nothing is written
+// anywhere, and the caller copies and shows progress at the pace of the
+// network.
 // Redirects are followed (at most 10), proxies come from the environment, a
-// connection has 60 s to open and a response may be silent for 30 s.
+// connection has 60 s to open and a response may be silent for 30 s (a
+// transfer paused for want of room is not silent).
 //
 // A transfer that failed (no connection, connection lost, a body shorter
-// than its Content-Length, the spool file not writable) raises its error at
-// every later GetHeader or GetChunk: number objectDefinedBase + the transfer
-// library's result code (incompleteBody for a short body), description as
-// the library words it. Misuse raises error 5.
+// than its Content-Length) raises its error at every later GetHeader or
+// GetChunk: number objectDefinedBase + the transfer library's result code
+// (incompleteBody for a short body), description as the library words it.
+// Misuse raises error 5.
 class InternetTransfer {
 public:
     static constexpr std::chrono::seconds defaultSilenceLimit{30};
@@ -54,7 +56,8 @@ public:
     std::string GetHeader(const std::string& name);
     // The next bytes of the body, size of them unless fewer are left; empty
     // once the body is exhausted. Waits until that many have arrived or the
-    // transfer has ended, calling the wait handler between polls.
+    // transfer has ended, calling the wait handler between polls; any size
+    // may be asked for, also more than the buffer holds.
     std::vector<std::uint8_t> GetChunk(std::size_t size);
 
     // Called while GetChunk waits for the network, so that the window stays

@@ -88,8 +88,9 @@ public:
     virtual std::string inputBox(const std::string& prompt, const std::string& title) = 0;
     // Handles the window events waiting now, once.
     virtual void doEvents() = 0;
-    // Ends the program at once: open files are flushed and closed, nothing
-    // else runs.
+    // Ends the program at once: open files are flushed and closed (C streams
+    // and fileio::BufferedFile, so a partly downloaded package keeps every
+    // byte received), nothing else runs.
     [[noreturn]] virtual void endProgram() = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/qt/QtToolkit.h"
 
+#include "fileio/BufferedFile.h"
 #include "platform/qt/QtMessageBox.h"
 
 #include <QApplication>
@@ -43,9 +44,11 @@ void QtToolkit::doEvents() {
 }
 
 void QtToolkit::endProgram() {
-    // Whatever the program wrote through C streams reaches its files; no
+    // Whatever the program wrote through C streams or buffered files reaches
+    // its files (a partly downloaded package keeps every byte received); no
     // destructor, exit handler or event runs after this.
     std::fflush(nullptr);
+    fileio::flushOpenFiles();
     std::_Exit(0);
 }
 

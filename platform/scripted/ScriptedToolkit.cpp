@@ -1,5 +1,6 @@
 #include "platform/scripted/ScriptedToolkit.h"
 
+#include "fileio/BufferedFile.h"
 #include "platform/Error.h"
 
 #include <stdexcept>
@@ -59,6 +60,9 @@ void ScriptedToolkit::doEvents() {
 }
 
 void ScriptedToolkit::endProgram() {
+    // As the real end: buffered files reach the disk before anything else
+    // could, so a test sees the files as the program leaves them.
+    fileio::flushOpenFiles();
     m_ended = true;
     note("end");
     throw ProgramEnded{};

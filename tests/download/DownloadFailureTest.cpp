@@ -177,4 +177,30 @@ TEST_F(DownloadFixture, ExitDuringTheDownloadKeepsEveryByteReceived) {
     }
 }
 
+// The program's end runs no destructor in the real toolkit: the chunks the
+// package file holds back must be in the file by the time the end comes.
+TEST_F(DownloadFixture, TheEndOfTheProgramFindsEveryReceivedByteInTheFile) {
+    const std::string body = patternedBytes(100000);
+    testsupport::RawHttpServer server(
+        {testsupport::rawResponse("Content-Length: 100000\r\n", body)});
+    makeWindow(server.host());
+    ui.cmdDownload().setEnabled(false); // an update run is under way
+    std::string atTheEnd;
+    atEveryPump([&] {
+        if (ui.barValues().size() == 50 && atTheEnd.empty()) {
+            ui.answerNext(platform::MsgBoxAnswer::yes);
+            try {
+                form->cmdCancel_Click();
+            } catch (const platform::ProgramEnded&) {
+                atTheEnd = package();
+                throw;
+            }
+        }
+    });
+
+    EXPECT_THROW(download(), platform::ProgramEnded);
+
+    EXPECT_TRUE(atTheEnd == body.substr(0, 50 * 1024)) << atTheEnd.size();
+}
+
 } // namespace

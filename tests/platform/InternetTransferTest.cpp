@@ -4,11 +4,16 @@
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/PatternedBytes.h"
 #include "tests/support/RawHttpServer.h"
+#include "tests/support/TempDir.h"
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -111,6 +116,62 @@ TEST(InternetTransfer, HandsTheBodyOutInPiecesUntilItIsExhausted) {
         received += asText(chunk);
     }
     EXPECT_EQ(sizes, (std::vector<std::size_t>{0, 1024, 1024, 1, 951, 0}));
+    EXPECT_TRUE(received == body);
+}
+
+// A body several times the size of the buffer: the transfer pauses and goes
+// on many times, and every byte comes out once, in order, whatever the sizes
+// asked for (one of them larger than the whole buffer). Nothing is written
+// to the system's temporary folder.
+TEST(InternetTransfer, ABodyLargerThanItsBufferComesOutWholeWithNothingOnDisk) {
+    const std::string body = patternedBytes(5 * 1024 * 1024 + 333);
+    testsupport::LoopbackServer server;
+    server.server().Get("/p", [&body](const httplib::Request&, httplib::Response& res) {
+        res.set_content(body, "application/zip");
+    });
+    server.start();
+    const testsupport::TempDir temporary;
+    const char* const before = std::getenv("TMPDIR");
+    const std::string kept = before != nullptr ? before : "";
+    setenv("TMPDIR", temporary.path().c_str(), 1);
+
+    InternetTransfer transfer;
+    transfer.URL = "http://" + server.host() + "/p";
+    transfer.Execute("GET", "");
+    std::string received;
+    const std::size_t sizes[] = {1024, 1, 3 * 1024 * 1024 + 7, 4093, 65536};
+    for (std::size_t i = 0;; ++i) {
+        const auto chunk = transfer.GetChunk(sizes[i % std::size(sizes)]);
+        if (chunk.empty()) {
+            break;
+        }
+        received += asText(chunk);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(temporary.path()));
+    before != nullptr ? setenv("TMPDIR", kept.c_str(), 1) : unsetenv("TMPDIR");
+    EXPECT_EQ(received.size(), body.size());
+    EXPECT_TRUE(received == body);
+}
+
+// While the buffer is full the network waits for the reader; a reader that
+// takes longer than the silence limit (a modal box during the download, say)
+// is no silent server.
+TEST(InternetTransfer, AReaderSlowerThanTheSilenceLimitIsNoSilentServer) {
+    const std::string body = patternedBytes(4 * 1024 * 1024);
+    testsupport::LoopbackServer server;
+    server.server().Get("/p", [&body](const httplib::Request&, httplib::Response& res) {
+        res.set_content(body, "application/zip");
+    });
+    server.start();
+
+    InternetTransfer transfer(std::chrono::seconds(1));
+    transfer.URL = "http://" + server.host() + "/p";
+    transfer.Execute("GET", "");
+    std::string received = asText(transfer.GetChunk(1024));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    for (auto chunk = transfer.GetChunk(65536); !chunk.empty(); chunk = transfer.GetChunk(65536)) {
+        received += asText(chunk);
+    }
     EXPECT_TRUE(received == body);
 }
 

@@ -1,4 +1,6 @@
 #include "platform/qt/QtToolkit.h"
+#include "fileio/BufferedFile.h"
+#include "fileio/Writing.h"
 #include "tests/qt/QtTestSupport.h"
 #include "tests/support/TempDir.h"
 
@@ -10,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
 #include <vector>
 
@@ -164,15 +167,20 @@ std::string exitHandlerMarker;
 TEST(QtToolkitEndDeathTest, EndsWithStatusZeroKeepingWrittenBytesAndRunningNothingElse) {
     testsupport::TempDir dir;
     const std::string partial = dir / "morvane.zip";
+    const std::string buffered = dir / "buffered.zip";
     exitHandlerMarker = dir / "exit-handler-ran";
     EXPECT_EXIT(
         {
             std::FILE* file = std::fopen(partial.c_str(), "wb");
             std::fputs("received so far", file);
+            fileio::BufferedFile package(
+                fileio::openFile(buffered, O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 1 << 20);
+            (void)package.write("held back", 9);
             std::atexit([] { testsupport::writeFile(exitHandlerMarker, "ran"); });
             QtToolkit().endProgram();
         },
         ::testing::ExitedWithCode(0), "");
     EXPECT_EQ(testsupport::readFile(partial), "received so far");
+    EXPECT_EQ(testsupport::readFile(buffered), "held back");
     EXPECT_FALSE(testsupport::exists(exitHandlerMarker));
 }

@@ -1,0 +1,156 @@
+// Times the whole update of one package through the real window offscreen
+// (the program's start, the version check, the offer answered Yes, the
+// download, the unpacking, an instruction file that copies every file into
+// place, the temp folder deleted, the end of the program) against a
+// baseline of the same work by common tools: `curl -s -o` of the package,
+// `bsdtar -xf` into the temp folder, `cp` of the same files into place and
+// `rm -rf` of the temp folder. The two alternate, from nginx on loopback.
+//
+//   update_bench [--size 256] [--rounds 3] [--program PATH]
+//
+// The program is the one that runs the update, by default the end-to-end
+// tests' child (the program's start, answering Yes to every box); another
+// build of it gives figures to compare.
+// The package (size MiB of deflated incompressible files) is made once by
+// Python's zipfile.
+
+#include "bench/BenchSupport.h"
+#include "tests/support/NginxServer.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/VersionedExecutable.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int fileCount = 16;
+
+std::string fileName(int index) {
+    char name[32];
+    std::snprintf(name, sizeof name, "file%02d.bin", index);
+    return name;
+}
+
+// The package and, beside it, the files it holds.
+void makePackage(const std::string& archive, const std::string& files, int sizeMiB) {
+    std::filesystem::create_directories(files);
+    std::string instructions;
+    for (int i = 0; i < fileCount; ++i) {
+        instructions += "MOVE;" + fileName(i) + ";APP_PATH\r\n";
+    }
+    testsupport::writeFile(files + "/updater.ini", instructions);
+    const std::string script =
+        "import os, sys, zipfile\n"
+        "folder, archive, count, size = sys.argv[1], sys.argv[2], int(sys.argv[3]), "
+        "int(sys.argv[4])\n"
+        "with zipfile.ZipFile(archive, 'w', zipfile.ZIP_DEFLATED, compresslevel=1) as z:\n"
+        "    z.write(os.path.join(folder, 'updater.ini'), 'updater.ini')\n"
+        "    for i in range(count):\n"
+        "        name = 'file%02d.bin' % i\n"
+        "        with open(os.path.join(folder, name), 'wb') as f:\n"
+        "            f.write(os.urandom(size // count))\n"
+        "        z.write(os.path.join(folder, name), name)\n";
+    testsupport::writeFile(files + "/make.py", script);
+    const std::string command = "python3 " + files + "/make.py " + files + " " + archive + " " +
+                                std::to_string(fileCount) + " " +
+                                std::to_string(static_cast<long long>(sizeMiB) * 1024 * 1024);
+    if (std::system(command.c_str()) != 0) {
+        throw std::runtime_error("could not make the package: " + command);
+    }
+}
+
+// An installation with an older Morvane, nothing else.
+void freshInstallation(const std::string& folder) {
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    testsupport::writeVersionedExecutable(folder + "/morvane.exe", "1.0.0.0");
+}
+
+// Every file of the package in place, the temp folder gone.
+bool updated(const std::string& folder, const std::string& files) {
+    for (int i = 0; i < fileCount; ++i) {
+        if (!bench::sameFiles(files + "/" + fileName(i), folder + "/" + fileName(i))) {
+            return false;
+        }
+    }
+    return !std::filesystem::exists(folder + "/temp");
+}
+
+int compare(const std::string& program, int sizeMiB, int rounds) {
+    testsupport::TempDir work;
+    bench::useOffscreenWindows(work.path());
+    const std::string www = work / "www";
+    const std::string published = www + "/clientfiles/morvane";
+    const std::string files = work / "files";
+    std::filesystem::create_directories(published);
+    testsupport::writeFile(published + "/version.php", "9.9.9");
+    makePackage(published + "/morvane.zip", files, sizeMiB);
+    testsupport::NginxServer server(www);
+    const std::string url = "http://" + server.host() + "/clientfiles/morvane/morvane.zip";
+
+    std::string copies;
+    for (int i = 0; i < fileCount; ++i) {
+        copies += " temp/" + fileName(i);
+    }
+    const std::string baselineScript = "cd \"$1\" && mkdir temp && curl -s -o temp/morvane.zip " +
+                                       url + " && bsdtar -xf temp/morvane.zip -C temp && cp" +
+                                       copies + " . && rm -rf temp";
+
+    const std::string ours = work / "install";
+    const std::string theirs = work / "baseline";
+    std::vector<double> oursWall, oursCpu, baseWall, baseCpu;
+    double oursPeak = 0;
+    double basePeak = 0;
+    bool ok = true;
+    for (int round = 0; round < rounds; ++round) {
+        // Alternating, so that a slow moment of the machine hits both.
+        for (int turn = 0; turn < 2; ++turn) {
+            if ((turn + round) % 2 == 0) {
+                freshInstallation(ours);
+                const bench::Sample s =
+                    bench::run({program, ours, server.host(), UNZIP32_FOLDER}, work / "ours.out");
+                oursWall.push_back(s.wall);
+                oursCpu.push_back(s.cpu);
+                oursPeak = std::max(oursPeak, s.rssMiB);
+                ok = ok && updated(ours, files);
+            } else {
+                freshInstallation(theirs);
+                const bench::Sample s =
+                    bench::run({"sh", "-c", baselineScript, "sh", theirs}, work / "theirs.out");
+                baseWall.push_back(s.wall);
+                baseCpu.push_back(s.cpu);
+                basePeak = std::max(basePeak, s.rssMiB);
+                ok = ok && updated(theirs, files);
+            }
+        }
+    }
+    std::printf("%-9s %10s %10s %7s %9s %9s %9s %9s\n", "package", "update s", "baseline", "ratio",
+                "CPU s", "base CPU", "peak MiB", "base MiB");
+    std::printf("%-9s %10.3f %10.3f %7.3f %9.3f %9.3f %9.1f %9.1f\n",
+                (std::to_string(sizeMiB) + " MiB").c_str(), bench::median(oursWall),
+                bench::median(baseWall), bench::median(oursWall) / bench::median(baseWall),
+                bench::median(oursCpu), bench::median(baseCpu), oursPeak, basePeak);
+    std::printf("medians of %d rounds; the update through the Qt window offscreen against curl, "
+                "bsdtar, cp and rm; every file in place both ways: %s\n",
+                rounds, ok ? "yes" : "NO");
+    return ok ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return compare(bench::option(argc, argv, "--program", QT_UPDATE_CHILD),
+                       std::max(1, std::stoi(bench::option(argc, argv, "--size", "256"))),
+                       std::max(1, std::stoi(bench::option(argc, argv, "--rounds", "3"))));
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "update_bench: %s\n", failure.what());
+        return 1;
+    }
+}
