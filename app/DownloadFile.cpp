@@ -28,20 +28,20 @@ int32_t addReceived(int32_t received, std::size_t length) {
 
 void frmUpdater::DownloadFile(const std::string& strURL, const std::string& strDestination) {
     m_toolkit.doEvents();
-    Inet1.URL = strURL;
-    Inet1.Execute("GET", "Range: bytes=" + std::to_string(rangeStart) + "-\r\n");
-    while (Inet1.StillExecuting()) {
+    Inet1->URL = strURL;
+    Inet1->Execute("GET", "Range: bytes=" + std::to_string(rangeStart) + "-\r\n");
+    while (Inet1->StillExecuting()) {
         m_toolkit.doEvents();
     }
     const int32_t total = platform::roundToInt32(
-        text::leadingNumber(Inet1.GetHeader("Content-Length")), downloadSource);
+        text::leadingNumber(Inet1->GetHeader("Content-Length")), downloadSource);
     m_toolkit.doEvents();
 
     PackageFile file(fso().resolve(strDestination), downloadSource);
     int32_t received = 0;
     std::vector<std::uint8_t> chunk;
     do {
-        chunk = Inet1.GetChunk(chunkSize);
+        chunk = Inet1->GetChunk(chunkSize);
         file.write(chunk.data(), chunk.size());
         received = addReceived(received, chunk.size());
         DownloadProgress(downloadPercent(received, total, downloadSource));

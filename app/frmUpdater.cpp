@@ -34,7 +34,7 @@ frmUpdater::frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& co
                        platform::Services& services, UpdaterSettings settings)
     : m_toolkit(toolkit), m_controls(controls), m_services(services),
       m_settings(std::move(settings)), m_paths(m_settings.installFolder),
-      m_errorLog(toolkit, m_paths.errorLog()),
+      Inet1(services.newInternetTransfer()), m_errorLog(toolkit, m_paths.errorLog()),
       m_versionCheck(
           services, [this]() -> platform::FileSystem& { return fso(); },
           [this](double seconds) { wait(seconds); }, m_paths.application(),
@@ -44,7 +44,7 @@ frmUpdater::frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& co
     // The unzip library's callbacks ask the user through this window's toolkit.
     CodeModule::useToolkit(toolkit);
     // The download waits for the network with the window kept alive.
-    Inet1.setWaitHandler([this] { m_toolkit.doEvents(); });
+    Inet1->setWaitHandler([this] { m_toolkit.doEvents(); });
 }
 
 frmUpdater::~frmUpdater() = default;

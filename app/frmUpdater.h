@@ -77,7 +77,7 @@ private:
     InstallationPaths m_paths;
     std::unique_ptr<platform::FileSystem> objFSO;
     // The transfer component the package download goes through.
-    platform::InternetTransfer Inet1;
+    std::unique_ptr<platform::InternetTransfer> Inet1;
     ErrorLog m_errorLog;
     VersionCheck m_versionCheck;
     UpdateCommands m_commands;

@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/HttpRequest.h"
+#include "platform/InternetTransfer.h"
 #include "platform/Shell.h"
 
 #include <memory>
@@ -17,6 +18,8 @@ public:
     virtual std::unique_ptr<HttpRequest> newHttpRequest() = 0;
     // The window's file-system service object, made when first needed.
     virtual std::unique_ptr<FileSystem> newFileSystem() = 0;
+    // The window's transfer component, made with the window.
+    virtual std::unique_ptr<InternetTransfer> newInternetTransfer() = 0;
     virtual Shell& shell() = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/SystemServices.h"
 
 #include "platform/CurlHttpRequest.h"
+#include "platform/CurlInternetTransfer.h"
 #include "platform/DiskFileSystem.h"
 
 namespace platform {
@@ -11,6 +12,10 @@ std::unique_ptr<HttpRequest> SystemServices::newHttpRequest() {
 
 std::unique_ptr<FileSystem> SystemServices::newFileSystem() {
     return std::make_unique<DiskFileSystem>();
+}
+
+std::unique_ptr<InternetTransfer> SystemServices::newInternetTransfer() {
+    return std::make_unique<CurlInternetTransfer>();
 }
 
 } // namespace platform

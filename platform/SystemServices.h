@@ -11,6 +11,7 @@ class SystemServices : public Services {
 public:
     std::unique_ptr<HttpRequest> newHttpRequest() override;
     std::unique_ptr<FileSystem> newFileSystem() override;
+    std::unique_ptr<InternetTransfer> newInternetTransfer() override;
     Shell& shell() override { return m_shell; }
 
 private:

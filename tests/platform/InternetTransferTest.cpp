@@ -1,4 +1,4 @@
-#include "platform/InternetTransfer.h"
+#include "platform/CurlInternetTransfer.h"
 #include "platform/Error.h"
 #include "tests/support/AnswerGate.h"
 #include "tests/support/LoopbackServer.h"
@@ -17,10 +17,10 @@
 
 namespace {
 
-using platform::InternetTransfer;
+using platform::CurlInternetTransfer;
 using testsupport::patternedBytes;
 
-void runToEnd(InternetTransfer& transfer) {
+void runToEnd(CurlInternetTransfer& transfer) {
     while (transfer.StillExecuting()) {
     }
 }
@@ -58,7 +58,7 @@ TEST(InternetTransfer, ExecuteReturnsAtOnceAndANewRequestAbandonsAnUnfinishedOne
     testsupport::AnswerGate gate;
     serveHeld(server, gate);
 
-    InternetTransfer transfer;
+    CurlInternetTransfer transfer;
     transfer.URL = "http://" + server.host() + "/held";
     transfer.Execute("GET", "");
     EXPECT_TRUE(transfer.StillExecuting());
@@ -85,7 +85,7 @@ TEST(InternetTransfer, ReadsHeadersOfTheFinalResponseWithoutRegardToCase) {
     });
     server.start();
 
-    InternetTransfer transfer;
+    CurlInternetTransfer transfer;
     transfer.URL = "http://" + server.host() + "/first";
     transfer.Execute("GET", "Range: bytes=0-\r\n");
     runToEnd(transfer);
@@ -105,7 +105,7 @@ TEST(InternetTransfer, HandsTheBodyOutInPiecesUntilItIsExhausted) {
     });
     server.start();
 
-    InternetTransfer transfer;
+    CurlInternetTransfer transfer;
     transfer.URL = "http://" + server.host() + "/p";
     transfer.Execute("GET", "");
     std::string received;
@@ -135,7 +135,7 @@ TEST(InternetTransfer, ABodyLargerThanItsBufferComesOutWholeWithNothingOnDisk) {
     const std::string kept = before != nullptr ? before : "";
     setenv("TMPDIR", temporary.path().c_str(), 1);
 
-    InternetTransfer transfer;
+    CurlInternetTransfer transfer;
     transfer.URL = "http://" + server.host() + "/p";
     transfer.Execute("GET", "");
     std::string received;
@@ -164,7 +164,7 @@ TEST(InternetTransfer, AReaderSlowerThanTheSilenceLimitIsNoSilentServer) {
     });
     server.start();
 
-    InternetTransfer transfer(std::chrono::seconds(1));
+    CurlInternetTransfer transfer(std::chrono::seconds(1));
     transfer.URL = "http://" + server.host() + "/p";
     transfer.Execute("GET", "");
     std::string received = asText(transfer.GetChunk(1024));
@@ -176,7 +176,7 @@ TEST(InternetTransfer, AReaderSlowerThanTheSilenceLimitIsNoSilentServer) {
 }
 
 TEST(InternetTransfer, RefusedConnectionRaisesAtEveryLaterRead) {
-    InternetTransfer transfer;
+    CurlInternetTransfer transfer;
     transfer.URL = "http://127.0.0.1:" + std::to_string(testsupport::refusedPort()) + "/p";
     transfer.Execute("GET", "");
     runToEnd(transfer);
@@ -199,12 +199,12 @@ TEST(InternetTransfer, BrokenOffBodyRaisesAtTheBreakAndEveryLaterRead) {
         std::string host;
         int32_t number;
     } cases[] = {
-        {shortBody.host(), InternetTransfer::incompleteBody},
+        {shortBody.host(), CurlInternetTransfer::incompleteBody},
         {reset.host(), platform::ErrorNumber::objectDefinedBase + CURLE_RECV_ERROR},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.host);
-        InternetTransfer transfer;
+        CurlInternetTransfer transfer;
         transfer.URL = "http://" + c.host + "/p";
         transfer.Execute("GET", "");
         runToEnd(transfer);
@@ -230,7 +230,7 @@ TEST(InternetTransfer, SilentServerFailsAfterTheSilenceLimit) {
     testsupport::AnswerGate gate;
     serveHeld(server, gate);
 
-    InternetTransfer transfer(std::chrono::seconds(1));
+    CurlInternetTransfer transfer(std::chrono::seconds(1));
     transfer.URL = "http://" + server.host() + "/held";
     transfer.Execute("GET", "");
     EXPECT_EQ(failureNumber([&] { transfer.GetHeader("Content-Length"); }),
@@ -238,7 +238,7 @@ TEST(InternetTransfer, SilentServerFailsAfterTheSilenceLimit) {
 }
 
 TEST(InternetTransfer, MisuseRaisesInvalidCall) {
-    InternetTransfer transfer;
+    CurlInternetTransfer transfer;
     transfer.URL = "http://127.0.0.1:1/";
     EXPECT_EQ(failureNumber([&] { transfer.Execute("PUT", ""); }),
               platform::ErrorNumber::invalidCall);

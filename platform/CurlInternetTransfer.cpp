@@ -1,4 +1,4 @@
-#include "platform/InternetTransfer.h"
+#include "platform/CurlInternetTransfer.h"
 
 #include "platform/BodyBuffer.h"
 #include "platform/CurlSupport.h"
@@ -66,7 +66,7 @@ std::vector<curl::Header> parseHeaderLines(const std::string& lines) {
 
 // One request: its handles, the part of the body not yet handed out, and
 // whether the network side is paused because that part is full.
-class InternetTransfer::Session {
+class CurlInternetTransfer::Session {
 public:
     // operation is "GET" or "HEAD".
     Session(const std::string& url, const std::string& operation,
@@ -197,12 +197,13 @@ private:
     std::optional<Error> m_failure;
 };
 
-InternetTransfer::InternetTransfer(std::chrono::seconds silenceLimit)
+CurlInternetTransfer::CurlInternetTransfer(std::chrono::seconds silenceLimit)
     : m_silenceLimit(silenceLimit) {}
 
-InternetTransfer::~InternetTransfer() = default;
+CurlInternetTransfer::~CurlInternetTransfer() = default;
 
-void InternetTransfer::Execute(const std::string& operation, const std::string& requestHeaders) {
+void CurlInternetTransfer::Execute(const std::string& operation,
+                                   const std::string& requestHeaders) {
     if (operation != "GET" && operation != "HEAD") {
         raiseError(ErrorNumber::invalidCall, executeSource,
                    "unsupported operation \"" + operation + "\"");
@@ -214,7 +215,7 @@ void InternetTransfer::Execute(const std::string& operation, const std::string& 
     m_session = std::make_unique<Session>(URL, operation, headers, m_silenceLimit);
 }
 
-bool InternetTransfer::StillExecuting() {
+bool CurlInternetTransfer::StillExecuting() {
     if (!m_session || !m_session->running() || m_session->bodyStarted()) {
         return false;
     }
@@ -227,7 +228,7 @@ bool InternetTransfer::StillExecuting() {
     return m_session->running() && !m_session->bodyStarted();
 }
 
-InternetTransfer::Session* InternetTransfer::answeredSession() {
+CurlInternetTransfer::Session* CurlInternetTransfer::answeredSession() {
     while (StillExecuting()) {
     }
     if (m_session && m_session->failure()) {
@@ -236,12 +237,12 @@ InternetTransfer::Session* InternetTransfer::answeredSession() {
     return m_session.get();
 }
 
-std::string InternetTransfer::GetHeader(const std::string& name) {
+std::string CurlInternetTransfer::GetHeader(const std::string& name) {
     Session* session = answeredSession();
     return session != nullptr ? session->header(name) : std::string();
 }
 
-std::vector<std::uint8_t> InternetTransfer::GetChunk(std::size_t size) {
+std::vector<std::uint8_t> CurlInternetTransfer::GetChunk(std::size_t size) {
     Session* session = answeredSession();
     std::vector<std::uint8_t> chunk;
     if (session == nullptr) {
