@@ -1,11 +1,8 @@
 #include "app/frmUpdater.h"
 
+#include "fileio/Writing.h"
 #include "platform/Error.h"
 #include "platform/Narrowing.h"
-
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -27,28 +24,8 @@ std::string logDate(const std::tm& day) {
 
 // Appends the whole record or raises; the log is open only during this call.
 void appendRecord(const std::string& path, const std::string& record) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        throw platform::systemError(errno, logSource, path);
-    }
-    std::size_t written = 0;
-    int writeError = 0;
-    while (written < record.size()) {
-        const ssize_t n = ::write(fd, record.data() + written, record.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            writeError = n < 0 ? errno : ENOSPC;
-            break;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0 && writeError == 0) {
-        writeError = errno;
-    }
-    if (writeError != 0) {
-        throw platform::systemError(writeError, logSource, path);
+    if (const int error = fileio::appendToFile(path, record, 0644)) {
+        throw platform::systemError(error, logSource, path);
     }
 }
 

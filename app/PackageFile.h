@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/UniqueFd.h"
+#include "fileio/UniqueFd.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,5 +21,5 @@ public:
 private:
     std::string m_path;
     std::string m_source;
-    platform::UniqueFd m_fd;
+    fileio::UniqueFd m_fd;
 };

@@ -3,13 +3,14 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
 std::optional<FileByteSource> FileByteSource::open(const std::string& path) {
     // Non-blocking, so that a named pipe cannot stall the caller; only
     // regular files are read.
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    fileio::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd) {
         return std::nullopt;
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/UniqueFd.h"
+#include "fileio/UniqueFd.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -32,9 +32,9 @@ public:
     std::optional<std::string> read(uint64_t offset, size_t length) const override;
 
 private:
-    FileByteSource(UniqueFd fd, uint64_t size) : m_fd(std::move(fd)), m_size(size) {}
+    FileByteSource(fileio::UniqueFd fd, uint64_t size) : m_fd(std::move(fd)), m_size(size) {}
 
-    UniqueFd m_fd;
+    fileio::UniqueFd m_fd;
     uint64_t m_size;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/FileSystem.h"
 
+#include "fileio/UniqueFd.h"
 #include "platform/ByteSource.h"
 #include "platform/Error.h"
 #include "platform/FileVersion.h"
@@ -8,7 +9,6 @@
 #include "platform/PathCase.h"
 #include "platform/PathText.h"
 #include "platform/ReplacementFile.h"
-#include "platform/UniqueFd.h"
 #include "text/Slashes.h"
 #include "text/Wildcards.h"
 
@@ -172,7 +172,7 @@ void FileSystem::CopyFile(const std::string& source, const std::string& destinat
 }
 
 void FileSystem::copyOne(const std::string& from, const std::string& to, const std::string& label) {
-    const UniqueFd input(open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    const fileio::UniqueFd input(open(from.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat status {};
     if (!input || fstat(input.get(), &status) != 0) {
         throw systemError(errno, label, from);

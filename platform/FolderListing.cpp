@@ -1,6 +1,6 @@
 #include "platform/FolderListing.h"
 
-#include "platform/UniqueFd.h"
+#include "fileio/UniqueFd.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -9,7 +9,7 @@
 namespace platform {
 
 std::optional<std::vector<std::string>> folderEntries(const std::string& path) {
-    const UniqueFd folder(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const fileio::UniqueFd folder(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder) {
         return std::nullopt;
     }
@@ -18,7 +18,7 @@ std::optional<std::vector<std::string>> folderEntries(const std::string& path) {
 
 std::optional<std::vector<std::string>> folderEntries(int folder) {
     // The stream takes a descriptor of its own, so the caller's stays open.
-    UniqueFd listing(dup(folder));
+    fileio::UniqueFd listing(dup(folder));
     DIR* dir = listing ? fdopendir(listing.get()) : nullptr;
     if (dir == nullptr) {
         return std::nullopt;

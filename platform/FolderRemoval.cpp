@@ -1,9 +1,9 @@
 #include "platform/FolderRemoval.h"
 
+#include "fileio/UniqueFd.h"
 #include "platform/Error.h"
 #include "platform/FolderListing.h"
 #include "platform/PathText.h"
-#include "platform/UniqueFd.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -30,7 +30,7 @@ public:
     void check(int parent, const std::string& name, const std::string& path,
                const struct stat& status) {
         checkFolder(parent, name, path, status);
-        const UniqueFd folder = openFolder(parent, name, path);
+        const fileio::UniqueFd folder = openFolder(parent, name, path);
         for (const Entry& entry : entries(folder.get(), path)) {
             const std::string child = joinPath(path, entry.name);
             if (S_ISDIR(entry.status.st_mode)) {
@@ -44,7 +44,7 @@ public:
 
     void remove(int parent, const std::string& name, const std::string& path) {
         {
-            const UniqueFd folder = openFolder(parent, name, path);
+            const fileio::UniqueFd folder = openFolder(parent, name, path);
             for (const Entry& entry : entries(folder.get(), path)) {
                 const std::string child = joinPath(path, entry.name);
                 if (S_ISDIR(entry.status.st_mode)) {
@@ -78,8 +78,8 @@ private:
         }
     }
 
-    UniqueFd openFolder(int parent, const std::string& name, const std::string& path) {
-        UniqueFd folder(
+    fileio::UniqueFd openFolder(int parent, const std::string& name, const std::string& path) {
+        fileio::UniqueFd folder(
             openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!folder) {
             throw systemError(errno, m_source, path);
@@ -126,7 +126,7 @@ void removeFolderTree(const std::string& path, bool force, const std::string& so
         raiseError(ErrorNumber::permissionDenied, source, folder);
     }
     const std::string parentPath = folderOf(folder);
-    const UniqueFd parent(open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const fileio::UniqueFd parent(open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parent) {
         throw systemError(errno, source, parentPath);
     }

@@ -1,7 +1,7 @@
 #include "platform/InternetTransfer.h"
 
+#include "fileio/Writing.h"
 #include "platform/CurlSupport.h"
-#include "platform/UniqueFd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -67,11 +67,11 @@ std::vector<curl::Header> parseHeaderLines(const std::string& lines) {
 
 // An unlinked file in the system's temporary folder: it vanishes with its
 // descriptor, whatever way the program ends.
-UniqueFd makeSpoolFile() {
+fileio::UniqueFd makeSpoolFile() {
     const char* folder = std::getenv("TMPDIR");
     std::string pattern = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") +
                           "/morvane-transfer-XXXXXX";
-    UniqueFd fd(mkostemp(pattern.data(), O_CLOEXEC));
+    fileio::UniqueFd fd(mkostemp(pattern.data(), O_CLOEXEC));
     if (!fd) {
         throw systemError(errno, executeSource, pattern);
     }
@@ -178,17 +178,9 @@ private:
     static std::size_t spoolBody(char* data, std::size_t size, std::size_t count, void* self) {
         auto& session = *static_cast<Session*>(self);
         const std::size_t length = size * count;
-        std::size_t written = 0;
-        while (written < length) {
-            const ssize_t n = ::write(session.m_spool.get(), data + written, length - written);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                session.m_spoolErrno = n < 0 ? errno : ENOSPC;
-                return 0;
-            }
-            written += static_cast<std::size_t>(n);
+        session.m_spoolErrno = fileio::writeAll(session.m_spool.get(), data, length);
+        if (session.m_spoolErrno != 0) {
+            return 0;
         }
         session.m_spooled += length;
         session.m_bodyStarted = session.m_bodyStarted || length > 0;
@@ -232,7 +224,7 @@ private:
     Multi m_multi;
     curl::HeaderList m_headers;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
-    UniqueFd m_spool;
+    fileio::UniqueFd m_spool;
     int m_spoolErrno = 0;
     std::uint64_t m_spooled = 0;
     std::uint64_t m_handedOut = 0;

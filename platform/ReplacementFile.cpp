@@ -1,5 +1,6 @@
 #include "platform/ReplacementFile.h"
 
+#include "fileio/Writing.h"
 #include "platform/Error.h"
 #include "platform/PathText.h"
 
@@ -21,21 +22,6 @@ constexpr size_t bufferSize = 64 * 1024;
 std::string temporaryPattern(const std::string& target) {
     const std::string name = nameOf(target).substr(0, nameLimit - 1 - uniqueSuffix.size());
     return joinPath(folderOf(target), "." + name + std::string(uniqueSuffix));
-}
-
-void writeAll(int fd, const char* data, size_t length, const std::string& source,
-              const std::string& path) {
-    while (length > 0) {
-        const ssize_t written = write(fd, data, length);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            throw systemError(written < 0 ? errno : EIO, source, path);
-        }
-        data += written;
-        length -= static_cast<size_t>(written);
-    }
 }
 
 } // namespace
@@ -68,7 +54,10 @@ void ReplacementFile::copyFrom(int input, const std::string& inputPath) {
         if (got == 0) {
             return;
         }
-        writeAll(m_fd.get(), buffer.data(), static_cast<size_t>(got), m_source, m_temporaryPath);
+        if (const int error =
+                fileio::writeAll(m_fd.get(), buffer.data(), static_cast<size_t>(got))) {
+            throw systemError(error, m_source, m_temporaryPath);
+        }
     }
 }
 
@@ -84,7 +73,8 @@ void ReplacementFile::commit() {
     }
     m_committed = true;
     // Make the new name itself durable; the content already is.
-    const UniqueFd folder(open(folderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const fileio::UniqueFd folder(
+        open(folderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder) {
         fsync(folder.get());
     }

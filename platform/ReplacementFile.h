@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/UniqueFd.h"
+#include "fileio/UniqueFd.h"
 
 #include <string>
 #include <sys/types.h>
@@ -32,7 +32,7 @@ private:
     std::string m_target;
     std::string m_source;
     std::string m_temporaryPath;
-    UniqueFd m_fd;
+    fileio::UniqueFd m_fd;
     bool m_committed = false;
 };
 

@@ -70,13 +70,18 @@ int32_t UnzipPasswordCallback(char* passwordBuffer, int32_t bufferSize, const ch
             bufferSize > 0
                 ? std::min<std::size_t>(static_cast<std::size_t>(bufferSize), passwordLimit)
                 : 0;
-        // A password that does not fit with its zero byte would be cut into
-        // another password: it counts as none given.
-        if (answer.empty() || passwordBuffer == nullptr || answer.size() + 1 > room) {
+        if (answer.empty() || passwordBuffer == nullptr) {
             s.passwordRefused = 1;
             return result;
         }
         std::memset(passwordBuffer, 0, room);
+        // A password that does not fit with its zero byte would be cut into
+        // another password: it counts as none given, and none of it is left
+        // in the library's buffer.
+        if (answer.size() + 1 > room) {
+            s.passwordRefused = 1;
+            return result;
+        }
         std::memcpy(passwordBuffer, answer.data(), answer.size());
         result = passwordGiven;
     } catch (const std::exception&) {

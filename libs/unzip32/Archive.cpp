@@ -4,7 +4,7 @@
 #include "JobError.h"
 #include "SystemFailure.h"
 #include "UnixExtraFields.h"
-#include "platform/UniqueFd.h"
+#include "fileio/UniqueFd.h"
 #include "unzip32.h"
 
 #include <cerrno>
@@ -76,7 +76,7 @@ zip_t* openZip(int fd, uint64_t fileSize, int& zipError) {
 
 Archive::Archive(const std::string& path) {
     m_fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    const platform::UniqueFd& fd = m_fd;
+    const fileio::UniqueFd& fd = m_fd;
     if (!fd) {
         const int error = errno;
         throw JobStop(error == ENOENT ? UZP_ARCHIVE_NOT_FOUND : UZP_ARCHIVE_UNREADABLE,

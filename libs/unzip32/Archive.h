@@ -2,7 +2,7 @@
 
 #include "CentralDirectory.h"
 #include "EntryInfo.h"
-#include "platform/UniqueFd.h"
+#include "fileio/UniqueFd.h"
 
 #include <zip.h>
 
@@ -30,7 +30,7 @@ public:
     std::string comment() const;
 
 private:
-    platform::UniqueFd m_fd;
+    fileio::UniqueFd m_fd;
     zip_t* m_zip = nullptr;
     CentralDirectory m_directory;
 };

@@ -247,7 +247,7 @@ void ExtractionHandler::setFolderAttributes(const std::vector<std::string>& comp
     if (fd < 0) {
         return;
     }
-    const platform::UniqueFd folder(fd);
+    const fileio::UniqueFd folder(fd);
     applyAttributes(folder.get(), attributes, "folder");
 }
 

@@ -74,7 +74,7 @@ private:
         m_stopped = m_stopped || stops;
     }
 
-    std::shared_ptr<const platform::UniqueFd> m_folder;
+    std::shared_ptr<const fileio::UniqueFd> m_folder;
     std::string m_name;
     TargetAttributes m_attributes;
     std::optional<Outcome> m_outcome;
@@ -112,7 +112,7 @@ void FileWriter::push(Command command, bool wake) {
     }
 }
 
-void FileWriter::begin(std::shared_ptr<const platform::UniqueFd> folder, const std::string& name,
+void FileWriter::begin(std::shared_ptr<const fileio::UniqueFd> folder, const std::string& name,
                        const TargetAttributes& attributes, const EntryInfo& entry,
                        std::string line) {
     Command command;

@@ -2,7 +2,7 @@
 
 #include "AccessRights.h"
 #include "EntryInfo.h"
-#include "platform/UniqueFd.h"
+#include "fileio/UniqueFd.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -41,7 +41,7 @@ public:
     FileWriter& operator=(const FileWriter&) = delete;
 
     // Starts the file name in the folder.
-    void begin(std::shared_ptr<const platform::UniqueFd> folder, const std::string& name,
+    void begin(std::shared_ptr<const fileio::UniqueFd> folder, const std::string& name,
                const TargetAttributes& attributes, const EntryInfo& entry, std::string line);
     // Hands over the next data of the file; waits while every buffer is in use.
     void write(std::string_view data);
@@ -56,7 +56,7 @@ private:
     enum class Step { Begin, Data, End };
     struct Command {
         Step step = Step::Data;
-        std::shared_ptr<const platform::UniqueFd> folder;
+        std::shared_ptr<const fileio::UniqueFd> folder;
         std::string name;
         TargetAttributes attributes;
         std::optional<Outcome> outcome;

@@ -54,7 +54,7 @@ FolderTree::FolderTree(const std::string& path, bool create) {
         std::error_code ignored;
         std::filesystem::create_directories(folder, ignored);
     }
-    m_root = std::make_shared<platform::UniqueFd>(::open(folder.c_str(), folderFlags));
+    m_root = std::make_shared<fileio::UniqueFd>(::open(folder.c_str(), folderFlags));
     m_latest = m_root;
     if (!*m_root) {
         const int error = errno;
@@ -75,7 +75,7 @@ int FolderTree::open(const std::vector<std::string>& folders, bool create) {
     m_lastFd.reset();
     m_latest.reset();
     m_lastFolders.clear();
-    platform::UniqueFd current;
+    fileio::UniqueFd current;
     for (const std::string& name : folders) {
         const int parent = current ? current.get() : m_root->get();
         const int child = openChildFolder(parent, name, create);
@@ -84,7 +84,7 @@ int FolderTree::open(const std::vector<std::string>& folders, bool create) {
         }
         current.reset(child);
     }
-    m_lastFd = std::make_shared<platform::UniqueFd>(std::move(current));
+    m_lastFd = std::make_shared<fileio::UniqueFd>(std::move(current));
     m_lastFolders = folders;
     m_latest = m_lastFd;
     return m_lastFd->get();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/UniqueFd.h"
+#include "fileio/UniqueFd.h"
 
 #include <memory>
 #include <string>
@@ -31,15 +31,15 @@ public:
     }
     // The descriptor the latest open() gave, to be kept open by whoever
     // still needs it after later calls.
-    std::shared_ptr<const platform::UniqueFd> latest() const { return m_latest; }
+    std::shared_ptr<const fileio::UniqueFd> latest() const { return m_latest; }
 
 private:
-    std::shared_ptr<platform::UniqueFd> m_root;
+    std::shared_ptr<fileio::UniqueFd> m_root;
     // The latest folder opened below the root: entries tend to come folder
     // by folder.
     std::vector<std::string> m_lastFolders;
-    std::shared_ptr<platform::UniqueFd> m_lastFd;
-    std::shared_ptr<platform::UniqueFd> m_latest;
+    std::shared_ptr<fileio::UniqueFd> m_lastFd;
+    std::shared_ptr<fileio::UniqueFd> m_latest;
 };
 
 // Opens the folder name inside parent without following a link; with create,

@@ -1,6 +1,7 @@
 #include "PendingFile.h"
 
 #include "SystemFailure.h"
+#include "fileio/Writing.h"
 
 #include <atomic>
 #include <cerrno>
@@ -43,8 +44,8 @@ std::string temporaryName() {
 PendingFile::PendingFile(int folderFd) : m_folderFd(folderFd) {
     for (int attempt = 0; attempt < creationAttempts && !m_fd; ++attempt) {
         m_temporaryName = temporaryName();
-        m_fd.reset(::openat(folderFd, m_temporaryName.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        m_fd = fileio::openFileAt(folderFd, m_temporaryName,
+                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (!m_fd && errno != EEXIST) {
             throwSystemFailure(errno, "cannot create the file");
         }
@@ -62,15 +63,8 @@ PendingFile::~PendingFile() {
 }
 
 void PendingFile::write(std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t written = ::write(m_fd.get(), data.data(), data.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            throwSystemFailure(written < 0 ? errno : ENOSPC, "cannot write the file");
-        }
-        data.remove_prefix(static_cast<std::size_t>(written));
+    if (const int error = fileio::writeAll(m_fd.get(), data)) {
+        throwSystemFailure(error, "cannot write the file");
     }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "AccessRights.h"
-#include "platform/UniqueFd.h"
+#include "fileio/UniqueFd.h"
 
 #include <string>
 #include <string_view>
@@ -25,7 +25,7 @@ public:
 private:
     int m_folderFd;
     std::string m_temporaryName;
-    platform::UniqueFd m_fd;
+    fileio::UniqueFd m_fd;
     bool m_committed = false;
 };
 

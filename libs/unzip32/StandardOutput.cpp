@@ -2,6 +2,7 @@
 
 #include "JobError.h"
 #include "SystemFailure.h"
+#include "fileio/Writing.h"
 
 #include <cerrno>
 #include <csignal>
@@ -48,20 +49,12 @@ private:
 
 void writeToStandardOutput(std::string_view data) {
     BrokenPipeGuard guard;
-    while (!data.empty()) {
-        const ssize_t written = ::write(STDOUT_FILENO, data.data(), data.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
+    if (const int error = fileio::writeAll(STDOUT_FILENO, data)) {
+        if (error == EPIPE) {
+            guard.noteBrokenPipe();
         }
-        if (written <= 0) {
-            const int error = written < 0 ? errno : EIO;
-            if (error == EPIPE) {
-                guard.noteBrokenPipe();
-            }
-            throw JobStop(writeFailureCode(error),
-                          "cannot write to standard output: " + systemReason(error));
-        }
-        data.remove_prefix(static_cast<std::size_t>(written));
+        throw JobStop(writeFailureCode(error),
+                      "cannot write to standard output: " + systemReason(error));
     }
 }
 

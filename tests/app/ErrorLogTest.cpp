@@ -1,8 +1,10 @@
 #include "tests/app/UpdaterFixture.h"
 #include "tests/support/CaseName.h"
+#include "tests/support/FailingWrites.h"
 
 #include "platform/Error.h"
 
+#include <cerrno>
 #include <sys/stat.h>
 
 TEST_F(UpdaterFixture, RecordsAreAppendedInOrderWithQuotesUnescaped) {
@@ -55,6 +57,32 @@ TEST_F(UpdaterFixture, UnwritableLogGivesTheCriticalBoxAndReturns) {
     EXPECT_EQ(ui.messageBoxes()[0].style, 16);
     EXPECT_EQ(ui.messageBoxes()[0].title, "");
 }
+
+struct BrokenLog {
+    const char* name;
+    int writeError;
+    std::size_t room;
+    int closeError;
+};
+
+class LogOnABrokenDisk : public UpdaterFixture, public ::testing::WithParamInterface<BrokenLog> {};
+
+TEST_P(LogOnABrokenDisk, GivesTheCriticalBoxAndReturns) {
+    const BrokenLog& c = GetParam();
+    const testsupport::FailingWrites broken(install / "NoteError.txt", c.writeError, c.room,
+                                            c.closeError);
+    EXPECT_NO_THROW(form->NoteError("Updater", "Path not found", true));
+    ASSERT_EQ(ui.messageBoxes().size(), 1u);
+    EXPECT_EQ(ui.messageBoxes()[0].prompt, "Error Contact Administrator.");
+    EXPECT_EQ(ui.messageBoxes()[0].style, 16);
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, LogOnABrokenDisk,
+                         ::testing::Values(BrokenLog{"FullDisk", ENOSPC, 0, 0},
+                                           BrokenLog{"FullDiskMidRecord", ENOSPC, 10, 0},
+                                           BrokenLog{"FailingDevice", EIO, 0, 0},
+                                           BrokenLog{"DelayedErrorAtClose", EIO, 4096, EIO}),
+                         testsupport::CaseName());
 
 struct WaitCase {
     const char* name;

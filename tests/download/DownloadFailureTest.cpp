@@ -1,9 +1,11 @@
 #include "platform/InternetTransfer.h"
 #include "tests/download/DownloadFixture.h"
+#include "tests/support/FailingWrites.h"
 #include "tests/support/PatternedBytes.h"
 #include "tests/support/RawHttpServer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <curl/curl.h>
 #include <filesystem>
@@ -51,15 +53,42 @@ TEST_F(DownloadFixture, LengthAndBodyThatDisagreeFail) {
     }
 }
 
-TEST_F(DownloadFixture, AnEmptyBodyWithoutLengthIsDivisionByZero) {
-    testsupport::RawHttpServer server({testsupport::rawResponse("Content-Length: 0\r\n", "")});
+// The percentage divides by the announced length, which is 0 both when the
+// server says so and when it says nothing.
+TEST_F(DownloadFixture, AnEmptyBodyIsDivisionByZeroWithOrWithoutALength) {
+    const std::pair<const char*, std::string> replies[] = {
+        {"a length of zero", testsupport::rawResponse("Content-Length: 0\r\n", "")},
+        {"no length, the body ends with the connection", testsupport::rawResponse("", "")},
+        {"no length, no chunk",
+         testsupport::rawResponse("Transfer-Encoding: chunked\r\n", testsupport::chunked("", 1))},
+    };
+    for (const auto& [name, reply] : replies) {
+        SCOPED_TRACE(name);
+        testsupport::RawHttpServer server({reply});
+        makeWindow(server.host());
+        std::remove(packagePath().c_str());
+
+        const platform::Error failure = downloadFailure();
+
+        EXPECT_EQ(failure.number(), ErrorNumber::divisionByZero);
+        EXPECT_TRUE(testsupport::exists(packagePath()));
+        EXPECT_EQ(package(), "");
+    }
+}
+
+TEST_F(DownloadFixture, AFullDiskStopsTheDownloadKeepingWhatFit) {
+    const std::string body = patternedBytes(10000);
+    testsupport::RawHttpServer server(
+        {testsupport::rawResponse("Content-Length: 10000\r\n", body)});
     makeWindow(server.host());
+    const testsupport::FailingWrites full(packagePath(), ENOSPC, 3000);
 
     const platform::Error failure = downloadFailure();
 
-    EXPECT_EQ(failure.number(), ErrorNumber::divisionByZero);
-    EXPECT_TRUE(testsupport::exists(packagePath()));
-    EXPECT_EQ(package(), "");
+    EXPECT_EQ(failure.number(), ErrorNumber::pathFileAccess);
+    EXPECT_NE(failure.description().find("No space left on device"), std::string::npos)
+        << failure.description();
+    EXPECT_TRUE(package() == body.substr(0, 3000));
 }
 
 struct TransportCase {

@@ -1,11 +1,20 @@
 #pragma once
 
-#include <unistd.h>
+// Ownership of one file descriptor, closed on every way out through the
+// system-call seam (fileio/SystemCalls.h), so that a test can make a close
+// fail the way a delayed write error does.
+//
+// The case rule of the program (see text/LetterCase.h): names are compared
+// after folding every code point to upper then to lower case, by Unicode's
+// tables whatever the process's locale; stray bytes match only themselves.
+
+#include "fileio/SystemCalls.h"
+
+#include <unistd.h> // the calls a descriptor is used with
 #include <utility>
 
-namespace platform {
+namespace fileio {
 
-// Owns one file descriptor and closes it on every way out.
 class UniqueFd {
 public:
     UniqueFd() = default;
@@ -26,21 +35,21 @@ public:
 
     void reset(int fd = -1) {
         if (m_fd >= 0) {
-            ::close(m_fd);
+            systemCalls().close(m_fd);
         }
         m_fd = fd;
     }
     // Gives the descriptor up without closing it.
     int release() { return std::exchange(m_fd, -1); }
     // Closes now and reports whether the system accepted the close, which is
-    // where a delayed write error may show.
+    // where a delayed write error may show; errno tells the reason.
     bool close() {
         const int fd = std::exchange(m_fd, -1);
-        return fd < 0 || ::close(fd) == 0;
+        return fd < 0 || systemCalls().close(fd) == 0;
     }
 
 private:
     int m_fd = -1;
 };
 
-} // namespace platform
+} // namespace fileio

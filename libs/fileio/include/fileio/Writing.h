@@ -1,0 +1,41 @@
+#pragma once
+
+// Writing files, one way for the whole program and both zip libraries: every
+// byte or an error, a write interrupted by a signal taken up again, and the
+// failure given as the errno value for the caller to report in its own terms
+// (0 means success). All system calls go through fileio/SystemCalls.h.
+//
+// The case rule of the program (see text/LetterCase.h): names are compared
+// after folding every code point to upper then to lower case, by Unicode's
+// tables whatever the process's locale; stray bytes match only themselves.
+
+#include "fileio/UniqueFd.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace fileio {
+
+// Opens with the given open(2) flags and mode; an empty UniqueFd with errno
+// set on failure.
+UniqueFd openFile(const std::string& path, int flags, mode_t mode);
+UniqueFd openFileAt(int folder, const std::string& name, int flags, mode_t mode);
+
+// Writes all size bytes. A write that takes no byte counts as a full disk
+// (ENOSPC). Returns 0 or the errno value of the failure.
+[[nodiscard]] int writeAll(int fd, const void* data, std::size_t size);
+[[nodiscard]] inline int writeAll(int fd, std::string_view data) {
+    return writeAll(fd, data.data(), data.size());
+}
+
+// Flushes the file's content to the disk. Returns 0 or the errno value.
+[[nodiscard]] int syncFile(int fd);
+
+// Appends data to the file, created with mode when missing, and closes it:
+// the file is open only during the call. The first failure's errno value,
+// or 0.
+[[nodiscard]] int appendToFile(const std::string& path, std::string_view data, mode_t mode);
+
+} // namespace fileio

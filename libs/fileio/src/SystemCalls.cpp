@@ -1,0 +1,45 @@
+#include "fileio/SystemCalls.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <utility>
+
+namespace fileio {
+
+namespace {
+
+// Never destroyed, so that a descriptor closed during the process's exit
+// still finds its close.
+SystemCalls& inForce() {
+    static SystemCalls* const calls = new SystemCalls(realSystemCalls());
+    return *calls;
+}
+
+} // namespace
+
+SystemCalls realSystemCalls() {
+    SystemCalls calls;
+    calls.open = [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); };
+    calls.openat = [](int folder, const char* name, int flags, mode_t mode) {
+        return ::openat(folder, name, flags, mode);
+    };
+    calls.write = [](int fd, const void* data, std::size_t size) {
+        return ::write(fd, data, size);
+    };
+    calls.fsync = [](int fd) { return ::fsync(fd); };
+    calls.close = [](int fd) { return ::close(fd); };
+    return calls;
+}
+
+const SystemCalls& systemCalls() {
+    return inForce();
+}
+
+ReplacedSystemCalls::ReplacedSystemCalls(SystemCalls calls)
+    : m_previous(std::exchange(inForce(), std::move(calls))) {}
+
+ReplacedSystemCalls::~ReplacedSystemCalls() {
+    inForce() = std::move(m_previous);
+}
+
+} // namespace fileio
