@@ -1,6 +1,6 @@
 #include "ArchiveFile.h"
 
-#include "FileOutput.h"
+#include "fileio/Writing.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -195,7 +195,7 @@ bool ArchiveFile::write(const void* data, zip_uint64_t length) {
         return false;
     }
     if (length >= pendingLimit) {
-        const int error = writeAll(m_writeFd, bytes, static_cast<std::size_t>(length));
+        const int error = fileio::writeAll(m_writeFd, bytes, static_cast<std::size_t>(length));
         if (error != 0) {
             failWrite(error);
             return false;
@@ -212,7 +212,7 @@ bool ArchiveFile::flush() {
     if (m_pending.empty()) {
         return true;
     }
-    const int error = writeAll(m_writeFd, m_pending.data(), m_pending.size());
+    const int error = fileio::writeAll(m_writeFd, m_pending.data(), m_pending.size());
     if (error != 0) {
         failWrite(error);
         return false;
@@ -246,13 +246,17 @@ bool ArchiveFile::commit() {
     const mode_t mode = m_exists ? (m_status.st_mode & 07777) : creationMode();
     // On the disk before it takes the archive's name, so that a crash leaves
     // the old archive or the new one, never a torn one.
-    if (::fchmod(m_writeFd, mode) != 0 || ::fsync(m_writeFd) != 0) {
+    if (::fchmod(m_writeFd, mode) != 0) {
         failWrite(errno);
+        return false;
+    }
+    if (const int error = fileio::syncFile(m_writeFd); error != 0) {
+        failWrite(error);
         return false;
     }
     const int fd = m_writeFd;
     m_writeFd = -1;
-    if (::close(fd) != 0) {
+    if (fileio::systemCalls().close(fd) != 0) {
         failWrite(errno);
         return false;
     }
@@ -266,7 +270,7 @@ bool ArchiveFile::commit() {
 
 void ArchiveFile::discardTemporary() {
     if (m_writeFd >= 0) {
-        ::close(m_writeFd);
+        fileio::systemCalls().close(m_writeFd);
         m_writeFd = -1;
     }
     if (!m_temporaryPath.empty()) {
