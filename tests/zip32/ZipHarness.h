@@ -48,7 +48,7 @@ public:
     int passwordAsks = 0;
 
 private:
-    const ZipApi& m_api;
+    ZipApi m_api;
     std::string m_root;
 };
 
