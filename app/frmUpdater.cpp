@@ -1,7 +1,7 @@
 #include "app/frmUpdater.h"
 
+#include "codemodule/CodeModuleState.h"
 #include "platform/Error.h"
-#include "unzip/CodeModuleState.h"
 
 #include <exception>
 #include <utility>

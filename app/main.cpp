@@ -2,6 +2,7 @@
 
 #include "app/BuildSettings.h"
 #include "app/frmUpdater.h"
+#include "codemodule/CodeModuleState.h"
 #include "platform/Error.h"
 #include "platform/ExecutableFolder.h"
 #include "platform/qt/QtToolkit.h"
@@ -27,10 +28,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    const UpdaterSettings settings{folder, MORVANE_VERSION_HOST, MORVANE_PACKAGE_HOST};
+    // The zip libraries lie in the installation folder of the window's settings.
+    CodeModule::setLibraryFolder(settings.installFolder);
     platform::QtToolkit toolkit;
     platform::QtUpdaterWindow window;
-    frmUpdater form(toolkit, window,
-                    UpdaterSettings{folder, MORVANE_VERSION_HOST, MORVANE_PACKAGE_HOST});
+    frmUpdater form(toolkit, window, settings);
     window.attach(form);
     form.Form_Load();
     window.showCentred();

@@ -35,9 +35,21 @@ DynamicLibrary::~DynamicLibrary() {
     }
 }
 
-void* DynamicLibrary::entryPoint(const std::string& name) const {
+std::unique_ptr<DynamicLibrary> DynamicLibrary::tryLoad(const std::string& path) {
+    try {
+        return std::make_unique<DynamicLibrary>(path, std::string());
+    } catch (const Error&) {
+        return nullptr;
+    }
+}
+
+void* DynamicLibrary::tryEntryPoint(const std::string& name) const noexcept {
     dlerror();
-    void* address = dlsym(m_handle, name.c_str());
+    return dlsym(m_handle, name.c_str());
+}
+
+void* DynamicLibrary::entryPoint(const std::string& name) const {
+    void* address = tryEntryPoint(name);
     if (address == nullptr) {
         raiseError(ErrorNumber::dllEntryPoint, m_source,
                    name + " in " + m_path + " (" + loaderReason() + ")");

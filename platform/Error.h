@@ -53,6 +53,19 @@ Error makeError(int32_t number, const std::string& source, const std::string& de
 [[noreturn]] void raiseError(int32_t number, const std::string& source,
                              const std::string& detail = {});
 
+// Runs call and gives back what it returns. A failure that leaves it is raised
+// again with source as its source: an Error keeps its number and
+// description, any other exception becomes error 5 with its text.
+template <typename Call> decltype(auto) withOwnSource(const std::string& source, Call&& call) {
+    try {
+        return call();
+    } catch (const Error& failure) {
+        throw failure.withSource(source);
+    } catch (const std::exception& failure) {
+        throw Error(ErrorNumber::invalidCall, source, failure.what());
+    }
+}
+
 // The error for a failed system call, picked from errno, with the path and
 // the system's reason as detail.
 Error systemError(int errnoValue, const std::string& source, const std::string& path);

@@ -13,4 +13,11 @@ int32_t roundToInt32(double value, const std::string& source) {
     return static_cast<int32_t>(rounded);
 }
 
+int16_t narrowToInt16(int32_t value, const std::string& source) {
+    if (value < -32768 || value > 32767) {
+        raiseError(ErrorNumber::overflow, source);
+    }
+    return static_cast<int16_t>(value);
+}
+
 } // namespace platform

@@ -1,6 +1,7 @@
 #include "unzip/UnzipCallbacks.h"
 
-#include "unzip/CodeModuleState.h"
+#include "codemodule/CodeModuleState.h"
+#include "codemodule/LibraryBoundary.h"
 
 #include <algorithm>
 #include <cstring>

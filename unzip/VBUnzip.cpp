@@ -1,12 +1,11 @@
 #include "unzip/VBUnzip.h"
 
-#include "libs/unzip32/unzip32.h"
-#include "platform/DynamicLibrary.h"
+#include "codemodule/CodeModuleState.h"
+#include "codemodule/LibraryBoundary.h"
 #include "platform/Error.h"
-#include "unzip/CodeModuleState.h"
 #include "unzip/UnzipCallbacks.h"
+#include "unzip32.h"
 
-#include <array>
 #include <cstring>
 
 namespace CodeModule {
@@ -14,16 +13,51 @@ namespace CodeModule {
 namespace {
 
 const char* const source = "CodeModule::VBUnzip";
-constexpr std::size_t nameListSlots = 100;
 
-// The 8-bit copy of a text for the library; an unset text is a null pointer.
-const char* libraryCopy(const std::string& text) {
-    return text.empty() ? nullptr : text.c_str();
+// Every call starts with the module's message state empty.
+void emptyMessageState() {
+    State& s = state();
+    s.lastMessage.clear();
+    s.unzipPrintText.clear();
+    s.passwordRefused = 0;
+}
+
+UzpCallbacks callbackRecord() {
+    UzpCallbacks callbacks{};
+    callbacks.printMessage = CallbackAddress(&UnzipPrintCallback);
+    callbacks.playSound = nullptr;
+    callbacks.askOverwrite = CallbackAddress(&OverwriteCallback);
+    callbacks.askPassword = CallbackAddress(&UnzipPasswordCallback);
+    callbacks.reportListedEntry = CallbackAddress(&ListingCallback);
+    callbacks.beforeEntry = CallbackAddress(&ServiceCallback);
+    return callbacks;
 }
 
 void fillSpaces(char* field, std::size_t size) {
     std::memset(field, ' ', size - 1);
     field[size - 1] = '\0';
+}
+
+UzpVersionRecord versionRecord() {
+    UzpVersionRecord version{};
+    version.structureLength = sizeof(UzpVersionRecord);
+    version.flags = 0;
+    fillSpaces(version.betaLevel, sizeof version.betaLevel);
+    fillSpaces(version.releaseDate, sizeof version.releaseDate);
+    fillSpaces(version.compressionLibraryVersion, sizeof version.compressionLibraryVersion);
+    return version;
+}
+
+// Asks the library for its version, then runs the one job, with empty
+// include and exclude lists.
+int32_t runLibrary(UzpOptions& options, UzpCallbacks& callbacks) {
+    UzpVersionRecord version = versionRecord();
+    const NameList includeList;
+    const NameList excludeList;
+    const auto library = loadLibrary("unzip32", source);
+    library->entry<decltype(&UzpVersion2)>("UzpVersion2")(&version);
+    const auto unzipCall = library->entry<decltype(&Wiz_SingleEntryUnzip)>("Wiz_SingleEntryUnzip");
+    return unzipCall(0, includeList.slots(), 0, excludeList.slots(), &options, &callbacks);
 }
 
 } // namespace
@@ -34,14 +68,8 @@ int32_t VBUnzip(const std::string& zipFileName, const std::string& extractDir, i
                 int16_t extractOnlyNewer, int16_t displayComment, int16_t honorDirectories,
                 int16_t overWriteFiles, int16_t convertCRtoCRLF, int16_t verbose,
                 int16_t caseSensitive, int16_t privilege) {
-    try {
-        State& s = state();
-        s.lastMessage.clear();
-        s.unzipPrintText.clear();
-        s.passwordRefused = 0;
-
-        const std::array<const char*, nameListSlots> includeList{};
-        const std::array<const char*, nameListSlots> excludeList{};
+    return platform::withOwnSource(source, [&] {
+        emptyMessageState();
 
         UzpOptions options{};
         options.extractOnlyNewer = extractOnlyNewer;
@@ -62,31 +90,9 @@ int32_t VBUnzip(const std::string& zipFileName, const std::string& extractDir, i
         options.archivePath = libraryCopy(zipFileName);
         options.extractionFolder = libraryCopy(extractDir);
 
-        UzpCallbacks callbacks{};
-        callbacks.printMessage = CallbackAddress(&UnzipPrintCallback);
-        callbacks.playSound = nullptr;
-        callbacks.askOverwrite = CallbackAddress(&OverwriteCallback);
-        callbacks.askPassword = CallbackAddress(&UnzipPasswordCallback);
-        callbacks.reportListedEntry = CallbackAddress(&ListingCallback);
-        callbacks.beforeEntry = CallbackAddress(&ServiceCallback);
-
-        UzpVersionRecord version{};
-        version.structureLength = sizeof(UzpVersionRecord);
-        version.flags = 0;
-        fillSpaces(version.betaLevel, sizeof version.betaLevel);
-        fillSpaces(version.releaseDate, sizeof version.releaseDate);
-        fillSpaces(version.compressionLibraryVersion, sizeof version.compressionLibraryVersion);
-
-        const platform::DynamicLibrary library(libraryFolder() + "/libunzip32.so", source);
-        library.entry<decltype(&UzpVersion2)>("UzpVersion2")(&version);
-        const auto unzipCall =
-            library.entry<decltype(&Wiz_SingleEntryUnzip)>("Wiz_SingleEntryUnzip");
-        return unzipCall(0, includeList.data(), 0, excludeList.data(), &options, &callbacks);
-    } catch (const platform::Error& failure) {
-        throw failure.withSource(source);
-    } catch (const std::exception& failure) {
-        throw platform::Error(platform::ErrorNumber::invalidCall, source, failure.what());
-    }
+        UzpCallbacks callbacks = callbackRecord();
+        return runLibrary(options, callbacks);
+    });
 }
 
 } // namespace CodeModule

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "app/frmUpdater.h"
+#include "codemodule/CodeModuleState.h"
 #include "platform/FileSystem.h"
 #include "platform/scripted/ScriptedToolkit.h"
 #include "tests/support/LoopbackPublisher.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/VersionedExecutable.h"
-#include "unzip/CodeModuleState.h"
 
 #include <gtest/gtest.h>
 

@@ -6,10 +6,10 @@
 //   qt_update_child INSTALL_FOLDER PUBLISHER_HOST LIBRARY_FOLDER
 
 #include "app/frmUpdater.h"
+#include "codemodule/CodeModuleState.h"
 #include "platform/qt/QtToolkit.h"
 #include "platform/qt/QtUpdaterWindow.h"
 #include "tests/qt/QtTestSupport.h"
-#include "unzip/CodeModuleState.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "codemodule/CodeModuleState.h"
 #include "platform/scripted/ScriptedToolkit.h"
 #include "tests/fixtures/RecordingUnzip.h"
-#include "unzip/CodeModuleState.h"
 
 #include <gtest/gtest.h>
 

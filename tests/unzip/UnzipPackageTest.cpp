@@ -1,8 +1,8 @@
 #include "app/frmUpdater.h"
+#include "codemodule/CodeModuleState.h"
 #include "platform/scripted/ScriptedToolkit.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempDir.h"
-#include "unzip/CodeModuleState.h"
 
 #include <gtest/gtest.h>
 

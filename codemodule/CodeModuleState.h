@@ -2,7 +2,6 @@
 
 #include "platform/Toolkit.h"
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -22,18 +21,15 @@ State& state();
 void useToolkit(platform::Toolkit& toolkit);
 platform::Toolkit& toolkit();
 
-// Where the libraries are loaded from: the installation folder, unless a
-// test points elsewhere.
+// Where the libraries are loaded from: the installation folder of the
+// window's settings, which the program's start hands over (tests point
+// elsewhere). Until it is set, a library cannot be found (error 53).
 void setLibraryFolder(const std::string& folder);
-std::string libraryFolder();
+const std::string& libraryFolder();
 
 // The address as it goes into a callback record.
 template <typename Address> Address CallbackAddress(Address address) {
     return address;
 }
-
-// Text the library handed over: bytes as they come, up to the first zero
-// byte and never more than maxBytes.
-std::string libraryText(const char* bytes, std::size_t maxBytes);
 
 } // namespace CodeModule

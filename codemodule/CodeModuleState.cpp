@@ -1,7 +1,6 @@
-#include "unzip/CodeModuleState.h"
+#include "codemodule/CodeModuleState.h"
 
 #include "platform/Error.h"
-#include "platform/ExecutableFolder.h"
 
 #include <optional>
 
@@ -35,19 +34,12 @@ void setLibraryFolder(const std::string& folder) {
     configuredLibraryFolder = folder;
 }
 
-std::string libraryFolder() {
-    return configuredLibraryFolder ? *configuredLibraryFolder : platform::executableFolder();
-}
-
-std::string libraryText(const char* bytes, std::size_t maxBytes) {
-    std::string text;
-    if (bytes == nullptr) {
-        return text;
+const std::string& libraryFolder() {
+    if (!configuredLibraryFolder) {
+        platform::raiseError(platform::ErrorNumber::fileNotFound, "CodeModule",
+                             "the folder of the libraries is not known");
     }
-    for (std::size_t i = 0; i < maxBytes && bytes[i] != '\0'; ++i) {
-        text.push_back(bytes[i]);
-    }
-    return text;
+    return *configuredLibraryFolder;
 }
 
 } // namespace CodeModule
