@@ -6,8 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins
-  libcurl4-openssl-dev libzip-dev zlib1g-dev libssl-dev zip unzip
-  libarchive-tools p7zip-full
+  libcurl4-openssl-dev libzip-dev zlib1g-dev libssl-dev
+  libarchive-tools p7zip-full openjdk-17-jdk-headless
   libgtest-dev libgmock-dev
   libcpp-httplib-dev
   fonts-liberation2

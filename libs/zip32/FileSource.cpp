@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 #include <vector>
 
@@ -25,90 +26,42 @@ ssize_t readSome(int fd, char* buffer, std::size_t length) {
     }
 }
 
-class FileSource {
+class FileSource : public EntrySource {
 public:
     FileSource(const FileToStore& file, ReadFailure& failure)
-        : m_file(file), m_failure(failure), m_translator(file.lineEnds) {
-        zip_error_init(&m_error);
-    }
-    ~FileSource() {
-        close();
-        zip_error_fini(&m_error);
-    }
+        : EntrySource(file.path, failure), m_file(file), m_translator(file.lineEnds) {}
+    ~FileSource() override { close(); }
     FileSource(const FileSource&) = delete;
     FileSource& operator=(const FileSource&) = delete;
 
-    static zip_int64_t call(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command) {
-        auto* source = static_cast<FileSource*>(self);
-        if (command == ZIP_SOURCE_FREE) {
-            delete source;
-            return 0;
-        }
-        return source->handle(data, length, command);
-    }
-
 private:
-    zip_int64_t handle(void* data, zip_uint64_t length, zip_source_cmd_t command) {
-        switch (command) {
-        case ZIP_SOURCE_SUPPORTS:
-            return ZIP_SOURCE_SUPPORTS_READABLE;
-        case ZIP_SOURCE_STAT: {
-            auto* stat = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &m_error);
-            if (stat == nullptr) {
-                return -1;
-            }
-            zip_stat_init(stat);
-            stat->size = m_file.size;
-            stat->mtime = m_file.modified;
-            stat->valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
-            return sizeof(zip_stat_t);
-        }
-        case ZIP_SOURCE_OPEN:
-            m_fd = ::open(m_file.path.c_str(), O_RDONLY | O_CLOEXEC);
-            if (m_fd < 0) {
-                return fail(ZIP_ER_OPEN, errno);
-            }
-            m_translator = LineEndTranslator(m_file.lineEnds);
-            m_ended = false;
-            m_out.clear();
-            m_outPosition = 0;
-            return 0;
-        case ZIP_SOURCE_READ:
-            return m_file.lineEnds == LineEndChange::None
-                       ? readPlain(static_cast<char*>(data), length)
-                       : readTranslated(static_cast<char*>(data), length);
-        case ZIP_SOURCE_CLOSE:
-            close();
-            return 0;
-        case ZIP_SOURCE_ERROR:
-            return zip_error_to_data(&m_error, data, length);
-        default:
-            return fail(ZIP_ER_OPNOTSUPP, 0);
-        }
+    void describe(zip_stat_t& stat) const override {
+        stat.size = m_file.size;
+        stat.mtime = m_file.modified;
+        stat.valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
     }
 
-    zip_int64_t fail(int zipError, int systemError) {
-        zip_error_set(&m_error, zipError, systemError);
-        if (zipError != ZIP_ER_OPNOTSUPP && m_failure.path.empty()) {
-            m_failure.path = m_file.path;
-            m_failure.error = systemError;
+    int open() override {
+        m_fd = ::open(m_file.path.c_str(), O_RDONLY | O_CLOEXEC);
+        m_translator = LineEndTranslator(m_file.lineEnds);
+        m_ended = false;
+        m_out.clear();
+        m_outPosition = 0;
+        return m_fd < 0 ? -1 : 0;
+    }
+
+    zip_int64_t read(void* data, zip_uint64_t length) override {
+        auto* bytes = static_cast<char*>(data);
+        if (m_file.lineEnds == LineEndChange::None) {
+            return readSome(m_fd, bytes, static_cast<std::size_t>(length));
         }
-        return -1;
-    }
-
-    zip_int64_t readPlain(char* data, zip_uint64_t length) {
-        const ssize_t got = readSome(m_fd, data, static_cast<std::size_t>(length));
-        return got < 0 ? fail(ZIP_ER_READ, errno) : got;
-    }
-
-    zip_int64_t readTranslated(char* data, zip_uint64_t length) {
         while (m_outPosition == m_out.size() && !m_ended) {
             m_out.clear();
             m_outPosition = 0;
             char piece[pieceSize];
             const ssize_t got = readSome(m_fd, piece, sizeof piece);
             if (got < 0) {
-                return fail(ZIP_ER_READ, errno);
+                return -1;
             }
             if (got == 0) {
                 m_ended = true;
@@ -119,12 +72,12 @@ private:
         }
         const std::size_t count =
             std::min(static_cast<std::size_t>(length), m_out.size() - m_outPosition);
-        std::memcpy(data, m_out.data() + m_outPosition, count);
+        std::memcpy(bytes, m_out.data() + m_outPosition, count);
         m_outPosition += count;
         return static_cast<zip_int64_t>(count);
     }
 
-    void close() {
+    void close() override {
         if (m_fd >= 0) {
             ::close(m_fd);
             m_fd = -1;
@@ -132,9 +85,7 @@ private:
     }
 
     FileToStore m_file;
-    ReadFailure& m_failure;
     LineEndTranslator m_translator;
-    zip_error_t m_error{};
     int m_fd = -1;
     bool m_ended = false;
     std::string m_out;
@@ -144,12 +95,7 @@ private:
 } // namespace
 
 zip_source_t* fileSource(zip_t* archive, const FileToStore& file, ReadFailure& failure) {
-    auto* source = new FileSource(file, failure);
-    zip_source_t* result = zip_source_function(archive, &FileSource::call, source);
-    if (result == nullptr) {
-        delete source;
-    }
-    return result;
+    return EntrySource::attach(archive, std::make_unique<FileSource>(file, failure));
 }
 
 uint64_t translatedSize(const std::string& path, LineEndChange change) {

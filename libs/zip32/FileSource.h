@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EntrySource.h"
 #include "LineEnds.h"
 
 #include <zip.h>
@@ -9,12 +10,6 @@
 #include <string>
 
 namespace zip32 {
-
-// The first file that could not be read while the archive was written.
-struct ReadFailure {
-    std::string path;
-    int error = 0;
-};
 
 // What a file source needs to know of its file.
 struct FileToStore {

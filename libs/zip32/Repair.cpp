@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <optional>
 #include <unistd.h>
 
@@ -230,84 +231,41 @@ std::optional<std::pair<RecoveredEntry, uint64_t>> entryAt(const OpenFile& file,
 }
 
 // The bytes of a recovered entry as they are stored, for libzip to copy.
-class StoredData {
+class StoredData : public EntrySource {
 public:
     StoredData(const RecoveredEntry& entry, std::string path, ReadFailure& failure)
-        : m_entry(entry), m_path(std::move(path)), m_failure(failure) {
-        zip_error_init(&m_error);
-    }
-    ~StoredData() {
-        close();
-        zip_error_fini(&m_error);
-    }
+        : EntrySource(std::move(path), failure), m_entry(entry) {}
+    ~StoredData() override { close(); }
     StoredData(const StoredData&) = delete;
     StoredData& operator=(const StoredData&) = delete;
 
-    static zip_int64_t call(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command) {
-        auto* source = static_cast<StoredData*>(self);
-        if (command == ZIP_SOURCE_FREE) {
-            delete source;
-            return 0;
-        }
-        return source->handle(data, length, command);
-    }
-
 private:
-    zip_int64_t handle(void* data, zip_uint64_t length, zip_source_cmd_t command) {
-        switch (command) {
-        case ZIP_SOURCE_SUPPORTS:
-            return ZIP_SOURCE_SUPPORTS_READABLE;
-        case ZIP_SOURCE_STAT: {
-            auto* stat = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &m_error);
-            if (stat == nullptr) {
-                return -1;
-            }
-            zip_stat_init(stat);
-            stat->size = m_entry.size;
-            stat->comp_size = m_entry.compressedSize;
-            stat->crc = m_entry.crc;
-            stat->comp_method = static_cast<zip_uint16_t>(m_entry.method);
-            stat->mtime = m_entry.modified;
-            stat->valid |= ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC |
-                           ZIP_STAT_COMP_METHOD | ZIP_STAT_MTIME;
-            return sizeof(zip_stat_t);
-        }
-        case ZIP_SOURCE_OPEN:
-            m_fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
-            m_read = 0;
-            return m_fd < 0 ? fail(errno) : 0;
-        case ZIP_SOURCE_READ: {
-            const std::size_t wanted = static_cast<std::size_t>(
-                std::min<uint64_t>(length, m_entry.compressedSize - m_read));
-            const ssize_t got =
-                ::pread(m_fd, data, wanted, static_cast<off_t>(m_entry.dataOffset + m_read));
-            if (got < 0) {
-                return fail(errno);
-            }
-            m_read += static_cast<uint64_t>(got);
-            return got;
-        }
-        case ZIP_SOURCE_CLOSE:
-            close();
-            return 0;
-        case ZIP_SOURCE_ERROR:
-            return zip_error_to_data(&m_error, data, length);
-        default:
-            zip_error_set(&m_error, ZIP_ER_OPNOTSUPP, 0);
-            return -1;
-        }
+    void describe(zip_stat_t& stat) const override {
+        stat.size = m_entry.size;
+        stat.comp_size = m_entry.compressedSize;
+        stat.crc = m_entry.crc;
+        stat.comp_method = m_entry.method;
+        stat.mtime = m_entry.modified;
+        stat.valid |= ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD |
+                      ZIP_STAT_MTIME;
     }
 
-    zip_int64_t fail(int error) {
-        zip_error_set(&m_error, ZIP_ER_READ, error);
-        if (m_failure.path.empty()) {
-            m_failure.path = m_path;
-            m_failure.error = error;
-        }
-        return -1;
+    int open() override {
+        m_fd = ::open(path().c_str(), O_RDONLY | O_CLOEXEC);
+        m_read = 0;
+        return m_fd < 0 ? -1 : 0;
     }
 
-    void close() {
+    zip_int64_t read(void* data, zip_uint64_t length) override {
+        const auto wanted =
+            static_cast<std::size_t>(std::min<uint64_t>(length, m_entry.compressedSize - m_read));
+        const ssize_t got =
+            ::pread(m_fd, data, wanted, static_cast<off_t>(m_entry.dataOffset + m_read));
+        m_read += got > 0 ? static_cast<uint64_t>(got) : 0;
+        return got;
+    }
+
+    void close() override {
         if (m_fd >= 0) {
             ::close(m_fd);
             m_fd = -1;
@@ -315,9 +273,6 @@ private:
     }
 
     RecoveredEntry m_entry;
-    std::string m_path;
-    ReadFailure& m_failure;
-    zip_error_t m_error{};
     int m_fd = -1;
     uint64_t m_read = 0;
 };
@@ -347,10 +302,9 @@ std::vector<RecoveredEntry> recoverEntries(const ArchiveFile& file, const Report
 void addRecovered(zip_t* archive, const std::vector<RecoveredEntry>& entries,
                   const std::string& path, ReadFailure& failure) {
     for (const RecoveredEntry& entry : entries) {
-        auto* data = new StoredData(entry, path, failure);
-        zip_source_t* source = zip_source_function(archive, &StoredData::call, data);
+        zip_source_t* source =
+            EntrySource::attach(archive, std::make_unique<StoredData>(entry, path, failure));
         if (source == nullptr) {
-            delete data;
             throw std::bad_alloc();
         }
         const zip_int64_t index =

@@ -51,8 +51,8 @@ void buildEncryptedPackage(const std::string& archive, const std::vector<Package
         writeFile(file.string(), entry.content);
         names += " " + quoted(entry.name);
     }
-    run("cd " + quoted(staging.path()) + " && zip -q -P " + quoted(password) + " " +
-        quoted(archive) + names);
+    run("cd " + quoted(staging.path()) + " && 7z a -bd -bso0 -tzip -mem=ZipCrypto -p" +
+        quoted(password) + " " + quoted(archive) + names);
 }
 
 } // namespace testsupport

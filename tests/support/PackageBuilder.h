@@ -14,7 +14,7 @@ struct PackageEntry {
 // given; one name may appear twice.
 void buildPackage(const std::string& archive, const std::vector<PackageEntry>& entries);
 
-// A zip archive made by the zip tool with its traditional encryption.
+// A zip archive made by 7z with the traditional zip encryption.
 void buildEncryptedPackage(const std::string& archive, const std::vector<PackageEntry>& entries,
                            const std::string& password);
 

@@ -20,7 +20,7 @@ struct Encryption {
 };
 
 const Encryption encryptions[] = {
-    {"Traditional", {"zip", "-q", "-r", "-P", "right"}},
+    {"Traditional", {"7z", "a", "-bd", "-tzip", "-pright", "-mem=ZipCrypto"}},
     {"Aes256", {"7z", "a", "-bd", "-tzip", "-pright", "-mem=AES256"}},
 };
 

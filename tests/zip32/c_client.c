@@ -6,6 +6,8 @@
  */
 #include "zip32.h"
 
+#include "tests/support/CClient.h"
+
 #include <dlfcn.h>
 #include <stdio.h>
 #include <string.h>
@@ -15,23 +17,13 @@ typedef int32_t (*SetOptionsCall)(const ZpOptions*);
 typedef int32_t (*GetOptionsCall)(ZpOptions*);
 typedef int32_t (*ArchiveCall)(int32_t, const char*, const char* const*);
 
-static int32_t printMessage(const char* text, uint32_t length) {
-    fwrite(text, 1, length, stderr);
-    return 0;
-}
-
-static int failed(const char* what) {
-    fprintf(stderr, "c_client: %s\n", what);
-    return 1;
-}
-
 int main(int argc, char** argv) {
     if (argc != 5) {
         return failed("usage: zip32_c_client LIBRARY ARCHIVE ROOT NAME");
     }
-    void* library = dlopen(argv[1], RTLD_NOW);
+    void* library = openLibrary(argv[1]);
     if (library == NULL) {
-        return failed(dlerror());
+        return 1;
     }
     InitCall init = NULL;
     SetOptionsCall setOptions = NULL;
@@ -52,7 +44,7 @@ int main(int argc, char** argv) {
 
     ZpCallbacks callbacks;
     memset(&callbacks, 0, sizeof callbacks);
-    callbacks.printMessage = printMessage;
+    callbacks.printMessage = printToStandardError;
     if (init(&callbacks) != ZP_OK) {
         return failed("ZpInit failed");
     }
