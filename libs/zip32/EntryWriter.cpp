@@ -1,6 +1,7 @@
 #include "EntryWriter.h"
 
 #include "JobFailure.h"
+#include "text/Utf8.h"
 #include "zip32.h"
 
 #include <array>
@@ -20,6 +21,17 @@ constexpr zip_uint32_t dosFolderAttribute = 0x10;
     throw JobFailure(ZP_INTERNAL_ERROR, name + ": " + zip_strerror(archive));
 }
 
+// Names that are UTF-8 are marked so; others (a file system may hold any
+// bytes) are stored as they are, unmarked, rather than refused.
+zip_flags_t nameEncoding(const std::string& name) {
+    for (const char32_t c : text::decodeUtf8(name)) {
+        if (c >= 0xDC00 && c <= 0xDCFF) {
+            return ZIP_FL_ENC_CP437;
+        }
+    }
+    return ZIP_FL_ENC_UTF_8;
+}
+
 } // namespace
 
 LineEndChange lineEndsFor(const std::string& path, const JobSettings& settings) {
@@ -35,7 +47,7 @@ LineEndChange lineEndsFor(const std::string& path, const JobSettings& settings) 
 void EntryWriter::add(const SelectedItem& item) {
     zip_int64_t index = -1;
     if (item.folder) {
-        index = zip_dir_add(m_archive, item.storedName.c_str(), ZIP_FL_ENC_UTF_8);
+        index = zip_dir_add(m_archive, item.storedName.c_str(), nameEncoding(item.storedName));
         if (index < 0 && zip_error_code_zip(zip_get_error(m_archive)) == ZIP_ER_EXISTS) {
             return;
         }
@@ -50,7 +62,7 @@ void EntryWriter::add(const SelectedItem& item) {
             failEntry(m_archive, item.storedName);
         }
         index = zip_file_add(m_archive, item.storedName.c_str(), source,
-                             ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8);
+                             ZIP_FL_OVERWRITE | nameEncoding(item.storedName));
         if (index < 0) {
             zip_source_free(source);
         }

@@ -309,7 +309,7 @@ void addRecovered(zip_t* archive, const std::vector<RecoveredEntry>& entries,
         }
         const zip_int64_t index =
             zip_file_add(archive, entry.name.c_str(), source,
-                         ZIP_FL_OVERWRITE | (entry.utf8Name ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_GUESS));
+                         ZIP_FL_OVERWRITE | (entry.utf8Name ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_CP437));
         if (index < 0) {
             zip_source_free(source);
             throw JobFailure(ZP_INTERNAL_ERROR, entry.name + ": " + zip_strerror(archive));

@@ -253,3 +253,36 @@ TEST(Zip32Changes, RepairRebuildsFromLocalHeadersKeepingSoundEntries) {
 
 } // namespace
 } // namespace zip32test
+
+namespace zip32test {
+namespace {
+
+TEST(Zip32Changes, SelfExtractorPrefixIsKeptJunkedOrAdjusted) {
+    const testsupport::TempDir temp;
+    unzip32test::writeTree(temp / "root", {{"a.txt", "a"}, {"b.txt", "b"}});
+    const std::string stub = "#!/bin/sh\nexec self-extract \"$0\"\n";
+    ZipCall call;
+    ASSERT_EQ(call.run(temp / "plain.zip", temp / "root", {"a.txt"}), ZP_OK);
+    // Offsets that do not count the prefix, as a plain concatenation leaves them.
+    testsupport::writeFile(temp / "sfx", stub + testsupport::readFile(temp / "plain.zip"));
+    const std::string unadjusted = testsupport::readFile(temp / "sfx");
+    EXPECT_EQ(call.run(temp / "sfx", temp / "root", {"b.txt"}), ZP_NOT_A_ZIP);
+    EXPECT_EQ(testsupport::readFile(temp / "sfx"), unadjusted);
+
+    call.options.adjustSelfExtractorOffsets = 1;
+    ASSERT_EQ(call.run(temp / "sfx", temp / "root", {"b.txt"}), ZP_OK) << call.printed;
+    EXPECT_TRUE(testsupport::readFile(temp / "sfx").starts_with(stub));
+    EXPECT_EQ(archiveEntries(temp / "sfx"), (Entries{{"a.txt", "a"}, {"b.txt", "b"}}));
+    runTool({"python3", "-c",
+             "import sys, zipfile; assert zipfile.ZipFile(sys.argv[1]).testzip() is None",
+             temp / "sfx"});
+
+    call.options.adjustSelfExtractorOffsets = 0;
+    call.options.junkSelfExtractorPrefix = 1;
+    ASSERT_EQ(call.run(temp / "sfx", temp / "root", {"a.txt"}), ZP_OK) << call.printed;
+    EXPECT_TRUE(testsupport::readFile(temp / "sfx").starts_with("PK\x03\x04"));
+    EXPECT_EQ(archiveEntries(temp / "sfx"), (Entries{{"a.txt", "a"}, {"b.txt", "b"}}));
+}
+
+} // namespace
+} // namespace zip32test

@@ -184,8 +184,8 @@ ZIP32_API int32_t ZpInit(const ZpCallbacks* callbacks);
  * copies after the call. ZP_NULL_POINTER for a null record. */
 ZIP32_API int32_t ZpSetOptions(const ZpOptions* options);
 
-/* Fills the record with the options kept (all zero before any ZpSetOptions),
- * with encryptionSupported set to 1. Its text pointers point into the
+/* Fills the record with the options kept (all zero before any ZpSetOptions)
+ * and encryptionSupported set to 1. Its text pointers point into the
  * library's copies and stay valid until the next ZpSetOptions.
  * ZP_NULL_POINTER for a null record. */
 ZIP32_API int32_t ZpGetOptions(ZpOptions* options);
