@@ -46,6 +46,7 @@ LineEndChange lineEndsFor(const std::string& path, const JobSettings& settings) 
 
 void EntryWriter::add(const SelectedItem& item) {
     zip_int64_t index = -1;
+    bool deflatedAhead = false;
     if (item.folder) {
         index = zip_dir_add(m_archive, item.storedName.c_str(), nameEncoding(item.storedName));
         if (index < 0 && zip_error_code_zip(zip_get_error(m_archive)) == ZIP_ER_EXISTS) {
@@ -54,10 +55,12 @@ void EntryWriter::add(const SelectedItem& item) {
     } else {
         FileToStore file{item.diskPath, static_cast<uint64_t>(item.status.st_size),
                          item.status.st_mtime, lineEndsFor(item.diskPath, m_settings)};
-        if (file.lineEnds != LineEndChange::None) {
+        deflatedAhead = m_queue != nullptr && CompressionQueue::takes(file.size);
+        if (file.lineEnds != LineEndChange::None && !deflatedAhead) {
             file.size = translatedSize(item.diskPath, file.lineEnds);
         }
-        zip_source_t* source = fileSource(m_archive, file, m_failure);
+        zip_source_t* source = deflatedAhead ? m_queue->source(m_archive, file, m_failure)
+                                             : fileSource(m_archive, file, m_failure);
         if (source == nullptr) {
             failEntry(m_archive, item.storedName);
         }
@@ -70,25 +73,26 @@ void EntryWriter::add(const SelectedItem& item) {
     if (index < 0) {
         failEntry(m_archive, item.storedName);
     }
-    describe(static_cast<zip_uint64_t>(index), item);
+    describe(static_cast<zip_uint64_t>(index), item, deflatedAhead);
 }
 
-void EntryWriter::describe(zip_uint64_t index, const SelectedItem& item) {
+void EntryWriter::describe(zip_uint64_t index, const SelectedItem& item, bool deflatedAhead) {
     const mode_t type = item.folder ? S_IFDIR : S_IFREG;
     const auto attributes = static_cast<zip_uint32_t>(
         ((type | (item.status.st_mode & 0777)) << 16) | (item.folder ? dosFolderAttribute : 0));
     bool described =
         zip_file_set_external_attributes(m_archive, index, 0, ZIP_OPSYS_UNIX, attributes) == 0 &&
         zip_file_set_mtime(m_archive, index, item.status.st_mtime, 0) == 0;
-    if (!item.folder) {
+    // Data deflated ahead keeps the default method, so libzip copies it as it is.
+    if (!item.folder && !deflatedAhead) {
         const bool store = m_settings.level == 0 || item.status.st_size == 0;
         described = described && zip_set_file_compression(
                                      m_archive, index, store ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
                                      store ? 0 : static_cast<zip_uint32_t>(m_settings.level)) == 0;
-        if (m_settings.encrypt) {
-            described = described && zip_file_set_encryption(m_archive, index, ZIP_EM_AES_256,
-                                                             m_password.c_str()) == 0;
-        }
+    }
+    if (!item.folder && m_settings.encrypt) {
+        described = described && zip_file_set_encryption(m_archive, index, ZIP_EM_AES_256,
+                                                         m_password.c_str()) == 0;
     }
     // A replaced entry's own field would otherwise stay beside the new one.
     zip_file_extra_field_delete_by_id(m_archive, index, extendedTimestampId, ZIP_EXTRA_FIELD_ALL,

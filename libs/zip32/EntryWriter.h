@@ -2,6 +2,7 @@
 
 #include "FileSource.h"
 #include "JobSettings.h"
+#include "Precompression.h"
 #include "Selection.h"
 
 #include <zip.h>
@@ -15,21 +16,24 @@ namespace zip32 {
 // archive is written.
 class EntryWriter {
 public:
+    // Files the queue takes are deflated ahead by it; with no queue, or for
+    // larger files, libzip deflates as it writes.
     EntryWriter(zip_t* archive, const JobSettings& settings, std::string password,
-                ReadFailure& failure)
+                ReadFailure& failure, CompressionQueue* queue)
         : m_archive(archive), m_settings(settings), m_password(std::move(password)),
-          m_failure(failure) {}
+          m_failure(failure), m_queue(queue) {}
 
     // Adds item, replacing an entry of the same exact name. Throws JobFailure.
     void add(const SelectedItem& item);
 
 private:
-    void describe(zip_uint64_t index, const SelectedItem& item);
+    void describe(zip_uint64_t index, const SelectedItem& item, bool deflatedAhead);
 
     zip_t* m_archive;
     const JobSettings& m_settings;
     std::string m_password;
     ReadFailure& m_failure;
+    CompressionQueue* m_queue;
 };
 
 // The line-end change that applies to a file under the settings: none for a

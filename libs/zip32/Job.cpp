@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <thread>
 #include <unistd.h>
 
 namespace zip32 {
@@ -91,6 +93,12 @@ int32_t Job::run() {
     }
     if (!m_settings.junkPrefix) {
         file.keepPrefix(prefix);
+    }
+    // Declared before the archive, whose entry sources use it until they go.
+    std::optional<CompressionQueue> queue;
+    if (m_settings.level > 0) {
+        queue.emplace(m_settings.level,
+                      static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
     }
     zip_error_t sourceError;
     zip_error_init(&sourceError);
@@ -188,7 +196,7 @@ int32_t Job::run() {
         zip_delete(archive.get(), index);
     }
     addRecovered(archive.get(), recovered, file.path(), readFailure);
-    EntryWriter writer(archive.get(), m_settings, password, readFailure);
+    EntryWriter writer(archive.get(), m_settings, password, readFailure, queue ? &*queue : nullptr);
     for (const SelectedItem& item : additions) {
         writer.add(item);
     }

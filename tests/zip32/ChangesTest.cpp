@@ -115,13 +115,18 @@ TEST(Zip32Changes, MoveRemovesSourcesOnlyOnceTheArchiveIsInPlace) {
     EXPECT_TRUE(testsupport::exists(temp / "root/stay"));
 }
 
-TEST(Zip32Changes, LineEndsChangeInTextFilesOnly) {
+// Deflated ahead on the workers (level 6) and stored as libzip reads it
+// (level 0): the same translation either way.
+class LineEnds : public testing::TestWithParam<uint8_t> {};
+
+TEST_P(LineEnds, ChangeInTextFilesOnly) {
     const testsupport::TempDir temp;
     const std::string binary("bin\r\n\0\x01\n", 8);
     unzip32test::writeTree(
         temp / "root",
         {{"dos.txt", "a\r\nb\r\n\r"}, {"unix.txt", "a\nb\r\nc\n"}, {"data.bin", binary}});
     ZipCall call;
+    call.options.compressionLevel = GetParam();
     call.options.crlfToLf = 1;
     ASSERT_EQ(call.run(temp / "lf.zip", temp / "root", {"*"}), ZP_OK);
     EXPECT_EQ(archiveEntries(temp / "lf.zip"),
@@ -139,6 +144,8 @@ TEST(Zip32Changes, LineEndsChangeInTextFilesOnly) {
     call.options.crlfToLf = 1;
     EXPECT_EQ(call.run(temp / "both.zip", temp / "root", {"*"}), ZP_BAD_ARGUMENT);
 }
+
+INSTANTIATE_TEST_SUITE_P(Zip32, LineEnds, testing::Values(uint8_t{0}, uint8_t{'0'}));
 
 struct LevelCase {
     const char* name;
@@ -282,6 +289,38 @@ TEST(Zip32Changes, SelfExtractorPrefixIsKeptJunkedOrAdjusted) {
     ASSERT_EQ(call.run(temp / "sfx", temp / "root", {"a.txt"}), ZP_OK) << call.printed;
     EXPECT_TRUE(testsupport::readFile(temp / "sfx").starts_with("PK\x03\x04"));
     EXPECT_EQ(archiveEntries(temp / "sfx"), (Entries{{"a.txt", "a"}, {"b.txt", "b"}}));
+}
+
+} // namespace
+} // namespace zip32test
+
+namespace zip32test {
+namespace {
+
+// Small files are deflated ahead on worker threads, large ones by libzip as
+// it writes them; mixed, each lands in order under its own name.
+TEST(Zip32Changes, FilesDeflatedAheadAndInlineMix) {
+    const testsupport::TempDir temp;
+    unzip32test::Tree tree;
+    std::string large(9 << 20, '\0');
+    for (std::size_t i = 0; i < large.size(); ++i) {
+        large[i] = static_cast<char>((i * 2654435761u) >> 13);
+    }
+    tree["large.bin"] = large;
+    for (int i = 0; i < 40; ++i) {
+        tree["small/" + std::to_string(i) + ".txt"] =
+            std::string(1000 + i * 3000, static_cast<char>('a' + i % 26));
+    }
+    unzip32test::writeTree(temp / "root", tree);
+    ZipCall call;
+    call.options.noDirectoryEntries = 1;
+    call.options.recurseFolders = 1;
+    ASSERT_EQ(call.run(temp / "p.zip", temp / "root", {"small", "large.bin"}), ZP_OK);
+    const Entries entries = archiveEntries(temp / "p.zip");
+    ASSERT_EQ(entries.size(), tree.size());
+    for (const auto& [name, content] : tree) {
+        EXPECT_TRUE(entries.count(name) != 0 && entries.at(name) == content) << name;
+    }
 }
 
 } // namespace
