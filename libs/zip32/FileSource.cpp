@@ -16,16 +16,6 @@ namespace {
 
 constexpr std::size_t pieceSize = 64 * 1024;
 
-// Reads into buffer; the count, or -1 with errno set.
-ssize_t readSome(int fd, char* buffer, std::size_t length) {
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, length);
-        if (got >= 0 || errno != EINTR) {
-            return got;
-        }
-    }
-}
-
 class FileSource : public EntrySource {
 public:
     FileSource(const FileToStore& file, ReadFailure& failure)
@@ -93,6 +83,15 @@ private:
 };
 
 } // namespace
+
+ssize_t readSome(int fd, char* buffer, std::size_t length) {
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, length);
+        if (got >= 0 || errno != EINTR) {
+            return got;
+        }
+    }
+}
 
 zip_source_t* fileSource(zip_t* archive, const FileToStore& file, ReadFailure& failure) {
     return EntrySource::attach(archive, std::make_unique<FileSource>(file, failure));

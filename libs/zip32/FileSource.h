@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <sys/types.h>
 
 namespace zip32 {
 
@@ -27,6 +28,9 @@ zip_source_t* fileSource(zip_t* archive, const FileToStore& file, ReadFailure& f
 // The number of bytes a file has once its line ends are changed; the errno of
 // a read failure is thrown as a JobFailure.
 uint64_t translatedSize(const std::string& path, LineEndChange change);
+
+// Reads up to length bytes, taken up again after a signal; -1 with errno.
+ssize_t readSome(int fd, char* buffer, std::size_t length);
 
 // Whether the file's start reads as text; false when it cannot be read.
 bool fileLooksLikeText(const std::string& path);

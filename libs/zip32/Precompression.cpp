@@ -37,15 +37,6 @@ struct CompressionJob {
 
 namespace {
 
-ssize_t readSome(int fd, char* buffer, std::size_t length) {
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, length);
-        if (got >= 0 || errno != EINTR) {
-            return got;
-        }
-    }
-}
-
 // Reads the file (changing line ends where asked) and deflates it into job.
 void deflateFile(CompressionJob& job, int level) {
     const int fd = ::open(job.file.path.c_str(), O_RDONLY | O_CLOEXEC);
