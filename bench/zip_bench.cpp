@@ -16,6 +16,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -152,7 +153,7 @@ void zip64Check(const Settings& settings, const std::string& self) {
     std::filesystem::create_directories(work + "/source");
     const std::string big = work + "/source/sparse.bin";
     const auto size = (4ull << 30) + (1 << 20) + 7;
-    std::filesystem::resize_file(std::filesystem::path(big), 0);
+    std::ofstream(big, std::ios::binary).close();
     std::filesystem::resize_file(big, size);
     const std::string archive = work + "/big.zip";
     const Sample built = bench::runMeasured({self, "--build", archive, work + "/source"});
