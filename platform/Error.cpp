@@ -13,8 +13,12 @@ Error Error::withSource(std::string source) const {
     return Error(m_number, std::move(source), m_description);
 }
 
+namespace {
+
+// The standard description of a numbered error; empty for unknown numbers.
 std::string classicDescription(int32_t number) {
-    switch (number) {
+    // Any other number falls through the switch: it has no classic text.
+    switch (static_cast<ErrorNumber::Classic>(number)) {
     case ErrorNumber::invalidCall:
         return "Invalid procedure call or argument";
     case ErrorNumber::overflow:
@@ -39,10 +43,11 @@ std::string classicDescription(int32_t number) {
         return "Invalid property value";
     case ErrorNumber::dllEntryPoint:
         return "Can't find DLL entry point";
-    default:
-        return {};
     }
+    return {};
 }
+
+} // namespace
 
 Error makeError(int32_t number, const std::string& source, const std::string& detail) {
     std::string description = classicDescription(number);

@@ -6,20 +6,24 @@
 
 namespace platform {
 
-// The run-time error numbers the program raises and reports.
+// The run-time error numbers the program raises and reports. Each classic
+// number has its standard description in Error.cpp, whose switch names every
+// one of them, so that a number added here without a text does not build.
 struct ErrorNumber {
-    static constexpr int32_t invalidCall = 5;
-    static constexpr int32_t overflow = 6;
-    static constexpr int32_t subscriptOutOfRange = 9;
-    static constexpr int32_t divisionByZero = 11;
-    static constexpr int32_t dllLoad = 48;
-    static constexpr int32_t fileNotFound = 53;
-    static constexpr int32_t fileAlreadyExists = 58;
-    static constexpr int32_t permissionDenied = 70;
-    static constexpr int32_t pathFileAccess = 75;
-    static constexpr int32_t pathNotFound = 76;
-    static constexpr int32_t invalidPropertyValue = 380;
-    static constexpr int32_t dllEntryPoint = 453;
+    enum Classic : int32_t {
+        invalidCall = 5,
+        overflow = 6,
+        subscriptOutOfRange = 9,
+        divisionByZero = 11,
+        dllLoad = 48,
+        fileNotFound = 53,
+        fileAlreadyExists = 58,
+        permissionDenied = 70,
+        pathFileAccess = 75,
+        pathNotFound = 76,
+        invalidPropertyValue = 380,
+        dllEntryPoint = 453,
+    };
     // Errors defined by the program's own objects start here.
     static constexpr int32_t objectDefinedBase = static_cast<int32_t>(0x80040000u);
 };
@@ -42,9 +46,6 @@ private:
     std::string m_source;
     std::string m_description;
 };
-
-// The standard description of a numbered error; empty for unknown numbers.
-std::string classicDescription(int32_t number);
 
 // An error with the standard description, followed by ": " and the detail
 // when one is given.

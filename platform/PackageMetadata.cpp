@@ -194,8 +194,8 @@ std::optional<std::string> versionMember(std::string_view json) {
     return version;
 }
 
-} // namespace
-
+// "1.2.5-rc1" gives "1.2.5.0"; a text that does not begin with a digit gives
+// the empty text.
 std::string fourPartVersion(std::string_view text) {
     constexpr size_t partCount = 4;
     std::vector<std::string_view> parts;
@@ -223,6 +223,8 @@ std::string fourPartVersion(std::string_view text) {
     }
     return version;
 }
+
+} // namespace
 
 std::string packageMetadataVersion(std::string_view json) {
     const auto version = versionMember(json);

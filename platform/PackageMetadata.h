@@ -11,8 +11,4 @@ namespace platform {
 // at its top level, or that string does not begin with a number.
 std::string packageMetadataVersion(std::string_view json);
 
-// "1.2.5-rc1" gives "1.2.5.0"; a text that does not begin with a digit gives
-// the empty text.
-std::string fourPartVersion(std::string_view text);
-
 } // namespace platform

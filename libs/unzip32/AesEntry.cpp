@@ -119,7 +119,7 @@ AesDecryptingSource::AesDecryptingSource(std::unique_ptr<DataSource> raw, uint64
                        EVP_MAC_init(crypto.mac, &keys[keyLength], keyLength, parameters) == 1;
     OPENSSL_cleanse(keys.data(), keys.size());
     if (!matches) {
-        throw EntryFault(UZP_BAD_PASSWORD, "skipped: wrong password");
+        throw EntryFault(UZP_BAD_PASSWORD);
     }
     if (!ready) {
         throw EntryFault(UZP_UNSUPPORTED_ENTRY, "skipped: AES decryption is not available");

@@ -15,6 +15,9 @@ namespace unzip32 {
 
 namespace {
 
+// Reads length bytes at offset; false when the file has fewer.
+bool readAt(int fd, uint64_t offset, void* buffer, std::size_t length);
+
 constexpr uint32_t endSignature = 0x06054b50;
 constexpr uint32_t zip64EndSignature = 0x06064b50;
 constexpr uint32_t zip64LocatorSignature = 0x07064b50;
@@ -169,8 +172,6 @@ void applyExtraFields(const std::vector<unsigned char>& extra, uint64_t& uncompr
     }
 }
 
-} // namespace
-
 bool readAt(int fd, uint64_t offset, void* buffer, std::size_t length) {
     auto* bytes = static_cast<unsigned char*>(buffer);
     while (length > 0) {
@@ -187,6 +188,8 @@ bool readAt(int fd, uint64_t offset, void* buffer, std::size_t length) {
     }
     return true;
 }
+
+} // namespace
 
 CentralDirectory readCentralDirectory(int fd, uint64_t fileSize) {
     const DirectoryLocation location = locateDirectory(fd, fileSize);

@@ -37,7 +37,4 @@ void locateData(int fd, CentralDirectory& directory);
 // make a few bytes unpack many times over.
 void refuseOverlaps(const CentralDirectory& directory);
 
-// Reads length bytes at offset; false when the file has fewer.
-bool readAt(int fd, uint64_t offset, void* buffer, std::size_t length);
-
 } // namespace unzip32

@@ -39,9 +39,8 @@ int32_t openFailureCode(int zipError) {
 std::string openFailureText(int32_t code, const std::string& detail) {
     switch (code) {
     case UZP_NO_PASSWORD:
-        return "skipped: the entry is encrypted and no password was given";
     case UZP_BAD_PASSWORD:
-        return "skipped: wrong password";
+        return resultText(code);
     case UZP_UNSUPPORTED_ENTRY:
         return "skipped: " + detail;
     default:

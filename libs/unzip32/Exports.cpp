@@ -4,6 +4,7 @@
 #include "Job.h"
 #include "JobSettings.h"
 #include "Reporter.h"
+#include "ResultText.h"
 #include "unzip32.h"
 
 #include <new>
@@ -26,7 +27,7 @@ bool readNames(int32_t count, const char* const* names, std::vector<std::string>
     return true;
 }
 
-int32_t refuse(const UzpCallbacks* callbacks, int32_t code, const char* problem) {
+int32_t refuse(const UzpCallbacks* callbacks, int32_t code, const std::string& problem) {
     if (callbacks != nullptr) {
         unzip32::Reporter(callbacks->printMessage, 0).error({}, problem);
     }
@@ -43,7 +44,7 @@ int32_t runJob(int32_t includeCount, const char* const* includeNames, int32_t ex
         return refuse(callbacks, UZP_NULL_POINTER, "no archive given");
     }
     if (includeCount < 0 || excludeCount < 0) {
-        return refuse(callbacks, UZP_BAD_ARGUMENT, "a name count is negative");
+        return refuse(callbacks, UZP_BAD_ARGUMENT, unzip32::resultText(UZP_BAD_ARGUMENT));
     }
     std::vector<std::string> includes;
     std::vector<std::string> excludes;

@@ -2,6 +2,7 @@
 
 #include "JobError.h"
 #include "PendingFile.h"
+#include "ResultText.h"
 #include "unzip32.h"
 
 #include <algorithm>
@@ -60,7 +61,7 @@ private:
         } catch (const EntryFault& fault) {
             fail(fault.code(), fault.what(), dynamic_cast<const JobStop*>(&fault) != nullptr);
         } catch (const std::bad_alloc&) {
-            fail(UZP_OUT_OF_MEMORY, "out of memory", true);
+            fail(UZP_OUT_OF_MEMORY, resultText(UZP_OUT_OF_MEMORY), true);
         } catch (const std::exception& failure) {
             fail(UZP_INTERNAL_ERROR, failure.what(), true);
         }

@@ -46,7 +46,7 @@ int32_t Job::run() {
     } catch (const JobStop& stop) {
         failed({}, stop);
     } catch (const std::bad_alloc&) {
-        failed({}, JobStop(UZP_OUT_OF_MEMORY, "out of memory"));
+        failed({}, JobStop(UZP_OUT_OF_MEMORY));
     } catch (const std::exception& failure) {
         failed({}, JobStop(UZP_INTERNAL_ERROR, failure.what()));
     }
@@ -79,7 +79,7 @@ void Job::runEntries() {
         return;
     }
     if (m_selection.hasIncludes() && m_selected == 0) {
-        m_reporter.error({}, "no entry matches the names asked for");
+        m_reporter.error({}, UZP_NO_MATCH);
         noteFailure(UZP_NO_MATCH);
     }
     if (m_settings.verbose) {
@@ -106,7 +106,7 @@ void Job::handleEntries(Archive& archive, EntryHandler& handler) {
             ++m_selected;
             if (m_callbacks.beforeEntry != nullptr &&
                 m_callbacks.beforeEntry(entry.name.c_str(), saturated32(entry.size)) != 0) {
-                throw JobStop(UZP_STOPPED_BY_CALLER, "stopped by the caller");
+                throw JobStop(UZP_STOPPED_BY_CALLER);
             }
             handler.handle(entry);
         } catch (const EntryFault& fault) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ResultText.h"
+
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -11,6 +13,8 @@ class EntryFault : public std::runtime_error {
 public:
     EntryFault(int32_t code, const std::string& problem)
         : std::runtime_error(problem), m_code(code) {}
+    // With the code's own text, for a fault that has nothing to add.
+    explicit EntryFault(int32_t code) : EntryFault(code, resultText(code)) {}
     int32_t code() const { return m_code; }
 
 private:

@@ -15,8 +15,7 @@ void askPassword(UzpPasswordCallback callback, const EntryInfo& entry, Password&
     const std::string prompt = "Enter the password for " + entry.name;
     if (callback == nullptr || callback(password.buffer(), UZP_PASSWORD_BUFFER_SIZE, prompt.c_str(),
                                         entry.name.c_str()) != UZP_PASSWORD_GIVEN) {
-        throw EntryFault(UZP_NO_PASSWORD,
-                         "skipped: the entry is encrypted and no password was given");
+        throw EntryFault(UZP_NO_PASSWORD);
     }
 }
 

@@ -25,8 +25,6 @@ void renameIntoPlace(int folderFd, const std::string& from, const std::string& t
     }
 }
 
-} // namespace
-
 // Random from the start, then counted, so that a name costs no system call.
 std::string temporaryName() {
     static std::atomic<unsigned long long> next{[] {
@@ -40,6 +38,8 @@ std::string temporaryName() {
     std::snprintf(name, sizeof name, ".uz32-%016llx", next.fetch_add(1));
     return name;
 }
+
+} // namespace
 
 PendingFile::PendingFile(int folderFd) : m_folderFd(folderFd) {
     for (int attempt = 0; attempt < creationAttempts && !m_fd; ++attempt) {

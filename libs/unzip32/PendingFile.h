@@ -34,7 +34,4 @@ private:
 void placeSymbolicLink(int folderFd, const std::string& name, const std::string& target,
                        const timespec& modified);
 
-// A name no entry of an archive is likely to have, for a file in the making.
-std::string temporaryName();
-
 } // namespace unzip32

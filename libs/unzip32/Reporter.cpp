@@ -1,5 +1,7 @@
 #include "Reporter.h"
 
+#include "ResultText.h"
+
 #include <algorithm>
 #include <string>
 
@@ -35,6 +37,10 @@ void Reporter::warning(std::string_view entryName, std::string_view problem) con
 
 void Reporter::error(std::string_view entryName, std::string_view problem) const {
     emit(labelled("error: ", entryName, problem));
+}
+
+void Reporter::error(std::string_view entryName, int32_t code) const {
+    error(entryName, resultText(code));
 }
 
 void Reporter::text(std::string_view text) const {

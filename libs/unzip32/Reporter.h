@@ -18,6 +18,8 @@ public:
     void warning(std::string_view entryName, std::string_view problem) const;
     // A failure, always shown.
     void error(std::string_view entryName, std::string_view problem) const;
+    // A failure told by its result code alone.
+    void error(std::string_view entryName, int32_t code) const;
     // Text asked for explicitly (the archive comment), always shown as it is.
     void text(std::string_view text) const;
 

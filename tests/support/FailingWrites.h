@@ -21,9 +21,10 @@ inline std::string openFilePath(int fd) {
     return length < 0 ? std::string() : std::string(target, static_cast<std::size_t>(length));
 }
 
-// While it lives, the file at path takes `room` bytes more and then every
-// write to it fails with `error` (ENOSPC for a full disk, EIO for a failing
-// one); other files are written as usual. Optionally its close fails too.
+// While it lives, the file at path (or, for a folder, every file below it)
+// takes `room` bytes more in all and then every write to it fails with
+// `error` (ENOSPC for a full disk, EIO for a failing one); other files are
+// written as usual. Optionally its close fails too.
 class FailingWrites {
 public:
     FailingWrites(std::string path, int error, std::size_t room = 0, int closeError = 0)
@@ -33,7 +34,10 @@ public:
     std::size_t failedWrites() const { return m_failed; }
 
 private:
-    bool isTarget(int fd) const { return openFilePath(fd) == m_path; }
+    bool isTarget(int fd) const {
+        const std::string path = openFilePath(fd);
+        return path == m_path || path.starts_with(m_path + "/");
+    }
 
     fileio::SystemCalls calls(int error, std::size_t room, int closeError) {
         fileio::SystemCalls calls = fileio::realSystemCalls();

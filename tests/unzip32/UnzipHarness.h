@@ -10,7 +10,9 @@
 
 namespace unzip32test {
 
-// The two entry points of the real library, loaded with dlopen.
+// The two entry points of the real library: loaded with dlopen for the
+// library's tests (LoadedLibrary.cpp), linked in for the tests that fail its
+// system calls (tests/unzip32_seam/LinkedLibrary.cpp).
 struct UnzipApi {
     int32_t (*version)(UzpVersionRecord*);
     int32_t (*unzip)(int32_t, const char* const*, int32_t, const char* const*, const UzpOptions*,

@@ -1,0 +1,50 @@
+// A full disk stops the job with its own code and leaves no partial file; a
+// failing device gives up entry after entry. Failures come through the
+// file-writing seam, so no root and no small file system are needed.
+#include "ArchiveTools.h"
+#include "FullDiskCase.h"
+#include "UnzipHarness.h"
+#include "tests/support/FailingWrites.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+namespace unzip32test {
+namespace {
+
+class WriteFailure : public testing::Test {
+protected:
+    WriteFailure() : archive(fullDiskArchive(temp.path())) {
+        testsupport::TempDir::makeFolder(temp / "out");
+    }
+
+    testsupport::TempDir temp;
+    std::string archive;
+};
+
+TEST_F(WriteFailure, AFullDiskStopsTheJobCleanly) {
+    const testsupport::FailingWrites full(temp / "out", ENOSPC, 1024 * 1024);
+    expectStoppedByTheFullDisk(archive, temp / "out");
+}
+
+// The device fails every write once it has failed: each later entry is
+// tried and given up in turn.
+TEST_F(WriteFailure, AFailingDeviceGivesUpEachEntryAndGoesOn) {
+    UnzipCall call;
+    {
+        const testsupport::FailingWrites failing(temp / "out", EIO, 1024 * 1024);
+        EXPECT_EQ(call.run(archive, temp / "out"), UZP_WRITE_FAILED);
+    }
+    EXPECT_EQ(readTree(temp / "out"), (Tree{{"a.txt", "first"}}));
+    for (const char* name : {"b.bin", "c.txt"}) {
+        EXPECT_NE(call.printed.find(std::string("error: ") + name +
+                                    ": cannot write the file: Input/output error"),
+                  std::string::npos)
+            << call.printed;
+    }
+}
+
+} // namespace
+} // namespace unzip32test
