@@ -79,6 +79,82 @@ std::string Job::rootFolder() const {
     return root;
 }
 
+bool Job::planAdditions(zip_t* archive, const std::string& root, const ArchiveFile& file,
+                        std::vector<SelectedItem>& additions, std::vector<DoneEntry>& done) const {
+    Selection selection(m_settings, m_reporter, root, file.exists() ? &file.status() : nullptr);
+    const EntryIndex index(archive);
+    std::vector<SelectedItem> selected = selection.select(m_names);
+    for (SelectedItem& item : selected) {
+        const auto existing = index.find(item.storedName);
+        if (existing && (item.folder || (m_settings.kind != JobKind::Add &&
+                                         !newerThanEntry(archive, *existing, item)))) {
+            continue;
+        }
+        if (!existing && m_settings.kind == JobKind::Freshen) {
+            continue;
+        }
+        if (existing) {
+            // An entry whose name differs only in case gives way to the new one.
+            const char* name = zip_get_name(archive, *existing, ZIP_FL_ENC_RAW);
+            if (name != nullptr && item.storedName != name) {
+                zip_delete(archive, *existing);
+            }
+        }
+        done.push_back({item.storedName, existing ? EntryAction::Replace : EntryAction::Add});
+        additions.push_back(std::move(item));
+    }
+    return !selected.empty();
+}
+
+std::string Job::askPassword(const std::string& archivePath) const {
+    char buffer[ZP_PASSWORD_BUFFER_SIZE] = {};
+    const int32_t answer = m_callbacks.askPassword == nullptr
+                               ? ZP_PASSWORD_NONE
+                               : m_callbacks.askPassword(buffer, sizeof buffer,
+                                                         "Enter password: ", archivePath.c_str());
+    std::string password(buffer, strnlen(buffer, sizeof buffer - 1));
+    if (answer != ZP_PASSWORD_GIVEN || password.empty()) {
+        throw JobFailure(ZP_NO_PASSWORD, "encryption asked for and no password given");
+    }
+    return password;
+}
+
+// The callback is offered the present comment and may keep it (null).
+void Job::askComment(zip_t* archive) const {
+    char buffer[ZP_COMMENT_BUFFER_SIZE] = {};
+    int length = 0;
+    if (const char* present = zip_get_archive_comment(archive, &length, 0)) {
+        std::memcpy(buffer, present, std::min<std::size_t>(length, sizeof buffer - 1));
+    }
+    if (const char* comment = m_callbacks.askComment(buffer)) {
+        const auto size = static_cast<zip_uint16_t>(strnlen(comment, sizeof buffer - 1));
+        if (zip_set_archive_comment(archive, comment, size) != 0) {
+            throw JobFailure(ZP_INTERNAL_ERROR, zip_strerror(archive));
+        }
+    }
+}
+
+// Writes the new archive and puts it in place, or says why not; either way
+// libzip has let the archive go.
+void Job::closeArchive(ArchiveHandle& archive, const ArchiveFile& file,
+                       const ReadFailure& readFailure) const {
+    zip_t* const written = archive.get();
+    if (zip_close(written) == 0) {
+        archive.release();
+        return;
+    }
+    if (!readFailure.path.empty()) {
+        throw JobFailure(ZP_FILE_UNREADABLE,
+                         readFailure.path + ": cannot read: " + systemReason(readFailure.error));
+    }
+    if (file.writeError() != 0) {
+        throw JobFailure(writeFailureCode(file.writeError()),
+                         file.path() +
+                             ": cannot write the archive: " + systemReason(file.writeError()));
+    }
+    throw JobFailure(ZP_WRITE_FAILED, file.path() + ": " + zip_strerror(written));
+}
+
 int32_t Job::run() {
     const std::string root = rootFolder();
     ArchiveFile file(resolvePath(absoluteName(currentFolder(), m_archivePath)));
@@ -114,7 +190,7 @@ int32_t Job::run() {
     // What to delete, or what to add and replace; nothing is written yet.
     std::vector<zip_uint64_t> deletions;
     std::vector<SelectedItem> additions;
-    bool upToDate = false;
+    bool selected = false;
     if (m_settings.kind == JobKind::Delete) {
         std::vector<std::string> unmatched;
         deletions = entriesToDelete(archive.get(), m_names, root, m_settings.recurse, unmatched);
@@ -122,32 +198,10 @@ int32_t Job::run() {
             m_reporter.warning(name, "name not matched");
         }
     } else {
-        Selection selection(m_settings, m_reporter, root, file.exists() ? &file.status() : nullptr);
-        const EntryIndex index(archive.get());
-        std::vector<SelectedItem> selected = selection.select(m_names);
-        upToDate = !selected.empty();
-        for (SelectedItem& item : selected) {
-            const auto existing = index.find(item.storedName);
-            if (existing && (item.folder || (m_settings.kind != JobKind::Add &&
-                                             !newerThanEntry(archive.get(), *existing, item)))) {
-                continue;
-            }
-            if (!existing && m_settings.kind == JobKind::Freshen) {
-                continue;
-            }
-            if (existing) {
-                // An entry whose name differs only in case gives way to the new one.
-                const char* name = zip_get_name(archive.get(), *existing, ZIP_FL_ENC_RAW);
-                if (name != nullptr && item.storedName != name) {
-                    zip_delete(archive.get(), *existing);
-                }
-            }
-            done.push_back({item.storedName, existing ? EntryAction::Replace : EntryAction::Add});
-            additions.push_back(std::move(item));
-        }
+        selected = planAdditions(archive.get(), root, file, additions, done);
     }
-    const bool nothingNamed = deletions.empty() && additions.empty() && done.empty();
-    if (nothingNamed && upToDate && !rebuild && !m_settings.comment) {
+    const bool nothingNamed = deletions.empty() && additions.empty();
+    if (nothingNamed && selected && !rebuild && !m_settings.comment) {
         m_reporter.info("the archive is up to date");
         return ZP_OK;
     }
@@ -163,31 +217,10 @@ int32_t Job::run() {
                              "stopped by the caller before " + item.storedName);
         }
     }
-    std::string password;
-    if (m_settings.encrypt && !additions.empty()) {
-        char buffer[ZP_PASSWORD_BUFFER_SIZE] = {};
-        const int32_t answer =
-            m_callbacks.askPassword == nullptr
-                ? ZP_PASSWORD_NONE
-                : m_callbacks.askPassword(buffer, sizeof buffer,
-                                          "Enter password: ", file.path().c_str());
-        password.assign(buffer, strnlen(buffer, sizeof buffer - 1));
-        if (answer != ZP_PASSWORD_GIVEN || password.empty()) {
-            throw JobFailure(ZP_NO_PASSWORD, "encryption asked for and no password given");
-        }
-    }
+    const std::string password =
+        m_settings.encrypt && !additions.empty() ? askPassword(file.path()) : std::string();
     if (m_settings.comment) {
-        char buffer[ZP_COMMENT_BUFFER_SIZE] = {};
-        int length = 0;
-        if (const char* present = zip_get_archive_comment(archive.get(), &length, 0)) {
-            std::memcpy(buffer, present, std::min<std::size_t>(length, sizeof buffer - 1));
-        }
-        if (const char* comment = m_callbacks.askComment(buffer)) {
-            const auto size = static_cast<zip_uint16_t>(strnlen(comment, sizeof buffer - 1));
-            if (zip_set_archive_comment(archive.get(), comment, size) != 0) {
-                throw JobFailure(ZP_INTERNAL_ERROR, zip_strerror(archive.get()));
-            }
-        }
+        askComment(archive.get());
     }
 
     for (const zip_uint64_t index : deletions) {
@@ -201,22 +234,7 @@ int32_t Job::run() {
         writer.add(item);
     }
 
-    zip_t* const written = archive.get();
-    if (zip_close(written) != 0) {
-        if (!readFailure.path.empty()) {
-            throw JobFailure(ZP_FILE_UNREADABLE, readFailure.path + ": cannot read: " +
-                                                     systemReason(readFailure.error));
-        }
-        if (file.writeError() != 0) {
-            throw JobFailure(writeFailureCode(file.writeError()),
-                             file.path() +
-                                 ": cannot write the archive: " + systemReason(file.writeError()));
-        }
-        throw JobFailure(ZP_WRITE_FAILED, file.path() + ": " + zip_strerror(written));
-    }
-    // zip_close has freed the archive.
-    archive.release();
-
+    closeArchive(archive, file, readFailure);
     reportDone(file.path(), done, m_settings, m_reporter);
     if (m_settings.move && !removeMovedSources(additions, root, m_reporter)) {
         return ZP_SOURCES_KEPT;

@@ -1,7 +1,12 @@
 #pragma once
 
+#include "ArchiveFile.h"
+#include "ArchiveHandle.h"
+#include "FileSource.h"
 #include "JobSettings.h"
 #include "Reporter.h"
+#include "Selection.h"
+#include "Summary.h"
 #include "zip32.h"
 
 #include <string>
@@ -21,6 +26,13 @@ public:
 
 private:
     std::string rootFolder() const;
+    // Chooses what to add or replace; whether the names selected anything.
+    bool planAdditions(zip_t* archive, const std::string& root, const ArchiveFile& file,
+                       std::vector<SelectedItem>& additions, std::vector<DoneEntry>& done) const;
+    std::string askPassword(const std::string& archivePath) const;
+    void askComment(zip_t* archive) const;
+    void closeArchive(ArchiveHandle& archive, const ArchiveFile& file,
+                      const ReadFailure& readFailure) const;
 
     const JobSettings& m_settings;
     const ZpCallbacks& m_callbacks;

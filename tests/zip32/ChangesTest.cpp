@@ -92,6 +92,9 @@ TEST(Zip32Changes, DeletingFolderWithRecurseTakesItsTree) {
     ASSERT_EQ(call.run(temp / "p.zip", temp / "root", {"docs"}), ZP_OK);
     EXPECT_EQ(archiveEntries(temp / "p.zip"), (Entries{{"x", "x"}}));
     EXPECT_EQ(call.run(temp / "p.zip", temp / "root", {"nothing"}), ZP_NOTHING_TO_DO);
+    // With no entry left there is no archive left.
+    ASSERT_EQ(call.run(temp / "p.zip", temp / "root", {"X"}), ZP_OK);
+    EXPECT_FALSE(testsupport::exists(temp / "p.zip"));
 }
 
 TEST(Zip32Changes, MoveRemovesSourcesOnlyOnceTheArchiveIsInPlace) {
