@@ -5,9 +5,11 @@
  * Plain C, native calling convention and native pointers. ZpInit keeps the
  * callbacks and ZpSetOptions a copy of the options for the ZpArchive calls
  * that follow; that state belongs to the process, and the calls take turns
- * (a call waits while another thread is inside the library). ZpArchive does
- * its whole job inside the call and calls every callback on the calling
- * thread before it returns. No C++ exception ever leaves it.
+ * (a call waits while another thread is inside the library; a callback may
+ * call in again on its own thread). ZpArchive does its whole job inside the
+ * call and calls every callback on the calling thread before it returns
+ * (files may be deflated on threads of its own meanwhile; they have ended
+ * when the call returns). No C++ exception ever leaves it.
  *
  * The archive is written under a temporary name beside it and renamed into
  * place only when complete: whatever fails, an archive that was there stays
