@@ -10,20 +10,16 @@ namespace platform {
 // number has its standard description in Error.cpp, whose switch names every
 // one of them, so that a number added here without a text does not build.
 struct ErrorNumber {
+    // By kind: calls and arithmetic, files and paths, libraries, properties.
+    // clang-format off
     enum Classic : int32_t {
-        invalidCall = 5,
-        overflow = 6,
-        subscriptOutOfRange = 9,
-        divisionByZero = 11,
-        dllLoad = 48,
-        fileNotFound = 53,
-        fileAlreadyExists = 58,
-        permissionDenied = 70,
-        pathFileAccess = 75,
+        invalidCall = 5, overflow = 6, subscriptOutOfRange = 9, divisionByZero = 11,
+        fileNotFound = 53, fileAlreadyExists = 58, permissionDenied = 70, pathFileAccess = 75,
         pathNotFound = 76,
+        dllLoad = 48, dllEntryPoint = 453,
         invalidPropertyValue = 380,
-        dllEntryPoint = 453,
     };
+    // clang-format on
     // Errors defined by the program's own objects start here.
     static constexpr int32_t objectDefinedBase = static_cast<int32_t>(0x80040000u);
 };

@@ -36,10 +36,10 @@ const SystemCalls& systemCalls() {
 }
 
 ReplacedSystemCalls::ReplacedSystemCalls(SystemCalls calls)
-    : m_previous(std::exchange(inForce(), std::move(calls))) {}
+    : m_previous(std::make_unique<SystemCalls>(std::exchange(inForce(), std::move(calls)))) {}
 
 ReplacedSystemCalls::~ReplacedSystemCalls() {
-    inForce() = std::move(m_previous);
+    inForce() = std::move(*m_previous);
 }
 
 } // namespace fileio

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <sys/types.h>
 
 namespace fileio {
@@ -39,11 +40,10 @@ class ReplacedSystemCalls {
 public:
     explicit ReplacedSystemCalls(SystemCalls calls);
     ~ReplacedSystemCalls();
-    ReplacedSystemCalls(const ReplacedSystemCalls&) = delete;
-    ReplacedSystemCalls& operator=(const ReplacedSystemCalls&) = delete;
 
 private:
-    SystemCalls m_previous;
+    // Owned alone, so that the guard can be neither copied nor moved.
+    std::unique_ptr<SystemCalls> m_previous;
 };
 
 } // namespace fileio
