@@ -1,7 +1,8 @@
 #pragma once
 
-// What the benchmark programs share: timing a program to its end, medians,
-// and the environment the offscreen window wants.
+// What the benchmark programs share: running a program measured, the tree
+// of files the archive benchmarks pack and unpack, medians, and the
+// environment the offscreen window wants.
 
 #include <string>
 #include <sys/time.h>
@@ -9,10 +10,13 @@
 
 namespace bench {
 
+constexpr double mebi = 1024.0 * 1024.0;
+
 struct Sample {
     double wall = 0; // seconds
     double cpu = 0;  // user + system seconds, the program's waited-for children included
     double rssMiB = 0;
+    int status = 0;
 };
 
 double seconds(const timeval& t);
@@ -24,6 +28,17 @@ double now();
 // and peak memory. A program that fails stops the benchmark.
 Sample run(const std::vector<std::string>& arguments, const std::string& outputFile);
 
+// Runs a program (no shell) in the working folder and reports its wall time,
+// CPU, peak memory and exit status, whatever it is.
+Sample runMeasured(const std::vector<std::string>& arguments,
+                   const std::string& workingFolder = {});
+
+// sizeMiB of files in 40 folders: text of common words, and bytes that do not
+// compress, in equal shares. The same tree for the same size and count.
+void makeFiles(const std::string& folder, int sizeMiB, int files);
+
+// The middle value (the mean of the two middle ones for an even count); 0
+// for none.
 double median(std::vector<double> values);
 
 // The value after the command-line option name ("--rounds 5"), or fallback.
