@@ -34,11 +34,14 @@ frmUpdater::frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& co
                        platform::Services& services, UpdaterSettings settings)
     : m_toolkit(toolkit), m_controls(controls), m_services(services),
       m_settings(std::move(settings)), m_paths(m_settings.installFolder),
-      m_errorLog(toolkit, m_paths.errorLog()),
+      Inet1(m_settings.downloadSilenceLimit), m_errorLog(toolkit, m_paths.errorLog()),
       m_versionCheck(
           services, [this]() -> platform::FileSystem& { return fso(); },
           [this](double seconds) { wait(seconds); }, m_paths.application(),
-          "http://" + m_settings.versionHost + "/clientfiles/morvane/version.php"),
+          "http://" + m_settings.versionHost + "/clientfiles/morvane/version.php",
+          // The instruction file stays in the temp folder until a run has
+          // carried it out to its end and removed the folder.
+          m_paths.instructionFile()),
       m_commands(
           m_paths, [this]() -> platform::FileSystem& { return fso(); }, services.shell()) {
     // The unzip library's callbacks ask the user through this window's toolkit.

@@ -6,7 +6,7 @@
 namespace platform {
 
 std::unique_ptr<HttpRequest> SystemServices::newHttpRequest() {
-    return std::make_unique<CurlHttpRequest>();
+    return std::make_unique<CurlHttpRequest>(m_silenceLimit);
 }
 
 std::unique_ptr<FileSystem> SystemServices::newFileSystem() {
