@@ -1,6 +1,7 @@
 // The version check on any installed version and any answer: the first line
-// of the input is the installed file version, the rest is the body the
-// version endpoint sends. Besides crashes it checks the status rules: one of
+// of the input gives the installed file version (each byte made a digit or a
+// dot, as a file version reads), the rest is the body the version endpoint
+// sends. Besides crashes it checks the status rules: one of
 // the three words, "NA" exactly when the first piece is empty, and an answer
 // equal to the installed version never offers an update.
 
@@ -85,7 +86,11 @@ std::string piece(const std::string& text, int index) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
     const std::size_t lineEnd = input.find('\n');
-    const std::string installed = input.substr(0, lineEnd);
+    std::string installed = input.substr(0, lineEnd);
+    for (char& c : installed) {
+        const int digit = static_cast<unsigned char>(c) % 11;
+        c = digit == 10 ? '.' : static_cast<char>('0' + digit);
+    }
     const std::string answer = lineEnd == std::string::npos ? "" : input.substr(lineEnd + 1);
 
     const std::string status = statusFor(installed, answer);
