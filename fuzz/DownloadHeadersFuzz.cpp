@@ -65,7 +65,9 @@ std::optional<double> announcedLength(const std::string& answer) {
     if (at == std::string::npos || head.find("\ncontent-length:", at + 1) != std::string::npos) {
         return std::nullopt;
     }
-    return text::leadingNumber(answer.substr(at + 16, head.find('\r', at + 1) - at - 16));
+    // Whole bytes, rounded as the download rounds the length.
+    return text::roundHalfEven(
+        text::leadingNumber(answer.substr(at + 16, head.find('\r', at + 1) - at - 16)));
 }
 
 } // namespace
