@@ -2,6 +2,7 @@
 
 #include "text/Numbers.h"
 #include "text/Pieces.h"
+#include "text/Utf8.h"
 
 #include <exception>
 #include <memory>
@@ -23,15 +24,18 @@ template <typename Step> void skipOnFailure(Step&& step) {
 VersionCheck::VersionCheck(platform::Services& services,
                            std::function<platform::FileSystem&()> fileSystem,
                            std::function<void(double)> pause, std::string applicationPath,
-                           std::string versionAddress)
+                           std::string versionAddress, std::string unfinishedMark)
     : m_services(services), m_fileSystem(std::move(fileSystem)), m_pause(std::move(pause)),
-      m_applicationPath(std::move(applicationPath)), m_versionAddress(std::move(versionAddress)) {}
+      m_applicationPath(std::move(applicationPath)), m_versionAddress(std::move(versionAddress)),
+      m_unfinishedMark(std::move(unfinishedMark)) {}
 
 void VersionCheck::readInstalledVersion() {
     const std::string& path = m_applicationPath;
     bool present = false;
+    bool unfinished = false;
     skipOnFailure([&] { present = m_fileSystem().FileExists(path); });
-    if (!present) {
+    skipOnFailure([&] { unfinished = m_fileSystem().FileExists(m_unfinishedMark); });
+    if (!present || unfinished) {
         strLocalVer1.clear();
         strLocalVer2.clear();
         strLocalVer3.clear();
@@ -65,7 +69,9 @@ std::string VersionCheck::updateStatus() {
         }
         skipOnFailure([&] { m_pause(5); });
         if (request) {
-            skipOnFailure([&] { answer = request->responseText(); });
+            // Read as text: a byte order mark before the version is no part
+            // of it, and would otherwise turn its first number into 0.
+            skipOnFailure([&] { answer = text::withoutByteOrderMark(request->responseText()); });
         }
     }
 

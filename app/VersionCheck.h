@@ -11,12 +11,18 @@
 // answer. Never fails: a step that fails is skipped and the next one runs.
 class VersionCheck {
 public:
-    // pause waits the given seconds with the window kept alive.
+    // pause waits the given seconds with the window kept alive. While the
+    // file unfinishedMark exists, an update of the installation was cut
+    // short (see readInstalledVersion).
     VersionCheck(platform::Services& services, std::function<platform::FileSystem&()> fileSystem,
                  std::function<void(double)> pause, std::string applicationPath,
-                 std::string versionAddress);
+                 std::string versionAddress, std::string unfinishedMark);
 
-    // Fills the installed-version fields.
+    // Fills the installed-version fields. When an update was cut short (the
+    // program killed, or the instruction file stopped on a failure) some
+    // files may be new and some old whatever the application's version
+    // says: the installed version then counts as unknown, so that the update
+    // is offered again and finishes the job.
     void readInstalledVersion();
     // Asks the endpoint: "UPDATE_AVAILABLE", "NO_UPDATE", or "NA" when it
     // gave no usable answer.
@@ -28,6 +34,7 @@ private:
     std::function<void(double)> m_pause;
     std::string m_applicationPath;
     std::string m_versionAddress;
+    std::string m_unfinishedMark;
 
     std::string strLocalVer1;
     std::string strLocalVer2;

@@ -38,7 +38,10 @@ frmUpdater::frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& co
       m_versionCheck(
           services, [this]() -> platform::FileSystem& { return fso(); },
           [this](double seconds) { wait(seconds); }, m_paths.application(),
-          "http://" + m_settings.versionHost + "/clientfiles/morvane/version.php"),
+          "http://" + m_settings.versionHost + "/clientfiles/morvane/version.php",
+          // The instruction file stays in the temp folder until a run has
+          // carried it out to its end and removed the folder.
+          m_paths.instructionFile()),
       m_commands(
           m_paths, [this]() -> platform::FileSystem& { return fso(); }, services.shell()) {
     // The unzip library's callbacks ask the user through this window's toolkit.

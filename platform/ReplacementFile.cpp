@@ -11,7 +11,10 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <random>
+#include <string_view>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace platform {
@@ -48,7 +51,16 @@ bool isLeftoverName(std::string_view name) {
 
 ReplacementFile::ReplacementFile(const std::string& target, std::string source)
     : m_target(target), m_source(std::move(source)), m_temporaryPath(temporaryPattern(target)) {
-    m_fd.reset(mkostemp(m_temporaryPath.data(), O_CLOEXEC));
+    m_fd = fileio::openFile(folderOf(target), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    m_nameless = static_cast<bool>(m_fd);
+    // File systems without nameless files get the named temporary file.
+    if (!m_nameless && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        throw systemError(errno, m_source, folderOf(target));
+    }
+    if (!m_nameless) {
+        m_fd.reset(mkostemp(m_temporaryPath.data(), O_CLOEXEC));
+        m_linked = static_cast<bool>(m_fd);
+    }
     if (!m_fd) {
         throw systemError(errno, m_source, folderOf(target));
     }
@@ -57,7 +69,9 @@ ReplacementFile::ReplacementFile(const std::string& target, std::string source)
 ReplacementFile::~ReplacementFile() {
     if (!m_committed) {
         m_fd.reset();
-        unlink(m_temporaryPath.c_str());
+        if (m_linked) {
+            unlink(m_temporaryPath.c_str());
+        }
     }
 }
 
@@ -88,16 +102,43 @@ void ReplacementFile::finish(mode_t permissions) {
     if (const int error = fileio::syncFile(m_fd.get())) {
         throw systemError(error, m_source, m_temporaryPath);
     }
-    if (!m_fd.close()) {
+    // A named file is closed here, where a late write error can still stop
+    // the copy; a nameless one must stay open until it is linked.
+    if (!m_nameless && !m_fd.close()) {
         throw systemError(errno, m_source, m_temporaryPath);
     }
 }
 
+void ReplacementFile::linkUnderTemporaryName() {
+    static constexpr std::string_view letters =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    std::uniform_int_distribution<std::size_t> pick(0, letters.size() - 1);
+    const std::string handle = "/proc/self/fd/" + std::to_string(m_fd.get());
+    for (int attempt = 0; !m_linked; ++attempt) {
+        for (std::size_t i = m_temporaryPath.size() - uniqueSuffix.size();
+             i < m_temporaryPath.size(); ++i) {
+            m_temporaryPath[i] = letters[pick(random)];
+        }
+        if (linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, m_temporaryPath.c_str(),
+                   AT_SYMLINK_FOLLOW) == 0) {
+            m_linked = true;
+        } else if (errno != EEXIST || attempt > 100) {
+            throw systemError(errno, m_source, m_temporaryPath);
+        }
+    }
+}
+
 void ReplacementFile::commit() {
+    if (!m_linked) {
+        linkUnderTemporaryName();
+    }
     if (rename(m_temporaryPath.c_str(), m_target.c_str()) != 0) {
         throw systemError(errno, m_source, m_target);
     }
     m_committed = true;
+    // The content is on disk already (finish); closing cannot lose it.
+    m_fd.reset();
     // Make the new name itself durable; the content already is.
     const fileio::UniqueFd folder(
         open(folderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

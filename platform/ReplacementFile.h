@@ -7,11 +7,14 @@
 
 namespace platform {
 
-// The new content of a file, written under a temporary name in the target's
-// folder and renamed over the target only when complete, so that the target
-// is always either the old file or the new one. Until then the temporary
-// file is removed on every way out. Failures raise platform::Error with the
-// given source label.
+// The new content of a file, written in the target's folder and renamed over
+// the target only when complete, so that the target is always either the old
+// file or the new one. The content is written to a file without a name where
+// the file system allows it, so that a process killed while writing leaves
+// nothing behind; it gets its temporary name only for the instant between
+// the link and the rename. Elsewhere it is written under the temporary name.
+// Until the rename the temporary file is removed on every way out. Failures
+// raise platform::Error with the given source label.
 class ReplacementFile {
 public:
     ReplacementFile(const std::string& target, std::string source);
@@ -19,13 +22,12 @@ public:
     ReplacementFile(const ReplacementFile&) = delete;
     ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-    const std::string& temporaryPath() const { return m_temporaryPath; }
-
     // Appends everything readable from the descriptor.
     void copyFrom(int input, const std::string& inputPath);
-    // Sets the permission bits, flushes the content to disk and closes.
+    // Sets the permission bits and flushes the content to disk.
     void finish(mode_t permissions);
-    // Renames the finished file over the target.
+    // Gives the finished file its temporary name if it has none yet, renames
+    // it over the target and closes it.
     void commit();
 
     // Removes from the folder the temporary files that replacements killed
@@ -33,10 +35,15 @@ public:
     static void removeLeftovers(const std::string& folder);
 
 private:
+    // Links the nameless file under a fresh temporary name beside the target.
+    void linkUnderTemporaryName();
+
     std::string m_target;
     std::string m_source;
     std::string m_temporaryPath;
     fileio::UniqueFd m_fd;
+    bool m_nameless = false;
+    bool m_linked = false;
     bool m_committed = false;
 };
 

@@ -7,7 +7,7 @@
 namespace platform {
 
 std::unique_ptr<HttpRequest> SystemServices::newHttpRequest() {
-    return std::make_unique<CurlHttpRequest>();
+    return std::make_unique<CurlHttpRequest>(m_silenceLimit);
 }
 
 std::unique_ptr<FileSystem> SystemServices::newFileSystem() {
@@ -15,7 +15,7 @@ std::unique_ptr<FileSystem> SystemServices::newFileSystem() {
 }
 
 std::unique_ptr<InternetTransfer> SystemServices::newInternetTransfer() {
-    return std::make_unique<CurlInternetTransfer>();
+    return std::make_unique<CurlInternetTransfer>(m_silenceLimit);
 }
 
 } // namespace platform

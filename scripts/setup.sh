@@ -15,6 +15,7 @@ packages=(
   xvfb xauth xdotool
   xdg-utils
   binutils curl python3
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include "codemodule/CodeModuleState.h"
 #include "platform/SystemServices.h"
 #include "platform/scripted/ScriptedToolkit.h"
+#include "tests/fixtures/Activation.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempDir.h"
@@ -81,14 +82,7 @@ protected:
     }
 
     // Runs the window's activation; true when the program ended.
-    bool activate() {
-        try {
-            form->Form_Activate();
-        } catch (const platform::ProgramEnded&) {
-            return true;
-        }
-        return false;
-    }
+    bool activate() { return activateUntilEnd(*form); }
 
     std::string log() const { return testsupport::readFile(install / "NoteError.txt"); }
 

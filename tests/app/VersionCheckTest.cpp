@@ -40,7 +40,17 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{"NoDotsNotNewer", "1.2.0.5", "1", "NO_UPDATE"},
         VersionCase{"MissingExeZero", "", "0.0.0", "NO_UPDATE"},
         VersionCase{"MissingExeOne", "", "0.0.1", "UPDATE_AVAILABLE"},
-        VersionCase{"ErrorPageTextCountsAsZero", "1.2.0.5", "<html>gone</html>", "NO_UPDATE"}),
+        VersionCase{"ErrorPageTextCountsAsZero", "1.2.0.5", "<html>gone</html>", "NO_UPDATE"},
+        // A byte order mark is no part of the version it stands before.
+        VersionCase{"ByteOrderMarkBeforeNewerFirst", "1.2.0.5",
+                    "\xEF\xBB\xBF"
+                    "2.0.0",
+                    "UPDATE_AVAILABLE"},
+        VersionCase{"ByteOrderMarkBeforeSame", "1.2.0.5",
+                    "\xEF\xBB\xBF"
+                    "1.2.5",
+                    "NO_UPDATE"},
+        VersionCase{"ByteOrderMarkAlone", "1.2.0.5", "\xEF\xBB\xBF", "NA"}),
     testsupport::CaseName());
 
 TEST_F(UpdaterFixture, RequestIsAPlainGetWithTheFixedUserAgent) {
@@ -79,4 +89,20 @@ TEST_F(UpdaterFixture, ExecutableWithoutVersionKeepsEarlierFields) {
 TEST_F(UpdaterFixture, RefusedConnectionGivesNa) {
     makeWindow("127.0.0.1:" + std::to_string(testsupport::refusedPort()));
     EXPECT_EQ(form->GetUpdateStatus(), "NA");
+}
+
+// An update cut short leaves its instruction file in the temp folder; the
+// installation may then be new in morvane.exe and old elsewhere, so the
+// check offers the update again however new morvane.exe is.
+TEST_F(UpdaterFixture, UnfinishedUpdateIsOfferedAgain) {
+    writeVersionedExecutable(install / "morvane.exe", "1.3.0.0");
+    testsupport::TempDir::makeFolder(install / "temp");
+    testsupport::writeFile(install / "temp/UPDATER.INI", "MOVE;a.dll;APP_PATH\r\n");
+    serve({"1.3.0", "1.3.0"});
+    form->ReadInstalledVersion();
+    EXPECT_EQ(form->GetUpdateStatus(), "UPDATE_AVAILABLE");
+
+    std::filesystem::remove_all(install / "temp");
+    form->ReadInstalledVersion();
+    EXPECT_EQ(form->GetUpdateStatus(), "NO_UPDATE");
 }

@@ -5,6 +5,7 @@
 #include "platform/DiskFileSystem.h"
 #include "platform/SystemServices.h"
 #include "platform/scripted/ScriptedToolkit.h"
+#include "tests/fixtures/Activation.h"
 #include "tests/support/LoopbackPublisher.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempDir.h"
@@ -31,14 +32,7 @@ protected:
     std::string newExecutable() const { return testsupport::readFile(staging / "morvane.exe"); }
 
     // Runs the window until the program ends or the run returns.
-    bool runUpdate() {
-        try {
-            form->Form_Activate();
-        } catch (const platform::ProgramEnded&) {
-            return true;
-        }
-        return false;
-    }
+    bool runUpdate() { return activateUntilEnd(*form); }
 
     std::string installedVersion() const {
         return platform::DiskFileSystem().GetFileVersion(app("morvane.exe"));

@@ -124,3 +124,30 @@ TEST_F(EndToEndFixture, InstructionFailingHalfWayKeepsEarlierLinesAndLogsOnce) {
     EXPECT_TRUE(ui.cmdDownload().isEnabled());
     EXPECT_TRUE(exists(app("temp/updater.ini")));
 }
+
+// An instruction file that stops after morvane.exe was replaced leaves an
+// installation that is new in its version and old elsewhere: the next check
+// offers the update again, whose run finishes the job.
+TEST_F(EndToEndFixture, UpdateStoppedMidwayIsOfferedAgainAndFinished) {
+    buildPackage(
+        staging / "package.zip",
+        {{"updater.ini", "MOVE;morvane.exe;APP_PATH\r\nMOVE;Viewer.so;APP_PATH\\PLUGINS\r\n"},
+         {"morvane.exe", newExecutable()},
+         {"Viewer.so", "viewer plugin"}});
+    ui.answerNext(MsgBoxAnswer::yes);
+    EXPECT_FALSE(runUpdate()); // no plugins folder yet
+    EXPECT_EQ(installedVersion(), "1.3.0.0");
+
+    testsupport::TempDir::makeFolder(app("plugins"));
+    ui.answerNext(MsgBoxAnswer::yes);
+    bool ended = false;
+    try {
+        form->cmdDownload_Click();
+    } catch (const platform::ProgramEnded&) {
+        ended = true;
+    }
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(ui.messageBoxes()[2].prompt, "New version found, Do you want to update");
+    EXPECT_EQ(readFile(app("plugins/Viewer.so")), "viewer plugin");
+    EXPECT_FALSE(exists(app("temp")));
+}

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "tests/support/ScriptedHttpServer.h"
+
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace testsupport {
@@ -20,27 +21,21 @@ struct RawReply {
 class RawHttpServer {
 public:
     explicit RawHttpServer(RawReply reply);
-    ~RawHttpServer();
-    RawHttpServer(const RawHttpServer&) = delete;
-    RawHttpServer& operator=(const RawHttpServer&) = delete;
 
-    int port() const { return m_port; }
-    std::string host() const;
+    int port() const { return m_server.port(); }
+    std::string host() const { return m_server.host(); }
     // Each request's bytes up to and including the blank line after its
     // headers.
     std::vector<std::string> requests() const;
 
 private:
-    void serve();
-    void answer(int connection);
+    void answer(const std::string& head, ServerConnection& connection);
 
     RawReply m_reply;
-    int m_listener = -1;
-    int m_wake[2] = {-1, -1};
-    int m_port = 0;
-    std::thread m_thread;
     mutable std::mutex m_mutex;
     std::vector<std::string> m_requests;
+    // Last, so that it stops serving before the rest goes.
+    ScriptedHttpServer m_server;
 };
 
 // An HTTP/1.1 200 answer with the given extra header lines (each ending in

@@ -84,4 +84,9 @@ std::string encodeUtf8(std::u32string_view codePoints) {
     return result;
 }
 
+std::string_view withoutByteOrderMark(std::string_view text) {
+    constexpr std::string_view mark = "\xEF\xBB\xBF";
+    return text.starts_with(mark) ? text.substr(mark.size()) : text;
+}
+
 } // namespace text

@@ -15,5 +15,8 @@ namespace text {
 
 std::u32string decodeUtf8(std::string_view text);
 std::string encodeUtf8(std::u32string_view codePoints);
+// The text without the UTF-8 byte order mark it may begin with: a mark is
+// how some servers and editors start a text, never part of its content.
+std::string_view withoutByteOrderMark(std::string_view text);
 
 } // namespace text

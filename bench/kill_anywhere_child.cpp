@@ -1,0 +1,207 @@
+// The program's start, as main does it, with a user who answers Yes, over
+// the real services and the real unzip library, for the kill harness. It
+// counts the moments the run can be cut at: every pump of the window and
+// every system call of file writing in the program. Given a moment, it
+// kills itself there with SIGKILL, as the system would.
+//
+//   kill_anywhere_child INSTALL HOST LIBRARY_FOLDER count
+//       runs to the end and prints one line per stage and per write call:
+//       "stage NAME FIRST LAST", "call INDEX NAME PATH", "unzip-us MICROS"
+//   kill_anywhere_child INSTALL HOST LIBRARY_FOLDER at N
+//       dies at moment N (counting from 1)
+//   kill_anywhere_child INSTALL HOST LIBRARY_FOLDER unzip-us N
+//       dies N microseconds after the unpacking has begun
+//   kill_anywhere_child INSTALL HOST LIBRARY_FOLDER run
+//       runs to the end
+//
+// Exit status: 0 when the update run ended the program, 4 when it stopped
+// with the window open, 2 on wrong use.
+
+#include "app/frmUpdater.h"
+#include "codemodule/CodeModuleState.h"
+#include "fileio/SystemCalls.h"
+#include "platform/SystemServices.h"
+#include "platform/scripted/ScriptedToolkit.h"
+#include "tests/support/FailingWrites.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+enum class Mode { count, at, unzipDelay, run };
+
+struct Plan {
+    Mode mode = Mode::run;
+    long value = 0;
+};
+
+[[noreturn]] void die() {
+    ::kill(::getpid(), SIGKILL);
+    std::abort();
+}
+
+// Counts moments and names the stage each falls in, by the status line.
+class Moments {
+public:
+    Moments(Plan plan, platform::UpdaterControls& controls) : m_plan(plan), m_controls(controls) {}
+
+    void pass(const char* call, int fd) {
+        ++m_count;
+        const std::string stage = stageName();
+        if (m_plan.mode == Mode::at && m_count == m_plan.value) {
+            die();
+        }
+        if (m_plan.mode == Mode::count) {
+            auto [found, added] = m_stages.try_emplace(stage, m_count, m_count);
+            found->second.second = m_count;
+            if (fd >= 0) {
+                std::printf("call %ld %s %s %s\n", m_count, stage.c_str(), call,
+                            testsupport::openFilePath(fd).c_str());
+            }
+        }
+        if (stage != m_stage) {
+            stageBegins(stage);
+        }
+    }
+
+    void report() const {
+        for (const auto& [stage, range] : m_stages) {
+            std::printf("stage %s %ld %ld\n", stage.c_str(), range.first, range.second);
+        }
+        std::printf("unzip-us %ld\n", m_unzipMicros);
+    }
+
+private:
+    std::string stageName() const {
+        const std::string caption = m_controls.lblMessage().caption();
+        if (caption.empty()) {
+            return "version-check";
+        }
+        if (caption == "Downloading...") {
+            return "download";
+        }
+        if (caption == "Extracting Files") {
+            return "unpacking";
+        }
+        if (caption == "Procesing Updates") {
+            return "instructions";
+        }
+        return "end";
+    }
+
+    void stageBegins(const std::string& stage) {
+        const auto now = std::chrono::steady_clock::now();
+        if (m_stage == "unpacking") {
+            m_unzipMicros =
+                std::chrono::duration_cast<std::chrono::microseconds>(now - m_unzipStart).count();
+        }
+        m_stage = stage;
+        if (stage != "unpacking") {
+            return;
+        }
+        m_unzipStart = now;
+        if (m_plan.mode == Mode::unzipDelay) {
+            std::thread([delay = m_plan.value] {
+                std::this_thread::sleep_for(std::chrono::microseconds(delay));
+                die();
+            }).detach();
+        }
+    }
+
+    Plan m_plan;
+    platform::UpdaterControls& m_controls;
+    long m_count = 0;
+    std::string m_stage = "version-check";
+    std::map<std::string, std::pair<long, long>> m_stages;
+    std::chrono::steady_clock::time_point m_unzipStart;
+    long m_unzipMicros = 0;
+};
+
+// The scripted user: Yes to the offer, and a moment at every pump.
+class CountingToolkit : public platform::ScriptedToolkit {
+public:
+    void watch(Moments& moments) { m_moments = &moments; }
+    void doEvents() override {
+        ScriptedToolkit::doEvents();
+        if (m_moments != nullptr) {
+            m_moments->pass("pump", -1);
+        }
+    }
+
+private:
+    Moments* m_moments = nullptr;
+};
+
+// Every write, sync and close of the program is a moment, before it is made.
+fileio::SystemCalls countedCalls(Moments& moments) {
+    fileio::SystemCalls calls = fileio::realSystemCalls();
+    const auto real = fileio::realSystemCalls();
+    calls.write = [&moments, real](int fd, const void* data, std::size_t size) {
+        moments.pass("write", fd);
+        return real.write(fd, data, size);
+    };
+    calls.fsync = [&moments, real](int fd) {
+        moments.pass("fsync", fd);
+        return real.fsync(fd);
+    };
+    calls.close = [&moments, real](int fd) {
+        moments.pass("close", fd);
+        return real.close(fd);
+    };
+    return calls;
+}
+
+bool readPlan(int argc, char** argv, Plan& plan) {
+    if (argc < 5) {
+        return false;
+    }
+    const std::string mode = argv[4];
+    if (mode == "count" || mode == "run") {
+        plan.mode = mode == "count" ? Mode::count : Mode::run;
+        return argc == 5;
+    }
+    if (argc != 6 || (mode != "at" && mode != "unzip-us")) {
+        return false;
+    }
+    plan.mode = mode == "at" ? Mode::at : Mode::unzipDelay;
+    plan.value = std::strtol(argv[5], nullptr, 10);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Plan plan;
+    if (!readPlan(argc, argv, plan)) {
+        std::fprintf(stderr, "usage: %s INSTALL HOST LIBRARY_FOLDER count|run|at N|unzip-us N\n",
+                     argv[0]);
+        return 2;
+    }
+    CodeModule::setLibraryFolder(argv[3]);
+    CountingToolkit ui;
+    Moments moments(plan, ui);
+    ui.watch(moments);
+    const fileio::ReplacedSystemCalls counted(countedCalls(moments));
+    platform::SystemServices services;
+    frmUpdater form(ui, ui, services, UpdaterSettings{argv[1], argv[2], argv[2]});
+    ui.answerNext(platform::MsgBoxAnswer::yes);
+    form.Form_Load();
+    int status = 4;
+    try {
+        form.Form_Activate();
+    } catch (const platform::ProgramEnded&) {
+        status = 0;
+    }
+    if (plan.mode == Mode::count) {
+        moments.report();
+    }
+    std::fflush(stdout);
+    std::_Exit(status);
+}

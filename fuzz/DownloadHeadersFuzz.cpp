@@ -1,0 +1,97 @@
+// The package download on any answer: a server on 127.0.0.1 sends the input
+// as the whole response (status line, headers, body) and closes; the
+// window's download reads its headers and body into a package file. Besides
+// crashes it checks that a download that returns has written at least the
+// length its header announced, never a cut-off package taken as whole.
+
+#include "FuzzSandbox.h"
+#include "app/frmUpdater.h"
+#include "platform/SystemServices.h"
+#include "platform/scripted/ScriptedToolkit.h"
+#include "tests/support/ScriptedHttpServer.h"
+#include "text/Numbers.h"
+
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::mutex answerLock;
+std::string answerBytes;
+
+struct Publisher {
+    testsupport::ScriptedHttpServer server{
+        [](const std::string&, testsupport::ServerConnection& c) {
+            std::string bytes;
+            {
+                const std::lock_guard<std::mutex> lock(answerLock);
+                bytes = answerBytes;
+            }
+            c.send(bytes);
+        }};
+    std::string install = [] {
+        fs::create_directories(fuzzSandbox("download-fuzz") + "/temp");
+        return fuzzSandbox("download-fuzz");
+    }();
+};
+
+// The Content-Length the answer's own head announces, as the download reads
+// it; nothing when the head is not plainly one response with one length
+// (line ends other than CR LF, several lengths, interim responses).
+std::optional<double> announcedLength(const std::string& answer) {
+    const std::size_t end = answer.find("\r\n\r\n");
+    if (end == std::string::npos || answer.compare(0, 5, "HTTP/") != 0 ||
+        answer.compare(9, 1, "1") == 0) {
+        return std::nullopt;
+    }
+    std::string head = answer.substr(0, end + 2);
+    for (std::size_t i = 0; i < head.size(); ++i) {
+        if (head[i] == '\n' && (i == 0 || head[i - 1] != '\r')) {
+            return std::nullopt;
+        }
+        head[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(head[i])));
+    }
+    const std::size_t at = head.find("\ncontent-length:");
+    if (at == std::string::npos || head.find("\ncontent-length:", at + 1) != std::string::npos) {
+        return std::nullopt;
+    }
+    // Whole bytes, rounded as the download rounds the length.
+    return text::roundHalfEven(
+        text::leadingNumber(answer.substr(at + 16, head.find('\r', at + 1) - at - 16)));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static Publisher publisher;
+    {
+        const std::lock_guard<std::mutex> lock(answerLock);
+        answerBytes.assign(reinterpret_cast<const char*>(data), size);
+    }
+    platform::ScriptedToolkit ui;
+    platform::SystemServices services(std::chrono::seconds(1));
+    const UpdaterSettings settings{publisher.install, publisher.server.host(), publisher.server.host()};
+    frmUpdater form(ui, ui, services, settings);
+    const std::string package = publisher.install + "/temp/morvane.zip";
+    try {
+        form.DownloadFile(form.packageAddress(), package);
+    } catch (const std::exception&) {
+        return 0; // the run's handler would log it
+    }
+    const std::string answer(reinterpret_cast<const char*>(data), size);
+    const std::optional<double> announced = announcedLength(answer);
+    if (announced && static_cast<double>(fs::file_size(package)) < *announced) {
+        std::abort();
+    }
+    return 0;
+}

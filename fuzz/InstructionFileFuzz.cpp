@@ -1,0 +1,67 @@
+// The instruction file as a package could bring it: read line by line and
+// carried out, against a file system held in a sandbox folder and a shell
+// that starts nothing. Failures are the file's; only a crash, a sanitizer
+// report or an effect outside the sandbox is a finding.
+
+#include "SandboxFileSystem.h"
+#include "app/InstructionFile.h"
+#include "tests/fixtures/RecordingShell.h"
+
+#include "FuzzSandbox.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string& sandbox() {
+    return fuzzSandbox("instruction-fuzz");
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// An installation with a package unpacked into its temp folder.
+InstallationPaths freshInstallation(const uint8_t* data, size_t size) {
+    const std::string install = sandbox() + "/Morvane";
+    std::error_code ignored;
+    fs::permissions(install, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(install, ignored);
+    fs::create_directories(install + "/temp");
+    fs::create_directories(install + "/plugins");
+    writeFile(install + "/morvane.exe", "old application");
+    writeFile(install + "/temp/morvane.exe", "new application");
+    writeFile(install + "/temp/Viewer.so", "plugin");
+    writeFile(install + "/temp/a b.txt", "spaced");
+    writeFile(install + "/temp/updater.ini",
+              std::string(reinterpret_cast<const char*>(data), size));
+    return InstallationPaths(install);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const InstallationPaths paths = freshInstallation(data, size);
+    SandboxFileSystem files(sandbox());
+    RecordingShell shell;
+    UpdateCommands commands(
+        paths, [&files]() -> platform::FileSystem& { return files; }, shell);
+    try {
+        InstructionReader reader(paths.instructionFile());
+        for (std::string line; reader.next(line);) {
+            commands.run(line);
+        }
+    } catch (const std::exception&) {
+        // The file stopped on a failure, as the window would log it.
+    }
+    return 0;
+}
