@@ -14,7 +14,7 @@ seconds=${1:-600}
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(unzip_archive instruction_file version_answer download_headers)
+    targets=(unzip_archive instruction_file version_answer download_headers zip_tree)
 fi
 
 bash scripts/setup.sh
