@@ -9,7 +9,7 @@
 #   --headless           use a private Xvfb display even when $DISPLAY is set
 #
 # The publisher is nginx on 127.0.0.1 and a free port; it serves the version
-# text and a package made with the zip tool, whose updater.ini moves a new
+# text and a package made with Python's zipfile, whose updater.ini moves a new
 # morvane.exe into place, makes a folder, copies a file into it and opens the
 # release notes. With a display the window opens there for the user. Without
 # one the updater runs under Xvfb: the script saves a screenshot of the
@@ -126,7 +126,21 @@ echo 'int main(void) { return 0; }' |
 printf 'Morvane %s\nWhat is new: everything.\n' "$new_version" >"$package/docs/whatsnew.txt"
 printf 'MOVE;morvane.exe;APP_PATH\r\nMAKEDIR;docs;APP_PATH\r\nMOVE;whatsnew.txt;APP_PATH\\docs\r\nEXEC;APP_PATH\\docs;whatsnew.txt\r\n' \
   >"$package/updater.ini"
-(cd "$package" && zip -q -r "$publisher/www/clientfiles/morvane/morvane.zip" updater.ini bin docs)
+# Python's zipfile keeps each file's permission bits, so morvane.exe stays
+# executable.
+(cd "$package" && python3 - "$publisher/www/clientfiles/morvane/morvane.zip" updater.ini bin docs <<'EOF'
+import os
+import sys
+import zipfile
+
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as archive:
+    for top in sys.argv[2:]:
+        archive.write(top)
+        for folder, folders, files in os.walk(top):
+            for name in sorted(folders) + sorted(files):
+                archive.write(os.path.join(folder, name))
+EOF
+)
 echo "run: package morvane.zip brings morvane.exe $new_version"
 
 # --- the program, built for this publisher -----------------------------------

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins
-  libcurl4-openssl-dev libzip-dev zlib1g-dev libssl-dev zip unzip
+  libcurl4-openssl-dev libzip-dev zlib1g-dev libssl-dev
   libarchive-tools p7zip-full openjdk-17-jdk-headless
   libgtest-dev libgmock-dev
   libcpp-httplib-dev

@@ -63,8 +63,6 @@ const Maker makers[] = {
     {"PythonToPipeWithDataDescriptors", script("pipe")},
     {"PythonForcedZip64", script("zip64")},
     {"PythonWithComment", script("commented")},
-    {"ZipCommand", tool({"zip", "-q", "-r"})},
-    {"ZipCommandTraditionalPassword", tool({"zip", "-q", "-r", "-P", "secret"}), true},
     {"Bsdtar", tool({"bsdtar", "--format", "zip", "-cf"})},
     {"SevenZipDeflate", tool({"7z", "a", "-bd", "-tzip", "-mm=Deflate"})},
     {"SevenZipZipCrypto", tool({"7z", "a", "-bd", "-tzip", "-psecret", "-mem=ZipCrypto"}), true},

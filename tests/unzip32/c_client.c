@@ -6,6 +6,8 @@
  */
 #include "unzip32.h"
 
+#include "tests/support/CClient.h"
+
 #include <dlfcn.h>
 #include <stdio.h>
 #include <string.h>
@@ -14,23 +16,13 @@ typedef int32_t (*VersionCall)(UzpVersionRecord*);
 typedef int32_t (*UnzipCall)(int32_t, const char* const*, int32_t, const char* const*,
                              const UzpOptions*, UzpCallbacks*);
 
-static int32_t printMessage(const char* text, uint32_t length) {
-    fwrite(text, 1, length, stderr);
-    return 0;
-}
-
-static int failed(const char* what) {
-    fprintf(stderr, "c_client: %s\n", what);
-    return 1;
-}
-
 int main(int argc, char** argv) {
     if (argc != 4) {
         return failed("usage: unzip32_c_client LIBRARY ARCHIVE FOLDER");
     }
-    void* library = dlopen(argv[1], RTLD_NOW);
+    void* library = openLibrary(argv[1]);
     if (library == NULL) {
-        return failed(dlerror());
+        return 1;
     }
     VersionCall version = NULL;
     UnzipCall unzip = NULL;
@@ -61,7 +53,7 @@ int main(int argc, char** argv) {
     UzpCallbacks callbacks;
     memset(&options, 0, sizeof options);
     memset(&callbacks, 0, sizeof callbacks);
-    callbacks.printMessage = printMessage;
+    callbacks.printMessage = printToStandardError;
     options.honorDirectories = 1;
     options.overwriteExisting = 1;
     options.quietLevel = 1;

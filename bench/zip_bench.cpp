@@ -1,0 +1,183 @@
+// Times building an archive of the unzip benchmark's tree (256 MiB, 2000
+// files, text and incompressible data mixed) through libzip32 against
+// `bsdtar --format zip -cf` and `7z a -tzip` at their default levels,
+// alternating the three in one run. Prints wall times, the ratios to bsdtar,
+// archive sizes and the peak resident memory of each. With --zip64 it also
+// stores a sparse file of just over 4 GiB and has 7z test the archive.
+//
+//   zip_bench [--size 256] [--files 2000] [--rounds 3] [--folder DIR] [--zip64]
+//
+// Each build runs in a process of its own, so that its peak memory is its own.
+
+#include "BenchSupport.h"
+#include "zip32.h"
+
+#include <cstdio>
+#include <cstring>
+#include <dlfcn.h>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using bench::mebi;
+using bench::Sample;
+
+struct Settings {
+    int sizeMiB = 256;
+    int files = 2000;
+    int rounds = 3;
+    std::string folder;
+    bool zip64 = false;
+};
+
+Settings parseArguments(int argc, char** argv) {
+    Settings settings;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (option == "--zip64") {
+            settings.zip64 = true;
+        } else if (option == "--size" && hasValue) {
+            settings.sizeMiB = std::stoi(argv[++i]);
+        } else if (option == "--files" && hasValue) {
+            settings.files = std::stoi(argv[++i]);
+        } else if (option == "--rounds" && hasValue) {
+            settings.rounds = std::stoi(argv[++i]);
+        } else if (option == "--folder" && hasValue) {
+            settings.folder = argv[++i];
+        }
+    }
+    return settings;
+}
+
+int32_t quietMessage(const char*, uint32_t) {
+    return 0;
+}
+
+// The child side: one archive of everything below root through the library.
+int buildWithLibrary(const char* archive, const char* root) {
+    void* library = dlopen(ZIP32_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        std::fprintf(stderr, "%s\n", dlerror());
+        return 2;
+    }
+    auto init = reinterpret_cast<int32_t (*)(const ZpCallbacks*)>(dlsym(library, "ZpInit"));
+    auto setOptions =
+        reinterpret_cast<int32_t (*)(const ZpOptions*)>(dlsym(library, "ZpSetOptions"));
+    auto build = reinterpret_cast<int32_t (*)(int32_t, const char*, const char* const*)>(
+        dlsym(library, "ZpArchive"));
+    const ZpCallbacks callbacks{quietMessage, nullptr, nullptr, nullptr};
+    init(&callbacks);
+    ZpOptions options{};
+    options.recurseFolders = 1;
+    options.quiet = 1;
+    options.rootDirectory = root;
+    setOptions(&options);
+    const char* const names[] = {"querty", "*"};
+    const int32_t result = build(2, archive, names);
+    if (result != ZP_OK) {
+        std::fprintf(stderr, "ZpArchive returned %d\n", static_cast<int>(result));
+        return 1;
+    }
+    return 0;
+}
+
+struct Tool {
+    const char* name;
+    std::vector<double> times;
+    double rssMiB = 0;
+    double archiveMiB = 0;
+};
+
+bool measure(Tool& tool, const std::vector<std::string>& command, const std::string& folder,
+             const std::string& archive) {
+    std::filesystem::remove(archive);
+    sync();
+    const Sample sample = bench::runMeasured(command, folder);
+    if (sample.status != 0) {
+        std::fprintf(stderr, "%s failed (status %d)\n", tool.name, sample.status);
+        return false;
+    }
+    tool.times.push_back(sample.wall);
+    tool.rssMiB = std::max(tool.rssMiB, sample.rssMiB);
+    tool.archiveMiB = static_cast<double>(std::filesystem::file_size(archive)) / mebi;
+    return true;
+}
+
+void benchmark(const Settings& settings, const std::string& self) {
+    const std::string work = settings.folder + "/zip-bench-" + std::to_string(settings.sizeMiB);
+    const std::string source = work + "/source";
+    std::filesystem::remove_all(work);
+    std::filesystem::create_directories(source);
+    bench::makeFiles(source, settings.sizeMiB, settings.files);
+    Tool library{"library", {}, 0, 0};
+    Tool bsdtar{"bsdtar", {}, 0, 0};
+    Tool sevenZip{"7z", {}, 0, 0};
+    const std::string archive = work + "/out.zip";
+    for (int round = 0; round < settings.rounds; ++round) {
+        if (!measure(library, {self, "--build", archive, source}, {}, archive) ||
+            !measure(bsdtar, {"bsdtar", "--format", "zip", "-cf", archive, "."}, source, archive) ||
+            !measure(sevenZip, {"7z", "a", "-tzip", "-bd", "-bso0", archive, "."}, source,
+                     archive)) {
+            return;
+        }
+        std::printf("  round %d: library %.2f s, bsdtar %.2f s, 7z %.2f s\n", round + 1,
+                    library.times.back(), bsdtar.times.back(), sevenZip.times.back());
+    }
+    const double libraryWall = bench::median(library.times);
+    const double bsdtarWall = bench::median(bsdtar.times);
+    const double sevenWall = bench::median(sevenZip.times);
+    std::printf("%d MiB of data, %d files:\n", settings.sizeMiB, settings.files);
+    std::printf("  library %.2f s, bsdtar %.2f s, 7z %.2f s; library/bsdtar %.2f "
+                "(target <= 1.00, stretch <= 0.60), library/7z %.2f\n",
+                libraryWall, bsdtarWall, sevenWall, libraryWall / bsdtarWall,
+                libraryWall / sevenWall);
+    std::printf("  archive library %.1f MiB, bsdtar %.1f MiB, 7z %.1f MiB; library/bsdtar "
+                "%+.2f %% (target <= +2 %%)\n",
+                library.archiveMiB, bsdtar.archiveMiB, sevenZip.archiveMiB,
+                (library.archiveMiB / bsdtar.archiveMiB - 1) * 100);
+    std::printf("  peak memory library %.1f MiB (target <= 48), bsdtar %.1f MiB, 7z %.1f MiB\n",
+                library.rssMiB, bsdtar.rssMiB, sevenZip.rssMiB);
+    std::fflush(stdout);
+    std::filesystem::remove_all(work);
+}
+
+// An entry over 4 GiB needs zip64 fields; 7z reads the whole entry back.
+void zip64Check(const Settings& settings, const std::string& self) {
+    const std::string work = settings.folder + "/zip-bench-zip64";
+    std::filesystem::remove_all(work);
+    std::filesystem::create_directories(work + "/source");
+    const std::string big = work + "/source/sparse.bin";
+    const auto size = (4ull << 30) + (1 << 20) + 7;
+    std::ofstream(big, std::ios::binary).close();
+    std::filesystem::resize_file(big, size);
+    const std::string archive = work + "/big.zip";
+    const Sample built = bench::runMeasured({self, "--build", archive, work + "/source"});
+    const Sample tested = bench::runMeasured({"7z", "t", "-bd", "-bso0", archive});
+    std::printf("zip64: %llu-byte sparse file stored in %.1f s (peak %.1f MiB), %s; 7z t %s\n",
+                static_cast<unsigned long long>(size), built.wall, built.rssMiB,
+                built.status == 0 ? "built" : "FAILED", tested.status == 0 ? "ok" : "FAILED");
+    std::filesystem::remove_all(work);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--build") == 0) {
+        return buildWithLibrary(argv[2], argv[3]);
+    }
+    Settings settings = parseArguments(argc, argv);
+    if (settings.folder.empty()) {
+        settings.folder = std::filesystem::temp_directory_path().string();
+    }
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    benchmark(settings, self);
+    if (settings.zip64) {
+        zip64Check(settings, self);
+    }
+    return 0;
+}

@@ -1,0 +1,140 @@
+#include "FileSource.h"
+
+#include "JobFailure.h"
+#include "zip32.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace zip32 {
+
+namespace {
+
+constexpr std::size_t pieceSize = 64 * 1024;
+
+class FileSource : public EntrySource {
+public:
+    FileSource(const FileToStore& file, ReadFailure& failure)
+        : EntrySource(file.path, failure), m_file(file), m_translator(file.lineEnds) {}
+    ~FileSource() override { close(); }
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+private:
+    void describe(zip_stat_t& stat) const override {
+        stat.size = m_file.size;
+        stat.mtime = m_file.modified;
+        stat.valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+    }
+
+    int open() override {
+        m_fd = ::open(m_file.path.c_str(), O_RDONLY | O_CLOEXEC);
+        m_translator = LineEndTranslator(m_file.lineEnds);
+        m_ended = false;
+        m_out.clear();
+        m_outPosition = 0;
+        return m_fd < 0 ? -1 : 0;
+    }
+
+    zip_int64_t read(void* data, zip_uint64_t length) override {
+        auto* bytes = static_cast<char*>(data);
+        if (m_file.lineEnds == LineEndChange::None) {
+            return readSome(m_fd, bytes, static_cast<std::size_t>(length));
+        }
+        while (m_outPosition == m_out.size() && !m_ended) {
+            m_out.clear();
+            m_outPosition = 0;
+            char piece[pieceSize];
+            const ssize_t got = readSome(m_fd, piece, sizeof piece);
+            if (got < 0) {
+                return -1;
+            }
+            if (got == 0) {
+                m_ended = true;
+                m_translator.finish(m_out);
+            } else {
+                m_translator.translate({piece, static_cast<std::size_t>(got)}, m_out);
+            }
+        }
+        const std::size_t count =
+            std::min(static_cast<std::size_t>(length), m_out.size() - m_outPosition);
+        std::memcpy(bytes, m_out.data() + m_outPosition, count);
+        m_outPosition += count;
+        return static_cast<zip_int64_t>(count);
+    }
+
+    void close() override {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+
+    FileToStore m_file;
+    LineEndTranslator m_translator;
+    int m_fd = -1;
+    bool m_ended = false;
+    std::string m_out;
+    std::size_t m_outPosition = 0;
+};
+
+} // namespace
+
+ssize_t readSome(int fd, char* buffer, std::size_t length) {
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, length);
+        if (got >= 0 || errno != EINTR) {
+            return got;
+        }
+    }
+}
+
+zip_source_t* fileSource(zip_t* archive, const FileToStore& file, ReadFailure& failure) {
+    return EntrySource::attach(archive, std::make_unique<FileSource>(file, failure));
+}
+
+uint64_t translatedSize(const std::string& path, LineEndChange change) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw JobFailure(ZP_FILE_UNREADABLE, path + ": cannot read: " + systemReason(errno));
+    }
+    LineEndTranslator translator(change);
+    std::vector<char> piece(pieceSize);
+    std::string out;
+    uint64_t size = 0;
+    for (;;) {
+        const ssize_t got = readSome(fd, piece.data(), piece.size());
+        if (got < 0) {
+            const int error = errno;
+            ::close(fd);
+            throw JobFailure(ZP_FILE_UNREADABLE, path + ": cannot read: " + systemReason(error));
+        }
+        out.clear();
+        if (got == 0) {
+            translator.finish(out);
+            size += out.size();
+            break;
+        }
+        translator.translate({piece.data(), static_cast<std::size_t>(got)}, out);
+        size += out.size();
+    }
+    ::close(fd);
+    return size;
+}
+
+bool fileLooksLikeText(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    char start[4096];
+    const ssize_t got = readSome(fd, start, sizeof start);
+    ::close(fd);
+    return got >= 0 && looksLikeText({start, static_cast<std::size_t>(got)});
+}
+
+} // namespace zip32

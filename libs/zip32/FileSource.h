@@ -1,0 +1,38 @@
+#pragma once
+
+#include "EntrySource.h"
+#include "LineEnds.h"
+
+#include <zip.h>
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <sys/types.h>
+
+namespace zip32 {
+
+// What a file source needs to know of its file.
+struct FileToStore {
+    std::string path;
+    // What will be stored: the file's size, or its size after translation.
+    uint64_t size = 0;
+    std::time_t modified = 0;
+    LineEndChange lineEnds = LineEndChange::None;
+};
+
+// The bytes to store for a file: read when libzip writes the entry, with its
+// line ends changed on the way where asked. Sets failure on a read fault.
+zip_source_t* fileSource(zip_t* archive, const FileToStore& file, ReadFailure& failure);
+
+// The number of bytes a file has once its line ends are changed; the errno of
+// a read failure is thrown as a JobFailure.
+uint64_t translatedSize(const std::string& path, LineEndChange change);
+
+// Reads up to length bytes, taken up again after a signal; -1 with errno.
+ssize_t readSome(int fd, char* buffer, std::size_t length);
+
+// Whether the file's start reads as text; false when it cannot be read.
+bool fileLooksLikeText(const std::string& path);
+
+} // namespace zip32

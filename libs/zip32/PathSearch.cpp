@@ -1,0 +1,101 @@
+#include "PathSearch.h"
+
+#include "text/LetterCase.h"
+#include "text/Pieces.h"
+#include "text/Wildcards.h"
+
+#include <algorithm>
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace zip32 {
+
+namespace {
+
+bool exists(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0;
+}
+
+// The entry of the folder that is name under the case rule, or name itself.
+std::string spelling(const std::string& folder, const std::string& name) {
+    if (exists(joinPath(folder, name))) {
+        return name;
+    }
+    const std::u32string wanted = text::foldCase(name);
+    for (const std::string& candidate : folderNames(folder)) {
+        if (text::foldCase(candidate) == wanted) {
+            return candidate;
+        }
+    }
+    return name;
+}
+
+std::string parentOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
+
+} // namespace
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty()) {
+        return name;
+    }
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+std::vector<std::string> folderNames(const std::string& folder) {
+    return readFolder(folder).value_or(std::vector<std::string>{});
+}
+
+std::optional<std::vector<std::string>> readFolder(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* listing = ::opendir(folder.c_str());
+    if (listing == nullptr) {
+        return std::nullopt;
+    }
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    ::closedir(listing);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> expandPattern(const std::string& absolutePattern, bool hidden) {
+    std::vector<std::string> paths{"/"};
+    for (const std::string& component : text::splitText(absolutePattern, '/')) {
+        if (component.empty() || component == ".") {
+            continue;
+        }
+        std::vector<std::string> next;
+        for (const std::string& path : paths) {
+            if (component == "..") {
+                next.push_back(parentOf(path));
+            } else if (!text::hasWildcards(component)) {
+                next.push_back(joinPath(path, spelling(path, component)));
+            } else {
+                const bool takeHidden = hidden || component.front() == '.';
+                for (const std::string& name : folderNames(path)) {
+                    if ((takeHidden || name.front() != '.') &&
+                        text::matchesIgnoringCase(name, component)) {
+                        next.push_back(joinPath(path, name));
+                    }
+                }
+            }
+        }
+        paths = std::move(next);
+    }
+    return paths;
+}
+
+std::string resolvePath(const std::string& absolutePath) {
+    const std::vector<std::string> paths = expandPattern(absolutePath, true);
+    return paths.empty() ? absolutePath : paths.front();
+}
+
+} // namespace zip32

@@ -1,0 +1,231 @@
+#include "Precompression.h"
+
+#include "EntrySource.h"
+#include "LineEnds.h"
+
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace zip32 {
+
+namespace {
+
+// Files up to this size are deflated ahead; what all jobs ahead hold together
+// stays under the bound (one job may pass it so that writing never waits for
+// room).
+constexpr uint64_t largestFile = 8 << 20;
+constexpr uint64_t heldBound = 16 << 20;
+constexpr std::size_t pieceSize = 64 * 1024;
+
+} // namespace
+
+// One file's deflated data, made by a worker and read by its source.
+struct CompressionJob {
+    FileToStore file;
+    bool started = false;
+    bool done = false;
+    bool released = false;
+    int error = 0;
+    uint64_t size = 0;
+    uint32_t crc = 0;
+    std::string deflated;
+};
+
+namespace {
+
+// Reads the file (changing line ends where asked) and deflates it into job.
+void deflateFile(CompressionJob& job, int level) {
+    const int fd = ::open(job.file.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        job.error = errno;
+        return;
+    }
+    z_stream stream{};
+    if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        ::close(fd);
+        job.error = ENOMEM;
+        return;
+    }
+    LineEndTranslator translator(job.file.lineEnds);
+    uLong crc = crc32(0, nullptr, 0);
+    std::vector<char> piece(pieceSize);
+    std::string translated;
+    std::vector<unsigned char> out(pieceSize);
+    for (bool ended = false; !ended && job.error == 0;) {
+        const ssize_t got = readSome(fd, piece.data(), piece.size());
+        if (got < 0) {
+            job.error = errno;
+            break;
+        }
+        ended = got == 0;
+        std::string_view input(piece.data(), static_cast<std::size_t>(got));
+        if (job.file.lineEnds != LineEndChange::None) {
+            translated.clear();
+            ended ? translator.finish(translated) : translator.translate(input, translated);
+            input = translated;
+        }
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(input.data()),
+                    static_cast<uInt>(input.size()));
+        job.size += input.size();
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
+        stream.avail_in = static_cast<uInt>(input.size());
+        do {
+            stream.next_out = out.data();
+            stream.avail_out = static_cast<uInt>(out.size());
+            deflate(&stream, ended ? Z_FINISH : Z_NO_FLUSH);
+            job.deflated.append(reinterpret_cast<const char*>(out.data()),
+                                out.size() - stream.avail_out);
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    ::close(fd);
+    job.crc = static_cast<uint32_t>(crc);
+}
+
+// Serves a job's deflated data to libzip, which copies it as it is.
+class DeflatedSource : public EntrySource {
+public:
+    DeflatedSource(CompressionQueue& queue, std::shared_ptr<CompressionJob> job,
+                   ReadFailure& failure)
+        : EntrySource(job->file.path, failure), m_queue(queue), m_job(std::move(job)) {}
+    ~DeflatedSource() override { m_queue.release(*m_job); }
+
+    DeflatedSource(const DeflatedSource&) = delete;
+    DeflatedSource& operator=(const DeflatedSource&) = delete;
+
+private:
+    void describe(zip_stat_t& stat) const override {
+        m_queue.waitFor(*m_job);
+        stat.size = m_job->size;
+        stat.comp_size = m_job->deflated.size();
+        stat.crc = m_job->crc;
+        stat.comp_method = ZIP_CM_DEFLATE;
+        stat.mtime = m_job->file.modified;
+        stat.valid |= ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD |
+                      ZIP_STAT_MTIME;
+    }
+
+    int open() override {
+        m_queue.waitFor(*m_job);
+        m_position = 0;
+        if (m_job->error != 0 || m_job->released) {
+            // Read once only: the data is gone once the entry is written.
+            errno = m_job->released ? EIO : m_job->error;
+            return -1;
+        }
+        return 0;
+    }
+
+    zip_int64_t read(void* data, zip_uint64_t length) override {
+        const std::size_t count = static_cast<std::size_t>(
+            std::min<uint64_t>(length, m_job->deflated.size() - m_position));
+        std::memcpy(data, m_job->deflated.data() + m_position, count);
+        m_position += count;
+        return static_cast<zip_int64_t>(count);
+    }
+
+    void close() override { m_queue.release(*m_job); }
+
+    CompressionQueue& m_queue;
+    std::shared_ptr<CompressionJob> m_job;
+    std::size_t m_position = 0;
+};
+
+} // namespace
+
+bool CompressionQueue::takes(uint64_t size) {
+    return size > 0 && size <= largestFile;
+}
+
+CompressionQueue::CompressionQueue(int level, int workers) : m_level(level) {
+    for (int i = 0; i < workers; ++i) {
+        m_workers.emplace_back([this] { work(); });
+    }
+}
+
+CompressionQueue::~CompressionQueue() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    for (std::thread& worker : m_workers) {
+        worker.join();
+    }
+}
+
+zip_source_t* CompressionQueue::source(zip_t* archive, const FileToStore& file,
+                                       ReadFailure& failure) {
+    auto job = std::make_shared<CompressionJob>();
+    job->file = file;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_waiting.push_back(job);
+    }
+    m_changed.notify_all();
+    return EntrySource::attach(archive, std::make_unique<DeflatedSource>(*this, job, failure));
+}
+
+void CompressionQueue::work() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock,
+                       [this] { return m_stopping || (!m_waiting.empty() && m_held < heldBound); });
+        if (m_stopping) {
+            return;
+        }
+        const std::shared_ptr<CompressionJob> job = m_waiting.front();
+        m_waiting.pop_front();
+        run(*job, lock);
+    }
+}
+
+void CompressionQueue::run(CompressionJob& job, std::unique_lock<std::mutex>& lock) {
+    job.started = true;
+    m_held += job.file.size;
+    lock.unlock();
+    try {
+        deflateFile(job, m_level);
+    } catch (...) {
+        job.error = ENOMEM;
+    }
+    lock.lock();
+    job.done = true;
+    if (job.released) {
+        m_held -= job.file.size;
+        std::string().swap(job.deflated);
+    }
+    m_changed.notify_all();
+}
+
+void CompressionQueue::waitFor(CompressionJob& job) {
+    std::unique_lock lock(m_mutex);
+    if (!job.started) {
+        std::erase_if(m_waiting, [&job](const auto& waiting) { return waiting.get() == &job; });
+        run(job, lock);
+    }
+    m_changed.wait(lock, [&job] { return job.done; });
+}
+
+void CompressionQueue::release(CompressionJob& job) {
+    {
+        const std::lock_guard lock(m_mutex);
+        if (job.released) {
+            return;
+        }
+        job.released = true;
+        if (!job.started) {
+            std::erase_if(m_waiting, [&job](const auto& waiting) { return waiting.get() == &job; });
+        } else if (job.done) {
+            m_held -= job.file.size;
+            std::string().swap(job.deflated);
+        }
+    }
+    m_changed.notify_all();
+}
+
+} // namespace zip32

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "FileSource.h"
+
+#include <zip.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zip32 {
+
+struct CompressionJob;
+
+// Deflates files on worker threads, in the order they will be written, while
+// libzip writes the entries before them: libzip then copies each finished
+// entry as it is. Work runs ahead of the writing only while the data held
+// stays under a fixed bound, so memory does not grow with the archive.
+class CompressionQueue {
+public:
+    CompressionQueue(int level, int workers);
+    ~CompressionQueue();
+    CompressionQueue(const CompressionQueue&) = delete;
+    CompressionQueue& operator=(const CompressionQueue&) = delete;
+
+    // Whether a file of this size goes through the queue; larger ones are
+    // deflated by libzip as it writes them.
+    static bool takes(uint64_t size);
+
+    // The entry data of file, deflated ahead; null when libzip cannot take
+    // the source.
+    zip_source_t* source(zip_t* archive, const FileToStore& file, ReadFailure& failure);
+
+    // Until job is deflated (or has failed); a job no worker has begun is
+    // deflated on the calling thread, so writing never waits on the bound.
+    void waitFor(CompressionJob& job);
+    // The job's data has been written: its memory goes back to the bound.
+    void release(CompressionJob& job);
+
+private:
+    void work();
+    // Deflates job outside the lock, which lock holds on entry and on return.
+    void run(CompressionJob& job, std::unique_lock<std::mutex>& lock);
+
+    const int m_level;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::shared_ptr<CompressionJob>> m_waiting;
+    uint64_t m_held = 0;
+    bool m_stopping = false;
+    std::vector<std::thread> m_workers;
+};
+
+} // namespace zip32

@@ -1,0 +1,333 @@
+#include "Repair.h"
+
+#include "JobFailure.h"
+#include "zip32.h"
+
+#include <zlib.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <optional>
+#include <unistd.h>
+
+namespace zip32 {
+
+namespace {
+
+constexpr std::size_t pieceSize = 64 * 1024;
+constexpr uint32_t localHeaderSignature = 0x04034b50;
+constexpr uint32_t descriptorSignature = 0x08074b50;
+constexpr std::size_t localHeaderLength = 30;
+constexpr uint16_t zip64FieldId = 0x0001;
+constexpr uint16_t encryptedFlag = 0x0001;
+constexpr uint16_t descriptorFlag = 0x0008;
+constexpr uint16_t utf8Flag = 0x0800;
+
+uint64_t little(const unsigned char* bytes, std::size_t width) {
+    uint64_t value = 0;
+    while (width-- > 0) {
+        value = (value << 8) | bytes[width];
+    }
+    return value;
+}
+
+class OpenFile {
+public:
+    explicit OpenFile(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~OpenFile() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    bool isOpen() const { return m_fd >= 0; }
+    // Up to length bytes at offset; fewer only at the end of the file.
+    std::size_t readAt(uint64_t offset, void* buffer, std::size_t length) const {
+        std::size_t total = 0;
+        while (total < length) {
+            const ssize_t got = ::pread(m_fd, static_cast<char*>(buffer) + total, length - total,
+                                        static_cast<off_t>(offset + total));
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got < 0) {
+                throw JobFailure(ZP_ARCHIVE_UNREADABLE,
+                                 "cannot read the archive: " + systemReason(errno));
+            }
+            if (got == 0) {
+                break;
+            }
+            total += static_cast<std::size_t>(got);
+        }
+        return total;
+    }
+
+private:
+    int m_fd;
+};
+
+// The offset of the next local header signature at or after from.
+std::optional<uint64_t> nextHeader(const OpenFile& file, uint64_t from) {
+    std::array<unsigned char, pieceSize> piece;
+    for (;;) {
+        const std::size_t got = file.readAt(from, piece.data(), piece.size());
+        for (std::size_t i = 0; i + 4 <= got; ++i) {
+            if (little(piece.data() + i, 4) == localHeaderSignature) {
+                return from + i;
+            }
+        }
+        if (got < piece.size()) {
+            return std::nullopt;
+        }
+        from += got - 3;
+    }
+}
+
+// What the data of an entry turned out to be when read through.
+struct DataCheck {
+    bool complete = false;
+    uint64_t consumed = 0;
+    uint64_t size = 0;
+    uint32_t crc = 0;
+};
+
+// Reads the entry's data from offset: deflated data to its stream's end (at
+// most limit bytes of it), stored data for exactly limit bytes.
+DataCheck readThrough(const OpenFile& file, uint64_t offset, uint16_t method, uint64_t limit) {
+    DataCheck check;
+    uLong crc = crc32(0, nullptr, 0);
+    std::array<unsigned char, pieceSize> in;
+    if (method == 0) {
+        while (check.consumed < limit) {
+            const std::size_t wanted =
+                static_cast<std::size_t>(std::min<uint64_t>(in.size(), limit - check.consumed));
+            const std::size_t got = file.readAt(offset + check.consumed, in.data(), wanted);
+            crc = crc32(crc, in.data(), static_cast<uInt>(got));
+            check.consumed += got;
+            if (got < wanted) {
+                return check;
+            }
+        }
+        check.size = check.consumed;
+        check.crc = static_cast<uint32_t>(crc);
+        check.complete = true;
+        return check;
+    }
+    z_stream stream{};
+    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
+        throw std::bad_alloc();
+    }
+    std::array<unsigned char, pieceSize> out;
+    int status = Z_OK;
+    while (status == Z_OK && check.consumed < limit) {
+        const std::size_t wanted =
+            static_cast<std::size_t>(std::min<uint64_t>(in.size(), limit - check.consumed));
+        const std::size_t got = file.readAt(offset + check.consumed, in.data(), wanted);
+        if (got == 0) {
+            break;
+        }
+        stream.next_in = in.data();
+        stream.avail_in = static_cast<uInt>(got);
+        while (status == Z_OK && stream.avail_in > 0) {
+            stream.next_out = out.data();
+            stream.avail_out = static_cast<uInt>(out.size());
+            status = inflate(&stream, Z_NO_FLUSH);
+            const std::size_t produced = out.size() - stream.avail_out;
+            crc = crc32(crc, out.data(), static_cast<uInt>(produced));
+            check.size += produced;
+            if (status == Z_BUF_ERROR && produced > 0) {
+                status = Z_OK;
+            }
+        }
+        check.consumed += got - stream.avail_in;
+    }
+    inflateEnd(&stream);
+    check.complete = status == Z_STREAM_END;
+    check.crc = static_cast<uint32_t>(crc);
+    return check;
+}
+
+std::time_t fromDosTime(uint16_t time, uint16_t date) {
+    std::tm fields{};
+    fields.tm_year = ((date >> 9) & 0x7F) + 80;
+    fields.tm_mon = ((date >> 5) & 0x0F) - 1;
+    fields.tm_mday = date & 0x1F;
+    fields.tm_hour = (time >> 11) & 0x1F;
+    fields.tm_min = (time >> 5) & 0x3F;
+    fields.tm_sec = (time & 0x1F) * 2;
+    fields.tm_isdst = -1;
+    return std::mktime(&fields);
+}
+
+// The entry whose local header is at offset, checked, and the offset after
+// its data; nothing when the bytes there are no sound entry.
+std::optional<std::pair<RecoveredEntry, uint64_t>> entryAt(const OpenFile& file, uint64_t offset,
+                                                           const Reporter& reporter) {
+    std::array<unsigned char, localHeaderLength> header;
+    if (file.readAt(offset, header.data(), header.size()) < header.size()) {
+        return std::nullopt;
+    }
+    const auto flags = static_cast<uint16_t>(little(&header[6], 2));
+    RecoveredEntry entry;
+    entry.method = static_cast<uint16_t>(little(&header[8], 2));
+    entry.modified = fromDosTime(static_cast<uint16_t>(little(&header[10], 2)),
+                                 static_cast<uint16_t>(little(&header[12], 2)));
+    entry.crc = static_cast<uint32_t>(little(&header[14], 4));
+    entry.compressedSize = little(&header[18], 4);
+    entry.size = little(&header[22], 4);
+    const auto nameLength = static_cast<std::size_t>(little(&header[26], 2));
+    const auto extraLength = static_cast<std::size_t>(little(&header[28], 2));
+    std::string nameAndExtra(nameLength + extraLength, '\0');
+    if (nameLength == 0 || file.readAt(offset + header.size(), nameAndExtra.data(),
+                                       nameAndExtra.size()) < nameAndExtra.size()) {
+        return std::nullopt;
+    }
+    entry.name = nameAndExtra.substr(0, nameLength);
+    entry.utf8Name = (flags & utf8Flag) != 0;
+    entry.dataOffset = offset + header.size() + nameAndExtra.size();
+    const auto* extra = reinterpret_cast<const unsigned char*>(nameAndExtra.data() + nameLength);
+    for (std::size_t at = 0; at + 4 <= extraLength;) {
+        const auto id = little(extra + at, 2);
+        const auto length = static_cast<std::size_t>(little(extra + at + 2, 2));
+        if (id == zip64FieldId && length >= 16 && at + 4 + length <= extraLength) {
+            entry.size = little(extra + at + 4, 8);
+            entry.compressedSize = little(extra + at + 12, 8);
+        }
+        at += 4 + length;
+    }
+    if ((flags & encryptedFlag) != 0 || (entry.method != 0 && entry.method != 8)) {
+        reporter.warning(entry.name,
+                         "encrypted or of an unknown method; cannot be checked, left out");
+        return std::nullopt;
+    }
+    const bool sizesLater = (flags & descriptorFlag) != 0 && entry.compressedSize == 0;
+    if (sizesLater && entry.method == 0) {
+        reporter.warning(entry.name, "stored without its size; left out");
+        return std::nullopt;
+    }
+    const DataCheck check = readThrough(file, entry.dataOffset, entry.method,
+                                        sizesLater ? UINT64_MAX : entry.compressedSize);
+    uint64_t end = entry.dataOffset + check.consumed;
+    if (sizesLater && check.complete) {
+        // The descriptor after the data holds the CRC (signature optional).
+        std::array<unsigned char, 8> descriptor{};
+        file.readAt(end, descriptor.data(), descriptor.size());
+        const bool signed_ = little(descriptor.data(), 4) == descriptorSignature;
+        entry.crc = static_cast<uint32_t>(little(descriptor.data() + (signed_ ? 4 : 0), 4));
+        entry.compressedSize = check.consumed;
+        entry.size = check.size;
+        end += (signed_ ? 4 : 0) + 12;
+    }
+    if (!check.complete || check.consumed != entry.compressedSize || check.size != entry.size ||
+        check.crc != entry.crc) {
+        reporter.warning(entry.name, "data does not check out; left out");
+        return std::nullopt;
+    }
+    return std::pair{entry, end};
+}
+
+// The bytes of a recovered entry as they are stored, for libzip to copy.
+class StoredData : public EntrySource {
+public:
+    StoredData(const RecoveredEntry& entry, std::string path, ReadFailure& failure)
+        : EntrySource(std::move(path), failure), m_entry(entry) {}
+    ~StoredData() override { close(); }
+    StoredData(const StoredData&) = delete;
+    StoredData& operator=(const StoredData&) = delete;
+
+private:
+    void describe(zip_stat_t& stat) const override {
+        stat.size = m_entry.size;
+        stat.comp_size = m_entry.compressedSize;
+        stat.crc = m_entry.crc;
+        stat.comp_method = m_entry.method;
+        stat.mtime = m_entry.modified;
+        stat.valid |= ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD |
+                      ZIP_STAT_MTIME;
+    }
+
+    int open() override {
+        m_fd = ::open(path().c_str(), O_RDONLY | O_CLOEXEC);
+        m_read = 0;
+        return m_fd < 0 ? -1 : 0;
+    }
+
+    zip_int64_t read(void* data, zip_uint64_t length) override {
+        const auto wanted =
+            static_cast<std::size_t>(std::min<uint64_t>(length, m_entry.compressedSize - m_read));
+        const ssize_t got =
+            ::pread(m_fd, data, wanted, static_cast<off_t>(m_entry.dataOffset + m_read));
+        m_read += got > 0 ? static_cast<uint64_t>(got) : 0;
+        return got;
+    }
+
+    void close() override {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+
+    RecoveredEntry m_entry;
+    int m_fd = -1;
+    uint64_t m_read = 0;
+};
+
+} // namespace
+
+std::vector<RecoveredEntry> recoverEntries(const ArchiveFile& file, const Reporter& reporter) {
+    const OpenFile archive(file.path());
+    if (!file.exists() || !archive.isOpen()) {
+        throw JobFailure(ZP_ARCHIVE_UNREADABLE, file.path() + ": no archive to repair");
+    }
+    std::vector<RecoveredEntry> entries;
+    for (auto at = nextHeader(archive, 0); at;) {
+        if (auto found = entryAt(archive, *at, reporter)) {
+            entries.push_back(std::move(found->first));
+            at = nextHeader(archive, found->second);
+        } else {
+            at = nextHeader(archive, *at + 4);
+        }
+    }
+    if (entries.empty()) {
+        throw JobFailure(ZP_NOTHING_RECOVERED, file.path() + ": no entry could be recovered");
+    }
+    return entries;
+}
+
+void addRecovered(zip_t* archive, const std::vector<RecoveredEntry>& entries,
+                  const std::string& path, ReadFailure& failure) {
+    for (const RecoveredEntry& entry : entries) {
+        zip_source_t* source =
+            EntrySource::attach(archive, std::make_unique<StoredData>(entry, path, failure));
+        if (source == nullptr) {
+            throw std::bad_alloc();
+        }
+        const zip_int64_t index =
+            zip_file_add(archive, entry.name.c_str(), source,
+                         ZIP_FL_OVERWRITE | (entry.utf8Name ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_CP437));
+        if (index < 0) {
+            zip_source_free(source);
+            throw JobFailure(ZP_INTERNAL_ERROR, entry.name + ": " + zip_strerror(archive));
+        }
+        const auto at = static_cast<zip_uint64_t>(index);
+        if (zip_file_set_mtime(archive, at, entry.modified, 0) != 0 ||
+            (entry.method == 0 && zip_set_file_compression(archive, at, ZIP_CM_STORE, 0) != 0)) {
+            throw JobFailure(ZP_INTERNAL_ERROR, entry.name + ": " + zip_strerror(archive));
+        }
+    }
+}
+
+uint64_t prefixLength(const std::string& path) {
+    const OpenFile file(path);
+    if (!file.isOpen()) {
+        return 0;
+    }
+    return nextHeader(file, 0).value_or(0);
+}
+
+} // namespace zip32

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "zip32.h"
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zip32test {
+
+// The four entry points of the library.
+struct ZipApi {
+    int32_t (*init)(const ZpCallbacks*);
+    int32_t (*setOptions)(const ZpOptions*);
+    int32_t (*getOptions)(ZpOptions*);
+    int32_t (*archive)(int32_t, const char*, const char* const*);
+};
+// The real libzip32.so, loaded with dlopen.
+const ZipApi& loadedZipApi();
+// The same code linked into the tests, whose file writes the tests can fail
+// through the fileio seam.
+ZipApi linkedZipApi();
+
+// One call of the library with every callback recorded; the callbacks answer
+// as the test sets them up.
+class ZipCall {
+public:
+    explicit ZipCall(const ZipApi& api = loadedZipApi()) : m_api(api) {}
+
+    ZpOptions options{};
+    // Nothing gives none.
+    std::optional<std::string> password;
+    // What the comment callback returns; nothing returns null.
+    std::optional<std::string> comment;
+    // The service callback stops the call at this entry name.
+    std::string stopAtEntry;
+
+    // The names go after the placeholder the program always sends first.
+    int32_t run(const std::string& archive, const std::string& root,
+                const std::vector<std::string>& names);
+
+    std::string printed;
+    std::vector<std::string> serviced;
+    std::string commentOffered;
+    int passwordAsks = 0;
+
+private:
+    ZipApi m_api;
+    std::string m_root;
+};
+
+// Name to content of every entry of an archive, read (and CRC-checked) with
+// libzip; folders give "<folder>". Throws when the archive cannot be read.
+std::map<std::string, std::string> archiveEntries(const std::string& archive);
+
+// The files of a folder other than the ones named: leftover temporary files.
+std::vector<std::string> strayFiles(const std::string& folder,
+                                    const std::vector<std::string>& expected);
+
+// Sets a file's modification time.
+void setModified(const std::string& path, std::time_t when);
+
+} // namespace zip32test
