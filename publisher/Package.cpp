@@ -71,6 +71,14 @@ std::map<std::u32string, ExpectedFile> expectedFiles(const Release& release,
     return expected;
 }
 
+// A package that differs from the release: most likely the zip library, which
+// finds the root without regard to letter case, took a look-alike folder.
+PublishError differsFromRelease(const std::string& what) {
+    return PublishError(what + ". The zip library finds the release folder's path without "
+                               "regard to letter case: a folder whose path differs from it only "
+                               "in case may have been packed instead.");
+}
+
 } // namespace
 
 void buildPackage(const Release& release, const std::string& writtenFolder,
@@ -130,11 +138,12 @@ void checkPackage(const Release& release, const std::string& writtenFolder,
         const std::string name = entry.path().filename().string();
         const auto found = expected.find(text::foldCase(name));
         if (found == expected.end()) {
-            throw PublishError("the package brings " + name + ", which is not in the release");
+            throw differsFromRelease("the package brings " + name +
+                                     ", which is not in the release");
         }
         const ExpectedFile& file = found->second;
         if (!entry.is_regular_file() || !sameBytes(file.source, entry.path().string())) {
-            throw PublishError("the package does not hold " + file.path + " as it is");
+            throw differsFromRelease("the package does not hold " + file.path + " as it is");
         }
         if (file.executable && !ownerExecutable(entry.path().string())) {
             throw PublishError("the package loses the execute permission of " + file.path);
@@ -142,6 +151,6 @@ void checkPackage(const Release& release, const std::string& writtenFolder,
         expected.erase(found);
     }
     if (!expected.empty()) {
-        throw PublishError("the package lacks " + expected.begin()->second.path);
+        throw differsFromRelease("the package lacks " + expected.begin()->second.path);
     }
 }

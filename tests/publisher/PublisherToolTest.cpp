@@ -169,16 +169,32 @@ INSTANTIATE_TEST_SUITE_P(
                     {"b.txt is a symbolic link"}}),
     testsupport::CaseName());
 
-TEST_F(PublisherTool, UnwritableOutputIsRefused) {
-    if (geteuid() == 0) {
-        GTEST_SKIP() << "root writes anywhere";
-    }
+TEST_F(PublisherTool, OutputThatIsNoFolderIsRefused) {
     withFile(release, "a.txt");
-    chmod(web.path().c_str(), 0555);
+    writeFile(web / "clientfiles", "a file where a folder should be");
     const PublisherRun run = publish(release.path(), "1.3.0");
-    chmod(web.path().c_str(), 0755);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.output.find("cannot write to"), std::string::npos) << run.output;
+}
+
+// The zip library takes the release's root upper-cased and finds it without
+// regard to case, preferring an exact match: a folder of the same name in
+// capitals beside the release is what it packs. The test of the package
+// catches that before anything is served.
+TEST_F(PublisherTool, PackageOfOtherFilesThanTheReleaseIsNeverServed) {
+    testsupport::TempDir parent;
+    testsupport::TempDir::makeFolder(parent / "rel");
+    testsupport::TempDir::makeFolder(parent / "REL");
+    writeFile(parent / "rel/morvane.exe", "the release");
+    writeFile(parent / "REL/morvane.exe", "something else");
+
+    const PublisherRun run = publish(parent / "rel", "1.3.0");
+
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("does not hold morvane.exe as it is"), std::string::npos)
+        << run.output;
+    EXPECT_FALSE(exists(served("morvane.zip")));
+    EXPECT_FALSE(exists(served("version.php")));
 }
 
 } // namespace
