@@ -8,6 +8,7 @@
 #include "zip/VBZip.h"
 
 #include <string>
+#include <unistd.h>
 
 class ZipCall : public RecordingZipFixture {
 protected:
@@ -77,6 +78,17 @@ TEST_F(ZipCall, MissingLibraryReturnsTheDocumentedCodeWithoutAnError) {
     CGZipFiles zip;
     EXPECT_EQ(zip.MakeZipFile(), CodeModule::zipLibraryNotCalled);
     EXPECT_EQ(zip.GetLastMessage(), "");
+}
+
+// A library that lacks the zip entry points: every step is skipped, and the
+// result says that no archive call was made rather than success.
+TEST_F(ZipCall, LibraryWithoutTheEntryPointsReturnsTheDocumentedCode) {
+    testsupport::TempDir folder;
+    ASSERT_EQ(symlink(RECORDING_UNZIP32_FOLDER "/libunzip32.so", (folder / "libzip32.so").c_str()),
+              0);
+    CodeModule::setLibraryFolder(folder.path());
+    CGZipFiles zip;
+    EXPECT_EQ(zip.MakeZipFile(), CodeModule::zipLibraryNotCalled);
 }
 
 // The last-message text is one for both halves: whichever call ran last.
