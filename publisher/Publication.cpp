@@ -7,6 +7,7 @@
 #include "publisher/Release.h"
 #include "publisher/StagingFolder.h"
 #include "publisher/VersionText.h"
+#include "text/LetterCase.h"
 
 #include <filesystem>
 
@@ -16,6 +17,7 @@ namespace {
 
 const char* const packageName = "morvane.zip";
 const char* const versionName = "version.php";
+const char* const applicationName = "morvane.exe";
 
 // The boxes the libraries' callbacks could show have no user to answer them.
 void refuseUnansweredQuestions(const platform::ConsoleToolkit& toolkit) {
@@ -50,9 +52,20 @@ void putInPlace(const std::string& from, const std::string& to) {
 
 void reportRelease(const Release& release, std::ostream& report) {
     report << "release " << release.root << ":\n";
+    bool bringsApplication = false;
     for (const ReleaseFile& file : release.files) {
         report << "  " << file.path << "  " << file.size << " bytes"
                << (file.executable ? "  (executable)" : "") << '\n';
+        bringsApplication =
+            bringsApplication ||
+            (file.folder.empty() && text::foldCase(file.name) == text::foldCase(applicationName));
+    }
+    // The updater reads the installed version from the application: without
+    // a new one it offers this update again after installing it.
+    if (!bringsApplication) {
+        report << "note: the release brings no " << applicationName
+               << " at its top, so the installed version stays as it is and the updater "
+                  "will offer this update again\n";
     }
 }
 
