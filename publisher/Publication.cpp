@@ -42,11 +42,11 @@ std::string servedFolderOf(const PublishRequest& request, const std::string& rel
     return canonical;
 }
 
-void putInPlace(const std::string& from, const std::string& to) {
+void putInPlace(const std::string& from, const std::string& to, bool packageServed) {
     std::error_code failure;
     fs::rename(from, to, failure);
     if (failure) {
-        throw PublishError("cannot put " + to + " in place: " + failure.message());
+        throw PublishError("cannot put " + to + " in place: " + failure.message(), packageServed);
     }
 }
 
@@ -106,8 +106,8 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
 
     // The package first: a version that is served always points at a package
     // at least as new.
-    putInPlace(package, served + "/" + packageName);
-    putInPlace(staging / versionName, served + "/" + versionName);
+    putInPlace(package, served + "/" + packageName, false);
+    putInPlace(staging / versionName, served + "/" + versionName, true);
     report << "package tested: every file unpacks as it is in the release\n"
            << "published " << served << "/" << packageName << "  "
            << fs::file_size(served + "/" + packageName) << " bytes\n"

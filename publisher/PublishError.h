@@ -3,8 +3,16 @@
 #include <stdexcept>
 #include <string>
 
-// Why a release cannot be published, in words for the publisher.
+// Why a release cannot be published, in words for the publisher. Nothing
+// served has changed, unless packageServed says the new package is in place
+// and only the version text failed.
 class PublishError : public std::runtime_error {
 public:
-    explicit PublishError(const std::string& what) : std::runtime_error(what) {}
+    explicit PublishError(const std::string& what, bool packageServed = false)
+        : std::runtime_error(what), m_packageServed(packageServed) {}
+
+    bool packageServed() const { return m_packageServed; }
+
+private:
+    bool m_packageServed;
 };

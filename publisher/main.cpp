@@ -43,7 +43,13 @@ int main(int argc, char** argv) {
         CodeModule::useToolkit(toolkit);
         publish(PublishRequest{argv[1], argv[2], argv[3]}, toolkit, std::cout);
     } catch (const PublishError& failure) {
-        std::cerr << "morvane-publish: nothing published: " << failure.what() << '\n';
+        // A served version never points at a package older than itself, so
+        // a new package without its version text is safe to leave served.
+        std::cerr << (failure.packageServed()
+                          ? "morvane-publish: the new package is served, the old version text "
+                            "still: "
+                          : "morvane-publish: nothing published: ")
+                  << failure.what() << '\n';
         return 1;
     } catch (const platform::Error& failure) {
         std::cerr << "morvane-publish: nothing published: " << failure.description() << '\n';
