@@ -14,8 +14,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The placeholder name takes one of the library's 100 slots.
-constexpr std::size_t mostPackageNames = 99;
+// The library's name list has 100 slots; the placeholder name is removed
+// first, so that all of them are the release's and a release entry of the
+// placeholder's name can be added.
+constexpr std::size_t mostPackageNames = 100;
+const char* const placeholderName = "querty";
 
 struct ExpectedFile {
     std::string source; // where its bytes are now
@@ -94,6 +97,7 @@ void buildPackage(const Release& release, const std::string& writtenFolder,
         zip.ZipFileName(archivePath);
         zip.RootDirectory(release.root);
         zip.RecurseFolders(true);
+        zip.RemoveFile(placeholderName);
         for (const std::string& name : release.packageNames) {
             zip.AddFile(name);
         }
@@ -103,6 +107,7 @@ void buildPackage(const Release& release, const std::string& writtenFolder,
             instructions.ZipFileName(archivePath);
             instructions.RootDirectory(writtenFolder);
             instructions.UpdatingZip(true);
+            instructions.RemoveFile(placeholderName);
             instructions.AddFile(instructionFileName);
             makeArchive(instructions, "add updater.ini to the package");
         }

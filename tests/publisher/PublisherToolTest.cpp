@@ -87,6 +87,18 @@ TEST_F(PublisherTool, ReleaseWithItsOwnInstructionsKeepsThem) {
     EXPECT_EQ(packagedInstructions(), "MOVE;morvane.exe;APP_PATH\r\nEXEC;APP_PATH;morvane.exe\r\n");
 }
 
+// The file list of the zip call starts with a placeholder of this name;
+// a release entry of that name is a file like any other.
+TEST_F(PublisherTool, FileNamedLikeTheListsPlaceholderIsPublished) {
+    writeFile(release / "QUERTY", "data");
+    writeFile(release / "morvane.exe", "program");
+
+    const PublisherRun run = publish(release.path(), "1.3.0");
+
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(packagedInstructions().find("MOVE;QUERTY;APP_PATH\r\n"), std::string::npos);
+}
+
 struct RefusalCase {
     const char* name;
     std::function<void(const testsupport::TempDir&)> prepare;
@@ -134,6 +146,15 @@ INSTANTIATE_TEST_SUITE_P(
                     "",
                     "1.3.0",
                     {"docs/Setup.cfg", "lib/setup.cfg", "one folder"}},
+        RefusalCase{"MoreTopEntriesThanTheListHolds",
+                    [](const auto& r) {
+                        for (int i = 0; i < 101; ++i) {
+                            withFile(r, "file" + std::to_string(i) + ".txt");
+                        }
+                    },
+                    "",
+                    "1.3.0",
+                    {"names 102 entries", "at most 100", "into folders"}},
         RefusalCase{"MissingFolder", [](const auto&) {}, "gone", "1.3.0", {"gone does not exist"}},
         RefusalCase{"EmptyRelease", [](const auto&) {}, "", "1.3.0", {"holds no files"}},
         RefusalCase{"BadVersion",

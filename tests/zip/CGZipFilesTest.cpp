@@ -92,6 +92,8 @@ TEST_P(ListOperation, FailsWithItsNumberAndLeavesTheListAlone) {
     });
     EXPECT_EQ(failure.number(), c.number);
     EXPECT_EQ(failure.source(), c.source);
+    EXPECT_EQ(failure.description(), c.number == alreadyListed ? "File is already in Zip List"
+                                                               : "File is not in Zip List");
     EXPECT_EQ(zip.ZipFileCount(), countBefore);
 }
 
