@@ -87,6 +87,19 @@ TEST_F(PublisherTool, ReleaseWithItsOwnInstructionsKeepsThem) {
     EXPECT_EQ(packagedInstructions(), "MOVE;morvane.exe;APP_PATH\r\nEXEC;APP_PATH;morvane.exe\r\n");
 }
 
+TEST_F(PublisherTool, PublishingAgainReplacesBothServedFiles) {
+    writeFile(release / "morvane.exe", "program 1.3.0");
+    ASSERT_EQ(publish(release.path(), "1.3.0").status, 0);
+    writeFile(release / "morvane.exe", "program 1.3.1");
+    writeFile(release / "docs/new.txt", "new");
+
+    ASSERT_EQ(publish(release.path(), "1.3.1").status, 0);
+
+    EXPECT_EQ(readFile(served("version.php")), "1.3.1");
+    EXPECT_NE(packagedInstructions().find("MOVE;new.txt;APP_PATH\\docs\r\n"), std::string::npos);
+    EXPECT_EQ(servedEntries(), (std::vector<std::string>{"morvane.zip", "version.php"}));
+}
+
 // The file list of the zip call starts with a placeholder of this name;
 // a release entry of that name is a file like any other.
 TEST_F(PublisherTool, FileNamedLikeTheListsPlaceholderIsPublished) {
