@@ -15,6 +15,10 @@ std::string refusedNameReason(const std::string& name, bool isFolder) {
     if (name.find('\\') != std::string::npos) {
         return "a \"\\\" reads as a folder separator";
     }
+    if (!isFolder && text::upperCase(name) == "MORVANE.ZIP") {
+        return "the update unpacks every file beside its package of this name, which the file "
+               "would replace while it is unpacked";
+    }
     if (isFolder && text::upperCase(name).find("APP_PATH") != std::string::npos) {
         return "APP_PATH in a folder name would become the installation folder";
     }

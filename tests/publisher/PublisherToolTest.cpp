@@ -185,6 +185,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "",
                     "1.3.0",
                     {"docs/a;b.txt", "\";\""}},
+        RefusalCase{"FileNamedLikeThePackage",
+                    [](const auto& r) { withFile(r, "docs/Morvane.zip"); },
+                    "",
+                    "1.3.0",
+                    {"docs/Morvane.zip", "beside its package"}},
         RefusalCase{"PlaceholderInAFolderName",
                     [](const auto& r) {
                         testsupport::TempDir::makeFolder(r / "my_app_path");
