@@ -8,14 +8,15 @@
 #   --installed VERSION  file version of the installed morvane.exe (default 1.2.0.5)
 #   --headless           use a private Xvfb display even when $DISPLAY is set
 #
-# The publisher is nginx on 127.0.0.1 and a free port; it serves the version
-# text and a package made with Python's zipfile, whose updater.ini moves a new
-# morvane.exe into place, makes a folder, copies a file into it and opens the
-# release notes. With a display the window opens there for the user. Without
-# one the updater runs under Xvfb: the script saves a screenshot of the
-# window with its first message box, says where it is, answers Yes to an
-# offered update and waits for the update to finish. Either way it then shows
-# the installation folder before and after.
+# The publisher is nginx on 127.0.0.1 and a free port; it serves what our own
+# publisher's tool, morvane-publish, makes of a release folder (a new
+# morvane.exe and docs/whatsnew.txt): the version text and a package built
+# through our zip library, whose written updater.ini makes the docs folder and
+# moves both files into place. With a display the window opens there for the
+# user. Without one the updater runs under Xvfb: the script saves a
+# screenshot of the window with its first message box, says where it is,
+# answers Yes to an offered update and waits for the update to finish. Either
+# way it then shows the installation folder before and after.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -75,8 +76,7 @@ wait_for() {
 # --- the publisher -----------------------------------------------------------
 port=$(free_port)
 rm -rf "$publisher"
-mkdir -p "$publisher/www/clientfiles/morvane" "$publisher/logs" "$publisher/tmp"
-printf '%s' "$served" >"$publisher/www/clientfiles/morvane/version.php"
+mkdir -p "$publisher/www" "$publisher/logs" "$publisher/tmp"
 
 user_line=""
 # As root nginx would hand its workers to "nobody", who may not read the tree.
@@ -104,49 +104,37 @@ http {
 EOF
 nginx -p "$publisher" -c "$publisher/nginx.conf" -g 'daemon off;' &
 pids+=("$!")
-version_url="http://127.0.0.1:$port/clientfiles/morvane/version.php"
-if ! wait_for curl -fsS -o /dev/null "$version_url"; then
+# Any answer will do: nothing is published yet.
+if ! wait_for curl -sS -o /dev/null "http://127.0.0.1:$port/"; then
   echo "run: nginx did not come up; see $publisher/logs/error.log" >&2
   exit 1
 fi
 echo "run: publisher on 127.0.0.1:$port serves version '$served'"
 
-# --- the package --------------------------------------------------------------
-# The new morvane.exe carries the served version (a.b.c is read as a.b.0.c),
-# so that a second run finds nothing newer.
-IFS=. read -r s1 s2 s3 _ <<<"$served.."
-new_version="${s1//[^0-9]/}.${s2//[^0-9]/}.0.${s3//[^0-9]/}"
-[[ $new_version =~ ^[0-9]+\.[0-9]+\.0\.[0-9]+$ ]] || new_version=0.0.0.0
-package=$work/package
-rm -rf "$package"
-mkdir -p "$package/bin" "$package/docs"
-echo 'int main(void) { return 0; }' |
-  gcc -x c - -o "$package/bin/morvane.exe" \
-    -Xlinker --package-metadata="{\"type\":\"app\",\"name\":\"morvane\",\"version\":\"$new_version\"}"
-printf 'Morvane %s\nWhat is new: everything.\n' "$new_version" >"$package/docs/whatsnew.txt"
-printf 'MOVE;morvane.exe;APP_PATH\r\nMAKEDIR;docs;APP_PATH\r\nMOVE;whatsnew.txt;APP_PATH\\docs\r\nEXEC;APP_PATH\\docs;whatsnew.txt\r\n' \
-  >"$package/updater.ini"
-# Python's zipfile keeps each file's permission bits, so morvane.exe stays
-# executable.
-(cd "$package" && python3 - "$publisher/www/clientfiles/morvane/morvane.zip" updater.ini bin docs <<'EOF'
-import os
-import sys
-import zipfile
-
-with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as archive:
-    for top in sys.argv[2:]:
-        archive.write(top)
-        for folder, folders, files in os.walk(top):
-            for name in sorted(folders) + sorted(files):
-                archive.write(os.path.join(folder, name))
-EOF
-)
-echo "run: package morvane.zip brings morvane.exe $new_version"
-
 # --- the program, built for this publisher -----------------------------------
 cmake -S "$repo" -B "$build" -G Ninja -DUPDATER_BUILD_TESTS=OFF \
   -DMORVANE_VERSION_HOST="127.0.0.1:$port" -DMORVANE_PACKAGE_HOST="127.0.0.1:$port" >/dev/null
 cmake --build "$build" -j2
+
+# --- the package, published with our own tool ---------------------------------
+# The new morvane.exe carries the served version (a.b.c is read as a.b.0.c),
+# so that a second run finds nothing newer.
+IFS=. read -r s1 s2 s3 _ <<<"$served.."
+s1=${s1//[^0-9]/}; s2=${s2//[^0-9]/}; s3=${s3//[^0-9]/}
+new_version="${s1:-0}.${s2:-0}.0.${s3:-0}"
+release=$work/release
+rm -rf "$release"
+mkdir -p "$release/docs"
+echo 'int main(void) { return 0; }' |
+  gcc -x c - -o "$release/morvane.exe" \
+    -Xlinker --package-metadata="{\"type\":\"app\",\"name\":\"morvane\",\"version\":\"$new_version\"}"
+printf 'Morvane %s\nWhat is new: everything.\n' "$new_version" >"$release/docs/whatsnew.txt"
+"$build/publisher/morvane-publish" "$release" "${s1:-0}.${s2:-0}.${s3:-0}" "$publisher/www"
+# The endpoint answers exactly what was asked for, version or not.
+printf '%s' "$served" >"$publisher/www/clientfiles/morvane/version.php"
+echo "run: package morvane.zip brings morvane.exe $new_version"
+
+# --- the installation ----------------------------------------------------------
 rm -rf "$install"
 cmake --install "$build" --prefix "$install" >/dev/null
 # -Xlinker, not -Wl: the compiler driver would split the JSON at its commas.

@@ -1,0 +1,50 @@
+#include "publisher/InstructionLines.h"
+
+#include <algorithm>
+
+namespace {
+
+// "docs/deep" as the path field APP_PATH\docs\deep.
+std::string installedFolder(const std::string& folder) {
+    std::string field = "APP_PATH";
+    if (!folder.empty()) {
+        std::string path = folder;
+        std::replace(path.begin(), path.end(), '/', '\\');
+        field += "\\" + path;
+    }
+    return field;
+}
+
+// The parent folder and the name of a folder path.
+std::pair<std::string, std::string> splitFolder(const std::string& folder) {
+    const std::size_t slash = folder.rfind('/');
+    if (slash == std::string::npos) {
+        return {std::string(), folder};
+    }
+    return {folder.substr(0, slash), folder.substr(slash + 1)};
+}
+
+} // namespace
+
+std::vector<std::string> instructionLines(const Release& release) {
+    std::vector<std::string> lines;
+    for (const std::string& folder : release.folders) {
+        const auto [parent, name] = splitFolder(folder);
+        lines.push_back("MAKEDIR;" + name + ";" + installedFolder(parent));
+    }
+    auto moves = release.files;
+    std::stable_partition(moves.begin(), moves.end(),
+                          [](const ReleaseFile& file) { return !file.folder.empty(); });
+    for (const ReleaseFile& file : moves) {
+        lines.push_back("MOVE;" + file.name + ";" + installedFolder(file.folder));
+    }
+    return lines;
+}
+
+std::string instructionFileText(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line + "\r\n";
+    }
+    return text;
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "publisher/Release.h"
+
+#include <string>
+
+// Builds archivePath through CGZipFiles: the release's package names taken
+// against its root, folders with their trees, and then, when the tool wrote
+// the instruction file into writtenFolder (empty when the release brings its
+// own), that file at the top. A library result other than 0 is refused with
+// the library's messages.
+void buildPackage(const Release& release, const std::string& writtenFolder,
+                  const std::string& archivePath);
+
+// Unpacks the package through CGUnzipFiles the way the updater does (every
+// file into one folder) into checkFolder, and refuses it unless it holds
+// exactly the release's files (and the written instruction file), byte for
+// byte, executables still executable.
+void checkPackage(const Release& release, const std::string& writtenFolder,
+                  const std::string& archivePath, const std::string& checkFolder);

@@ -1,0 +1,115 @@
+#include "publisher/Publication.h"
+
+#include "platform/console/ConsoleToolkit.h"
+#include "publisher/InstructionLines.h"
+#include "publisher/Package.h"
+#include "publisher/PublishError.h"
+#include "publisher/Release.h"
+#include "publisher/StagingFolder.h"
+#include "publisher/VersionText.h"
+#include "text/LetterCase.h"
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const packageName = "morvane.zip";
+const char* const versionName = "version.php";
+const char* const applicationName = "morvane.exe";
+
+// The boxes the libraries' callbacks could show have no user to answer them.
+void refuseUnansweredQuestions(const platform::ConsoleToolkit& toolkit) {
+    if (!toolkit.unansweredQuestions().empty()) {
+        throw PublishError("a library asked a question no one is here to answer: " +
+                           toolkit.unansweredQuestions().front());
+    }
+}
+
+std::string servedFolderOf(const PublishRequest& request, const std::string& releaseRoot) {
+    const fs::path served = fs::path(request.outputFolder) / "clientfiles" / "morvane";
+    std::error_code failure;
+    fs::create_directories(served, failure);
+    if (failure) {
+        throw PublishError("cannot write to " + served.string() + ": " + failure.message());
+    }
+    const std::string canonical = fs::canonical(served).string();
+    if ((canonical + "/").rfind(releaseRoot + "/", 0) == 0) {
+        throw PublishError("the output folder " + request.outputFolder +
+                           " lies inside the release folder; the package would hold itself");
+    }
+    return canonical;
+}
+
+void putInPlace(const std::string& from, const std::string& to, bool packageServed) {
+    std::error_code failure;
+    fs::rename(from, to, failure);
+    if (failure) {
+        throw PublishError("cannot put " + to + " in place: " + failure.message(), packageServed);
+    }
+}
+
+void reportRelease(const Release& release, std::ostream& report) {
+    report << "release " << release.root << ":\n";
+    bool bringsApplication = false;
+    for (const ReleaseFile& file : release.files) {
+        report << "  " << file.path << "  " << file.size << " bytes"
+               << (file.executable ? "  (executable)" : "") << '\n';
+        bringsApplication =
+            bringsApplication ||
+            (file.folder.empty() && text::foldCase(file.name) == text::foldCase(applicationName));
+    }
+    // The updater reads the installed version from the application: without
+    // a new one it offers this update again after installing it.
+    if (!bringsApplication) {
+        report << "note: the release brings no " << applicationName
+               << " at its top, so the installed version stays as it is and the updater "
+                  "will offer this update again\n";
+    }
+}
+
+} // namespace
+
+void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
+             std::ostream& report) {
+    if (!isVersionText(request.version)) {
+        throw PublishError("the version must be three numbers separated by dots, such as 1.3.0, "
+                           "not \"" +
+                           request.version + "\"");
+    }
+    const Release release = readRelease(request.releaseFolder);
+    const std::string served = servedFolderOf(request, release.root);
+    reportRelease(release, report);
+
+    const StagingFolder staging(served);
+    std::string writtenFolder;
+    if (release.hasInstructionFile) {
+        report << "updater.ini: the release's own\n";
+    } else {
+        const auto lines = instructionLines(release);
+        writtenFolder = staging / "instructions";
+        fs::create_directory(writtenFolder);
+        writeNewFile(writtenFolder + "/" + instructionFileName, instructionFileText(lines));
+        report << "updater.ini written for the release:\n";
+        for (const std::string& line : lines) {
+            report << "  " << line << '\n';
+        }
+    }
+
+    const std::string package = staging / packageName;
+    buildPackage(release, writtenFolder, package);
+    refuseUnansweredQuestions(toolkit);
+    checkPackage(release, writtenFolder, package, staging / "check");
+    refuseUnansweredQuestions(toolkit);
+    writeNewFile(staging / versionName, request.version);
+
+    // The package first: a version that is served always points at a package
+    // at least as new.
+    putInPlace(package, served + "/" + packageName, false);
+    putInPlace(staging / versionName, served + "/" + versionName, true);
+    report << "package tested: every file unpacks as it is in the release\n"
+           << "published " << served << "/" << packageName << "  "
+           << fs::file_size(served + "/" + packageName) << " bytes\n"
+           << "published " << served << "/" << versionName << "  " << request.version << '\n';
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+
+namespace platform {
+class ConsoleToolkit;
+}
+
+// What the publisher asks for: a release folder, the version it carries,
+// and the folder the web server serves.
+struct PublishRequest {
+    std::string releaseFolder;
+    std::string version;
+    std::string outputFolder;
+};
+
+// Publishes a release: builds clientfiles/morvane/morvane.zip under the
+// output folder (with an updater.ini written for the release when it brings
+// none), tests it through the unzip library the updater uses, and only then
+// replaces the served package and, after it, clientfiles/morvane/version.php.
+// Reports what it did on report. Anything wrong is raised as PublishError,
+// and then the served files are as they were.
+void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
+             std::ostream& report);

@@ -1,0 +1,158 @@
+#include "publisher/Release.h"
+
+#include "publisher/PublishError.h"
+#include "publisher/ReleaseNames.h"
+#include "text/LetterCase.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string joined(const std::string& folder, const std::string& name) {
+    return folder.empty() ? name : folder + "/" + name;
+}
+
+bool isHidden(const std::string& name) {
+    return !name.empty() && name.front() == '.';
+}
+
+std::vector<fs::directory_entry> sortedEntries(const fs::path& folder) {
+    std::vector<fs::directory_entry> entries;
+    std::error_code failure;
+    for (fs::directory_iterator it(folder, failure), end; !failure && it != end;
+         it.increment(failure)) {
+        entries.push_back(*it);
+    }
+    if (failure) {
+        throw PublishError("cannot read the folder " + folder.string() + ": " + failure.message());
+    }
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return a.path().filename().string() < b.path().filename().string();
+    });
+    return entries;
+}
+
+class ReleaseWalk {
+public:
+    explicit ReleaseWalk(Release& release) : m_release(release) {}
+
+    void walk(const fs::path& absolute, const std::string& relative) {
+        std::map<std::u32string, std::string> namesHere;
+        for (const fs::directory_entry& entry : sortedEntries(absolute)) {
+            const std::string name = entry.path().filename().string();
+            const std::string path = joined(relative, name);
+            const auto [twin, added] = namesHere.emplace(text::foldCase(name), path);
+            if (!added) {
+                throw PublishError(twin->second + " and " + path +
+                                   " differ only in letter case, which the installation does "
+                                   "not tell apart");
+            }
+            const fs::file_status status = entry.symlink_status();
+            if (fs::is_symlink(status)) {
+                throw PublishError(path + " is a symbolic link; a release holds files and "
+                                          "folders only");
+            }
+            if (fs::is_directory(status)) {
+                checkName(name, path, true);
+                m_release.folders.push_back(path);
+                notePackageName(name, path, relative.empty());
+                walk(entry.path(), path);
+            } else if (fs::is_regular_file(status)) {
+                checkName(name, path, false);
+                addFile(entry, relative, name, path);
+                notePackageName(name, path, relative.empty());
+            } else {
+                throw PublishError(path + " is neither a file nor a folder");
+            }
+        }
+    }
+
+    // Without an instruction file of its own the release gets one at the
+    // top, which no file of the release may share a name with.
+    void checkWrittenInstructionFile() {
+        if (m_release.hasInstructionFile) {
+            return;
+        }
+        const auto clash = m_fileByName.find(text::foldCase(instructionFileName));
+        if (clash != m_fileByName.end()) {
+            throw PublishError(twoFilesText(clash->second, std::string(instructionFileName) +
+                                                               " (the one this tool writes)"));
+        }
+    }
+
+private:
+    static void checkName(const std::string& name, const std::string& path, bool isFolder) {
+        const std::string reason = refusedNameReason(name, isFolder);
+        if (!reason.empty()) {
+            throw PublishError("cannot publish " + path + ": " + reason);
+        }
+    }
+
+    static std::string twoFilesText(const std::string& first, const std::string& second) {
+        return "two files share one name: " + first + " and " + second +
+               "; the update unpacks every file into one folder, so only one of them could "
+               "arrive. Rename one of them.";
+    }
+
+    // The tree of a folder leaves out its hidden entries: those are named
+    // one by one.
+    void notePackageName(const std::string& name, const std::string& path, bool atTop) {
+        if (atTop || isHidden(name)) {
+            m_release.packageNames.push_back(path);
+        }
+    }
+
+    void addFile(const fs::directory_entry& entry, const std::string& folder,
+                 const std::string& name, const std::string& path) {
+        const auto [other, added] = m_fileByName.emplace(text::foldCase(name), path);
+        if (!added) {
+            throw PublishError(twoFilesText(other->second, path));
+        }
+        std::error_code failure;
+        ReleaseFile file;
+        file.path = path;
+        file.folder = folder;
+        file.name = name;
+        file.size = entry.file_size(failure);
+        if (failure) {
+            throw PublishError("cannot read " + path + ": " + failure.message());
+        }
+        file.executable = (entry.status().permissions() & fs::perms::owner_exec) != fs::perms::none;
+        if (folder.empty() && text::foldCase(name) == text::foldCase(instructionFileName)) {
+            m_release.hasInstructionFile = true;
+        }
+        m_release.files.push_back(file);
+    }
+
+    Release& m_release;
+    std::map<std::u32string, std::string> m_fileByName;
+};
+
+} // namespace
+
+Release readRelease(const std::string& folder) {
+    std::error_code failure;
+    const fs::file_status status = fs::status(folder, failure);
+    if (!fs::exists(status)) {
+        throw PublishError("the release folder " + folder + " does not exist");
+    }
+    if (!fs::is_directory(status)) {
+        throw PublishError(folder + " is not a folder; name the folder that holds the release");
+    }
+    Release release;
+    release.root = fs::canonical(folder, failure).string();
+    if (failure) {
+        throw PublishError("cannot read the release folder " + folder + ": " + failure.message());
+    }
+    ReleaseWalk walk(release);
+    walk.walk(release.root, "");
+    if (release.files.empty()) {
+        throw PublishError("the release folder " + folder + " holds no files");
+    }
+    walk.checkWrittenInstructionFile();
+    return release;
+}

@@ -1,0 +1,26 @@
+#include "publisher/ReleaseNames.h"
+
+#include "text/LetterCase.h"
+
+std::string refusedNameReason(const std::string& name, bool isFolder) {
+    if (name.find(';') != std::string::npos) {
+        return "a \";\" would cut its updater.ini line";
+    }
+    if (name.find_first_of("\r\n") != std::string::npos) {
+        return "a line end would cut its updater.ini line";
+    }
+    if (name.find_first_of("*?") != std::string::npos) {
+        return "\"*\" and \"?\" are wildcards to the zip library and the update's copy";
+    }
+    if (name.find('\\') != std::string::npos) {
+        return "a \"\\\" reads as a folder separator";
+    }
+    if (!isFolder && text::upperCase(name) == "MORVANE.ZIP") {
+        return "the update unpacks every file beside its package of this name, which the file "
+               "would replace while it is unpacked";
+    }
+    if (isFolder && text::upperCase(name).find("APP_PATH") != std::string::npos) {
+        return "APP_PATH in a folder name would become the installation folder";
+    }
+    return {};
+}

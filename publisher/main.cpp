@@ -1,0 +1,62 @@
+// morvane-publish: makes what the web server serves for an update of
+// Morvane from a release folder.
+
+#include "codemodule/CodeModuleState.h"
+#include "platform/Error.h"
+#include "platform/ExecutableFolder.h"
+#include "platform/console/ConsoleToolkit.h"
+#include "publisher/Publication.h"
+#include "publisher/PublishError.h"
+
+#include <exception>
+#include <iostream>
+#include <string>
+
+namespace {
+
+const char* const usage =
+    "usage: morvane-publish RELEASE_FOLDER VERSION OUTPUT_FOLDER\n"
+    "\n"
+    "Packs RELEASE_FOLDER (its files and folders as they should lie in the\n"
+    "installation folder) into OUTPUT_FOLDER/clientfiles/morvane/morvane.zip and\n"
+    "writes VERSION (three numbers, such as 1.3.0) to\n"
+    "OUTPUT_FOLDER/clientfiles/morvane/version.php. A release without its own\n"
+    "updater.ini gets one that creates its folders and moves every file into\n"
+    "place. The package is tested before either served file is replaced.\n";
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && (std::string(argv[1]) == "-h" || std::string(argv[1]) == "--help")) {
+        std::cout << usage;
+        return 0;
+    }
+    if (argc != 4) {
+        std::cerr << usage;
+        return 2;
+    }
+    platform::ConsoleToolkit toolkit(std::cerr);
+    toolkit.setAppTitle("morvane-publish");
+    try {
+        // The two libraries lie beside the tool.
+        CodeModule::setLibraryFolder(platform::executableFolder());
+        CodeModule::useToolkit(toolkit);
+        publish(PublishRequest{argv[1], argv[2], argv[3]}, toolkit, std::cout);
+    } catch (const PublishError& failure) {
+        // A served version never points at a package older than itself, so
+        // a new package without its version text is safe to leave served.
+        std::cerr << (failure.packageServed()
+                          ? "morvane-publish: the new package is served, the old version text "
+                            "still: "
+                          : "morvane-publish: nothing published: ")
+                  << failure.what() << '\n';
+        return 1;
+    } catch (const platform::Error& failure) {
+        std::cerr << "morvane-publish: nothing published: " << failure.description() << '\n';
+        return 1;
+    } catch (const std::exception& failure) {
+        std::cerr << "morvane-publish: nothing published: " << failure.what() << '\n';
+        return 1;
+    }
+    return 0;
+}

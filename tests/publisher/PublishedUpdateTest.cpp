@@ -1,0 +1,81 @@
+// The whole loop: a release published by the tool, served by nginx on
+// loopback, installed by the real updater in its real window.
+#include "tests/publisher/PublisherRun.h"
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/NginxServer.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/VersionedExecutable.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+// Every file below a folder with its bytes, by its path relative to it.
+std::map<std::string, std::string> filesBelow(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            files[fs::relative(entry.path(), folder).string()] = readFile(entry.path().string());
+        }
+    }
+    return files;
+}
+
+bool executable(const std::string& path) {
+    return access(path.c_str(), X_OK) == 0;
+}
+
+TEST(PublishedUpdate, UpdaterInstallsExactlyThePublishedRelease) {
+    testsupport::TempDir release;
+    testsupport::TempDir web;
+    testsupport::TempDir root;
+    testsupport::TempDir scratch;
+
+    testsupport::writeVersionedExecutable(release / "morvane.exe", "1.3.0.0");
+    chmod((release / "morvane.exe").c_str(), 0755);
+    for (const char* folder : {"bin", "docs", "docs/guide", "docs/guide/images"}) {
+        testsupport::TempDir::makeFolder(release / folder);
+    }
+    writeFile(release / "bin/helper.sh", "#!/bin/sh\necho helper\n");
+    chmod((release / "bin/helper.sh").c_str(), 0755);
+    writeFile(release / "docs/readme.txt", "Morvane 1.3.0\r\n");
+    writeFile(release / "docs/guide/start.html", "<p>start</p>\n");
+    writeFile(release / "docs/guide/images/logo.bin", std::string("\x89PNG\0\x01", 6));
+
+    const PublisherRun published =
+        runPublisher({release.path(), "1.3.0", web.path()}, scratch / "publish.out");
+    ASSERT_EQ(published.status, 0) << published.output;
+
+    const std::string install = root / "Morvane";
+    testsupport::TempDir::makeFolder(install);
+    testsupport::writeVersionedExecutable(install + "/morvane.exe", "1.2.0.5");
+    chmod((install + "/morvane.exe").c_str(), 0755);
+
+    testsupport::NginxServer nginx(web.path());
+    testsupport::ChildProcess updater({QT_UPDATE_CHILD, install, nginx.host(), REAL_UNZIP32_FOLDER},
+                                      scratch / "updater.out");
+    const int status = updater.exitStatusWithin(std::chrono::seconds(60));
+
+    ASSERT_EQ(status, 0) << readFile(scratch / "updater.out");
+    EXPECT_EQ(filesBelow(install), filesBelow(release.path()));
+    EXPECT_TRUE(executable(install + "/morvane.exe"));
+    EXPECT_TRUE(executable(install + "/bin/helper.sh"));
+    EXPECT_FALSE(executable(install + "/docs/readme.txt"));
+    // Both files were asked for: the version, then the package.
+    nginx.stop();
+    const std::string log = nginx.accessLog();
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+}
+
+} // namespace

@@ -1,0 +1,239 @@
+// The publisher's tool on good and bad releases: what it serves, and that a
+// refusal says why and leaves the served files as they were.
+#include "tests/publisher/PublisherRun.h"
+
+#include "tests/support/TempDir.h"
+
+#include "tests/support/CaseName.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <sys/stat.h>
+
+namespace {
+
+using testsupport::exists;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+class PublisherTool : public ::testing::Test {
+protected:
+    PublisherTool() { testsupport::TempDir::makeFolder(release.path() + "/docs"); }
+
+    std::string served(const std::string& name) const {
+        return web.path() + "/clientfiles/morvane/" + name;
+    }
+    PublisherRun publish(const std::string& releaseFolder, const std::string& version) {
+        return runPublisher({releaseFolder, version, web.path()}, scratch / "tool.out");
+    }
+    // updater.ini as the package brings it, read by Python's zipfile.
+    std::string packagedInstructions() {
+        const std::string command = "python3 -c 'import sys, zipfile; "
+                                    "sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1])"
+                                    ".read(\"updater.ini\"))' '" +
+                                    served("morvane.zip") + "' > '" + scratch / "ini" + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return readFile(scratch / "ini");
+    }
+    std::vector<std::string> servedEntries() const {
+        std::vector<std::string> names;
+        for (const auto& entry :
+             std::filesystem::directory_iterator(web.path() + "/clientfiles/morvane")) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    testsupport::TempDir release;
+    testsupport::TempDir web;
+    testsupport::TempDir scratch;
+};
+
+TEST_F(PublisherTool, WritesInstructionsParentsFirstAndPublishesBothFiles) {
+    testsupport::TempDir::makeFolder(release / "docs/deep");
+    testsupport::TempDir::makeFolder(release / "lib");
+    writeFile(release / "morvane.exe", "program");
+    chmod((release / "morvane.exe").c_str(), 0755);
+    writeFile(release / "docs/deep/notes.txt", "notes");
+    writeFile(release / "docs/readme.txt", "readme");
+    writeFile(release / "lib/.settings", "hidden");
+
+    const PublisherRun run = publish(release.path(), "1.3.0");
+
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(readFile(served("version.php")), "1.3.0");
+    EXPECT_EQ(servedEntries(), (std::vector<std::string>{"morvane.zip", "version.php"}));
+    EXPECT_EQ(packagedInstructions(), "MAKEDIR;docs;APP_PATH\r\n"
+                                      "MAKEDIR;deep;APP_PATH\\docs\r\n"
+                                      "MAKEDIR;lib;APP_PATH\r\n"
+                                      "MOVE;notes.txt;APP_PATH\\docs\\deep\r\n"
+                                      "MOVE;readme.txt;APP_PATH\\docs\r\n"
+                                      "MOVE;.settings;APP_PATH\\lib\r\n"
+                                      "MOVE;morvane.exe;APP_PATH\r\n");
+    EXPECT_NE(run.output.find("MAKEDIR;deep;APP_PATH\\docs"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("docs/readme.txt  6 bytes"), std::string::npos) << run.output;
+}
+
+TEST_F(PublisherTool, ReleaseWithItsOwnInstructionsKeepsThem) {
+    writeFile(release / "updater.ini",
+              "MOVE;morvane.exe;APP_PATH\r\nEXEC;APP_PATH;morvane.exe\r\n");
+    writeFile(release / "morvane.exe", "program");
+
+    ASSERT_EQ(publish(release.path(), "2.0.1").status, 0);
+    EXPECT_EQ(packagedInstructions(), "MOVE;morvane.exe;APP_PATH\r\nEXEC;APP_PATH;morvane.exe\r\n");
+}
+
+TEST_F(PublisherTool, PublishingAgainReplacesBothServedFiles) {
+    writeFile(release / "morvane.exe", "program 1.3.0");
+    ASSERT_EQ(publish(release.path(), "1.3.0").status, 0);
+    writeFile(release / "morvane.exe", "program 1.3.1");
+    writeFile(release / "docs/new.txt", "new");
+
+    ASSERT_EQ(publish(release.path(), "1.3.1").status, 0);
+
+    EXPECT_EQ(readFile(served("version.php")), "1.3.1");
+    EXPECT_NE(packagedInstructions().find("MOVE;new.txt;APP_PATH\\docs\r\n"), std::string::npos);
+    EXPECT_EQ(servedEntries(), (std::vector<std::string>{"morvane.zip", "version.php"}));
+}
+
+// The file list of the zip call starts with a placeholder of this name;
+// a release entry of that name is a file like any other.
+TEST_F(PublisherTool, FileNamedLikeTheListsPlaceholderIsPublished) {
+    writeFile(release / "QUERTY", "data");
+    writeFile(release / "morvane.exe", "program");
+
+    const PublisherRun run = publish(release.path(), "1.3.0");
+
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(packagedInstructions().find("MOVE;QUERTY;APP_PATH\r\n"), std::string::npos);
+}
+
+struct RefusalCase {
+    const char* name;
+    std::function<void(const testsupport::TempDir&)> prepare;
+    std::string folder; // inside the release folder; empty for the folder itself
+    std::string version;
+    std::vector<std::string> said; // each must appear in what the tool prints
+};
+
+class PublisherRefuses : public PublisherTool, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(PublisherRefuses, SaysWhyAndLeavesTheServedFilesAlone) {
+    testsupport::TempDir::makeFolder(web / "clientfiles");
+    testsupport::TempDir::makeFolder(web / "clientfiles/morvane");
+    writeFile(served("version.php"), "1.2.0");
+    writeFile(served("morvane.zip"), "old package");
+    GetParam().prepare(release);
+    const std::string folder =
+        GetParam().folder.empty() ? release.path() : release / GetParam().folder;
+
+    const PublisherRun run = publish(folder, GetParam().version);
+
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("nothing published"), std::string::npos) << run.output;
+    for (const std::string& text : GetParam().said) {
+        EXPECT_NE(run.output.find(text), std::string::npos) << run.output;
+    }
+    EXPECT_EQ(readFile(served("version.php")), "1.2.0");
+    EXPECT_EQ(readFile(served("morvane.zip")), "old package");
+    EXPECT_EQ(servedEntries(), (std::vector<std::string>{"morvane.zip", "version.php"}));
+}
+
+void withFile(const testsupport::TempDir& r, const std::string& name) {
+    writeFile(r / name, name);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Releases, PublisherRefuses,
+    ::testing::Values(
+        RefusalCase{"NameCollisionNamesBothFiles",
+                    [](const auto& r) {
+                        testsupport::TempDir::makeFolder(r / "lib");
+                        withFile(r, "docs/Setup.cfg");
+                        withFile(r, "lib/setup.cfg");
+                    },
+                    "",
+                    "1.3.0",
+                    {"docs/Setup.cfg", "lib/setup.cfg", "one folder"}},
+        RefusalCase{"MoreTopEntriesThanTheListHolds",
+                    [](const auto& r) {
+                        for (int i = 0; i < 101; ++i) {
+                            withFile(r, "file" + std::to_string(i) + ".txt");
+                        }
+                    },
+                    "",
+                    "1.3.0",
+                    {"names 102 entries", "at most 100", "into folders"}},
+        RefusalCase{"MissingFolder", [](const auto&) {}, "gone", "1.3.0", {"gone does not exist"}},
+        RefusalCase{"EmptyRelease", [](const auto&) {}, "", "1.3.0", {"holds no files"}},
+        RefusalCase{"BadVersion",
+                    [](const auto& r) { withFile(r, "a.txt"); },
+                    "",
+                    "1.3",
+                    {"three numbers", "\"1.3\""}},
+        RefusalCase{"NestedInstructionFileMeetsTheWrittenOne",
+                    [](const auto& r) { withFile(r, "docs/updater.ini"); },
+                    "",
+                    "1.3.0",
+                    {"docs/updater.ini", "the one this tool writes"}},
+        RefusalCase{"SemicolonInAName",
+                    [](const auto& r) { withFile(r, "docs/a;b.txt"); },
+                    "",
+                    "1.3.0",
+                    {"docs/a;b.txt", "\";\""}},
+        RefusalCase{"FileNamedLikeThePackage",
+                    [](const auto& r) { withFile(r, "docs/Morvane.zip"); },
+                    "",
+                    "1.3.0",
+                    {"docs/Morvane.zip", "beside its package"}},
+        RefusalCase{"PlaceholderInAFolderName",
+                    [](const auto& r) {
+                        testsupport::TempDir::makeFolder(r / "my_app_path");
+                        withFile(r, "my_app_path/a.txt");
+                    },
+                    "",
+                    "1.3.0",
+                    {"my_app_path", "installation folder"}},
+        RefusalCase{"SymbolicLink",
+                    [](const auto& r) {
+                        withFile(r, "a.txt");
+                        symlink("a.txt", (r / "b.txt").c_str());
+                    },
+                    "",
+                    "1.3.0",
+                    {"b.txt is a symbolic link"}}),
+    testsupport::CaseName());
+
+TEST_F(PublisherTool, OutputThatIsNoFolderIsRefused) {
+    withFile(release, "a.txt");
+    writeFile(web / "clientfiles", "a file where a folder should be");
+    const PublisherRun run = publish(release.path(), "1.3.0");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("cannot write to"), std::string::npos) << run.output;
+}
+
+// The zip library takes the release's root upper-cased and finds it without
+// regard to case, preferring an exact match: a folder of the same name in
+// capitals beside the release is what it packs. The test of the package
+// catches that before anything is served.
+TEST_F(PublisherTool, PackageOfOtherFilesThanTheReleaseIsNeverServed) {
+    testsupport::TempDir parent;
+    testsupport::TempDir::makeFolder(parent / "rel");
+    testsupport::TempDir::makeFolder(parent / "REL");
+    writeFile(parent / "rel/morvane.exe", "the release");
+    writeFile(parent / "REL/morvane.exe", "something else");
+
+    const PublisherRun run = publish(parent / "rel", "1.3.0");
+
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("does not hold morvane.exe as it is"), std::string::npos)
+        << run.output;
+    EXPECT_FALSE(exists(served("morvane.zip")));
+    EXPECT_FALSE(exists(served("version.php")));
+}
+
+} // namespace

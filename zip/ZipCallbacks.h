@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+
+// What the zip library calls back during one VBZip call. None of them lets
+// an error out: a failing step is skipped and the callback's value returned.
+namespace CodeModule {
+
+// Adds the library's message to the last-message text, then lets waiting
+// window events run once.
+int32_t ZipMessageCallback(const char* text, uint32_t length);
+// No password is ever given: 1.
+int32_t ZipPasswordCallback(char* passwordBuffer, int32_t bufferSize, const char* prompt,
+                            const char* archiveName);
+// An empty archive comment, in the library's own buffer.
+char* ZipCommentCallback(char* commentBuffer);
+
+} // namespace CodeModule
