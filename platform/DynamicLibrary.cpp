@@ -23,7 +23,10 @@ DynamicLibrary::DynamicLibrary(const std::string& path, const std::string& sourc
         raiseError(ErrorNumber::fileNotFound, source, path);
     }
     // A path with a "/" is loaded as it stands; the search path is not used.
-    m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Once loaded, a library stays in the process: what it set up for
+    // itself (its worker threads' one-time data, its caches) would otherwise
+    // be cut off and lost at every unload, once per call.
+    m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (m_handle == nullptr) {
         raiseError(ErrorNumber::dllLoad, source, path + " (" + loaderReason() + ")");
     }
