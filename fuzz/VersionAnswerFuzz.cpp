@@ -54,6 +54,7 @@ public:
         return std::make_unique<GivenAnswer>(answer);
     }
     std::unique_ptr<platform::FileSystem> newFileSystem() override { std::abort(); }
+    std::unique_ptr<platform::InternetTransfer> newInternetTransfer() override { std::abort(); }
     platform::Shell& shell() override { std::abort(); }
 };
 
