@@ -96,7 +96,7 @@ void benchmark(const Settings& settings, const std::string& self, int sizeMiB) {
     bench::makeFiles(work + "/source", sizeMiB, settings.files);
     const std::string archive = work + "/package.zip";
     const Sample zipped =
-        bench::runMeasured({"bsdtar", "--format", "zip", "-cf", archive, "."}, work + "/source");
+        bench::runMeasured({"bsdtar", "--format=zip", "-cf", archive, "."}, work + "/source");
     std::filesystem::remove_all(work + "/source");
     if (zipped.status != 0) {
         std::fprintf(stderr, "bsdtar failed to make the archive\n");

@@ -1,6 +1,6 @@
 // Times building an archive of the unzip benchmark's tree (256 MiB, 2000
 // files, text and incompressible data mixed) through libzip32 against
-// `bsdtar --format zip -cf` and `7z a -tzip` at their default levels,
+// `bsdtar --format=zip -cf` and `7z a -tzip` at their default levels,
 // alternating the three in one run. Prints wall times, the ratios to bsdtar,
 // archive sizes and the peak resident memory of each. With --zip64 it also
 // stores a sparse file of just over 4 GiB and has 7z test the archive.
@@ -120,7 +120,7 @@ void benchmark(const Settings& settings, const std::string& self) {
     const std::string archive = work + "/out.zip";
     for (int round = 0; round < settings.rounds; ++round) {
         if (!measure(library, {self, "--build", archive, source}, {}, archive) ||
-            !measure(bsdtar, {"bsdtar", "--format", "zip", "-cf", archive, "."}, source, archive) ||
+            !measure(bsdtar, {"bsdtar", "--format=zip", "-cf", archive, "."}, source, archive) ||
             !measure(sevenZip, {"7z", "a", "-tzip", "-bd", "-bso0", archive, "."}, source,
                      archive)) {
             return;

@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 // Archives what a folder holds with bsdtar, which records permissions, times
 // and owners; the top names are given one by one so that none starts with "./".
 void packFolder(const std::string& folder, const std::string& archive) {
-    std::vector<std::string> command{"bsdtar", "--format", "zip", "-cf", archive};
+    std::vector<std::string> command{"bsdtar", "--format=zip", "-cf", archive};
     for (const auto& item : fs::directory_iterator(folder)) {
         command.push_back(item.path().filename().string());
     }

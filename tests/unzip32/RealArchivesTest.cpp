@@ -63,7 +63,7 @@ const Maker makers[] = {
     {"PythonToPipeWithDataDescriptors", script("pipe")},
     {"PythonForcedZip64", script("zip64")},
     {"PythonWithComment", script("commented")},
-    {"Bsdtar", tool({"bsdtar", "--format", "zip", "-cf"})},
+    {"Bsdtar", tool({"bsdtar", "--format=zip", "-cf"})},
     {"SevenZipDeflate", tool({"7z", "a", "-bd", "-tzip", "-mm=Deflate"})},
     {"SevenZipZipCrypto", tool({"7z", "a", "-bd", "-tzip", "-psecret", "-mem=ZipCrypto"}), true},
     {"SevenZipAes256", tool({"7z", "a", "-bd", "-tzip", "-psecret", "-mem=AES256"}), true},
