@@ -90,3 +90,7 @@ std::string VersionCheck::updateStatus() {
     }
     return status;
 }
+
+std::string VersionCheck::offeredVersion() const {
+    return strServerVer1 + "." + strServerVer2 + "." + strServerVer3;
+}

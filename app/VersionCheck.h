@@ -27,6 +27,9 @@ public:
     // Asks the endpoint: "UPDATE_AVAILABLE", "NO_UPDATE", or "NA" when it
     // gave no usable answer.
     std::string updateStatus();
+    // The version the last answer offered, as its three pieces joined by
+    // ".": what the package must be signed for.
+    std::string offeredVersion() const;
 
 private:
     platform::Services& m_services;

@@ -112,6 +112,7 @@ void frmUpdater::cmdDownload_Click() {
         m_controls.lblMessage().setCaption(downloadingText);
         m_toolkit.doEvents();
         DownloadFile(packageAddress(), m_paths.packageFile());
+        checkPackageSignature();
         bar.setVisible(false);
         m_toolkit.setMousePointer(MousePointer::normal);
         m_controls.lblMessage().setCaption(extractingText);

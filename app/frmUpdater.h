@@ -65,6 +65,9 @@ private:
     void RunUpdateCommand(const std::string& line);
     // The text shown for a failure raised while unpacking.
     std::string showUnzipFailure(const std::string& number, const std::string& description);
+    // With the publisher's key set, refuses a downloaded package that does
+    // not carry its signature for the version just offered.
+    void checkPackageSignature();
     // Empties the temp folder an earlier run left, or creates it.
     void prepareTempFolder();
     // The window after a run that stopped on a failure a stage reported.

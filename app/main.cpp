@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const UpdaterSettings settings{folder, MORVANE_VERSION_HOST, MORVANE_PACKAGE_HOST};
+    const UpdaterSettings settings{folder, MORVANE_VERSION_HOST, MORVANE_PACKAGE_HOST,
+                                   MORVANE_PACKAGE_KEY};
     // The zip libraries lie in the installation folder of the window's settings.
     CodeModule::setLibraryFolder(settings.installFolder);
     platform::QtToolkit toolkit;

@@ -54,7 +54,8 @@ int downloadOnce(const std::string& url, const std::string& installFolder,
     platform::QtToolkit toolkit;
     platform::QtUpdaterWindow window;
     platform::SystemServices services;
-    frmUpdater form(toolkit, window, services, UpdaterSettings{installFolder, "unused", "unused"});
+    frmUpdater form(toolkit, window, services,
+                    UpdaterSettings{installFolder, "unused", "unused", ""});
     form.Form_Load();
     window.showCentred();
     window.ProgressBar1().setValue(0);

@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
     ui.watch(moments);
     const fileio::ReplacedSystemCalls counted(countedCalls(moments));
     platform::SystemServices services;
-    frmUpdater form(ui, ui, services, UpdaterSettings{argv[1], argv[2], argv[2]});
+    frmUpdater form(ui, ui, services, UpdaterSettings{argv[1], argv[2], argv[2], ""});
     ui.answerNext(platform::MsgBoxAnswer::yes);
     form.Form_Load();
     int status = 4;

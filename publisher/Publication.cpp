@@ -6,10 +6,14 @@
 #include "publisher/PublishError.h"
 #include "publisher/Release.h"
 #include "publisher/StagingFolder.h"
-#include "publisher/VersionText.h"
+#include "signature/PackageCheck.h"
+#include "signature/PackageSigning.h"
+#include "signature/SignatureError.h"
+#include "signature/VersionText.h"
 #include "text/LetterCase.h"
 
 #include <filesystem>
+#include <optional>
 
 namespace fs = std::filesystem;
 
@@ -50,6 +54,36 @@ void putInPlace(const std::string& from, const std::string& to, bool packageServ
     }
 }
 
+std::optional<signature::SigningKey> signingKeyOf(const PublishRequest& request) {
+    if (request.privateKeyFile.empty()) {
+        return std::nullopt;
+    }
+    try {
+        return signature::SigningKey::fromFile(request.privateKeyFile);
+    } catch (const signature::SignatureError& failure) {
+        throw PublishError(failure.what());
+    }
+}
+
+// Signs the package and checks it the way an updater built with the key
+// will, so that no package is served that such an updater refuses.
+void signAndCheck(const std::string& package, const signature::SigningKey& key,
+                  const std::string& version, std::ostream& report) {
+    try {
+        signature::signPackage(package, key, version);
+        const signature::PackageCheck check =
+            signature::checkPackage(package, key.publicKey(), version);
+        if (!check.accepted()) {
+            throw PublishError("the signed package does not pass the updater's check: " +
+                               check.description);
+        }
+    } catch (const signature::SignatureError& failure) {
+        throw PublishError(std::string("cannot sign the package: ") + failure.what());
+    }
+    report << "package signed for version " << version << " by the key "
+           << signature::base64Of(key.publicKey()) << '\n';
+}
+
 void reportRelease(const Release& release, std::ostream& report) {
     report << "release " << release.root << ":\n";
     bool bringsApplication = false;
@@ -73,11 +107,12 @@ void reportRelease(const Release& release, std::ostream& report) {
 
 void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
              std::ostream& report) {
-    if (!isVersionText(request.version)) {
+    if (!signature::isVersionText(request.version)) {
         throw PublishError("the version must be three numbers separated by dots, such as 1.3.0, "
                            "not \"" +
                            request.version + "\"");
     }
+    const auto signingKey = signingKeyOf(request);
     const Release release = readRelease(request.releaseFolder);
     const std::string served = servedFolderOf(request, release.root);
     reportRelease(release, report);
@@ -100,6 +135,11 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
     const std::string package = staging / packageName;
     buildPackage(release, writtenFolder, package);
     refuseUnansweredQuestions(toolkit);
+    if (signingKey) {
+        signAndCheck(package, *signingKey, request.version, report);
+    } else {
+        report << "package not signed: an updater built with a publisher's key refuses it\n";
+    }
     checkPackage(release, writtenFolder, package, staging / "check");
     refuseUnansweredQuestions(toolkit);
     writeNewFile(staging / versionName, request.version);

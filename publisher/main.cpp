@@ -11,18 +11,22 @@
 #include <exception>
 #include <iostream>
 #include <string>
+#include <vector>
 
 namespace {
 
 const char* const usage =
-    "usage: morvane-publish RELEASE_FOLDER VERSION OUTPUT_FOLDER\n"
+    "usage: morvane-publish [--key PRIVATE_KEY_FILE] RELEASE_FOLDER VERSION OUTPUT_FOLDER\n"
     "\n"
     "Packs RELEASE_FOLDER (its files and folders as they should lie in the\n"
     "installation folder) into OUTPUT_FOLDER/clientfiles/morvane/morvane.zip and\n"
     "writes VERSION (three numbers, such as 1.3.0) to\n"
     "OUTPUT_FOLDER/clientfiles/morvane/version.php. A release without its own\n"
     "updater.ini gets one that creates its folders and moves every file into\n"
-    "place. The package is tested before either served file is replaced.\n";
+    "place. With --key, the package carries the signature of that Ed25519\n"
+    "private key (openssl genpkey -algorithm ed25519 -out key.pem) for VERSION,\n"
+    "which an updater built with the matching public key insists on. The\n"
+    "package is tested before either served file is replaced.\n";
 
 } // namespace
 
@@ -31,7 +35,13 @@ int main(int argc, char** argv) {
         std::cout << usage;
         return 0;
     }
-    if (argc != 4) {
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::string privateKeyFile;
+    if (arguments.size() == 5 && arguments[0] == "--key") {
+        privateKeyFile = arguments[1];
+        arguments.erase(arguments.begin(), arguments.begin() + 2);
+    }
+    if (arguments.size() != 3 || arguments[0] == "--key") {
         std::cerr << usage;
         return 2;
     }
@@ -41,7 +51,8 @@ int main(int argc, char** argv) {
         // The two libraries lie beside the tool.
         CodeModule::setLibraryFolder(platform::executableFolder());
         CodeModule::useToolkit(toolkit);
-        publish(PublishRequest{argv[1], argv[2], argv[3]}, toolkit, std::cout);
+        publish(PublishRequest{arguments[0], arguments[1], arguments[2], privateKeyFile}, toolkit,
+                std::cout);
     } catch (const PublishError& failure) {
         // A served version never points at a package older than itself, so
         // a new package without its version text is safe to leave served.

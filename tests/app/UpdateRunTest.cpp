@@ -230,7 +230,7 @@ TEST_F(UpdaterFixture, SecondRunOnTheSameInstallationFailsCleanly) {
     ui.answerNext(MsgBoxAnswer::yes);
     platform::ScriptedToolkit secondUi;
     frmUpdater second(secondUi, secondUi, services,
-                      UpdaterSettings{install.path(), versionHost(), versionHost()});
+                      UpdaterSettings{install.path(), versionHost(), versionHost(), ""});
     second.Form_Load();
     bool secondRan = false;
     ui.atEveryPump([&] {

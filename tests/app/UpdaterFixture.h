@@ -51,7 +51,7 @@ protected:
     void makeWindow(const std::string& versionHost,
                     const std::string& packageHost = "packages.morvane.example") {
         form = std::make_unique<frmUpdater>(
-            ui, ui, services, UpdaterSettings{install.path(), versionHost, packageHost});
+            ui, ui, services, UpdaterSettings{install.path(), versionHost, packageHost, ""});
         form->setToday([] {
             std::tm day{};
             day.tm_mday = 7;

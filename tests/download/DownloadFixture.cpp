@@ -14,7 +14,8 @@ void DownloadFixture::makeWindow(const std::string& packageHost) {
                                   });
     m_versionServer->start();
     form = std::make_unique<frmUpdater>(
-        ui, ui, services, UpdaterSettings{install.path(), m_versionServer->host(), packageHost});
+        ui, ui, services,
+        UpdaterSettings{install.path(), m_versionServer->host(), packageHost, ""});
     form->Form_Load();
 }
 

@@ -24,7 +24,7 @@ protected:
         testsupport::writeVersionedExecutable(staging / "morvane.exe", "1.3.0.0");
         CodeModule::setLibraryFolder(REAL_UNZIP32_FOLDER);
         form = std::make_unique<frmUpdater>(
-            ui, ui, services, UpdaterSettings{install, publisher.host(), publisher.host()});
+            ui, ui, services, UpdaterSettings{install, publisher.host(), publisher.host(), ""});
         form->Form_Load();
     }
 

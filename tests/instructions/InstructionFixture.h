@@ -25,7 +25,7 @@ protected:
     InstructionFixture()
         : installFolder(root / "Morvane App"),
           form(ui, ui, services,
-               UpdaterSettings{installFolder, "version.invalid", "packages.invalid"}) {
+               UpdaterSettings{installFolder, "version.invalid", "packages.invalid", ""}) {
         mkdir(installFolder.c_str(), 0755);
         mkdir(temp("").c_str(), 0755);
     }

@@ -1,10 +1,11 @@
 // The program's start, as main does it, for an installation folder and a
 // publisher that a test chose, with a user who answers Yes to every
 // question, OK to every message and, when given, types the password into
-// every password box. Each box is written to standard output as one line
+// every password box. With a key (base64), the updater is the one built
+// with that publisher's key. Each box is written to standard output as one line
 // ("box TITLE: TEXT" or "input TITLE: PROMPT", line ends as "|").
 //
-//   qt_update_child INSTALL_FOLDER PUBLISHER_HOST LIBRARY_FOLDER [PASSWORD]
+//   qt_update_child INSTALL_FOLDER PUBLISHER_HOST LIBRARY_FOLDER [PASSWORD [KEY]]
 //
 // Exit status: 0 when the update run ended the program, 4 when the run
 // stopped with the window open (then the last line is "open: STATUS LINE"),
@@ -60,17 +61,18 @@ void answerBox(const QString& password) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4 && argc != 5) {
+    if (argc < 4 || argc > 6) {
         return 2;
     }
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
-    const QString password = argc == 5 ? QString::fromUtf8(argv[4]) : QString();
+    const QString password = argc >= 5 ? QString::fromUtf8(argv[4]) : QString();
+    const std::string key = argc == 6 ? argv[5] : "";
     CodeModule::setLibraryFolder(argv[3]);
     platform::QtToolkit toolkit;
     platform::QtUpdaterWindow window;
     platform::SystemServices services;
-    frmUpdater form(toolkit, window, services, UpdaterSettings{argv[1], argv[2], argv[2]});
+    frmUpdater form(toolkit, window, services, UpdaterSettings{argv[1], argv[2], argv[2], key});
     window.attach(form);
 
     bool runStarted = false;

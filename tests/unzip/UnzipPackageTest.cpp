@@ -17,7 +17,7 @@ using testsupport::readFile;
 class UnzipPackageTest : public ::testing::Test {
 protected:
     UnzipPackageTest()
-        : form(ui, ui, services, UpdaterSettings{install.path(), "v.invalid", "p.invalid"}) {
+        : form(ui, ui, services, UpdaterSettings{install.path(), "v.invalid", "p.invalid", ""}) {
         mkdir((install / "temp").c_str(), 0755);
         CodeModule::setLibraryFolder(REAL_UNZIP32_FOLDER);
     }

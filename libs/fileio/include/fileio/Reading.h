@@ -1,0 +1,17 @@
+#pragma once
+
+// Reading files: every byte asked for or the end of the file, a read
+// interrupted by a signal taken up again. Reads are not part of the seam of
+// fileio/SystemCalls.h: no test needs them to fail.
+
+#include <cstddef>
+#include <sys/types.h>
+
+namespace fileio {
+
+// Reads up to size bytes from offset on into data and sets got to the number
+// read, which is less than size only at the end of the file. Returns 0 or
+// the errno value of the failure.
+[[nodiscard]] int readAt(int fd, void* data, std::size_t size, off_t offset, std::size_t& got);
+
+} // namespace fileio

@@ -1,0 +1,27 @@
+#include "fileio/Reading.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace fileio {
+
+int readAt(int fd, void* data, std::size_t size, off_t offset, std::size_t& got) {
+    auto* bytes = static_cast<char*>(data);
+    got = 0;
+    while (got < size) {
+        const ssize_t read = ::pread(fd, bytes + got, size - got, offset + static_cast<off_t>(got));
+        if (read < 0 && errno == EINTR) {
+            continue;
+        }
+        if (read < 0) {
+            return errno;
+        }
+        if (read == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(read);
+    }
+    return 0;
+}
+
+} // namespace fileio
