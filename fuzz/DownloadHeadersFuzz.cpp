@@ -80,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     platform::ScriptedToolkit ui;
     platform::SystemServices services(std::chrono::seconds(1));
-    const UpdaterSettings settings{publisher.install, publisher.server.host(), publisher.server.host()};
+    const UpdaterSettings settings{publisher.install, publisher.server.host(),
+                                   publisher.server.host(), ""};
     frmUpdater form(ui, ui, services, settings);
     const std::string package = publisher.install + "/temp/morvane.zip";
     try {

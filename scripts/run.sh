@@ -2,34 +2,40 @@
 # Builds the updater against a local publisher and runs a real update of an
 # installation folder that holds a versioned morvane.exe.
 #
-#   scripts/run.sh [--served TEXT] [--installed VERSION] [--headless]
+#   scripts/run.sh [--served TEXT] [--installed VERSION] [--unsigned] [--headless]
 #
 #   --served TEXT        what the version endpoint answers (default 1.3.0)
 #   --installed VERSION  file version of the installed morvane.exe (default 1.2.0.5)
+#   --unsigned           publish the package without the publisher's signature
+#                        (the updater then refuses it and says so)
 #   --headless           use a private Xvfb display even when $DISPLAY is set
 #
 # The publisher is nginx on 127.0.0.1 and a free port; it serves what our own
 # publisher's tool, morvane-publish, makes of a release folder (a new
 # morvane.exe and docs/whatsnew.txt): the version text and a package built
 # through our zip library, whose written updater.ini makes the docs folder and
-# moves both files into place. With a display the window opens there for the
-# user. Without one the updater runs under Xvfb: the script saves a
-# screenshot of the window with its first message box, says where it is,
-# answers Yes to an offered update and waits for the update to finish. Either
-# way it then shows the installation folder before and after.
+# moves both files into place. The updater is built with the publisher's
+# public key (of build-demo/publisher-key.pem, made once with openssl) and
+# the tool signs the package with the private key. With a display the window
+# opens there for the user. Without one the updater runs under Xvfb: the
+# script saves a screenshot of the window with its first message box, says
+# where it is, answers Yes to an offered update and waits for the update to
+# finish. Either way it then shows the installation folder before and after.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 served=1.3.0
 installed=1.2.0.5
 headless=0
+signed=1
 
-usage() { sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; }
 
 while [ $# -gt 0 ]; do
   case "$1" in
     --served) [ $# -ge 2 ] || { usage >&2; exit 2; }; served=$2; shift 2 ;;
     --installed) [ $# -ge 2 ] || { usage >&2; exit 2; }; installed=$2; shift 2 ;;
+    --unsigned) signed=0; shift ;;
     --headless) headless=1; shift ;;
     -h|--help) usage; exit 0 ;;
     *) echo "run: unknown option $1" >&2; usage >&2; exit 2 ;;
@@ -111,9 +117,19 @@ if ! wait_for curl -sS -o /dev/null "http://127.0.0.1:$port/"; then
 fi
 echo "run: publisher on 127.0.0.1:$port serves version '$served'"
 
+# --- the publisher's key pair ---------------------------------------------------
+# The private key stays with the publisher; the updater is built with the
+# public one, as the base64 text of its 32 bytes.
+key=$work/publisher-key.pem
+mkdir -p "$work"
+[ -f "$key" ] || openssl genpkey -algorithm ed25519 -out "$key"
+public_key=$(openssl pkey -in "$key" -pubout -outform DER | tail -c 32 | base64)
+echo "run: publisher's public key $public_key"
+
 # --- the program, built for this publisher -----------------------------------
 cmake -S "$repo" -B "$build" -G Ninja -DUPDATER_BUILD_TESTS=OFF \
-  -DMORVANE_VERSION_HOST="127.0.0.1:$port" -DMORVANE_PACKAGE_HOST="127.0.0.1:$port" >/dev/null
+  -DMORVANE_VERSION_HOST="127.0.0.1:$port" -DMORVANE_PACKAGE_HOST="127.0.0.1:$port" \
+  -DMORVANE_PACKAGE_KEY="$public_key" >/dev/null
 cmake --build "$build" -j2
 
 # --- the package, published with our own tool ---------------------------------
@@ -129,7 +145,9 @@ echo 'int main(void) { return 0; }' |
   gcc -x c - -o "$release/morvane.exe" \
     -Xlinker --package-metadata="{\"type\":\"app\",\"name\":\"morvane\",\"version\":\"$new_version\"}"
 printf 'Morvane %s\nWhat is new: everything.\n' "$new_version" >"$release/docs/whatsnew.txt"
-"$build/publisher/morvane-publish" "$release" "${s1:-0}.${s2:-0}.${s3:-0}" "$publisher/www"
+sign=(--key "$key")
+[ "$signed" -eq 1 ] || sign=()
+"$build/publisher/morvane-publish" "${sign[@]}" "$release" "${s1:-0}.${s2:-0}.${s3:-0}" "$publisher/www"
 # The endpoint answers exactly what was asked for, version or not.
 printf '%s' "$served" >"$publisher/www/clientfiles/morvane/version.php"
 echo "run: package morvane.zip brings morvane.exe $new_version"

@@ -14,7 +14,7 @@ packages=(
   nginx-light
   xvfb xauth xdotool
   xdg-utils
-  binutils curl python3
+  binutils curl python3 openssl
   clang libclang-rt-14-dev
 )
 

@@ -1,9 +1,11 @@
 // The whole loop: a release published by the tool, served by nginx on
-// loopback, installed by the real updater in its real window.
+// loopback, installed by the real updater in its real window, which checks
+// the publisher's signature.
 #include "tests/publisher/PublisherRun.h"
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/NginxServer.h"
+#include "tests/support/PublisherKey.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/VersionedExecutable.h"
 
@@ -53,8 +55,11 @@ TEST(PublishedUpdate, UpdaterInstallsExactlyThePublishedRelease) {
     writeFile(release / "docs/guide/start.html", "<p>start</p>\n");
     writeFile(release / "docs/guide/images/logo.bin", std::string("\x89PNG\0\x01", 6));
 
+    // Signed by the publisher, installed by an updater built with its key.
+    const testsupport::PublisherKey key = testsupport::makePublisherKey(scratch / "key.pem");
     const PublisherRun published =
-        runPublisher({release.path(), "1.3.0", web.path()}, scratch / "publish.out");
+        runPublisher({"--key", key.privateKeyFile, release.path(), "1.3.0", web.path()},
+                     scratch / "publish.out");
     ASSERT_EQ(published.status, 0) << published.output;
 
     const std::string install = root / "Morvane";
@@ -63,8 +68,9 @@ TEST(PublishedUpdate, UpdaterInstallsExactlyThePublishedRelease) {
     chmod((install + "/morvane.exe").c_str(), 0755);
 
     testsupport::NginxServer nginx(web.path());
-    testsupport::ChildProcess updater({QT_UPDATE_CHILD, install, nginx.host(), REAL_UNZIP32_FOLDER},
-                                      scratch / "updater.out");
+    testsupport::ChildProcess updater(
+        {QT_UPDATE_CHILD, install, nginx.host(), REAL_UNZIP32_FOLDER, "", key.publicKeyBase64},
+        scratch / "updater.out");
     const int status = updater.exitStatusWithin(std::chrono::seconds(60));
 
     ASSERT_EQ(status, 0) << readFile(scratch / "updater.out");

@@ -2,6 +2,7 @@
 // refusal says why and leaves the served files as they were.
 #include "tests/publisher/PublisherRun.h"
 
+#include "tests/support/PublisherKey.h"
 #include "tests/support/TempDir.h"
 
 #include "tests/support/CaseName.h"
@@ -110,6 +111,46 @@ TEST_F(PublisherTool, FileNamedLikeTheListsPlaceholderIsPublished) {
 
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(packagedInstructions().find("MOVE;QUERTY;APP_PATH\r\n"), std::string::npos);
+}
+
+// Signed with a key made by the openssl command, whose public key the tool
+// names as the build takes it; other zip readers still read the package.
+TEST_F(PublisherTool, SignsWithTheKeyAndOtherReadersStillReadThePackage) {
+    writeFile(release / "morvane.exe", "program");
+    const testsupport::PublisherKey key = testsupport::makePublisherKey(scratch / "key.pem");
+
+    const PublisherRun run = runPublisher(
+        {"--key", key.privateKeyFile, release.path(), "1.3.0", web.path()}, scratch / "tool.out");
+
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("package signed for version 1.3.0 by the key " + key.publicKeyBase64),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(packagedInstructions().find("MOVE;morvane.exe;APP_PATH"), std::string::npos);
+    EXPECT_EQ(std::system(("bsdtar -tf '" + served("morvane.zip") + "' >/dev/null").c_str()), 0);
+}
+
+// A key the tool cannot sign with stops it before anything is built.
+TEST_F(PublisherTool, KeyItCannotSignWithPublishesNothing) {
+    writeFile(release / "morvane.exe", "program");
+    writeFile(scratch / "text.pem", "not a key");
+    ASSERT_EQ(std::system(("openssl genpkey -algorithm rsa -pkeyopt rsa_keygen_bits:1024 -out '" +
+                           scratch / "rsa.pem" + "' 2>/dev/null")
+                              .c_str()),
+              0);
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {scratch / "missing.pem", "cannot read the private key file"},
+        {scratch / "text.pem", "holds no private key"},
+        {scratch / "rsa.pem", "another kind than Ed25519"},
+    };
+    for (const auto& [keyFile, said] : cases) {
+        const PublisherRun run = runPublisher(
+            {"--key", keyFile, release.path(), "1.3.0", web.path()}, scratch / "tool.out");
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_NE(run.output.find("nothing published: "), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find(said), std::string::npos) << run.output;
+        EXPECT_FALSE(testsupport::exists(served("morvane.zip")));
+    }
 }
 
 struct RefusalCase {

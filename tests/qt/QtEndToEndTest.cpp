@@ -2,11 +2,13 @@
 // that the end of the program (or the window left open) is seen from
 // outside, against a publisher on loopback and the real unzip library.
 #include "platform/DiskFileSystem.h"
+#include "signature/PackageSigning.h"
 #include "tests/support/AnswerGate.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LoopbackPublisher.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/PackageBuilder.h"
+#include "tests/support/PublisherKey.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/VersionedExecutable.h"
 
@@ -72,11 +74,17 @@ protected:
     }
 
     // Starts the updater; the user answers as the child program says.
-    std::unique_ptr<testsupport::ChildProcess>
-    start(const std::string& host, const std::string& output, const std::string& password = {}) {
+    // With a key, the updater is the one built with that publisher's key.
+    std::unique_ptr<testsupport::ChildProcess> start(const std::string& host,
+                                                     const std::string& output,
+                                                     const std::string& password = {},
+                                                     const std::string& key = {}) {
         std::vector<std::string> arguments{QT_UPDATE_CHILD, install, host, REAL_UNZIP32_FOLDER};
-        if (!password.empty()) {
+        if (!password.empty() || !key.empty()) {
             arguments.push_back(password);
+        }
+        if (!key.empty()) {
+            arguments.push_back(key);
         }
         return std::make_unique<testsupport::ChildProcess>(arguments, output);
     }
@@ -88,9 +96,10 @@ protected:
         return outcome;
     }
 
-    Outcome run(const std::string& host, const std::string& password = {}) {
+    Outcome run(const std::string& host, const std::string& password = {},
+                const std::string& key = {}) {
         const std::string output = staging / "child.out";
-        auto child = start(host, output, password);
+        auto child = start(host, output, password, key);
         return finish(*child, output);
     }
 
@@ -99,6 +108,7 @@ protected:
     std::string install;
 };
 
+// Built without a publisher's key, the updater installs an unsigned package.
 TEST_F(RealWindowUpdate, UpdateThroughTheRealWindowEndsTheProgramWithStatusZero) {
     testsupport::buildPackage(
         staging / "package.zip",
@@ -135,6 +145,68 @@ TEST_F(RealWindowUpdate, ErrorPageAsThePackageLeavesTheWindowOpenAndInstallsNoth
             << logLines()[0];
         EXPECT_EQ(installedVersion(), "1.2.0.5");
     }
+}
+
+// Built with the publisher's key, the updater installs only a package the
+// publisher signed for the version just offered; every other one is refused
+// before anything is unpacked, and the log says why.
+TEST_F(RealWindowUpdate, BuiltWithAKeyInstallsOnlyWhatThePublisherSignedForTheOffer) {
+    const auto publisherKey = testsupport::makePublisherKey(staging / "publisher.pem");
+    const auto otherKey = testsupport::makePublisherKey(staging / "other.pem");
+    testsupport::buildPackage(
+        staging / "unsigned.zip",
+        {{"updater.ini", "MOVE;morvane.exe;APP_PATH\r\n"}, {"morvane.exe", newExecutable()}});
+    const auto signedBy = [&](const testsupport::PublisherKey& key, const std::string& version) {
+        const std::string copy = staging / "signed.zip";
+        testsupport::writeFile(copy, readFile(staging / "unsigned.zip"));
+        signature::signPackage(copy, signature::SigningKey::fromFile(key.privateKeyFile), version);
+        return readFile(copy);
+    };
+    const std::string good = signedBy(publisherKey, "1.3.0");
+    std::string flipped = good;
+    flipped[good.size() / 3] = static_cast<char>(flipped[good.size() / 3] ^ 0x01);
+    struct Case {
+        const char* what;
+        std::string package;
+        std::string description;
+    };
+    const std::vector<Case> refused{
+        {"one byte flipped", flipped, "signature does not match its contents"},
+        {"unsigned", readFile(staging / "unsigned.zip"), "carries no publisher's signature"},
+        {"other key", signedBy(otherKey, "1.3.0"),
+         "signed by another key (" + otherKey.publicKeyBase64 + ")"},
+        {"data appended", good + std::string(16, '\0'), "16 bytes follow the end"},
+        {"older version", signedBy(publisherKey, "1.2.9"),
+         "signed for version 1.2.9, but the version endpoint offered version 1.3.0"},
+    };
+    for (const Case& c : refused) {
+        SCOPED_TRACE(c.what);
+        std::remove(app("NoteError.txt").c_str());
+        testsupport::writeFile(staging / "package.zip", c.package);
+        testsupport::LoopbackPublisher publisher("1.3.0", staging / "package.zip");
+
+        const Outcome outcome = run(publisher.host(), "", publisherKey.publicKeyBase64);
+
+        EXPECT_EQ(outcome.status, 4);
+        EXPECT_TRUE(outcome.mentions("box Updater: Download: "));
+        EXPECT_TRUE(outcome.mentions(c.description));
+        ASSERT_EQ(logLines().size(), 1u);
+        EXPECT_NE(logLines()[0].find("\"Updater: Download the package was refused: "),
+                  std::string::npos)
+            << logLines()[0];
+        EXPECT_NE(logLines()[0].find(c.description), std::string::npos) << logLines()[0];
+        EXPECT_EQ(installedVersion(), "1.2.0.5");
+        // Nothing unpacked: the refused package alone, kept for a look.
+        EXPECT_FALSE(exists(app("temp/updater.ini")));
+        EXPECT_FALSE(exists(app("temp/morvane.exe")));
+    }
+
+    std::remove(app("NoteError.txt").c_str());
+    testsupport::writeFile(staging / "package.zip", good);
+    testsupport::LoopbackPublisher publisher("1.3.0", staging / "package.zip");
+    EXPECT_EQ(run(publisher.host(), "", publisherKey.publicKeyBase64).status, 0);
+    EXPECT_EQ(installedVersion(), "1.3.0.0");
+    EXPECT_FALSE(exists(app("NoteError.txt")));
 }
 
 // jar records no Unix modes: the installed program must stay runnable.
