@@ -14,7 +14,8 @@ seconds=${1:-600}
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(unzip_archive instruction_file version_answer download_headers zip_tree)
+    targets=(unzip_archive instruction_file version_answer download_headers zip_tree
+             package_signature)
 fi
 
 bash scripts/setup.sh

@@ -221,7 +221,7 @@ for _ in $(seq 600); do
   sleep 0.1
 done
 if kill -0 "$updater" 2>/dev/null; then
-  echo "run: the updater is still open (no update was offered, or it waits for an answer)"
+  echo "run: the updater is still open (no update was offered, a failure stopped the run, or it waits for an answer)"
 else
   wait "$updater" && status=0 || status=$?
   echo "run: updater ended with status $status"
