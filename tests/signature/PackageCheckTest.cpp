@@ -149,21 +149,6 @@ TEST_F(SignedPackage, KeyAndVersionMustBeThoseOfTheOffer) {
     }
 }
 
-TEST_F(SignedPackage, DescriptionsTellTheAdministratorWhichCheckFailed) {
-    const auto key = *signature::publicKeyFromBase64(publisher.publicKeyBase64);
-    const auto describe = [&](const std::string& package, const std::string& offered) {
-        return signature::checkPackage(package, key, offered).description;
-    };
-    EXPECT_NE(describe(signedCopy(publisher.privateKeyFile, "1.2.0"), "1.3.0")
-                  .find("signed for version 1.2.0, but the version endpoint offered version 1.3.0"),
-              std::string::npos);
-    EXPECT_NE(describe(signedCopy(other.privateKeyFile, "1.3.0"), "1.3.0")
-                  .find("another key (" + other.publicKeyBase64 + ")"),
-              std::string::npos);
-    EXPECT_NE(describe(unsignedPackage, "1.3.0").find("carries no publisher's signature"),
-              std::string::npos);
-}
-
 TEST_F(SignedPackage, SigningRefusesWhatItCannotSignSoundly) {
     const auto key = signature::SigningKey::fromFile(publisher.privateKeyFile);
     const std::string signedOnce = signedCopy(publisher.privateKeyFile, "1.3.0");
@@ -173,20 +158,11 @@ TEST_F(SignedPackage, SigningRefusesWhatItCannotSignSoundly) {
         [&] { signature::signPackage(signedOnce, key, "1.3.0"); },
         [&] { signature::signPackage(unsignedPackage, key, "1.3"); },
         [&] { signature::signPackage(keys / "missing.zip", key, "1.3.0"); },
-        [&] { signature::SigningKey::fromFile(keys / "missing.pem"); },
-        [&] { signature::SigningKey::fromFile(unsignedPackage); },
     };
     for (std::size_t i = 0; i < refusals.size(); ++i) {
         EXPECT_THROW(refusals[i](), signature::SignatureError) << i;
     }
     EXPECT_EQ(readFile(signedOnce), before);
-
-    const std::string rsaKey = keys / "rsa.pem";
-    ASSERT_EQ(std::system(("openssl genpkey -algorithm rsa -pkeyopt rsa_keygen_bits:1024 -out '" +
-                           rsaKey + "' 2>/dev/null")
-                              .c_str()),
-              0);
-    EXPECT_THROW(signature::SigningKey::fromFile(rsaKey), signature::SignatureError);
 }
 
 } // namespace
