@@ -1,5 +1,7 @@
 #include "platform/ByteSource.h"
 
+#include "fileio/Reading.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,17 +33,10 @@ std::optional<std::string> FileByteSource::read(uint64_t offset, size_t length) 
     }
     std::string bytes(length, '\0');
     size_t done = 0;
-    while (done < length) {
-        const ssize_t got = pread(m_fd.get(), bytes.data() + done, length - done,
-                                  static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            // The file shrank or cannot be read.
-            return std::nullopt;
-        }
-        done += static_cast<size_t>(got);
+    if (fileio::readAt(m_fd.get(), bytes.data(), length, static_cast<off_t>(offset), done) != 0 ||
+        done != length) {
+        // The file shrank or cannot be read.
+        return std::nullopt;
     }
     return bytes;
 }

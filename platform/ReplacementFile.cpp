@@ -1,5 +1,6 @@
 #include "platform/ReplacementFile.h"
 
+#include "fileio/Reading.h"
 #include "fileio/Writing.h"
 #include "platform/Error.h"
 #include "platform/PathText.h"
@@ -78,10 +79,7 @@ ReplacementFile::~ReplacementFile() {
 void ReplacementFile::copyFrom(int input, const std::string& inputPath) {
     std::vector<char> buffer(bufferSize);
     for (;;) {
-        const ssize_t got = read(input, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t got = fileio::readSome(input, buffer.data(), buffer.size());
         if (got < 0) {
             throw systemError(errno, m_source, inputPath);
         }

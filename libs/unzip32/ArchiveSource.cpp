@@ -1,5 +1,7 @@
 #include "ArchiveSource.h"
 
+#include "fileio/Reading.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -23,12 +25,14 @@ struct SourceState {
     zip_error_t error{};
 };
 
+// As much as there is up to length, or -1 with errno set.
 ssize_t readAtPosition(int fd, void* target, std::size_t length, uint64_t offset) {
-    ssize_t got = 0;
-    do {
-        got = ::pread(fd, target, length, static_cast<off_t>(offset));
-    } while (got < 0 && errno == EINTR);
-    return got;
+    std::size_t got = 0;
+    if (const int failure = fileio::readAt(fd, target, length, static_cast<off_t>(offset), got)) {
+        errno = failure;
+        return -1;
+    }
+    return static_cast<ssize_t>(got);
 }
 
 zip_int64_t readSource(SourceState& state, void* data, zip_uint64_t length) {

@@ -2,6 +2,7 @@
 
 #include "JobError.h"
 #include "LittleEndian.h"
+#include "fileio/Reading.h"
 #include "unzip32.h"
 
 #include <algorithm>
@@ -173,20 +174,9 @@ void applyExtraFields(const std::vector<unsigned char>& extra, uint64_t& uncompr
 }
 
 bool readAt(int fd, uint64_t offset, void* buffer, std::size_t length) {
-    auto* bytes = static_cast<unsigned char*>(buffer);
-    while (length > 0) {
-        const ssize_t got = ::pread(fd, bytes, length, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        bytes += got;
-        length -= static_cast<std::size_t>(got);
-        offset += static_cast<uint64_t>(got);
-    }
-    return true;
+    std::size_t got = 0;
+    return fileio::readAt(fd, buffer, length, static_cast<off_t>(offset), got) == 0 &&
+           got == length;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "DataSource.h"
 
 #include "JobError.h"
+#include "fileio/Reading.h"
 #include "unzip32.h"
 
 #include <zlib.h>
@@ -44,13 +45,11 @@ uint64_t FileRangeSource::read(unsigned char* target, uint64_t capacity) {
     if (length == 0) {
         return 0;
     }
-    ssize_t got = 0;
-    do {
-        got = ::pread(m_fd, target, static_cast<std::size_t>(length), static_cast<off_t>(m_offset));
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) {
+    std::size_t got = 0;
+    if (const int failure = fileio::readAt(m_fd, target, static_cast<std::size_t>(length),
+                                           static_cast<off_t>(m_offset), got)) {
         throw JobStop(UZP_ARCHIVE_UNREADABLE,
-                      std::string("the archive cannot be read: ") + std::strerror(errno));
+                      std::string("the archive cannot be read: ") + std::strerror(failure));
     }
     if (got == 0) {
         throw DataError("the archive ends inside the entry");

@@ -1,6 +1,7 @@
 #include "FileSource.h"
 
 #include "JobFailure.h"
+#include "fileio/Reading.h"
 #include "zip32.h"
 
 #include <cerrno>
@@ -43,13 +44,13 @@ private:
     zip_int64_t read(void* data, zip_uint64_t length) override {
         auto* bytes = static_cast<char*>(data);
         if (m_file.lineEnds == LineEndChange::None) {
-            return readSome(m_fd, bytes, static_cast<std::size_t>(length));
+            return fileio::readSome(m_fd, bytes, static_cast<std::size_t>(length));
         }
         while (m_outPosition == m_out.size() && !m_ended) {
             m_out.clear();
             m_outPosition = 0;
             char piece[pieceSize];
-            const ssize_t got = readSome(m_fd, piece, sizeof piece);
+            const ssize_t got = fileio::readSome(m_fd, piece, sizeof piece);
             if (got < 0) {
                 return -1;
             }
@@ -84,15 +85,6 @@ private:
 
 } // namespace
 
-ssize_t readSome(int fd, char* buffer, std::size_t length) {
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, length);
-        if (got >= 0 || errno != EINTR) {
-            return got;
-        }
-    }
-}
-
 zip_source_t* fileSource(zip_t* archive, const FileToStore& file, ReadFailure& failure) {
     return EntrySource::attach(archive, std::make_unique<FileSource>(file, failure));
 }
@@ -107,7 +99,7 @@ uint64_t translatedSize(const std::string& path, LineEndChange change) {
     std::string out;
     uint64_t size = 0;
     for (;;) {
-        const ssize_t got = readSome(fd, piece.data(), piece.size());
+        const ssize_t got = fileio::readSome(fd, piece.data(), piece.size());
         if (got < 0) {
             const int error = errno;
             ::close(fd);
@@ -132,7 +124,7 @@ bool fileLooksLikeText(const std::string& path) {
         return false;
     }
     char start[4096];
-    const ssize_t got = readSome(fd, start, sizeof start);
+    const ssize_t got = fileio::readSome(fd, start, sizeof start);
     ::close(fd);
     return got >= 0 && looksLikeText({start, static_cast<std::size_t>(got)});
 }

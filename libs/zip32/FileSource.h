@@ -29,9 +29,6 @@ zip_source_t* fileSource(zip_t* archive, const FileToStore& file, ReadFailure& f
 // a read failure is thrown as a JobFailure.
 uint64_t translatedSize(const std::string& path, LineEndChange change);
 
-// Reads up to length bytes, taken up again after a signal; -1 with errno.
-ssize_t readSome(int fd, char* buffer, std::size_t length);
-
 // Whether the file's start reads as text; false when it cannot be read.
 bool fileLooksLikeText(const std::string& path);
 

@@ -2,6 +2,7 @@
 
 #include "EntrySource.h"
 #include "LineEnds.h"
+#include "fileio/Reading.h"
 
 #include <zlib.h>
 
@@ -56,7 +57,7 @@ void deflateFile(CompressionJob& job, int level) {
     std::string translated;
     std::vector<unsigned char> out(pieceSize);
     for (bool ended = false; !ended && job.error == 0;) {
-        const ssize_t got = readSome(fd, piece.data(), piece.size());
+        const ssize_t got = fileio::readSome(fd, piece.data(), piece.size());
         if (got < 0) {
             job.error = errno;
             break;

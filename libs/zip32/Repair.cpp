@@ -1,6 +1,7 @@
 #include "Repair.h"
 
 #include "JobFailure.h"
+#include "fileio/Reading.h"
 #include "zip32.h"
 
 #include <zlib.h>
@@ -48,20 +49,10 @@ public:
     // Up to length bytes at offset; fewer only at the end of the file.
     std::size_t readAt(uint64_t offset, void* buffer, std::size_t length) const {
         std::size_t total = 0;
-        while (total < length) {
-            const ssize_t got = ::pread(m_fd, static_cast<char*>(buffer) + total, length - total,
-                                        static_cast<off_t>(offset + total));
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got < 0) {
-                throw JobFailure(ZP_ARCHIVE_UNREADABLE,
-                                 "cannot read the archive: " + systemReason(errno));
-            }
-            if (got == 0) {
-                break;
-            }
-            total += static_cast<std::size_t>(got);
+        if (const int failure =
+                fileio::readAt(m_fd, buffer, length, static_cast<off_t>(offset), total)) {
+            throw JobFailure(ZP_ARCHIVE_UNREADABLE,
+                             "cannot read the archive: " + systemReason(failure));
         }
         return total;
     }

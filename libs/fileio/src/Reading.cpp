@@ -24,4 +24,13 @@ int readAt(int fd, void* data, std::size_t size, off_t offset, std::size_t& got)
     return 0;
 }
 
+ssize_t readSome(int fd, void* data, std::size_t size) {
+    for (;;) {
+        const ssize_t got = ::read(fd, data, size);
+        if (got >= 0 || errno != EINTR) {
+            return got;
+        }
+    }
+}
+
 } // namespace fileio

@@ -14,4 +14,8 @@ namespace fileio {
 // the errno value of the failure.
 [[nodiscard]] int readAt(int fd, void* data, std::size_t size, off_t offset, std::size_t& got);
 
+// One read(2) from the file's position, taken up again when a signal
+// interrupts it: the bytes read (0 at the end), or -1 with errno set.
+[[nodiscard]] ssize_t readSome(int fd, void* data, std::size_t size);
+
 } // namespace fileio
