@@ -2,6 +2,7 @@
 
 #include "platform/BodyBuffer.h"
 #include "platform/CurlSupport.h"
+#include "text/Pieces.h"
 
 #include <algorithm>
 #include <optional>
@@ -27,12 +28,9 @@ struct MultiDeleter {
 };
 using Multi = std::unique_ptr<CURLM, MultiDeleter>;
 
-std::string trimmed(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+// Blanks around a header's name and value are not part of them.
+std::string trimmed(std::string_view text) {
+    return std::string(text::trimmed(text, " \t"));
 }
 
 // "Name: value" lines, each ended by CR LF (a bare LF is taken too).

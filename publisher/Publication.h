@@ -21,8 +21,8 @@ struct PublishRequest {
 // output folder (with an updater.ini written for the release when it brings
 // none), signs it when a key is given and checks the signature as the
 // updater will, tests it through the unzip library the updater uses, and
-// only then
-// replaces the served package and, after it, clientfiles/morvane/version.php.
+// only then replaces the served package and, after it,
+// clientfiles/morvane/version.php.
 // Reports what it did on report. Anything wrong is raised as PublishError,
 // and then the served files are as they were.
 void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,

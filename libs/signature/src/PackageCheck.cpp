@@ -6,6 +6,7 @@
 
 #include "fileio/UniqueFd.h"
 #include "fileio/Writing.h"
+#include "text/Pieces.h"
 
 #include <cerrno>
 #include <cstring>
@@ -23,13 +24,6 @@ constexpr std::size_t quotedComment = 80;
 
 PackageCheck refused(PackageVerdict verdict, std::string description) {
     return PackageCheck{verdict, "the package was refused: " + std::move(description)};
-}
-
-std::string trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(" \t\r\n");
-    const std::size_t last = text.find_last_not_of(" \t\r\n");
-    return first == std::string_view::npos ? std::string()
-                                           : std::string(text.substr(first, last - first + 1));
 }
 
 } // namespace
@@ -95,7 +89,8 @@ PackageCheck checkPackage(const std::string& path, const PublicKey& key,
     if (!sameVersion(line->version, offeredVersion)) {
         return refused(PackageVerdict::otherVersion,
                        "it is signed for version " + line->version +
-                           ", but the version endpoint offered version " + trimmed(offeredVersion) +
+                           ", but the version endpoint offered version " +
+                           std::string(text::trimmed(offeredVersion, " \t\r\n")) +
                            " (an older package served again?)");
     }
     return PackageCheck{PackageVerdict::signedForOffer,

@@ -31,6 +31,14 @@ std::vector<std::string> splitText(std::string_view text, char separator) {
     return pieces;
 }
 
+std::string_view trimmed(std::string_view text, std::string_view characters) {
+    const std::size_t first = text.find_first_not_of(characters);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(characters) - first + 1);
+}
+
 std::string replaceAll(std::string_view text, std::string_view what, std::string_view with) {
     if (what.empty()) {
         return std::string(text);

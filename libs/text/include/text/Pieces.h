@@ -12,6 +12,9 @@ namespace text {
 // text gives none.
 std::vector<std::string> splitText(std::string_view text, char separator);
 
+// The text without the given characters at its start and its end.
+std::string_view trimmed(std::string_view text, std::string_view characters);
+
 // Every occurrence of what, left to right and without overlap, replaced.
 std::string replaceAll(std::string_view text, std::string_view what, std::string_view with);
 
