@@ -25,16 +25,18 @@ void refuseUnsupported(const EntryInfo& entry) {
 
 } // namespace
 
-EntryStream::EntryStream(const JobContext& context, const EntryInfo& entry, bool translateLineEnds)
-    : m_translate(translateLineEnds), m_entry(entry) {
+EntryStream::EntryStream(const JobContext& context, const EntryInfo& entry, bool translateLineEnds,
+                         FirstPassword first)
+    : m_context(context), m_translate(translateLineEnds), m_entry(entry) {
     refuseUnsupported(entry);
     if (!entry.encrypted()) {
         m_reader.emplace(context.archive, entry, nullptr, context.buffer);
         return;
     }
-    if (context.password.known()) {
+    if (first == FirstPassword::known && context.password.known()) {
         try {
             m_reader.emplace(context.archive, entry, context.password.text(), context.buffer);
+            m_openedWithKnown = true;
             return;
         } catch (const EntryFault& fault) {
             if (fault.code() != UZP_BAD_PASSWORD) {
@@ -42,13 +44,21 @@ EntryStream::EntryStream(const JobContext& context, const EntryInfo& entry, bool
             }
         }
     }
-    Password password;
-    askPassword(context.callbacks.askPassword, entry, password);
-    m_reader.emplace(context.archive, entry, password.text(), context.buffer);
-    context.password.remember(password);
+    m_asked = std::make_unique<Password>();
+    askPassword(context.callbacks.askPassword, entry, *m_asked);
+    m_reader.emplace(context.archive, entry, m_asked->text(), context.buffer);
 }
 
 std::string_view EntryStream::next() {
+    const std::string_view piece = nextPiece();
+    if (piece.empty() && m_asked) {
+        m_context.password.remember(*m_asked);
+        m_asked.reset();
+    }
+    return piece;
+}
+
+std::string_view EntryStream::nextPiece() {
     if (m_finished) {
         return {};
     }
@@ -64,7 +74,7 @@ std::string_view EntryStream::next() {
     if (!piece.empty()) {
         const std::string_view translated = m_translator.translate(piece);
         // A piece may translate to nothing (a lone held-back CR); go on reading.
-        return translated.empty() ? next() : translated;
+        return translated.empty() ? nextPiece() : translated;
     }
     m_finished = true;
     return m_translator.finish();

@@ -2,8 +2,11 @@
 
 #include "EntryReader.h"
 #include "JobContext.h"
+#include "JobError.h"
 #include "LineEnds.h"
+#include "PasswordPrompt.h"
 
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -14,19 +17,58 @@ namespace unzip32 {
 // translated when that is asked and the entry is text.
 class EntryStream {
 public:
+    // Which password an encrypted entry is opened with first.
+    enum class FirstPassword { known, asked };
+
     // Throws an EntryFault when the entry cannot be read at all.
-    EntryStream(const JobContext& context, const EntryInfo& entry, bool translateLineEnds);
+    EntryStream(const JobContext& context, const EntryInfo& entry, bool translateLineEnds,
+                FirstPassword first = FirstPassword::known);
 
     // The next piece; empty once all is delivered and the entry found sound.
     std::string_view next();
 
+    // Whether the entry was opened with the job's known password rather than
+    // one asked for it.
+    bool openedWithKnownPassword() const { return m_openedWithKnown; }
+
 private:
+    std::string_view nextPiece();
+
+    const JobContext& m_context;
     std::optional<EntryReader> m_reader;
     LineEndTranslator m_translator;
     bool m_translate;
     bool m_textDecided = false;
     bool m_finished = false;
+    bool m_openedWithKnown = false;
+    // The password asked for this entry, known to the job once the entry
+    // proves sound: a password that only passed the entry's check byte by
+    // chance is never tried first on the next one.
+    std::unique_ptr<Password> m_asked;
     const EntryInfo& m_entry;
 };
+
+// Runs read on a stream of the entry. The known password may pass an
+// entry's password check by chance (one in 256 for traditional encryption)
+// and then show wrong only in the data; read then runs again on a stream
+// opened with a password asked for the entry. read must leave nothing
+// behind when it throws.
+template <typename Read>
+void readEntry(const JobContext& context, const EntryInfo& entry, bool translateLineEnds,
+               Read read) {
+    {
+        EntryStream stream(context, entry, translateLineEnds);
+        try {
+            read(stream);
+            return;
+        } catch (const EntryFault& fault) {
+            if (fault.code() != UZP_BAD_PASSWORD || !stream.openedWithKnownPassword()) {
+                throw;
+            }
+        }
+    }
+    EntryStream asked(context, entry, translateLineEnds, EntryStream::FirstPassword::asked);
+    read(asked);
+}
 
 } // namespace unzip32

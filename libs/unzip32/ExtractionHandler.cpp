@@ -137,18 +137,20 @@ void ExtractionHandler::writeInPlace(const EntryInfo& entry, int folderFd,
 
 void ExtractionHandler::handOver(const EntryInfo& entry, const std::string& name,
                                  const std::string& shown) {
-    EntryStream stream(m_context, entry, m_settings.translateLineEnds);
-    m_writer->begin(m_tree.latest(), name, attributesFor(entry, m_settings.privilegeLevel, m_umask),
-                    entry, entryLine(actionFor(entry), shown, entry, m_settings.verbose));
-    try {
-        for (std::string_view piece = stream.next(); !piece.empty(); piece = stream.next()) {
-            m_writer->write(piece);
+    readEntry(m_context, entry, m_settings.translateLineEnds, [&](EntryStream& stream) {
+        m_writer->begin(m_tree.latest(), name,
+                        attributesFor(entry, m_settings.privilegeLevel, m_umask), entry,
+                        entryLine(actionFor(entry), shown, entry, m_settings.verbose));
+        try {
+            for (std::string_view piece = stream.next(); !piece.empty(); piece = stream.next()) {
+                m_writer->write(piece);
+            }
+        } catch (...) {
+            m_writer->end(false);
+            throw;
         }
-    } catch (...) {
-        m_writer->end(false);
-        throw;
-    }
-    m_writer->end(true);
+        m_writer->end(true);
+    });
 }
 
 void ExtractionHandler::settle() {
@@ -210,25 +212,28 @@ bool ExtractionHandler::mayReplace(const EntryInfo& entry, const struct stat& ex
 }
 
 void ExtractionHandler::writeFile(const EntryInfo& entry, int folderFd, const std::string& name) {
-    EntryStream stream(m_context, entry, m_settings.translateLineEnds);
-    PendingFile file(folderFd);
-    for (std::string_view piece = stream.next(); !piece.empty(); piece = stream.next()) {
-        file.write(piece);
-    }
-    file.commit(name, attributesFor(entry, m_settings.privilegeLevel, m_umask));
+    readEntry(m_context, entry, m_settings.translateLineEnds, [&](EntryStream& stream) {
+        PendingFile file(folderFd);
+        for (std::string_view piece = stream.next(); !piece.empty(); piece = stream.next()) {
+            file.write(piece);
+        }
+        file.commit(name, attributesFor(entry, m_settings.privilegeLevel, m_umask));
+    });
 }
 
 void ExtractionHandler::writeLink(const EntryInfo& entry, int folderFd,
                                   const std::vector<std::string>& folders,
                                   const std::string& name) {
-    EntryStream stream(m_context, entry, false);
     std::string target;
-    for (std::string_view piece = stream.next(); !piece.empty(); piece = stream.next()) {
-        if (target.size() + piece.size() >= PATH_MAX) {
-            throw EntryFault(UZP_BAD_ENTRY_DATA, "the link target is too long");
+    readEntry(m_context, entry, false, [&](EntryStream& stream) {
+        target.clear();
+        for (std::string_view piece = stream.next(); !piece.empty(); piece = stream.next()) {
+            if (target.size() + piece.size() >= PATH_MAX) {
+                throw EntryFault(UZP_BAD_ENTRY_DATA, "the link target is too long");
+            }
+            target.append(piece);
         }
-        target.append(piece);
-    }
+    });
     if (m_settings.spacesToUnderscores) {
         target = spacesAsUnderscores(std::move(target));
     }

@@ -111,6 +111,28 @@ TEST_P(Passwords, TestModeChecksEncryptedEntries) {
     EXPECT_FALSE(testsupport::exists(m_temp / "out"));
 }
 
+// The password that opened one.txt passes two.txt's one-byte check as one
+// header in 256 does, and shows wrong only in the data: two.txt is then
+// asked for, in every kind of job that reads it.
+TEST(PasswordByChance, PassingTheCheckByChanceStillAsksForTheRightOne) {
+    const testsupport::TempDir temp;
+    const std::string archive = scriptArchive("password-by-chance", temp / "chance.zip");
+    std::string second;
+    for (int i = 0; i < 20; ++i) {
+        second += "second entry\n";
+    }
+    for (const int testOnly : {0, 1}) {
+        UnzipCall call;
+        call.options.testOnly = testOnly;
+        call.password = [](const std::string& name) {
+            return std::string(name == "two.txt" ? "other" : "right");
+        };
+        EXPECT_EQ(call.run(archive, temp / "out"), UZP_OK) << call.printed;
+        EXPECT_EQ(call.passwordAsked.size(), 2u) << testOnly;
+    }
+    EXPECT_EQ(readTree(temp / "out"), (Tree{{"one.txt", "one\n"}, {"two.txt", second}}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, Passwords, ::testing::ValuesIn(encryptions),
                          [](const auto& testCase) { return std::string(testCase.param.name); });
 

@@ -157,8 +157,86 @@ def duplicate_central_record(data, new_name):
     struct.pack_into("<I", data, end + 12, size + len(record))
 
 
+def zipcrypto_step(crc, byte):
+    """One step of the CRC-32 the traditional zip encryption keys run on."""
+    return zlib.crc32(bytes([byte]), crc ^ 0xFFFFFFFF) ^ 0xFFFFFFFF
+
+
+class ZipCryptoKeys:
+    """The traditional zip encryption's three keys, set up from a password."""
+
+    def __init__(self, password):
+        self.keys = [0x12345678, 0x23456789, 0x34567890]
+        for byte in password:
+            self.update(byte)
+
+    def update(self, byte):
+        k0 = zipcrypto_step(self.keys[0], byte)
+        k1 = ((self.keys[1] + (k0 & 0xFF)) * 134775813 + 1) & 0xFFFFFFFF
+        self.keys = [k0, k1, zipcrypto_step(self.keys[2], k1 >> 24)]
+
+    def stream_byte(self):
+        temp = (self.keys[2] | 2) & 0xFFFF
+        return ((temp * (temp ^ 1)) >> 8) & 0xFF
+
+    def encrypt(self, data):
+        out = bytearray()
+        for byte in data:
+            out.append(byte ^ self.stream_byte())
+            self.update(byte)
+        return bytes(out)
+
+    def decrypt(self, data):
+        out = bytearray()
+        for byte in data:
+            plain = byte ^ self.stream_byte()
+            out.append(plain)
+            self.update(plain)
+        return bytes(out)
+
+
+def encrypted_stored_entry(name, data, password, also_passes=None):
+    """(local record, central record without its offset) of a stored entry
+    under traditional encryption. With also_passes, the 12-byte header is
+    picked (from a fixed seed) so that that other password passes the
+    entry's check byte too, as one header in 256 does by chance."""
+    import random
+    crc = zlib.crc32(data)
+    chooser = random.Random(7)
+    while True:
+        header = bytes(chooser.randrange(256) for _ in range(11)) + bytes([crc >> 24])
+        sealed = ZipCryptoKeys(password.encode()).encrypt(header + data)
+        if also_passes is None or \
+                ZipCryptoKeys(also_passes.encode()).decrypt(sealed[:12])[11] == crc >> 24:
+            break
+    fields = struct.pack("<HHHHHIIIHH", 20, 1, 0, 0, 0x21, crc, len(sealed), len(data),
+                         len(name), 0)
+    local = b"PK\x03\x04" + fields + name.encode() + sealed
+    return local, fields
+
+
+def write_encrypted(out, entries):
+    """A zip of stored entries under traditional encryption, written by hand:
+    (name, data, password, other password that passes its check or None)."""
+    body = b""
+    central = b""
+    for name, data, password, also_passes in entries:
+        local, fields = encrypted_stored_entry(name, data, password, also_passes)
+        central += (b"PK\x01\x02" + struct.pack("<H", 20) + fields +
+                    struct.pack("<HHHII", 0, 0, 0, 0, len(body)) + name.encode())
+        body += local
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central),
+                      len(body), 0)
+    with open(out, "wb") as f:
+        f.write(body + central + end)
+
+
 def build_hostile(kind, out):
-    if kind == "dated":
+    if kind == "password-by-chance":
+        # two.txt is under another password, which the first one passes.
+        write_encrypted(out, [("one.txt", b"one\n", "right", None),
+                              ("two.txt", b"second entry\n" * 20, "other", "right")])
+    elif kind == "dated":
         folder = zipfile.ZipInfo("folder/", (2024, 3, 5, 14, 30, 58))
         text = zipfile.ZipInfo("folder/hello.txt", (2024, 3, 5, 14, 30, 58))
         link = symlink_info("link")
