@@ -124,7 +124,9 @@ void UpdateCommands::run(const std::string& line) {
         if (!fso.FolderExists(folder)) {
             fso.CreateFolder(folder);
         }
-    } else if (command == "EXEC") {
+    } else if (command == "EXEC" && !first.empty()) {
+        // A file that cannot be opened is passed over, and a line with no
+        // folder names none.
         m_shell.open(fso.resolve(expandedPath(first, installFolder, line) + "/" + second),
                      installFolder);
     }

@@ -24,18 +24,15 @@ template <typename Step> void skipOnFailure(Step&& step) {
 VersionCheck::VersionCheck(platform::Services& services,
                            std::function<platform::FileSystem&()> fileSystem,
                            std::function<void(double)> pause, std::string applicationPath,
-                           std::string versionAddress, std::string unfinishedMark)
+                           std::string versionAddress)
     : m_services(services), m_fileSystem(std::move(fileSystem)), m_pause(std::move(pause)),
-      m_applicationPath(std::move(applicationPath)), m_versionAddress(std::move(versionAddress)),
-      m_unfinishedMark(std::move(unfinishedMark)) {}
+      m_applicationPath(std::move(applicationPath)), m_versionAddress(std::move(versionAddress)) {}
 
 void VersionCheck::readInstalledVersion() {
     const std::string& path = m_applicationPath;
     bool present = false;
-    bool unfinished = false;
     skipOnFailure([&] { present = m_fileSystem().FileExists(path); });
-    skipOnFailure([&] { unfinished = m_fileSystem().FileExists(m_unfinishedMark); });
-    if (!present || unfinished) {
+    if (!present) {
         strLocalVer1.clear();
         strLocalVer2.clear();
         strLocalVer3.clear();

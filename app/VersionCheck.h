@@ -11,18 +11,12 @@
 // answer. Never fails: a step that fails is skipped and the next one runs.
 class VersionCheck {
 public:
-    // pause waits the given seconds with the window kept alive. While the
-    // file unfinishedMark exists, an update of the installation was cut
-    // short (see readInstalledVersion).
+    // pause waits the given seconds with the window kept alive.
     VersionCheck(platform::Services& services, std::function<platform::FileSystem&()> fileSystem,
                  std::function<void(double)> pause, std::string applicationPath,
-                 std::string versionAddress, std::string unfinishedMark);
+                 std::string versionAddress);
 
-    // Fills the installed-version fields. When an update was cut short (the
-    // program killed, or the instruction file stopped on a failure) some
-    // files may be new and some old whatever the application's version
-    // says: the installed version then counts as unknown, so that the update
-    // is offered again and finishes the job.
+    // Fills the installed-version fields.
     void readInstalledVersion();
     // Asks the endpoint: "UPDATE_AVAILABLE", "NO_UPDATE", or "NA" when it
     // gave no usable answer.
@@ -37,7 +31,6 @@ private:
     std::function<void(double)> m_pause;
     std::string m_applicationPath;
     std::string m_versionAddress;
-    std::string m_unfinishedMark;
 
     std::string strLocalVer1;
     std::string strLocalVer2;

@@ -1,5 +1,6 @@
 #include "app/frmUpdater.h"
 
+#include "app/JournalRecovery.h"
 #include "codemodule/CodeModuleState.h"
 #include "platform/Error.h"
 #include "platform/FolderLock.h"
@@ -24,6 +25,21 @@ const char* const stageSourceLabel = "Updater";
 const char* const runBusyText = "Another update of this installation is running; try again "
                                 "when it has finished";
 
+// Records the file-system service's changes in a journal while it lives.
+class JournalAttachment {
+public:
+    JournalAttachment(platform::FileSystem& fileSystem, UpdateJournal& journal)
+        : m_fileSystem(fileSystem) {
+        m_fileSystem.setChangeJournal(&journal);
+    }
+    ~JournalAttachment() { m_fileSystem.setChangeJournal(nullptr); }
+    JournalAttachment(const JournalAttachment&) = delete;
+    JournalAttachment& operator=(const JournalAttachment&) = delete;
+
+private:
+    platform::FileSystem& m_fileSystem;
+};
+
 } // namespace
 
 using platform::MousePointer;
@@ -38,10 +54,7 @@ frmUpdater::frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& co
       m_versionCheck(
           services, [this]() -> platform::FileSystem& { return fso(); },
           [this](double seconds) { wait(seconds); }, m_paths.application(),
-          "http://" + m_settings.versionHost + "/clientfiles/morvane/version.php",
-          // The instruction file stays in the temp folder until a run has
-          // carried it out to its end and removed the folder.
-          m_paths.instructionFile()),
+          "http://" + m_settings.versionHost + "/clientfiles/morvane/version.php"),
       m_commands(
           m_paths, [this]() -> platform::FileSystem& { return fso(); }, services.shell()) {
     // The unzip library's callbacks ask the user through this window's toolkit.
@@ -82,6 +95,11 @@ void frmUpdater::cmdDownload_Click() {
     auto& bar = m_controls.ProgressBar1();
     try {
         m_controls.cmdDownload().setEnabled(false);
+        // The check must see a whole installation, old or new.
+        if (!finishEarlierUpdate()) {
+            m_controls.cmdDownload().setEnabled(true);
+            return;
+        }
         ReadInstalledVersion();
         if (GetUpdateStatus() != "UPDATE_AVAILABLE") {
             // Only the second answer decides.
@@ -129,9 +147,13 @@ void frmUpdater::cmdDownload_Click() {
             stopFailedRun();
             return;
         }
+        // The update is installed; the journal's kept files and then the
+        // journal itself go once nothing can need them.
+        tidyAfterCommit(&UpdateJournal::removeKept);
         m_controls.lblMessage().setCaption(successText);
         m_toolkit.doEvents();
         fso().DeleteFolder(m_paths.tempFolder(), false);
+        tidyAfterCommit(&UpdateJournal::remove);
         m_toolkit.endProgram();
     } catch (const std::exception& failure) {
         // A platform::Error's what() is its description.
@@ -180,15 +202,62 @@ std::string frmUpdater::GetUpdateStatus() {
 }
 
 bool frmUpdater::processExtract() {
+    m_journal = std::make_unique<UpdateJournal>(m_paths.folder());
     try {
-        InstructionReader file(fso().resolve(m_paths.instructionFile()));
-        for (std::string line; file.next(line);) {
-            RunUpdateCommand(line);
+        {
+            const JournalAttachment recording(fso(), *m_journal);
+            InstructionReader file(fso().resolve(m_paths.instructionFile()));
+            for (std::string line; file.next(line);) {
+                RunUpdateCommand(line);
+            }
         }
+        m_journal->commit();
         return true;
     } catch (const std::exception& failure) {
-        NoteError("Updater", failure.what(), true);
+        // The installation is put back before anyone is told.
+        const bool changed = m_journal->started();
+        const Restoration restoration = m_journal->rollBack();
+        NoteError(stageSourceLabel, failure.what(), true);
+        if (changed) {
+            NoteError(stageSourceLabel, restorationReport(restoration), false);
+        }
         return false;
+    }
+}
+
+std::string frmUpdater::restorationReport(const Restoration& restoration) const {
+    if (restoration.whole()) {
+        return "the installation was restored as it was: " + describeRestoration(restoration);
+    }
+    return "the installation could not be wholly restored: " + restoration.failure +
+           "; the files the update replaced are kept in " + m_journal->folder().path() +
+           ", and the next start finishes the restore";
+}
+
+bool frmUpdater::finishEarlierUpdate() {
+    const Recovery recovery = recoverEarlierUpdate(m_paths, fso());
+    switch (recovery.outcome) {
+    case Recovery::Outcome::nothing:
+        return true;
+    case Recovery::Outcome::rolledBack:
+    case Recovery::Outcome::finished:
+        NoteError(stageSourceLabel, recovery.report, false);
+        return true;
+    case Recovery::Outcome::failed:
+        NoteError(stageSourceLabel, recovery.report, true);
+        return false;
+    }
+    return false;
+}
+
+void frmUpdater::tidyAfterCommit(void (UpdateJournal::*step)()) {
+    try {
+        (m_journal.get()->*step)();
+    } catch (const std::exception& failure) {
+        NoteError(stageSourceLabel,
+                  std::string("the update is installed, but its journal could not be cleared: ") +
+                      failure.what() + "; the next start finishes it",
+                  false);
     }
 }
 

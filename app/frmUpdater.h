@@ -3,6 +3,7 @@
 #include "app/ErrorLog.h"
 #include "app/InstallationPaths.h"
 #include "app/InstructionFile.h"
+#include "app/UpdateJournal.h"
 #include "app/UpdaterSettings.h"
 #include "app/VersionCheck.h"
 #include "platform/FileSystem.h"
@@ -49,8 +50,15 @@ public:
     // when it was.
     std::optional<std::string> UnzipPackage(const std::string& name);
     // Carries out the instruction file and reports its own failures; false
-    // when it stopped on one.
+    // when it stopped on one. Every change it makes to the installation is
+    // journalled: they become final together once the last line is carried
+    // out, and a failure puts the installation back as it was before it
+    // reports.
     bool processExtract();
+    // Finishes what an earlier update left unfinished (see
+    // recoverEarlierUpdate) and logs what it did; false, with the failure
+    // logged and shown, when the installation could not be made whole.
+    bool finishEarlierUpdate();
 
     const InstallationPaths& paths() const { return m_paths; }
     std::string packageAddress() const;
@@ -72,6 +80,11 @@ private:
     void prepareTempFolder();
     // The window after a run that stopped on a failure a stage reported.
     void stopFailedRun();
+    // The log's line about the installation after a failed run.
+    std::string restorationReport(const Restoration& restoration) const;
+    // One step of clearing the journal of a committed update; a failure is
+    // logged and left to the next start.
+    void tidyAfterCommit(void (UpdateJournal::*step)());
 
     platform::Toolkit& m_toolkit;
     platform::UpdaterControls& m_controls;
@@ -84,5 +97,7 @@ private:
     ErrorLog m_errorLog;
     VersionCheck m_versionCheck;
     UpdateCommands m_commands;
+    // The journal of the current run's instruction file.
+    std::unique_ptr<UpdateJournal> m_journal;
     bool m_activated = false;
 };

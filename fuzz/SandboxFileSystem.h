@@ -38,6 +38,9 @@ public:
     std::string resolve(const std::string& path) const override {
         return m_disk.resolve(inside(path));
     }
+    void setChangeJournal(platform::ChangeJournal* journal) override {
+        m_disk.setChangeJournal(journal);
+    }
 
 private:
     // The path as given when it stays in the sandbox; raises otherwise.

@@ -42,6 +42,7 @@ public:
     void CopyFile(const std::string&, const std::string&, bool) override { std::abort(); }
     bool isSymbolicLink(const std::string&) const override { return false; }
     std::string resolve(const std::string& path) const override { return path; }
+    void setChangeJournal(platform::ChangeJournal*) override {}
 
 private:
     std::string m_version;
@@ -64,8 +65,7 @@ std::string statusFor(const std::string& installed, const std::string& answer) {
     services.answer = answer;
     VersionCheck check(
         services, [&files]() -> platform::FileSystem& { return files; }, [](double) {},
-        applicationPath, "http://127.0.0.1:1/clientfiles/morvane/version.php",
-        "/nowhere/temp/updater.ini");
+        applicationPath, "http://127.0.0.1:1/clientfiles/morvane/version.php");
     check.readInstalledVersion();
     return check.updateStatus();
 }

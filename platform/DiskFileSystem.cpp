@@ -1,5 +1,6 @@
 #include "platform/DiskFileSystem.h"
 
+#include "fileio/Names.h"
 #include "fileio/UniqueFd.h"
 #include "platform/ByteSource.h"
 #include "platform/Error.h"
@@ -93,13 +94,19 @@ void DiskFileSystem::CreateFolder(const std::string& path) {
     if (folder.empty()) {
         raiseError(ErrorNumber::pathNotFound, source, path);
     }
-    if (mkdir(folder.c_str(), 0777) == 0) {
-        return;
+    if (m_journal != nullptr) {
+        m_journal->noteFolder(folder);
+        m_journal->makeDurable();
     }
-    if (errno == ENOENT || errno == ENOTDIR) {
-        raiseError(ErrorNumber::pathNotFound, source, folderOf(folder));
+    if (const int error = fileio::makeFolder(folder, 0777)) {
+        if (error == ENOENT || error == ENOTDIR) {
+            raiseError(ErrorNumber::pathNotFound, source, folderOf(folder));
+        }
+        throw systemError(error, source, folder);
     }
-    throw systemError(errno, source, folder);
+    if (const int error = fileio::syncFolder(folderOf(folder))) {
+        throw systemError(error, source, folderOf(folder));
+    }
 }
 
 void DiskFileSystem::DeleteFolder(const std::string& path, bool force) {
@@ -192,9 +199,21 @@ void DiskFileSystem::copyOne(const std::string& from, const std::string& to,
     struct stat existing {};
     const bool replacing = stat(to.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
     const mode_t permissions = (replacing ? existing.st_mode : status.st_mode) & 0777;
+    if (m_journal != nullptr) {
+        // Whatever the name holds, a dangling link too, is kept to go back to.
+        struct stat link {};
+        if (lstat(to.c_str(), &link) == 0) {
+            m_journal->keepReplaced(to);
+        } else {
+            m_journal->noteAdded(to);
+        }
+    }
     ReplacementFile replacement(to, label);
     replacement.copyFrom(input.get(), from);
     replacement.finish(permissions);
+    if (m_journal != nullptr) {
+        m_journal->makeDurable();
+    }
     replacement.commit();
 }
 

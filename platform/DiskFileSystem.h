@@ -16,9 +16,12 @@ public:
                   bool overwrite = true) override;
     bool isSymbolicLink(const std::string& path) const override;
     std::string resolve(const std::string& path) const override;
+    void setChangeJournal(ChangeJournal* journal) override { m_journal = journal; }
 
 private:
     void copyOne(const std::string& from, const std::string& to, const std::string& label);
+
+    ChangeJournal* m_journal = nullptr;
 };
 
 } // namespace platform

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ChangeJournal.h"
+
 #include <string>
 
 namespace platform {
@@ -13,7 +15,8 @@ public:
     virtual ~FileSystem() = default;
 
     virtual bool FolderExists(const std::string& path) const = 0;
-    // Creates that one folder; the parent must exist.
+    // Creates that one folder; the parent must exist. The new folder is on
+    // disk when it returns.
     virtual void CreateFolder(const std::string& path) = 0;
     // Removes the folder with everything in it; links inside are removed, not
     // followed. Without force a read-only file or folder anywhere inside
@@ -39,6 +42,10 @@ public:
     // The path with "\" read as "/" and every existing component in the
     // letter case found on disk.
     virtual std::string resolve(const std::string& path) const = 0;
+
+    // While a journal is set (not null), every file CopyFile adds or
+    // replaces and every folder CreateFolder makes is recorded in it first.
+    virtual void setChangeJournal(ChangeJournal* journal) = 0;
 };
 
 } // namespace platform

@@ -8,8 +8,7 @@
 
 namespace platform {
 
-FolderLock::FolderLock(const std::string& folder, const std::string& source,
-                       const std::string& busyText) {
+int FolderLock::lock(const std::string& folder, const std::string& source) {
     m_fd.reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!m_fd) {
         throw systemError(errno, source, folder);
@@ -18,13 +17,31 @@ FolderLock::FolderLock(const std::string& folder, const std::string& source,
     do {
         result = ::flock(m_fd.get(), LOCK_EX | LOCK_NB);
     } while (result != 0 && errno == EINTR);
-    if (result == 0) {
-        return;
-    }
-    if (errno == EWOULDBLOCK) {
+    return result == 0 ? 0 : errno;
+}
+
+FolderLock::FolderLock(const std::string& folder, const std::string& source,
+                       const std::string& busyText) {
+    const int error = lock(folder, source);
+    if (error == EWOULDBLOCK) {
         throw Error(ErrorNumber::pathFileAccess, source, busyText);
     }
-    throw systemError(errno, source, folder);
+    if (error != 0) {
+        throw systemError(error, source, folder);
+    }
+}
+
+std::optional<FolderLock> FolderLock::takeIfFree(const std::string& folder,
+                                                 const std::string& source) {
+    FolderLock taken;
+    const int error = taken.lock(folder, source);
+    if (error == EWOULDBLOCK) {
+        return std::nullopt;
+    }
+    if (error != 0) {
+        throw systemError(error, source, folder);
+    }
+    return taken;
 }
 
 } // namespace platform

@@ -2,6 +2,7 @@
 
 #include "fileio/UniqueFd.h"
 
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -15,8 +16,16 @@ public:
     // source when another process holds it (description: busyText) or when
     // the folder cannot be opened.
     FolderLock(const std::string& folder, const std::string& source, const std::string& busyText);
+    // Takes the lock without waiting, or gives nothing when another process
+    // holds it. Raises platform::Error when the folder cannot be opened.
+    static std::optional<FolderLock> takeIfFree(const std::string& folder,
+                                                const std::string& source);
 
 private:
+    FolderLock() = default;
+    // 0, or the errno value: EWOULDBLOCK when another process holds it.
+    int lock(const std::string& folder, const std::string& source);
+
     fileio::UniqueFd m_fd;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/FolderRemoval.h"
 
+#include "fileio/Names.h"
 #include "fileio/UniqueFd.h"
 #include "platform/Error.h"
 #include "platform/FolderListing.h"
@@ -49,13 +50,13 @@ public:
                 const std::string child = joinPath(path, entry.name);
                 if (S_ISDIR(entry.status.st_mode)) {
                     remove(folder.get(), entry.name, child);
-                } else if (unlinkat(folder.get(), entry.name.c_str(), 0) != 0) {
-                    throw systemError(errno, m_source, child);
+                } else if (const int error = fileio::removeName(folder.get(), entry.name, 0)) {
+                    throw systemError(error, m_source, child);
                 }
             }
         }
-        if (unlinkat(parent, name.c_str(), AT_REMOVEDIR) != 0) {
-            throw systemError(errno, m_source, path);
+        if (const int error = fileio::removeName(parent, name, AT_REMOVEDIR)) {
+            throw systemError(error, m_source, path);
         }
     }
 

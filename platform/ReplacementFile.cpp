@@ -1,5 +1,6 @@
 #include "platform/ReplacementFile.h"
 
+#include "fileio/Names.h"
 #include "fileio/Reading.h"
 #include "fileio/Writing.h"
 #include "platform/Error.h"
@@ -71,7 +72,7 @@ ReplacementFile::~ReplacementFile() {
     if (!m_committed) {
         m_fd.reset();
         if (m_linked) {
-            unlink(m_temporaryPath.c_str());
+            (void)fileio::removeFile(m_temporaryPath);
         }
     }
 }
@@ -93,8 +94,9 @@ void ReplacementFile::copyFrom(int input, const std::string& inputPath) {
     }
 }
 
-void ReplacementFile::finish(mode_t permissions) {
-    if (fchmod(m_fd.get(), permissions) != 0) {
+void ReplacementFile::finish(mode_t permissions, const struct timespec* times) {
+    if (fchmod(m_fd.get(), permissions) != 0 ||
+        (times != nullptr && futimens(m_fd.get(), times) != 0)) {
         throw systemError(errno, m_source, m_temporaryPath);
     }
     if (const int error = fileio::syncFile(m_fd.get())) {
@@ -112,17 +114,16 @@ void ReplacementFile::linkUnderTemporaryName() {
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::random_device random;
     std::uniform_int_distribution<std::size_t> pick(0, letters.size() - 1);
-    const std::string handle = "/proc/self/fd/" + std::to_string(m_fd.get());
     for (int attempt = 0; !m_linked; ++attempt) {
         for (std::size_t i = m_temporaryPath.size() - uniqueSuffix.size();
              i < m_temporaryPath.size(); ++i) {
             m_temporaryPath[i] = letters[pick(random)];
         }
-        if (linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, m_temporaryPath.c_str(),
-                   AT_SYMLINK_FOLLOW) == 0) {
+        const int error = fileio::linkDescriptor(m_fd.get(), m_temporaryPath);
+        if (error == 0) {
             m_linked = true;
-        } else if (errno != EEXIST || attempt > 100) {
-            throw systemError(errno, m_source, m_temporaryPath);
+        } else if (error != EEXIST || attempt > 100) {
+            throw systemError(error, m_source, m_temporaryPath);
         }
     }
 }
@@ -131,17 +132,16 @@ void ReplacementFile::commit() {
     if (!m_linked) {
         linkUnderTemporaryName();
     }
-    if (rename(m_temporaryPath.c_str(), m_target.c_str()) != 0) {
-        throw systemError(errno, m_source, m_target);
+    if (const int error = fileio::renameName(m_temporaryPath, m_target)) {
+        throw systemError(error, m_source, m_target);
     }
     m_committed = true;
     // The content is on disk already (finish); closing cannot lose it.
     m_fd.reset();
-    // Make the new name itself durable; the content already is.
-    const fileio::UniqueFd folder(
-        open(folderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder) {
-        fsync(folder.get());
+    // The new name itself must be on disk before anyone counts on it: an
+    // update is marked complete only once every file it replaced is.
+    if (const int error = fileio::syncFolder(folderOf(m_target))) {
+        throw systemError(error, m_source, folderOf(m_target));
     }
 }
 
@@ -155,7 +155,7 @@ void ReplacementFile::removeLeftovers(const std::string& folder) {
         if (isLeftoverName(entry->d_name) &&
             fstatat(dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISREG(status.st_mode)) {
-            unlinkat(dirfd(listing), entry->d_name, 0);
+            (void)fileio::removeName(dirfd(listing), entry->d_name, 0);
         }
     }
     closedir(listing);

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <sys/types.h>
+#include <time.h>
 
 namespace platform {
 
@@ -24,10 +25,12 @@ public:
 
     // Appends everything readable from the descriptor.
     void copyFrom(int input, const std::string& inputPath);
-    // Sets the permission bits and flushes the content to disk.
-    void finish(mode_t permissions);
+    // Sets the permission bits (and, when given, the access and modification
+    // times) and flushes the content to disk.
+    void finish(mode_t permissions, const struct timespec* times = nullptr);
     // Gives the finished file its temporary name if it has none yet, renames
-    // it over the target and closes it.
+    // it over the target, closes it and syncs the target's folder, so that
+    // the new name is on disk when it returns.
     void commit();
 
     // Removes from the folder the temporary files that replacements killed

@@ -90,19 +90,3 @@ TEST_F(UpdaterFixture, RefusedConnectionGivesNa) {
     makeWindow("127.0.0.1:" + std::to_string(testsupport::refusedPort()));
     EXPECT_EQ(form->GetUpdateStatus(), "NA");
 }
-
-// An update cut short leaves its instruction file in the temp folder; the
-// installation may then be new in morvane.exe and old elsewhere, so the
-// check offers the update again however new morvane.exe is.
-TEST_F(UpdaterFixture, UnfinishedUpdateIsOfferedAgain) {
-    writeVersionedExecutable(install / "morvane.exe", "1.3.0.0");
-    testsupport::TempDir::makeFolder(install / "temp");
-    testsupport::writeFile(install / "temp/UPDATER.INI", "MOVE;a.dll;APP_PATH\r\n");
-    serve({"1.3.0", "1.3.0"});
-    form->ReadInstalledVersion();
-    EXPECT_EQ(form->GetUpdateStatus(), "UPDATE_AVAILABLE");
-
-    std::filesystem::remove_all(install / "temp");
-    form->ReadInstalledVersion();
-    EXPECT_EQ(form->GetUpdateStatus(), "NO_UPDATE");
-}

@@ -106,37 +106,34 @@ TEST_F(EndToEndFixture, ExitDuringTheDownloadKeepsWhatArrivedAndTouchesNothing) 
     EXPECT_FALSE(exists(app("NoteError.txt")));
 }
 
-TEST_F(EndToEndFixture, InstructionFailingHalfWayKeepsEarlierLinesAndLogsOnce) {
+// An instruction file that stops part way leaves the installation as it
+// was: what its earlier lines did is undone before the failure is shown,
+// and the update is offered again at the next check.
+TEST_F(EndToEndFixture, InstructionFailingHalfWayUndoesEarlierLinesAndIsOfferedAgain) {
     buildPackage(staging / "package.zip",
-                 {{"updater.ini", "MAKEDIR;first;APP_PATH\r\nMOVE;missing.dll;APP_PATH\r\n"
-                                  "MAKEDIR;second;APP_PATH\r\n"}});
+                 {{"updater.ini", "MOVE;morvane.exe;APP_PATH\r\nMAKEDIR;first;APP_PATH\r\n"
+                                  "MOVE;Viewer.so;APP_PATH\\PLUGINS\r\n"},
+                  {"morvane.exe", newExecutable()},
+                  {"Viewer.so", "viewer plugin"}});
+    const std::string old = readFile(app("morvane.exe"));
     ui.answerNext(MsgBoxAnswer::yes);
 
-    EXPECT_FALSE(runUpdate());
+    EXPECT_FALSE(runUpdate()); // no plugins folder
 
-    EXPECT_TRUE(isFolder(app("first")));
-    EXPECT_FALSE(isFolder(app("second")));
+    EXPECT_EQ(readFile(app("morvane.exe")), old);
+    EXPECT_FALSE(isFolder(app("first")));
+    EXPECT_FALSE(exists(app(".updater-journal")));
     const std::string written = log();
-    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 1);
-    EXPECT_NE(written.find("\"Updater File not found"), std::string::npos) << written;
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 2) << written;
+    EXPECT_NE(written.find("\"Updater Path not found"), std::string::npos) << written;
+    EXPECT_NE(written.find("\"Updater the installation was restored as it was: 1 file restored, "
+                           "0 added files and 1 added folder removed\""),
+              std::string::npos)
+        << written;
     // The run stops there: no success, the temp folder kept for a look.
     EXPECT_NE(ui.captions().back(), "Update Success, Please restart application");
     EXPECT_TRUE(ui.cmdDownload().isEnabled());
     EXPECT_TRUE(exists(app("temp/updater.ini")));
-}
-
-// An instruction file that stops after morvane.exe was replaced leaves an
-// installation that is new in its version and old elsewhere: the next check
-// offers the update again, whose run finishes the job.
-TEST_F(EndToEndFixture, UpdateStoppedMidwayIsOfferedAgainAndFinished) {
-    buildPackage(
-        staging / "package.zip",
-        {{"updater.ini", "MOVE;morvane.exe;APP_PATH\r\nMOVE;Viewer.so;APP_PATH\\PLUGINS\r\n"},
-         {"morvane.exe", newExecutable()},
-         {"Viewer.so", "viewer plugin"}});
-    ui.answerNext(MsgBoxAnswer::yes);
-    EXPECT_FALSE(runUpdate()); // no plugins folder yet
-    EXPECT_EQ(installedVersion(), "1.3.0.0");
 
     testsupport::TempDir::makeFolder(app("plugins"));
     ui.answerNext(MsgBoxAnswer::yes);
@@ -148,6 +145,9 @@ TEST_F(EndToEndFixture, UpdateStoppedMidwayIsOfferedAgainAndFinished) {
     }
     EXPECT_TRUE(ended);
     EXPECT_EQ(ui.messageBoxes()[2].prompt, "New version found, Do you want to update");
+    EXPECT_EQ(installedVersion(), "1.3.0.0");
+    EXPECT_TRUE(isFolder(app("first")));
     EXPECT_EQ(readFile(app("plugins/Viewer.so")), "viewer plugin");
     EXPECT_FALSE(exists(app("temp")));
+    EXPECT_FALSE(exists(app(".updater-journal")));
 }

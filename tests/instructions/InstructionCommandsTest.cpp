@@ -98,16 +98,22 @@ struct FailureCase {
 
 class FailingLine : public InstructionFixture, public ::testing::WithParamInterface<FailureCase> {};
 
-TEST_P(FailingLine, LeavesEarlierLinesDoneLogsOnceAndStops) {
+// The lines before a failing one are undone before the failure is shown; a
+// second line in the log says so, with no box of its own.
+TEST_P(FailingLine, StopsThereAndUndoesEarlierLinesBeforeItReports) {
     writeFile(temp("a.dll"), "a");
     run("MAKEDIR;before;APP_PATH\r\n" + GetParam().failingLine + "\r\nMAKEDIR;after;APP_PATH\r\n");
-    EXPECT_TRUE(isFolder(app("before")));
+    EXPECT_FALSE(isFolder(app("before")));
     EXPECT_FALSE(isFolder(app("after")));
     const auto lines = logLines();
-    ASSERT_EQ(lines.size(), 1u);
+    ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].rfind("\"", 0), 0u);
     EXPECT_NE(lines[0].find(",\"Updater "), std::string::npos) << lines[0];
     EXPECT_NE(lines[0].find(GetParam().description), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find(",\"Updater the installation was restored as it was: 0 files "
+                            "restored, 0 added files and 1 added folder removed\""),
+              std::string::npos)
+        << lines[1];
     ASSERT_EQ(ui.messageBoxes().size(), 1u);
     EXPECT_EQ(ui.messageBoxes()[0].title, "Updater");
 }
@@ -122,7 +128,9 @@ INSTANTIATE_TEST_SUITE_P(
                       // An empty path field would name the root folder.
                       FailureCase{"EmptyMoveDestination", "MOVE;a.dll;", "empty path field"},
                       FailureCase{"EmptyMakeDirParent", "MAKEDIR;x;;", "empty path field"},
-                      FailureCase{"EmptyExecFolder", "EXEC;;a.dll", "empty path field"}),
+                      // The run's own journal is no place to install to.
+                      FailureCase{"IntoTheJournal", "MOVE;a.dll;APP_PATH\\.Updater-Journal",
+                                  "lies in the update's own journal"}),
     testsupport::CaseName());
 
 // Only what the package brought can be installed: a source that is absolute
@@ -182,12 +190,14 @@ TEST_F(InstructionFixture, MoveOverARunningExecutableLeavesTheProcessUnharmed) {
 }
 
 // EXEC hands the file to the shell with the installation folder as working
-// folder, wherever the file lies; one that cannot be opened is no failure.
+// folder, wherever the file lies; one that cannot be opened, or a line that
+// names no folder, is no failure.
 TEST_F(InstructionFixture, ExecHandsTheFileToTheShellInTheInstallationFolder) {
     mkdir(app("tools").c_str(), 0755);
     writeFile(app("tools/setup.sh"), "#!/bin/sh\n");
 
-    run("EXEC;APP_PATH\\TOOLS;setup.sh\r\nEXEC;APP_PATH;missing.exe\r\nMAKEDIR;after;APP_PATH");
+    run("EXEC;APP_PATH\\TOOLS;setup.sh\r\nEXEC;APP_PATH;missing.exe\r\nEXEC;;setup.sh\r\n"
+        "MAKEDIR;after;APP_PATH");
 
     EXPECT_EQ(services.recordingShell.opened,
               (std::vector<RecordingShell::Opened>{{app("tools/setup.sh"), installFolder},

@@ -1,6 +1,7 @@
 #include "fileio/Reading.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace fileio {
@@ -22,6 +23,25 @@ int readAt(int fd, void* data, std::size_t size, off_t offset, std::size_t& got)
         got += static_cast<std::size_t>(read);
     }
     return 0;
+}
+
+int readWholeFile(const std::string& path, std::string& content) {
+    content.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    char buffer[64 * 1024];
+    int error = 0;
+    for (ssize_t got; (got = readSome(fd, buffer, sizeof buffer)) != 0;) {
+        if (got < 0) {
+            error = errno;
+            break;
+        }
+        content.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return error;
 }
 
 ssize_t readSome(int fd, void* data, std::size_t size) {

@@ -1,6 +1,8 @@
 #include "fileio/SystemCalls.h"
 
+#include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -28,6 +30,18 @@ SystemCalls realSystemCalls() {
     };
     calls.fsync = [](int fd) { return ::fsync(fd); };
     calls.close = [](int fd) { return ::close(fd); };
+    calls.linkat = [](int fromFolder, const char* from, int toFolder, const char* to, int flags) {
+        return ::linkat(fromFolder, from, toFolder, to, flags);
+    };
+    calls.renameat = [](int fromFolder, const char* from, int toFolder, const char* to) {
+        return ::renameat(fromFolder, from, toFolder, to);
+    };
+    calls.unlinkat = [](int folder, const char* name, int flags) {
+        return ::unlinkat(folder, name, flags);
+    };
+    calls.mkdirat = [](int folder, const char* name, mode_t mode) {
+        return ::mkdirat(folder, name, mode);
+    };
     return calls;
 }
 

@@ -5,6 +5,7 @@
 // fileio/SystemCalls.h: no test needs them to fail.
 
 #include <cstddef>
+#include <string>
 #include <sys/types.h>
 
 namespace fileio {
@@ -13,6 +14,9 @@ namespace fileio {
 // read, which is less than size only at the end of the file. Returns 0 or
 // the errno value of the failure.
 [[nodiscard]] int readAt(int fd, void* data, std::size_t size, off_t offset, std::size_t& got);
+
+// Reads the whole file at path into content. Returns 0 or the errno value.
+[[nodiscard]] int readWholeFile(const std::string& path, std::string& content);
 
 // One read(2) from the file's position, taken up again when a signal
 // interrupts it: the bytes read (0 at the end), or -1 with errno set.

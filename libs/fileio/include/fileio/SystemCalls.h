@@ -1,10 +1,12 @@
 #pragma once
 
 // The seam between file writing and the system. Every open, write, sync and
-// close this module makes (and every close of a fileio::UniqueFd) goes
-// through the calls in force, which are the system's own unless a test has
-// put others in their place, for instance a write that fails with ENOSPC or
-// EIO after so many bytes, or a close that reports a delayed write error.
+// close this module makes (and every close of a fileio::UniqueFd), and every
+// name it links, renames, removes or makes (fileio/Names.h), goes through the
+// calls in force, which are the system's own unless a test has put others in
+// their place: a write that fails with ENOSPC or EIO after so many bytes, a
+// close that reports a delayed write error, a link the file system refuses,
+// or a recorder that sees every change and sync a power cut would cut short.
 // No root, no mount namespace, no full disk needed.
 
 #include <cstddef>
@@ -22,6 +24,11 @@ struct SystemCalls {
     std::function<ssize_t(int fd, const void* data, std::size_t size)> write;
     std::function<int(int fd)> fsync;
     std::function<int(int fd)> close;
+    std::function<int(int fromFolder, const char* from, int toFolder, const char* to, int flags)>
+        linkat;
+    std::function<int(int fromFolder, const char* from, int toFolder, const char* to)> renameat;
+    std::function<int(int folder, const char* name, int flags)> unlinkat;
+    std::function<int(int folder, const char* name, mode_t mode)> mkdirat;
 };
 
 // The system's own calls.

@@ -1,0 +1,85 @@
+#include "app/JournalFolder.h"
+
+#include "fileio/Names.h"
+#include "platform/Error.h"
+#include "platform/FolderListing.h"
+#include "platform/PathText.h"
+#include "text/LetterCase.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+#include <sys/stat.h>
+
+namespace {
+
+const char* const source = "UpdateJournal";
+
+// The path with its existing part followed through links, "." and "..";
+// what does not exist yet is kept as written.
+std::string canonical(const std::string& path) {
+    std::string existing = platform::withoutTrailingSlash(path);
+    std::string rest;
+    while (!existing.empty() && existing != "/") {
+        const std::unique_ptr<char, decltype(&free)> real(realpath(existing.c_str(), nullptr),
+                                                          &free);
+        if (real) {
+            return rest.empty() ? std::string(real.get()) : platform::joinPath(real.get(), rest);
+        }
+        rest = rest.empty() ? platform::nameOf(existing)
+                            : platform::joinPath(platform::nameOf(existing), rest);
+        existing = platform::folderOf(existing);
+    }
+    return platform::joinPath("/", rest);
+}
+
+} // namespace
+
+bool JournalFolder::exists() const {
+    struct stat status {};
+    return lstat(m_path.c_str(), &status) == 0;
+}
+
+bool JournalFolder::holds(const std::string& path) const {
+    const std::u32string journal = text::foldCase(canonical(m_path));
+    const std::u32string candidate = text::foldCase(canonical(path));
+    return candidate == journal ||
+           (candidate.size() > journal.size() && candidate.starts_with(journal) &&
+            candidate[journal.size()] == U'/');
+}
+
+std::vector<std::string> JournalFolder::entries() const {
+    const auto names = platform::folderEntries(m_path);
+    if (!names) {
+        throw platform::systemError(errno, source, m_path);
+    }
+    return *names;
+}
+
+unsigned JournalFolder::removeKept() const {
+    unsigned removed = 0;
+    for (const std::string& name : entries()) {
+        if (name.starts_with("kept-")) {
+            if (const int error = fileio::removeFile(platform::joinPath(m_path, name))) {
+                throw platform::systemError(error, source, platform::joinPath(m_path, name));
+            }
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+void JournalFolder::remove() const {
+    for (const std::string& name : entries()) {
+        if (const int error = fileio::removeFile(platform::joinPath(m_path, name))) {
+            throw platform::systemError(error, source, platform::joinPath(m_path, name));
+        }
+    }
+    if (const int error = fileio::removeFolder(m_path)) {
+        throw platform::systemError(error, source, m_path);
+    }
+    if (const int error = fileio::syncFolder(m_installFolder)) {
+        throw platform::systemError(error, source, m_installFolder);
+    }
+}

@@ -1,0 +1,83 @@
+#include "app/JournalRecovery.h"
+
+#include "app/JournalFolder.h"
+#include "app/JournalRecords.h"
+#include "app/JournalUndo.h"
+#include "fileio/Reading.h"
+#include "platform/Error.h"
+#include "platform/FolderLock.h"
+
+#include <cerrno>
+#include <exception>
+#include <sys/stat.h>
+
+namespace {
+
+const char* const source = "frmUpdater::cmdDownload_Click";
+
+bool present(const std::string& path) {
+    struct stat status {};
+    return lstat(path.c_str(), &status) == 0;
+}
+
+std::string readWhole(const std::string& path) {
+    std::string text;
+    if (const int error = fileio::readWholeFile(path, text)) {
+        throw platform::systemError(error, source, path);
+    }
+    return text;
+}
+
+Recovery finish(const JournalFolder& journal, const InstallationPaths& paths,
+                platform::FileSystem& fileSystem) {
+    const unsigned cleaned = journal.removeKept();
+    if (fileSystem.FolderExists(paths.tempFolder())) {
+        fileSystem.DeleteFolder(paths.tempFolder(), true);
+    }
+    journal.remove();
+    return {Recovery::Outcome::finished,
+            "an update cut short after it was complete was finished: " + std::to_string(cleaned) +
+                (cleaned == 1 ? " kept file" : " kept files") + " cleaned up"};
+}
+
+Recovery rollBack(const JournalFolder& journal) {
+    // A journal cut short before its records file was made recorded no change.
+    const std::vector<JournalRecord> records =
+        present(journal.records()) ? readRecords(readWhole(journal.records()), journal.records())
+                                   : std::vector<JournalRecord>{};
+    const Restoration restoration = undoChanges(journal, records);
+    if (!restoration.whole()) {
+        return {Recovery::Outcome::failed,
+                "an update cut short could not be rolled back: " + restoration.failure +
+                    "; the files it replaced are kept in " + journal.path() +
+                    ", and the next start tries again"};
+    }
+    journal.remove();
+    return {Recovery::Outcome::rolledBack,
+            "an update cut short was rolled back, the installation is as it was before it: " +
+                describeRestoration(restoration)};
+}
+
+} // namespace
+
+Recovery recoverEarlierUpdate(const InstallationPaths& paths, platform::FileSystem& fileSystem) {
+    const JournalFolder journal(paths.folder());
+    try {
+        if (!journal.exists()) {
+            return {};
+        }
+        const auto lock = platform::FolderLock::takeIfFree(paths.folder(), source);
+        if (!lock || !journal.exists()) {
+            return {};
+        }
+        if (present(journal.complete())) {
+            return finish(journal, paths, fileSystem);
+        }
+        return rollBack(journal);
+    } catch (const std::exception& failure) {
+        return {Recovery::Outcome::failed,
+                "an update cut short could not be finished: " + std::string(failure.what()) +
+                    "; its journal stays in " + journal.path() +
+                    ", and the next start tries again"};
+    }
+}

@@ -1,0 +1,186 @@
+#include "app/UpdateJournal.h"
+
+#include "fileio/Names.h"
+#include "fileio/Writing.h"
+#include "platform/Error.h"
+#include "platform/ReplacementFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+const char* const source = "UpdateJournal";
+
+// The file system allows no second name here: the file is copied instead.
+bool linkImpossible(int error) {
+    return error == EXDEV || error == EPERM || error == EMLINK || error == EOPNOTSUPP ||
+           error == ENOTSUP;
+}
+
+} // namespace
+
+UpdateJournal::UpdateJournal(const std::string& installFolder) : m_folder(installFolder) {}
+
+void UpdateJournal::begin() {
+    if (m_begun) {
+        return;
+    }
+    if (m_committed) {
+        platform::raiseError(platform::ErrorNumber::invalidCall, source,
+                             "the update is complete; it changes nothing more");
+    }
+    if (const int error = fileio::makeFolder(m_folder.path(), 0700)) {
+        if (error == EEXIST) {
+            platform::raiseError(platform::ErrorNumber::fileAlreadyExists, source,
+                                 m_folder.path() + " holds the journal of an earlier update");
+        }
+        throw platform::systemError(error, source, m_folder.path());
+    }
+    m_begun = true;
+    m_installDirty = true;
+    m_records = fileio::openFile(m_folder.records(),
+                                 O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
+    if (!m_records) {
+        throw platform::systemError(errno, source, m_folder.records());
+    }
+    m_folderDirty = true;
+    if (const int error = fileio::writeAll(m_records.get(), journalHeader())) {
+        throw platform::systemError(error, source, m_folder.records());
+    }
+    m_recordsDirty = true;
+}
+
+void UpdateJournal::append(const JournalRecord& record) {
+    if (m_folder.holds(record.path)) {
+        platform::raiseError(platform::ErrorNumber::permissionDenied, source,
+                             record.path + " lies in the update's own journal");
+    }
+    begin();
+    if (const int error = fileio::writeAll(m_records.get(), recordLine(record))) {
+        throw platform::systemError(error, source, m_folder.records());
+    }
+    m_written.push_back(record);
+    m_recordsDirty = true;
+}
+
+void UpdateJournal::keepReplaced(const std::string& target) {
+    const unsigned number = ++m_kept;
+    append({JournalRecord::Kind::kept, target, number});
+    const int error = fileio::linkName(target, m_folder.kept(number));
+    if (linkImpossible(error)) {
+        keepCopy(target, number);
+    } else if (error != 0) {
+        throw platform::systemError(error, source, target);
+    }
+    m_folderDirty = true;
+}
+
+void UpdateJournal::keepCopy(const std::string& target, unsigned number) {
+    const fileio::UniqueFd input(open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat status {};
+    if (!input || fstat(input.get(), &status) != 0) {
+        throw platform::systemError(errno, source, target);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        platform::raiseError(platform::ErrorNumber::permissionDenied, source,
+                             target + " can be neither linked nor copied to keep it");
+    }
+    platform::ReplacementFile copy(m_folder.kept(number), source);
+    copy.copyFrom(input.get(), target);
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    copy.finish(status.st_mode & 0777, times);
+    copy.commit();
+}
+
+void UpdateJournal::noteAdded(const std::string& target) {
+    append({JournalRecord::Kind::added, target});
+}
+
+void UpdateJournal::noteFolder(const std::string& folder) {
+    append({JournalRecord::Kind::folder, folder});
+}
+
+void UpdateJournal::makeDurable() {
+    if (m_recordsDirty) {
+        if (const int error = fileio::syncFile(m_records.get())) {
+            throw platform::systemError(error, source, m_folder.records());
+        }
+        m_recordsDirty = false;
+    }
+    if (m_folderDirty) {
+        if (const int error = fileio::syncFolder(m_folder.path())) {
+            throw platform::systemError(error, source, m_folder.path());
+        }
+        m_folderDirty = false;
+    }
+    if (m_installDirty) {
+        if (const int error = fileio::syncFolder(m_folder.installFolder())) {
+            throw platform::systemError(error, source, m_folder.installFolder());
+        }
+        m_installDirty = false;
+    }
+}
+
+void UpdateJournal::commit() {
+    if (!m_begun) {
+        return;
+    }
+    makeDurable();
+    // A late write error shows at the close; it must stop the commit.
+    if (!m_records.close()) {
+        throw platform::systemError(errno, source, m_folder.records());
+    }
+    if (const int error = fileio::renameName(m_folder.records(), m_folder.complete())) {
+        throw platform::systemError(error, source, m_folder.complete());
+    }
+    m_committed = true;
+    if (const int error = fileio::syncFolder(m_folder.path())) {
+        throw platform::systemError(error, source, m_folder.path());
+    }
+}
+
+void UpdateJournal::removeKept() {
+    if (m_begun) {
+        m_folder.removeKept();
+    }
+}
+
+void UpdateJournal::remove() {
+    if (m_begun) {
+        m_folder.remove();
+        m_begun = false;
+    }
+}
+
+Restoration UpdateJournal::rollBack() {
+    if (!started()) {
+        return {};
+    }
+    m_records.reset();
+    // A commit cut short after its rename must not leave the journal marked
+    // complete over a half-restored installation.
+    struct stat status {};
+    if (lstat(m_folder.complete().c_str(), &status) == 0) {
+        int error = fileio::renameName(m_folder.complete(), m_folder.records());
+        if (error == 0) {
+            error = fileio::syncFolder(m_folder.path());
+        }
+        if (error != 0) {
+            Restoration failed;
+            failed.failure = "could not take back the commit of " + m_folder.complete();
+            return failed;
+        }
+    }
+    m_committed = false;
+    Restoration result = undoChanges(m_folder, m_written);
+    if (result.whole()) {
+        try {
+            remove();
+        } catch (const platform::Error& failure) {
+            result.failure = "could not remove the journal: " + failure.description();
+        }
+    }
+    return result;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "app/JournalFolder.h"
+#include "app/JournalRecords.h"
+#include "app/JournalUndo.h"
+#include "fileio/UniqueFd.h"
+#include "platform/ChangeJournal.h"
+
+#include <string>
+#include <vector>
+
+// The journal of one update run, kept while the instruction file runs. Its
+// folder (see JournalFolder) is made at the first change; each record is
+// written before its change and is on disk before the change shows
+// (makeDurable), so that after a kill or a power cut at any instant the
+// journal tells exactly what to undo. A replaced file is kept as a second
+// name of the very same file (same bytes, mode and times, no extra space),
+// made before the new file is renamed over it; only where the file system
+// allows no second name is it copied. Failures raise platform::Error.
+class UpdateJournal : public platform::ChangeJournal {
+public:
+    explicit UpdateJournal(const std::string& installFolder);
+    ~UpdateJournal() override = default;
+
+    void keepReplaced(const std::string& target) override;
+    void noteAdded(const std::string& target) override;
+    void noteFolder(const std::string& folder) override;
+    void makeDurable() override;
+
+    // Whether the run has changed the installation, so that there is a
+    // journal on disk.
+    bool started() const { return m_begun; }
+    const JournalFolder& folder() const { return m_folder; }
+
+    // The one commit point: marks the journal complete in one step (a
+    // rename, synced with its folder). From then on the update's changes are
+    // final and a later start finishes the journal instead of undoing it.
+    void commit();
+    // After the commit: removes the kept files, then the journal itself.
+    void removeKept();
+    void remove();
+
+    // Before the commit, or after a commit that failed: puts every change
+    // back, newest first, then removes the journal. When something cannot
+    // be put back, the journal stays for the next start to finish.
+    Restoration rollBack();
+
+private:
+    // Makes the folder and the records file at the first change.
+    void begin();
+    void append(const JournalRecord& record);
+    // A copy of the entry at target, with its mode and times, as kept file
+    // number; for a file that cannot have a second name in the journal.
+    void keepCopy(const std::string& target, unsigned number);
+
+    JournalFolder m_folder;
+    fileio::UniqueFd m_records;
+    std::vector<JournalRecord> m_written;
+    unsigned m_kept = 0;
+    bool m_begun = false;
+    bool m_committed = false;
+    // What must be synced before the next change shows.
+    bool m_recordsDirty = false;
+    bool m_folderDirty = false;
+    bool m_installDirty = false;
+};

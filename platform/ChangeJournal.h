@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Where the file-system service records each change it is about to make,
+// so that a run that fails part way can put everything back as it was. The
+// service calls one of the first three before the change and makeDurable
+// right before the change shows on disk; any of them may raise
+// platform::Error, and then the change is not made.
+class ChangeJournal {
+public:
+    virtual ~ChangeJournal() = default;
+
+    // The entry at target (a file, or a link itself) is about to be
+    // replaced: keep it as it is.
+    virtual void keepReplaced(const std::string& target) = 0;
+    // A file is about to be made at target, where nothing is.
+    virtual void noteAdded(const std::string& target) = 0;
+    // The folder is about to be made.
+    virtual void noteFolder(const std::string& folder) = 0;
+    // Every record made so far must be on disk when this returns.
+    virtual void makeDurable() = 0;
+};
+
+} // namespace platform
