@@ -1,0 +1,173 @@
+// Power cuts at every moment of an update: the real update of a 37-file
+// installation through the window, its instruction stage recorded through
+// the file seam. For every call the stage makes (every write, sync, link,
+// rename, removal and new folder), the disk a power cut just before it
+// would leave is built — only what was synced kept — and the next start's
+// recovery run on it. The temp folder, which no recovery reads, is left as
+// it is. Each must end with the installation byte for byte
+// wholly old or wholly new, and no journal left. This is what shows that
+// the syncs are in the right places.
+#include "tests/e2e/EndToEndFixture.h"
+#include "tests/powercut/DurableDisk.h"
+#include "tests/support/PatternedBytes.h"
+#include "tests/support/TreeSnapshot.h"
+
+#include <cstdio>
+#include <optional>
+#include <sys/stat.h>
+
+using platform::MsgBoxAnswer;
+using testsupport::readFile;
+using testsupport::snapshotTree;
+using testsupport::TreeSnapshot;
+
+namespace {
+
+constexpr int libraries = 30;
+constexpr int plugins = 5;
+
+std::string content(const std::string& tag, std::size_t size) {
+    return tag + testsupport::patternedBytes(size);
+}
+
+struct Figures {
+    std::size_t cuts = 0;
+    std::size_t states = 0;
+    std::size_t old = 0;
+    std::size_t whollyNew = 0;
+    std::size_t torn = 0;
+    std::vector<std::string> failures;
+};
+
+class PowerCut : public EndToEndFixture {
+protected:
+    // morvane.exe and the libraries installed; the package replaces them,
+    // makes a plugins folder and fills it, then runs lastLine.
+    void preparePackage(const std::string& lastLine) {
+        std::vector<testsupport::PackageEntry> entries;
+        std::string instructions = "MOVE;morvane.exe;APP_PATH\r\n";
+        entries.push_back({"bin/morvane.exe", newExecutable()});
+        chmod(app("morvane.exe").c_str(), 0755);
+        for (int i = 0; i < libraries; ++i) {
+            const std::string name = "lib" + std::to_string(i) + ".dat";
+            const std::size_t size = 3 + static_cast<std::size_t>(i) * 397 % 9000;
+            testsupport::writeFile(app(name), content("old " + name, size));
+            chmod(app(name).c_str(), i % 3 == 0 ? 0600 : 0644);
+            entries.push_back({"lib/" + name, content("new " + name, size + 5)});
+            instructions += "MOVE;" + name + ";APP_PATH\r\n";
+        }
+        instructions += "MAKEDIR;plugins;APP_PATH\r\n";
+        for (int i = 0; i < plugins; ++i) {
+            const std::string name = "plugin" + std::to_string(i) + ".so";
+            entries.push_back({name, content("new " + name, 4000)});
+            instructions += "MOVE;" + name + ";APP_PATH\\PLUGINS\r\n";
+        }
+        entries.push_back({"updater.ini", instructions + lastLine});
+        testsupport::buildPackage(staging / "package.zip", entries);
+    }
+
+    // Runs the update once, recording from the moment its instruction stage
+    // begins; the installation as it was before and after.
+    void recordRun() {
+        before = snapshotTree(install);
+        std::optional<fileio::ReplacedSystemCalls> watched;
+        ui.atEveryPump([&] {
+            if (!disk && ui.lblMessage().caption() == "Procesing Updates") {
+                // Nothing in the temp folder is read by a recovery.
+                disk.emplace(install, std::set<std::string>{"temp"});
+                watched.emplace(disk->calls());
+            }
+        });
+        ui.answerNext(MsgBoxAnswer::yes);
+        runUpdate();
+        watched.reset();
+        ui.atEveryPump(nullptr);
+        after = snapshotTree(install);
+    }
+
+    // Every cut, each followed by the next start's recovery. Cuts between
+    // the same two syncs leave the same disk, which is built and recovered
+    // once for all of them.
+    Figures cutEverywhere() {
+        // What the recovery syncs is not what is tested here: it need not
+        // wait for the disk.
+        fileio::SystemCalls unsynced = fileio::realSystemCalls();
+        unsynced.fsync = [](int) { return 0; };
+        const fileio::ReplacedSystemCalls quick(unsynced);
+        Figures figures;
+        for (std::size_t moment = 0; moment <= disk->moments();) {
+            const std::size_t syncs = disk->syncsBefore(moment);
+            std::size_t next = moment + 1;
+            while (next <= disk->moments() && disk->syncsBefore(next) == syncs) {
+                ++next;
+            }
+            const std::size_t cuts = next - moment;
+            figures.cuts += cuts;
+            ++figures.states;
+            disk->materialize(moment);
+            platform::ScriptedToolkit startUi;
+            frmUpdater restarted(startUi, startUi, services,
+                                 UpdaterSettings{install, "127.0.0.1:1", "127.0.0.1:1", ""});
+            const bool whole =
+                restarted.finishEarlierUpdate() && !testsupport::exists(app(".updater-journal"));
+            const TreeSnapshot now = snapshotTree(install);
+            if (whole && now == before) {
+                figures.old += cuts;
+            } else if (whole && now == after) {
+                figures.whollyNew += cuts;
+            } else {
+                figures.torn += cuts;
+                figures.failures.push_back("cut before call " + std::to_string(moment) + ":\n" +
+                                           testsupport::treeDifferences(before, now));
+            }
+            moment = next;
+        }
+        return figures;
+    }
+
+    static void print(const char* series, const Figures& figures) {
+        std::printf("%s: %zu cut points (%zu distinct disks), %zu wholly old, %zu wholly new, "
+                    "%zu torn\n",
+                    series, figures.cuts, figures.states, figures.old, figures.whollyNew,
+                    figures.torn);
+    }
+
+    TreeSnapshot before;
+    TreeSnapshot after;
+    std::optional<DurableDisk> disk;
+};
+
+TEST_F(PowerCut, EveryCutOfASuccessfulUpdateRecoversToWhollyOldOrWhollyNew) {
+    preparePackage("");
+    recordRun();
+    ASSERT_NE(before, after);
+    ASSERT_TRUE(disk);
+
+    const Figures figures = cutEverywhere();
+
+    print("update", figures);
+    EXPECT_GE(figures.cuts, 200u);
+    EXPECT_GT(figures.old, 0u);
+    EXPECT_GT(figures.whollyNew, 0u);
+    for (const std::string& failure : figures.failures) {
+        ADD_FAILURE() << failure;
+    }
+}
+
+TEST_F(PowerCut, EveryCutOfAFailedUpdateRecoversToWhollyOld) {
+    preparePackage("MOVE;missing.dll;APP_PATH\r\n");
+    recordRun();
+    ASSERT_EQ(before, after);
+    ASSERT_TRUE(disk);
+
+    const Figures figures = cutEverywhere();
+
+    print("failed update", figures);
+    EXPECT_GE(figures.cuts, 200u);
+    EXPECT_EQ(figures.whollyNew, 0u);
+    for (const std::string& failure : figures.failures) {
+        ADD_FAILURE() << failure;
+    }
+}
+
+} // namespace
