@@ -1,17 +1,22 @@
 // Kill anywhere: runs the real update of an installation of 56 files
 // against a publisher on loopback and kills the updater with SIGKILL at
-// spread points of the run (version check, download, unpacking, every line
-// of the instruction file, inside every copy). After each kill it checks
-// that every installed file is wholly old or wholly new, that nothing but
-// the installation's own files lies outside the temp folder, and that the
-// error log is one record per line; then it runs the updater again and
-// checks that the installation ends wholly new.
+// spread points of the run: the version check, the download, the unpacking,
+// every line of the instruction file, the journal's writes, the commit,
+// the end. A second series runs a package whose last line fails, and kills
+// inside the rollback too. After each kill it checks that every installed
+// file is wholly old or wholly new and that nothing but the installation's
+// own files and the journal lies outside the temp folder; then it starts
+// the updater's recovery, as the next start does before its version check,
+// and checks that the installation is wholly old or wholly new with no
+// journal left; then it runs the updater again, which must end wholly new
+// (wholly old for the failing package).
 //
-//   kill_anywhere [POINTS]      (default 200)
+//   kill_anywhere [POINTS]      (default 300: two thirds for the update,
+//                                one third for the failing package)
 //
-// Prints: points tried, torn files, stray files, recoveries completed, and
-// each failing point. Exit status 0 when nothing is torn or stray and every
-// recovery completed.
+// Prints: points tried by kind, torn files, torn installations, stray
+// files, recoveries, and each failing point. Exit status 0 when nothing is
+// torn or stray and every recovery completed.
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LoopbackPublisher.h"
@@ -24,7 +29,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
@@ -40,6 +44,7 @@ namespace {
 
 constexpr int libraryFiles = 50;
 constexpr int pluginFiles = 5;
+const std::string journalName = ".updater-journal";
 
 // One file of the installation: what it holds before and after the update
 // (empty `before` means the update brings it).
@@ -96,11 +101,14 @@ void installOld(const Installation& layout, const std::string& folder) {
     fs::permissions(folder + "/morvane.exe", fs::perms::owner_all, fs::perm_options::add);
 }
 
+enum class Whole { old, whollyNew, neither };
+
 struct Verdict {
     std::vector<std::string> torn;
     std::vector<std::string> stray;
     std::string badLog;
-    bool wholeNew = true;
+    Whole whole = Whole::neither;
+    bool journal = false;
 };
 
 bool isLogRecord(const std::string& line) {
@@ -111,28 +119,32 @@ bool isLogRecord(const std::string& line) {
 Verdict inspect(const Installation& layout, const std::string& folder) {
     Verdict verdict;
     std::set<std::string> known = {"NoteError.txt", "plugins"};
+    bool allOld = !fs::exists(folder + "/plugins");
+    bool allNew = true;
     for (const InstalledFile& file : layout.files) {
         known.insert(file.name);
         const std::string path = folder + "/" + file.name;
         if (!fs::exists(path)) {
-            verdict.wholeNew = false;
+            allNew = false;
             if (!file.before.empty()) {
+                allOld = false;
                 verdict.torn.push_back(file.name + " (gone)");
             }
             continue;
         }
         const std::string now = readFile(path);
-        if (now != file.after) {
-            verdict.wholeNew = false;
-            if (now != file.before) {
-                verdict.torn.push_back(file.name);
-            }
+        allNew = allNew && now == file.after;
+        allOld = allOld && now == file.before;
+        if (now != file.after && now != file.before) {
+            verdict.torn.push_back(file.name);
         }
     }
+    verdict.whole = allOld ? Whole::old : allNew ? Whole::whollyNew : Whole::neither;
     for (auto it = fs::recursive_directory_iterator(folder);
          it != fs::recursive_directory_iterator(); ++it) {
         const std::string name = fs::relative(it->path(), folder).string();
-        if (name == "temp") {
+        if (name == "temp" || name == journalName) {
+            verdict.journal = verdict.journal || name == journalName;
             it.disable_recursion_pending();
             continue;
         }
@@ -167,19 +179,72 @@ int runChild(const Child& child, const std::string& folder, const std::vector<st
     return WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
 }
 
+// One moment of a counting run that a kill can fall on, and its kind:
+// version-check, download, unpacking, instructions, journal, commit,
+// rollback, end.
+struct Moment {
+    long index;
+    std::string kind;
+};
+
 // Where the kill points lie: the moments of each stage from a counting run,
-// and the moments of the instruction stage that fall inside a copy.
+// the file calls of the instruction stage by kind, and how long the
+// unpacking takes.
 struct Calibration {
     std::map<std::string, std::pair<long, long>> stages;
-    std::vector<long> instructionCalls;
+    std::map<std::string, std::vector<long>> calls;
     long unzipMicros = 0;
 };
 
+// The kind of one file call of the instruction stage. The rollback begins
+// at its first removal or kept file renamed back, and ends when the log is
+// written; the commit is the rename that marks the journal complete and the
+// sync of its folder after it.
+class CallKinds {
+public:
+    std::string kindOf(const std::string& call, const std::string& path, const std::string& other) {
+        const std::string journal = "/" + journalName;
+        const bool inJournal =
+            path.find(journal) != std::string::npos || other.find(journal) != std::string::npos;
+        if (path.ends_with("/NoteError.txt")) {
+            m_rollingBack = false;
+            return "instructions";
+        }
+        if (call == "rename" && other.ends_with(journal + "/complete")) {
+            m_committing = true;
+            m_committed = true;
+            return "commit";
+        }
+        if (m_committing) {
+            m_committing = call != "close";
+            return "commit";
+        }
+        if (m_committed) {
+            // The kept files removed once the update is final.
+            return "end";
+        }
+        if (call == "unlink" || (call == "rename" && path.find(journal) != std::string::npos)) {
+            m_rollingBack = true;
+        }
+        if (m_rollingBack) {
+            return "rollback";
+        }
+        return inJournal ? "journal" : "instructions";
+    }
+
+private:
+    bool m_committing = false;
+    bool m_committed = false;
+    bool m_rollingBack = false;
+};
+
 Calibration calibrate(const Child& child, const std::string& folder) {
-    if (runChild(child, folder, {"count"}) != 0) {
+    const int status = runChild(child, folder, {"count"});
+    if (status != 0 && status != 4) {
         throw std::runtime_error("the counting run did not complete:\n" + readFile(child.output));
     }
     Calibration calibration;
+    CallKinds kinds;
     std::istringstream lines(readFile(child.output));
     for (std::string line; std::getline(lines, line);) {
         std::istringstream words(line);
@@ -194,9 +259,14 @@ Calibration calibrate(const Child& child, const std::string& folder) {
         } else if (kind == "call") {
             long index = 0;
             std::string stage;
-            words >> index >> stage;
+            std::string call;
+            std::string path;
+            std::string other;
+            words >> index >> stage >> call >> path >> other;
             if (stage == "instructions") {
-                calibration.instructionCalls.push_back(index);
+                calibration.calls[kinds.kindOf(call, path, other)].push_back(index);
+            } else if (stage == "end") {
+                calibration.calls["end"].push_back(index);
             }
         } else if (kind == "unzip-us") {
             words >> calibration.unzipMicros;
@@ -216,86 +286,112 @@ std::vector<long> spread(long first, long last, int count) {
 
 struct KillPoint {
     std::vector<std::string> mode;
+    std::string kind;
     std::string where;
 };
 
-std::vector<KillPoint> choosePoints(const Calibration& calibration, int total) {
-    std::vector<KillPoint> points;
-    const auto add = [&](const std::string& stage, int count) {
-        const auto found = calibration.stages.find(stage);
-        if (found == calibration.stages.end()) {
+class PointChoice {
+public:
+    explicit PointChoice(const Calibration& calibration) : m_calibration(calibration) {}
+
+    // `count` moments spread over a stage's whole range.
+    void stage(const std::string& name, int count) {
+        const auto found = m_calibration.stages.find(name);
+        if (found != m_calibration.stages.end()) {
+            for (long moment : spread(found->second.first, found->second.second, count)) {
+                at(name, moment);
+            }
+        }
+    }
+    // `count` of the file calls of a kind, spread over them (all of them
+    // when there are fewer).
+    void calls(const std::string& kind, int count) {
+        const auto found = m_calibration.calls.find(kind);
+        if (found == m_calibration.calls.end() || count <= 0) {
             return;
         }
-        for (long moment : spread(found->second.first, found->second.second, count)) {
-            points.push_back(
-                {{"at", std::to_string(moment)}, stage + " @" + std::to_string(moment)});
+        const std::vector<long>& calls = found->second;
+        std::set<long> chosen;
+        for (int i = 0; i < count; ++i) {
+            chosen.insert(calls[calls.size() * static_cast<std::size_t>(i) /
+                                static_cast<std::size_t>(count)]);
         }
-    };
-    const int versionCheck = total / 10;
-    const int download = total * 3 / 20;
-    const int unpacking = total * 3 / 20;
-    const int end = 2;
-    add("version-check", versionCheck);
-    add("download", download);
-    for (int i = 0; i < unpacking; ++i) {
-        const long micros = calibration.unzipMicros * i / std::max(1, unpacking - 1);
-        points.push_back(
-            {{"unzip-us", std::to_string(micros)}, "unpacking +" + std::to_string(micros) + "us"});
+        for (long moment : chosen) {
+            at(kind, moment);
+        }
     }
-    // The rest inside the instruction file: every write, sync and close of
-    // the copies lies there, so each line and each copy's middle is hit.
-    const int instructions = total - static_cast<int>(points.size()) - end;
-    const std::vector<long>& calls = calibration.instructionCalls;
-    for (int i = 0; i < instructions && !calls.empty(); ++i) {
-        const long moment = calls[calls.size() * static_cast<std::size_t>(i) /
-                                  static_cast<std::size_t>(instructions)];
-        points.push_back(
-            {{"at", std::to_string(moment)}, "instructions @" + std::to_string(moment)});
+    void unpacking(int count) {
+        for (int i = 0; i < count; ++i) {
+            const long micros = m_calibration.unzipMicros * i / std::max(1, count - 1);
+            m_points.push_back({{"unzip-us", std::to_string(micros)},
+                                "unpacking",
+                                "unpacking +" + std::to_string(micros) + "us"});
+        }
     }
-    add("end", end);
-    return points;
+    std::size_t callCount(const std::string& kind) const {
+        const auto found = m_calibration.calls.find(kind);
+        return found == m_calibration.calls.end() ? 0 : found->second.size();
+    }
+    std::size_t size() const { return m_points.size(); }
+    const std::vector<KillPoint>& points() const { return m_points; }
+
+private:
+    void at(const std::string& kind, long moment) {
+        m_points.push_back(
+            {{"at", std::to_string(moment)}, kind, kind + " @" + std::to_string(moment)});
+    }
+
+    const Calibration& m_calibration;
+    std::vector<KillPoint> m_points;
+};
+
+// The points of the update: every stage, most inside the instruction file
+// where every write, sync, link, rename and close of the copies and of the
+// journal lies, every call of the commit, and the end.
+std::vector<KillPoint> updatePoints(const Calibration& calibration, int total) {
+    PointChoice choice(calibration);
+    choice.stage("version-check", total / 10);
+    choice.stage("download", total * 3 / 20);
+    choice.unpacking(total * 3 / 20);
+    choice.calls("commit", static_cast<int>(choice.callCount("commit")));
+    choice.calls("end", 10);
+    const int left = std::max(0, total - static_cast<int>(choice.size()));
+    choice.calls("journal", left / 3);
+    choice.calls("instructions", left - left / 3);
+    return choice.points();
 }
 
-} // namespace
+// The points of the failing package: inside the instruction file and its
+// journal, and most inside the rollback.
+std::vector<KillPoint> failingPoints(const Calibration& calibration, int total) {
+    PointChoice choice(calibration);
+    choice.calls("instructions", total / 4);
+    choice.calls("journal", total / 6);
+    choice.calls("rollback", total - static_cast<int>(choice.size()));
+    return choice.points();
+}
 
-int main(int argc, char** argv) {
-    const int total = argc > 1 ? std::atoi(argv[1]) : 200;
-    testsupport::TempDir scratch;
-    const Installation layout = describe(scratch);
-
-    std::vector<testsupport::PackageEntry> entries = {{"updater.ini", layout.instructions}};
-    for (const InstalledFile& file : layout.files) {
-        entries.push_back({file.packageName, file.after});
-    }
-    testsupport::buildPackage(scratch / "package.zip", entries);
-    testsupport::LoopbackPublisher publisher("1.3.0\r\n", scratch / "package.zip");
-
-    const std::string folder = scratch / "Morvane";
-    const Child child{fs::path(argv[0]).parent_path() / "kill_anywhere_child", publisher.host(),
-                      UNZIP32_FOLDER, scratch / "child-output.txt"};
-
-    installOld(layout, folder);
-    const auto started = std::chrono::steady_clock::now();
-    const Calibration calibration = calibrate(child, folder);
-    if (!inspect(layout, folder).wholeNew) {
-        std::printf("the update without a kill did not install the new version\n");
-        return 1;
-    }
-    const std::vector<KillPoint> points = choosePoints(calibration, total);
-
+struct Tally {
     int tried = 0;
-    int torn = 0;
+    int tornFiles = 0;
+    int tornInstallations = 0;
     int stray = 0;
     int recovered = 0;
-    std::map<std::string, int> triedByStage;
+    std::map<std::string, int> byKind;
+};
+
+// Kills at every point, recovers, runs again; `end` is what the last run
+// must leave.
+void killSeries(const Installation& layout, const Child& child, const std::string& folder,
+                const std::vector<KillPoint>& points, Whole end, Tally& tally) {
     for (const KillPoint& point : points) {
         installOld(layout, folder);
-        ++tried;
-        triedByStage[point.where.substr(0, point.where.find(' '))]++;
+        ++tally.tried;
+        tally.byKind[point.kind]++;
         const int killed = runChild(child, folder, point.mode);
-        Verdict afterKill = inspect(layout, folder);
-        torn += static_cast<int>(afterKill.torn.size());
-        stray += static_cast<int>(afterKill.stray.size());
+        const Verdict afterKill = inspect(layout, folder);
+        tally.tornFiles += static_cast<int>(afterKill.torn.size());
+        tally.stray += static_cast<int>(afterKill.stray.size());
         for (const std::string& name : afterKill.torn) {
             std::printf("torn after kill at %s: %s\n", point.where.c_str(), name.c_str());
         }
@@ -306,31 +402,89 @@ int main(int argc, char** argv) {
             std::printf("log record split after kill at %s: %s\n", point.where.c_str(),
                         afterKill.badLog.c_str());
         }
-        // A run the kill did not reach ended by itself; the recovery is
-        // then a run that finds nothing to do.
+        // What the next start does before its version check.
+        const int recovery = runChild(child, folder, {"recover"});
+        const Verdict recoveredTo = inspect(layout, folder);
+        tally.stray += static_cast<int>(recoveredTo.stray.size());
+        const bool whole = recovery == 0 && recoveredTo.whole != Whole::neither &&
+                           !recoveredTo.journal && recoveredTo.stray.empty() &&
+                           (end == Whole::whollyNew || recoveredTo.whole == Whole::old);
+        if (!whole) {
+            ++tally.tornInstallations;
+            std::printf("not whole after recovery from kill at %s (recovery status %d):\n%s\n",
+                        point.where.c_str(), recovery, readFile(child.output).c_str());
+        }
+        // A run the kill did not reach ended by itself; the next run then
+        // finds nothing to do.
         const int again = runChild(child, folder, {"run"});
-        const Verdict afterRecovery = inspect(layout, folder);
-        const bool complete = afterRecovery.wholeNew && afterRecovery.torn.empty() &&
-                              afterRecovery.stray.empty() && afterRecovery.badLog.empty() &&
-                              !fs::exists(folder + "/temp");
-        if (complete) {
-            ++recovered;
-        } else {
-            std::printf("no recovery after kill at %s (kill status %d, run status %d):\n%s\n",
+        const Verdict afterRun = inspect(layout, folder);
+        const bool complete = afterRun.whole == end && afterRun.torn.empty() &&
+                              afterRun.stray.empty() && afterRun.badLog.empty() &&
+                              !afterRun.journal &&
+                              (end == Whole::old || !fs::exists(folder + "/temp"));
+        if (whole && complete) {
+            ++tally.recovered;
+        } else if (!complete) {
+            std::printf("not finished after kill at %s (kill status %d, run status %d):\n%s\n",
                         point.where.c_str(), killed, again, readFile(child.output).c_str());
         }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int total = argc > 1 ? std::atoi(argv[1]) : 300;
+    testsupport::TempDir scratch;
+    const Installation layout = describe(scratch);
+
+    const auto buildInto = [&](const std::string& archive, const std::string& lastLine) {
+        std::vector<testsupport::PackageEntry> entries = {
+            {"updater.ini", layout.instructions + lastLine}};
+        for (const InstalledFile& file : layout.files) {
+            entries.push_back({file.packageName, file.after});
+        }
+        testsupport::buildPackage(archive, entries);
+    };
+    buildInto(scratch / "update.zip", "");
+    buildInto(scratch / "failing.zip", "MOVE;missing.dll;APP_PATH\r\n");
+
+    const std::string folder = scratch / "Morvane";
+    const auto started = std::chrono::steady_clock::now();
+    Tally tally;
+    for (const bool failing : {false, true}) {
+        testsupport::LoopbackPublisher publisher(
+            "1.3.0\r\n", scratch / (failing ? "failing.zip" : "update.zip"));
+        const Child child{fs::path(argv[0]).parent_path() / "kill_anywhere_child", publisher.host(),
+                          UNZIP32_FOLDER, scratch / "child-output.txt"};
+        installOld(layout, folder);
+        const Calibration calibration = calibrate(child, folder);
+        const Whole end = failing ? Whole::old : Whole::whollyNew;
+        if (inspect(layout, folder).whole != end) {
+            std::printf("the %s without a kill did not end as it should\n",
+                        failing ? "failing update" : "update");
+            return 1;
+        }
+        const int share = failing ? total - total * 2 / 3 : total * 2 / 3;
+        killSeries(layout, child, folder,
+                   failing ? failingPoints(calibration, share) : updatePoints(calibration, share),
+                   end, tally);
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
-    std::printf("points by stage:");
-    for (const auto& [stage, count] : triedByStage) {
-        std::printf(" %s %d", stage.c_str(), count);
+    std::printf("points by kind:");
+    for (const auto& [kind, count] : tally.byKind) {
+        std::printf(" %s %d", kind.c_str(), count);
     }
-    std::printf("\npoints tried      %d\n", tried);
-    std::printf("torn files        %d\n", torn);
-    std::printf("stray files       %d\n", stray);
-    std::printf("recoveries        %d\n", recovered);
-    std::printf("time              %.1f s\n", seconds);
-    return torn == 0 && stray == 0 && recovered == tried ? 0 : 1;
+    std::printf("\npoints tried         %d\n", tally.tried);
+    std::printf("torn files           %d\n", tally.tornFiles);
+    std::printf("torn installations   %d\n", tally.tornInstallations);
+    std::printf("stray files          %d\n", tally.stray);
+    std::printf("recoveries           %d\n", tally.recovered);
+    std::printf("time                 %.1f s\n", seconds);
+    return tally.tornFiles == 0 && tally.tornInstallations == 0 && tally.stray == 0 &&
+                   tally.recovered == tally.tried
+               ? 0
+               : 1;
 }

@@ -5,17 +5,22 @@
 // kills itself there with SIGKILL, as the system would.
 //
 //   kill_anywhere_child INSTALL HOST LIBRARY_FOLDER count
-//       runs to the end and prints one line per stage and per write call:
-//       "stage NAME FIRST LAST", "call INDEX NAME PATH", "unzip-us MICROS"
+//       runs to the end and prints one line per stage and per file call:
+//       "stage NAME FIRST LAST", "call INDEX STAGE KIND PATH [PATH]",
+//       "unzip-us MICROS"
 //   kill_anywhere_child INSTALL HOST LIBRARY_FOLDER at N
 //       dies at moment N (counting from 1)
 //   kill_anywhere_child INSTALL HOST LIBRARY_FOLDER unzip-us N
 //       dies N microseconds after the unpacking has begun
 //   kill_anywhere_child INSTALL HOST LIBRARY_FOLDER run
 //       runs to the end
+//   kill_anywhere_child INSTALL HOST LIBRARY_FOLDER recover
+//       only finishes what an earlier update left, as the start does before
+//       the version check
 //
-// Exit status: 0 when the update run ended the program, 4 when it stopped
-// with the window open, 2 on wrong use.
+// Exit status: 0 when the update run ended the program (or the recovery
+// left a whole installation), 4 when it stopped with the window open, 5
+// when the recovery could not make the installation whole, 2 on wrong use.
 
 #include "app/frmUpdater.h"
 #include "codemodule/CodeModuleState.h"
@@ -28,6 +33,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <map>
 #include <string>
 #include <thread>
@@ -35,7 +41,7 @@
 
 namespace {
 
-enum class Mode { count, at, unzipDelay, run };
+enum class Mode { count, at, unzipDelay, run, recover };
 
 struct Plan {
     Mode mode = Mode::run;
@@ -52,7 +58,8 @@ class Moments {
 public:
     Moments(Plan plan, platform::UpdaterControls& controls) : m_plan(plan), m_controls(controls) {}
 
-    void pass(const char* call, int fd) {
+    // A moment: a pump (no path), or a call on a file or on names.
+    void pass(const char* call, int fd, const char* path = nullptr, const char* other = nullptr) {
         ++m_count;
         const std::string stage = stageName();
         if (m_plan.mode == Mode::at && m_count == m_plan.value) {
@@ -61,9 +68,10 @@ public:
         if (m_plan.mode == Mode::count) {
             auto [found, added] = m_stages.try_emplace(stage, m_count, m_count);
             found->second.second = m_count;
-            if (fd >= 0) {
-                std::printf("call %ld %s %s %s\n", m_count, stage.c_str(), call,
-                            testsupport::openFilePath(fd).c_str());
+            if (fd >= 0 || path != nullptr) {
+                std::printf("call %ld %s %s %s%s%s\n", m_count, stage.c_str(), call,
+                            path != nullptr ? path : testsupport::openFilePath(fd).c_str(),
+                            other != nullptr ? " " : "", other != nullptr ? other : "");
             }
         }
         if (stage != m_stage) {
@@ -139,10 +147,35 @@ private:
     Moments* m_moments = nullptr;
 };
 
-// Every write, sync and close of the program is a moment, before it is made.
+// The path a call names relative to a folder descriptor, as a text to print.
+std::string at(int folder, const char* name) {
+    return folder == AT_FDCWD || name[0] == '/' ? name
+                                                : testsupport::openFilePath(folder) + "/" + name;
+}
+
+// Every write, sync and close of the program, and every name it links,
+// renames, removes or makes, is a moment, before it is made.
 fileio::SystemCalls countedCalls(Moments& moments) {
     fileio::SystemCalls calls = fileio::realSystemCalls();
     const auto real = fileio::realSystemCalls();
+    calls.linkat = [&moments, real](int fromFolder, const char* from, int toFolder, const char* to,
+                                    int flags) {
+        moments.pass("link", -1, at(fromFolder, from).c_str(), at(toFolder, to).c_str());
+        return real.linkat(fromFolder, from, toFolder, to, flags);
+    };
+    calls.renameat = [&moments, real](int fromFolder, const char* from, int toFolder,
+                                      const char* to) {
+        moments.pass("rename", -1, at(fromFolder, from).c_str(), at(toFolder, to).c_str());
+        return real.renameat(fromFolder, from, toFolder, to);
+    };
+    calls.unlinkat = [&moments, real](int folder, const char* name, int flags) {
+        moments.pass("unlink", -1, at(folder, name).c_str());
+        return real.unlinkat(folder, name, flags);
+    };
+    calls.mkdirat = [&moments, real](int folder, const char* name, mode_t mode) {
+        moments.pass("mkdir", -1, at(folder, name).c_str());
+        return real.mkdirat(folder, name, mode);
+    };
     calls.write = [&moments, real](int fd, const void* data, std::size_t size) {
         moments.pass("write", fd);
         return real.write(fd, data, size);
@@ -163,8 +196,8 @@ bool readPlan(int argc, char** argv, Plan& plan) {
         return false;
     }
     const std::string mode = argv[4];
-    if (mode == "count" || mode == "run") {
-        plan.mode = mode == "count" ? Mode::count : Mode::run;
+    if (mode == "count" || mode == "run" || mode == "recover") {
+        plan.mode = mode == "count" ? Mode::count : mode == "run" ? Mode::run : Mode::recover;
         return argc == 5;
     }
     if (argc != 6 || (mode != "at" && mode != "unzip-us")) {
@@ -180,7 +213,8 @@ bool readPlan(int argc, char** argv, Plan& plan) {
 int main(int argc, char** argv) {
     Plan plan;
     if (!readPlan(argc, argv, plan)) {
-        std::fprintf(stderr, "usage: %s INSTALL HOST LIBRARY_FOLDER count|run|at N|unzip-us N\n",
+        std::fprintf(stderr,
+                     "usage: %s INSTALL HOST LIBRARY_FOLDER count|run|recover|at N|unzip-us N\n",
                      argv[0]);
         return 2;
     }
@@ -191,6 +225,9 @@ int main(int argc, char** argv) {
     const fileio::ReplacedSystemCalls counted(countedCalls(moments));
     platform::SystemServices services;
     frmUpdater form(ui, ui, services, UpdaterSettings{argv[1], argv[2], argv[2], ""});
+    if (plan.mode == Mode::recover) {
+        std::_Exit(form.finishEarlierUpdate() ? 0 : 5);
+    }
     ui.answerNext(platform::MsgBoxAnswer::yes);
     form.Form_Load();
     int status = 4;

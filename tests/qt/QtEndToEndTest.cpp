@@ -10,6 +10,7 @@
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/PublisherKey.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TreeSnapshot.h"
 #include "tests/support/VersionedExecutable.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <random>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -303,6 +306,125 @@ TEST_F(RealWindowUpdate, SecondUpdaterOnTheSameInstallationFailsCleanly) {
     ASSERT_EQ(logLines().size(), 1u);
     EXPECT_NE(logLines()[0].find("Another update of this installation is running"),
               std::string::npos);
+}
+
+// An update that fails part way leaves the installation byte for byte as it
+// was, however often it is tried; failed and refused tries in a row leave
+// nothing behind that could stop the next good package from installing
+// everything.
+TEST_F(RealWindowUpdate, FailedUpdatesLeaveTheInstallationAsItWasAndTheNextGoodOneLandsWhole) {
+    testsupport::writeFile(app("lib.dat"), "old library");
+    const std::string good = "MOVE;morvane.exe;APP_PATH\r\n"
+                             "MAKEDIR;plugins;APP_PATH\r\n"
+                             "MOVE;Viewer.so;APP_PATH\\PLUGINS\r\n";
+    const auto package = [&](const std::string& instructions) {
+        testsupport::buildPackage(staging / "package.zip",
+                                  {{"updater.ini", instructions},
+                                   {"morvane.exe", newExecutable()},
+                                   {"Viewer.so", "viewer plugin"},
+                                   {"lib.dat", "new library"}});
+    };
+    const auto before = testsupport::snapshotTree(install);
+    package(good + "MOVE;missing.dll;APP_PATH\r\n");
+    testsupport::LoopbackPublisher publisher("1.3.0", staging / "package.zip");
+
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        SCOPED_TRACE(attempt);
+        const Outcome outcome = run(publisher.host());
+        EXPECT_EQ(outcome.status, 4);
+        EXPECT_TRUE(outcome.mentions("box Updater: Error Contact Administrator.|"));
+        EXPECT_FALSE(outcome.mentions(successText));
+        EXPECT_EQ(testsupport::treeDifferences(before, testsupport::snapshotTree(install)), "");
+        const auto lines = logLines();
+        ASSERT_EQ(lines.size(), 2u * static_cast<std::size_t>(attempt));
+        EXPECT_NE(lines[lines.size() - 2].find("\"Updater File not found"), std::string::npos);
+        EXPECT_NE(lines.back().find("\"Updater the installation was restored as it was: 1 file "
+                                    "restored, 1 added file and 1 added folder removed\""),
+                  std::string::npos)
+            << lines.back();
+    }
+
+    testsupport::writeFile(staging / "package.zip", "<html><body>503</body></html>");
+    publisher.setPackageStatus(503);
+    EXPECT_EQ(run(publisher.host()).status, 4);
+    EXPECT_EQ(testsupport::treeDifferences(before, testsupport::snapshotTree(install)), "");
+
+    package(good + "MOVE;lib.dat;APP_PATH\r\n");
+    publisher.setPackageStatus(200);
+    EXPECT_EQ(run(publisher.host()).status, 0);
+    EXPECT_EQ(installedVersion(), "1.3.0.0");
+    EXPECT_EQ(readFile(app("plugins/Viewer.so")), "viewer plugin");
+    EXPECT_EQ(readFile(app("lib.dat")), "new library");
+    EXPECT_FALSE(exists(app("temp")));
+    EXPECT_FALSE(exists(app(".updater-journal")));
+}
+
+// A small file system of its own for the installation, which needs root.
+class SmallFileSystem {
+public:
+    SmallFileSystem(const std::string& folder, const std::string& size) : m_folder(folder) {
+        testsupport::TempDir::makeFolder(folder);
+        m_mounted = geteuid() == 0 &&
+                    mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+    }
+    ~SmallFileSystem() {
+        if (m_mounted) {
+            umount2(m_folder.c_str(), MNT_DETACH);
+        }
+    }
+    bool mounted() const { return m_mounted; }
+
+private:
+    std::string m_folder;
+    bool m_mounted = false;
+};
+
+std::string randomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(random());
+    }
+    return bytes;
+}
+
+// The disk fills while the instruction file runs: everything it did is put
+// back, and the log says so after the failure.
+TEST_F(RealWindowUpdate, DiskThatFillsDuringTheInstructionsLeavesTheInstallationAsItWas) {
+    const SmallFileSystem small(root / "small", "1800k");
+    if (!small.mounted()) {
+        GTEST_SKIP() << "a small file system for the installation needs root and tmpfs";
+    }
+    install = root / "small/Morvane";
+    testsupport::TempDir::makeFolder(install);
+    testsupport::writeVersionedExecutable(app("morvane.exe"), "1.2.0.5");
+    chmod(app("morvane.exe").c_str(), 0755);
+    testsupport::writeFile(app("big.dat"), randomBytes(200 * 1024, 1));
+    // The package and its unpacked files fit beside the installation; a
+    // third copy of them does not.
+    testsupport::buildPackage(staging / "package.zip",
+                              {{"updater.ini", "MOVE;morvane.exe;APP_PATH\r\n"
+                                               "MAKEDIR;data;APP_PATH\r\n"
+                                               "MOVE;a.bin;APP_PATH\\DATA\r\n"
+                                               "MOVE;b.bin;APP_PATH\r\n"
+                                               "MOVE;big.dat;APP_PATH\r\n"},
+                               {"morvane.exe", newExecutable()},
+                               {"a.bin", randomBytes(250 * 1024, 2)},
+                               {"b.bin", randomBytes(250 * 1024, 3)},
+                               {"big.dat", randomBytes(250 * 1024, 4)}});
+    testsupport::LoopbackPublisher publisher("1.3.0", staging / "package.zip");
+    const auto before = testsupport::snapshotTree(install);
+
+    const Outcome outcome = run(publisher.host());
+
+    EXPECT_EQ(outcome.status, 4);
+    EXPECT_EQ(testsupport::treeDifferences(before, testsupport::snapshotTree(install)), "");
+    const auto lines = logLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("No space left on device"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("\"Updater the installation was restored as it was: "),
+              std::string::npos)
+        << lines[1];
 }
 
 } // namespace
