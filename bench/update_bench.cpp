@@ -7,12 +7,15 @@
 // `rm -rf` of the temp folder. The two alternate, from nginx on loopback.
 //
 //   update_bench [--size 256] [--rounds 3] [--program PATH] [--durable yes]
+//                [--against PATH]
 //
 // The program is the one that runs the update, by default the end-to-end
 // tests' child (the program's start, answering Yes to every box); another
 // build of it gives figures to compare. With --durable yes the baseline also
 // syncs every copied file to the disk, as the updater does before replacing
-// a file.
+// a file. With --against, the baseline is another build of the program
+// doing the same update, round by round, so that two builds are compared
+// in one run.
 // The package (size MiB of deflated incompressible files) is made once by
 // Python's zipfile.
 
@@ -27,6 +30,7 @@
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -67,11 +71,15 @@ void makePackage(const std::string& archive, const std::string& files, int sizeM
     }
 }
 
-// An installation with an older Morvane, nothing else.
-void freshInstallation(const std::string& folder) {
+// An installation with an older Morvane, nothing else, and no other left
+// from an earlier turn: each turn finds the disk as the one before it did,
+// done with what earlier turns wrote.
+void freshInstallation(const std::string& folder, const std::string& other) {
+    std::filesystem::remove_all(other);
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     testsupport::writeVersionedExecutable(folder + "/morvane.exe", "1.0.0.0");
+    ::sync();
 }
 
 // Every file of the package in place, the temp folder gone.
@@ -84,7 +92,8 @@ bool updated(const std::string& folder, const std::string& files) {
     return !std::filesystem::exists(folder + "/temp");
 }
 
-int compare(const std::string& program, int sizeMiB, int rounds, bool durable) {
+int compare(const std::string& program, int sizeMiB, int rounds, bool durable,
+            const std::string& against) {
     testsupport::TempDir work;
     bench::useOffscreenWindows(work.path());
     const std::string www = work / "www";
@@ -119,7 +128,7 @@ int compare(const std::string& program, int sizeMiB, int rounds, bool durable) {
         // Alternating, so that a slow moment of the machine hits both.
         for (int turn = 0; turn < 2; ++turn) {
             if ((turn + round) % 2 == 0) {
-                freshInstallation(ours);
+                freshInstallation(ours, theirs);
                 const bench::Sample s =
                     bench::run({program, ours, server.host(), UNZIP32_FOLDER}, work / "ours.out");
                 oursWall.push_back(s.wall);
@@ -127,9 +136,12 @@ int compare(const std::string& program, int sizeMiB, int rounds, bool durable) {
                 oursPeak = std::max(oursPeak, s.rssMiB);
                 ok = ok && updated(ours, files);
             } else {
-                freshInstallation(theirs);
+                freshInstallation(theirs, ours);
                 const bench::Sample s =
-                    bench::run({"sh", "-c", baselineScript, "sh", theirs}, work / "theirs.out");
+                    against.empty() ? bench::run({"sh", "-c", baselineScript, "sh", theirs},
+                                                 work / "theirs.out")
+                                    : bench::run({against, theirs, server.host(), UNZIP32_FOLDER},
+                                                 work / "theirs.out");
                 baseWall.push_back(s.wall);
                 baseCpu.push_back(s.cpu);
                 basePeak = std::max(basePeak, s.rssMiB);
@@ -149,10 +161,12 @@ int compare(const std::string& program, int sizeMiB, int rounds, bool durable) {
                 bench::median(baseWall), bench::median(oursWall) / bench::median(baseWall),
                 bench::median(ratios), bench::median(oursCpu), bench::median(baseCpu), oursPeak,
                 basePeak);
+    const std::string peer =
+        against.empty() ? std::string("curl, bsdtar, cp") + (durable ? ", sync" : "") + " and rm"
+                        : "the same update by " + against;
     std::printf("medians of %d rounds (paired: of each round's ratio); the update through the Qt "
-                "window offscreen against curl, bsdtar, cp%s and rm; every file in place both "
-                "ways: %s\n",
-                rounds, durable ? ", sync" : "", ok ? "yes" : "NO");
+                "window offscreen against %s; every file in place both ways: %s\n",
+                rounds, peer.c_str(), ok ? "yes" : "NO");
     return ok ? 0 : 1;
 }
 
@@ -163,7 +177,8 @@ int main(int argc, char** argv) {
         return compare(bench::option(argc, argv, "--program", QT_UPDATE_CHILD),
                        std::max(1, std::stoi(bench::option(argc, argv, "--size", "256"))),
                        std::max(1, std::stoi(bench::option(argc, argv, "--rounds", "3"))),
-                       bench::option(argc, argv, "--durable", "no") == "yes");
+                       bench::option(argc, argv, "--durable", "no") == "yes",
+                       bench::option(argc, argv, "--against", ""));
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "update_bench: %s\n", failure.what());
         return 1;

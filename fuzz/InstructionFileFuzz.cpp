@@ -1,11 +1,16 @@
 // The instruction file as a package could bring it: read line by line and
-// carried out, against a file system held in a sandbox folder and a shell
-// that starts nothing. Failures are the file's; only a crash, a sanitizer
-// report or an effect outside the sandbox is a finding.
+// carried out with its changes journalled, against a file system held in a
+// sandbox folder and a shell that starts nothing. Failures are the file's;
+// a crash, a sanitizer report, an effect outside the sandbox, or a failed
+// file whose rollback does not give back exactly the installation it began
+// with is a finding.
 
 #include "SandboxFileSystem.h"
 #include "app/InstructionFile.h"
+#include "app/UpdateJournal.h"
+#include "fileio/SystemCalls.h"
 #include "tests/fixtures/RecordingShell.h"
+#include "tests/support/TreeSnapshot.h"
 
 #include "FuzzSandbox.h"
 
@@ -47,21 +52,44 @@ InstallationPaths freshInstallation(const uint8_t* data, size_t size) {
     return InstallationPaths(install);
 }
 
+// The journal's syncs wait for the disk; what is fuzzed here is what it
+// records and undoes, not when the disk has it.
+fileio::SystemCalls withoutSyncs() {
+    fileio::SystemCalls calls = fileio::realSystemCalls();
+    calls.fsync = [](int) { return 0; };
+    return calls;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const fileio::ReplacedSystemCalls quick(withoutSyncs());
     const InstallationPaths paths = freshInstallation(data, size);
+    const testsupport::TreeSnapshot before = testsupport::snapshotTree(paths.folder());
     SandboxFileSystem files(sandbox());
     RecordingShell shell;
     UpdateCommands commands(
         paths, [&files]() -> platform::FileSystem& { return files; }, shell);
+    UpdateJournal journal(paths.folder());
+    files.setChangeJournal(&journal);
     try {
         InstructionReader reader(paths.instructionFile());
         for (std::string line; reader.next(line);) {
             commands.run(line);
         }
+        files.setChangeJournal(nullptr);
+        journal.commit();
+        journal.removeKept();
+        journal.remove();
     } catch (const std::exception&) {
-        // The file stopped on a failure, as the window would log it.
+        // The file stopped on a failure, as the window would log it; the
+        // installation must be exactly as it was.
+        files.setChangeJournal(nullptr);
+        if (!journal.rollBack().whole() ||
+            !testsupport::treeDifferences(before, testsupport::snapshotTree(paths.folder()))
+                 .empty()) {
+            std::abort();
+        }
     }
     return 0;
 }
