@@ -61,10 +61,16 @@ std::string quotedLine(const std::string& line) {
     return "\"" + line.substr(0, quotedLineLimit) + "\"...";
 }
 
+// A NUL byte would end a name early at the system, so that another file
+// than the one named would be used; the line names no file then.
+bool nameable(const std::string& text) {
+    return text.find('\0') == std::string::npos;
+}
+
 // A name the package brings lies inside the temp folder: a relative path
 // that never climbs out of it with "..".
 bool staysInside(const std::string& name) {
-    if (name.empty() || name[0] == '/' || name[0] == '\\') {
+    if (name.empty() || name[0] == '/' || name[0] == '\\' || !nameable(name)) {
         return false;
     }
     std::size_t start = 0;
@@ -85,6 +91,10 @@ std::string expandedPath(const std::string& field, const std::string& installFol
     if (field.empty()) {
         platform::raiseError(platform::ErrorNumber::pathNotFound, commandSource,
                              "the line " + quotedLine(line) + " has an empty path field");
+    }
+    if (!nameable(field)) {
+        platform::raiseError(platform::ErrorNumber::pathNotFound, commandSource,
+                             "the line " + quotedLine(line) + " has a NUL byte in a path");
     }
     return expandPathField(field, installFolder);
 }
@@ -120,13 +130,17 @@ void UpdateCommands::run(const std::string& line) {
         }
         fso.CopyFile(source, destination, true);
     } else if (command == "MAKEDIR") {
+        if (!nameable(first)) {
+            platform::raiseError(platform::ErrorNumber::pathNotFound, commandSource,
+                                 "the line " + quotedLine(line) + " has a NUL byte in a name");
+        }
         const std::string folder = expandedPath(second, installFolder, line) + "/" + first;
         if (!fso.FolderExists(folder)) {
             fso.CreateFolder(folder);
         }
-    } else if (command == "EXEC" && !first.empty()) {
+    } else if (command == "EXEC" && !first.empty() && nameable(first) && nameable(second)) {
         // A file that cannot be opened is passed over, and a line with no
-        // folder names none.
+        // folder, or with a name no file can have, names none.
         m_shell.open(fso.resolve(expandedPath(first, installFolder, line) + "/" + second),
                      installFolder);
     }

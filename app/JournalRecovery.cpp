@@ -31,13 +31,20 @@ std::string readWhole(const std::string& path) {
 Recovery finish(const JournalFolder& journal, const InstallationPaths& paths,
                 platform::FileSystem& fileSystem) {
     const unsigned cleaned = journal.removeKept();
-    if (fileSystem.FolderExists(paths.tempFolder())) {
-        fileSystem.DeleteFolder(paths.tempFolder(), true);
+    std::string report = "an update cut short after it was complete was finished: " +
+                         std::to_string(cleaned) + (cleaned == 1 ? " kept file" : " kept files") +
+                         " cleaned up";
+    // The installation is whole and new: a temp folder that will not go is
+    // no reason to keep the journal, and the next download empties it.
+    try {
+        if (fileSystem.FolderExists(paths.tempFolder())) {
+            fileSystem.DeleteFolder(paths.tempFolder(), true);
+        }
+    } catch (const std::exception& failure) {
+        report += "; the temp folder stays: " + std::string(failure.what());
     }
     journal.remove();
-    return {Recovery::Outcome::finished,
-            "an update cut short after it was complete was finished: " + std::to_string(cleaned) +
-                (cleaned == 1 ? " kept file" : " kept files") + " cleaned up"};
+    return {Recovery::Outcome::finished, report};
 }
 
 Recovery rollBack(const JournalFolder& journal) {

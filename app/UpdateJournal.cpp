@@ -53,6 +53,10 @@ void UpdateJournal::begin() {
 }
 
 void UpdateJournal::append(const JournalRecord& record) {
+    if (record.path.find('\0') != std::string::npos) {
+        platform::raiseError(platform::ErrorNumber::pathNotFound, source,
+                             "a path with a NUL byte names no file");
+    }
     if (m_folder.holds(record.path)) {
         platform::raiseError(platform::ErrorNumber::permissionDenied, source,
                              record.path + " lies in the update's own journal");

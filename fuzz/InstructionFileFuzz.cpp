@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
@@ -85,9 +86,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // The file stopped on a failure, as the window would log it; the
         // installation must be exactly as it was.
         files.setChangeJournal(nullptr);
-        if (!journal.rollBack().whole() ||
-            !testsupport::treeDifferences(before, testsupport::snapshotTree(paths.folder()))
-                 .empty()) {
+        const Restoration restoration = journal.rollBack();
+        const std::string differences =
+            testsupport::treeDifferences(before, testsupport::snapshotTree(paths.folder()));
+        if (!restoration.whole() || !differences.empty()) {
+            std::fprintf(stderr, "not restored: %s\n%s", restoration.failure.c_str(),
+                         differences.c_str());
             std::abort();
         }
     }

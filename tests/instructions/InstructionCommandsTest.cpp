@@ -128,6 +128,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // An empty path field would name the root folder.
                       FailureCase{"EmptyMoveDestination", "MOVE;a.dll;", "empty path field"},
                       FailureCase{"EmptyMakeDirParent", "MAKEDIR;x;;", "empty path field"},
+                      // A NUL byte would end the path early, naming another
+                      // folder, outside the installation here.
+                      FailureCase{"NulByteInAPath", std::string("MAKEDIR;x;APP_PATH\0/../y", 25),
+                                  "has a NUL byte in a path"},
                       // The run's own journal is no place to install to.
                       FailureCase{"IntoTheJournal", "MOVE;a.dll;APP_PATH\\.Updater-Journal",
                                   "lies in the update's own journal"}),
