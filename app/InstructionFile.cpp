@@ -54,11 +54,17 @@ bool InstructionReader::next(std::string& line) {
 
 namespace {
 
+// A text from the file as a description can carry it: a NUL byte, which
+// would end the description there, written as \0.
+std::string visible(const std::string& text) {
+    return text::replaceAll(text, std::string(1, '\0'), "\\0");
+}
+
 std::string quotedLine(const std::string& line) {
     if (line.size() <= quotedLineLimit) {
-        return "\"" + line + "\"";
+        return "\"" + visible(line) + "\"";
     }
-    return "\"" + line.substr(0, quotedLineLimit) + "\"...";
+    return "\"" + visible(line.substr(0, quotedLineLimit)) + "\"...";
 }
 
 // A NUL byte would end a name early at the system, so that another file
@@ -126,7 +132,8 @@ void UpdateCommands::run(const std::string& line) {
         const std::string destination = expandedPath(second, installFolder, line) + "/";
         if (!staysInside(first)) {
             // Only what the package brought may be installed.
-            platform::raiseError(platform::ErrorNumber::fileNotFound, commandSource, source);
+            platform::raiseError(platform::ErrorNumber::fileNotFound, commandSource,
+                                 visible(source));
         }
         fso.CopyFile(source, destination, true);
     } else if (command == "MAKEDIR") {

@@ -31,9 +31,9 @@ std::string readWhole(const std::string& path) {
 Recovery finish(const JournalFolder& journal, const InstallationPaths& paths,
                 platform::FileSystem& fileSystem) {
     const unsigned cleaned = journal.removeKept();
-    std::string report = "an update cut short after it was complete was finished: " +
-                         std::to_string(cleaned) + (cleaned == 1 ? " kept file" : " kept files") +
-                         " cleaned up";
+    std::string report =
+        "an update cut short after it was complete was finished: " + std::to_string(cleaned) +
+        (cleaned == 1 ? " kept file" : " kept files") + " cleaned up";
     // The installation is whole and new: a temp folder that will not go is
     // no reason to keep the journal, and the next download empties it.
     try {
