@@ -211,6 +211,27 @@ TEST_F(JournalFixture, RunCutShortIsRolledBackBeforeTheCommitAndFinishedAfterIt)
     EXPECT_TRUE(ui.messageBoxes().empty());
 }
 
+// What a program started by EXEC did is not the update's to undo: a folder
+// the update made and the program wrote into stays, with the program's file.
+TEST_F(JournalFixture, FolderAStartedProgramWroteIntoIsLeftWithItsFiles) {
+    services.recordingShell.whenOpened = [&](const std::string&) {
+        writeFile(app("plugins/settings.ini"), "written by the tool");
+    };
+    run("MAKEDIR;plugins;APP_PATH\r\nMOVE;morvane.exe;APP_PATH\r\nEXEC;APP_PATH;morvane.exe\r\n"
+        "MOVE;missing.dll;APP_PATH\r\n");
+
+    EXPECT_EQ(readFile(app("morvane.exe")), "old application");
+    EXPECT_EQ(readFile(app("plugins/settings.ini")), "written by the tool");
+    ASSERT_EQ(logLines().size(), 2u);
+    EXPECT_NE(logLines()[1].find("restored as it was: 1 file restored, 0 added files and 0 added "
+                                 "folders removed; the folder " +
+                                 app("plugins") +
+                                 " that the update made was left, for it holds files the "
+                                 "update did not bring\""),
+              std::string::npos)
+        << logLines()[1];
+}
+
 // When a replaced file cannot be put back, the log says what and where the
 // kept files are, the journal stays, and the next start finishes the job.
 TEST_F(JournalFixture, RestoreThatCannotFinishIsFinishedAtTheNextStart) {
