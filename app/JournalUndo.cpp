@@ -91,7 +91,9 @@ private:
 
     bool remove(const std::string& path, int flags) {
         const int error = fileio::removeName(AT_FDCWD, path, flags);
-        if (error == ENOENT) {
+        // Nothing there, or something else than the update would have made:
+        // the change was never made.
+        if (error == ENOENT || error == ENOTDIR || error == EISDIR) {
             return true;
         }
         if (flags == AT_REMOVEDIR && (error == ENOTEMPTY || error == EEXIST)) {

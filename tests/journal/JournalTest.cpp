@@ -158,6 +158,10 @@ INSTANTIATE_TEST_SUITE_P(
                       "MAKEDIR;x;APP_PATH\\nowhere\r\n",
                       "Path not found",
                       "3 files restored, 1 added file and 0 added folders removed\""},
+        // A folder that could not be made where a file is: the file stays.
+        FailedRunCase{
+            "FolderWhereAFileIs", "MOVE;a.dll;APP_PATH\r\nMAKEDIR;morvane.exe;APP_PATH\r\n",
+            "File already exists", "1 file restored, 0 added files and 0 added folders removed\""},
         // A symbolic link replaced by a file comes back as the link itself.
         FailedRunCase{"LinkReplaced", "MOVE;current;APP_PATH\r\nNOTE;x\r\n",
                       "Subscript out of range",
