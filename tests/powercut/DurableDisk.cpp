@@ -173,7 +173,7 @@ fileio::SystemCalls DurableDisk::calls() {
         return real.linkat(fromFolder, from, toFolder, to, flags);
     };
     calls.renameat = [this, real](int fromFolder, const char* from, int toFolder, const char* to) {
-        ++m_moments;
+        m_renames.emplace_back(m_moments++, to);
         return real.renameat(fromFolder, from, toFolder, to);
     };
     calls.unlinkat = [this, real](int folder, const char* name, int flags) {
@@ -181,6 +181,15 @@ fileio::SystemCalls DurableDisk::calls() {
         return real.unlinkat(folder, name, flags);
     };
     return calls;
+}
+
+std::size_t DurableDisk::renameTo(const std::string& suffix) const {
+    for (const auto& [moment, to] : m_renames) {
+        if (to.ends_with(suffix)) {
+            return moment;
+        }
+    }
+    return m_moments;
 }
 
 std::size_t DurableDisk::syncsBefore(std::size_t moment) const {

@@ -34,6 +34,10 @@ public:
     // leave the same disk.
     std::size_t syncsBefore(std::size_t moment) const;
 
+    // The moment of the first rename to a path that ends in suffix; moments()
+    // when there is none.
+    std::size_t renameTo(const std::string& suffix) const;
+
     // Puts at root, in place of whatever is there, the tree a power cut
     // just before call number `moment` (counting from 0) would leave.
     void materialize(std::size_t moment) const;
@@ -69,5 +73,6 @@ private:
     unsigned m_nextLife = 1;
     std::map<Node, Durable> m_base;
     std::vector<Event> m_events;
+    std::vector<std::pair<std::size_t, std::string>> m_renames;
     std::size_t m_moments = 0;
 };

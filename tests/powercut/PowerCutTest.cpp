@@ -88,28 +88,33 @@ protected:
     // Every cut, each followed by the next start's recovery. Cuts between
     // the same two syncs leave the same disk, which is built and recovered
     // once for all of them.
-    Figures cutEverywhere() {
+    // The next start's recovery; true when it left a whole installation
+    // and no journal.
+    bool recover() {
+        platform::ScriptedToolkit startUi;
+        frmUpdater restarted(startUi, startUi, services,
+                             UpdaterSettings{install, "127.0.0.1:1", "127.0.0.1:1", ""});
+        return restarted.finishEarlierUpdate() && !testsupport::exists(app(".updater-journal"));
+    }
+
+    Figures cutEverywhere(const DurableDisk& recorded) {
         // What the recovery syncs is not what is tested here: it need not
         // wait for the disk.
         fileio::SystemCalls unsynced = fileio::realSystemCalls();
         unsynced.fsync = [](int) { return 0; };
         const fileio::ReplacedSystemCalls quick(unsynced);
         Figures figures;
-        for (std::size_t moment = 0; moment <= disk->moments();) {
-            const std::size_t syncs = disk->syncsBefore(moment);
+        for (std::size_t moment = 0; moment <= recorded.moments();) {
+            const std::size_t syncs = recorded.syncsBefore(moment);
             std::size_t next = moment + 1;
-            while (next <= disk->moments() && disk->syncsBefore(next) == syncs) {
+            while (next <= recorded.moments() && recorded.syncsBefore(next) == syncs) {
                 ++next;
             }
             const std::size_t cuts = next - moment;
             figures.cuts += cuts;
             ++figures.states;
-            disk->materialize(moment);
-            platform::ScriptedToolkit startUi;
-            frmUpdater restarted(startUi, startUi, services,
-                                 UpdaterSettings{install, "127.0.0.1:1", "127.0.0.1:1", ""});
-            const bool whole =
-                restarted.finishEarlierUpdate() && !testsupport::exists(app(".updater-journal"));
+            recorded.materialize(moment);
+            const bool whole = recover();
             const TreeSnapshot now = snapshotTree(install);
             if (whole && now == before) {
                 figures.old += cuts;
@@ -143,7 +148,7 @@ TEST_F(PowerCut, EveryCutOfASuccessfulUpdateRecoversToWhollyOldOrWhollyNew) {
     ASSERT_NE(before, after);
     ASSERT_TRUE(disk);
 
-    const Figures figures = cutEverywhere();
+    const Figures figures = cutEverywhere(*disk);
 
     print("update", figures);
     EXPECT_GE(figures.cuts, 200u);
@@ -160,10 +165,34 @@ TEST_F(PowerCut, EveryCutOfAFailedUpdateRecoversToWhollyOld) {
     ASSERT_EQ(before, after);
     ASSERT_TRUE(disk);
 
-    const Figures figures = cutEverywhere();
+    const Figures figures = cutEverywhere(*disk);
 
     print("failed update", figures);
     EXPECT_GE(figures.cuts, 200u);
+    EXPECT_EQ(figures.whollyNew, 0u);
+    for (const std::string& failure : figures.failures) {
+        ADD_FAILURE() << failure;
+    }
+}
+
+// A second power cut while the next start rolls the update back: the start
+// after it must finish the job. The rollback is the longest there is, of a
+// cut just before the commit point.
+TEST_F(PowerCut, EveryCutOfARollbackAtStartIsFinishedByTheStartAfterIt) {
+    preparePackage("");
+    recordRun();
+    ASSERT_TRUE(disk);
+    disk->materialize(disk->renameTo("/.updater-journal/complete"));
+    DurableDisk rollback(install, {"temp"});
+    {
+        const fileio::ReplacedSystemCalls watched(rollback.calls());
+        ASSERT_TRUE(recover());
+    }
+    ASSERT_EQ(snapshotTree(install), before);
+
+    const Figures figures = cutEverywhere(rollback);
+
+    print("rollback at start", figures);
     EXPECT_EQ(figures.whollyNew, 0u);
     for (const std::string& failure : figures.failures) {
         ADD_FAILURE() << failure;
