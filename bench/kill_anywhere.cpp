@@ -379,6 +379,8 @@ struct Tally {
     int tornInstallations = 0;
     int stray = 0;
     int leftovers = 0;
+    int toOld = 0;
+    int toNew = 0;
     int recovered = 0;
     std::map<std::string, int> byKind;
 };
@@ -423,7 +425,9 @@ void killSeries(const Installation& layout, const Child& child, const std::strin
         const bool whole = recovery == 0 && recoveredTo.whole != Whole::neither &&
                            !recoveredTo.journal && recoveredTo.stray.empty() &&
                            (end == Whole::whollyNew || recoveredTo.whole == Whole::old);
-        if (!whole) {
+        if (whole) {
+            ++(recoveredTo.whole == Whole::old ? tally.toOld : tally.toNew);
+        } else {
             ++tally.tornInstallations;
             std::printf("not whole after recovery from kill at %s (recovery status %d):\n%s\n",
                         point.where.c_str(), recovery, readFile(child.output).c_str());
@@ -496,6 +500,8 @@ int main(int argc, char** argv) {
     std::printf("torn installations   %d\n", tally.tornInstallations);
     std::printf("stray files          %d\n", tally.stray);
     std::printf("temporary names left by a kill, removed by the recovery %d\n", tally.leftovers);
+    std::printf("recovered to old     %d\n", tally.toOld);
+    std::printf("recovered to new     %d\n", tally.toNew);
     std::printf("recoveries           %d\n", tally.recovered);
     std::printf("time                 %.1f s\n", seconds);
     return tally.tornFiles == 0 && tally.tornInstallations == 0 && tally.stray == 0 &&
