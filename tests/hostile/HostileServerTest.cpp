@@ -285,7 +285,7 @@ public:
         testsupport::writeVersionedExecutable(install + "/morvane.exe", "1.2.0.5");
         before = testsupport::readFile(install + "/morvane.exe");
         CodeModule::setLibraryFolder(REAL_UNZIP32_FOLDER);
-        const UpdaterSettings settings{install, versionHost, packageHost};
+        const UpdaterSettings settings{install, versionHost, packageHost, ""};
         form = std::make_unique<frmUpdater>(ui, ui, services, settings);
         form->Form_Load();
     }

@@ -75,11 +75,17 @@ typedef void (*UzpSoundCallback)(void);
  * Answers UZP_OVERWRITE_*; any other answer leaves the file. */
 typedef int32_t (*UzpOverwriteCallback)(const char* existingFilePath);
 
-/* Asked once for every encrypted entry. The buffer holds bufferSize zero
- * bytes; the callback writes at most bufferSize - 1 bytes of password into
- * it. The library keeps no password between entries: a callback that wants
- * to reuse one gives it again. Answers UZP_PASSWORD_GIVEN or
- * UZP_PASSWORD_NONE. */
+/* Asked for an encrypted entry that the job knows no password for. Within
+ * one call of the library, the last password that opened an entry which
+ * then proved sound (read to its end, its CRC-32 right) is tried first on
+ * every later encrypted entry, so that entries sharing one password ask for
+ * it once; the callback is asked when that password does not open the
+ * entry, and also when it passed the entry's password check by chance but
+ * the data shows it wrong (the entry is then read again with the answer).
+ * Nothing is kept from one call to the next, and the library wipes every
+ * password from its memory when done with it. The buffer holds bufferSize
+ * zero bytes; the callback writes at most bufferSize - 1 bytes of password
+ * into it. Answers UZP_PASSWORD_GIVEN or UZP_PASSWORD_NONE. */
 typedef int32_t (*UzpPasswordCallback)(char* passwordBuffer, int32_t bufferSize, const char* prompt,
                                        const char* entryName);
 
