@@ -59,7 +59,7 @@ private:
         try {
             step();
         } catch (const EntryFault& fault) {
-            fail(fault.code(), fault.what(), dynamic_cast<const JobStop*>(&fault) != nullptr);
+            fail(fault.code(), fault.what(), fault.stopsTheJob());
         } catch (const std::bad_alloc&) {
             fail(UZP_OUT_OF_MEMORY, resultText(UZP_OUT_OF_MEMORY), true);
         } catch (const std::exception& failure) {

@@ -130,7 +130,7 @@ void Job::failed(const std::string& entryName, const EntryFault& fault) {
     if (!entryName.empty()) {
         ++m_failed;
     }
-    if (dynamic_cast<const JobStop*>(&fault) != nullptr) {
+    if (fault.stopsTheJob()) {
         m_stopped = true;
         m_result = fault.code();
     } else {
