@@ -1,25 +1,19 @@
 #include "app/VersionCheck.h"
 
+#include "platform/Error.h"
 #include "text/Numbers.h"
 #include "text/Pieces.h"
 #include "text/Utf8.h"
 
-#include <exception>
 #include <memory>
 
 namespace {
 
 const char* const userAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 
-// Runs one step of the check; a failing step is skipped and the next runs.
-template <typename Step> void skipOnFailure(Step&& step) {
-    try {
-        step();
-    } catch (const std::exception&) {
-    }
-}
-
 } // namespace
+
+using platform::skipOnFailure;
 
 VersionCheck::VersionCheck(platform::Services& services,
                            std::function<platform::FileSystem&()> fileSystem,

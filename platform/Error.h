@@ -63,6 +63,15 @@ template <typename Call> decltype(auto) withOwnSource(const std::string& source,
     }
 }
 
+// Runs step and drops a failure it raises, for the operations that skip a
+// failing step and go on with the next.
+template <typename Step> void skipOnFailure(Step&& step) {
+    try {
+        step();
+    } catch (const std::exception&) {
+    }
+}
+
 // The error for a failed system call, picked from errno, with the path and
 // the system's reason as detail.
 Error systemError(int errnoValue, const std::string& source, const std::string& path);

@@ -1,11 +1,10 @@
 #include "zip/VBZip.h"
 
 #include "codemodule/CodeModuleState.h"
+#include "platform/Error.h"
 #include "text/LetterCase.h"
 #include "zip/ZipCallbacks.h"
 #include "zip32.h"
-
-#include <exception>
 
 namespace CodeModule {
 
@@ -20,15 +19,9 @@ ZpCallbacks callbackRecord() {
     return callbacks;
 }
 
-// Runs one step of the call; a step that fails is skipped.
-template <typename Step> void skipOnFailure(Step&& step) {
-    try {
-        step();
-    } catch (const std::exception&) {
-    }
-}
-
 } // namespace
+
+using platform::skipOnFailure;
 
 int32_t VBZip(int16_t nameCount, const std::string& zipFileName, const NameList& names,
               int16_t junkFolderNames, int16_t recurseFolders, int16_t updateNewer,

@@ -1,5 +1,7 @@
 #include "fileio/Reading.h"
 
+#include "fileio/UniqueFd.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,21 +29,18 @@ int readAt(int fd, void* data, std::size_t size, off_t offset, std::size_t& got)
 
 int readWholeFile(const std::string& path, std::string& content) {
     content.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file) {
         return errno;
     }
     char buffer[64 * 1024];
-    int error = 0;
-    for (ssize_t got; (got = readSome(fd, buffer, sizeof buffer)) != 0;) {
+    for (ssize_t got; (got = readSome(file.get(), buffer, sizeof buffer)) != 0;) {
         if (got < 0) {
-            error = errno;
-            break;
+            return errno;
         }
         content.append(buffer, static_cast<std::size_t>(got));
     }
-    ::close(fd);
-    return error;
+    return 0;
 }
 
 ssize_t readSome(int fd, void* data, std::size_t size) {
