@@ -56,9 +56,6 @@ ArchiveFile::ArchiveFile(const std::string& path) : m_path(path) {
 
 ArchiveFile::~ArchiveFile() {
     discardTemporary();
-    if (m_readFd >= 0) {
-        ::close(m_readFd);
-    }
     zip_error_fini(&m_error);
 }
 
@@ -102,9 +99,9 @@ zip_int64_t ArchiveFile::handle(void* data, zip_uint64_t length, zip_source_cmd_
         return sizeof(zip_stat_t);
     }
     case ZIP_SOURCE_OPEN:
-        if (m_readFd < 0) {
-            m_readFd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
-            if (m_readFd < 0) {
+        if (!m_readFd) {
+            m_readFd = fileio::openFile(m_path, O_RDONLY | O_CLOEXEC, 0);
+            if (!m_readFd) {
                 return fail(ZIP_ER_OPEN, errno);
             }
         }
@@ -154,7 +151,7 @@ zip_int64_t ArchiveFile::handle(void* data, zip_uint64_t length, zip_source_cmd_
 }
 
 zip_int64_t ArchiveFile::read(void* data, zip_uint64_t length) {
-    const ssize_t got = ::pread(m_readFd, data, length, static_cast<off_t>(m_readPosition));
+    const ssize_t got = ::pread(m_readFd.get(), data, length, static_cast<off_t>(m_readPosition));
     if (got < 0) {
         return fail(ZIP_ER_READ, errno);
     }
@@ -164,12 +161,11 @@ zip_int64_t ArchiveFile::read(void* data, zip_uint64_t length) {
 
 bool ArchiveFile::beginWrite() {
     std::string pattern = folderOf(m_path) + "/." + baseName(m_path) + ".zip32-XXXXXX";
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) {
+    m_writeFd.reset(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (!m_writeFd) {
         failWrite(errno);
         return false;
     }
-    m_writeFd = fd;
     m_temporaryPath = pattern;
     m_pending.clear();
     m_pending.reserve(pendingLimit);
@@ -180,7 +176,8 @@ bool ArchiveFile::beginWrite() {
     for (uint64_t copied = 0; copied < m_prefixLength;) {
         const std::size_t wanted =
             static_cast<std::size_t>(std::min<uint64_t>(piece.size(), m_prefixLength - copied));
-        const ssize_t got = ::pread(m_readFd, piece.data(), wanted, static_cast<off_t>(copied));
+        const ssize_t got =
+            ::pread(m_readFd.get(), piece.data(), wanted, static_cast<off_t>(copied));
         if (got <= 0) {
             fail(ZIP_ER_READ, got < 0 ? errno : EIO);
             return false;
@@ -194,7 +191,7 @@ bool ArchiveFile::beginWrite() {
 }
 
 bool ArchiveFile::write(const void* data, zip_uint64_t length) {
-    if (m_writeFd < 0) {
+    if (!m_writeFd) {
         failWrite(EBADF);
         return false;
     }
@@ -203,7 +200,8 @@ bool ArchiveFile::write(const void* data, zip_uint64_t length) {
         return false;
     }
     if (length >= pendingLimit) {
-        const int error = fileio::writeAll(m_writeFd, bytes, static_cast<std::size_t>(length));
+        const int error =
+            fileio::writeAll(m_writeFd.get(), bytes, static_cast<std::size_t>(length));
         if (error != 0) {
             failWrite(error);
             return false;
@@ -220,7 +218,7 @@ bool ArchiveFile::flush() {
     if (m_pending.empty()) {
         return true;
     }
-    const int error = fileio::writeAll(m_writeFd, m_pending.data(), m_pending.size());
+    const int error = fileio::writeAll(m_writeFd.get(), m_pending.data(), m_pending.size());
     if (error != 0) {
         failWrite(error);
         return false;
@@ -239,7 +237,7 @@ bool ArchiveFile::seekWrite(void* data, zip_uint64_t length) {
     if (position < 0) {
         return false;
     }
-    if (::lseek(m_writeFd, static_cast<off_t>(position), SEEK_SET) < 0) {
+    if (::lseek(m_writeFd.get(), static_cast<off_t>(position), SEEK_SET) < 0) {
         failWrite(errno);
         return false;
     }
@@ -254,17 +252,15 @@ bool ArchiveFile::commit() {
     const mode_t mode = m_exists ? (m_status.st_mode & 07777) : creationMode();
     // On the disk before it takes the archive's name, so that a crash leaves
     // the old archive or the new one, never a torn one.
-    if (::fchmod(m_writeFd, mode) != 0) {
+    if (::fchmod(m_writeFd.get(), mode) != 0) {
         failWrite(errno);
         return false;
     }
-    if (const int error = fileio::syncFile(m_writeFd); error != 0) {
+    if (const int error = fileio::syncFile(m_writeFd.get()); error != 0) {
         failWrite(error);
         return false;
     }
-    const int fd = m_writeFd;
-    m_writeFd = -1;
-    if (fileio::systemCalls().close(fd) != 0) {
+    if (!m_writeFd.close()) {
         failWrite(errno);
         return false;
     }
@@ -277,10 +273,7 @@ bool ArchiveFile::commit() {
 }
 
 void ArchiveFile::discardTemporary() {
-    if (m_writeFd >= 0) {
-        fileio::systemCalls().close(m_writeFd);
-        m_writeFd = -1;
-    }
+    m_writeFd.reset();
     if (!m_temporaryPath.empty()) {
         ::unlink(m_temporaryPath.c_str());
         m_temporaryPath.clear();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fileio/UniqueFd.h"
+
 #include <zip.h>
 
 #include <cstdint>
@@ -50,9 +52,9 @@ private:
     struct stat m_status {};
     uint64_t m_prefixLength = 0;
     zip_error_t m_error{};
-    int m_readFd = -1;
+    fileio::UniqueFd m_readFd;
     uint64_t m_readPosition = 0;
-    int m_writeFd = -1;
+    fileio::UniqueFd m_writeFd;
     int m_writeError = 0;
     std::string m_temporaryPath;
     std::vector<char> m_pending;

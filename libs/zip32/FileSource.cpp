@@ -2,13 +2,13 @@
 
 #include "JobFailure.h"
 #include "fileio/Reading.h"
+#include "fileio/Writing.h"
 #include "zip32.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 #include <vector>
 
 namespace zip32 {
@@ -21,9 +21,6 @@ class FileSource : public EntrySource {
 public:
     FileSource(const FileToStore& file, ReadFailure& failure)
         : EntrySource(file.path, failure), m_file(file), m_translator(file.lineEnds) {}
-    ~FileSource() override { close(); }
-    FileSource(const FileSource&) = delete;
-    FileSource& operator=(const FileSource&) = delete;
 
 private:
     void describe(zip_stat_t& stat) const override {
@@ -33,24 +30,24 @@ private:
     }
 
     int open() override {
-        m_fd = ::open(m_file.path.c_str(), O_RDONLY | O_CLOEXEC);
+        m_fd = fileio::openFile(m_file.path, O_RDONLY | O_CLOEXEC, 0);
         m_translator = LineEndTranslator(m_file.lineEnds);
         m_ended = false;
         m_out.clear();
         m_outPosition = 0;
-        return m_fd < 0 ? -1 : 0;
+        return m_fd ? 0 : -1;
     }
 
     zip_int64_t read(void* data, zip_uint64_t length) override {
         auto* bytes = static_cast<char*>(data);
         if (m_file.lineEnds == LineEndChange::None) {
-            return fileio::readSome(m_fd, bytes, static_cast<std::size_t>(length));
+            return fileio::readSome(m_fd.get(), bytes, static_cast<std::size_t>(length));
         }
         while (m_outPosition == m_out.size() && !m_ended) {
             m_out.clear();
             m_outPosition = 0;
             char piece[pieceSize];
-            const ssize_t got = fileio::readSome(m_fd, piece, sizeof piece);
+            const ssize_t got = fileio::readSome(m_fd.get(), piece, sizeof piece);
             if (got < 0) {
                 return -1;
             }
@@ -68,16 +65,11 @@ private:
         return static_cast<zip_int64_t>(count);
     }
 
-    void close() override {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
+    void close() override { m_fd.reset(); }
 
     FileToStore m_file;
     LineEndTranslator m_translator;
-    int m_fd = -1;
+    fileio::UniqueFd m_fd;
     bool m_ended = false;
     std::string m_out;
     std::size_t m_outPosition = 0;
@@ -90,8 +82,8 @@ zip_source_t* fileSource(zip_t* archive, const FileToStore& file, ReadFailure& f
 }
 
 uint64_t translatedSize(const std::string& path, LineEndChange change) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const fileio::UniqueFd fd = fileio::openFile(path, O_RDONLY | O_CLOEXEC, 0);
+    if (!fd) {
         throw JobFailure(ZP_FILE_UNREADABLE, path + ": cannot read: " + systemReason(errno));
     }
     LineEndTranslator translator(change);
@@ -99,10 +91,9 @@ uint64_t translatedSize(const std::string& path, LineEndChange change) {
     std::string out;
     uint64_t size = 0;
     for (;;) {
-        const ssize_t got = fileio::readSome(fd, piece.data(), piece.size());
+        const ssize_t got = fileio::readSome(fd.get(), piece.data(), piece.size());
         if (got < 0) {
             const int error = errno;
-            ::close(fd);
             throw JobFailure(ZP_FILE_UNREADABLE, path + ": cannot read: " + systemReason(error));
         }
         out.clear();
@@ -114,18 +105,16 @@ uint64_t translatedSize(const std::string& path, LineEndChange change) {
         translator.translate({piece.data(), static_cast<std::size_t>(got)}, out);
         size += out.size();
     }
-    ::close(fd);
     return size;
 }
 
 bool fileLooksLikeText(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const fileio::UniqueFd fd = fileio::openFile(path, O_RDONLY | O_CLOEXEC, 0);
+    if (!fd) {
         return false;
     }
     char start[4096];
-    const ssize_t got = fileio::readSome(fd, start, sizeof start);
-    ::close(fd);
+    const ssize_t got = fileio::readSome(fd.get(), start, sizeof start);
     return got >= 0 && looksLikeText({start, static_cast<std::size_t>(got)});
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <memory>
 #include <sys/stat.h>
 
 namespace zip32 {
@@ -51,17 +52,16 @@ std::vector<std::string> folderNames(const std::string& folder) {
 
 std::optional<std::vector<std::string>> readFolder(const std::string& folder) {
     std::vector<std::string> names;
-    DIR* listing = ::opendir(folder.c_str());
-    if (listing == nullptr) {
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(folder.c_str()), &::closedir);
+    if (!listing) {
         return std::nullopt;
     }
-    while (const dirent* entry = ::readdir(listing)) {
+    while (const dirent* entry = ::readdir(listing.get())) {
         const std::string name = entry->d_name;
         if (name != "." && name != "..") {
             names.push_back(name);
         }
     }
-    ::closedir(listing);
     std::sort(names.begin(), names.end());
     return names;
 }

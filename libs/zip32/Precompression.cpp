@@ -2,14 +2,13 @@
 
 #include "EntrySource.h"
 #include "LineEnds.h"
+#include "ZlibStreams.h"
 #include "fileio/Reading.h"
-
-#include <zlib.h>
+#include "fileio/Writing.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <unistd.h>
 
 namespace zip32 {
 
@@ -39,25 +38,22 @@ struct CompressionJob {
 namespace {
 
 // Reads the file (changing line ends where asked) and deflates it into job.
+// What zlib cannot set up or memory that runs out is thrown as bad_alloc.
 void deflateFile(CompressionJob& job, int level) {
-    const int fd = ::open(job.file.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const fileio::UniqueFd fd = fileio::openFile(job.file.path, O_RDONLY | O_CLOEXEC, 0);
+    if (!fd) {
         job.error = errno;
         return;
     }
-    z_stream stream{};
-    if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        ::close(fd);
-        job.error = ENOMEM;
-        return;
-    }
+    DeflateStream deflater(level);
+    z_stream& stream = deflater.get();
     LineEndTranslator translator(job.file.lineEnds);
     uLong crc = crc32(0, nullptr, 0);
     std::vector<char> piece(pieceSize);
     std::string translated;
     std::vector<unsigned char> out(pieceSize);
     for (bool ended = false; !ended && job.error == 0;) {
-        const ssize_t got = fileio::readSome(fd, piece.data(), piece.size());
+        const ssize_t got = fileio::readSome(fd.get(), piece.data(), piece.size());
         if (got < 0) {
             job.error = errno;
             break;
@@ -82,8 +78,6 @@ void deflateFile(CompressionJob& job, int level) {
                                 out.size() - stream.avail_out);
         } while (stream.avail_out == 0);
     }
-    deflateEnd(&stream);
-    ::close(fd);
     job.crc = static_cast<uint32_t>(crc);
 }
 

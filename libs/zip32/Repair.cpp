@@ -1,10 +1,10 @@
 #include "Repair.h"
 
 #include "JobFailure.h"
+#include "ZlibStreams.h"
 #include "fileio/Reading.h"
+#include "fileio/Writing.h"
 #include "zip32.h"
-
-#include <zlib.h>
 
 #include <array>
 #include <cerrno>
@@ -12,7 +12,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <optional>
-#include <unistd.h>
 
 namespace zip32 {
 
@@ -35,37 +34,22 @@ uint64_t little(const unsigned char* bytes, std::size_t width) {
     return value;
 }
 
-class OpenFile {
-public:
-    explicit OpenFile(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    ~OpenFile() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
+// Up to length bytes of the archive at offset; fewer only at its end.
+std::size_t readArchive(int archive, uint64_t offset, void* buffer, std::size_t length) {
+    std::size_t total = 0;
+    if (const int failure =
+            fileio::readAt(archive, buffer, length, static_cast<off_t>(offset), total)) {
+        throw JobFailure(ZP_ARCHIVE_UNREADABLE,
+                         "cannot read the archive: " + systemReason(failure));
     }
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-    bool isOpen() const { return m_fd >= 0; }
-    // Up to length bytes at offset; fewer only at the end of the file.
-    std::size_t readAt(uint64_t offset, void* buffer, std::size_t length) const {
-        std::size_t total = 0;
-        if (const int failure =
-                fileio::readAt(m_fd, buffer, length, static_cast<off_t>(offset), total)) {
-            throw JobFailure(ZP_ARCHIVE_UNREADABLE,
-                             "cannot read the archive: " + systemReason(failure));
-        }
-        return total;
-    }
-
-private:
-    int m_fd;
-};
+    return total;
+}
 
 // The offset of the next local header signature at or after from.
-std::optional<uint64_t> nextHeader(const OpenFile& file, uint64_t from) {
+std::optional<uint64_t> nextHeader(int archive, uint64_t from) {
     std::array<unsigned char, pieceSize> piece;
     for (;;) {
-        const std::size_t got = file.readAt(from, piece.data(), piece.size());
+        const std::size_t got = readArchive(archive, from, piece.data(), piece.size());
         for (std::size_t i = 0; i + 4 <= got; ++i) {
             if (little(piece.data() + i, 4) == localHeaderSignature) {
                 return from + i;
@@ -88,7 +72,7 @@ struct DataCheck {
 
 // Reads the entry's data from offset: deflated data to its stream's end (at
 // most limit bytes of it), stored data for exactly limit bytes.
-DataCheck readThrough(const OpenFile& file, uint64_t offset, uint16_t method, uint64_t limit) {
+DataCheck readThrough(int archive, uint64_t offset, uint16_t method, uint64_t limit) {
     DataCheck check;
     uLong crc = crc32(0, nullptr, 0);
     std::array<unsigned char, pieceSize> in;
@@ -96,7 +80,8 @@ DataCheck readThrough(const OpenFile& file, uint64_t offset, uint16_t method, ui
         while (check.consumed < limit) {
             const std::size_t wanted =
                 static_cast<std::size_t>(std::min<uint64_t>(in.size(), limit - check.consumed));
-            const std::size_t got = file.readAt(offset + check.consumed, in.data(), wanted);
+            const std::size_t got =
+                readArchive(archive, offset + check.consumed, in.data(), wanted);
             crc = crc32(crc, in.data(), static_cast<uInt>(got));
             check.consumed += got;
             if (got < wanted) {
@@ -108,16 +93,14 @@ DataCheck readThrough(const OpenFile& file, uint64_t offset, uint16_t method, ui
         check.complete = true;
         return check;
     }
-    z_stream stream{};
-    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
-        throw std::bad_alloc();
-    }
+    InflateStream inflater;
+    z_stream& stream = inflater.get();
     std::array<unsigned char, pieceSize> out;
     int status = Z_OK;
     while (status == Z_OK && check.consumed < limit) {
         const std::size_t wanted =
             static_cast<std::size_t>(std::min<uint64_t>(in.size(), limit - check.consumed));
-        const std::size_t got = file.readAt(offset + check.consumed, in.data(), wanted);
+        const std::size_t got = readArchive(archive, offset + check.consumed, in.data(), wanted);
         if (got == 0) {
             break;
         }
@@ -136,7 +119,6 @@ DataCheck readThrough(const OpenFile& file, uint64_t offset, uint16_t method, ui
         }
         check.consumed += got - stream.avail_in;
     }
-    inflateEnd(&stream);
     check.complete = status == Z_STREAM_END;
     check.crc = static_cast<uint32_t>(crc);
     return check;
@@ -156,10 +138,10 @@ std::time_t fromDosTime(uint16_t time, uint16_t date) {
 
 // The entry whose local header is at offset, checked, and the offset after
 // its data; nothing when the bytes there are no sound entry.
-std::optional<std::pair<RecoveredEntry, uint64_t>> entryAt(const OpenFile& file, uint64_t offset,
+std::optional<std::pair<RecoveredEntry, uint64_t>> entryAt(int archive, uint64_t offset,
                                                            const Reporter& reporter) {
     std::array<unsigned char, localHeaderLength> header;
-    if (file.readAt(offset, header.data(), header.size()) < header.size()) {
+    if (readArchive(archive, offset, header.data(), header.size()) < header.size()) {
         return std::nullopt;
     }
     const auto flags = static_cast<uint16_t>(little(&header[6], 2));
@@ -173,7 +155,7 @@ std::optional<std::pair<RecoveredEntry, uint64_t>> entryAt(const OpenFile& file,
     const auto nameLength = static_cast<std::size_t>(little(&header[26], 2));
     const auto extraLength = static_cast<std::size_t>(little(&header[28], 2));
     std::string nameAndExtra(nameLength + extraLength, '\0');
-    if (nameLength == 0 || file.readAt(offset + header.size(), nameAndExtra.data(),
+    if (nameLength == 0 || readArchive(archive, offset + header.size(), nameAndExtra.data(),
                                        nameAndExtra.size()) < nameAndExtra.size()) {
         return std::nullopt;
     }
@@ -200,13 +182,13 @@ std::optional<std::pair<RecoveredEntry, uint64_t>> entryAt(const OpenFile& file,
         reporter.warning(entry.name, "stored without its size; left out");
         return std::nullopt;
     }
-    const DataCheck check = readThrough(file, entry.dataOffset, entry.method,
+    const DataCheck check = readThrough(archive, entry.dataOffset, entry.method,
                                         sizesLater ? UINT64_MAX : entry.compressedSize);
     uint64_t end = entry.dataOffset + check.consumed;
     if (sizesLater && check.complete) {
         // The descriptor after the data holds the CRC (signature optional).
         std::array<unsigned char, 8> descriptor{};
-        file.readAt(end, descriptor.data(), descriptor.size());
+        readArchive(archive, end, descriptor.data(), descriptor.size());
         const bool signed_ = little(descriptor.data(), 4) == descriptorSignature;
         entry.crc = static_cast<uint32_t>(little(descriptor.data() + (signed_ ? 4 : 0), 4));
         entry.compressedSize = check.consumed;
@@ -226,9 +208,6 @@ class StoredData : public EntrySource {
 public:
     StoredData(const RecoveredEntry& entry, std::string path, ReadFailure& failure)
         : EntrySource(std::move(path), failure), m_entry(entry) {}
-    ~StoredData() override { close(); }
-    StoredData(const StoredData&) = delete;
-    StoredData& operator=(const StoredData&) = delete;
 
 private:
     void describe(zip_stat_t& stat) const override {
@@ -242,46 +221,41 @@ private:
     }
 
     int open() override {
-        m_fd = ::open(path().c_str(), O_RDONLY | O_CLOEXEC);
+        m_fd = fileio::openFile(path(), O_RDONLY | O_CLOEXEC, 0);
         m_read = 0;
-        return m_fd < 0 ? -1 : 0;
+        return m_fd ? 0 : -1;
     }
 
     zip_int64_t read(void* data, zip_uint64_t length) override {
         const auto wanted =
             static_cast<std::size_t>(std::min<uint64_t>(length, m_entry.compressedSize - m_read));
         const ssize_t got =
-            ::pread(m_fd, data, wanted, static_cast<off_t>(m_entry.dataOffset + m_read));
+            ::pread(m_fd.get(), data, wanted, static_cast<off_t>(m_entry.dataOffset + m_read));
         m_read += got > 0 ? static_cast<uint64_t>(got) : 0;
         return got;
     }
 
-    void close() override {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
+    void close() override { m_fd.reset(); }
 
     RecoveredEntry m_entry;
-    int m_fd = -1;
+    fileio::UniqueFd m_fd;
     uint64_t m_read = 0;
 };
 
 } // namespace
 
 std::vector<RecoveredEntry> recoverEntries(const ArchiveFile& file, const Reporter& reporter) {
-    const OpenFile archive(file.path());
-    if (!file.exists() || !archive.isOpen()) {
+    const fileio::UniqueFd archive = fileio::openFile(file.path(), O_RDONLY | O_CLOEXEC, 0);
+    if (!file.exists() || !archive) {
         throw JobFailure(ZP_ARCHIVE_UNREADABLE, file.path() + ": no archive to repair");
     }
     std::vector<RecoveredEntry> entries;
-    for (auto at = nextHeader(archive, 0); at;) {
-        if (auto found = entryAt(archive, *at, reporter)) {
+    for (auto at = nextHeader(archive.get(), 0); at;) {
+        if (auto found = entryAt(archive.get(), *at, reporter)) {
             entries.push_back(std::move(found->first));
-            at = nextHeader(archive, found->second);
+            at = nextHeader(archive.get(), found->second);
         } else {
-            at = nextHeader(archive, *at + 4);
+            at = nextHeader(archive.get(), *at + 4);
         }
     }
     if (entries.empty()) {
@@ -314,11 +288,11 @@ void addRecovered(zip_t* archive, const std::vector<RecoveredEntry>& entries,
 }
 
 uint64_t prefixLength(const std::string& path) {
-    const OpenFile file(path);
-    if (!file.isOpen()) {
+    const fileio::UniqueFd archive = fileio::openFile(path, O_RDONLY | O_CLOEXEC, 0);
+    if (!archive) {
         return 0;
     }
-    return nextHeader(file, 0).value_or(0);
+    return nextHeader(archive.get(), 0).value_or(0);
 }
 
 } // namespace zip32

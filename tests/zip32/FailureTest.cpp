@@ -1,6 +1,8 @@
 // A call that fails leaves an existing archive byte for byte as it was, no
-// temporary file beside it, and every file it was to move still in place.
+// temporary file beside it, every file it was to move still in place, and
+// neither a descriptor open nor memory lost.
 #include "ArchiveTools.h"
+#include "FailingAllocation.h"
 #include "ZipHarness.h"
 #include "fileio/SystemCalls.h"
 #include "tests/support/CaseName.h"
@@ -10,9 +12,15 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <random>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace zip32test {
 namespace {
@@ -56,6 +64,20 @@ std::string noise(std::size_t size) {
         c = static_cast<char>(random());
     }
     return bytes;
+}
+
+std::ptrdiff_t openDescriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+}
+
+// Whether the leak checker, in a build that has one, finds memory that
+// nothing points to any more.
+bool memoryLost() {
+#if defined(__SANITIZE_ADDRESS__)
+    return __lsan_do_recoverable_leak_check() != 0;
+#else
+    return false;
+#endif
 }
 
 const Tree sources{{"docs/a.txt", "a"}, {"docs/big.bin", noise(3 << 20)}, {"b.txt", "b"}};
@@ -105,6 +127,34 @@ const FailureCase failureCases[] = {
      {"docs", "b.txt", "../other/b.txt"},
      ZP_DUPLICATE_NAME,
      "would both be stored as b.txt"},
+    // Memory runs out just after a file is opened (to count its line ends, to
+    // deflate it ahead on a worker, to search the archive for entries to
+    // repair): the file is closed and zlib's state freed all the same.
+    {"MemoryOutCountingLineEnds",
+     [](ZipCall& call) {
+         call.options.compressionLevel = '0';
+         call.options.lfToCrlf = 1;
+         return std::make_shared<FailingAllocation>("/b.txt");
+     },
+     {"b.txt"},
+     ZP_OUT_OF_MEMORY,
+     "",
+     true},
+    {"MemoryOutDeflatingAhead",
+     [](ZipCall&) { return std::make_shared<FailingAllocation>("/b.txt"); },
+     {"b.txt"},
+     ZP_FILE_UNREADABLE,
+     "b.txt: cannot read: Cannot allocate memory",
+     true},
+    {"MemoryOutRepairing",
+     [](ZipCall& call) {
+         call.options.repairArchive = 1;
+         return std::make_shared<FailingAllocation>("/p.zip");
+     },
+     {"b.txt"},
+     ZP_OUT_OF_MEMORY,
+     "",
+     true},
 };
 
 class Failing : public testing::TestWithParam<FailureCase> {};
@@ -124,9 +174,14 @@ TEST_P(Failing, LeavesTheArchiveAndTheSourcesAsTheyWere) {
     ZipCall call(GetParam().linked ? linkedZipApi() : loadedZipApi());
     call.options.recurseFolders = 1;
     call.options.moveFiles = 1;
-    const std::shared_ptr<void> arranged = GetParam().arrange(call);
-    EXPECT_EQ(call.run(archive, temp / "root", GetParam().names), GetParam().result)
-        << call.printed;
+    const std::ptrdiff_t descriptors = openDescriptors();
+    {
+        const std::shared_ptr<void> arranged = GetParam().arrange(call);
+        EXPECT_EQ(call.run(archive, temp / "root", GetParam().names), GetParam().result)
+            << call.printed;
+    }
+    EXPECT_EQ(openDescriptors(), descriptors);
+    EXPECT_FALSE(memoryLost());
     EXPECT_NE(call.printed.find(GetParam().message), std::string::npos) << call.printed;
     EXPECT_EQ(testsupport::readFile(archive), before);
     EXPECT_EQ(strayFiles(temp / "out", {"p.zip"}), std::vector<std::string>{});
