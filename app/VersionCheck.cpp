@@ -1,9 +1,8 @@
 #include "app/VersionCheck.h"
 
+#include "app/UpdateDecision.h"
 #include "platform/Error.h"
-#include "text/Numbers.h"
 #include "text/Pieces.h"
-#include "text/Utf8.h"
 
 #include <memory>
 
@@ -41,7 +40,6 @@ void VersionCheck::readInstalledVersion() {
 }
 
 std::string VersionCheck::updateStatus() {
-    std::string status = "NO_UPDATE";
     strServerVer1.clear();
     strServerVer2.clear();
     strServerVer3.clear();
@@ -60,26 +58,15 @@ std::string VersionCheck::updateStatus() {
         }
         skipOnFailure([&] { m_pause(5); });
         if (request) {
-            // Read as text: a byte order mark before the version is no part
-            // of it, and would otherwise turn its first number into 0.
-            skipOnFailure([&] { answer = text::withoutByteOrderMark(request->responseText()); });
+            skipOnFailure([&] { answer = request->responseText(); });
         }
     }
 
-    const std::vector<std::string> pieces = text::splitText(answer, '.');
-    skipOnFailure([&] { strServerVer1 = pieces.at(0); });
-    skipOnFailure([&] { strServerVer2 = pieces.at(1); });
-    skipOnFailure([&] { strServerVer3 = pieces.at(2); });
-
-    if (strServerVer1.empty()) {
-        status = "NA";
-    } else if (text::leadingNumber(strServerVer1) > text::leadingNumber(strLocalVer1)) {
-        status = "UPDATE_AVAILABLE";
-    } else if (text::leadingNumber(strLocalVer2) < text::leadingNumber(strServerVer2) ||
-               text::leadingNumber(strLocalVer3) < text::leadingNumber(strServerVer3)) {
-        status = "UPDATE_AVAILABLE";
-    }
-    return status;
+    const text::VersionPieces offered = readOfferedVersion(answer);
+    strServerVer1 = offered[0];
+    strServerVer2 = offered[1];
+    strServerVer3 = offered[2];
+    return updateStatusFor({strLocalVer1, strLocalVer2, strLocalVer3}, offered);
 }
 
 std::string VersionCheck::offeredVersion() const {

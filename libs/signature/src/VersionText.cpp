@@ -1,9 +1,7 @@
 #include "signature/VersionText.h"
 
-#include "text/Numbers.h"
-#include "text/Pieces.h"
+#include "text/VersionPieces.h"
 
-#include <array>
 #include <cctype>
 
 namespace signature {
@@ -11,15 +9,6 @@ namespace signature {
 namespace {
 
 constexpr std::size_t comparedPieces = 3;
-
-std::array<double, comparedPieces> versionNumbers(std::string_view version) {
-    std::array<double, comparedPieces> numbers{};
-    const auto pieces = text::splitText(version, '.');
-    for (std::size_t i = 0; i < comparedPieces && i < pieces.size(); ++i) {
-        numbers[i] = text::leadingNumber(pieces[i]);
-    }
-    return numbers;
-}
 
 } // namespace
 
@@ -43,7 +32,8 @@ bool isVersionText(std::string_view version) {
 }
 
 bool sameVersion(std::string_view first, std::string_view second) {
-    return versionNumbers(first) == versionNumbers(second);
+    return text::versionValues(text::versionPieces(first)) ==
+           text::versionValues(text::versionPieces(second));
 }
 
 } // namespace signature

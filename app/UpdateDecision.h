@@ -1,0 +1,23 @@
+#pragma once
+
+#include "text/VersionPieces.h"
+
+#include <array>
+#include <string>
+#include <string_view>
+
+// The installed application's version as the check keeps it: the first,
+// second and fourth part of its file version; the third is not compared.
+using InstalledVersion = std::array<std::string, 3>;
+
+// What the version endpoint's answer offers: the answer read as text (a
+// byte order mark before it is no part of it), its first three pieces.
+text::VersionPieces readOfferedVersion(std::string_view answer);
+
+// "NA" when the answer gave no usable version (its first piece is empty);
+// otherwise "UPDATE_AVAILABLE" when the offered first piece is worth more
+// than the installed first part, or, whatever the first ones are, the
+// offered second more than the installed second or the offered third more
+// than the installed fourth; else "NO_UPDATE". Pieces are compared by what
+// they are worth (text::versionValues), so 10 is more than 9.
+std::string updateStatusFor(const InstalledVersion& installed, const text::VersionPieces& offered);
