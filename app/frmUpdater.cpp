@@ -5,6 +5,7 @@
 #include "platform/Error.h"
 #include "platform/FolderLock.h"
 #include "platform/Narrowing.h"
+#include "text/Numbers.h"
 
 #include <exception>
 #include <optional>
@@ -55,6 +56,14 @@ frmUpdater::frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& co
           services, [this]() -> platform::FileSystem& { return fso(); },
           [this](double seconds) { wait(seconds); }, m_paths.application(),
           "http://" + m_settings.versionHost + "/clientfiles/morvane/version.php"),
+      m_download(
+          *Inet1, [this] { m_toolkit.doEvents(); },
+          [this](const std::string& path) { return fso().resolve(path); },
+          [this](const std::string& percent) { DownloadProgress(percent); }),
+      m_signatureCheck(
+          m_settings.packageKey, [this] { return fso().resolve(m_paths.packageFile()); },
+          [this] { return m_versionCheck.offeredVersion(); }),
+      m_unpacking(toolkit, m_paths.tempFolder()),
       m_commands(
           m_paths, [this]() -> platform::FileSystem& { return fso(); }, services.shell()) {
     // The unzip library's callbacks ask the user through this window's toolkit.
@@ -199,6 +208,22 @@ void frmUpdater::ReadInstalledVersion() {
 
 std::string frmUpdater::GetUpdateStatus() {
     return m_versionCheck.updateStatus();
+}
+
+void frmUpdater::DownloadFile(const std::string& strURL, const std::string& strDestination) {
+    m_download.download(strURL, strDestination);
+}
+
+void frmUpdater::DownloadProgress(const std::string& intPercent) {
+    m_controls.ProgressBar1().setValue(static_cast<float>(text::leadingNumber(intPercent)));
+}
+
+void frmUpdater::checkPackageSignature() {
+    m_signatureCheck.check();
+}
+
+std::optional<std::string> frmUpdater::UnzipPackage(const std::string& name) {
+    return m_unpacking.unpack(name);
 }
 
 bool frmUpdater::processExtract() {

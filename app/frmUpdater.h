@@ -3,6 +3,9 @@
 #include "app/ErrorLog.h"
 #include "app/InstallationPaths.h"
 #include "app/InstructionFile.h"
+#include "app/PackageDownload.h"
+#include "app/PackageSignatureCheck.h"
+#include "app/PackageUnpacking.h"
 #include "app/UpdateJournal.h"
 #include "app/UpdaterSettings.h"
 #include "app/VersionCheck.h"
@@ -19,8 +22,8 @@
 
 // The updater window's handlers and the update run they drive. The toolkit,
 // the controls and the platform services come from the backends picked in
-// main. Each stage lives in a unit of its own; the members named here are
-// the window's side of it.
+// main. Each stage is a unit of its own, given its services when the window
+// is made; the members named here are the window's side of it.
 class frmUpdater : public platform::FormEvents {
 public:
     frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& controls,
@@ -71,8 +74,6 @@ private:
     platform::FileSystem& fso();
     // One line of the instruction file; failures go to processExtract.
     void RunUpdateCommand(const std::string& line);
-    // The text shown for a failure raised while unpacking.
-    std::string showUnzipFailure(const std::string& number, const std::string& description);
     // With the publisher's key set, refuses a downloaded package that does
     // not carry its signature for the version just offered.
     void checkPackageSignature();
@@ -96,6 +97,9 @@ private:
     std::unique_ptr<platform::InternetTransfer> Inet1;
     ErrorLog m_errorLog;
     VersionCheck m_versionCheck;
+    PackageDownload m_download;
+    PackageSignatureCheck m_signatureCheck;
+    PackageUnpacking m_unpacking;
     UpdateCommands m_commands;
     // The journal of the current run's instruction file.
     std::unique_ptr<UpdateJournal> m_journal;

@@ -1,15 +1,19 @@
-#include "app/frmUpdater.h"
+#include "app/PackageUnpacking.h"
 
 #include "platform/Error.h"
 #include "unzip/CGUnzipFiles.h"
 
 #include <memory>
+#include <utility>
 
-std::optional<std::string> frmUpdater::UnzipPackage(const std::string& name) {
+PackageUnpacking::PackageUnpacking(platform::Toolkit& toolkit, std::string tempFolder)
+    : m_toolkit(toolkit), m_tempFolder(std::move(tempFolder)) {}
+
+std::optional<std::string> PackageUnpacking::unpack(const std::string& name) {
     try {
         const auto unzip = std::make_unique<CGUnzipFiles>();
-        unzip->ZipFileName(m_paths.tempFolder() + "/" + name);
-        unzip->ExtractDir(m_paths.tempFolder());
+        unzip->ZipFileName(m_tempFolder + "/" + name);
+        unzip->ExtractDir(m_tempFolder);
         unzip->HonorDirectories(false);
         const int32_t result = unzip->Unzip("", "");
         if (result == 0) {
@@ -19,14 +23,14 @@ std::optional<std::string> frmUpdater::UnzipPackage(const std::string& name) {
         m_toolkit.msgBox(messages, platform::MsgBoxStyle::okOnly, "");
         return "the unzip library answered " + std::to_string(result) + ": " + messages;
     } catch (const platform::Error& failure) {
-        return showUnzipFailure(std::to_string(failure.number()), failure.description());
+        return showFailure(std::to_string(failure.number()), failure.description());
     } catch (const std::exception& failure) {
-        return showUnzipFailure(std::to_string(platform::ErrorNumber::invalidCall), failure.what());
+        return showFailure(std::to_string(platform::ErrorNumber::invalidCall), failure.what());
     }
 }
 
-std::string frmUpdater::showUnzipFailure(const std::string& number,
-                                         const std::string& description) {
+std::string PackageUnpacking::showFailure(const std::string& number,
+                                          const std::string& description) {
     const std::string text = number + " Form1::cmdUnZip_Click " + description;
     try {
         m_toolkit.msgBox(text, platform::MsgBoxStyle::okOnly, "");

@@ -1,6 +1,7 @@
+#include "app/PackageDownload.h"
+
 #include "app/DownloadPercent.h"
 #include "app/PackageFile.h"
-#include "app/frmUpdater.h"
 
 #include "platform/Error.h"
 #include "platform/Narrowing.h"
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -26,26 +28,32 @@ int32_t addReceived(int32_t received, std::size_t length) {
 
 } // namespace
 
-void frmUpdater::DownloadFile(const std::string& strURL, const std::string& strDestination) {
-    m_toolkit.doEvents();
-    Inet1->URL = strURL;
-    Inet1->Execute("GET", "Range: bytes=" + std::to_string(rangeStart) + "-\r\n");
-    while (Inet1->StillExecuting()) {
-        m_toolkit.doEvents();
+PackageDownload::PackageDownload(platform::InternetTransfer& transfer, std::function<void()> pump,
+                                 std::function<std::string(const std::string&)> resolve,
+                                 std::function<void(const std::string&)> progress)
+    : m_transfer(transfer), m_pump(std::move(pump)), m_resolve(std::move(resolve)),
+      m_progress(std::move(progress)) {}
+
+void PackageDownload::download(const std::string& url, const std::string& destination) {
+    m_pump();
+    m_transfer.URL = url;
+    m_transfer.Execute("GET", "Range: bytes=" + std::to_string(rangeStart) + "-\r\n");
+    while (m_transfer.StillExecuting()) {
+        m_pump();
     }
     const int32_t total = platform::roundToInt32(
-        text::leadingNumber(Inet1->GetHeader("Content-Length")), downloadSource);
-    m_toolkit.doEvents();
+        text::leadingNumber(m_transfer.GetHeader("Content-Length")), downloadSource);
+    m_pump();
 
-    PackageFile file(fso().resolve(strDestination), downloadSource);
+    PackageFile file(m_resolve(destination), downloadSource);
     int32_t received = 0;
     std::vector<std::uint8_t> chunk;
     do {
-        chunk = Inet1->GetChunk(chunkSize);
+        chunk = m_transfer.GetChunk(chunkSize);
         file.write(chunk.data(), chunk.size());
         received = addReceived(received, chunk.size());
-        DownloadProgress(downloadPercent(received, total, downloadSource));
-        m_toolkit.doEvents();
+        m_progress(downloadPercent(received, total, downloadSource));
+        m_pump();
     } while (chunk.size() > 1);
 
     // Never hand a cut-off package to the unpacker as if it were whole.
@@ -55,8 +63,4 @@ void frmUpdater::DownloadFile(const std::string& strURL, const std::string& strD
                                   std::to_string(total) + " bytes");
     }
     file.close();
-}
-
-void frmUpdater::DownloadProgress(const std::string& intPercent) {
-    m_controls.ProgressBar1().setValue(static_cast<float>(text::leadingNumber(intPercent)));
 }

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+// The publisher's signature on the downloaded package. An updater built
+// without the publisher's key checks nothing, as it always did; with it,
+// a package that does not carry the publisher's signature for the version
+// just offered is refused with platform::Error (the description says which
+// check it failed).
+class PackageSignatureCheck {
+public:
+    // publisherKey: base64 of the Ed25519 public key, or empty. packagePath
+    // and offeredVersion are asked when the check runs.
+    PackageSignatureCheck(std::string publisherKey, std::function<std::string()> packagePath,
+                          std::function<std::string()> offeredVersion);
+
+    void check() const;
+
+private:
+    std::string m_publisherKey;
+    std::function<std::string()> m_packagePath;
+    std::function<std::string()> m_offeredVersion;
+};

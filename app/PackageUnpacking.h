@@ -1,0 +1,25 @@
+#pragma once
+
+#include "platform/Toolkit.h"
+
+#include <optional>
+#include <string>
+
+// Unpacking the downloaded package into the temp folder through the unzip
+// library, every file without its folder path. Shows its own failures in a
+// box: the library's messages, or the failure's number and description.
+class PackageUnpacking {
+public:
+    PackageUnpacking(platform::Toolkit& toolkit, std::string tempFolder);
+
+    // Unpacks temp + "/" + name; why it could not be unpacked, nothing
+    // when it was.
+    std::optional<std::string> unpack(const std::string& name);
+
+private:
+    // The box for a failure raised while unpacking, and its text.
+    std::string showFailure(const std::string& number, const std::string& description);
+
+    platform::Toolkit& m_toolkit;
+    std::string m_tempFolder;
+};
