@@ -3,6 +3,8 @@
 #include "platform/Error.h"
 #include "text/Numbers.h"
 
+namespace updater {
+
 std::string downloadPercent(int32_t received, int32_t total, const std::string& source) {
     if (total == 0) {
         platform::raiseError(platform::ErrorNumber::divisionByZero, source);
@@ -10,3 +12,5 @@ std::string downloadPercent(int32_t received, int32_t total, const std::string& 
     const double percent = static_cast<double>(received) / total * 100;
     return std::to_string(static_cast<long long>(text::roundHalfEven(percent)));
 }
+
+} // namespace updater

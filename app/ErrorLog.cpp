@@ -3,6 +3,8 @@
 #include "fileio/Writing.h"
 #include "platform/Error.h"
 
+namespace updater {
+
 namespace {
 
 const char* const contactText = "Error Contact Administrator.";
@@ -70,3 +72,5 @@ void ErrorLog::note(const std::string& formname, const std::string& ErrorContent
         }
     }
 }
+
+} // namespace updater

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+namespace updater {
+
 // The append-only error log of the installation, one record per line, and
 // the box that tells the user. Never fails: when the log cannot be written,
 // a box says so and the caller goes on.
@@ -22,3 +24,5 @@ private:
     std::string m_path;
     std::function<std::tm()> m_today;
 };
+
+} // namespace updater

@@ -3,6 +3,8 @@
 #include <string>
 #include <utility>
 
+namespace updater {
+
 // Where everything of one installation lies: its folder followed by a fixed
 // suffix. The folder has no trailing "/".
 class InstallationPaths {
@@ -19,3 +21,5 @@ public:
 private:
     std::string m_folder;
 };
+
+} // namespace updater

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <memory>
 
+namespace updater {
+
 namespace {
 
 const char* const instructionSource = "frmUpdater::processExtract";
@@ -152,3 +154,5 @@ void UpdateCommands::run(const std::string& line) {
                      installFolder);
     }
 }
+
+} // namespace updater

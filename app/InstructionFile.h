@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+namespace updater {
+
 // A path field of the instruction file: upper-cased, then every
 // "APP_PATH" replaced by the installation folder as it is.
 std::string expandPathField(const std::string& field, const std::string& installFolder);
@@ -45,3 +47,5 @@ private:
     std::function<platform::FileSystem&()> m_fileSystem;
     platform::Shell& m_shell;
 };
+
+} // namespace updater

@@ -12,6 +12,8 @@
 #include <memory>
 #include <sys/stat.h>
 
+namespace updater {
+
 namespace {
 
 const char* const source = "UpdateJournal";
@@ -83,3 +85,5 @@ void JournalFolder::remove() const {
         throw platform::systemError(error, source, m_installFolder);
     }
 }
+
+} // namespace updater

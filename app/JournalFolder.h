@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+namespace updater {
+
 // Where an update's journal lies: a hidden folder of the installation,
 // outside temp. It holds the records ("records" while the update runs,
 // renamed "complete" at the update's one commit point) and the files the
@@ -36,3 +38,5 @@ private:
     std::string m_installFolder;
     std::string m_path;
 };
+
+} // namespace updater

@@ -4,6 +4,8 @@
 
 #include <charconv>
 
+namespace updater {
+
 namespace {
 
 const char* const source = "UpdateJournal";
@@ -119,3 +121,5 @@ std::vector<JournalRecord> readRecords(std::string_view text, const std::string&
     }
     return records;
 }
+
+} // namespace updater

@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+namespace updater {
+
 // The records of an update's journal: one line each, in the order the
 // changes were made, after a header line. A path is absolute and written
 // with "%", CR and LF as "%25", "%0D" and "%0A", so that every record is one
@@ -33,3 +35,5 @@ std::string recordLine(const JournalRecord& record);
 // (pathFileAccess) for a text that is no journal: a wrong header or a whole
 // line that is no record.
 std::vector<JournalRecord> readRecords(std::string_view text, const std::string& path);
+
+} // namespace updater

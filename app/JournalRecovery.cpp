@@ -11,6 +11,8 @@
 #include <exception>
 #include <sys/stat.h>
 
+namespace updater {
+
 namespace {
 
 const char* const source = "frmUpdater::cmdDownload_Click";
@@ -88,3 +90,5 @@ Recovery recoverEarlierUpdate(const InstallationPaths& paths, platform::FileSyst
                     ", and the next start tries again"};
     }
 }
+
+} // namespace updater

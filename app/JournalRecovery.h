@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace updater {
+
 // What the start found of an earlier update and did about it.
 struct Recovery {
     enum class Outcome {
@@ -25,3 +27,5 @@ struct Recovery {
 // folder deleted, the journal removed). When another update holds the lock,
 // the journal is that update's own and is left alone. Never raises.
 Recovery recoverEarlierUpdate(const InstallationPaths& paths, platform::FileSystem& fileSystem);
+
+} // namespace updater

@@ -12,6 +12,8 @@
 #include <set>
 #include <sys/stat.h>
 
+namespace updater {
+
 namespace {
 
 const char* const source = "UpdateJournal";
@@ -154,3 +156,5 @@ std::string describeRestoration(const Restoration& restoration) {
     }
     return text;
 }
+
+} // namespace updater

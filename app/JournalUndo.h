@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace updater {
+
 // What putting an update's changes back did.
 struct Restoration {
     unsigned restoredFiles = 0;  // replaced files put back
@@ -32,3 +34,5 @@ Restoration undoChanges(const JournalFolder& journal, const std::vector<JournalR
 // "3 files restored, 2 added files and 1 added folder removed", and the
 // folders left.
 std::string describeRestoration(const Restoration& restoration);
+
+} // namespace updater

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+namespace updater {
+
 namespace {
 
 const std::string downloadSource = "frmUpdater::DownloadFile";
@@ -64,3 +66,5 @@ void PackageDownload::download(const std::string& url, const std::string& destin
     }
     file.close();
 }
+
+} // namespace updater

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+namespace updater {
+
 // The package's download: one GET through the window's transfer component,
 // the body written in 1024-byte chunks to the package file and the progress
 // handed to the window after each chunk, with the window kept alive while
@@ -27,3 +29,5 @@ private:
     std::function<std::string(const std::string&)> m_resolve;
     std::function<void(const std::string&)> m_progress;
 };
+
+} // namespace updater

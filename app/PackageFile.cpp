@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <fcntl.h>
 
+namespace updater {
+
 namespace {
 
 // Few system calls for the whole package, little memory held back.
@@ -41,3 +43,5 @@ void PackageFile::check(int error) const {
         throw platform::systemError(error, m_source, m_path);
     }
 }
+
+} // namespace updater

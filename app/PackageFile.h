@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace updater {
+
 // The package file being downloaded. The download's small chunks are
 // gathered into few large writes; whatever has been handed to write is in
 // the file once the file is closed or destroyed (a failure on the way out)
@@ -27,3 +29,5 @@ private:
     std::string m_source;
     fileio::BufferedFile m_file;
 };
+
+} // namespace updater

@@ -5,6 +5,8 @@
 
 #include <utility>
 
+namespace updater {
+
 PackageSignatureCheck::PackageSignatureCheck(std::string publisherKey,
                                              std::function<std::string()> packagePath,
                                              std::function<std::string()> offeredVersion)
@@ -30,3 +32,5 @@ void PackageSignatureCheck::check() const {
         throw platform::Error(platform::ErrorNumber::permissionDenied, source, check.description);
     }
 }
+
+} // namespace updater

@@ -3,6 +3,8 @@
 #include <functional>
 #include <string>
 
+namespace updater {
+
 // The publisher's signature on the downloaded package. An updater built
 // without the publisher's key checks nothing, as it always did; with it,
 // a package that does not carry the publisher's signature for the version
@@ -22,3 +24,5 @@ private:
     std::function<std::string()> m_packagePath;
     std::function<std::string()> m_offeredVersion;
 };
+
+} // namespace updater

@@ -6,6 +6,8 @@
 #include <memory>
 #include <utility>
 
+namespace updater {
+
 PackageUnpacking::PackageUnpacking(platform::Toolkit& toolkit, std::string tempFolder)
     : m_toolkit(toolkit), m_tempFolder(std::move(tempFolder)) {}
 
@@ -39,3 +41,5 @@ std::string PackageUnpacking::showFailure(const std::string& number,
     }
     return text;
 }
+
+} // namespace updater

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+namespace updater {
+
 // Unpacking the downloaded package into the temp folder through the unzip
 // library, every file without its folder path. Shows its own failures in a
 // box: the library's messages, or the failure's number and description.
@@ -23,3 +25,5 @@ private:
     platform::Toolkit& m_toolkit;
     std::string m_tempFolder;
 };
+
+} // namespace updater

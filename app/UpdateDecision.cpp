@@ -2,6 +2,8 @@
 
 #include "text/Utf8.h"
 
+namespace updater {
+
 text::VersionPieces readOfferedVersion(std::string_view answer) {
     return text::versionPieces(text::withoutByteOrderMark(answer));
 }
@@ -17,3 +19,5 @@ std::string updateStatusFor(const InstalledVersion& installed, const text::Versi
     }
     return "NO_UPDATE";
 }
+
+} // namespace updater

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace updater {
+
 // The installed application's version as the check keeps it: the first,
 // second and fourth part of its file version; the third is not compared.
 using InstalledVersion = std::array<std::string, 3>;
@@ -21,3 +23,5 @@ text::VersionPieces readOfferedVersion(std::string_view answer);
 // than the installed fourth; else "NO_UPDATE". Pieces are compared by what
 // they are worth (text::versionValues), so 10 is more than 9.
 std::string updateStatusFor(const InstalledVersion& installed, const text::VersionPieces& offered);
+
+} // namespace updater

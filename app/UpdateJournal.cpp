@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+namespace updater {
+
 namespace {
 
 const char* const source = "UpdateJournal";
@@ -188,3 +190,5 @@ Restoration UpdateJournal::rollBack() {
     }
     return result;
 }
+
+} // namespace updater

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace updater {
+
 // The journal of one update run, kept while the instruction file runs. Its
 // folder (see JournalFolder) is made at the first change; each record is
 // written before its change and is on disk before the change shows
@@ -64,3 +66,5 @@ private:
     bool m_folderDirty = false;
     bool m_installDirty = false;
 };
+
+} // namespace updater

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace updater {
+
 // Where the updater runs and which publisher it asks. The program takes the
 // hosts and the key fixed at build time and the folder of its own executable.
 struct UpdaterSettings {
@@ -12,3 +14,5 @@ struct UpdaterSettings {
     // installed only with the publisher's signature for the offered version.
     std::string packageKey;
 };
+
+} // namespace updater

@@ -6,6 +6,8 @@
 
 #include <memory>
 
+namespace updater {
+
 namespace {
 
 const char* const userAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
@@ -72,3 +74,5 @@ std::string VersionCheck::updateStatus() {
 std::string VersionCheck::offeredVersion() const {
     return strServerVer1 + "." + strServerVer2 + "." + strServerVer3;
 }
+
+} // namespace updater

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+namespace updater {
+
 // Whether the publisher offers a newer version than the one installed: the
 // installed application's file version against the version endpoint's
 // answer. Never fails: a step that fails is skipped and the next one runs.
@@ -39,3 +41,5 @@ private:
     std::string strServerVer2;
     std::string strServerVer3;
 };
+
+} // namespace updater

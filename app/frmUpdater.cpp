@@ -11,6 +11,8 @@
 #include <optional>
 #include <utility>
 
+namespace updater {
+
 namespace {
 
 const char* const appTitleText = "Morvane Updater";
@@ -316,3 +318,5 @@ void frmUpdater::Form_Close() {
     // confirmed exit.
     m_toolkit.endProgram();
 }
+
+} // namespace updater

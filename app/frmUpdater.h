@@ -20,6 +20,8 @@
 #include <optional>
 #include <string>
 
+namespace updater {
+
 // The updater window's handlers and the update run they drive. The toolkit,
 // the controls and the platform services come from the backends picked in
 // main. Each stage is a unit of its own, given its services when the window
@@ -105,3 +107,5 @@ private:
     std::unique_ptr<UpdateJournal> m_journal;
     bool m_activated = false;
 };
+
+} // namespace updater

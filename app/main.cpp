@@ -14,6 +14,9 @@
 
 #include <string>
 
+using updater::frmUpdater;
+using updater::UpdaterSettings;
+
 int main(int argc, char** argv) {
     // The program reads no command line: Qt is handed the program name only.
     int qtArgc = argc > 0 ? 1 : 0;

@@ -33,6 +33,9 @@
 #include <sys/wait.h>
 #include <vector>
 
+using updater::frmUpdater;
+using updater::UpdaterSettings;
+
 namespace {
 
 using bench::median;

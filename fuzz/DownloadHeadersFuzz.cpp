@@ -22,6 +22,9 @@
 #include <string>
 #include <unistd.h>
 
+using updater::frmUpdater;
+using updater::UpdaterSettings;
+
 namespace fs = std::filesystem;
 
 namespace {

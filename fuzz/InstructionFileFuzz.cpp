@@ -24,6 +24,12 @@
 #include <string>
 #include <unistd.h>
 
+using updater::InstallationPaths;
+using updater::InstructionReader;
+using updater::Restoration;
+using updater::UpdateCommands;
+using updater::UpdateJournal;
+
 namespace fs = std::filesystem;
 
 namespace {

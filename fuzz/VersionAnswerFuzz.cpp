@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 
+using updater::VersionCheck;
+
 namespace {
 
 // A request whose answer is given.

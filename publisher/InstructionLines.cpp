@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace publisher {
+
 namespace {
 
 // "docs/deep" as the path field APP_PATH\docs\deep.
@@ -48,3 +50,5 @@ std::string instructionFileText(const std::vector<std::string>& lines) {
     }
     return text;
 }
+
+} // namespace publisher

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <map>
 
+namespace publisher {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -159,3 +161,5 @@ void checkPackage(const Release& release, const std::string& writtenFolder,
         throw differsFromRelease("the package lacks " + expected.begin()->second.path);
     }
 }
+
+} // namespace publisher

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace publisher {
+
 // Builds archivePath through CGZipFiles: the release's package names taken
 // against its root, folders with their trees, and then, when the tool wrote
 // the instruction file into writtenFolder (empty when the release brings its
@@ -18,3 +20,5 @@ void buildPackage(const Release& release, const std::string& writtenFolder,
 // byte, executables still executable.
 void checkPackage(const Release& release, const std::string& writtenFolder,
                   const std::string& archivePath, const std::string& checkFolder);
+
+} // namespace publisher

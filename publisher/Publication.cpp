@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <optional>
 
+namespace publisher {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -153,3 +155,5 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
            << fs::file_size(served + "/" + packageName) << " bytes\n"
            << "published " << served << "/" << versionName << "  " << request.version << '\n';
 }
+
+} // namespace publisher

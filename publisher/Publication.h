@@ -7,6 +7,8 @@ namespace platform {
 class ConsoleToolkit;
 }
 
+namespace publisher {
+
 // What the publisher asks for: a release folder, the version it carries,
 // the folder the web server serves and, to sign the package, the file of
 // the publisher's Ed25519 private key (empty: the package is not signed).
@@ -27,3 +29,5 @@ struct PublishRequest {
 // and then the served files are as they were.
 void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
              std::ostream& report);
+
+} // namespace publisher

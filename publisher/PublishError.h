@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace publisher {
+
 // Why a release cannot be published, in words for the publisher. Nothing
 // served has changed, unless packageServed says the new package is in place
 // and only the version text failed.
@@ -16,3 +18,5 @@ public:
 private:
     bool m_packageServed;
 };
+
+} // namespace publisher

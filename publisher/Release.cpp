@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <map>
 
+namespace publisher {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -156,3 +158,5 @@ Release readRelease(const std::string& folder) {
     walk.checkWrittenInstructionFile();
     return release;
 }
+
+} // namespace publisher

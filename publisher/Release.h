@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace publisher {
+
 // A release folder as the package will carry it. Paths are relative to the
 // release folder, with "/" between folders.
 struct ReleaseFile {
@@ -34,3 +36,5 @@ inline constexpr const char* instructionFileName = "updater.ini";
 // only in letter case, and two files of one name in different folders (the
 // update unpacks every file into one folder).
 Release readRelease(const std::string& folder);
+
+} // namespace publisher

@@ -2,6 +2,8 @@
 
 #include "text/LetterCase.h"
 
+namespace publisher {
+
 std::string refusedNameReason(const std::string& name, bool isFolder) {
     if (name.find(';') != std::string::npos) {
         return "a \";\" would cut its updater.ini line";
@@ -24,3 +26,5 @@ std::string refusedNameReason(const std::string& name, bool isFolder) {
     }
     return {};
 }
+
+} // namespace publisher

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace publisher {
+
 // Names of a release that updater.ini could not carry: a ";" or a line end
 // would cut the line, "*" and "?" are wildcards, a "\" reads as a folder
 // separator, in a folder name the text APP_PATH (in any letter case) would
@@ -9,3 +11,5 @@
 // replace it in the update's temp folder. Returns why the name is refused,
 // or the empty text.
 std::string refusedNameReason(const std::string& name, bool isFolder);
+
+} // namespace publisher

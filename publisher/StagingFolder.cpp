@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <vector>
 
+namespace publisher {
+
 namespace {
 
 std::string reasonOf(int errnoValue) {
@@ -49,3 +51,5 @@ void writeNewFile(const std::string& path, const std::string& text) {
         throw PublishError("cannot write " + path + ": " + reasonOf(failure));
     }
 }
+
+} // namespace publisher

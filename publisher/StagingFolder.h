@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace publisher {
+
 // A private folder beside the served files, on their file system, where the
 // next package and version text are made complete before they are renamed
 // into place. It is removed with whatever is left in it when the object goes
@@ -21,3 +23,5 @@ private:
 
 // Writes text as the whole content of a new file; PublishError on failure.
 void writeNewFile(const std::string& path, const std::string& text);
+
+} // namespace publisher

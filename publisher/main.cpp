@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+using publisher::publish;
+using publisher::PublishError;
+using publisher::PublishRequest;
+
 namespace {
 
 const char* const usage =

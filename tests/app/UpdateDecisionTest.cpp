@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+using updater::InstalledVersion;
+using updater::readOfferedVersion;
+using updater::updateStatusFor;
+
 namespace {
 
 struct VersionCase {

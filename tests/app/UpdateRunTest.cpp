@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <sys/stat.h>
 
+using updater::frmUpdater;
+using updater::UpdaterSettings;
+
 using platform::MsgBoxAnswer;
 using platform::RecordedMessageBox;
 

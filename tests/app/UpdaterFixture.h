@@ -50,8 +50,9 @@ protected:
     // package served from loopback.
     void makeWindow(const std::string& versionHost,
                     const std::string& packageHost = "packages.morvane.example") {
-        form = std::make_unique<frmUpdater>(
-            ui, ui, services, UpdaterSettings{install.path(), versionHost, packageHost, ""});
+        form = std::make_unique<updater::frmUpdater>(
+            ui, ui, services,
+            updater::UpdaterSettings{install.path(), versionHost, packageHost, ""});
         form->setToday([] {
             std::tm day{};
             day.tm_mday = 7;
@@ -90,7 +91,7 @@ protected:
     testsupport::TempDir staging;
     platform::ScriptedToolkit ui;
     platform::SystemServices services;
-    std::unique_ptr<frmUpdater> form;
+    std::unique_ptr<updater::frmUpdater> form;
 
 private:
     testsupport::LoopbackServer m_server;

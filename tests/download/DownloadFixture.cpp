@@ -2,6 +2,9 @@
 
 #include <filesystem>
 
+using updater::frmUpdater;
+using updater::UpdaterSettings;
+
 DownloadFixture::DownloadFixture() {
     std::filesystem::create_directory(install / "temp");
 }

@@ -37,7 +37,7 @@ protected:
     testsupport::TempDir install;
     platform::ScriptedToolkit ui;
     platform::SystemServices services;
-    std::unique_ptr<frmUpdater> form;
+    std::unique_ptr<updater::frmUpdater> form;
 
 private:
     std::unique_ptr<testsupport::LoopbackServer> m_versionServer;

@@ -8,6 +8,8 @@
 
 #include <vector>
 
+using updater::downloadPercent;
+
 namespace {
 
 struct ProgressCase {

@@ -23,8 +23,9 @@ protected:
         testsupport::writeVersionedExecutable(app("morvane.exe"), "1.2.0.5");
         testsupport::writeVersionedExecutable(staging / "morvane.exe", "1.3.0.0");
         CodeModule::setLibraryFolder(REAL_UNZIP32_FOLDER);
-        form = std::make_unique<frmUpdater>(
-            ui, ui, services, UpdaterSettings{install, publisher.host(), publisher.host(), ""});
+        form = std::make_unique<updater::frmUpdater>(
+            ui, ui, services,
+            updater::UpdaterSettings{install, publisher.host(), publisher.host(), ""});
         form->Form_Load();
     }
 
@@ -46,5 +47,5 @@ protected:
     testsupport::LoopbackPublisher publisher{"1.3.0\r\n", staging / "package.zip"};
     platform::ScriptedToolkit ui;
     platform::SystemServices services;
-    std::unique_ptr<frmUpdater> form;
+    std::unique_ptr<updater::frmUpdater> form;
 };

@@ -26,6 +26,9 @@
 #include <string>
 #include <zlib.h>
 
+using updater::frmUpdater;
+using updater::UpdaterSettings;
+
 using namespace std::chrono_literals;
 using platform::MsgBoxAnswer;
 using testsupport::ServerConnection;

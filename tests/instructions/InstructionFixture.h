@@ -25,7 +25,7 @@ protected:
     InstructionFixture()
         : installFolder(root / "Morvane App"),
           form(ui, ui, services,
-               UpdaterSettings{installFolder, "version.invalid", "packages.invalid", ""}) {
+               updater::UpdaterSettings{installFolder, "version.invalid", "packages.invalid", ""}) {
         mkdir(installFolder.c_str(), 0755);
         mkdir(temp("").c_str(), 0755);
     }
@@ -59,5 +59,5 @@ protected:
     std::string installFolder;
     platform::ScriptedToolkit ui;
     InstructionServices services;
-    frmUpdater form;
+    updater::frmUpdater form;
 };

@@ -3,6 +3,8 @@
 
 #include <filesystem>
 
+using updater::expandPathField;
+
 struct LineCase {
     const char* name;
     std::string instructions;

@@ -15,6 +15,13 @@
 #include <optional>
 #include <sys/stat.h>
 
+using updater::frmUpdater;
+using updater::journalHeader;
+using updater::JournalRecord;
+using updater::readRecords;
+using updater::recordLine;
+using updater::UpdaterSettings;
+
 using testsupport::exists;
 using testsupport::readFile;
 using testsupport::snapshotTree;

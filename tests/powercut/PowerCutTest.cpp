@@ -17,6 +17,9 @@
 #include <optional>
 #include <sys/stat.h>
 
+using updater::frmUpdater;
+using updater::UpdaterSettings;
+
 using platform::MsgBoxAnswer;
 using testsupport::readFile;
 using testsupport::snapshotTree;

@@ -39,6 +39,9 @@
 #include <thread>
 #include <unistd.h>
 
+using updater::frmUpdater;
+using updater::UpdaterSettings;
+
 namespace {
 
 enum class Mode { count, at, unzipDelay, run, recover };

@@ -27,6 +27,9 @@
 #include <cstdlib>
 #include <string>
 
+using updater::frmUpdater;
+using updater::UpdaterSettings;
+
 namespace {
 
 std::string oneLine(QString text) {

@@ -318,11 +318,10 @@ TEST_F(RealWindowUpdate, FailedUpdatesLeaveTheInstallationAsItWasAndTheNextGoodO
                              "MAKEDIR;plugins;APP_PATH\r\n"
                              "MOVE;Viewer.so;APP_PATH\\PLUGINS\r\n";
     const auto package = [&](const std::string& instructions) {
-        testsupport::buildPackage(staging / "package.zip",
-                                  {{"updater.ini", instructions},
-                                   {"morvane.exe", newExecutable()},
-                                   {"Viewer.so", "viewer plugin"},
-                                   {"lib.dat", "new library"}});
+        testsupport::buildPackage(staging / "package.zip", {{"updater.ini", instructions},
+                                                            {"morvane.exe", newExecutable()},
+                                                            {"Viewer.so", "viewer plugin"},
+                                                            {"lib.dat", "new library"}});
     };
     const auto before = testsupport::snapshotTree(install);
     package(good + "MOVE;missing.dll;APP_PATH\r\n");

@@ -9,6 +9,9 @@
 
 #include <sys/stat.h>
 
+using updater::frmUpdater;
+using updater::UpdaterSettings;
+
 using testsupport::buildPackage;
 using testsupport::exists;
 using testsupport::readFile;
