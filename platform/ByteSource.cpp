@@ -1,6 +1,7 @@
 #include "platform/ByteSource.h"
 
 #include "fileio/Reading.h"
+#include "zipformat/LittleEndian.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -39,6 +40,31 @@ std::optional<std::string> FileByteSource::read(uint64_t offset, size_t length) 
         return std::nullopt;
     }
     return bytes;
+}
+
+template <typename T> std::optional<T> ByteReader::get(uint64_t offset) const {
+    if (!contains(offset, sizeof(T))) {
+        return std::nullopt;
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(m_bytes.data() + offset);
+    if (!m_bigEndian) {
+        return static_cast<T>(zipformat::readLittleEndian(bytes, sizeof(T)));
+    }
+    T value = 0;
+    for (size_t i = 0; i < sizeof(T); ++i) {
+        value = static_cast<T>((value << 8) | bytes[i]);
+    }
+    return value;
+}
+
+std::optional<uint16_t> ByteReader::u16(uint64_t offset) const {
+    return get<uint16_t>(offset);
+}
+std::optional<uint32_t> ByteReader::u32(uint64_t offset) const {
+    return get<uint32_t>(offset);
+}
+std::optional<uint64_t> ByteReader::u64(uint64_t offset) const {
+    return get<uint64_t>(offset);
 }
 
 std::optional<std::string> MemoryByteSource::read(uint64_t offset, size_t length) const {

@@ -50,8 +50,9 @@ private:
     std::string_view m_bytes;
 };
 
-// Little- or big-endian integers at offsets in a block of bytes; an offset
-// whose value would run past the end gives nothing.
+// Little- or big-endian integers at offsets in a block of bytes, the
+// little-endian ones by the zip format's own reader; an offset whose value
+// would run past the end gives nothing.
 class ByteReader {
 public:
     explicit ByteReader(std::string_view bytes, bool bigEndian = false)
@@ -61,26 +62,15 @@ public:
     bool contains(uint64_t offset, uint64_t length) const {
         return offset <= m_bytes.size() && length <= m_bytes.size() - offset;
     }
-    std::optional<uint16_t> u16(uint64_t offset) const { return get<uint16_t>(offset); }
-    std::optional<uint32_t> u32(uint64_t offset) const { return get<uint32_t>(offset); }
-    std::optional<uint64_t> u64(uint64_t offset) const { return get<uint64_t>(offset); }
+    std::optional<uint16_t> u16(uint64_t offset) const;
+    std::optional<uint32_t> u32(uint64_t offset) const;
+    std::optional<uint64_t> u64(uint64_t offset) const;
     std::string_view bytes(uint64_t offset, uint64_t length) const {
         return contains(offset, length) ? m_bytes.substr(offset, length) : std::string_view{};
     }
 
 private:
-    template <typename T> std::optional<T> get(uint64_t offset) const {
-        if (!contains(offset, sizeof(T))) {
-            return std::nullopt;
-        }
-        T value = 0;
-        for (size_t i = 0; i < sizeof(T); ++i) {
-            const size_t index = m_bigEndian ? i : sizeof(T) - 1 - i;
-            value =
-                static_cast<T>((value << 8) | static_cast<unsigned char>(m_bytes[offset + index]));
-        }
-        return value;
-    }
+    template <typename T> std::optional<T> get(uint64_t offset) const;
 
     std::string_view m_bytes;
     bool m_bigEndian;

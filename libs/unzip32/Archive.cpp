@@ -2,8 +2,8 @@
 
 #include "ArchiveSource.h"
 #include "JobError.h"
-#include "SystemFailure.h"
 #include "UnixExtraFields.h"
+#include "fileio/Failure.h"
 #include "fileio/UniqueFd.h"
 #include "unzip32.h"
 
@@ -80,7 +80,7 @@ Archive::Archive(const std::string& path) {
     if (!fd) {
         const int error = errno;
         throw JobStop(error == ENOENT ? UZP_ARCHIVE_NOT_FOUND : UZP_ARCHIVE_UNREADABLE,
-                      "cannot open the archive " + path + ": " + systemReason(error));
+                      "cannot open the archive " + path + ": " + fileio::systemReason(error));
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {

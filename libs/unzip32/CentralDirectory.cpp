@@ -1,14 +1,15 @@
 #include "CentralDirectory.h"
 
 #include "JobError.h"
-#include "LittleEndian.h"
 #include "fileio/Reading.h"
 #include "unzip32.h"
+#include "zipformat/EndRecord.h"
+#include "zipformat/LittleEndian.h"
+#include "zipformat/Records.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -16,21 +17,13 @@ namespace unzip32 {
 
 namespace {
 
+using zipformat::read16;
+using zipformat::read32;
+using zipformat::read64;
+
 // Reads length bytes at offset; false when the file has fewer.
 bool readAt(int fd, uint64_t offset, void* buffer, std::size_t length);
 
-constexpr uint32_t endSignature = 0x06054b50;
-constexpr uint32_t zip64EndSignature = 0x06064b50;
-constexpr uint32_t zip64LocatorSignature = 0x07064b50;
-constexpr uint32_t centralSignature = 0x02014b50;
-constexpr uint32_t localSignature = 0x04034b50;
-constexpr std::size_t endRecordSize = 22;
-constexpr std::size_t zip64LocatorSize = 20;
-constexpr std::size_t zip64EndSize = 56;
-constexpr std::size_t centralRecordSize = 46;
-constexpr std::size_t localHeaderSize = 30;
-constexpr std::size_t maximumCommentLength = 0xFFFF;
-constexpr uint16_t zip64ExtraId = 0x0001;
 constexpr uint16_t aesExtraId = 0x9901;
 
 [[noreturn]] void damaged(const std::string& problem) {
@@ -96,50 +89,34 @@ struct DirectoryLocation {
     uint64_t offset = 0;
 };
 
-// The end record nearest the end of the file whose comment reaches exactly to
-// the end; else the last one found.
-uint64_t findEndRecord(int fd, uint64_t fileSize) {
-    const uint64_t tailLength = std::min<uint64_t>(fileSize, endRecordSize + maximumCommentLength);
-    std::vector<unsigned char> tail(static_cast<std::size_t>(tailLength));
-    const uint64_t tailStart = fileSize - tailLength;
-    if (tailLength < endRecordSize || !readAt(fd, tailStart, tail.data(), tail.size())) {
-        damaged("no end of central directory record");
-    }
-    std::optional<uint64_t> fallback;
-    for (std::size_t i = tail.size() - endRecordSize + 1; i-- > 0;) {
-        if (read32(&tail[i]) != endSignature) {
-            continue;
-        }
-        const uint64_t commentLength = read16(&tail[i + 20]);
-        if (i + endRecordSize + commentLength == tail.size()) {
-            return tailStart + i;
-        }
-        if (!fallback && i + endRecordSize + commentLength <= tail.size()) {
-            fallback = tailStart + i;
-        }
-    }
-    if (!fallback) {
-        damaged("no end of central directory record");
-    }
-    return *fallback;
-}
-
+// Where the directory lies, as the end record says (or the zip64 one it
+// points to). Bytes may trail the archive; see zipformat::findEndRecord.
 DirectoryLocation locateDirectory(int fd, uint64_t fileSize) {
-    const uint64_t endOffset = findEndRecord(fd, fileSize);
-    unsigned char end[endRecordSize];
-    readAt(fd, endOffset, end, sizeof end);
-    DirectoryLocation location{read16(&end[10]), read32(&end[12]), read32(&end[16])};
+    const auto tailLength =
+        static_cast<std::size_t>(std::min<uint64_t>(fileSize, zipformat::endSearchLength));
+    const uint64_t tailStart = fileSize - tailLength;
+    std::vector<unsigned char> tail(tailLength);
+    if (!readAt(fd, tailStart, tail.data(), tail.size())) {
+        damaged("no end of central directory record");
+    }
+    const zipformat::EndRecordPlace place = zipformat::findEndRecord(tail);
+    if (place.fit == zipformat::EndRecordPlace::Fit::none) {
+        damaged("no end of central directory record");
+    }
+    const unsigned char* end = &tail[place.offset];
+    const DirectoryLocation location{read16(&end[10]), read32(&end[12]), read32(&end[16])};
 
-    unsigned char locator[zip64LocatorSize];
-    if (endOffset < zip64LocatorSize ||
-        !readAt(fd, endOffset - zip64LocatorSize, locator, sizeof locator) ||
-        read32(locator) != zip64LocatorSignature) {
+    const uint64_t endOffset = tailStart + place.offset;
+    unsigned char locator[zipformat::zip64EndLocatorSize];
+    if (endOffset < sizeof locator ||
+        !readAt(fd, endOffset - sizeof locator, locator, sizeof locator) ||
+        read32(locator) != zipformat::zip64EndLocatorSignature) {
         return location;
     }
     const uint64_t zip64EndOffset = read64(&locator[8]);
-    unsigned char zip64End[zip64EndSize];
+    unsigned char zip64End[zipformat::zip64EndRecordSize];
     if (!readAt(fd, zip64EndOffset, zip64End, sizeof zip64End) ||
-        read32(zip64End) != zip64EndSignature) {
+        read32(zip64End) != zipformat::zip64EndRecordSignature) {
         damaged("the zip64 end of central directory record is missing");
     }
     return {read64(&zip64End[32]), read64(&zip64End[40]), read64(&zip64End[48])};
@@ -157,7 +134,7 @@ void applyExtraFields(const std::vector<unsigned char>& extra, uint64_t& uncompr
         if (data + length > extra.size()) {
             return;
         }
-        if (id == zip64ExtraId) {
+        if (id == zipformat::zip64ExtraFieldId) {
             std::size_t field = data;
             for (uint64_t* value :
                  {&uncompressedSize, &entry.compressedSize, &entry.localHeaderOffset}) {
@@ -187,7 +164,7 @@ CentralDirectory readCentralDirectory(int fd, uint64_t fileSize) {
         damaged("the central directory lies outside the file");
     }
     // Each record takes at least its fixed part: a count beyond that is a lie.
-    if (location.entryCount > location.size / centralRecordSize) {
+    if (location.entryCount > location.size / zipformat::centralHeaderSize) {
         damaged("the entry count does not fit the central directory");
     }
     CentralDirectory directory;
@@ -196,9 +173,9 @@ CentralDirectory readCentralDirectory(int fd, uint64_t fileSize) {
     SequentialReader reader(fd, location.offset, location.offset + location.size);
     std::vector<unsigned char> extra;
     for (uint64_t i = 0; i < location.entryCount; ++i) {
-        unsigned char record[centralRecordSize];
+        unsigned char record[zipformat::centralHeaderSize];
         reader.read(record, sizeof record);
-        if (read32(record) != centralSignature) {
+        if (read32(record) != zipformat::centralHeaderSignature) {
             damaged("a central directory record is broken");
         }
         DirectoryEntry entry;
@@ -218,13 +195,14 @@ CentralDirectory readCentralDirectory(int fd, uint64_t fileSize) {
 
 void locateData(int fd, CentralDirectory& directory) {
     for (DirectoryEntry& entry : directory.entries) {
-        unsigned char header[localHeaderSize];
+        unsigned char header[zipformat::localHeaderSize];
         if (!readAt(fd, entry.localHeaderOffset, header, sizeof header) ||
-            read32(header) != localSignature) {
+            read32(header) != zipformat::localHeaderSignature) {
             damaged("a local header is missing");
         }
-        entry.dataOffset =
-            entry.localHeaderOffset + localHeaderSize + read16(&header[26]) + read16(&header[28]);
+        entry.dataOffset = entry.localHeaderOffset + sizeof header +
+                           read16(&header[zipformat::localNameLengthAt]) +
+                           read16(&header[zipformat::localExtraLengthAt]);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "DataSource.h"
 
 #include "JobError.h"
+#include "fileio/Failure.h"
 #include "fileio/Reading.h"
 #include "unzip32.h"
 
@@ -9,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
 #include <limits>
 #include <new>
 #include <string>
@@ -49,7 +49,7 @@ uint64_t FileRangeSource::read(unsigned char* target, uint64_t capacity) {
     if (const int failure = fileio::readAt(m_fd, target, static_cast<std::size_t>(length),
                                            static_cast<off_t>(m_offset), got)) {
         throw JobStop(UZP_ARCHIVE_UNREADABLE,
-                      std::string("the archive cannot be read: ") + std::strerror(failure));
+                      "the archive cannot be read: " + fileio::systemReason(failure));
     }
     if (got == 0) {
         throw DataError("the archive ends inside the entry");

@@ -2,6 +2,7 @@
 
 #include "JobError.h"
 #include "PasswordPrompt.h"
+#include "zipformat/TextGuess.h"
 
 #include <string>
 
@@ -62,22 +63,53 @@ std::string_view EntryStream::nextPiece() {
     if (m_finished) {
         return {};
     }
-    const std::span<const char> piece = m_reader->next();
+    std::string_view piece = readPiece();
     if (!m_textDecided) {
         m_textDecided = true;
-        m_translate = m_translate && (m_entry.markedText || looksLikeText(piece));
+        if (m_translate && !m_entry.markedText) {
+            piece = textSample(piece);
+            m_translate = zipformat::looksLikeText(piece);
+        }
     }
     if (!m_translate) {
         m_finished = piece.empty();
-        return {piece.data(), piece.size()};
+        return piece;
     }
+    m_translated.clear();
     if (!piece.empty()) {
-        const std::string_view translated = m_translator.translate(piece);
+        m_translator.translate(piece, m_translated);
         // A piece may translate to nothing (a lone held-back CR); go on reading.
-        return translated.empty() ? nextPiece() : translated;
+        return m_translated.empty() ? nextPiece() : m_translated;
     }
     m_finished = true;
-    return m_translator.finish();
+    m_translator.finish(m_translated);
+    return m_translated;
+}
+
+std::string_view EntryStream::readPiece() {
+    if (m_readerEnded) {
+        return {};
+    }
+    const std::span<const char> piece = m_reader->next();
+    m_readerEnded = piece.empty();
+    return {piece.data(), piece.size()};
+}
+
+// The guess must not depend on how the data is cut: an inflated AES entry
+// comes in pieces as small as the inflater makes them.
+std::string_view EntryStream::textSample(std::string_view first) {
+    if (first.size() >= zipformat::textSampleLength || m_readerEnded) {
+        return first;
+    }
+    m_sample.assign(first);
+    while (m_sample.size() < zipformat::textSampleLength) {
+        const std::string_view more = readPiece();
+        if (more.empty()) {
+            break;
+        }
+        m_sample.append(more);
+    }
+    return m_sample;
 }
 
 } // namespace unzip32

@@ -3,11 +3,12 @@
 #include "EntryReader.h"
 #include "JobContext.h"
 #include "JobError.h"
-#include "LineEnds.h"
 #include "PasswordPrompt.h"
+#include "zipformat/LineEnds.h"
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace unzip32 {
@@ -33,12 +34,20 @@ public:
 
 private:
     std::string_view nextPiece();
+    // The reader's next piece, or nothing once it has ended.
+    std::string_view readPiece();
+    // The start the text guess reads, gathered from first on where the
+    // reader delivers less at first.
+    std::string_view textSample(std::string_view first);
 
     const JobContext& m_context;
     std::optional<EntryReader> m_reader;
-    LineEndTranslator m_translator;
+    zipformat::LineEndTranslator m_translator{zipformat::LineEndChange::crLfToLf};
+    std::string m_translated;
+    std::string m_sample;
     bool m_translate;
     bool m_textDecided = false;
+    bool m_readerEnded = false;
     bool m_finished = false;
     bool m_openedWithKnown = false;
     // The password asked for this entry, known to the job once the entry

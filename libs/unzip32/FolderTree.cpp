@@ -2,6 +2,7 @@
 
 #include "JobError.h"
 #include "SystemFailure.h"
+#include "fileio/Failure.h"
 #include "unzip32.h"
 
 #include <cerrno>
@@ -58,8 +59,8 @@ FolderTree::FolderTree(const std::string& path, bool create) {
     m_latest = m_root;
     if (!*m_root) {
         const int error = errno;
-        throw JobStop(writeFailureCode(error),
-                      "cannot open the extraction folder " + folder + ": " + systemReason(error));
+        throw JobStop(writeFailureCode(error), "cannot open the extraction folder " + folder +
+                                                   ": " + fileio::systemReason(error));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "Reporter.h"
 
 #include "ResultText.h"
+#include "text/LabelledLine.h"
 
 #include <algorithm>
 #include <string>
@@ -12,15 +13,6 @@ namespace {
 // The caller reads a bounded number of bytes per message.
 constexpr std::size_t maximumPieceLength = 32768;
 
-std::string labelled(std::string_view label, std::string_view entryName, std::string_view problem) {
-    std::string line(label);
-    if (!entryName.empty()) {
-        line.append(entryName).append(": ");
-    }
-    line.append(problem);
-    return line;
-}
-
 } // namespace
 
 void Reporter::info(std::string_view line) const {
@@ -31,12 +23,12 @@ void Reporter::info(std::string_view line) const {
 
 void Reporter::warning(std::string_view entryName, std::string_view problem) const {
     if (m_quietLevel <= 1) {
-        emit(labelled("warning: ", entryName, problem));
+        emit(text::labelledLine("warning: ", entryName, problem));
     }
 }
 
 void Reporter::error(std::string_view entryName, std::string_view problem) const {
-    emit(labelled("error: ", entryName, problem));
+    emit(text::labelledLine("error: ", entryName, problem));
 }
 
 void Reporter::error(std::string_view entryName, int32_t code) const {

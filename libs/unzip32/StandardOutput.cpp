@@ -2,6 +2,7 @@
 
 #include "JobError.h"
 #include "SystemFailure.h"
+#include "fileio/Failure.h"
 #include "fileio/Writing.h"
 
 #include <cerrno>
@@ -54,7 +55,7 @@ void writeToStandardOutput(std::string_view data) {
             guard.noteBrokenPipe();
         }
         throw JobStop(writeFailureCode(error),
-                      "cannot write to standard output: " + systemReason(error));
+                      "cannot write to standard output: " + fileio::systemReason(error));
     }
 }
 

@@ -1,6 +1,6 @@
 #include "UnixExtraFields.h"
 
-#include "LittleEndian.h"
+#include "zipformat/LittleEndian.h"
 
 namespace unzip32 {
 
@@ -23,7 +23,7 @@ void readTimestamp(zip_t* archive, uint64_t index, EntryInfo& info) {
     if (data == nullptr || length < 5 || (data[0] & modificationTimePresent) == 0) {
         return;
     }
-    info.modified = static_cast<int32_t>(read32(&data[1]));
+    info.modified = static_cast<int32_t>(zipformat::read32(&data[1]));
     info.modifiedExactly = true;
 }
 
@@ -43,8 +43,8 @@ void readOwner(zip_t* archive, uint64_t index, EntryInfo& info) {
     if (groupSize > 4 || 3 + ownerSize + groupSize > length) {
         return;
     }
-    info.owner = static_cast<uid_t>(readLittleEndian(&data[2], ownerSize));
-    info.group = static_cast<gid_t>(readLittleEndian(&data[3 + ownerSize], groupSize));
+    info.owner = static_cast<uid_t>(zipformat::readLittleEndian(&data[2], ownerSize));
+    info.group = static_cast<gid_t>(zipformat::readLittleEndian(&data[3 + ownerSize], groupSize));
 }
 
 } // namespace

@@ -34,14 +34,15 @@ zip_flags_t nameEncoding(const std::string& name) {
 
 } // namespace
 
-LineEndChange lineEndsFor(const std::string& path, const JobSettings& settings) {
+zipformat::LineEndChange lineEndsFor(const std::string& path, const JobSettings& settings) {
     if (!settings.crlfToLf && !settings.lfToCrlf) {
-        return LineEndChange::None;
+        return zipformat::LineEndChange::none;
     }
     if (!fileLooksLikeText(path)) {
-        return LineEndChange::None;
+        return zipformat::LineEndChange::none;
     }
-    return settings.crlfToLf ? LineEndChange::CrLfToLf : LineEndChange::LfToCrLf;
+    return settings.crlfToLf ? zipformat::LineEndChange::crLfToLf
+                             : zipformat::LineEndChange::lfToCrLf;
 }
 
 void EntryWriter::add(const SelectedItem& item) {
@@ -56,7 +57,7 @@ void EntryWriter::add(const SelectedItem& item) {
         FileToStore file{item.diskPath, static_cast<uint64_t>(item.status.st_size),
                          item.status.st_mtime, lineEndsFor(item.diskPath, m_settings)};
         deflatedAhead = m_queue != nullptr && CompressionQueue::takes(file.size);
-        if (file.lineEnds != LineEndChange::None && !deflatedAhead) {
+        if (file.lineEnds != zipformat::LineEndChange::none && !deflatedAhead) {
             file.size = translatedSize(item.diskPath, file.lineEnds);
         }
         zip_source_t* source = deflatedAhead ? m_queue->source(m_archive, file, m_failure)

@@ -38,6 +38,6 @@ private:
 
 // The line-end change that applies to a file under the settings: none for a
 // file that does not read as text.
-LineEndChange lineEndsFor(const std::string& path, const JobSettings& settings);
+zipformat::LineEndChange lineEndsFor(const std::string& path, const JobSettings& settings);
 
 } // namespace zip32

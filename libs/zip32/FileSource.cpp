@@ -1,9 +1,11 @@
 #include "FileSource.h"
 
 #include "JobFailure.h"
+#include "fileio/Failure.h"
 #include "fileio/Reading.h"
 #include "fileio/Writing.h"
 #include "zip32.h"
+#include "zipformat/TextGuess.h"
 
 #include <cerrno>
 #include <cstring>
@@ -31,7 +33,7 @@ private:
 
     int open() override {
         m_fd = fileio::openFile(m_file.path, O_RDONLY | O_CLOEXEC, 0);
-        m_translator = LineEndTranslator(m_file.lineEnds);
+        m_translator = zipformat::LineEndTranslator(m_file.lineEnds);
         m_ended = false;
         m_out.clear();
         m_outPosition = 0;
@@ -40,7 +42,7 @@ private:
 
     zip_int64_t read(void* data, zip_uint64_t length) override {
         auto* bytes = static_cast<char*>(data);
-        if (m_file.lineEnds == LineEndChange::None) {
+        if (m_file.lineEnds == zipformat::LineEndChange::none) {
             return fileio::readSome(m_fd.get(), bytes, static_cast<std::size_t>(length));
         }
         while (m_outPosition == m_out.size() && !m_ended) {
@@ -68,7 +70,7 @@ private:
     void close() override { m_fd.reset(); }
 
     FileToStore m_file;
-    LineEndTranslator m_translator;
+    zipformat::LineEndTranslator m_translator;
     fileio::UniqueFd m_fd;
     bool m_ended = false;
     std::string m_out;
@@ -81,12 +83,13 @@ zip_source_t* fileSource(zip_t* archive, const FileToStore& file, ReadFailure& f
     return EntrySource::attach(archive, std::make_unique<FileSource>(file, failure));
 }
 
-uint64_t translatedSize(const std::string& path, LineEndChange change) {
+uint64_t translatedSize(const std::string& path, zipformat::LineEndChange change) {
     const fileio::UniqueFd fd = fileio::openFile(path, O_RDONLY | O_CLOEXEC, 0);
     if (!fd) {
-        throw JobFailure(ZP_FILE_UNREADABLE, path + ": cannot read: " + systemReason(errno));
+        throw JobFailure(ZP_FILE_UNREADABLE,
+                         path + ": cannot read: " + fileio::systemReason(errno));
     }
-    LineEndTranslator translator(change);
+    zipformat::LineEndTranslator translator(change);
     std::vector<char> piece(pieceSize);
     std::string out;
     uint64_t size = 0;
@@ -94,7 +97,8 @@ uint64_t translatedSize(const std::string& path, LineEndChange change) {
         const ssize_t got = fileio::readSome(fd.get(), piece.data(), piece.size());
         if (got < 0) {
             const int error = errno;
-            throw JobFailure(ZP_FILE_UNREADABLE, path + ": cannot read: " + systemReason(error));
+            throw JobFailure(ZP_FILE_UNREADABLE,
+                             path + ": cannot read: " + fileio::systemReason(error));
         }
         out.clear();
         if (got == 0) {
@@ -109,13 +113,25 @@ uint64_t translatedSize(const std::string& path, LineEndChange change) {
 }
 
 bool fileLooksLikeText(const std::string& path) {
+    // Made before the file is opened, so that running out of memory here
+    // leaves nothing open.
+    std::vector<char> start(zipformat::textSampleLength);
     const fileio::UniqueFd fd = fileio::openFile(path, O_RDONLY | O_CLOEXEC, 0);
     if (!fd) {
         return false;
     }
-    char start[4096];
-    const ssize_t got = fileio::readSome(fd.get(), start, sizeof start);
-    return got >= 0 && looksLikeText({start, static_cast<std::size_t>(got)});
+    std::size_t got = 0;
+    while (got < start.size()) {
+        const ssize_t more = fileio::readSome(fd.get(), start.data() + got, start.size() - got);
+        if (more < 0) {
+            return false;
+        }
+        if (more == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(more);
+    }
+    return zipformat::looksLikeText({start.data(), got});
 }
 
 } // namespace zip32

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "EntrySource.h"
-#include "LineEnds.h"
+#include "zipformat/LineEnds.h"
 
 #include <zip.h>
 
@@ -18,7 +18,7 @@ struct FileToStore {
     // What will be stored: the file's size, or its size after translation.
     uint64_t size = 0;
     std::time_t modified = 0;
-    LineEndChange lineEnds = LineEndChange::None;
+    zipformat::LineEndChange lineEnds = zipformat::LineEndChange::none;
 };
 
 // The bytes to store for a file: read when libzip writes the entry, with its
@@ -27,9 +27,10 @@ zip_source_t* fileSource(zip_t* archive, const FileToStore& file, ReadFailure& f
 
 // The number of bytes a file has once its line ends are changed; the errno of
 // a read failure is thrown as a JobFailure.
-uint64_t translatedSize(const std::string& path, LineEndChange change);
+uint64_t translatedSize(const std::string& path, zipformat::LineEndChange change);
 
-// Whether the file's start reads as text; false when it cannot be read.
+// Whether the file reads as text by the start zipformat::looksLikeText
+// decides on; false when it cannot be read.
 bool fileLooksLikeText(const std::string& path);
 
 } // namespace zip32

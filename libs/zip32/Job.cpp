@@ -10,6 +10,7 @@
 #include "Repair.h"
 #include "Selection.h"
 #include "Summary.h"
+#include "fileio/Failure.h"
 
 #include <algorithm>
 #include <cstring>
@@ -144,13 +145,13 @@ void Job::closeArchive(ArchiveHandle& archive, const ArchiveFile& file,
         return;
     }
     if (!readFailure.path.empty()) {
-        throw JobFailure(ZP_FILE_UNREADABLE,
-                         readFailure.path + ": cannot read: " + systemReason(readFailure.error));
+        throw JobFailure(ZP_FILE_UNREADABLE, readFailure.path + ": cannot read: " +
+                                                 fileio::systemReason(readFailure.error));
     }
     if (file.writeError() != 0) {
-        throw JobFailure(writeFailureCode(file.writeError()),
-                         file.path() +
-                             ": cannot write the archive: " + systemReason(file.writeError()));
+        throw JobFailure(
+            writeFailureCode(file.writeError()),
+            file.path() + ": cannot write the archive: " + fileio::systemReason(file.writeError()));
     }
     throw JobFailure(ZP_WRITE_FAILED, file.path() + ": " + zip_strerror(written));
 }

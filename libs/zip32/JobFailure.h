@@ -17,9 +17,6 @@ private:
     int32_t m_code;
 };
 
-// The system's own words for an errno value.
-std::string systemReason(int error);
-
 // ZP_DISK_FULL when the disk or quota is full, ZP_WRITE_FAILED otherwise.
 int32_t writeFailureCode(int error);
 

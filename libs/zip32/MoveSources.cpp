@@ -1,6 +1,6 @@
 #include "MoveSources.h"
 
-#include "JobFailure.h"
+#include "fileio/Failure.h"
 
 #include <cerrno>
 #include <set>
@@ -23,7 +23,8 @@ bool removeMovedSources(const std::vector<SelectedItem>& stored, const std::stri
             continue;
         }
         if (::unlink(item.diskPath.c_str()) != 0 && errno != ENOENT) {
-            reporter.warning(item.diskPath, "cannot remove the moved file: " + systemReason(errno));
+            reporter.warning(item.diskPath,
+                             "cannot remove the moved file: " + fileio::systemReason(errno));
             complete = false;
         }
         for (std::string folder = item.diskPath.substr(0, item.diskPath.rfind('/'));
@@ -34,7 +35,8 @@ bool removeMovedSources(const std::vector<SelectedItem>& stored, const std::stri
     for (const std::string& folder : folders) {
         if (::rmdir(folder.c_str()) != 0 && errno != ENOTEMPTY && errno != EEXIST &&
             errno != ENOENT) {
-            reporter.warning(folder, "cannot remove the moved folder: " + systemReason(errno));
+            reporter.warning(folder,
+                             "cannot remove the moved folder: " + fileio::systemReason(errno));
             complete = false;
         }
     }

@@ -1,10 +1,10 @@
 #include "Precompression.h"
 
 #include "EntrySource.h"
-#include "LineEnds.h"
 #include "ZlibStreams.h"
 #include "fileio/Reading.h"
 #include "fileio/Writing.h"
+#include "zipformat/LineEnds.h"
 
 #include <cerrno>
 #include <cstring>
@@ -47,7 +47,7 @@ void deflateFile(CompressionJob& job, int level) {
     }
     DeflateStream deflater(level);
     z_stream& stream = deflater.get();
-    LineEndTranslator translator(job.file.lineEnds);
+    zipformat::LineEndTranslator translator(job.file.lineEnds);
     uLong crc = crc32(0, nullptr, 0);
     std::vector<char> piece(pieceSize);
     std::string translated;
@@ -60,7 +60,7 @@ void deflateFile(CompressionJob& job, int level) {
         }
         ended = got == 0;
         std::string_view input(piece.data(), static_cast<std::size_t>(got));
-        if (job.file.lineEnds != LineEndChange::None) {
+        if (job.file.lineEnds != zipformat::LineEndChange::none) {
             translated.clear();
             ended ? translator.finish(translated) : translator.translate(input, translated);
             input = translated;

@@ -2,9 +2,12 @@
 
 #include "JobFailure.h"
 #include "ZlibStreams.h"
+#include "fileio/Failure.h"
 #include "fileio/Reading.h"
 #include "fileio/Writing.h"
 #include "zip32.h"
+#include "zipformat/LittleEndian.h"
+#include "zipformat/Records.h"
 
 #include <array>
 #include <cerrno>
@@ -17,22 +20,14 @@ namespace zip32 {
 
 namespace {
 
+using zipformat::read16;
+using zipformat::read32;
+using zipformat::read64;
+
 constexpr std::size_t pieceSize = 64 * 1024;
-constexpr uint32_t localHeaderSignature = 0x04034b50;
-constexpr uint32_t descriptorSignature = 0x08074b50;
-constexpr std::size_t localHeaderLength = 30;
-constexpr uint16_t zip64FieldId = 0x0001;
 constexpr uint16_t encryptedFlag = 0x0001;
 constexpr uint16_t descriptorFlag = 0x0008;
 constexpr uint16_t utf8Flag = 0x0800;
-
-uint64_t little(const unsigned char* bytes, std::size_t width) {
-    uint64_t value = 0;
-    while (width-- > 0) {
-        value = (value << 8) | bytes[width];
-    }
-    return value;
-}
 
 // Up to length bytes of the archive at offset; fewer only at its end.
 std::size_t readArchive(int archive, uint64_t offset, void* buffer, std::size_t length) {
@@ -40,7 +35,7 @@ std::size_t readArchive(int archive, uint64_t offset, void* buffer, std::size_t 
     if (const int failure =
             fileio::readAt(archive, buffer, length, static_cast<off_t>(offset), total)) {
         throw JobFailure(ZP_ARCHIVE_UNREADABLE,
-                         "cannot read the archive: " + systemReason(failure));
+                         "cannot read the archive: " + fileio::systemReason(failure));
     }
     return total;
 }
@@ -51,7 +46,7 @@ std::optional<uint64_t> nextHeader(int archive, uint64_t from) {
     for (;;) {
         const std::size_t got = readArchive(archive, from, piece.data(), piece.size());
         for (std::size_t i = 0; i + 4 <= got; ++i) {
-            if (little(piece.data() + i, 4) == localHeaderSignature) {
+            if (read32(piece.data() + i) == zipformat::localHeaderSignature) {
                 return from + i;
             }
         }
@@ -140,20 +135,19 @@ std::time_t fromDosTime(uint16_t time, uint16_t date) {
 // its data; nothing when the bytes there are no sound entry.
 std::optional<std::pair<RecoveredEntry, uint64_t>> entryAt(int archive, uint64_t offset,
                                                            const Reporter& reporter) {
-    std::array<unsigned char, localHeaderLength> header;
+    std::array<unsigned char, zipformat::localHeaderSize> header;
     if (readArchive(archive, offset, header.data(), header.size()) < header.size()) {
         return std::nullopt;
     }
-    const auto flags = static_cast<uint16_t>(little(&header[6], 2));
+    const uint16_t flags = read16(&header[6]);
     RecoveredEntry entry;
-    entry.method = static_cast<uint16_t>(little(&header[8], 2));
-    entry.modified = fromDosTime(static_cast<uint16_t>(little(&header[10], 2)),
-                                 static_cast<uint16_t>(little(&header[12], 2)));
-    entry.crc = static_cast<uint32_t>(little(&header[14], 4));
-    entry.compressedSize = little(&header[18], 4);
-    entry.size = little(&header[22], 4);
-    const auto nameLength = static_cast<std::size_t>(little(&header[26], 2));
-    const auto extraLength = static_cast<std::size_t>(little(&header[28], 2));
+    entry.method = read16(&header[8]);
+    entry.modified = fromDosTime(read16(&header[10]), read16(&header[12]));
+    entry.crc = read32(&header[14]);
+    entry.compressedSize = read32(&header[18]);
+    entry.size = read32(&header[22]);
+    const std::size_t nameLength = read16(&header[zipformat::localNameLengthAt]);
+    const std::size_t extraLength = read16(&header[zipformat::localExtraLengthAt]);
     std::string nameAndExtra(nameLength + extraLength, '\0');
     if (nameLength == 0 || readArchive(archive, offset + header.size(), nameAndExtra.data(),
                                        nameAndExtra.size()) < nameAndExtra.size()) {
@@ -164,11 +158,11 @@ std::optional<std::pair<RecoveredEntry, uint64_t>> entryAt(int archive, uint64_t
     entry.dataOffset = offset + header.size() + nameAndExtra.size();
     const auto* extra = reinterpret_cast<const unsigned char*>(nameAndExtra.data() + nameLength);
     for (std::size_t at = 0; at + 4 <= extraLength;) {
-        const auto id = little(extra + at, 2);
-        const auto length = static_cast<std::size_t>(little(extra + at + 2, 2));
-        if (id == zip64FieldId && length >= 16 && at + 4 + length <= extraLength) {
-            entry.size = little(extra + at + 4, 8);
-            entry.compressedSize = little(extra + at + 12, 8);
+        const uint16_t id = read16(extra + at);
+        const std::size_t length = read16(extra + at + 2);
+        if (id == zipformat::zip64ExtraFieldId && length >= 16 && at + 4 + length <= extraLength) {
+            entry.size = read64(extra + at + 4);
+            entry.compressedSize = read64(extra + at + 12);
         }
         at += 4 + length;
     }
@@ -189,8 +183,8 @@ std::optional<std::pair<RecoveredEntry, uint64_t>> entryAt(int archive, uint64_t
         // The descriptor after the data holds the CRC (signature optional).
         std::array<unsigned char, 8> descriptor{};
         readArchive(archive, end, descriptor.data(), descriptor.size());
-        const bool signed_ = little(descriptor.data(), 4) == descriptorSignature;
-        entry.crc = static_cast<uint32_t>(little(descriptor.data() + (signed_ ? 4 : 0), 4));
+        const bool signed_ = read32(descriptor.data()) == zipformat::dataDescriptorSignature;
+        entry.crc = read32(descriptor.data() + (signed_ ? 4 : 0));
         entry.compressedSize = check.consumed;
         entry.size = check.size;
         end += (signed_ ? 4 : 0) + 12;

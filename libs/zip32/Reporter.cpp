@@ -1,21 +1,10 @@
 #include "Reporter.h"
 
+#include "text/LabelledLine.h"
+
 #include <string>
 
 namespace zip32 {
-
-namespace {
-
-std::string labelled(std::string_view label, std::string_view name, std::string_view problem) {
-    std::string line(label);
-    if (!name.empty()) {
-        line.append(name).append(": ");
-    }
-    line.append(problem);
-    return line;
-}
-
-} // namespace
 
 void Reporter::info(std::string_view line) const {
     if (!m_quiet) {
@@ -24,11 +13,11 @@ void Reporter::info(std::string_view line) const {
 }
 
 void Reporter::warning(std::string_view name, std::string_view problem) const {
-    emit(labelled("zip warning: ", name, problem));
+    emit(text::labelledLine("zip warning: ", name, problem));
 }
 
 void Reporter::error(std::string_view name, std::string_view problem) const {
-    emit(labelled("zip error: ", name, problem));
+    emit(text::labelledLine("zip error: ", name, problem));
 }
 
 void Reporter::emit(std::string_view line) const {

@@ -148,6 +148,21 @@ TEST_P(LineEnds, ChangeInTextFilesOnly) {
     EXPECT_EQ(call.run(temp / "both.zip", temp / "root", {"*"}), ZP_BAD_ARGUMENT);
 }
 
+// As much of the start decides as the unzip library reads before it
+// decides: a zero byte some pages into a file still keeps its bytes as they
+// are. Backspaces are text.
+TEST_P(LineEnds, ZeroByteLateInTheStartKeepsTheFileAsItIs) {
+    const testsupport::TempDir temp;
+    const std::string late = std::string(64 * 1024, 'x') + "\n" + std::string(1, '\0') + "\n";
+    unzip32test::writeTree(temp / "root", {{"late.dat", late}, {"over.txt", "_\bx\n"}});
+    ZipCall call;
+    call.options.compressionLevel = GetParam();
+    call.options.lfToCrlf = 1;
+    ASSERT_EQ(call.run(temp / "p.zip", temp / "root", {"*"}), ZP_OK);
+    EXPECT_EQ(archiveEntries(temp / "p.zip"),
+              (Entries{{"late.dat", late}, {"over.txt", "_\bx\r\n"}}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Zip32, LineEnds, testing::Values(uint8_t{0}, uint8_t{'0'}));
 
 struct LevelCase {

@@ -3,6 +3,7 @@
 #include "signature/SignatureError.h"
 
 #include "fileio/Reading.h"
+#include "zipformat/EndRecord.h"
 
 #include <cstring>
 #include <memory>
@@ -12,13 +13,6 @@
 namespace signature {
 
 namespace {
-
-// The end record: signature, eight fields, then the comment's length and
-// the comment.
-constexpr std::size_t endRecordSize = 22;
-constexpr std::size_t commentLengthField = 20;
-constexpr std::size_t longestComment = 0xffff;
-constexpr unsigned char endRecordSignature[] = {'P', 'K', 5, 6};
 
 void readExactly(int fd, void* data, std::size_t size, std::uint64_t offset,
                  const std::string& path) {
@@ -33,36 +27,25 @@ void readExactly(int fd, void* data, std::size_t size, std::uint64_t offset,
 } // namespace
 
 ArchiveEnd readArchiveEnd(int fd, std::uint64_t fileSize, const std::string& path) {
-    const std::size_t tailSize =
-        static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, endRecordSize + longestComment));
+    const auto tailSize =
+        static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, zipformat::endSearchLength));
     const std::uint64_t tailStart = fileSize - tailSize;
     std::vector<unsigned char> tail(tailSize);
     readExactly(fd, tail.data(), tail.size(), tailStart, path);
 
+    using Fit = zipformat::EndRecordPlace::Fit;
+    const zipformat::EndRecordPlace place = zipformat::findEndRecord(tail);
     ArchiveEnd end;
-    // From the back: the first record whose comment ends the file is the one
-    // every reader takes; without one, the last record tells how much
-    // follows it.
-    for (std::size_t at = tailSize >= endRecordSize ? tailSize - endRecordSize + 1 : 0; at-- > 0;) {
-        if (std::memcmp(tail.data() + at, endRecordSignature, sizeof endRecordSignature) != 0) {
-            continue;
-        }
-        const std::size_t commentLength =
-            tail[at + commentLengthField] | (tail[at + commentLengthField + 1] << 8);
-        const std::size_t commentEnd = at + endRecordSize + commentLength;
-        if (commentEnd == tailSize) {
-            end.kind = ArchiveEnd::Kind::exact;
-            end.commentLengthOffset = tailStart + at + commentLengthField;
-            end.comment.assign(tail.begin() + static_cast<std::ptrdiff_t>(at + endRecordSize),
-                               tail.end());
-            end.trailingBytes = 0;
-            return end;
-        }
-        if (commentEnd < tailSize && end.kind == ArchiveEnd::Kind::none) {
-            end.kind = ArchiveEnd::Kind::trailing;
-            end.commentLengthOffset = tailStart + at + commentLengthField;
-            end.trailingBytes = tailSize - commentEnd;
-        }
+    if (place.fit == Fit::none) {
+        return end;
+    }
+    end.kind = place.fit == Fit::exact ? ArchiveEnd::Kind::exact : ArchiveEnd::Kind::trailing;
+    end.commentLengthOffset = tailStart + place.offset + zipformat::endCommentLengthAt;
+    end.trailingBytes = place.trailingBytes;
+    if (place.fit == Fit::exact) {
+        const auto comment =
+            tail.begin() + static_cast<std::ptrdiff_t>(place.offset + zipformat::endRecordSize);
+        end.comment.assign(comment, tail.end());
     }
     return end;
 }

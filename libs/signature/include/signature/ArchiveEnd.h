@@ -7,8 +7,9 @@
 
 namespace signature {
 
-// The end record of a zip archive, found the way a signature is checked:
-// the record must end the file exactly where its comment length says.
+// The end record of a zip archive, found as the unzip library finds it
+// (zipformat::findEndRecord); a signature is checked only where the record
+// ends the file exactly where its comment length says.
 struct ArchiveEnd {
     enum class Kind {
         none,     // no end record in the last 64 KiB and 22 bytes

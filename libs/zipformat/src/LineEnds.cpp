@@ -1,21 +1,14 @@
-#include "LineEnds.h"
+#include "zipformat/LineEnds.h"
 
-namespace zip32 {
-
-bool looksLikeText(std::string_view start) {
-    for (const char c : start) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r' && byte != '\f' &&
-            byte != 0x1B && byte != '\b') {
-            return false;
-        }
-    }
-    return true;
-}
+namespace zipformat {
 
 void LineEndTranslator::translate(std::string_view piece, std::string& out) {
+    if (m_change == LineEndChange::none) {
+        out.append(piece);
+        return;
+    }
     for (const char c : piece) {
-        if (m_change == LineEndChange::CrLfToLf) {
+        if (m_change == LineEndChange::crLfToLf) {
             if (m_heldCarriageReturn && c != '\n') {
                 out.push_back('\r');
             }
@@ -40,4 +33,4 @@ void LineEndTranslator::finish(std::string& out) {
     }
 }
 
-} // namespace zip32
+} // namespace zipformat

@@ -1,0 +1,37 @@
+#pragma once
+
+// The fixed parts of a zip archive's records: the signature each begins with
+// (read as a little-endian number), the size of its part before the fields
+// of variable length, and the fields more than one reader looks at.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zipformat {
+
+inline constexpr std::uint32_t localHeaderSignature = 0x04034b50;
+inline constexpr std::uint32_t dataDescriptorSignature = 0x08074b50;
+inline constexpr std::uint32_t centralHeaderSignature = 0x02014b50;
+inline constexpr std::uint32_t zip64EndRecordSignature = 0x06064b50;
+inline constexpr std::uint32_t zip64EndLocatorSignature = 0x07064b50;
+inline constexpr std::uint32_t endRecordSignature = 0x06054b50;
+
+inline constexpr std::size_t localHeaderSize = 30;
+inline constexpr std::size_t centralHeaderSize = 46;
+inline constexpr std::size_t zip64EndRecordSize = 56;
+inline constexpr std::size_t zip64EndLocatorSize = 20;
+inline constexpr std::size_t endRecordSize = 22;
+
+// A local header's name length and extra-field length, two bytes each; the
+// name and the extra fields follow the header in that order.
+inline constexpr std::size_t localNameLengthAt = 26;
+inline constexpr std::size_t localExtraLengthAt = 28;
+
+// The end record's comment length, two bytes; the comment follows the record.
+inline constexpr std::size_t endCommentLengthAt = 20;
+inline constexpr std::size_t longestComment = 0xffff;
+
+// The extra field that holds the 64-bit sizes and offset of an entry.
+inline constexpr std::uint16_t zip64ExtraFieldId = 0x0001;
+
+} // namespace zipformat
