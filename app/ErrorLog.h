@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Toolkit.h"
+#include "platform/toolkit/Toolkit.h"
 
 #include <ctime>
 #include <functional>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/InstallationPaths.h"
-#include "platform/FileSystem.h"
-#include "platform/Shell.h"
+#include "platform/files/FileSystem.h"
+#include "platform/shell/Shell.h"
 
 #include <cstdio>
 #include <functional>

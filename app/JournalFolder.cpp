@@ -2,8 +2,8 @@
 
 #include "fileio/Names.h"
 #include "platform/Error.h"
-#include "platform/FolderListing.h"
-#include "platform/PathText.h"
+#include "platform/files/FolderListing.h"
+#include "platform/files/PathText.h"
 #include "text/LetterCase.h"
 
 #include <cerrno>

@@ -5,7 +5,7 @@
 #include "app/JournalUndo.h"
 #include "fileio/Reading.h"
 #include "platform/Error.h"
-#include "platform/FolderLock.h"
+#include "platform/files/FolderLock.h"
 
 #include <cerrno>
 #include <exception>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/InstallationPaths.h"
-#include "platform/FileSystem.h"
+#include "platform/files/FileSystem.h"
 
 #include <string>
 

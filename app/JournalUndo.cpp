@@ -3,8 +3,8 @@
 #include "fileio/Names.h"
 #include "fileio/UniqueFd.h"
 #include "platform/Error.h"
-#include "platform/PathText.h"
-#include "platform/ReplacementFile.h"
+#include "platform/files/PathText.h"
+#include "platform/files/ReplacementFile.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/InternetTransfer.h"
+#include "platform/http/InternetTransfer.h"
 
 #include <functional>
 #include <string>

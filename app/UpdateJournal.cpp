@@ -3,7 +3,7 @@
 #include "fileio/Names.h"
 #include "fileio/Writing.h"
 #include "platform/Error.h"
-#include "platform/ReplacementFile.h"
+#include "platform/files/ReplacementFile.h"
 
 #include <cerrno>
 #include <fcntl.h>

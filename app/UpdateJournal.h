@@ -4,7 +4,7 @@
 #include "app/JournalRecords.h"
 #include "app/JournalUndo.h"
 #include "fileio/UniqueFd.h"
-#include "platform/ChangeJournal.h"
+#include "platform/files/ChangeJournal.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/FileSystem.h"
 #include "platform/Services.h"
+#include "platform/files/FileSystem.h"
 
 #include <functional>
 #include <string>

@@ -3,8 +3,8 @@
 #include "app/JournalRecovery.h"
 #include "codemodule/CodeModuleState.h"
 #include "platform/Error.h"
-#include "platform/FolderLock.h"
 #include "platform/Narrowing.h"
+#include "platform/files/FolderLock.h"
 #include "text/Numbers.h"
 
 #include <exception>

@@ -9,10 +9,10 @@
 #include "app/UpdateJournal.h"
 #include "app/UpdaterSettings.h"
 #include "app/VersionCheck.h"
-#include "platform/FileSystem.h"
-#include "platform/InternetTransfer.h"
 #include "platform/Services.h"
-#include "platform/Toolkit.h"
+#include "platform/files/FileSystem.h"
+#include "platform/http/InternetTransfer.h"
+#include "platform/toolkit/Toolkit.h"
 
 #include <ctime>
 #include <functional>

@@ -4,8 +4,8 @@
 #include "app/frmUpdater.h"
 #include "codemodule/CodeModuleState.h"
 #include "platform/Error.h"
-#include "platform/ExecutableFolder.h"
 #include "platform/SystemServices.h"
+#include "platform/files/ExecutableFolder.h"
 #include "platform/qt/QtToolkit.h"
 #include "platform/qt/QtUpdaterWindow.h"
 

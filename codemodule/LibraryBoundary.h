@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/DynamicLibrary.h"
+#include "platform/files/DynamicLibrary.h"
 
 #include <array>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/DiskFileSystem.h"
 #include "platform/Error.h"
+#include "platform/files/DiskFileSystem.h"
 
 #include <filesystem>
 #include <string>

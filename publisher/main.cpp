@@ -3,8 +3,8 @@
 
 #include "codemodule/CodeModuleState.h"
 #include "platform/Error.h"
-#include "platform/ExecutableFolder.h"
 #include "platform/console/ConsoleToolkit.h"
+#include "platform/files/ExecutableFolder.h"
 #include "publisher/Publication.h"
 #include "publisher/PublishError.h"
 

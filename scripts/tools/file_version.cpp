@@ -2,7 +2,7 @@
 // run script can show the installation before and after an update.
 
 #include "platform/Error.h"
-#include "platform/DiskFileSystem.h"
+#include "platform/files/DiskFileSystem.h"
 
 #include <cstdio>
 

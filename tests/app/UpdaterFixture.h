@@ -3,10 +3,10 @@
 #include "app/frmUpdater.h"
 #include "codemodule/CodeModuleState.h"
 #include "platform/SystemServices.h"
-#include "platform/scripted/ScriptedToolkit.h"
 #include "tests/fixtures/Activation.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/PackageBuilder.h"
+#include "tests/support/ScriptedToolkit.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/VersionedExecutable.h"
 

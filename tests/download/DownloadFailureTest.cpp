@@ -1,4 +1,4 @@
-#include "platform/InternetTransfer.h"
+#include "platform/http/InternetTransfer.h"
 #include "tests/download/DownloadFixture.h"
 #include "tests/support/FailingWrites.h"
 #include "tests/support/PatternedBytes.h"

@@ -3,8 +3,8 @@
 #include "app/frmUpdater.h"
 #include "platform/Error.h"
 #include "platform/SystemServices.h"
-#include "platform/scripted/ScriptedToolkit.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/ScriptedToolkit.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

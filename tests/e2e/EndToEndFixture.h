@@ -2,12 +2,12 @@
 
 #include "app/frmUpdater.h"
 #include "codemodule/CodeModuleState.h"
-#include "platform/DiskFileSystem.h"
 #include "platform/SystemServices.h"
-#include "platform/scripted/ScriptedToolkit.h"
+#include "platform/files/DiskFileSystem.h"
 #include "tests/fixtures/Activation.h"
 #include "tests/support/LoopbackPublisher.h"
 #include "tests/support/PackageBuilder.h"
+#include "tests/support/ScriptedToolkit.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/VersionedExecutable.h"
 

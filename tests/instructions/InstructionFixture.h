@@ -2,8 +2,8 @@
 
 #include "app/frmUpdater.h"
 #include "platform/SystemServices.h"
-#include "platform/scripted/ScriptedToolkit.h"
 #include "tests/fixtures/RecordingShell.h"
+#include "tests/support/ScriptedToolkit.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

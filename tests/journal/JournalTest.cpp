@@ -3,7 +3,7 @@
 // and the records read back as they were written.
 #include "app/JournalRecords.h"
 #include "platform/Error.h"
-#include "platform/FolderLock.h"
+#include "platform/files/FolderLock.h"
 #include "tests/instructions/InstructionFixture.h"
 #include "tests/support/CaseName.h"
 #include "tests/support/FailingWrites.h"

@@ -1,4 +1,4 @@
-#include "platform/BodyBuffer.h"
+#include "platform/http/BodyBuffer.h"
 #include "tests/support/PatternedBytes.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/DesktopShell.h"
+#include "platform/shell/DesktopShell.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "fileio/SystemCalls.h"
-#include "platform/DiskFileSystem.h"
 #include "platform/Error.h"
+#include "platform/files/DiskFileSystem.h"
 #include "tests/support/FailingWrites.h"
 #include "tests/support/TempDir.h"
 

@@ -1,8 +1,8 @@
-#include "platform/FileVersion.h"
-#include "platform/ByteSource.h"
-#include "platform/DiskFileSystem.h"
+#include "platform/version/FileVersion.h"
 #include "platform/Error.h"
-#include "platform/PackageMetadata.h"
+#include "platform/files/DiskFileSystem.h"
+#include "platform/version/ByteSource.h"
+#include "platform/version/PackageMetadata.h"
 #include "tests/support/TempDir.h"
 
 #include <algorithm>

@@ -1,5 +1,5 @@
-#include "platform/CurlHttpRequest.h"
 #include "platform/Error.h"
+#include "platform/http/CurlHttpRequest.h"
 #include "tests/support/AnswerGate.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/PatternedBytes.h"

@@ -1,7 +1,7 @@
 // The whole update through the real window, each in a process of its own so
 // that the end of the program (or the window left open) is seen from
 // outside, against a publisher on loopback and the real unzip library.
-#include "platform/DiskFileSystem.h"
+#include "platform/files/DiskFileSystem.h"
 #include "signature/PackageSigning.h"
 #include "tests/support/AnswerGate.h"
 #include "tests/support/ChildProcess.h"

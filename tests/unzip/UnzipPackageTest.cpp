@@ -1,8 +1,8 @@
 #include "app/frmUpdater.h"
 #include "codemodule/CodeModuleState.h"
 #include "platform/SystemServices.h"
-#include "platform/scripted/ScriptedToolkit.h"
 #include "tests/support/PackageBuilder.h"
+#include "tests/support/ScriptedToolkit.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

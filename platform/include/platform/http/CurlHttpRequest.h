@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/http/HttpRequest.h"
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+// The HTTP request object over libcurl. Redirects are
+// followed (at most 10), proxies come from the environment, a connection has
+// 60 s to open and a response may be silent for 30 s. Only the headers the
+// caller sets are sent. The body is kept up to a cap and the rest ignored.
+// A failed request raises platform::Error numbered objectDefinedBase + the
+// transfer library's result code, with the library's description; misuse
+// (send before Open, a header that would break the request) raises error 5.
+class CurlHttpRequest : public HttpRequest {
+public:
+    static constexpr std::size_t responseCap = 64 * 1024;
+    static constexpr std::chrono::seconds defaultSilenceLimit{30};
+
+    explicit CurlHttpRequest(std::chrono::seconds silenceLimit = defaultSilenceLimit);
+    ~CurlHttpRequest() override;
+    CurlHttpRequest(const CurlHttpRequest&) = delete;
+    CurlHttpRequest& operator=(const CurlHttpRequest&) = delete;
+
+    void Open(const std::string& method, const std::string& url, bool async) override;
+    void setRequestHeader(const std::string& name, const std::string& value) override;
+    void send(const std::string& body = {}) override;
+    std::string responseText() const override;
+
+private:
+    static std::size_t receive(char* data, std::size_t size, std::size_t count, void* self);
+
+    std::chrono::seconds m_silenceLimit;
+    std::string m_method;
+    std::string m_url;
+    std::vector<std::pair<std::string, std::string>> m_headers;
+    std::string m_response;
+    bool m_opened = false;
+};
+
+} // namespace platform

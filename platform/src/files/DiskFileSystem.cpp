@@ -1,0 +1,220 @@
+#include "platform/files/DiskFileSystem.h"
+
+#include "fileio/Names.h"
+#include "fileio/UniqueFd.h"
+#include "files/FolderRemoval.h"
+#include "files/PathCase.h"
+#include "platform/Error.h"
+#include "platform/files/FolderListing.h"
+#include "platform/files/PathText.h"
+#include "platform/files/ReplacementFile.h"
+#include "platform/version/ByteSource.h"
+#include "platform/version/FileVersion.h"
+#include "text/Slashes.h"
+#include "text/Wildcards.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <vector>
+
+namespace platform {
+namespace {
+
+bool statIs(const std::string& path, mode_t type) {
+    struct stat status {};
+    return !path.empty() && stat(path.c_str(), &status) == 0 && (status.st_mode & S_IFMT) == type;
+}
+
+// The names of the regular files in the folder that match the pattern, in
+// byte order.
+std::vector<std::string> matchingFiles(const std::string& folder, const std::string& pattern,
+                                       const std::string& source) {
+    const auto entries = folderEntries(folder);
+    if (!entries) {
+        throw systemError(errno, source, folder);
+    }
+    std::vector<std::string> names;
+    for (const std::string& name : *entries) {
+        if (text::matchesIgnoringCase(name, pattern) && statIs(joinPath(folder, name), S_IFREG)) {
+            names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A target must be a file the copy may replace: not a folder, not read-only,
+// and not there at all when overwriting is not allowed.
+void checkTarget(const std::string& target, bool overwrite, const std::string& source) {
+    struct stat link {};
+    if (lstat(target.c_str(), &link) != 0) {
+        return;
+    }
+    if (!overwrite) {
+        raiseError(ErrorNumber::fileAlreadyExists, source, target);
+    }
+    struct stat status {};
+    if (stat(target.c_str(), &status) != 0) {
+        // A dangling link: the copy takes its place.
+        return;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        raiseError(ErrorNumber::permissionDenied, source, target + " is a folder");
+    }
+    if ((status.st_mode & S_IWUSR) == 0) {
+        raiseError(ErrorNumber::permissionDenied, source, target + " is read-only");
+    }
+}
+
+} // namespace
+
+std::string DiskFileSystem::resolve(const std::string& path) const {
+    return resolveCase(path);
+}
+
+bool DiskFileSystem::FolderExists(const std::string& path) const {
+    return statIs(resolve(path), S_IFDIR);
+}
+
+bool DiskFileSystem::FileExists(const std::string& path) const {
+    return statIs(resolve(path), S_IFREG);
+}
+
+bool DiskFileSystem::isSymbolicLink(const std::string& path) const {
+    struct stat link {};
+    const std::string resolved = withoutTrailingSlash(resolve(path));
+    return lstat(resolved.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+}
+
+void DiskFileSystem::CreateFolder(const std::string& path) {
+    static const std::string source = "FileSystem::CreateFolder";
+    const std::string folder = withoutTrailingSlash(resolve(path));
+    if (folder.empty()) {
+        raiseError(ErrorNumber::pathNotFound, source, path);
+    }
+    if (m_journal != nullptr) {
+        m_journal->noteFolder(folder);
+        m_journal->makeDurable();
+    }
+    if (const int error = fileio::makeFolder(folder, 0777)) {
+        if (error == ENOENT || error == ENOTDIR) {
+            raiseError(ErrorNumber::pathNotFound, source, folderOf(folder));
+        }
+        throw systemError(error, source, folder);
+    }
+    if (const int error = fileio::syncFolder(folderOf(folder))) {
+        throw systemError(error, source, folderOf(folder));
+    }
+}
+
+void DiskFileSystem::DeleteFolder(const std::string& path, bool force) {
+    static const std::string source = "FileSystem::DeleteFolder";
+    const std::string folder = withoutTrailingSlash(resolve(path));
+    struct stat link {};
+    if (!folder.empty() && lstat(folder.c_str(), &link) == 0 && S_ISLNK(link.st_mode) &&
+        statIs(folder, S_IFDIR)) {
+        // A link to a folder goes, never what it points to.
+        if (unlink(folder.c_str()) != 0) {
+            throw systemError(errno, source, folder);
+        }
+        return;
+    }
+    removeFolderTree(folder, force, source);
+}
+
+std::string DiskFileSystem::GetFileVersion(const std::string& path) const {
+    static const std::string source = "FileSystem::GetFileVersion";
+    const std::string file = resolve(path);
+    const auto bytes = FileByteSource::open(file);
+    if (!bytes) {
+        if (errno == EISDIR) {
+            // Not a regular file, so no version.
+            return {};
+        }
+        throw systemError(errno, source, file);
+    }
+    return readFileVersion(*bytes);
+}
+
+void DiskFileSystem::CopyFile(const std::string& source, const std::string& destination,
+                              bool overwrite) {
+    static const std::string label = "FileSystem::CopyFile";
+    const std::string sourcePath = text::withForwardSlashes(source);
+    const std::string sourceFolder = resolve(folderOf(sourcePath));
+    const std::string sourceName = nameOf(sourcePath);
+    if (!statIs(sourceFolder, S_IFDIR)) {
+        raiseError(ErrorNumber::pathNotFound, label, sourceFolder);
+    }
+    const bool pattern = text::hasWildcards(sourceName);
+    std::vector<std::string> names;
+    if (pattern) {
+        names = matchingFiles(sourceFolder, sourceName, label);
+    } else if (!sourceName.empty()) {
+        const std::string file = resolve(joinPath(sourceFolder, sourceName));
+        if (statIs(file, S_IFREG)) {
+            names.push_back(nameOf(file));
+        }
+    }
+    if (names.empty()) {
+        raiseError(ErrorNumber::fileNotFound, label, sourcePath);
+    }
+
+    // A pattern or a trailing "/" makes the destination a folder.
+    const std::string destinationPath = text::withForwardSlashes(destination);
+    const bool intoFolder = pattern || destinationPath.ends_with('/');
+    const std::string targetFolder =
+        resolve(intoFolder ? withoutTrailingSlash(destinationPath) : folderOf(destinationPath));
+    if (!statIs(targetFolder, S_IFDIR)) {
+        raiseError(ErrorNumber::pathNotFound, label, targetFolder);
+    }
+    std::vector<std::pair<std::string, std::string>> copies;
+    for (const std::string& name : names) {
+        const std::string targetName = intoFolder ? name : nameOf(destinationPath);
+        copies.emplace_back(joinPath(sourceFolder, name),
+                            resolve(joinPath(targetFolder, targetName)));
+    }
+    // Every target is checked before the first is replaced.
+    for (const auto& copy : copies) {
+        checkTarget(copy.second, overwrite, label);
+    }
+    // A copy killed before its rename left its temporary file here.
+    ReplacementFile::removeLeftovers(targetFolder);
+    for (const auto& [from, to] : copies) {
+        copyOne(from, to, label);
+    }
+}
+
+void DiskFileSystem::copyOne(const std::string& from, const std::string& to,
+                             const std::string& label) {
+    const fileio::UniqueFd input(open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat status {};
+    if (!input || fstat(input.get(), &status) != 0) {
+        throw systemError(errno, label, from);
+    }
+    // A replaced file keeps its own access bits, so an installed program
+    // stays runnable whatever the package recorded; a new file takes the
+    // source's. Set-user-ID and the like never travel.
+    struct stat existing {};
+    const bool replacing = stat(to.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+    const mode_t permissions = (replacing ? existing.st_mode : status.st_mode) & 0777;
+    if (m_journal != nullptr) {
+        // Whatever the name holds, a dangling link too, is kept to go back to.
+        struct stat link {};
+        if (lstat(to.c_str(), &link) == 0) {
+            m_journal->keepReplaced(to);
+        } else {
+            m_journal->noteAdded(to);
+        }
+    }
+    ReplacementFile replacement(to, label);
+    replacement.copyFrom(input.get(), from);
+    replacement.finish(permissions);
+    if (m_journal != nullptr) {
+        m_journal->makeDurable();
+    }
+    replacement.commit();
+}
+
+} // namespace platform

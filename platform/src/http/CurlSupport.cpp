@@ -1,0 +1,89 @@
+#include "http/CurlSupport.h"
+
+#include <algorithm>
+#include <cctype>
+#include <new>
+
+namespace platform::curl {
+
+namespace {
+
+constexpr long maxRedirects = 10;
+constexpr long connectTimeoutSeconds = 60;
+
+// Header names compare without regard to ASCII case.
+bool sameHeaderName(const std::string& a, const std::string& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+// A line end (or a zero byte, which would cut the line) inside a header.
+bool breaksFraming(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+void append(HeaderList& list, const std::string& line) {
+    curl_slist* head = curl_slist_append(list.get(), line.c_str());
+    if (head == nullptr) {
+        throw std::bad_alloc();
+    }
+    if (!list) {
+        list.reset(head);
+    }
+}
+
+} // namespace
+
+Easy makeEasy(const std::string& source) {
+    Easy easy(curl_easy_init());
+    if (!easy) {
+        raiseError(ErrorNumber::invalidCall, source, "the HTTP library cannot start a request");
+    }
+    return easy;
+}
+
+void applyTransferOptions(CURL* easy, char* errorBuffer, std::chrono::seconds silenceLimit) {
+    errorBuffer[0] = '\0';
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, maxRedirects);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
+    // Less than one byte a second for the whole limit counts as silence.
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(silenceLimit.count()));
+}
+
+HeaderList makeHeaderList(const std::vector<Header>& headers, const std::string& source) {
+    HeaderList list;
+    for (const auto& [name, value] : headers) {
+        if (name.empty() || breaksFraming(name) || breaksFraming(value) ||
+            name.find_first_of(":;") != std::string::npos) {
+            raiseError(ErrorNumber::invalidCall, source, "invalid request header \"" + name + "\"");
+        }
+        // "Name:" would tell curl to drop the header; "Name;" sends it empty.
+        append(list, value.empty() ? name + ";" : name + ": " + value);
+    }
+    for (const char* own : {"Accept", "Content-Type", "Expect"}) {
+        const bool given = std::any_of(headers.begin(), headers.end(), [own](const Header& h) {
+            return sameHeaderName(h.first, own);
+        });
+        if (!given) {
+            append(list, std::string(own) + ":");
+        }
+    }
+    return list;
+}
+
+Error transferError(CURLcode code, const char* errorBuffer, const std::string& source) {
+    const std::string detail = errorBuffer != nullptr && errorBuffer[0] != '\0'
+                                   ? std::string(errorBuffer)
+                                   : std::string(curl_easy_strerror(code));
+    return Error(ErrorNumber::objectDefinedBase + static_cast<int32_t>(code), source, detail);
+}
+
+} // namespace platform::curl
