@@ -1,4 +1,4 @@
-#include "app/JournalRecovery.h"
+#include "JournalRecovery.h"
 
 #include "app/JournalFolder.h"
 #include "app/JournalRecords.h"

@@ -1,4 +1,4 @@
-#include "publisher/StagingFolder.h"
+#include "StagingFolder.h"
 
 #include "fileio/Writing.h"
 #include "publisher/PublishError.h"

@@ -3,7 +3,7 @@
 #include "codemodule/CodeModuleState.h"
 #include "platform/Error.h"
 #include "text/LetterCase.h"
-#include "zip/ZipCallbacks.h"
+#include "ZipCallbacks.h"
 #include "zip32.h"
 
 namespace CodeModule {

@@ -1,6 +1,6 @@
 #include "app/frmUpdater.h"
 
-#include "app/JournalRecovery.h"
+#include "JournalRecovery.h"
 #include "codemodule/CodeModuleState.h"
 #include "platform/Error.h"
 #include "platform/Narrowing.h"

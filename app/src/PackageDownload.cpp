@@ -1,7 +1,7 @@
 #include "app/PackageDownload.h"
 
 #include "app/DownloadPercent.h"
-#include "app/PackageFile.h"
+#include "PackageFile.h"
 
 #include "platform/Error.h"
 #include "platform/Narrowing.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "publisher/Release.h"
+#include "Release.h"
 
 #include <string>
 #include <vector>

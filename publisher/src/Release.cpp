@@ -1,7 +1,7 @@
-#include "publisher/Release.h"
+#include "Release.h"
 
 #include "publisher/PublishError.h"
-#include "publisher/ReleaseNames.h"
+#include "ReleaseNames.h"
 #include "text/LetterCase.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "app/PackageFile.h"
+#include "PackageFile.h"
 
 #include "fileio/Writing.h"
 #include "platform/Error.h"

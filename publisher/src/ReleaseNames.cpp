@@ -1,4 +1,4 @@
-#include "publisher/ReleaseNames.h"
+#include "ReleaseNames.h"
 
 #include "text/LetterCase.h"
 

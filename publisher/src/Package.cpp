@@ -1,4 +1,4 @@
-#include "publisher/Package.h"
+#include "Package.h"
 
 #include "platform/Error.h"
 #include "publisher/PublishError.h"

@@ -1,4 +1,4 @@
-#include "zip/ZipCallbacks.h"
+#include "ZipCallbacks.h"
 
 #include "codemodule/CodeModuleState.h"
 #include "codemodule/LibraryBoundary.h"

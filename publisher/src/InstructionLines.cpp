@@ -1,4 +1,4 @@
-#include "publisher/InstructionLines.h"
+#include "InstructionLines.h"
 
 #include <algorithm>
 
