@@ -1,7 +1,7 @@
-#include "bench/BenchSupport.h"
+#include "BenchSupport.h"
 
-#include "tests/support/ChildProcess.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/TempDir.h"
 
 #include <algorithm>
 #include <chrono>

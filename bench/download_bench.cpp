@@ -8,14 +8,14 @@
 // Each download runs in a process of its own, so that its peak memory is
 // its own.
 
+#include "BenchSupport.h"
 #include "app/frmUpdater.h"
-#include "bench/BenchSupport.h"
 #include "platform/SystemServices.h"
 #include "platform/qt/QtToolkit.h"
 #include "platform/qt/QtUpdaterWindow.h"
-#include "tests/support/ChildProcess.h"
-#include "tests/support/NginxServer.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/NginxServer.h"
+#include "testsupport/TempDir.h"
 
 #include <QApplication>
 

@@ -7,11 +7,11 @@
 //
 //   signature_bench [--size 256] [--rounds 5]
 
-#include "bench/BenchSupport.h"
+#include "BenchSupport.h"
 #include "signature/PackageCheck.h"
 #include "signature/PackageSigning.h"
-#include "tests/support/PublisherKey.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/PublisherKey.h"
+#include "testsupport/TempDir.h"
 
 #include <cstdio>
 #include <cstdlib>

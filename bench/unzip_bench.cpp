@@ -8,7 +8,7 @@
 // Each extraction runs in a process of its own, so that its peak memory is
 // its own.
 
-#include "bench/BenchSupport.h"
+#include "BenchSupport.h"
 #include "unzip32.h"
 
 #include <algorithm>

@@ -19,10 +19,10 @@
 // The package (size MiB of deflated incompressible files) is made once by
 // Python's zipfile.
 
-#include "bench/BenchSupport.h"
-#include "tests/support/NginxServer.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/VersionedExecutable.h"
+#include "BenchSupport.h"
+#include "testsupport/NginxServer.h"
+#include "testsupport/TempDir.h"
+#include "testsupport/VersionedExecutable.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -9,7 +9,7 @@
 //
 // Each build runs in a process of its own, so that its peak memory is its own.
 
-#include "bench/BenchSupport.h"
+#include "BenchSupport.h"
 #include "zip32.h"
 
 #include <cstdio>

@@ -7,8 +7,8 @@
 #include "FuzzSandbox.h"
 #include "app/frmUpdater.h"
 #include "platform/SystemServices.h"
-#include "tests/support/ScriptedHttpServer.h"
-#include "tests/support/ScriptedToolkit.h"
+#include "testsupport/ScriptedHttpServer.h"
+#include "testsupport/ScriptedToolkit.h"
 #include "text/Numbers.h"
 
 #include <cctype>

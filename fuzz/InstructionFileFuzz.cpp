@@ -9,8 +9,8 @@
 #include "app/InstructionFile.h"
 #include "app/UpdateJournal.h"
 #include "fileio/SystemCalls.h"
-#include "tests/fixtures/RecordingShell.h"
-#include "tests/support/TreeSnapshot.h"
+#include "fixtures/RecordingShell.h"
+#include "testsupport/TreeSnapshot.h"
 
 #include "FuzzSandbox.h"
 

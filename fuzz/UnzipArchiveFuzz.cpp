@@ -2,7 +2,7 @@
 // extract (folders kept, files replaced). Besides crashes it checks that no
 // entry was written outside the extraction folder.
 
-#include "UnzipHarness.h"
+#include "unzip32test/UnzipHarness.h"
 
 #include "FuzzSandbox.h"
 

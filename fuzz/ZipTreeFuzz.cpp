@@ -6,8 +6,8 @@
 // names to hand over, then records of a kind byte, a name and content (each
 // prefixed by its length byte) for up to eight files and folders.
 
-#include "UnzipHarness.h"
-#include "ZipHarness.h"
+#include "unzip32test/UnzipHarness.h"
+#include "zip32test/ZipHarness.h"
 
 #include "FuzzSandbox.h"
 

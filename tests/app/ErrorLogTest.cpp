@@ -1,6 +1,6 @@
-#include "tests/app/UpdaterFixture.h"
-#include "tests/support/CaseName.h"
-#include "tests/support/FailingWrites.h"
+#include "UpdaterFixture.h"
+#include "testsupport/CaseName.h"
+#include "testsupport/FailingWrites.h"
 
 #include "platform/Error.h"
 

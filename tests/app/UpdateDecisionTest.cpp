@@ -2,7 +2,7 @@
 // second and fourth part against the answer's three pieces, by what they
 // are worth.
 #include "app/UpdateDecision.h"
-#include "tests/support/CaseName.h"
+#include "testsupport/CaseName.h"
 #include "text/Pieces.h"
 
 #include <gtest/gtest.h>

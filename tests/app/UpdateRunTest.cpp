@@ -1,5 +1,5 @@
-#include "tests/app/UpdaterFixture.h"
-#include "tests/support/CaseName.h"
+#include "UpdaterFixture.h"
+#include "testsupport/CaseName.h"
 
 #include "platform/Error.h"
 

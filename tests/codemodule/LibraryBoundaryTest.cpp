@@ -2,7 +2,7 @@
 #include "codemodule/LibraryBoundary.h"
 #include "codemodule/CodeModuleState.h"
 #include "platform/Error.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
+#include "DownloadFixture.h"
 #include "platform/http/InternetTransfer.h"
-#include "tests/download/DownloadFixture.h"
-#include "tests/support/FailingWrites.h"
-#include "tests/support/PatternedBytes.h"
-#include "tests/support/RawHttpServer.h"
+#include "testsupport/FailingWrites.h"
+#include "testsupport/PatternedBytes.h"
+#include "testsupport/RawHttpServer.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "tests/download/DownloadFixture.h"
+#include "DownloadFixture.h"
 
 #include <filesystem>
 

@@ -3,9 +3,9 @@
 #include "app/frmUpdater.h"
 #include "platform/Error.h"
 #include "platform/SystemServices.h"
-#include "tests/support/LoopbackServer.h"
-#include "tests/support/ScriptedToolkit.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/LoopbackServer.h"
+#include "testsupport/ScriptedToolkit.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "tests/download/DownloadFixture.h"
-#include "tests/support/RawHttpServer.h"
+#include "DownloadFixture.h"
+#include "testsupport/RawHttpServer.h"
 
 #include <cstdio>
 #include <filesystem>

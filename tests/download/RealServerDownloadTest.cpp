@@ -1,7 +1,7 @@
-#include "tests/download/DownloadFixture.h"
-#include "tests/support/NginxServer.h"
-#include "tests/support/PatternedBytes.h"
-#include "tests/support/PythonHttpServer.h"
+#include "DownloadFixture.h"
+#include "testsupport/NginxServer.h"
+#include "testsupport/PatternedBytes.h"
+#include "testsupport/PythonHttpServer.h"
 
 #include <algorithm>
 #include <filesystem>

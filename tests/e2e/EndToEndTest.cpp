@@ -1,4 +1,4 @@
-#include "tests/e2e/EndToEndFixture.h"
+#include "fixtures/EndToEndFixture.h"
 
 #include <sys/stat.h>
 

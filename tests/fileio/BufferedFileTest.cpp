@@ -2,9 +2,9 @@
 // and every byte handed over in the file however the file's life ends.
 #include "fileio/BufferedFile.h"
 #include "fileio/Writing.h"
-#include "tests/support/FailingWrites.h"
-#include "tests/support/PatternedBytes.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/FailingWrites.h"
+#include "testsupport/PatternedBytes.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The one way files are written, with system-call failures injected through
 // the seam: no root, no small file system needed.
 #include "fileio/Writing.h"
-#include "tests/support/CaseName.h"
-#include "tests/support/FailingWrites.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/CaseName.h"
+#include "testsupport/FailingWrites.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 

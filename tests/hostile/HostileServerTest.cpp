@@ -6,16 +6,16 @@
 
 #include "app/frmUpdater.h"
 #include "codemodule/CodeModuleState.h"
+#include "fixtures/Activation.h"
 #include "platform/SystemServices.h"
 #include "platform/files/DiskFileSystem.h"
-#include "tests/fixtures/Activation.h"
-#include "tests/support/LoopbackServer.h"
-#include "tests/support/PackageBuilder.h"
-#include "tests/support/RawHttpServer.h"
-#include "tests/support/ScriptedHttpServer.h"
-#include "tests/support/ScriptedToolkit.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/VersionedExecutable.h"
+#include "testsupport/LoopbackServer.h"
+#include "testsupport/PackageBuilder.h"
+#include "testsupport/RawHttpServer.h"
+#include "testsupport/ScriptedHttpServer.h"
+#include "testsupport/ScriptedToolkit.h"
+#include "testsupport/TempDir.h"
+#include "testsupport/VersionedExecutable.h"
 
 #include <gtest/gtest.h>
 

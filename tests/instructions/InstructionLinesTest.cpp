@@ -1,5 +1,5 @@
-#include "tests/instructions/InstructionFixture.h"
-#include "tests/support/CaseName.h"
+#include "fixtures/InstructionFixture.h"
+#include "testsupport/CaseName.h"
 
 #include <filesystem>
 

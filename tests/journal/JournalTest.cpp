@@ -2,13 +2,13 @@
 // installation back exactly, a run cut short is finished at the next start,
 // and the records read back as they were written.
 #include "app/JournalRecords.h"
+#include "fixtures/InstructionFixture.h"
 #include "platform/Error.h"
 #include "platform/files/FolderLock.h"
-#include "tests/instructions/InstructionFixture.h"
-#include "tests/support/CaseName.h"
-#include "tests/support/FailingWrites.h"
-#include "tests/support/LoopbackServer.h"
-#include "tests/support/TreeSnapshot.h"
+#include "testsupport/CaseName.h"
+#include "testsupport/FailingWrites.h"
+#include "testsupport/LoopbackServer.h"
+#include "testsupport/TreeSnapshot.h"
 
 #include <cerrno>
 #include <cstring>

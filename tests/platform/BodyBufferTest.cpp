@@ -1,5 +1,5 @@
 #include "platform/http/BodyBuffer.h"
-#include "tests/support/PatternedBytes.h"
+#include "testsupport/PatternedBytes.h"
 
 #include <gtest/gtest.h>
 

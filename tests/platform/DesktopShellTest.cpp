@@ -1,5 +1,5 @@
 #include "platform/shell/DesktopShell.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 

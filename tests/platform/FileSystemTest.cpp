@@ -1,8 +1,8 @@
 #include "fileio/SystemCalls.h"
 #include "platform/Error.h"
 #include "platform/files/DiskFileSystem.h"
-#include "tests/support/FailingWrites.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/FailingWrites.h"
+#include "testsupport/TempDir.h"
 
 #include <algorithm>
 #include <cctype>

@@ -3,7 +3,7 @@
 #include "platform/files/DiskFileSystem.h"
 #include "platform/version/ByteSource.h"
 #include "platform/version/PackageMetadata.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/TempDir.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "platform/Error.h"
 #include "platform/http/CurlHttpRequest.h"
-#include "tests/support/AnswerGate.h"
-#include "tests/support/LoopbackServer.h"
-#include "tests/support/PatternedBytes.h"
+#include "testsupport/AnswerGate.h"
+#include "testsupport/LoopbackServer.h"
+#include "testsupport/PatternedBytes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 #include "platform/Error.h"
 #include "platform/http/CurlInternetTransfer.h"
-#include "tests/support/AnswerGate.h"
-#include "tests/support/LoopbackServer.h"
-#include "tests/support/PatternedBytes.h"
-#include "tests/support/RawHttpServer.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/AnswerGate.h"
+#include "testsupport/LoopbackServer.h"
+#include "testsupport/PatternedBytes.h"
+#include "testsupport/RawHttpServer.h"
+#include "testsupport/TempDir.h"
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>

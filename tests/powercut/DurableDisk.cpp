@@ -1,6 +1,6 @@
-#include "tests/powercut/DurableDisk.h"
+#include "DurableDisk.h"
 
-#include "tests/support/TempDir.h"
+#include "testsupport/TempDir.h"
 
 #include <dirent.h>
 #include <fcntl.h>

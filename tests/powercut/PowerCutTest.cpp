@@ -7,11 +7,11 @@
 // it is. Each must end with the installation byte for byte
 // wholly old or wholly new, and no journal left. This is what shows that
 // the syncs are in the right places.
-#include "tests/e2e/EndToEndFixture.h"
-#include "tests/powercut/DurableDisk.h"
-#include "tests/support/CaseName.h"
-#include "tests/support/PatternedBytes.h"
-#include "tests/support/TreeSnapshot.h"
+#include "DurableDisk.h"
+#include "fixtures/EndToEndFixture.h"
+#include "testsupport/CaseName.h"
+#include "testsupport/PatternedBytes.h"
+#include "testsupport/TreeSnapshot.h"
 
 #include <cstdio>
 #include <optional>

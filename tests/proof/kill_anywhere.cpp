@@ -20,12 +20,12 @@
 // files, recoveries, and each failing point. Exit status 0 when nothing is
 // torn or stray and every recovery completed.
 
-#include "tests/support/ChildProcess.h"
-#include "tests/support/LoopbackPublisher.h"
-#include "tests/support/PackageBuilder.h"
-#include "tests/support/PatternedBytes.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/VersionedExecutable.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/LoopbackPublisher.h"
+#include "testsupport/PackageBuilder.h"
+#include "testsupport/PatternedBytes.h"
+#include "testsupport/TempDir.h"
+#include "testsupport/VersionedExecutable.h"
 
 #include <algorithm>
 #include <chrono>

@@ -26,8 +26,8 @@
 #include "codemodule/CodeModuleState.h"
 #include "fileio/SystemCalls.h"
 #include "platform/SystemServices.h"
-#include "tests/support/FailingWrites.h"
-#include "tests/support/ScriptedToolkit.h"
+#include "testsupport/FailingWrites.h"
+#include "testsupport/ScriptedToolkit.h"
 
 #include <chrono>
 #include <csignal>

@@ -2,7 +2,7 @@
 // answered Cancel and kept, so the tool can fail with it.
 #include "platform/console/ConsoleToolkit.h"
 
-#include "tests/support/CaseName.h"
+#include "testsupport/CaseName.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // The whole loop: a release published by the tool, served by nginx on
 // loopback, installed by the real updater in its real window, which checks
 // the publisher's signature.
-#include "tests/publisher/PublisherRun.h"
+#include "PublisherRun.h"
 
-#include "tests/support/ChildProcess.h"
-#include "tests/support/NginxServer.h"
-#include "tests/support/PublisherKey.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/VersionedExecutable.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/NginxServer.h"
+#include "testsupport/PublisherKey.h"
+#include "testsupport/TempDir.h"
+#include "testsupport/VersionedExecutable.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tests/support/ChildProcess.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/TempDir.h"
 
 #include <chrono>
 #include <string>

@@ -1,11 +1,11 @@
 // The publisher's tool on good and bad releases: what it serves, and that a
 // refusal says why and leaves the served files as they were.
-#include "tests/publisher/PublisherRun.h"
+#include "PublisherRun.h"
 
-#include "tests/support/PublisherKey.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/PublisherKey.h"
+#include "testsupport/TempDir.h"
 
-#include "tests/support/CaseName.h"
+#include "testsupport/CaseName.h"
 
 #include <gtest/gtest.h>
 

@@ -3,15 +3,15 @@
 // outside, against a publisher on loopback and the real unzip library.
 #include "platform/files/DiskFileSystem.h"
 #include "signature/PackageSigning.h"
-#include "tests/support/AnswerGate.h"
-#include "tests/support/ChildProcess.h"
-#include "tests/support/LoopbackPublisher.h"
-#include "tests/support/LoopbackServer.h"
-#include "tests/support/PackageBuilder.h"
-#include "tests/support/PublisherKey.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/TreeSnapshot.h"
-#include "tests/support/VersionedExecutable.h"
+#include "testsupport/AnswerGate.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/LoopbackPublisher.h"
+#include "testsupport/LoopbackServer.h"
+#include "testsupport/PackageBuilder.h"
+#include "testsupport/PublisherKey.h"
+#include "testsupport/TempDir.h"
+#include "testsupport/TreeSnapshot.h"
+#include "testsupport/VersionedExecutable.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tests/qt/QtTestSupport.h"
+#include "QtTestSupport.h"
 
 #include <QTest>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "platform/qt/QtToolkit.h"
+#include "QtTestSupport.h"
 #include "fileio/BufferedFile.h"
 #include "fileio/Writing.h"
-#include "tests/qt/QtTestSupport.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/TempDir.h"
 
 #include <QAbstractButton>
 #include <QInputDialog>

@@ -1,7 +1,7 @@
 #include "platform/qt/QtUpdaterWindow.h"
+#include "QtTestSupport.h"
 #include "platform/Error.h"
-#include "tests/qt/QtTestSupport.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/TempDir.h"
 
 #include <QFontInfo>
 #include <QFontMetrics>

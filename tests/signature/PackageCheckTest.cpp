@@ -6,9 +6,9 @@
 #include "signature/SignatureError.h"
 #include "signature/VersionText.h"
 
-#include "tests/support/PackageBuilder.h"
-#include "tests/support/PublisherKey.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/PackageBuilder.h"
+#include "testsupport/PublisherKey.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tests/fixtures/RecordingLibraryFixture.h"
-#include "tests/fixtures/RecordingUnzip.h"
+#include "fixtures/RecordingLibraryFixture.h"
+#include "fixtures/RecordingUnzip.h"
 
 // The unzip binding pointed at the recording unzip library.
 class RecordingFixture : public RecordingLibraryFixture<RecordedUnzipCall, RecordingScript> {

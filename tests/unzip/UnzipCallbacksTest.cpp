@@ -1,5 +1,5 @@
-#include "tests/support/CaseName.h"
-#include "tests/unzip/RecordingFixture.h"
+#include "RecordingFixture.h"
+#include "testsupport/CaseName.h"
 
 #include "unzip/CGUnzipFiles.h"
 #include "unzip/UnzipCallbacks.h"

@@ -1,9 +1,9 @@
 #include "app/frmUpdater.h"
 #include "codemodule/CodeModuleState.h"
 #include "platform/SystemServices.h"
-#include "tests/support/PackageBuilder.h"
-#include "tests/support/ScriptedToolkit.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/PackageBuilder.h"
+#include "testsupport/ScriptedToolkit.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 

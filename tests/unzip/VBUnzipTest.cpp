@@ -1,8 +1,8 @@
-#include "tests/support/CaseName.h"
-#include "tests/unzip/RecordingFixture.h"
+#include "RecordingFixture.h"
+#include "testsupport/CaseName.h"
 
 #include "platform/Error.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/TempDir.h"
 #include "unzip/CGUnzipFiles.h"
 #include "unzip/VBUnzip.h"
 

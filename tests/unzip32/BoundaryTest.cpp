@@ -1,8 +1,8 @@
 // The C boundary: a C program drives the library, and calls with null or
 // out-of-range arguments get their documented codes without doing anything.
-#include "ArchiveTools.h"
-#include "UnzipHarness.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/TempDir.h"
+#include "unzip32test/ArchiveTools.h"
+#include "unzip32test/UnzipHarness.h"
 
 #include <gtest/gtest.h>
 #include <zip.h>

@@ -1,7 +1,7 @@
 // A full disk stops the job with its own code and leaves no partial file: a
 // real small file system (as root; tests/unzip32_seam fails the writes instead).
-#include "FullDiskCase.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/TempDir.h"
+#include "unzip32test/FullDiskCase.h"
 
 #include <gtest/gtest.h>
 

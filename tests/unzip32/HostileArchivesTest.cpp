@@ -1,9 +1,9 @@
 // Archives built to do harm: nothing lands outside the extraction folder, no
 // good file is replaced by a bad one, nothing half-written stays behind, and
 // each is reported with its own code and the entry's name.
-#include "ArchiveTools.h"
-#include "UnzipHarness.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/TempDir.h"
+#include "unzip32test/ArchiveTools.h"
+#include "unzip32test/UnzipHarness.h"
 
 #include <gtest/gtest.h>
 

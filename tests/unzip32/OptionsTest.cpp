@@ -1,7 +1,7 @@
 // Each option of the record, through the real library.
-#include "ArchiveTools.h"
-#include "UnzipHarness.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/TempDir.h"
+#include "unzip32test/ArchiveTools.h"
+#include "unzip32test/UnzipHarness.h"
 
 #include <gtest/gtest.h>
 

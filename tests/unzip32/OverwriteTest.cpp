@@ -1,8 +1,8 @@
 // Existing files: the overwrite callback's three answers, overwriting off
 // with and without asking, freshening and extracting only newer files.
-#include "ArchiveTools.h"
-#include "UnzipHarness.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/TempDir.h"
+#include "unzip32test/ArchiveTools.h"
+#include "unzip32test/UnzipHarness.h"
 
 #include <gtest/gtest.h>
 

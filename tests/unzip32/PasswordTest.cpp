@@ -2,9 +2,9 @@
 // so the callback is asked again only when it does not open the next one; a
 // right password extracts, a wrong one or none skips the entry with its own
 // code.
-#include "ArchiveTools.h"
-#include "UnzipHarness.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/TempDir.h"
+#include "unzip32test/ArchiveTools.h"
+#include "unzip32test/UnzipHarness.h"
 
 #include <gtest/gtest.h>
 

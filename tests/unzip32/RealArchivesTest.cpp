@@ -1,8 +1,8 @@
 // Archives made at test time by other tools extract byte for byte, and the
 // listing and test modes agree with what extraction finds.
-#include "ArchiveTools.h"
-#include "UnzipHarness.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/TempDir.h"
+#include "unzip32test/ArchiveTools.h"
+#include "unzip32test/UnzipHarness.h"
 
 #include <gtest/gtest.h>
 #include <zip.h>

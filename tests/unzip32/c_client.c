@@ -6,7 +6,7 @@
  */
 #include "unzip32.h"
 
-#include "tests/support/CClient.h"
+#include "testsupport/CClient.h"
 
 #include <dlfcn.h>
 #include <stdio.h>

@@ -1,11 +1,11 @@
 // A full disk stops the job with its own code and leaves no partial file; a
 // failing device gives up entry after entry. Failures come through the
 // file-writing seam, so no root and no small file system are needed.
-#include "ArchiveTools.h"
-#include "FullDiskCase.h"
-#include "UnzipHarness.h"
-#include "tests/support/FailingWrites.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/FailingWrites.h"
+#include "testsupport/TempDir.h"
+#include "unzip32test/ArchiveTools.h"
+#include "unzip32test/FullDiskCase.h"
+#include "unzip32test/UnzipHarness.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "tests/zip/RecordingZipFixture.h"
+#include "RecordingZipFixture.h"
 
 #include "platform/Error.h"
-#include "tests/support/CaseName.h"
+#include "testsupport/CaseName.h"
 #include "zip/CGZipFiles.h"
 
 #include <string>

@@ -1,8 +1,8 @@
 // MakeZipFile against the real zip library; what it builds is read back by
 // our unzip library and by Python's zipfile.
 #include "codemodule/CodeModuleState.h"
-#include "tests/support/ScriptedToolkit.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/ScriptedToolkit.h"
+#include "testsupport/TempDir.h"
 #include "unzip/CGUnzipFiles.h"
 #include "zip/CGZipFiles.h"
 

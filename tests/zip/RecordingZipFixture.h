@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tests/fixtures/RecordingLibraryFixture.h"
-#include "tests/fixtures/RecordingZip.h"
+#include "fixtures/RecordingLibraryFixture.h"
+#include "fixtures/RecordingZip.h"
 
 // The zip binding pointed at the recording zip library.
 class RecordingZipFixture : public RecordingLibraryFixture<RecordedZipCall, RecordingZipScript> {

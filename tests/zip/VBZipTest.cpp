@@ -1,8 +1,8 @@
-#include "tests/zip/RecordingZipFixture.h"
+#include "RecordingZipFixture.h"
 
-#include "tests/fixtures/RecordingUnzip.h"
-#include "tests/support/CaseName.h"
-#include "tests/support/TempDir.h"
+#include "fixtures/RecordingUnzip.h"
+#include "testsupport/CaseName.h"
+#include "testsupport/TempDir.h"
 #include "unzip/CGUnzipFiles.h"
 #include "zip/CGZipFiles.h"
 #include "zip/VBZip.h"

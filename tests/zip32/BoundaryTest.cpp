@@ -1,8 +1,8 @@
 // The C boundary: a C program drives the library, the kept options are the
 // library's own copies, and the messages follow the quiet and verbose flags.
-#include "ArchiveTools.h"
-#include "ZipHarness.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/TempDir.h"
+#include "unzip32test/ArchiveTools.h"
+#include "zip32test/ZipHarness.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Changing an existing archive: add, update, freshen, delete, move, and
 // what each entry records: level, line ends, times, comment; repair.
-#include "ArchiveTools.h"
-#include "ZipHarness.h"
-#include "tests/support/CaseName.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/CaseName.h"
+#include "testsupport/TempDir.h"
+#include "unzip32test/ArchiveTools.h"
+#include "zip32test/ZipHarness.h"
 
 #include <gtest/gtest.h>
 #include <zip.h>

@@ -1,13 +1,13 @@
 // A call that fails leaves an existing archive byte for byte as it was, no
 // temporary file beside it, every file it was to move still in place, and
 // neither a descriptor open nor memory lost.
-#include "ArchiveTools.h"
 #include "FailingAllocation.h"
-#include "ZipHarness.h"
 #include "fileio/SystemCalls.h"
-#include "tests/support/CaseName.h"
-#include "tests/support/FailingWrites.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/CaseName.h"
+#include "testsupport/FailingWrites.h"
+#include "testsupport/TempDir.h"
+#include "unzip32test/ArchiveTools.h"
+#include "zip32test/ZipHarness.h"
 
 #include <gtest/gtest.h>
 

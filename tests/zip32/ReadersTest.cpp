@@ -1,10 +1,10 @@
 // What the library writes is read byte for byte by the common zip readers
 // and by our own unzip library.
-#include "ArchiveTools.h"
-#include "UnzipHarness.h"
-#include "ZipHarness.h"
-#include "tests/support/CaseName.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/CaseName.h"
+#include "testsupport/TempDir.h"
+#include "unzip32test/ArchiveTools.h"
+#include "unzip32test/UnzipHarness.h"
+#include "zip32test/ZipHarness.h"
 
 #include <gtest/gtest.h>
 

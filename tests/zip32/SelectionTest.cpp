@@ -1,10 +1,10 @@
 // Which files and folders a call stores, and under which names: recursion,
 // hidden files, folder entries, junked and short names, patterns, letter
 // case, absolute names, date filters and links, against one real tree.
-#include "ArchiveTools.h"
-#include "ZipHarness.h"
-#include "tests/support/CaseName.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/CaseName.h"
+#include "testsupport/TempDir.h"
+#include "unzip32test/ArchiveTools.h"
+#include "zip32test/ZipHarness.h"
 
 #include <gtest/gtest.h>
 

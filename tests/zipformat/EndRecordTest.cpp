@@ -3,9 +3,9 @@
 #include "zipformat/EndRecord.h"
 #include "zipformat/LittleEndian.h"
 
-#include "tests/support/CaseName.h"
-#include "tests/support/PackageBuilder.h"
-#include "tests/support/TempDir.h"
+#include "testsupport/CaseName.h"
+#include "testsupport/PackageBuilder.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 

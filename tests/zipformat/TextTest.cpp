@@ -3,7 +3,7 @@
 #include "zipformat/LineEnds.h"
 #include "zipformat/TextGuess.h"
 
-#include "tests/support/CaseName.h"
+#include "testsupport/CaseName.h"
 
 #include <gtest/gtest.h>
 

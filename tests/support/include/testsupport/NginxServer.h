@@ -1,0 +1,22 @@
+#pragma once
+
+#include "testsupport/ServerProcess.h"
+
+#include <cstdint>
+#include <string>
+
+namespace testsupport {
+
+// nginx serving the files under root, with a generated configuration. It
+// answers a range request with 206. A rate limit (bytes per second per
+// connection; 0 for none) makes it behave like a real link.
+class NginxServer : public ServerProcess {
+public:
+    explicit NginxServer(const std::string& root, std::uint64_t limitRate = 0);
+
+    // One line per request: status, body bytes sent, the Range asked for.
+    // Complete once the server is stopped.
+    std::string accessLog() const;
+};
+
+} // namespace testsupport
