@@ -59,7 +59,8 @@ void CurlHttpRequest::send(const std::string& body) {
     m_response.clear();
     curl::Easy easy = curl::makeEasy(sendSource);
     char errorBuffer[CURL_ERROR_SIZE];
-    curl::applyTransferOptions(easy.get(), errorBuffer, m_silenceLimit);
+    curl::SilenceWatch silence(m_silenceLimit);
+    curl::applyTransferOptions(easy.get(), errorBuffer, silence);
     const curl::HeaderList headers = curl::makeHeaderList(m_headers, sendSource);
 
     CURL* handle = easy.get();
@@ -84,7 +85,7 @@ void CurlHttpRequest::send(const std::string& body) {
     const bool capReached = result == CURLE_WRITE_ERROR && m_response.size() == responseCap;
     if (result != CURLE_OK && !capReached) {
         m_response.clear();
-        throw curl::transferError(result, errorBuffer, sendSource);
+        throw silence.failure(result, errorBuffer, sendSource);
     }
 }
 

@@ -69,9 +69,9 @@ public:
     // operation is "GET" or "HEAD".
     Session(const std::string& url, const std::string& operation,
             const std::vector<curl::Header>& headers, std::chrono::seconds silenceLimit)
-        : m_easy(curl::makeEasy(executeSource)) {
+        : m_easy(curl::makeEasy(executeSource)), m_silence(silenceLimit) {
         CURL* easy = m_easy.get();
-        curl::applyTransferOptions(easy, m_errorBuffer, silenceLimit);
+        curl::applyTransferOptions(easy, m_errorBuffer, m_silence);
         m_headers = curl::makeHeaderList(headers, executeSource);
         curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, m_headers.get());
@@ -111,6 +111,7 @@ public:
         m_takenSinceDrive = 0;
         if (m_paused && m_body.room() >= m_body.capacity() / 2) {
             m_paused = false;
+            m_silence.hold(false);
             // May hand over the piece held back at once, through keepBody.
             const CURLcode resumed = curl_easy_pause(m_easy.get(), CURLPAUSE_CONT);
             if (resumed != CURLE_OK) {
@@ -163,6 +164,7 @@ private:
         const std::size_t length = size * count;
         if (!session.m_body.put(data, length)) {
             session.m_paused = true;
+            session.m_silence.hold(true);
             return CURL_WRITEFUNC_PAUSE;
         }
         session.m_bodyStarted = session.m_bodyStarted || length > 0;
@@ -173,7 +175,7 @@ private:
         if (result == CURLE_OK) {
             return std::nullopt;
         }
-        return curl::transferError(result, m_errorBuffer, transferSource);
+        return m_silence.failure(result, m_errorBuffer, transferSource);
     }
 
     void finish(std::optional<Error> failure) {
@@ -184,6 +186,7 @@ private:
     }
 
     curl::Easy m_easy;
+    curl::SilenceWatch m_silence;
     Multi m_multi;
     curl::HeaderList m_headers;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};

@@ -44,7 +44,7 @@ Easy makeEasy(const std::string& source) {
     return easy;
 }
 
-void applyTransferOptions(CURL* easy, char* errorBuffer, std::chrono::seconds silenceLimit) {
+void applyTransferOptions(CURL* easy, char* errorBuffer, SilenceWatch& silence) {
     errorBuffer[0] = '\0';
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -53,9 +53,7 @@ void applyTransferOptions(CURL* easy, char* errorBuffer, std::chrono::seconds si
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
-    // Less than one byte a second for the whole limit counts as silence.
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(silenceLimit.count()));
+    silence.watch(easy);
 }
 
 HeaderList makeHeaderList(const std::vector<Header>& headers, const std::string& source) {

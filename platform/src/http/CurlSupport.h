@@ -1,5 +1,6 @@
 #pragma once
 
+#include "http/SilenceWatch.h"
 #include "platform/Error.h"
 
 #include <curl/curl.h>
@@ -30,9 +31,9 @@ using Header = std::pair<std::string, std::string>;
 Easy makeEasy(const std::string& source);
 
 // Redirects (at most 10), proxies from the environment, 60 s to connect, a
-// silent response fails after silenceLimit, plain HTTP(S) only, and curl's
-// own description of a failure in errorBuffer (CURL_ERROR_SIZE bytes).
-void applyTransferOptions(CURL* easy, char* errorBuffer, std::chrono::seconds silenceLimit);
+// response that falls silent fails through silence, plain HTTP(S) only, and
+// curl's own description of a failure in errorBuffer (CURL_ERROR_SIZE bytes).
+void applyTransferOptions(CURL* easy, char* errorBuffer, SilenceWatch& silence);
 
 // Exactly the caller's headers: the ones curl would add of its own
 // ("Accept", "Content-Type", "Expect") are suppressed unless the caller sets
