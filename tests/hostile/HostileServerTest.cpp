@@ -104,7 +104,7 @@ const Reply dripThenStall = [](ServerConnection& c, const std::string& package) 
     if (!c.send(head("200 OK", "Content-Length: " + std::to_string(package.size()) + "\r\n"))) {
         return;
     }
-    for (std::size_t i = 0; i < 3 && c.pause(200ms); ++i) {
+    for (std::size_t i = 0; i < 3 && c.pause(100ms); ++i) {
         c.send(package.substr(i, 1));
     }
     c.stall();
@@ -151,7 +151,7 @@ const std::vector<Behaviour> behaviours = {
      [](ServerConnection& c, const std::string&) {
          c.send(head("200 OK", "Content-Length: 5\r\n"));
          for (char digit : std::string("1.3")) {
-             if (!c.pause(200ms) || !c.send(std::string(1, digit))) {
+             if (!c.pause(100ms) || !c.send(std::string(1, digit))) {
                  return;
              }
          }
@@ -278,12 +278,12 @@ testsupport::ScriptedHttpServer::Script publisherScript(const Behaviour& row,
 }
 
 // A real installation with morvane.exe 1.2.0.5, the real unzip library and
-// the window over the scripted toolkit; transfers give up after 1 s of
-// silence so that a stalled server costs little.
+// the window over the scripted toolkit; transfers give up after half a
+// second of silence so that a stalled server costs little.
 class UpdateAgainstServer {
 public:
     UpdateAgainstServer(const std::string& versionHost, const std::string& packageHost)
-        : install(root / "Morvane"), services(1s) {
+        : install(root / "Morvane"), services(500ms) {
         testsupport::TempDir::makeFolder(install);
         testsupport::writeVersionedExecutable(install + "/morvane.exe", "1.2.0.5");
         before = testsupport::readFile(install + "/morvane.exe");

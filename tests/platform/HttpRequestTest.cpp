@@ -18,7 +18,7 @@ using testsupport::LoopbackServer;
 const std::string userAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 
 std::string get(const std::string& url,
-                std::chrono::seconds silence = CurlHttpRequest::defaultSilenceLimit) {
+                std::chrono::milliseconds silence = CurlHttpRequest::defaultSilenceLimit) {
     CurlHttpRequest request(silence);
     request.Open("GET", url, false);
     request.setRequestHeader("User-Agent", userAgent);

@@ -13,7 +13,7 @@ class SystemServices : public Services {
 public:
     // silenceLimit: how long the version check's answer and the package may
     // stay silent before the request fails.
-    explicit SystemServices(std::chrono::seconds silenceLimit = std::chrono::seconds(30))
+    explicit SystemServices(std::chrono::milliseconds silenceLimit = std::chrono::seconds(30))
         : m_silenceLimit(silenceLimit) {}
     std::unique_ptr<HttpRequest> newHttpRequest() override;
     std::unique_ptr<FileSystem> newFileSystem() override;
@@ -21,7 +21,7 @@ public:
     Shell& shell() override { return m_shell; }
 
 private:
-    std::chrono::seconds m_silenceLimit;
+    std::chrono::milliseconds m_silenceLimit;
     DesktopShell m_shell;
 };
 

@@ -13,7 +13,7 @@ const std::string sendSource = "HttpRequest::send";
 
 } // namespace
 
-CurlHttpRequest::CurlHttpRequest(std::chrono::seconds silenceLimit)
+CurlHttpRequest::CurlHttpRequest(std::chrono::milliseconds silenceLimit)
     : m_silenceLimit(silenceLimit) {}
 
 CurlHttpRequest::~CurlHttpRequest() = default;
@@ -81,7 +81,7 @@ void CurlHttpRequest::send(const std::string& body) {
         }
     }
 
-    const CURLcode result = curl_easy_perform(handle);
+    const CURLcode result = curl::perform(handle);
     const bool capReached = result == CURLE_WRITE_ERROR && m_response.size() == responseCap;
     if (result != CURLE_OK && !capReached) {
         m_response.clear();

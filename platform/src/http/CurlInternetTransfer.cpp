@@ -23,11 +23,6 @@ constexpr int pollMilliseconds = 10;
 // Bytes handed out between two drives of a transfer that is keeping up.
 constexpr std::size_t driveEvery = 64 * 1024;
 
-struct MultiDeleter {
-    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
-};
-using Multi = std::unique_ptr<CURLM, MultiDeleter>;
-
 // Blanks around a header's name and value are not part of them.
 std::string trimmed(std::string_view text) {
     return std::string(text::trimmed(text, " \t"));
@@ -68,7 +63,7 @@ class CurlInternetTransfer::Session {
 public:
     // operation is "GET" or "HEAD".
     Session(const std::string& url, const std::string& operation,
-            const std::vector<curl::Header>& headers, std::chrono::seconds silenceLimit)
+            const std::vector<curl::Header>& headers, std::chrono::milliseconds silenceLimit)
         : m_easy(curl::makeEasy(executeSource)), m_silence(silenceLimit) {
         CURL* easy = m_easy.get();
         curl::applyTransferOptions(easy, m_errorBuffer, m_silence);
@@ -187,7 +182,7 @@ private:
 
     curl::Easy m_easy;
     curl::SilenceWatch m_silence;
-    Multi m_multi;
+    curl::Multi m_multi;
     curl::HeaderList m_headers;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
     BodyBuffer m_body{bodyBufferSize};
@@ -198,7 +193,7 @@ private:
     std::optional<Error> m_failure;
 };
 
-CurlInternetTransfer::CurlInternetTransfer(std::chrono::seconds silenceLimit)
+CurlInternetTransfer::CurlInternetTransfer(std::chrono::milliseconds silenceLimit)
     : m_silenceLimit(silenceLimit) {}
 
 CurlInternetTransfer::~CurlInternetTransfer() = default;

@@ -10,6 +10,7 @@ namespace {
 
 constexpr long maxRedirects = 10;
 constexpr long connectTimeoutSeconds = 60;
+constexpr int wakeMilliseconds = 50;
 
 // Header names compare without regard to ASCII case.
 bool sameHeaderName(const std::string& a, const std::string& b) {
@@ -75,6 +76,31 @@ HeaderList makeHeaderList(const std::vector<Header>& headers, const std::string&
         }
     }
     return list;
+}
+
+CURLcode perform(CURL* easy) {
+    const Multi multi(curl_multi_init());
+    if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK) {
+        return CURLE_FAILED_INIT;
+    }
+    CURLcode result = CURLE_FAILED_INIT;
+    int running = 1;
+    while (running != 0) {
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+            break;
+        }
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+            if (message->msg == CURLMSG_DONE) {
+                result = message->data.result;
+            }
+        }
+        if (running != 0) {
+            curl_multi_poll(multi.get(), nullptr, 0, wakeMilliseconds, nullptr);
+        }
+    }
+    curl_multi_remove_handle(multi.get(), easy);
+    return result;
 }
 
 Error transferError(CURLcode code, const char* errorBuffer, const std::string& source) {

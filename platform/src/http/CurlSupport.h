@@ -20,6 +20,11 @@ struct EasyDeleter {
 };
 using Easy = std::unique_ptr<CURL, EasyDeleter>;
 
+struct MultiDeleter {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+using Multi = std::unique_ptr<CURLM, MultiDeleter>;
+
 struct HeaderListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
@@ -34,6 +39,11 @@ Easy makeEasy(const std::string& source);
 // response that falls silent fails through silence, plain HTTP(S) only, and
 // curl's own description of a failure in errorBuffer (CURL_ERROR_SIZE bytes).
 void applyTransferOptions(CURL* easy, char* errorBuffer, SilenceWatch& silence);
+
+// Runs easy's transfer to its end and returns its result. The wait for the
+// network wakes at least every 50 ms, so that the silence watch is asked
+// often enough to stop a silent transfer soon after its limit.
+CURLcode perform(CURL* easy);
 
 // Exactly the caller's headers: the ones curl would add of its own
 // ("Accept", "Content-Type", "Expect") are suppressed unless the caller sets

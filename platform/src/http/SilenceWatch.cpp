@@ -4,7 +4,23 @@
 
 namespace platform::curl {
 
-SilenceWatch::SilenceWatch(std::chrono::seconds limit) : m_limit(limit) {}
+namespace {
+
+// "30 s", "0.5 s".
+std::string secondsText(std::chrono::milliseconds span) {
+    const auto count = span.count();
+    std::string text = std::to_string(count / 1000);
+    if (count % 1000 != 0) {
+        std::string fraction = std::to_string(1000 + count % 1000).substr(1);
+        fraction.erase(fraction.find_last_not_of('0') + 1);
+        text += "." + fraction;
+    }
+    return text + " s";
+}
+
+} // namespace
+
+SilenceWatch::SilenceWatch(std::chrono::milliseconds limit) : m_limit(limit) {}
 
 void SilenceWatch::watch(CURL* easy) {
     m_easy = easy;
@@ -24,9 +40,9 @@ void SilenceWatch::hold(bool held) {
 Error SilenceWatch::failure(CURLcode code, const char* errorBuffer,
                             const std::string& source) const {
     if (m_fired) {
-        return Error(
-            ErrorNumber::objectDefinedBase + static_cast<int32_t>(CURLE_OPERATION_TIMEDOUT), source,
-            "the server sent nothing for " + std::to_string(m_limit.count()) + " s");
+        return Error(ErrorNumber::objectDefinedBase +
+                         static_cast<int32_t>(CURLE_OPERATION_TIMEDOUT),
+                     source, "the server sent nothing for " + secondsText(m_limit));
     }
     return transferError(code, errorBuffer, source);
 }

@@ -16,7 +16,7 @@ namespace platform::curl {
 // before the connection is made is the connect timeout's, not this.
 class SilenceWatch {
 public:
-    explicit SilenceWatch(std::chrono::seconds limit);
+    explicit SilenceWatch(std::chrono::milliseconds limit);
 
     SilenceWatch(const SilenceWatch&) = delete;
     SilenceWatch& operator=(const SilenceWatch&) = delete;
@@ -38,7 +38,7 @@ private:
 
     using Clock = std::chrono::steady_clock;
 
-    std::chrono::seconds m_limit;
+    std::chrono::milliseconds m_limit;
     CURL* m_easy = nullptr;
     Clock::time_point m_lastMove = Clock::now();
     curl_off_t m_moved = -1;

@@ -12,7 +12,8 @@ namespace platform {
 
 // The HTTP request object over libcurl. Redirects are
 // followed (at most 10), proxies come from the environment, a connection has
-// 60 s to open and a response may be silent for 30 s. Only the headers the
+// 60 s to open and a response may be silent for 30 s after its last byte
+// ("the server sent nothing for 30 s"). Only the headers the
 // caller sets are sent. The body is kept up to a cap and the rest ignored.
 // A failed request raises platform::Error numbered objectDefinedBase + the
 // transfer library's result code, with the library's description; misuse
@@ -20,9 +21,9 @@ namespace platform {
 class CurlHttpRequest : public HttpRequest {
 public:
     static constexpr std::size_t responseCap = 64 * 1024;
-    static constexpr std::chrono::seconds defaultSilenceLimit{30};
+    static constexpr std::chrono::milliseconds defaultSilenceLimit = std::chrono::seconds(30);
 
-    explicit CurlHttpRequest(std::chrono::seconds silenceLimit = defaultSilenceLimit);
+    explicit CurlHttpRequest(std::chrono::milliseconds silenceLimit = defaultSilenceLimit);
     ~CurlHttpRequest() override;
     CurlHttpRequest(const CurlHttpRequest&) = delete;
     CurlHttpRequest& operator=(const CurlHttpRequest&) = delete;
@@ -35,7 +36,7 @@ public:
 private:
     static std::size_t receive(char* data, std::size_t size, std::size_t count, void* self);
 
-    std::chrono::seconds m_silenceLimit;
+    std::chrono::milliseconds m_silenceLimit;
     std::string m_method;
     std::string m_url;
     std::vector<std::pair<std::string, std::string>> m_headers;

@@ -21,19 +21,20 @@ namespace platform {
 // anywhere, and the caller copies and shows progress at the pace of the
 // network.
 // Redirects are followed (at most 10), proxies come from the environment, a
-// connection has 60 s to open and a response may be silent for 30 s (a
-// transfer paused for want of room is not silent).
+// connection has 60 s to open and a response may be silent for 30 s after
+// its last byte (a transfer paused for want of room is not silent).
 //
 // A transfer that failed (no connection, connection lost, a body shorter
 // than its Content-Length) raises its error at every later GetHeader or
 // GetChunk: number objectDefinedBase + the transfer library's result code
-// (incompleteBody for a short body), description as the library words it.
+// (incompleteBody for a short body), description as the library words it,
+// or "the server sent nothing for 30 s" for a silent one.
 // Misuse raises error 5.
 class CurlInternetTransfer : public InternetTransfer {
 public:
-    static constexpr std::chrono::seconds defaultSilenceLimit{30};
+    static constexpr std::chrono::milliseconds defaultSilenceLimit = std::chrono::seconds(30);
 
-    explicit CurlInternetTransfer(std::chrono::seconds silenceLimit = defaultSilenceLimit);
+    explicit CurlInternetTransfer(std::chrono::milliseconds silenceLimit = defaultSilenceLimit);
     ~CurlInternetTransfer() override;
     CurlInternetTransfer(const CurlInternetTransfer&) = delete;
     CurlInternetTransfer& operator=(const CurlInternetTransfer&) = delete;
@@ -69,7 +70,7 @@ private:
     // there is none); raises its failure.
     Session* answeredSession();
 
-    std::chrono::seconds m_silenceLimit;
+    std::chrono::milliseconds m_silenceLimit;
     std::function<void()> m_whileWaiting;
     std::unique_ptr<Session> m_session;
 };
