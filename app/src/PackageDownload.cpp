@@ -1,7 +1,7 @@
 #include "app/PackageDownload.h"
 
-#include "app/DownloadPercent.h"
 #include "PackageFile.h"
+#include "app/DownloadPercent.h"
 
 #include "platform/Error.h"
 #include "platform/Narrowing.h"

@@ -1,5 +1,6 @@
 #include "app/PackageSignatureCheck.h"
 
+#include "app/UpdateDecision.h"
 #include "platform/Error.h"
 #include "signature/PackageCheck.h"
 
@@ -9,9 +10,9 @@ namespace updater {
 
 PackageSignatureCheck::PackageSignatureCheck(std::string publisherKey,
                                              std::function<std::string()> packagePath,
-                                             std::function<std::string()> offeredVersion)
+                                             const VersionCheck& versions)
     : m_publisherKey(std::move(publisherKey)), m_packagePath(std::move(packagePath)),
-      m_offeredVersion(std::move(offeredVersion)) {}
+      m_versions(versions) {}
 
 void PackageSignatureCheck::check() const {
     // Without a key the updater installs what it downloaded, as it always did.
@@ -25,11 +26,20 @@ void PackageSignatureCheck::check() const {
                               "the publisher's key this updater was built with is not an Ed25519 "
                               "public key, so no package can be checked");
     }
+    const std::string offered = m_versions.offeredVersion();
     const signature::PackageCheck check = platform::withOwnSource(
-        source, [&] { return signature::checkPackage(m_packagePath(), *key, m_offeredVersion()); });
+        source, [&] { return signature::checkPackage(m_packagePath(), *key, offered); });
     if (!check.accepted()) {
         // The log line and the box say which check the package failed.
         throw platform::Error(platform::ErrorNumber::permissionDenied, source, check.description);
+    }
+    // Signed for the offer, so the offer is the version it installs: an
+    // older release, however well signed, would take the installation back.
+    if (!movesForward(m_versions.installedVersion(), text::versionPieces(offered))) {
+        throw platform::Error(platform::ErrorNumber::permissionDenied, source,
+                              "the package was refused: it is signed for version " + offered +
+                                  ", which is not newer than the installed version " +
+                                  m_versions.installedVersionText());
     }
 }
 

@@ -20,4 +20,11 @@ std::string updateStatusFor(const InstalledVersion& installed, const text::Versi
     return "NO_UPDATE";
 }
 
+bool movesForward(const InstalledVersion& installed, const text::VersionPieces& signedFor) {
+    if (installed == InstalledVersion{}) {
+        return true;
+    }
+    return text::versionValues(installed) < text::versionValues(signedFor);
+}
+
 } // namespace updater

@@ -27,6 +27,7 @@ void VersionCheck::readInstalledVersion() {
     const std::string& path = m_applicationPath;
     bool present = false;
     skipOnFailure([&] { present = m_fileSystem().FileExists(path); });
+    m_installedText.clear();
     if (!present) {
         strLocalVer1.clear();
         strLocalVer2.clear();
@@ -34,7 +35,8 @@ void VersionCheck::readInstalledVersion() {
         return;
     }
     std::vector<std::string> pieces;
-    skipOnFailure([&] { pieces = text::splitText(m_fileSystem().GetFileVersion(path), '.'); });
+    skipOnFailure([&] { m_installedText = m_fileSystem().GetFileVersion(path); });
+    skipOnFailure([&] { pieces = text::splitText(m_installedText, '.'); });
     // A field whose piece is missing keeps what it held.
     skipOnFailure([&] { strLocalVer1 = pieces.at(0); });
     skipOnFailure([&] { strLocalVer2 = pieces.at(1); });
@@ -69,6 +71,14 @@ std::string VersionCheck::updateStatus() {
     strServerVer2 = offered[1];
     strServerVer3 = offered[2];
     return updateStatusFor({strLocalVer1, strLocalVer2, strLocalVer3}, offered);
+}
+
+InstalledVersion VersionCheck::installedVersion() const {
+    return {strLocalVer1, strLocalVer2, strLocalVer3};
+}
+
+const std::string& VersionCheck::installedVersionText() const {
+    return m_installedText;
 }
 
 std::string VersionCheck::offeredVersion() const {

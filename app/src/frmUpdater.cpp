@@ -64,7 +64,7 @@ frmUpdater::frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& co
           [this](const std::string& percent) { DownloadProgress(percent); }),
       m_signatureCheck(
           m_settings.packageKey, [this] { return fso().resolve(m_paths.packageFile()); },
-          [this] { return m_versionCheck.offeredVersion(); }),
+          m_versionCheck),
       m_unpacking(toolkit, m_paths.tempFolder()),
       m_commands(
           m_paths, [this]() -> platform::FileSystem& { return fso(); }, services.shell()) {

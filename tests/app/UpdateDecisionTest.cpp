@@ -1,6 +1,7 @@
 // Whether the offered version is newer: the installed file version's first,
 // second and fourth part against the answer's three pieces, by what they
-// are worth.
+// are worth; and whether a package signed for it moves the installation
+// forward.
 #include "app/UpdateDecision.h"
 #include "testsupport/CaseName.h"
 #include "text/Pieces.h"
@@ -18,6 +19,9 @@ struct VersionCase {
     std::string installed; // the file version; empty: no morvane.exe
     std::string answer;
     std::string status;
+    // Whether a package signed for the offer may replace the installation:
+    // only a plainly higher version does, whatever the status says.
+    bool forward;
 };
 
 // The fields the check keeps of a file version: its parts 1, 2 and 4.
@@ -40,35 +44,44 @@ TEST_P(VersionDecision, ComparesFirstSecondAndFourthPartsNumerically) {
               c.status);
 }
 
+TEST_P(VersionDecision, OnlyAPlainlyHigherVersionMovesTheInstallationForward) {
+    const VersionCase& c = GetParam();
+    EXPECT_EQ(updater::movesForward(installedFields(c.installed), readOfferedVersion(c.answer)),
+              c.forward);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Examples, VersionDecision,
     ::testing::Values(
-        VersionCase{"SameVersion", "1.2.0.5", "1.2.5", "NO_UPDATE"},
-        VersionCase{"NewerFourth", "1.2.0.5", "1.2.6", "UPDATE_AVAILABLE"},
-        VersionCase{"NewerSecond", "1.2.0.5", "1.3.0", "UPDATE_AVAILABLE"},
-        VersionCase{"NewerFirst", "1.2.0.5", "2.0.0", "UPDATE_AVAILABLE"},
-        VersionCase{"SmallerFirstGreaterSecond", "2.0.0.0", "1.5.0", "UPDATE_AVAILABLE"},
-        VersionCase{"ThirdPieceMeetsFourthPart", "1.2.3.4", "1.2.9", "UPDATE_AVAILABLE"},
-        VersionCase{"ThirdPartIsNotCompared", "1.2.9.4", "1.2.5", "UPDATE_AVAILABLE"},
-        VersionCase{"NumericNotAlphabetical", "1.9.0.0", "1.10.0", "UPDATE_AVAILABLE"},
-        VersionCase{"TrailingLineEnd", "1.2.0.5", "1.2.5\r\n", "NO_UPDATE"},
-        VersionCase{"EmptyAnswer", "1.2.0.5", "", "NA"},
-        VersionCase{"LeadingDot", "1.2.0.5", ".5.6", "NA"},
-        VersionCase{"NoDotsFirstOnly", "1.2.0.5", "3", "UPDATE_AVAILABLE"},
-        VersionCase{"NoDotsNotNewer", "1.2.0.5", "1", "NO_UPDATE"},
-        VersionCase{"MissingExeZero", "", "0.0.0", "NO_UPDATE"},
-        VersionCase{"MissingExeOne", "", "0.0.1", "UPDATE_AVAILABLE"},
-        VersionCase{"ErrorPageTextCountsAsZero", "1.2.0.5", "<html>gone</html>", "NO_UPDATE"},
+        VersionCase{"SameVersion", "1.2.0.5", "1.2.5", "NO_UPDATE", false},
+        VersionCase{"NewerFourth", "1.2.0.5", "1.2.6", "UPDATE_AVAILABLE", true},
+        VersionCase{"NewerSecond", "1.2.0.5", "1.3.0", "UPDATE_AVAILABLE", true},
+        VersionCase{"NewerFirst", "1.2.0.5", "2.0.0", "UPDATE_AVAILABLE", true},
+        // An old release the check offers: signed, it still must not install.
+        VersionCase{"OldReleaseServedAgain", "1.3.0.0", "1.2.7", "UPDATE_AVAILABLE", false},
+        VersionCase{"SmallerFirstGreaterSecond", "2.0.0.0", "1.5.0", "UPDATE_AVAILABLE", false},
+        VersionCase{"ThirdPieceMeetsFourthPart", "1.2.3.4", "1.2.9", "UPDATE_AVAILABLE", true},
+        VersionCase{"ThirdPartIsNotCompared", "1.2.9.4", "1.2.5", "UPDATE_AVAILABLE", true},
+        VersionCase{"NumericNotAlphabetical", "1.9.0.0", "1.10.0", "UPDATE_AVAILABLE", true},
+        VersionCase{"TrailingLineEnd", "1.2.0.5", "1.2.5\r\n", "NO_UPDATE", false},
+        VersionCase{"EmptyAnswer", "1.2.0.5", "", "NA", false},
+        VersionCase{"LeadingDot", "1.2.0.5", ".5.6", "NA", false},
+        VersionCase{"NoDotsFirstOnly", "1.2.0.5", "3", "UPDATE_AVAILABLE", true},
+        VersionCase{"NoDotsNotNewer", "1.2.0.5", "1", "NO_UPDATE", false},
+        VersionCase{"MissingExeZero", "", "0.0.0", "NO_UPDATE", true},
+        VersionCase{"MissingExeOne", "", "0.0.1", "UPDATE_AVAILABLE", true},
+        VersionCase{"ErrorPageTextCountsAsZero", "1.2.0.5", "<html>gone</html>", "NO_UPDATE",
+                    false},
         // A byte order mark is no part of the version it stands before.
         VersionCase{"ByteOrderMarkBeforeNewerFirst", "1.2.0.5",
                     "\xEF\xBB\xBF"
                     "2.0.0",
-                    "UPDATE_AVAILABLE"},
+                    "UPDATE_AVAILABLE", true},
         VersionCase{"ByteOrderMarkBeforeSame", "1.2.0.5",
                     "\xEF\xBB\xBF"
                     "1.2.5",
-                    "NO_UPDATE"},
-        VersionCase{"ByteOrderMarkAlone", "1.2.0.5", "\xEF\xBB\xBF", "NA"}),
+                    "NO_UPDATE", false},
+        VersionCase{"ByteOrderMarkAlone", "1.2.0.5", "\xEF\xBB\xBF", "NA", false}),
     testsupport::CaseName());
 
 } // namespace

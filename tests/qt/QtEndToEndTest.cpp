@@ -151,8 +151,9 @@ TEST_F(RealWindowUpdate, ErrorPageAsThePackageLeavesTheWindowOpenAndInstallsNoth
 }
 
 // Built with the publisher's key, the updater installs only a package the
-// publisher signed for the version just offered; every other one is refused
-// before anything is unpacked, and the log says why.
+// publisher signed for the version just offered, and only when that version
+// is newer than the installed one; every other one is refused before
+// anything is unpacked, and the log says why.
 TEST_F(RealWindowUpdate, BuiltWithAKeyInstallsOnlyWhatThePublisherSignedForTheOffer) {
     const auto publisherKey = testsupport::makePublisherKey(staging / "publisher.pem");
     const auto otherKey = testsupport::makePublisherKey(staging / "other.pem");
@@ -172,6 +173,7 @@ TEST_F(RealWindowUpdate, BuiltWithAKeyInstallsOnlyWhatThePublisherSignedForTheOf
         const char* what;
         std::string package;
         std::string description;
+        std::string offered = "1.3.0";
     };
     const std::vector<Case> refused{
         {"one byte flipped", flipped, "signature does not match its contents"},
@@ -181,12 +183,17 @@ TEST_F(RealWindowUpdate, BuiltWithAKeyInstallsOnlyWhatThePublisherSignedForTheOf
         {"data appended", good + std::string(16, '\0'), "16 bytes follow the end"},
         {"older version", signedBy(publisherKey, "1.2.9"),
          "signed for version 1.2.9, but the version endpoint offered version 1.3.0"},
+        // The check offers 1.1.7 to 1.2.0.5 (its third piece against the
+        // fourth part); the publisher's real 1.1.7, served again, is older.
+        {"old release served again", signedBy(publisherKey, "1.1.7"),
+         "it is signed for version 1.1.7, which is not newer than the installed version 1.2.0.5",
+         "1.1.7"},
     };
     for (const Case& c : refused) {
         SCOPED_TRACE(c.what);
         std::remove(app("NoteError.txt").c_str());
         testsupport::writeFile(staging / "package.zip", c.package);
-        testsupport::LoopbackPublisher publisher("1.3.0", staging / "package.zip");
+        testsupport::LoopbackPublisher publisher(c.offered, staging / "package.zip");
 
         const Outcome outcome = run(publisher.host(), "", publisherKey.publicKeyBase64);
 

@@ -24,4 +24,10 @@ text::VersionPieces readOfferedVersion(std::string_view answer);
 // they are worth (text::versionValues), so 10 is more than 9.
 std::string updateStatusFor(const InstalledVersion& installed, const text::VersionPieces& offered);
 
+// Whether installing a package signed for `signedFor` moves the installation
+// forward: its three pieces against the installed first, second and fourth
+// part, by what they are worth, the first that differs deciding. Any version
+// is newer than none (no application, or one whose version is unknown).
+bool movesForward(const InstalledVersion& installed, const text::VersionPieces& signedFor);
+
 } // namespace updater

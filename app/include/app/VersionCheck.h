@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/UpdateDecision.h"
 #include "platform/Services.h"
 #include "platform/files/FileSystem.h"
 
@@ -26,6 +27,10 @@ public:
     // The version the last answer offered, as its three pieces joined by
     // ".": what the package must be signed for.
     std::string offeredVersion() const;
+    // The installed version as last read: the parts the check compares, and
+    // the whole file version for messages (empty without an application).
+    InstalledVersion installedVersion() const;
+    const std::string& installedVersionText() const;
 
 private:
     platform::Services& m_services;
@@ -33,6 +38,7 @@ private:
     std::function<void(double)> m_pause;
     std::string m_applicationPath;
     std::string m_versionAddress;
+    std::string m_installedText;
 
     std::string strLocalVer1;
     std::string strLocalVer2;
