@@ -2,10 +2,15 @@
 // of the input gives the installed file version (each byte made a digit or a
 // dot, as a file version reads), the rest is the body the version endpoint
 // sends. Besides crashes it checks the status rules: one of
-// the three words, "NA" exactly when the first piece is empty, and an answer
-// equal to the installed version never offers an update.
+// the three words, "NA" exactly when the first piece is empty, an answer
+// equal to the installed version never offers an update, and a version line
+// of three numbers reads the same whatever lines follow it (the signed
+// release line changes nothing for an updater without a key). With a key,
+// no answer the input makes is trusted (none carries the publisher's
+// signature), and each one that is not empty is refused with a reason.
 
 #include "app/VersionCheck.h"
+#include "signature/VersionText.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -61,15 +66,30 @@ public:
     platform::Shell& shell() override { std::abort(); }
 };
 
-std::string statusFor(const std::string& installed, const std::string& answer) {
+// Any Ed25519 public key: nothing the input holds is signed by it.
+const std::string publisherKey = "11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=";
+
+struct Verdict {
+    std::string status;
+    std::string refusal;
+};
+
+Verdict checkWith(const std::string& installed, const std::string& answer,
+                  const std::string& key) {
     GivenVersion files(installed);
     GivenServices services;
     services.answer = answer;
     VersionCheck check(
         services, [&files]() -> platform::FileSystem& { return files; }, [](double) {},
-        applicationPath, "http://127.0.0.1:1/clientfiles/morvane/version.php");
+        applicationPath, "http://127.0.0.1:1/clientfiles/morvane/version.php", key,
+        [] { return std::int64_t{1'800'000'000}; });
     check.readInstalledVersion();
-    return check.updateStatus();
+    const std::string status = check.updateStatus();
+    return {status, check.refusal()};
+}
+
+std::string statusFor(const std::string& installed, const std::string& answer) {
+    return checkWith(installed, answer, "").status;
 }
 
 std::string piece(const std::string& text, int index) {
@@ -104,6 +124,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string same =
         piece(installed, 0) + "." + piece(installed, 1) + "." + piece(installed, 3);
     if (!piece(installed, 0).empty() && statusFor(installed, same) != "NO_UPDATE") {
+        std::abort();
+    }
+    const std::size_t versionEnd = answer.find("\r\n");
+    if (versionEnd != std::string::npos &&
+        signature::isVersionText(answer.substr(0, versionEnd)) &&
+        statusFor(installed, answer.substr(0, versionEnd)) != status) {
+        std::abort();
+    }
+    const Verdict keyed = checkWith(installed, answer, publisherKey);
+    if (keyed.status != "NA" || keyed.refusal.empty() != answer.empty()) {
         std::abort();
     }
     return 0;

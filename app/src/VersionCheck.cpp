@@ -19,9 +19,11 @@ using platform::skipOnFailure;
 VersionCheck::VersionCheck(platform::Services& services,
                            std::function<platform::FileSystem&()> fileSystem,
                            std::function<void(double)> pause, std::string applicationPath,
-                           std::string versionAddress)
+                           std::string versionAddress, std::string publisherKey,
+                           std::function<std::int64_t()> clock)
     : m_services(services), m_fileSystem(std::move(fileSystem)), m_pause(std::move(pause)),
-      m_applicationPath(std::move(applicationPath)), m_versionAddress(std::move(versionAddress)) {}
+      m_applicationPath(std::move(applicationPath)), m_versionAddress(std::move(versionAddress)),
+      m_publisherKey(std::move(publisherKey)), m_clock(std::move(clock)) {}
 
 void VersionCheck::readInstalledVersion() {
     const std::string& path = m_applicationPath;
@@ -66,6 +68,9 @@ std::string VersionCheck::updateStatus() {
         }
     }
 
+    if (!trusted(answer)) {
+        return "NA";
+    }
     const text::VersionPieces offered = readOfferedVersion(answer);
     strServerVer1 = offered[0];
     strServerVer2 = offered[1];
@@ -81,7 +86,33 @@ const std::string& VersionCheck::installedVersionText() const {
     return m_installedText;
 }
 
+bool VersionCheck::trusted(const std::string& answer) {
+    m_refusal.clear();
+    m_release.reset();
+    // No answer is an unreachable server, with a key or without.
+    if (m_publisherKey.empty() || answer.empty()) {
+        return true;
+    }
+    const auto key = signature::publicKeyFromBase64(m_publisherKey);
+    if (!key) {
+        m_refusal = "the publisher's key this updater was built with is not an Ed25519 public "
+                    "key, so no version answer can be checked";
+        return false;
+    }
+    signature::AnswerCheck check = signature::checkVersionAnswer(answer, *key, m_clock());
+    if (!check.verified()) {
+        m_refusal = std::move(check.description);
+        return false;
+    }
+    m_release = std::move(check.release);
+    return true;
+}
+
 std::string VersionCheck::offeredVersion() const {
+    // The signed version, when the answer carried one, is the offer itself.
+    if (m_release) {
+        return m_release->version;
+    }
     return strServerVer1 + "." + strServerVer2 + "." + strServerVer3;
 }
 

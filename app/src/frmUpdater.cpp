@@ -7,6 +7,7 @@
 #include "platform/files/FolderLock.h"
 #include "text/Numbers.h"
 
+#include <ctime>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -25,6 +26,7 @@ const char* const latestText = "You are using the latest version of Morvane";
 const char* const exitQuestionText = "Update in progress,Do you want to stop and exit";
 const char* const runSourceLabel = "Updater: Download";
 const char* const stageSourceLabel = "Updater";
+const char* const versionSourceLabel = "Updater: Version";
 const char* const runBusyText = "Another update of this installation is running; try again "
                                 "when it has finished";
 
@@ -57,7 +59,8 @@ frmUpdater::frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& co
       m_versionCheck(
           services, [this]() -> platform::FileSystem& { return fso(); },
           [this](double seconds) { wait(seconds); }, m_paths.application(),
-          "http://" + m_settings.versionHost + "/clientfiles/morvane/version.php"),
+          "http://" + m_settings.versionHost + "/clientfiles/morvane/version.php",
+          m_settings.packageKey, [] { return static_cast<std::int64_t>(std::time(nullptr)); }),
       m_download(
           *Inet1, [this] { m_toolkit.doEvents(); },
           [this](const std::string& path) { return fso().resolve(path); },
@@ -116,6 +119,11 @@ void frmUpdater::cmdDownload_Click() {
             // Only the second answer decides.
             const std::string second = GetUpdateStatus();
             if (second == "NA") {
+                // An answer a keyed updater does not trust is no answer;
+                // the log says why.
+                if (!m_versionCheck.refusal().empty()) {
+                    NoteError(versionSourceLabel, m_versionCheck.refusal(), false);
+                }
                 m_toolkit.msgBox("Unable to reach server, Please check your internet connection "
                                  "and make sure that " +
                                      m_settings.packageHost + " is accessible",

@@ -1,17 +1,22 @@
 #include "publisher/Publication.h"
 
-#include "platform/console/ConsoleToolkit.h"
 #include "InstructionLines.h"
 #include "Package.h"
-#include "publisher/PublishError.h"
 #include "Release.h"
 #include "StagingFolder.h"
+#include "VersionAnswer.h"
+#include "platform/console/ConsoleToolkit.h"
+#include "publisher/PublishError.h"
 #include "signature/PackageCheck.h"
 #include "signature/PackageSigning.h"
 #include "signature/SignatureError.h"
 #include "signature/VersionText.h"
 #include "text/LetterCase.h"
 
+#include "fileio/Failure.h"
+#include "fileio/Reading.h"
+
+#include <ctime>
 #include <filesystem>
 #include <optional>
 
@@ -56,12 +61,12 @@ void putInPlace(const std::string& from, const std::string& to, bool packageServ
     }
 }
 
-std::optional<signature::SigningKey> signingKeyOf(const PublishRequest& request) {
-    if (request.privateKeyFile.empty()) {
+std::optional<signature::SigningKey> signingKeyOf(const std::string& privateKeyFile) {
+    if (privateKeyFile.empty()) {
         return std::nullopt;
     }
     try {
-        return signature::SigningKey::fromFile(request.privateKeyFile);
+        return signature::SigningKey::fromFile(privateKeyFile);
     } catch (const signature::SignatureError& failure) {
         throw PublishError(failure.what());
     }
@@ -84,6 +89,14 @@ void signAndCheck(const std::string& package, const signature::SigningKey& key,
     }
     report << "package signed for version " << version << " by the key "
            << signature::base64Of(key.publicKey()) << '\n';
+}
+
+signature::PackageIdentity identityOf(const std::string& package) {
+    try {
+        return signature::identifyPackage(package);
+    } catch (const signature::SignatureError& failure) {
+        throw PublishError(failure.what());
+    }
 }
 
 void reportRelease(const Release& release, std::ostream& report) {
@@ -114,7 +127,10 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
                            "not \"" +
                            request.version + "\"");
     }
-    const auto signingKey = signingKeyOf(request);
+    const auto signingKey = signingKeyOf(request.privateKeyFile);
+    if (signingKey) {
+        requireValidDays(request.validDays);
+    }
     const Release release = readRelease(request.releaseFolder);
     const std::string served = servedFolderOf(request, release.root);
     reportRelease(release, report);
@@ -144,7 +160,14 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
     }
     checkPackage(release, writtenFolder, package, staging / "check");
     refuseUnansweredQuestions(toolkit);
-    writeNewFile(staging / versionName, request.version);
+    std::string answer = request.version;
+    if (signingKey) {
+        answer = signedVersionAnswer(request.version, identityOf(package), *signingKey,
+                                     request.validDays, std::time(nullptr));
+        report << "version answer signed for this package, valid for " << request.validDays
+               << " days (renew it before then with --renew)\n";
+    }
+    writeNewFile(staging / versionName, answer);
 
     // The package first: a version that is served always points at a package
     // at least as new.
@@ -154,6 +177,42 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
            << "published " << served << "/" << packageName << "  "
            << fs::file_size(served + "/" + packageName) << " bytes\n"
            << "published " << served << "/" << versionName << "  " << request.version << '\n';
+}
+
+void renew(const RenewRequest& request, std::ostream& report) {
+    const auto signingKey = signingKeyOf(request.privateKeyFile);
+    if (!signingKey) {
+        throw PublishError("renewing the version answer needs the publisher's key (--key)");
+    }
+    requireValidDays(request.validDays);
+    const fs::path served = fs::path(request.outputFolder) / "clientfiles" / "morvane";
+    const std::string answerPath = (served / versionName).string();
+    std::string answer;
+    if (const int failure = fileio::readWholeFile(answerPath, answer); failure != 0) {
+        throw PublishError("cannot read the served version answer " + answerPath + ": " +
+                           fileio::systemReason(failure));
+    }
+    // Expiry aside, the answer must be one this key signed: a renewal never
+    // vouches for what it did not publish.
+    const signature::AnswerCheck check =
+        signature::checkVersionAnswer(answer, signingKey->publicKey(), 0);
+    if (!check.verified()) {
+        throw PublishError("the served version answer is not one this key signed, so it is not "
+                           "renewed: " +
+                           check.description);
+    }
+    const signature::PackageIdentity package = identityOf((served / packageName).string());
+    if (package.size != check.release->size || package.sha512 != check.release->sha512) {
+        throw PublishError("the served package is not the one the version answer announces, so "
+                           "the answer is not renewed; publish the release again");
+    }
+    const StagingFolder staging(fs::canonical(served).string());
+    writeNewFile(staging / versionName,
+                 signedVersionAnswer(check.release->version, package, *signingKey,
+                                     request.validDays, std::time(nullptr)));
+    putInPlace(staging / versionName, answerPath, false);
+    report << "renewed " << answerPath << ": version " << check.release->version << ", valid for "
+           << request.validDays << " days\n";
 }
 
 } // namespace publisher

@@ -1,7 +1,7 @@
 #include "Release.h"
 
-#include "publisher/PublishError.h"
 #include "ReleaseNames.h"
+#include "publisher/PublishError.h"
 #include "text/LetterCase.h"
 
 #include <algorithm>

@@ -8,8 +8,10 @@
 #include "publisher/Publication.h"
 #include "publisher/PublishError.h"
 
+#include <charconv>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,7 +22,9 @@ using publisher::PublishRequest;
 namespace {
 
 const char* const usage =
-    "usage: morvane-publish [--key PRIVATE_KEY_FILE] RELEASE_FOLDER VERSION OUTPUT_FOLDER\n"
+    "usage: morvane-publish [--key PRIVATE_KEY_FILE [--valid-days N]] RELEASE_FOLDER VERSION\n"
+    "                       OUTPUT_FOLDER\n"
+    "       morvane-publish --key PRIVATE_KEY_FILE [--valid-days N] --renew OUTPUT_FOLDER\n"
     "\n"
     "Packs RELEASE_FOLDER (its files and folders as they should lie in the\n"
     "installation folder) into OUTPUT_FOLDER/clientfiles/morvane/morvane.zip and\n"
@@ -29,8 +33,58 @@ const char* const usage =
     "updater.ini gets one that creates its folders and moves every file into\n"
     "place. With --key, the package carries the signature of that Ed25519\n"
     "private key (openssl genpkey -algorithm ed25519 -out key.pem) for VERSION,\n"
-    "which an updater built with the matching public key insists on. The\n"
-    "package is tested before either served file is replaced.\n";
+    "and version.php a signed release line after the version that binds it to\n"
+    "this package for N days (default 30); an updater built with the matching\n"
+    "public key insists on both. The package is tested before either served\n"
+    "file is replaced.\n"
+    "\n"
+    "--renew signs the served version.php again for N days from now without\n"
+    "touching the package: run it daily, well before the answer expires.\n";
+
+// The command line, or nothing when it does not follow the usage.
+struct Command {
+    std::string privateKeyFile;
+    int validDays = publisher::defaultValidDays;
+    bool validDaysGiven = false;
+    bool renew = false;
+    std::vector<std::string> operands;
+};
+
+std::optional<Command> readCommand(std::vector<std::string> arguments) {
+    Command command;
+    while (!arguments.empty() && arguments.front().starts_with("--")) {
+        const std::string option = arguments.front();
+        arguments.erase(arguments.begin());
+        if (option == "--renew") {
+            command.renew = true;
+            continue;
+        }
+        if (arguments.empty()) {
+            return std::nullopt;
+        }
+        const std::string value = arguments.front();
+        arguments.erase(arguments.begin());
+        if (option == "--key" && command.privateKeyFile.empty()) {
+            command.privateKeyFile = value;
+        } else if (option == "--valid-days" && !command.validDaysGiven) {
+            const auto [end, error] =
+                std::from_chars(value.data(), value.data() + value.size(), command.validDays);
+            if (error != std::errc() || end != value.data() + value.size()) {
+                return std::nullopt;
+            }
+            command.validDaysGiven = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    command.operands = std::move(arguments);
+    const bool keyed = !command.privateKeyFile.empty();
+    if ((command.validDaysGiven && !keyed) ||
+        command.operands.size() != (command.renew ? 1u : 3u) || (command.renew && !keyed)) {
+        return std::nullopt;
+    }
+    return command;
+}
 
 } // namespace
 
@@ -39,24 +93,27 @@ int main(int argc, char** argv) {
         std::cout << usage;
         return 0;
     }
-    std::vector<std::string> arguments(argv + 1, argv + argc);
-    std::string privateKeyFile;
-    if (arguments.size() == 5 && arguments[0] == "--key") {
-        privateKeyFile = arguments[1];
-        arguments.erase(arguments.begin(), arguments.begin() + 2);
-    }
-    if (arguments.size() != 3 || arguments[0] == "--key") {
+    const auto command = readCommand(std::vector<std::string>(argv + 1, argv + argc));
+    if (!command) {
         std::cerr << usage;
         return 2;
     }
+    const std::vector<std::string>& operands = command->operands;
     platform::ConsoleToolkit toolkit(std::cerr);
     toolkit.setAppTitle("morvane-publish");
     try {
         // The two libraries lie beside the tool.
         CodeModule::setLibraryFolder(platform::executableFolder());
         CodeModule::useToolkit(toolkit);
-        publish(PublishRequest{arguments[0], arguments[1], arguments[2], privateKeyFile}, toolkit,
+        if (command->renew) {
+            publisher::renew(
+                publisher::RenewRequest{operands[0], command->privateKeyFile, command->validDays},
                 std::cout);
+        } else {
+            publish(PublishRequest{operands[0], operands[1], operands[2], command->privateKeyFile,
+                                   command->validDays},
+                    toolkit, std::cout);
+        }
     } catch (const PublishError& failure) {
         // A served version never points at a package older than itself, so
         // a new package without its version text is safe to leave served.

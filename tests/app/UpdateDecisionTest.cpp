@@ -3,6 +3,7 @@
 // are worth; and whether a package signed for it moves the installation
 // forward.
 #include "app/UpdateDecision.h"
+#include "signature/VersionText.h"
 #include "testsupport/CaseName.h"
 #include "text/Pieces.h"
 
@@ -50,38 +51,59 @@ TEST_P(VersionDecision, OnlyAPlainlyHigherVersionMovesTheInstallationForward) {
               c.forward);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Examples, VersionDecision,
-    ::testing::Values(
-        VersionCase{"SameVersion", "1.2.0.5", "1.2.5", "NO_UPDATE", false},
-        VersionCase{"NewerFourth", "1.2.0.5", "1.2.6", "UPDATE_AVAILABLE", true},
-        VersionCase{"NewerSecond", "1.2.0.5", "1.3.0", "UPDATE_AVAILABLE", true},
-        VersionCase{"NewerFirst", "1.2.0.5", "2.0.0", "UPDATE_AVAILABLE", true},
-        // An old release the check offers: signed, it still must not install.
-        VersionCase{"OldReleaseServedAgain", "1.3.0.0", "1.2.7", "UPDATE_AVAILABLE", false},
-        VersionCase{"SmallerFirstGreaterSecond", "2.0.0.0", "1.5.0", "UPDATE_AVAILABLE", false},
-        VersionCase{"ThirdPieceMeetsFourthPart", "1.2.3.4", "1.2.9", "UPDATE_AVAILABLE", true},
-        VersionCase{"ThirdPartIsNotCompared", "1.2.9.4", "1.2.5", "UPDATE_AVAILABLE", true},
-        VersionCase{"NumericNotAlphabetical", "1.9.0.0", "1.10.0", "UPDATE_AVAILABLE", true},
-        VersionCase{"TrailingLineEnd", "1.2.0.5", "1.2.5\r\n", "NO_UPDATE", false},
-        VersionCase{"EmptyAnswer", "1.2.0.5", "", "NA", false},
-        VersionCase{"LeadingDot", "1.2.0.5", ".5.6", "NA", false},
-        VersionCase{"NoDotsFirstOnly", "1.2.0.5", "3", "UPDATE_AVAILABLE", true},
-        VersionCase{"NoDotsNotNewer", "1.2.0.5", "1", "NO_UPDATE", false},
-        VersionCase{"MissingExeZero", "", "0.0.0", "NO_UPDATE", true},
-        VersionCase{"MissingExeOne", "", "0.0.1", "UPDATE_AVAILABLE", true},
-        VersionCase{"ErrorPageTextCountsAsZero", "1.2.0.5", "<html>gone</html>", "NO_UPDATE",
-                    false},
-        // A byte order mark is no part of the version it stands before.
-        VersionCase{"ByteOrderMarkBeforeNewerFirst", "1.2.0.5",
-                    "\xEF\xBB\xBF"
-                    "2.0.0",
-                    "UPDATE_AVAILABLE", true},
-        VersionCase{"ByteOrderMarkBeforeSame", "1.2.0.5",
-                    "\xEF\xBB\xBF"
-                    "1.2.5",
-                    "NO_UPDATE", false},
-        VersionCase{"ByteOrderMarkAlone", "1.2.0.5", "\xEF\xBB\xBF", "NA", false}),
-    testsupport::CaseName());
+const std::vector<VersionCase> versionCases = {
+    VersionCase{"SameVersion", "1.2.0.5", "1.2.5", "NO_UPDATE", false},
+    VersionCase{"NewerFourth", "1.2.0.5", "1.2.6", "UPDATE_AVAILABLE", true},
+    VersionCase{"NewerSecond", "1.2.0.5", "1.3.0", "UPDATE_AVAILABLE", true},
+    VersionCase{"NewerFirst", "1.2.0.5", "2.0.0", "UPDATE_AVAILABLE", true},
+    // An old release the check offers: signed, it still must not install.
+    VersionCase{"OldReleaseServedAgain", "1.3.0.0", "1.2.7", "UPDATE_AVAILABLE", false},
+    VersionCase{"SmallerFirstGreaterSecond", "2.0.0.0", "1.5.0", "UPDATE_AVAILABLE", false},
+    VersionCase{"ThirdPieceMeetsFourthPart", "1.2.3.4", "1.2.9", "UPDATE_AVAILABLE", true},
+    VersionCase{"ThirdPartIsNotCompared", "1.2.9.4", "1.2.5", "UPDATE_AVAILABLE", true},
+    VersionCase{"LeadingZeros", "1.2.0.5", "01.02.06", "UPDATE_AVAILABLE", true},
+    VersionCase{"BeyondThirtyTwoBits", "1.2.0.5", "1.2.4294967296", "UPDATE_AVAILABLE", true},
+    VersionCase{"NumericNotAlphabetical", "1.9.0.0", "1.10.0", "UPDATE_AVAILABLE", true},
+    VersionCase{"TrailingLineEnd", "1.2.0.5", "1.2.5\r\n", "NO_UPDATE", false},
+    VersionCase{"EmptyAnswer", "1.2.0.5", "", "NA", false},
+    VersionCase{"LeadingDot", "1.2.0.5", ".5.6", "NA", false},
+    VersionCase{"NoDotsFirstOnly", "1.2.0.5", "3", "UPDATE_AVAILABLE", true},
+    VersionCase{"NoDotsNotNewer", "1.2.0.5", "1", "NO_UPDATE", false},
+    VersionCase{"MissingExeZero", "", "0.0.0", "NO_UPDATE", true},
+    VersionCase{"MissingExeOne", "", "0.0.1", "UPDATE_AVAILABLE", true},
+    VersionCase{"ErrorPageTextCountsAsZero", "1.2.0.5", "<html>gone</html>", "NO_UPDATE", false},
+    // A byte order mark is no part of the version it stands before.
+    VersionCase{"ByteOrderMarkBeforeNewerFirst", "1.2.0.5",
+                "\xEF\xBB\xBF"
+                "2.0.0",
+                "UPDATE_AVAILABLE", true},
+    VersionCase{"ByteOrderMarkBeforeSame", "1.2.0.5",
+                "\xEF\xBB\xBF"
+                "1.2.5",
+                "NO_UPDATE", false},
+    VersionCase{"ByteOrderMarkAlone", "1.2.0.5", "\xEF\xBB\xBF", "NA", false}};
+
+INSTANTIATE_TEST_SUITE_P(Examples, VersionDecision, ::testing::ValuesIn(versionCases),
+                         testsupport::CaseName());
+
+// A publisher with a key writes its signed release line after the version
+// and a CR LF; read as the check reads any answer, it changes nothing.
+TEST(VersionDecisionWithReleaseLine, AReleaseLineAfterAVersionOfThreeNumbersChangesNothing) {
+    for (const VersionCase& c : versionCases) {
+        // Only what a publisher writes: three numbers.
+        if (!signature::isVersionText(c.answer)) {
+            continue;
+        }
+        SCOPED_TRACE(c.name);
+        const std::string withLine = c.answer + "\r\nmorvane-release v1 version=" + c.answer +
+                                     " size=4096 sha512=" + std::string(128, 'a') +
+                                     " expires=2027-01-08T00:00:00Z key=" + std::string(43, 'A') +
+                                     "= ed25519=" + std::string(86, 'B') + "==";
+        const InstalledVersion installed = installedFields(c.installed);
+        EXPECT_EQ(updateStatusFor(installed, readOfferedVersion(withLine)), c.status);
+        EXPECT_EQ(text::versionValues(readOfferedVersion(withLine)),
+                  text::versionValues(readOfferedVersion(c.answer)));
+    }
+}
 
 } // namespace

@@ -49,10 +49,11 @@ protected:
     // The package host is a name that never resolves unless the test has the
     // package served from loopback.
     void makeWindow(const std::string& versionHost,
-                    const std::string& packageHost = "packages.morvane.example") {
+                    const std::string& packageHost = "packages.morvane.example",
+                    const std::string& packageKey = "") {
         form = std::make_unique<updater::frmUpdater>(
             ui, ui, services,
-            updater::UpdaterSettings{install.path(), versionHost, packageHost, ""});
+            updater::UpdaterSettings{install.path(), versionHost, packageHost, packageKey});
         form->setToday([] {
             std::tm day{};
             day.tm_mday = 7;

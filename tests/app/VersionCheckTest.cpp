@@ -1,6 +1,12 @@
 #include "UpdaterFixture.h"
 #include "testsupport/CaseName.h"
 
+#include "signature/PackageSigning.h"
+#include "signature/ReleaseLine.h"
+#include "testsupport/PublisherKey.h"
+
+#include <algorithm>
+#include <ctime>
 #include <filesystem>
 
 // The decision itself is a table of its own (UpdateDecisionTest); here the
@@ -51,3 +57,62 @@ TEST_F(UpdaterFixture, RefusedConnectionGivesNa) {
     makeWindow("127.0.0.1:" + std::to_string(testsupport::refusedPort()));
     EXPECT_EQ(form->GetUpdateStatus(), "NA");
 }
+
+// Built with the publisher's key, the window trusts only an answer with the
+// publisher's signed release line, the answer of no update included; any
+// other is the unreachable server's box, and the log says why.
+struct KeyedAnswerCase {
+    const char* name;
+    std::string version;   // the version line
+    std::string signedFor; // the release line's version; empty: no line
+    std::int64_t validFor; // seconds from now
+    std::string box;       // the first box's beginning
+    std::string logged;    // a piece of the one log line; empty: no line
+};
+
+class KeyedVersionCheck : public UpdaterFixture,
+                          public ::testing::WithParamInterface<KeyedAnswerCase> {};
+
+TEST_P(KeyedVersionCheck, TrustsOnlyThePublishersSignedAnswer) {
+    const KeyedAnswerCase& c = GetParam();
+    const auto publisher = testsupport::makePublisherKey(staging / "publisher.pem");
+    const auto key = signature::SigningKey::fromFile(publisher.privateKeyFile);
+    std::string answer = c.version;
+    if (!c.signedFor.empty()) {
+        const auto line = signature::signRelease(c.signedFor, 1000, signature::PackageDigest{},
+                                                 std::time(nullptr) + c.validFor, key);
+        answer += "\r\n" + signature::formatReleaseLine(line);
+    }
+    writeVersionedExecutable(install / "morvane.exe", "1.2.0.5");
+    makeWindow(versionHost(), "packages.morvane.example", publisher.publicKeyBase64);
+    serve({answer});
+    ui.answerNext(platform::MsgBoxAnswer::no); // used only when the update is offered
+
+    activate();
+
+    ASSERT_FALSE(ui.messageBoxes().empty());
+    EXPECT_EQ(ui.messageBoxes().front().prompt.rfind(c.box, 0), 0u)
+        << ui.messageBoxes().front().prompt;
+    if (c.logged.empty()) {
+        EXPECT_FALSE(testsupport::exists(install / "NoteError.txt"));
+    } else {
+        const std::string written = log();
+        EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 1) << written;
+        EXPECT_NE(written.find("\"Updater: Version " + c.logged), std::string::npos) << written;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, KeyedVersionCheck,
+    ::testing::Values(
+        KeyedAnswerCase{"SignedOffer", "1.3.0", "1.3.0", 3600, "New version found", ""},
+        KeyedAnswerCase{"SignedNoUpdate", "1.2.5", "1.2.5", 3600, "You are using the latest", ""},
+        // The withholding attack: the installed version again, unsigned.
+        KeyedAnswerCase{"UnsignedNoUpdate", "1.2.5", "", 0, "Unable to reach server",
+                        "the version answer carries no signed release line"},
+        KeyedAnswerCase{"Expired", "1.3.0", "1.3.0", -60, "Unable to reach server",
+                        "the version answer expired at "},
+        KeyedAnswerCase{"SignedForAnother", "1.3.1", "1.3.0", 3600, "Unable to reach server",
+                        "the version answer offers \"1.3.1\", but its signed release line "
+                        "names version 1.3.0"}),
+    testsupport::CaseName());

@@ -3,6 +3,8 @@
 // the publisher's signature.
 #include "PublisherRun.h"
 
+#include "signature/PackageSigning.h"
+#include "signature/ReleaseLine.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/NginxServer.h"
 #include "testsupport/PublisherKey.h"
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <sys/stat.h>
@@ -82,6 +85,54 @@ TEST(PublishedUpdate, UpdaterInstallsExactlyThePublishedRelease) {
     nginx.stop();
     const std::string log = nginx.accessLog();
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+}
+
+// A publisher who forgets to renew the version answer: the keyed updater
+// shows the unreachable server's box and logs that the answer expired, with
+// both clocks; one --renew later the same package installs.
+TEST(PublishedUpdate, AnExpiredAnswerIsRefusedUntilThePublisherRenewsIt) {
+    testsupport::TempDir release;
+    testsupport::TempDir web;
+    testsupport::TempDir root;
+    testsupport::TempDir scratch;
+    testsupport::writeVersionedExecutable(release / "morvane.exe", "1.3.0.0");
+    const testsupport::PublisherKey key = testsupport::makePublisherKey(scratch / "key.pem");
+    ASSERT_EQ(runPublisher({"--key", key.privateKeyFile, release.path(), "1.3.0", web.path()},
+                           scratch / "publish.out")
+                  .status,
+              0);
+    // The same answer as it reads a day after it ran out.
+    const std::string answerPath = web / "clientfiles/morvane/version.php";
+    const std::string package = web / "clientfiles/morvane/morvane.zip";
+    const auto identity = signature::identifyPackage(package);
+    writeFile(answerPath,
+              "1.3.0\r\n" + signature::formatReleaseLine(signature::signRelease(
+                                "1.3.0", identity.size, identity.sha512, std::time(nullptr) - 86400,
+                                signature::SigningKey::fromFile(key.privateKeyFile))));
+    const std::string install = root / "Morvane";
+    testsupport::TempDir::makeFolder(install);
+    testsupport::writeVersionedExecutable(install + "/morvane.exe", "1.2.0.5");
+    testsupport::NginxServer nginx(web.path());
+    const auto runUpdater = [&] {
+        testsupport::ChildProcess updater(
+            {QT_UPDATE_CHILD, install, nginx.host(), REAL_UNZIP32_FOLDER, "", key.publicKeyBase64},
+            scratch / "updater.out");
+        return updater.exitStatusWithin(std::chrono::seconds(60));
+    };
+
+    ASSERT_EQ(runUpdater(), 4) << readFile(scratch / "updater.out");
+    EXPECT_NE(readFile(scratch / "updater.out").find(": Unable to reach server"), std::string::npos)
+        << readFile(scratch / "updater.out");
+    const std::string log = readFile(install + "/NoteError.txt");
+    EXPECT_NE(log.find("\"Updater: Version the version answer expired at "), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("this computer's clock says "), std::string::npos) << log;
+
+    const PublisherRun renewed =
+        runPublisher({"--key", key.privateKeyFile, "--renew", web.path()}, scratch / "renew.out");
+    ASSERT_EQ(renewed.status, 0) << renewed.output;
+    ASSERT_EQ(runUpdater(), 0) << readFile(scratch / "updater.out");
+    EXPECT_EQ(readFile(install + "/morvane.exe"), readFile(release / "morvane.exe"));
 }
 
 } // namespace

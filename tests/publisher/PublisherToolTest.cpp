@@ -2,6 +2,7 @@
 // refusal says why and leaves the served files as they were.
 #include "PublisherRun.h"
 
+#include "signature/ReleaseLine.h"
 #include "testsupport/PublisherKey.h"
 #include "testsupport/TempDir.h"
 
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <sys/stat.h>
@@ -128,6 +130,74 @@ TEST_F(PublisherTool, SignsWithTheKeyAndOtherReadersStillReadThePackage) {
         << run.output;
     EXPECT_NE(packagedInstructions().find("MOVE;morvane.exe;APP_PATH"), std::string::npos);
     EXPECT_EQ(std::system(("bsdtar -tf '" + served("morvane.zip") + "' >/dev/null").c_str()), 0);
+}
+
+// With a key the version answer carries the signed release line of the
+// served package, valid for the days asked; --renew signs it again for new
+// days without touching the package, and only an answer this key signed for
+// the package still served.
+TEST_F(PublisherTool, SignedAnswerBindsThePackageAndIsRenewedWithoutTouchingIt) {
+    writeFile(release / "morvane.exe", "program");
+    const auto key = testsupport::makePublisherKey(scratch / "key.pem");
+    const auto other = testsupport::makePublisherKey(scratch / "other.pem");
+    const auto publicKey = *signature::publicKeyFromBase64(key.publicKeyBase64);
+    const auto expectAnswer = [&](int days) {
+        const std::string answer = readFile(served("version.php"));
+        const auto check = signature::checkVersionAnswer(answer, publicKey, std::time(nullptr));
+        ASSERT_TRUE(check.verified()) << check.description;
+        EXPECT_EQ(answer.substr(0, 7), "1.3.0\r\n");
+        const auto package = signature::identifyPackage(served("morvane.zip"));
+        EXPECT_EQ(check.release->size, package.size);
+        EXPECT_TRUE(check.release->sha512 == package.sha512);
+        EXPECT_NEAR(static_cast<double>(check.release->expires - std::time(nullptr)),
+                    days * 86400.0, 120.0);
+    };
+    const auto tool = [&](const std::vector<std::string>& arguments) {
+        return runPublisher(arguments, scratch / "tool.out");
+    };
+
+    PublisherRun run = tool(
+        {"--key", key.privateKeyFile, "--valid-days", "2", release.path(), "1.3.0", web.path()});
+    ASSERT_EQ(run.status, 0) << run.output;
+    expectAnswer(2);
+    const std::string package = readFile(served("morvane.zip"));
+
+    run = tool({"--key", key.privateKeyFile, "--valid-days", "10", "--renew", web.path()});
+    ASSERT_EQ(run.status, 0) << run.output;
+    expectAnswer(10);
+    EXPECT_EQ(readFile(served("morvane.zip")), package);
+
+    const std::string answer = readFile(served("version.php"));
+    struct Refusal {
+        std::vector<std::string> arguments;
+        int status;
+        std::string said;
+    };
+    const std::vector<Refusal> refusals{
+        {{"--key", other.privateKeyFile, "--renew", web.path()}, 1, "not one this key signed"},
+        {{"--renew", web.path()}, 2, "usage"},
+        {{"--key", key.privateKeyFile, "--valid-days", "0", "--renew", web.path()},
+         1,
+         "1 to 3650 days"},
+        {{"--key", key.privateKeyFile, "--valid-days", "3651", release.path(), "1.3.1", web.path()},
+         1,
+         "1 to 3650 days"},
+        {{"--valid-days", "5", release.path(), "1.3.1", web.path()}, 2, "usage"},
+    };
+    for (const Refusal& refusal : refusals) {
+        run = tool(refusal.arguments);
+        EXPECT_EQ(run.status, refusal.status) << run.output;
+        EXPECT_NE(run.output.find(refusal.said), std::string::npos) << run.output;
+        EXPECT_EQ(readFile(served("version.php")), answer);
+        EXPECT_EQ(readFile(served("morvane.zip")), package);
+    }
+    // A package that changed after publishing is not vouched for again.
+    writeFile(served("morvane.zip"), package + "x");
+    run = tool({"--key", key.privateKeyFile, "--renew", web.path()});
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("not the one the version answer announces"), std::string::npos)
+        << run.output;
+    EXPECT_EQ(readFile(served("version.php")), answer);
 }
 
 // A key the tool cannot sign with stops it before anything is built.

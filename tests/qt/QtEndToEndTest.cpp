@@ -3,6 +3,7 @@
 // outside, against a publisher on loopback and the real unzip library.
 #include "platform/files/DiskFileSystem.h"
 #include "signature/PackageSigning.h"
+#include "signature/ReleaseLine.h"
 #include "testsupport/AnswerGate.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/LoopbackPublisher.h"
@@ -19,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <random>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -166,6 +168,14 @@ TEST_F(RealWindowUpdate, BuiltWithAKeyInstallsOnlyWhatThePublisherSignedForTheOf
         signature::signPackage(copy, signature::SigningKey::fromFile(key.privateKeyFile), version);
         return readFile(copy);
     };
+    // The version answer the publisher signs for the package it serves.
+    const auto signingKey = signature::SigningKey::fromFile(publisherKey.privateKeyFile);
+    const auto answerFor = [&](const std::string& version, const std::string& package) {
+        const auto identity = signature::identifyPackage(package);
+        return version + "\r\n" +
+               signature::formatReleaseLine(signature::signRelease(
+                   version, identity.size, identity.sha512, std::time(nullptr) + 3600, signingKey));
+    };
     const std::string good = signedBy(publisherKey, "1.3.0");
     std::string flipped = good;
     flipped[good.size() / 3] = static_cast<char>(flipped[good.size() / 3] ^ 0x01);
@@ -193,7 +203,8 @@ TEST_F(RealWindowUpdate, BuiltWithAKeyInstallsOnlyWhatThePublisherSignedForTheOf
         SCOPED_TRACE(c.what);
         std::remove(app("NoteError.txt").c_str());
         testsupport::writeFile(staging / "package.zip", c.package);
-        testsupport::LoopbackPublisher publisher(c.offered, staging / "package.zip");
+        testsupport::LoopbackPublisher publisher(answerFor(c.offered, staging / "package.zip"),
+                                                 staging / "package.zip");
 
         const Outcome outcome = run(publisher.host(), "", publisherKey.publicKeyBase64);
 
@@ -213,7 +224,8 @@ TEST_F(RealWindowUpdate, BuiltWithAKeyInstallsOnlyWhatThePublisherSignedForTheOf
 
     std::remove(app("NoteError.txt").c_str());
     testsupport::writeFile(staging / "package.zip", good);
-    testsupport::LoopbackPublisher publisher("1.3.0", staging / "package.zip");
+    testsupport::LoopbackPublisher publisher(answerFor("1.3.0", staging / "package.zip"),
+                                             staging / "package.zip");
     EXPECT_EQ(run(publisher.host(), "", publisherKey.publicKeyBase64).status, 0);
     EXPECT_EQ(installedVersion(), "1.3.0.0");
     EXPECT_FALSE(exists(app("NoteError.txt")));

@@ -4,7 +4,11 @@
 #include "platform/Services.h"
 #include "platform/files/FileSystem.h"
 
+#include "signature/ReleaseLine.h"
+
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace updater {
@@ -12,12 +16,22 @@ namespace updater {
 // Whether the publisher offers a newer version than the one installed: the
 // installed application's file version against the version endpoint's
 // answer. Never fails: a step that fails is skipped and the next one runs.
+//
+// Built with the publisher's key, the check trusts only an answer that
+// carries the publisher's signed release line for the version it offers,
+// not yet expired; any other answer counts as no usable answer ("NA"), and
+// refusal() says why. That holds for an answer of no update too, so a
+// network that keeps answering the installed version cannot hold updates
+// back unnoticed.
 class VersionCheck {
 public:
     // pause waits the given seconds with the window kept alive.
+    // publisherKey: base64 of the Ed25519 public key, or empty; clock: the
+    // seconds since 1970-01-01 UTC, for the answer's expiry.
     VersionCheck(platform::Services& services, std::function<platform::FileSystem&()> fileSystem,
                  std::function<void(double)> pause, std::string applicationPath,
-                 std::string versionAddress);
+                 std::string versionAddress, std::string publisherKey,
+                 std::function<std::int64_t()> clock);
 
     // Fills the installed-version fields.
     void readInstalledVersion();
@@ -31,6 +45,11 @@ public:
     // the whole file version for messages (empty without an application).
     InstalledVersion installedVersion() const;
     const std::string& installedVersionText() const;
+    // Why the last answer was not trusted; empty when it was, when there was
+    // no answer at all, or without a key.
+    const std::string& refusal() const { return m_refusal; }
+    // The last answer's verified release line (with a key).
+    const std::optional<signature::ReleaseLine>& release() const { return m_release; }
 
 private:
     platform::Services& m_services;
@@ -39,6 +58,14 @@ private:
     std::string m_applicationPath;
     std::string m_versionAddress;
     std::string m_installedText;
+    std::string m_publisherKey;
+    std::function<std::int64_t()> m_clock;
+    std::string m_refusal;
+    std::optional<signature::ReleaseLine> m_release;
+
+    // With a key: whether the answer is trusted, keeping its release line or
+    // the reason it is not.
+    bool trusted(const std::string& answer);
 
     std::string strLocalVer1;
     std::string strLocalVer2;

@@ -1,5 +1,6 @@
 #include "signature/SignatureLine.h"
 
+#include "LineFields.h"
 #include "signature/Base64.h"
 #include "signature/VersionText.h"
 
@@ -23,19 +24,6 @@ std::optional<std::array<std::uint8_t, size>> fixedBytes(std::string_view text) 
     std::array<std::uint8_t, size> fixed{};
     std::copy(bytes->begin(), bytes->end(), fixed.begin());
     return fixed;
-}
-
-// The next field "name=value" of the line, separated by one blank; nothing
-// when the line does not go on with that field.
-std::optional<std::string_view> takeField(std::string_view& rest, std::string_view name) {
-    if (!rest.starts_with(name)) {
-        return std::nullopt;
-    }
-    rest.remove_prefix(name.size());
-    const std::size_t end = rest.find(' ');
-    const std::string_view value = rest.substr(0, end);
-    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-    return value;
 }
 
 } // namespace
@@ -84,14 +72,8 @@ std::optional<SignatureLine> parseSignatureLine(std::string_view comment, std::s
 }
 
 std::string signedMessage(std::string_view version, const ArchiveDigest& digest) {
-    static constexpr char hexDigits[] = "0123456789abcdef";
-    std::string message = std::string(signatureLineStart) + std::string(formatName) + " " +
-                          std::string(versionField) + std::string(version) + " sha512=";
-    for (const std::uint8_t byte : digest) {
-        message += hexDigits[byte >> 4];
-        message += hexDigits[byte & 0x0f];
-    }
-    return message;
+    return std::string(signatureLineStart) + std::string(formatName) + " " +
+           std::string(versionField) + std::string(version) + " sha512=" + hexOf(digest);
 }
 
 std::optional<PublicKey> publicKeyFromBase64(std::string_view text) {

@@ -9,14 +9,26 @@ class ConsoleToolkit;
 
 namespace publisher {
 
+// How long a signed version answer is valid unless the publisher says.
+constexpr int defaultValidDays = 30;
+
 // What the publisher asks for: a release folder, the version it carries,
-// the folder the web server serves and, to sign the package, the file of
-// the publisher's Ed25519 private key (empty: the package is not signed).
+// the folder the web server serves and, to sign the package and the
+// version answer, the file of the publisher's Ed25519 private key (empty:
+// nothing is signed), with the days the signed answer stays valid.
 struct PublishRequest {
     std::string releaseFolder;
     std::string version;
     std::string outputFolder;
     std::string privateKeyFile;
+    int validDays = defaultValidDays;
+};
+
+// A served, signed version answer to sign again for another validDays.
+struct RenewRequest {
+    std::string outputFolder;
+    std::string privateKeyFile;
+    int validDays = defaultValidDays;
 };
 
 // Publishes a release: builds clientfiles/morvane/morvane.zip under the
@@ -24,10 +36,18 @@ struct PublishRequest {
 // none), signs it when a key is given and checks the signature as the
 // updater will, tests it through the unzip library the updater uses, and
 // only then replaces the served package and, after it,
-// clientfiles/morvane/version.php.
+// clientfiles/morvane/version.php: the version, and with a key a CR LF and
+// the signed release line that binds the answer to this package until it
+// expires.
 // Reports what it did on report. Anything wrong is raised as PublishError,
 // and then the served files are as they were.
 void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
              std::ostream& report);
+
+// Signs the served version answer again, valid for the request's days from
+// now, when this key signed it and the served package is still the one it
+// announces; the package is not touched. PublishError otherwise, and then
+// the served answer is as it was.
+void renew(const RenewRequest& request, std::ostream& report);
 
 } // namespace publisher

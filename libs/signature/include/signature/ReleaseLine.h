@@ -1,0 +1,84 @@
+#pragma once
+
+#include "signature/SignatureLine.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace signature {
+
+class SigningKey;
+
+using PackageDigest = std::array<std::uint8_t, digestSize>;
+
+// The signed release line a keyed publication adds to the version answer,
+// after the version line and a CR LF:
+//
+//   morvane-release v1 version=1.3.0 size=<bytes> sha512=<hex>
+//     expires=<2027-01-08T00:00:00Z> key=<base64> ed25519=<base64>
+//
+// (one line, one blank between fields). size and sha512 are the whole
+// package's; expires is a UTC time; the signature (by key) covers the line's
+// text up to, not including, " key=". A reader that splits the answer at
+// "." and takes the number each of its first three pieces begins with reads
+// the same version with the line as without it.
+struct ReleaseLine {
+    std::string version;
+    std::uint64_t size = 0;
+    PackageDigest sha512{};
+    std::int64_t expires = 0; // seconds since 1970-01-01 UTC
+    PublicKey key{};
+    SignatureBytes signature{};
+};
+
+// The text the key signs: the line up to " key=".
+std::string releaseSignedText(const ReleaseLine& line);
+std::string formatReleaseLine(const ReleaseLine& line);
+// The line, or nothing with the reason in why.
+std::optional<ReleaseLine> parseReleaseLine(std::string_view text, std::string& why);
+
+// The size and SHA-512 of the whole file at path. Throws SignatureError.
+struct PackageIdentity {
+    std::uint64_t size = 0;
+    PackageDigest sha512{};
+};
+PackageIdentity identifyPackage(const std::string& path);
+
+// A release line for the package of the given size and digest, signed by
+// key, valid until expires.
+ReleaseLine signRelease(const std::string& version, std::uint64_t size, const PackageDigest& sha512,
+                        std::int64_t expires, const SigningKey& key);
+
+// "2027-01-08T00:00:00Z"; parseUtcTime takes exactly that form.
+std::string formatUtcTime(std::int64_t seconds);
+std::optional<std::int64_t> parseUtcTime(std::string_view text);
+
+// The version answer as a keyed updater reads it: its version line, a line
+// end, the release line, perhaps a line end after it.
+enum class AnswerVerdict {
+    verified,      // signed by the key, names the version line, not expired
+    noReleaseLine, // nothing after the version line
+    malformedLine, // a release line that cannot be read
+    otherKey,      // signed by another key
+    badSignature,  // by the key, but not over this line
+    otherVersion,  // its version is not the version line's
+    expired,       // valid only until before now
+};
+
+struct AnswerCheck {
+    AnswerVerdict verdict = AnswerVerdict::noReleaseLine;
+    // Why, in plain words, for the log.
+    std::string description;
+    // The verified line.
+    std::optional<ReleaseLine> release;
+
+    bool verified() const { return verdict == AnswerVerdict::verified; }
+};
+
+// Checks a version answer against the publisher's key at the time now
+// (seconds since 1970-01-01 UTC).
+AnswerCheck checkVersionAnswer(std::string_view answer, const PublicKey& key, std::int64_t now);
+
+} // namespace signature

@@ -1,0 +1,238 @@
+#include "signature/ReleaseLine.h"
+
+#include "LineFields.h"
+
+#include "signature/ArchiveEnd.h"
+#include "signature/Base64.h"
+#include "signature/PackageCheck.h"
+#include "signature/PackageSigning.h"
+#include "signature/VersionText.h"
+
+#include "signature/SignatureError.h"
+
+#include "fileio/UniqueFd.h"
+#include "fileio/Writing.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace signature {
+
+namespace {
+
+constexpr std::string_view lineStart = "morvane-release v1 ";
+constexpr std::string_view keyField = " key=";
+constexpr std::string_view signatureField = " ed25519=";
+// Quoted from a line that cannot be read, at most.
+constexpr std::size_t quotedLength = 60;
+
+std::optional<std::uint64_t> numberOf(std::string_view text) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.starts_with('+')) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string quoted(std::string_view text) {
+    std::string shown(text.substr(0, quotedLength));
+    for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            c = '?';
+        }
+    }
+    return "\"" + shown + (text.size() > quotedLength ? "...\"" : "\"");
+}
+
+AnswerCheck refused(AnswerVerdict verdict, std::string description) {
+    return AnswerCheck{verdict, std::move(description), std::nullopt};
+}
+
+} // namespace
+
+std::string releaseSignedText(const ReleaseLine& line) {
+    return std::string(lineStart) + "version=" + line.version +
+           " size=" + std::to_string(line.size) + " sha512=" + hexOf(line.sha512) +
+           " expires=" + formatUtcTime(line.expires);
+}
+
+std::string formatReleaseLine(const ReleaseLine& line) {
+    return releaseSignedText(line) + std::string(keyField) + base64Of(line.key) +
+           std::string(signatureField) + encodeBase64(line.signature.data(), line.signature.size());
+}
+
+std::optional<ReleaseLine> parseReleaseLine(std::string_view text, std::string& why) {
+    if (!text.starts_with(lineStart)) {
+        why = "it does not begin with \"" + std::string(lineStart) + "\"";
+        return std::nullopt;
+    }
+    std::string_view rest = text.substr(lineStart.size());
+    ReleaseLine line;
+    const auto version = takeField(rest, "version=");
+    if (!version || !isVersionText(*version)) {
+        why = "it names no version of three numbers";
+        return std::nullopt;
+    }
+    line.version = std::string(*version);
+    const auto size = takeField(rest, "size=");
+    const auto sizeValue = size ? numberOf(*size) : std::nullopt;
+    if (!sizeValue) {
+        why = "it gives no package size";
+        return std::nullopt;
+    }
+    line.size = *sizeValue;
+    const auto digest = takeField(rest, "sha512=");
+    const auto digestValue = digest ? digestFromHex(*digest) : std::nullopt;
+    if (!digestValue) {
+        why = "it gives no SHA-512 of 128 lower-case hex digits";
+        return std::nullopt;
+    }
+    line.sha512 = *digestValue;
+    const auto expires = takeField(rest, "expires=");
+    const auto expiresValue = expires ? parseUtcTime(*expires) : std::nullopt;
+    if (!expiresValue) {
+        why = "it gives no expiry time such as 2027-01-08T00:00:00Z";
+        return std::nullopt;
+    }
+    line.expires = *expiresValue;
+    const auto key = takeField(rest, keyField.substr(1));
+    const auto keyValue = key ? publicKeyFromBase64(*key) : std::nullopt;
+    if (!keyValue) {
+        why = "it names no public key of 32 bytes";
+        return std::nullopt;
+    }
+    line.key = *keyValue;
+    const auto signature = takeField(rest, signatureField.substr(1));
+    const auto signatureBytes = signature ? decodeBase64(*signature) : std::nullopt;
+    if (!signatureBytes || signatureBytes->size() != signatureSize || !rest.empty() ||
+        text.ends_with(' ')) {
+        why = "it does not end with a signature of 64 bytes";
+        return std::nullopt;
+    }
+    std::copy(signatureBytes->begin(), signatureBytes->end(), line.signature.begin());
+    return line;
+}
+
+PackageIdentity identifyPackage(const std::string& path) {
+    const fileio::UniqueFd file = fileio::openFile(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0);
+    struct stat status {};
+    if (!file || ::fstat(file.get(), &status) != 0) {
+        throw SignatureError("cannot read " + path + ": " + std::strerror(errno));
+    }
+    const auto size = static_cast<std::uint64_t>(status.st_size);
+    return PackageIdentity{size, digestOfStart(file.get(), size, path)};
+}
+
+ReleaseLine signRelease(const std::string& version, std::uint64_t size, const PackageDigest& sha512,
+                        std::int64_t expires, const SigningKey& key) {
+    ReleaseLine line{version, size, sha512, expires, key.publicKey(), {}};
+    line.signature = key.sign(releaseSignedText(line));
+    return line;
+}
+
+std::string formatUtcTime(std::int64_t seconds) {
+    const std::time_t time = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    char text[32] = {};
+    if (gmtime_r(&time, &parts) == nullptr ||
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
+        return "(a time out of range)";
+    }
+    return text;
+}
+
+std::optional<std::int64_t> parseUtcTime(std::string_view text) {
+    // YYYY-MM-DDTHH:MM:SSZ, every digit where it belongs.
+    constexpr std::string_view shape = "0000-00-00T00:00:00Z";
+    if (text.size() != shape.size()) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (shape[i] == '0' ? !digit : text[i] != shape[i]) {
+            return std::nullopt;
+        }
+    }
+    const auto field = [&](std::size_t at, std::size_t length) {
+        int value = 0;
+        std::from_chars(text.data() + at, text.data() + at + length, value);
+        return value;
+    };
+    std::tm parts{};
+    parts.tm_year = field(0, 4) - 1900;
+    parts.tm_mon = field(5, 2) - 1;
+    parts.tm_mday = field(8, 2);
+    parts.tm_hour = field(11, 2);
+    parts.tm_min = field(14, 2);
+    parts.tm_sec = field(17, 2);
+    const std::time_t seconds = timegm(&parts);
+    // timegm carries a day 31 of a short month into the next: not a time.
+    if (formatUtcTime(seconds) != text) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(seconds);
+}
+
+AnswerCheck checkVersionAnswer(std::string_view answer, const PublicKey& key, std::int64_t now) {
+    std::string_view versionLine = answer.substr(0, answer.find('\n'));
+    const std::string_view rest =
+        versionLine.size() < answer.size() ? answer.substr(versionLine.size() + 1) : "";
+    std::string_view releaseText = rest.substr(0, rest.find('\n'));
+    if (versionLine.ends_with('\r')) {
+        versionLine.remove_suffix(1);
+    }
+    if (releaseText.ends_with('\r')) {
+        releaseText.remove_suffix(1);
+    }
+    constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+    if (versionLine.starts_with(byteOrderMark)) {
+        versionLine.remove_prefix(byteOrderMark.size());
+    }
+    if (releaseText.empty()) {
+        return refused(AnswerVerdict::noReleaseLine,
+                       "the version answer carries no signed release line, so it cannot be "
+                       "trusted: " +
+                           quoted(answer));
+    }
+    const bool onlyLineEndsAfter =
+        rest.substr(std::min(rest.size(), releaseText.size())).find_first_not_of("\r\n") ==
+        std::string_view::npos;
+    std::string why;
+    const auto line = parseReleaseLine(releaseText, why);
+    if (!line || !onlyLineEndsAfter) {
+        return refused(AnswerVerdict::malformedLine,
+                       "the version answer's release line cannot be read (" +
+                           (line ? std::string("more follows it") : why) +
+                           "): " + quoted(releaseText));
+    }
+    if (line->key != key) {
+        return refused(AnswerVerdict::otherKey,
+                       "the version answer is signed by another key (" + base64Of(line->key) +
+                           ") than the publisher's (" + base64Of(key) + ")");
+    }
+    if (!isSignatureOf(key, line->signature, releaseSignedText(*line))) {
+        return refused(AnswerVerdict::badSignature,
+                       "the version answer's release line does not match its signature "
+                       "(changed on the way)");
+    }
+    if (line->version != versionLine) {
+        return refused(AnswerVerdict::otherVersion,
+                       "the version answer offers " + quoted(versionLine) +
+                           ", but its signed release line names version " + line->version);
+    }
+    if (line->expires < now) {
+        return refused(AnswerVerdict::expired,
+                       "the version answer expired at " + formatUtcTime(line->expires) +
+                           "; this computer's clock says " + formatUtcTime(now) +
+                           " (if the clock is wrong, set it right; otherwise the publisher "
+                           "has not renewed the answer)");
+    }
+    return AnswerCheck{AnswerVerdict::verified, "", line};
+}
+
+} // namespace signature

@@ -1,0 +1,153 @@
+// The version answer a keyed updater trusts: the version line and the
+// publisher's signed release line for it, not yet expired. Each way a
+// hostile network could write the answer instead is refused for its own
+// reason.
+#include "signature/PackageSigning.h"
+#include "signature/ReleaseLine.h"
+
+#include "testsupport/CaseName.h"
+#include "testsupport/PublisherKey.h"
+#include "testsupport/TempDir.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using signature::AnswerVerdict;
+
+// 2026-12-08T12:00:00Z, and the answers' expiry a month on.
+constexpr std::int64_t now = 1'796'731'200;
+constexpr std::int64_t expires = now + 30 * 24 * 60 * 60;
+
+struct Keys {
+    testsupport::TempDir folder;
+    testsupport::PublisherKey publisher = testsupport::makePublisherKey(folder / "publisher.pem");
+    testsupport::PublisherKey other = testsupport::makePublisherKey(folder / "other.pem");
+    signature::SigningKey publisherKey = signature::SigningKey::fromFile(publisher.privateKeyFile);
+    signature::SigningKey otherKey = signature::SigningKey::fromFile(other.privateKeyFile);
+};
+
+const Keys& keys() {
+    static const Keys made;
+    return made;
+}
+
+std::string line(const std::string& version, std::int64_t until = expires,
+                 const signature::SigningKey& key = keys().publisherKey) {
+    signature::PackageDigest digest{};
+    digest.fill(0xab);
+    return signature::formatReleaseLine(signature::signRelease(version, 4096, digest, until, key));
+}
+
+std::string replaced(std::string text, const std::string& what, const std::string& with) {
+    const std::size_t at = text.find(what);
+    return at == std::string::npos ? "(not found: " + what + ")"
+                                   : text.replace(at, what.size(), with);
+}
+
+struct AnswerCase {
+    const char* name;
+    std::function<std::string()> answer;
+    AnswerVerdict verdict;
+    // A piece of the description the log shows.
+    std::string says;
+};
+
+class VersionAnswer : public ::testing::TestWithParam<AnswerCase> {};
+
+TEST_P(VersionAnswer, IsTrustedOnlyWhenThePublisherSignedItForItsVersionLine) {
+    const AnswerCase& c = GetParam();
+    const auto key = signature::publicKeyFromBase64(keys().publisher.publicKeyBase64);
+    ASSERT_TRUE(key.has_value());
+    const std::string answer = c.answer();
+    const signature::AnswerCheck check = signature::checkVersionAnswer(answer, *key, now);
+    EXPECT_EQ(check.verdict, c.verdict) << answer << "\n" << check.description;
+    EXPECT_NE(check.description.find(c.says), std::string::npos) << check.description;
+    EXPECT_EQ(check.release.has_value(), c.verdict == AnswerVerdict::verified);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, VersionAnswer,
+    ::testing::Values(
+        AnswerCase{"AsPublished", [] { return "1.3.0\r\n" + line("1.3.0"); },
+                   AnswerVerdict::verified, ""},
+        AnswerCase{"LineEndAfterTheLine", [] { return "1.3.0\r\n" + line("1.3.0") + "\r\n"; },
+                   AnswerVerdict::verified, ""},
+        AnswerCase{"ByteOrderMarkBeforeTheVersion",
+                   [] {
+                       return "\xEF\xBB\xBF"
+                              "1.3.0\r\n" +
+                              line("1.3.0");
+                   },
+                   AnswerVerdict::verified, ""},
+        // The withholding attack: the installed version, unsigned.
+        AnswerCase{"VersionAlone", [] { return std::string("1.2.5"); },
+                   AnswerVerdict::noReleaseLine, "carries no signed release line"},
+        AnswerCase{"VersionAndEmptyLine", [] { return std::string("1.2.5\r\n\r\n"); },
+                   AnswerVerdict::noReleaseLine, "carries no signed release line"},
+        AnswerCase{"ErrorPage", [] { return std::string("<html>\r\nNot Found\r\n</html>"); },
+                   AnswerVerdict::malformedLine, "does not begin with"},
+        AnswerCase{"OtherKey", [] { return "1.3.0\r\n" + line("1.3.0", expires, keys().otherKey); },
+                   AnswerVerdict::otherKey, keys().other.publicKeyBase64},
+        AnswerCase{"SizeChanged",
+                   [] { return replaced("1.3.0\r\n" + line("1.3.0"), "size=4096", "size=4097"); },
+                   AnswerVerdict::badSignature, "does not match its signature"},
+        AnswerCase{
+            "ExpiryMovedOn",
+            [] { return replaced("1.3.0\r\n" + line("1.3.0"), "expires=2027", "expires=2028"); },
+            AnswerVerdict::badSignature, "does not match its signature"},
+        // A signed answer of an old release, its version line changed.
+        AnswerCase{"VersionLineDisagrees", [] { return "1.3.1\r\n" + line("1.3.0"); },
+                   AnswerVerdict::otherVersion, "names version 1.3.0"},
+        AnswerCase{"VersionLineWritten", [] { return "1.3.0.0\r\n" + line("1.3.0"); },
+                   AnswerVerdict::otherVersion, "\"1.3.0.0\""},
+        AnswerCase{"Expired", [] { return "1.3.0\r\n" + line("1.3.0", now - 1); },
+                   AnswerVerdict::expired,
+                   "expired at 2026-12-08T11:59:59Z; this computer's clock says "
+                   "2026-12-08T12:00:00Z"},
+        AnswerCase{"ExpiresThisSecond", [] { return "1.3.0\r\n" + line("1.3.0", now); },
+                   AnswerVerdict::verified, ""},
+        AnswerCase{"MoreAfterTheLine", [] { return "1.3.0\r\n" + line("1.3.0") + "\r\nmore"; },
+                   AnswerVerdict::malformedLine, "more follows it"},
+        AnswerCase{"FieldMissing",
+                   [] { return replaced("1.3.0\r\n" + line("1.3.0"), "size=4096 ", ""); },
+                   AnswerVerdict::malformedLine, "no package size"},
+        AnswerCase{"SizeNotANumber",
+                   [] { return replaced("1.3.0\r\n" + line("1.3.0"), "size=4096", "size=+4096"); },
+                   AnswerVerdict::malformedLine, "no package size"},
+        AnswerCase{
+            "DigestInCapitals",
+            [] { return replaced("1.3.0\r\n" + line("1.3.0"), "sha512=abab", "sha512=ABAB"); },
+            AnswerVerdict::malformedLine, "128 lower-case hex digits"},
+        AnswerCase{"NoSuchDay",
+                   [] {
+                       return replaced("1.3.0\r\n" + line("1.3.0"), "expires=2027-01-07",
+                                       "expires=2027-02-30");
+                   },
+                   AnswerVerdict::malformedLine, "no expiry time"},
+        AnswerCase{
+            "VersionOfTwoNumbers",
+            [] { return replaced("1.3\r\n" + line("1.3.0"), "version=1.3.0", "version=1.3"); },
+            AnswerVerdict::malformedLine, "no version of three numbers"},
+        AnswerCase{"SignatureCut",
+                   [] {
+                       const std::string answer = "1.3.0\r\n" + line("1.3.0");
+                       return answer.substr(0, answer.size() - 8);
+                   },
+                   AnswerVerdict::malformedLine, "signature of 64 bytes"},
+        AnswerCase{"OtherForm",
+                   [] { return replaced("1.3.0\r\n" + line("1.3.0"), " v1 ", " v2 "); },
+                   AnswerVerdict::malformedLine, "does not begin with"}),
+    testsupport::CaseName());
+
+TEST(UtcTime, ReadsBackWhatItWritesAndNothingElse) {
+    EXPECT_EQ(signature::formatUtcTime(now), "2026-12-08T12:00:00Z");
+    EXPECT_EQ(signature::parseUtcTime("2026-12-08T12:00:00Z"), now);
+    EXPECT_EQ(signature::parseUtcTime("2028-02-29T00:00:00Z"), 1'835'395'200);
+    for (const char* text : {"2027-02-29T00:00:00Z", "2026-12-08 12:00:00Z", "2026-12-08T12:00:00",
+                             "2026-12-08T24:00:00Z", "2026-1-08T12:00:00Z", ""}) {
+        EXPECT_FALSE(signature::parseUtcTime(text).has_value()) << text;
+    }
+}
+
+} // namespace
