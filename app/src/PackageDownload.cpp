@@ -28,23 +28,38 @@ int32_t addReceived(int32_t received, std::size_t length) {
     return received + static_cast<int32_t>(length);
 }
 
+[[noreturn]] void refuse(const std::string& why) {
+    throw platform::Error(platform::ErrorNumber::permissionDenied, downloadSource,
+                          "the package was refused: " + why);
+}
+
 } // namespace
 
 PackageDownload::PackageDownload(platform::InternetTransfer& transfer, std::function<void()> pump,
                                  std::function<std::string(const std::string&)> resolve,
-                                 std::function<void(const std::string&)> progress)
+                                 std::function<void(const std::string&)> progress,
+                                 std::function<const Announced&()> announced)
     : m_transfer(transfer), m_pump(std::move(pump)), m_resolve(std::move(resolve)),
-      m_progress(std::move(progress)) {}
+      m_progress(std::move(progress)), m_announced(std::move(announced)) {}
 
 void PackageDownload::download(const std::string& url, const std::string& destination) {
+    const Announced& announced = m_announced();
+    m_arrived.restart();
     m_pump();
     m_transfer.URL = url;
     m_transfer.Execute("GET", "Range: bytes=" + std::to_string(rangeStart) + "-\r\n");
     while (m_transfer.StillExecuting()) {
         m_pump();
     }
-    const int32_t total = platform::roundToInt32(
-        text::leadingNumber(m_transfer.GetHeader("Content-Length")), downloadSource);
+    const std::string length = m_transfer.GetHeader("Content-Length");
+    if (announced && !length.empty() && length != std::to_string(announced->size)) {
+        refuse("the server sends " + length + " bytes, but the version answer announced " +
+               std::to_string(announced->size));
+    }
+    // A bound download knows its size even when the server does not say it.
+    const double expected = announced && length.empty() ? static_cast<double>(announced->size)
+                                                        : text::leadingNumber(length);
+    const int32_t total = platform::roundToInt32(expected, downloadSource);
     m_pump();
 
     PackageFile file(m_resolve(destination), downloadSource);
@@ -52,6 +67,13 @@ void PackageDownload::download(const std::string& url, const std::string& destin
     std::vector<std::uint8_t> chunk;
     do {
         chunk = m_transfer.GetChunk(chunkSize);
+        if (announced) {
+            if (chunk.size() > announced->size - m_arrived.size()) {
+                refuse("it is longer than the " + std::to_string(announced->size) +
+                       " bytes the version answer announced");
+            }
+            m_arrived.add(chunk.data(), chunk.size());
+        }
         file.write(chunk.data(), chunk.size());
         received = addReceived(received, chunk.size());
         m_progress(downloadPercent(received, total, downloadSource));
@@ -63,6 +85,11 @@ void PackageDownload::download(const std::string& url, const std::string& destin
         throw platform::Error(platform::InternetTransfer::incompleteBody, downloadSource,
                               "the package ended after " + std::to_string(received) + " of " +
                                   std::to_string(total) + " bytes");
+    }
+    if (announced) {
+        if (m_arrived.digest() != announced->sha512) {
+            refuse("it is not the package the version answer announced");
+        }
     }
     file.close();
 }

@@ -8,11 +8,11 @@
 
 namespace updater {
 
-PackageSignatureCheck::PackageSignatureCheck(std::string publisherKey,
-                                             std::function<std::string()> packagePath,
-                                             const VersionCheck& versions)
-    : m_publisherKey(std::move(publisherKey)), m_packagePath(std::move(packagePath)),
-      m_versions(versions) {}
+PackageSignatureCheck::PackageSignatureCheck(
+    std::string publisherKey, std::function<const signature::ArrivingPackage&()> arrived,
+    const VersionCheck& versions)
+    : m_publisherKey(std::move(publisherKey)), m_arrived(std::move(arrived)), m_versions(versions) {
+}
 
 void PackageSignatureCheck::check() const {
     // Without a key the updater installs what it downloaded, as it always did.
@@ -27,8 +27,8 @@ void PackageSignatureCheck::check() const {
                               "public key, so no package can be checked");
     }
     const std::string offered = m_versions.offeredVersion();
-    const signature::PackageCheck check = platform::withOwnSource(
-        source, [&] { return signature::checkPackage(m_packagePath(), *key, offered); });
+    const signature::PackageCheck check =
+        platform::withOwnSource(source, [&] { return m_arrived().check(*key, offered); });
     if (!check.accepted()) {
         // The log line and the box say which check the package failed.
         throw platform::Error(platform::ErrorNumber::permissionDenied, source, check.description);

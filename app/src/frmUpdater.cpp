@@ -64,9 +64,11 @@ frmUpdater::frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& co
       m_download(
           *Inet1, [this] { m_toolkit.doEvents(); },
           [this](const std::string& path) { return fso().resolve(path); },
-          [this](const std::string& percent) { DownloadProgress(percent); }),
+          [this](const std::string& percent) { DownloadProgress(percent); },
+          [this]() -> const PackageDownload::Announced& { return m_versionCheck.release(); }),
       m_signatureCheck(
-          m_settings.packageKey, [this] { return fso().resolve(m_paths.packageFile()); },
+          m_settings.packageKey,
+          [this]() -> const signature::ArrivingPackage& { return m_download.arrived(); },
           m_versionCheck),
       m_unpacking(toolkit, m_paths.tempFolder()),
       m_commands(

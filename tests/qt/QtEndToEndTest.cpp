@@ -183,27 +183,39 @@ TEST_F(RealWindowUpdate, BuiltWithAKeyInstallsOnlyWhatThePublisherSignedForTheOf
         const char* what;
         std::string package;
         std::string description;
-        std::string offered = "1.3.0";
+        std::string offered;
+        // The package the version answer announces; empty: the one served.
+        std::string announced;
     };
     const std::vector<Case> refused{
-        {"one byte flipped", flipped, "signature does not match its contents"},
-        {"unsigned", readFile(staging / "unsigned.zip"), "carries no publisher's signature"},
+        {"one byte flipped", flipped, "signature does not match its contents", "1.3.0", ""},
+        {"unsigned", readFile(staging / "unsigned.zip"), "carries no publisher's signature",
+         "1.3.0", ""},
         {"other key", signedBy(otherKey, "1.3.0"),
-         "signed by another key (" + otherKey.publicKeyBase64 + ")"},
-        {"data appended", good + std::string(16, '\0'), "16 bytes follow the end"},
+         "signed by another key (" + otherKey.publicKeyBase64 + ")", "1.3.0", ""},
+        {"data appended", good + std::string(16, '\0'), "16 bytes follow the end", "1.3.0", ""},
         {"older version", signedBy(publisherKey, "1.2.9"),
-         "signed for version 1.2.9, but the version endpoint offered version 1.3.0"},
+         "signed for version 1.2.9, but the version endpoint offered version 1.3.0", "1.3.0", ""},
         // The check offers 1.1.7 to 1.2.0.5 (its third piece against the
         // fourth part); the publisher's real 1.1.7, served again, is older.
         {"old release served again", signedBy(publisherKey, "1.1.7"),
          "it is signed for version 1.1.7, which is not newer than the installed version 1.2.0.5",
-         "1.1.7"},
+         "1.1.7", ""},
+        // The version answer binds the download to one package.
+        {"longer than announced", good + std::string(16, '\0'),
+         "the server sends " + std::to_string(good.size() + 16) +
+             " bytes, but the version answer announced " + std::to_string(good.size()),
+         "1.3.0", good},
+        {"not the package announced", flipped, "it is not the package the version answer announced",
+         "1.3.0", good},
     };
     for (const Case& c : refused) {
         SCOPED_TRACE(c.what);
         std::remove(app("NoteError.txt").c_str());
         testsupport::writeFile(staging / "package.zip", c.package);
-        testsupport::LoopbackPublisher publisher(answerFor(c.offered, staging / "package.zip"),
+        testsupport::writeFile(staging / "announced.zip",
+                               c.announced.empty() ? c.package : c.announced);
+        testsupport::LoopbackPublisher publisher(answerFor(c.offered, staging / "announced.zip"),
                                                  staging / "package.zip");
 
         const Outcome outcome = run(publisher.host(), "", publisherKey.publicKeyBase64);

@@ -2,6 +2,7 @@
 // network or mirror could change it: each change is refused for its own
 // reason. Archives come from Python's zipfile, keys from the openssl command.
 #include "signature/PackageCheck.h"
+#include "signature/ArrivingPackage.h"
 #include "signature/PackageSigning.h"
 #include "signature/SignatureError.h"
 #include "signature/VersionText.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
 
 namespace {
 
@@ -38,11 +40,22 @@ protected:
         return copy;
     }
 
+    // The verdict on the file, which the package's bytes handed over as they
+    // arrive, in pieces of every size, must give the same.
     PackageVerdict verdictFor(const std::string& bytes, const std::string& offered = "1.3.0") {
         writeFile(checked, bytes);
         const auto key = signature::publicKeyFromBase64(publisher.publicKeyBase64);
         EXPECT_TRUE(key.has_value());
-        return signature::checkPackage(checked, *key, offered).verdict;
+        const signature::PackageCheck onDisk = signature::checkPackage(checked, *key, offered);
+        signature::ArrivingPackage arriving;
+        const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+        for (std::size_t at = 0, piece = 1; at < bytes.size(); at += piece, piece = piece * 3 + 1) {
+            arriving.add(data + at, std::min(piece, bytes.size() - at));
+        }
+        const signature::PackageCheck arrived = arriving.check(*key, offered);
+        EXPECT_EQ(arrived.verdict, onDisk.verdict);
+        EXPECT_EQ(arrived.description, onDisk.description);
+        return onDisk.verdict;
     }
 
     testsupport::TempDir keys;
@@ -103,6 +116,25 @@ TEST_F(SignedPackage, EveryChangeAfterSigningIsRefusedForItsOwnReason) {
     for (const Case& c : cases) {
         EXPECT_EQ(verdictFor(c.bytes), c.verdict) << c.what;
     }
+}
+
+// A package far longer than the end a check keeps in memory: what arrives
+// is checked as the file is.
+TEST_F(SignedPackage, ALongPackageArrivingInPiecesIsCheckedAsOnDisk) {
+    const std::string package = keys / "long.zip";
+    std::mt19937 random(7);
+    std::string noise(700 * 1024, '\0');
+    for (char& c : noise) {
+        c = static_cast<char>(random());
+    }
+    testsupport::buildPackage(package,
+                              {{"updater.ini", "MOVE;data.bin;APP_PATH\r\n"}, {"data.bin", noise}});
+    signature::signPackage(package, signature::SigningKey::fromFile(publisher.privateKeyFile),
+                           "1.3.0");
+    std::string bytes = readFile(package);
+    EXPECT_EQ(verdictFor(bytes), PackageVerdict::signedForOffer);
+    bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x40);
+    EXPECT_EQ(verdictFor(bytes), PackageVerdict::badSignature);
 }
 
 TEST_F(SignedPackage, SignatureLinesThatCannotBeReadAreRefused) {

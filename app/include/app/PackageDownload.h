@@ -1,8 +1,11 @@
 #pragma once
 
 #include "platform/http/InternetTransfer.h"
+#include "signature/ArrivingPackage.h"
+#include "signature/ReleaseLine.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace updater {
@@ -12,22 +15,38 @@ namespace updater {
 // handed to the window after each chunk, with the window kept alive while
 // it waits. A failure is raised to the caller, and so is a body that ends
 // before its Content-Length: a cut-off package is never taken as whole.
+//
+// When the version answer announced the package (its signed release line),
+// the download is bound to it: a Content-Length other than the announced
+// size fails before the body is read, no byte beyond that size is written,
+// and a package whose SHA-512 is not the announced one is refused before
+// anything unpacks it. The digests are taken as the bytes arrive, so the
+// checks after the last byte read nothing again.
 class PackageDownload {
 public:
+    using Announced = std::optional<signature::ReleaseLine>;
+
     // pump keeps the window alive; resolve finds a path's letter case on
-    // disk; progress takes the percentage received as decimal text.
+    // disk; progress takes the percentage received as decimal text;
+    // announced is asked when a download begins.
     PackageDownload(platform::InternetTransfer& transfer, std::function<void()> pump,
                     std::function<std::string(const std::string&)> resolve,
-                    std::function<void(const std::string&)> progress);
+                    std::function<void(const std::string&)> progress,
+                    std::function<const Announced&()> announced);
 
     // Returns once the whole package is in destination.
     void download(const std::string& url, const std::string& destination);
+
+    // What the last bound download brought, for the signature check.
+    const signature::ArrivingPackage& arrived() const { return m_arrived; }
 
 private:
     platform::InternetTransfer& m_transfer;
     std::function<void()> m_pump;
     std::function<std::string(const std::string&)> m_resolve;
     std::function<void(const std::string&)> m_progress;
+    std::function<const Announced&()> m_announced;
+    signature::ArrivingPackage m_arrived;
 };
 
 } // namespace updater

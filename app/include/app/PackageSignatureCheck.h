@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/VersionCheck.h"
+#include "signature/ArrivingPackage.h"
 
 #include <functional>
 #include <string>
@@ -15,16 +16,18 @@ namespace updater {
 // description says which check it failed).
 class PackageSignatureCheck {
 public:
-    // publisherKey: base64 of the Ed25519 public key, or empty. packagePath
-    // and the versions are asked when the check runs.
-    PackageSignatureCheck(std::string publisherKey, std::function<std::string()> packagePath,
+    // publisherKey: base64 of the Ed25519 public key, or empty; arrived:
+    // the package's bytes as they were downloaded, which the check does not
+    // read from the disk again. Both are asked when the check runs.
+    PackageSignatureCheck(std::string publisherKey,
+                          std::function<const signature::ArrivingPackage&()> arrived,
                           const VersionCheck& versions);
 
     void check() const;
 
 private:
     std::string m_publisherKey;
-    std::function<std::string()> m_packagePath;
+    std::function<const signature::ArrivingPackage&()> m_arrived;
     const VersionCheck& m_versions;
 };
 

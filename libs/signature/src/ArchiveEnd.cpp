@@ -32,7 +32,10 @@ ArchiveEnd readArchiveEnd(int fd, std::uint64_t fileSize, const std::string& pat
     const std::uint64_t tailStart = fileSize - tailSize;
     std::vector<unsigned char> tail(tailSize);
     readExactly(fd, tail.data(), tail.size(), tailStart, path);
+    return archiveEndOf(tail, tailStart);
+}
 
+ArchiveEnd archiveEndOf(std::span<const unsigned char> tail, std::uint64_t tailStart) {
     using Fit = zipformat::EndRecordPlace::Fit;
     const zipformat::EndRecordPlace place = zipformat::findEndRecord(tail);
     ArchiveEnd end;

@@ -1,5 +1,6 @@
 #include "signature/PackageCheck.h"
 
+#include "PackageJudgement.h"
 #include "signature/ArchiveEnd.h"
 #include "signature/SignatureError.h"
 #include "signature/VersionText.h"
@@ -51,6 +52,13 @@ PackageCheck checkPackage(const std::string& path, const PublicKey& key,
     }
     const ArchiveEnd end =
         readArchiveEnd(file.get(), static_cast<std::uint64_t>(status.st_size), path);
+    return judgePackage(end, key, offeredVersion, [&](std::uint64_t signedLength) {
+        return digestOfStart(file.get(), signedLength, path);
+    });
+}
+
+PackageCheck judgePackage(const ArchiveEnd& end, const PublicKey& key,
+                          std::string_view offeredVersion, const SignedDigest& digestOfSigned) {
     if (end.kind == ArchiveEnd::Kind::none) {
         return refused(PackageVerdict::notAnArchive,
                        "it is not a zip archive (it has no end record), so it carries no "
@@ -80,7 +88,7 @@ PackageCheck checkPackage(const std::string& path, const PublicKey& key,
                        "it is signed by another key (" + base64Of(line->key) +
                            "), not by this updater's publisher (" + base64Of(key) + ")");
     }
-    const ArchiveDigest digest = digestOfStart(file.get(), end.commentLengthOffset, path);
+    const ArchiveDigest digest = digestOfSigned(end.commentLengthOffset);
     if (!isSignatureOf(key, line->signature, signedMessage(line->version, digest))) {
         return refused(PackageVerdict::badSignature,
                        "its publisher's signature does not match its contents: the package "

@@ -3,6 +3,7 @@
 #include "signature/SignatureLine.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace signature {
@@ -23,6 +24,9 @@ struct ArchiveEnd {
     std::uint64_t trailingBytes = 0;
     std::string comment;
 };
+
+// The end record in tail, the last bytes of a file that start at tailStart.
+ArchiveEnd archiveEndOf(std::span<const unsigned char> tail, std::uint64_t tailStart);
 
 // Reads the end of the open file of fileSize bytes. Throws SignatureError
 // when it cannot be read; path is named in the message.
