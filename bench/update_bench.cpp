@@ -7,7 +7,7 @@
 // `rm -rf` of the temp folder. The two alternate, from nginx on loopback.
 //
 //   update_bench [--size 256] [--rounds 3] [--program PATH] [--durable yes]
-//                [--against PATH]
+//                [--against PATH | --keyed yes] [--rate MBps]
 //
 // The program is the one that runs the update, by default the end-to-end
 // tests' child (the program's start, answering Yes to every box); another
@@ -15,18 +15,27 @@
 // syncs every copied file to the disk, as the updater does before replacing
 // a file. With --against, the baseline is another build of the program
 // doing the same update, round by round, so that two builds are compared
-// in one run.
+// in one run. With --keyed yes the package and the version answer are
+// signed by a publisher's key, the program runs as a build with that key
+// (the signed answer, the download bound to it, the signature check) and
+// the baseline is the same program without a key, which reads the same
+// answer and installs the same package unchecked. --rate limits the server
+// to that many MB/s, as a real network would (unlimited by default).
 // The package (size MiB of deflated incompressible files) is made once by
 // Python's zipfile.
 
 #include "BenchSupport.h"
+#include "signature/PackageSigning.h"
+#include "signature/ReleaseLine.h"
 #include "testsupport/NginxServer.h"
+#include "testsupport/PublisherKey.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/VersionedExecutable.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -92,8 +101,23 @@ bool updated(const std::string& folder, const std::string& files) {
     return !std::filesystem::exists(folder + "/temp");
 }
 
+// Signs the package for version 9.9.9 and writes the signed answer for it;
+// the public key, for the program's build.
+std::string signPublication(const std::string& published, const std::string& keyFile) {
+    const auto publisher = testsupport::makePublisherKey(keyFile);
+    const auto key = signature::SigningKey::fromFile(publisher.privateKeyFile);
+    const std::string package = published + "/morvane.zip";
+    signature::signPackage(package, key, "9.9.9");
+    const auto identity = signature::identifyPackage(package);
+    testsupport::writeFile(published + "/version.php",
+                           "9.9.9\r\n" + signature::formatReleaseLine(signature::signRelease(
+                                             "9.9.9", identity.size, identity.sha512,
+                                             std::time(nullptr) + 86400, key)));
+    return publisher.publicKeyBase64;
+}
+
 int compare(const std::string& program, int sizeMiB, int rounds, bool durable,
-            const std::string& against) {
+            const std::string& against, bool keyed, std::uint64_t rate) {
     testsupport::TempDir work;
     bench::useOffscreenWindows(work.path());
     const std::string www = work / "www";
@@ -102,7 +126,8 @@ int compare(const std::string& program, int sizeMiB, int rounds, bool durable,
     std::filesystem::create_directories(published);
     testsupport::writeFile(published + "/version.php", "9.9.9");
     makePackage(published + "/morvane.zip", files, sizeMiB);
-    testsupport::NginxServer server(www);
+    const std::string key = keyed ? signPublication(published, work / "key.pem") : "";
+    testsupport::NginxServer server(www, rate);
     const std::string url = "http://" + server.host() + "/clientfiles/morvane/morvane.zip";
 
     std::string copies;
@@ -129,19 +154,23 @@ int compare(const std::string& program, int sizeMiB, int rounds, bool durable,
         for (int turn = 0; turn < 2; ++turn) {
             if ((turn + round) % 2 == 0) {
                 freshInstallation(ours, theirs);
-                const bench::Sample s =
-                    bench::run({program, ours, server.host(), UNZIP32_FOLDER}, work / "ours.out");
+                const bench::Sample s = bench::run(
+                    keyed ? std::vector<std::string>{program, ours, server.host(), UNZIP32_FOLDER,
+                                                     "", key}
+                          : std::vector<std::string>{program, ours, server.host(), UNZIP32_FOLDER},
+                    work / "ours.out");
                 oursWall.push_back(s.wall);
                 oursCpu.push_back(s.cpu);
                 oursPeak = std::max(oursPeak, s.rssMiB);
                 ok = ok && updated(ours, files);
             } else {
                 freshInstallation(theirs, ours);
+                const std::string other = keyed ? program : against;
                 const bench::Sample s =
-                    against.empty() ? bench::run({"sh", "-c", baselineScript, "sh", theirs},
-                                                 work / "theirs.out")
-                                    : bench::run({against, theirs, server.host(), UNZIP32_FOLDER},
-                                                 work / "theirs.out");
+                    other.empty() ? bench::run({"sh", "-c", baselineScript, "sh", theirs},
+                                               work / "theirs.out")
+                                  : bench::run({other, theirs, server.host(), UNZIP32_FOLDER},
+                                               work / "theirs.out");
                 baseWall.push_back(s.wall);
                 baseCpu.push_back(s.cpu);
                 basePeak = std::max(basePeak, s.rssMiB);
@@ -162,11 +191,14 @@ int compare(const std::string& program, int sizeMiB, int rounds, bool durable,
                 bench::median(ratios), bench::median(oursCpu), bench::median(baseCpu), oursPeak,
                 basePeak);
     const std::string peer =
-        against.empty() ? std::string("curl, bsdtar, cp") + (durable ? ", sync" : "") + " and rm"
-                        : "the same update by " + against;
+        keyed             ? "the same program without a key"
+        : against.empty() ? std::string("curl, bsdtar, cp") + (durable ? ", sync" : "") + " and rm"
+                          : "the same update by " + against;
     std::printf("medians of %d rounds (paired: of each round's ratio); the update through the Qt "
-                "window offscreen against %s; every file in place both ways: %s\n",
-                rounds, peer.c_str(), ok ? "yes" : "NO");
+                "window offscreen against %s; server %s; every file in place both ways: %s\n",
+                rounds, peer.c_str(),
+                rate == 0 ? "unlimited" : (std::to_string(rate / 1000000) + " MB/s").c_str(),
+                ok ? "yes" : "NO");
     return ok ? 0 : 1;
 }
 
@@ -178,7 +210,9 @@ int main(int argc, char** argv) {
                        std::max(1, std::stoi(bench::option(argc, argv, "--size", "256"))),
                        std::max(1, std::stoi(bench::option(argc, argv, "--rounds", "3"))),
                        bench::option(argc, argv, "--durable", "no") == "yes",
-                       bench::option(argc, argv, "--against", ""));
+                       bench::option(argc, argv, "--against", ""),
+                       bench::option(argc, argv, "--keyed", "no") == "yes",
+                       std::stoull(bench::option(argc, argv, "--rate", "0")) * 1000 * 1000);
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "update_bench: %s\n", failure.what());
         return 1;

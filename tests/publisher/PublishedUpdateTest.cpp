@@ -3,6 +3,8 @@
 // the publisher's signature.
 #include "PublisherRun.h"
 
+#include "platform/files/DiskFileSystem.h"
+
 #include "signature/PackageSigning.h"
 #include "signature/ReleaseLine.h"
 #include "testsupport/ChildProcess.h"
@@ -133,6 +135,66 @@ TEST(PublishedUpdate, AnExpiredAnswerIsRefusedUntilThePublisherRenewsIt) {
     ASSERT_EQ(renewed.status, 0) << renewed.output;
     ASSERT_EQ(runUpdater(), 0) << readFile(scratch / "updater.out");
     EXPECT_EQ(readFile(install + "/morvane.exe"), readFile(release / "morvane.exe"));
+}
+
+// Key rotation: the last release signed by the old key carries an updater
+// built with the new one, which replaces the running updater's own file.
+// From then on only what the new key signs installs. (The installed
+// updater here is a launcher that starts the test's program with its key,
+// as a build with that key would have it.)
+TEST(PublishedUpdate, AReleaseSignedByTheOldKeyCarriesTheUpdaterOfTheNewKey) {
+    testsupport::TempDir web;
+    testsupport::TempDir root;
+    testsupport::TempDir scratch;
+    const auto oldKey = testsupport::makePublisherKey(scratch / "old.pem");
+    const auto newKey = testsupport::makePublisherKey(scratch / "new.pem");
+    testsupport::NginxServer nginx(web.path());
+    const std::string install = root / "Morvane";
+    const auto updaterFiles = [&](const std::string& folder, const testsupport::PublisherKey& key) {
+        writeFile(folder + "/updater", "#!/bin/sh\nexec \"$(dirname \"$0\")/updater-program\" '" +
+                                           install + "' '" + nginx.host() + "' '" +
+                                           REAL_UNZIP32_FOLDER + "' '' '" + key.publicKeyBase64 +
+                                           "'\n");
+        writeFile(folder + "/updater-program", readFile(QT_UPDATE_CHILD));
+        chmod((folder + "/updater").c_str(), 0755);
+        chmod((folder + "/updater-program").c_str(), 0755);
+    };
+    const auto publish = [&](const std::string& version, const testsupport::PublisherKey& signer,
+                             const testsupport::PublisherKey& carried) {
+        testsupport::TempDir release;
+        testsupport::writeVersionedExecutable(release / "morvane.exe", version + ".0");
+        updaterFiles(release.path(), carried);
+        const PublisherRun run =
+            runPublisher({"--key", signer.privateKeyFile, release.path(), version, web.path()},
+                         scratch / "publish.out");
+        ASSERT_EQ(run.status, 0) << run.output;
+    };
+    const auto runInstalledUpdater = [&] {
+        testsupport::ChildProcess updater({install + "/updater"}, scratch / "updater.out");
+        return updater.exitStatusWithin(std::chrono::seconds(60));
+    };
+    const auto installedVersion = [&] {
+        return platform::DiskFileSystem().GetFileVersion(install + "/morvane.exe");
+    };
+    testsupport::TempDir::makeFolder(install);
+    testsupport::writeVersionedExecutable(install + "/morvane.exe", "1.2.0.5");
+    updaterFiles(install, oldKey);
+
+    publish("1.3.0", oldKey, newKey);
+    ASSERT_EQ(runInstalledUpdater(), 0) << readFile(scratch / "updater.out");
+    EXPECT_EQ(installedVersion(), "1.3.0.0");
+    EXPECT_NE(readFile(install + "/updater").find(newKey.publicKeyBase64), std::string::npos);
+
+    // The old key no longer installs anything.
+    publish("1.4.0", oldKey, newKey);
+    EXPECT_EQ(runInstalledUpdater(), 4) << readFile(scratch / "updater.out");
+    EXPECT_EQ(installedVersion(), "1.3.0.0");
+    EXPECT_NE(readFile(install + "/NoteError.txt").find("signed by another key"),
+              std::string::npos);
+
+    publish("1.4.0", newKey, newKey);
+    ASSERT_EQ(runInstalledUpdater(), 0) << readFile(scratch / "updater.out");
+    EXPECT_EQ(installedVersion(), "1.4.0.0");
 }
 
 } // namespace

@@ -46,9 +46,10 @@ ArchiveDigest finished(const Context& context) {
 
 } // namespace
 
+// One digest of everything before m_tail: both digests begin with it, and
+// each is finished from a copy of it and the tail, so every byte is hashed
+// once.
 struct ArrivingPackage::Digests {
-    Context whole = newDigest();
-    // Everything before m_tail.
     Context start = newDigest();
 };
 
@@ -63,7 +64,6 @@ void ArrivingPackage::restart() {
 }
 
 void ArrivingPackage::add(const std::uint8_t* data, std::size_t size) {
-    update(m_digests->whole, data, size);
     m_size += size;
     m_tail.insert(m_tail.end(), data, data + size);
     // Keep what the end record could need; hand the rest on in one piece.
@@ -75,7 +75,9 @@ void ArrivingPackage::add(const std::uint8_t* data, std::size_t size) {
 }
 
 PackageDigest ArrivingPackage::digest() const {
-    return finished(copyOf(m_digests->whole));
+    const Context whole = copyOf(m_digests->start);
+    update(whole, m_tail.data(), m_tail.size());
+    return finished(whole);
 }
 
 PackageCheck ArrivingPackage::check(const PublicKey& key, std::string_view offeredVersion) const {

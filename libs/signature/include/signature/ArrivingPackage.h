@@ -14,8 +14,9 @@ namespace signature {
 // What the checks of a package need, taken from its bytes as they arrive,
 // so that the package is never read again: its size, the SHA-512 of all of
 // it (against the version answer's release line) and of all but its end
-// (against the signature in its comment). Only the last 64 KiB and 22 bytes,
-// where the end record can lie, are kept in memory, at most twice that.
+// (against the signature in its comment). The bytes before the last 64 KiB
+// and 22 bytes, where the end record can lie, are hashed once as they come;
+// those last ones are kept in memory (at most twice that) and finish both.
 class ArrivingPackage {
 public:
     ArrivingPackage();
