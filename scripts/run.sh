@@ -4,10 +4,12 @@
 #
 #   scripts/run.sh [--served TEXT] [--installed VERSION] [--unsigned] [--headless]
 #
-#   --served TEXT        what the version endpoint answers (default 1.3.0)
+#   --served TEXT        the version the endpoint offers (default 1.3.0); a
+#                        text that is not three numbers is served as it is,
+#                        unsigned, and the updater does not trust it
 #   --installed VERSION  file version of the installed morvane.exe (default 1.2.0.5)
-#   --unsigned           publish the package without the publisher's signature
-#                        (the updater then refuses it and says so)
+#   --unsigned           publish without the publisher's signatures (the
+#                        updater then trusts no answer and says why in its log)
 #   --headless           use a private Xvfb display even when $DISPLAY is set
 #
 # The publisher is nginx on 127.0.0.1 and a free port; it serves what our own
@@ -16,11 +18,12 @@
 # through our zip library, whose written updater.ini makes the docs folder and
 # moves both files into place. The updater is built with the publisher's
 # public key (of build-demo/publisher-key.pem, made once with openssl) and
-# the tool signs the package with the private key. With a display the window
-# opens there for the user. Without one the updater runs under Xvfb: the
-# script saves a screenshot of the window with its first message box, says
-# where it is, answers Yes to an offered update and waits for the update to
-# finish. Either way it then shows the installation folder before and after.
+# the tool signs the package and the version answer with the private key.
+# With a display the window opens there for the user. Without one the
+# updater runs under Xvfb: the script saves a screenshot of the window with
+# its first message box, says where it is, answers Yes to an offered update
+# and waits for the update to finish. Either way it then shows the
+# installation folder before and after.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -29,7 +32,7 @@ installed=1.2.0.5
 headless=0
 signed=1
 
-usage() { sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; }
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -148,8 +151,11 @@ printf 'Morvane %s\nWhat is new: everything.\n' "$new_version" >"$release/docs/w
 sign=(--key "$key")
 [ "$signed" -eq 1 ] || sign=()
 "$build/publisher/morvane-publish" "${sign[@]}" "$release" "${s1:-0}.${s2:-0}.${s3:-0}" "$publisher/www"
-# The endpoint answers exactly what was asked for, version or not.
-printf '%s' "$served" >"$publisher/www/clientfiles/morvane/version.php"
+# The endpoint answers what was asked for: the tool's own answer when that
+# is the version it published, the text as it is otherwise.
+if [ "$served" != "${s1:-0}.${s2:-0}.${s3:-0}" ]; then
+  printf '%s' "$served" >"$publisher/www/clientfiles/morvane/version.php"
+fi
 echo "run: package morvane.zip brings morvane.exe $new_version"
 
 # --- the installation ----------------------------------------------------------
