@@ -1,6 +1,7 @@
 #include "app/InstructionFile.h"
 
 #include "platform/Error.h"
+#include "platform/files/PathPlace.h"
 #include "text/LetterCase.h"
 #include "text/Pieces.h"
 
@@ -107,6 +108,18 @@ std::string expandedPath(const std::string& field, const std::string& installFol
     return expandPathField(field, installFolder);
 }
 
+// The updater's own temp folder is deleted after the update: whatever a line
+// put there would be gone, so no line may install into it.
+void refuseTempFolder(const std::string& destination, const InstallationPaths& paths,
+                      const std::string& line) {
+    if (platform::liesWithin(destination, paths.tempFolder())) {
+        platform::raiseError(platform::ErrorNumber::permissionDenied, commandSource,
+                             "the line " + quotedLine(line) +
+                                 " would install into the updater's own temp folder, which "
+                                 "is deleted after the update");
+    }
+}
+
 } // namespace
 
 std::string expandPathField(const std::string& field, const std::string& installFolder) {
@@ -137,6 +150,7 @@ void UpdateCommands::run(const std::string& line) {
             platform::raiseError(platform::ErrorNumber::fileNotFound, commandSource,
                                  visible(source));
         }
+        refuseTempFolder(fso.resolve(destination), m_paths, line);
         fso.CopyFile(source, destination, true);
     } else if (command == "MAKEDIR") {
         if (!nameable(first)) {
@@ -144,6 +158,7 @@ void UpdateCommands::run(const std::string& line) {
                                  "the line " + quotedLine(line) + " has a NUL byte in a name");
         }
         const std::string folder = expandedPath(second, installFolder, line) + "/" + first;
+        refuseTempFolder(fso.resolve(folder), m_paths, line);
         if (!fso.FolderExists(folder)) {
             fso.CreateFolder(folder);
         }

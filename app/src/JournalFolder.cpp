@@ -3,6 +3,7 @@
 #include "fileio/Names.h"
 #include "platform/Error.h"
 #include "platform/files/FolderListing.h"
+#include "platform/files/PathPlace.h"
 #include "platform/files/PathText.h"
 #include "text/LetterCase.h"
 
@@ -18,24 +19,6 @@ namespace {
 
 const char* const source = "UpdateJournal";
 
-// The path with its existing part followed through links, "." and "..";
-// what does not exist yet is kept as written.
-std::string canonical(const std::string& path) {
-    std::string existing = platform::withoutTrailingSlash(path);
-    std::string rest;
-    while (!existing.empty() && existing != "/") {
-        const std::unique_ptr<char, decltype(&free)> real(realpath(existing.c_str(), nullptr),
-                                                          &free);
-        if (real) {
-            return rest.empty() ? std::string(real.get()) : platform::joinPath(real.get(), rest);
-        }
-        rest = rest.empty() ? platform::nameOf(existing)
-                            : platform::joinPath(platform::nameOf(existing), rest);
-        existing = platform::folderOf(existing);
-    }
-    return platform::joinPath("/", rest);
-}
-
 } // namespace
 
 bool JournalFolder::exists() const {
@@ -44,11 +27,7 @@ bool JournalFolder::exists() const {
 }
 
 bool JournalFolder::holds(const std::string& path) const {
-    const std::u32string journal = text::foldCase(canonical(m_path));
-    const std::u32string candidate = text::foldCase(canonical(path));
-    return candidate == journal ||
-           (candidate.size() > journal.size() && candidate.starts_with(journal) &&
-            candidate[journal.size()] == U'/');
+    return platform::liesWithin(path, m_path);
 }
 
 std::vector<std::string> JournalFolder::entries() const {

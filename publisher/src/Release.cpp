@@ -59,12 +59,12 @@ public:
                                           "folders only");
             }
             if (fs::is_directory(status)) {
-                checkName(name, path, true);
+                checkName(name, path, true, relative.empty());
                 m_release.folders.push_back(path);
                 notePackageName(name, path, relative.empty());
                 walk(entry.path(), path);
             } else if (fs::is_regular_file(status)) {
-                checkName(name, path, false);
+                checkName(name, path, false, relative.empty());
                 addFile(entry, relative, name, path);
                 notePackageName(name, path, relative.empty());
             } else {
@@ -87,8 +87,9 @@ public:
     }
 
 private:
-    static void checkName(const std::string& name, const std::string& path, bool isFolder) {
-        const std::string reason = refusedNameReason(name, isFolder);
+    static void checkName(const std::string& name, const std::string& path, bool isFolder,
+                          bool atTop) {
+        const std::string reason = refusedNameReason(name, isFolder, atTop);
         if (!reason.empty()) {
             throw PublishError("cannot publish " + path + ": " + reason);
         }

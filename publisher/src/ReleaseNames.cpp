@@ -4,7 +4,7 @@
 
 namespace publisher {
 
-std::string refusedNameReason(const std::string& name, bool isFolder) {
+std::string refusedNameReason(const std::string& name, bool isFolder, bool atTop) {
     if (name.find(';') != std::string::npos) {
         return "a \";\" would cut its updater.ini line";
     }
@@ -20,6 +20,11 @@ std::string refusedNameReason(const std::string& name, bool isFolder) {
     if (!isFolder && text::upperCase(name) == "MORVANE.ZIP") {
         return "the update unpacks every file beside its package of this name, which the file "
                "would replace while it is unpacked";
+    }
+    if (atTop && text::upperCase(name) == "TEMP") {
+        return "the updater keeps its own temp folder under this name at the top of the "
+               "installation and deletes it after every update, so what the release puts there "
+               "would be lost, and a file of this name would stop every update";
     }
     if (isFolder && text::upperCase(name).find("APP_PATH") != std::string::npos) {
         return "APP_PATH in a folder name would become the installation folder";

@@ -134,7 +134,15 @@ INSTANTIATE_TEST_SUITE_P(
                                   "has a NUL byte in a path"},
                       // The run's own journal is no place to install to.
                       FailureCase{"IntoTheJournal", "MOVE;a.dll;APP_PATH\\.Updater-Journal",
-                                  "lies in the update's own journal"}),
+                                  "lies in the update's own journal"},
+                      // The temp folder is deleted after the update, in any
+                      // letter case and however the path reaches it.
+                      FailureCase{"IntoTheTempFolder", "MOVE;a.dll;APP_PATH\\Temp",
+                                  "would install into the updater's own temp folder"},
+                      FailureCase{"FolderInsideTheTempFolder", "MAKEDIR;x;APP_PATH\\TEMP\\.",
+                                  "would install into the updater's own temp folder"},
+                      FailureCase{"TempFolderReachedBack", "MAKEDIR;temp;APP_PATH\\before\\..",
+                                  "would install into the updater's own temp folder"}),
     testsupport::CaseName());
 
 // Only what the package brought can be installed: a source that is absolute

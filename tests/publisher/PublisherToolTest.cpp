@@ -296,6 +296,24 @@ INSTANTIATE_TEST_SUITE_P(
                     "",
                     "1.3.0",
                     {"docs/a;b.txt", "\";\""}},
+        // The updater's own temp folder, in any letter case, file or folder;
+        // deeper down the name is free.
+        RefusalCase{"TopFolderNamedTemp",
+                    [](const auto& r) {
+                        testsupport::TempDir::makeFolder(r / "Temp");
+                        withFile(r, "Temp/template.dot");
+                    },
+                    "",
+                    "1.3.0",
+                    {"cannot publish Temp", "own temp folder"}},
+        RefusalCase{"TopFileNamedTemp",
+                    [](const auto& r) {
+                        withFile(r, "TEMP");
+                        withFile(r, "docs/temp");
+                    },
+                    "",
+                    "1.3.0",
+                    {"cannot publish TEMP", "stop every update"}},
         RefusalCase{"FileNamedLikeThePackage",
                     [](const auto& r) { withFile(r, "docs/Morvane.zip"); },
                     "",
