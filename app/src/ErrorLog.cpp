@@ -63,9 +63,12 @@ void ErrorLog::note(const std::string& formname, const std::string& ErrorContent
                              platform::MsgBoxStyle::okOnly + platform::MsgBoxStyle::information,
                              formname);
         }
-    } catch (const std::exception&) {
+    } catch (const std::exception& failure) {
+        // The log is lost for this failure: the box is all the user gets, so
+        // it carries the failure and why the log could not take it.
         try {
-            m_toolkit.msgBox(contactText,
+            m_toolkit.msgBox(std::string(contactText) + "\r\n" + ErrorContent +
+                                 "\r\n\r\nThe error log could not be written: " + failure.what(),
                              platform::MsgBoxStyle::okOnly + platform::MsgBoxStyle::critical, "");
         } catch (const std::exception&) {
             // Nothing is left to tell the user with; the caller goes on.

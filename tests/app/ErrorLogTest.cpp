@@ -53,7 +53,13 @@ TEST_F(UpdaterFixture, UnwritableLogGivesTheCriticalBoxAndReturns) {
     ASSERT_EQ(mkdir((install / "NoteError.txt").c_str(), 0755), 0);
     EXPECT_NO_THROW(form->NoteError("Updater", "Path not found", true));
     ASSERT_EQ(ui.messageBoxes().size(), 1u);
-    EXPECT_EQ(ui.messageBoxes()[0].prompt, "Error Contact Administrator.");
+    // The failure is still told, and why the log did not take it.
+    EXPECT_EQ(ui.messageBoxes()[0].prompt.rfind("Error Contact Administrator.\r\nPath not found\r\n"
+                                                "\r\nThe error log could not be written: ",
+                                                0),
+              0u)
+        << ui.messageBoxes()[0].prompt;
+    EXPECT_NE(ui.messageBoxes()[0].prompt.find("NoteError.txt"), std::string::npos);
     EXPECT_EQ(ui.messageBoxes()[0].style, 16);
     EXPECT_EQ(ui.messageBoxes()[0].title, "");
 }
@@ -73,7 +79,11 @@ TEST_P(LogOnABrokenDisk, GivesTheCriticalBoxAndReturns) {
                                             c.closeError);
     EXPECT_NO_THROW(form->NoteError("Updater", "Path not found", true));
     ASSERT_EQ(ui.messageBoxes().size(), 1u);
-    EXPECT_EQ(ui.messageBoxes()[0].prompt, "Error Contact Administrator.");
+    EXPECT_EQ(ui.messageBoxes()[0].prompt.rfind("Error Contact Administrator.\r\nPath not found\r\n"
+                                                "\r\nThe error log could not be written: ",
+                                                0),
+              0u)
+        << ui.messageBoxes()[0].prompt;
     EXPECT_EQ(ui.messageBoxes()[0].style, 16);
 }
 

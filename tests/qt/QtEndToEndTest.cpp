@@ -152,6 +152,23 @@ TEST_F(RealWindowUpdate, ErrorPageAsThePackageLeavesTheWindowOpenAndInstallsNoth
     }
 }
 
+// A log that cannot be written (here a folder stands in its place) loses no
+// failure: the box tells it, and why the log did not take it.
+TEST_F(RealWindowUpdate, AnUnwritableLogStillTellsTheFailureInItsBox) {
+    ASSERT_EQ(mkdir(app("NoteError.txt").c_str(), 0755), 0);
+    testsupport::writeFile(staging / "package.zip", "<html><body>404</body></html>");
+    testsupport::LoopbackPublisher publisher("1.3.0", staging / "package.zip");
+    publisher.setPackageStatus(404);
+
+    const Outcome outcome = run(publisher.host());
+
+    EXPECT_EQ(outcome.status, 4);
+    EXPECT_TRUE(outcome.mentions("Error Contact Administrator.|the package could not be "
+                                 "unpacked"));
+    EXPECT_TRUE(outcome.mentions("The error log could not be written: "));
+    EXPECT_EQ(installedVersion(), "1.2.0.5");
+}
+
 // Built with the publisher's key, the updater installs only a package the
 // publisher signed for the version just offered, and only when that version
 // is newer than the installed one; every other one is refused before
