@@ -2,6 +2,7 @@
 
 #include "fileio/Writing.h"
 #include "platform/Error.h"
+#include "text/Ceiling.h"
 
 namespace updater {
 
@@ -9,6 +10,8 @@ namespace {
 
 const char* const contactText = "Error Contact Administrator.";
 const char* const logSource = "frmUpdater::NoteError";
+// One record's text at most, so that a flood of messages cannot swell the log.
+constexpr std::size_t mostRecordText = 64 * 1024;
 
 // dd/mmm/yyyy with English month abbreviations, whatever the locale says.
 std::string logDate(const std::tm& day) {
@@ -55,8 +58,11 @@ ErrorLog::ErrorLog(platform::Toolkit& toolkit, std::string path)
 
 void ErrorLog::note(const std::string& formname, const std::string& ErrorContent, bool showMSG) {
     try {
-        const std::string record = "\"" + logDate(m_today()) + "\",\"" +
-                                   asOneLine(formname + " " + ErrorContent) + "\"\r\n";
+        const std::string record =
+            "\"" + logDate(m_today()) + "\",\"" +
+            text::cutToBytes(asOneLine(formname + " " + ErrorContent), mostRecordText,
+                             " \u2026 (cut: the record is longer than 64 KiB)") +
+            "\"\r\n";
         appendRecord(m_path, record);
         if (showMSG) {
             m_toolkit.msgBox(std::string(contactText) + "\r\n" + ErrorContent,

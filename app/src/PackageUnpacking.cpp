@@ -1,12 +1,19 @@
 #include "app/PackageUnpacking.h"
 
 #include "platform/Error.h"
+#include "text/Ceiling.h"
 #include "unzip/CGUnzipFiles.h"
 
 #include <memory>
 #include <utility>
 
 namespace updater {
+
+namespace {
+
+constexpr std::size_t shownMessageLines = 50;
+
+} // namespace
 
 PackageUnpacking::PackageUnpacking(platform::Toolkit& toolkit, std::string tempFolder)
     : m_toolkit(toolkit), m_tempFolder(std::move(tempFolder)) {}
@@ -22,7 +29,14 @@ std::optional<std::string> PackageUnpacking::unpack(const std::string& name) {
             return std::nullopt;
         }
         const std::string messages = unzip->GetLastMessage();
-        m_toolkit.msgBox(messages, platform::MsgBoxStyle::okOnly, "");
+        // An archive can bring thousands of refusals: the box shows the
+        // first of them, the log keeps (up to its record's bound) the rest.
+        const text::FirstLines shown = text::firstLines(messages, shownMessageLines);
+        m_toolkit.msgBox(shown.more == 0
+                             ? messages
+                             : shown.shown + "\u2026 and " + std::to_string(shown.more) +
+                                   " more (see NoteError.txt)",
+                         platform::MsgBoxStyle::okOnly, "");
         return "the unzip library answered " + std::to_string(result) + ": " + messages;
     } catch (const platform::Error& failure) {
         return showFailure(std::to_string(failure.number()), failure.description());

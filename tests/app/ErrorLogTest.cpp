@@ -124,3 +124,12 @@ TEST_F(UpdaterFixture, WaitBeyondThirtyTwoBitsOverflows) {
     }
     EXPECT_EQ(ui.pumps(), 0);
 }
+
+// One record holds at most 64 KiB of text, however long the failure.
+TEST_F(UpdaterFixture, ALongFailureIsOneBoundedRecord) {
+    form->NoteError("Updater", std::string(200 * 1024, 'm'), false);
+    const std::string written = log();
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 1);
+    EXPECT_LE(written.size(), 64u * 1024 + 40);
+    EXPECT_NE(written.find("(cut: the record is longer than 64 KiB)\"\r\n"), std::string::npos);
+}

@@ -302,3 +302,25 @@ TEST_F(UpdaterFixture, CloseBoxDuringARunEndsAtOnce) {
     EXPECT_TRUE(activate());
     EXPECT_TRUE(ui.messageBoxes().empty());
 }
+
+// An archive of many refused entries: the box shows the first 50 of the
+// library's lines and how many more the log has; one log record stays
+// within its bound.
+TEST_F(UpdaterFixture, AFloodOfRefusalsIsShownByItsFirstLines) {
+    std::vector<testsupport::PackageEntry> entries{{"updater.ini", "MAKEDIR;a;APP_PATH\r\n"}};
+    for (int i = 0; i < 300; ++i) {
+        entries.push_back({"../escape" + std::to_string(i) + ".txt", "x"});
+    }
+    servePackage(entries);
+    serve({"9.0.0"});
+    ui.answerNext(MsgBoxAnswer::yes);
+
+    EXPECT_FALSE(activate());
+
+    ASSERT_EQ(ui.messageBoxes().size(), 2u);
+    const std::string& shown = ui.messageBoxes()[1].prompt;
+    EXPECT_LE(std::count(shown.begin(), shown.end(), '\n'), 50) << shown;
+    EXPECT_NE(shown.find("\u2026 and "), std::string::npos) << shown;
+    EXPECT_NE(shown.find(" more (see NoteError.txt)"), std::string::npos) << shown;
+    EXPECT_NE(log().find("escape299"), std::string::npos);
+}

@@ -1,4 +1,5 @@
 // The one text rule set the program and both zip libraries share.
+#include "text/Ceiling.h"
 #include "text/LetterCase.h"
 #include "text/Utf8.h"
 #include "text/Wildcards.h"
@@ -91,3 +92,29 @@ TEST(Wildcards, ExactMatchKeepsCase) {
 }
 
 } // namespace
+
+// What a box shows of many lines, and how long a log record may grow.
+TEST(Ceiling, FirstLinesAndByteBoundsCutWhereAReaderCanTell) {
+    const struct {
+        const char* text;
+        std::size_t most;
+        const char* shown;
+        std::size_t more;
+    } lines[] = {
+        {"", 2, "", 0},
+        {"a\nb\n", 2, "a\nb\n", 0},
+        {"a\r\nb\r\nc", 2, "a\r\nb\r\n", 1},
+        {"a\nb\nc\nd\n", 1, "a\n", 3},
+        {"no end", 0, "", 1},
+    };
+    for (const auto& c : lines) {
+        const text::FirstLines cut = text::firstLines(c.text, c.most);
+        EXPECT_EQ(cut.shown, c.shown) << c.text;
+        EXPECT_EQ(cut.more, c.more) << c.text;
+    }
+    EXPECT_EQ(text::cutToBytes("short", 10, "~"), "short");
+    EXPECT_EQ(text::cutToBytes("0123456789", 5, "~"), "0123~");
+    // Never inside a character: "\u00e9" is two bytes.
+    EXPECT_EQ(text::cutToBytes("abc\u00e9def", 5, "~"), "abc~");
+    EXPECT_EQ(text::cutToBytes("abc\u00e9def", 6, "~"), "abc\u00e9~");
+}

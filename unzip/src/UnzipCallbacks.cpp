@@ -32,7 +32,9 @@ int32_t UnzipPrintCallback(const char* text, uint32_t length) {
         }
         State& s = state();
         s.unzipPrintText += message;
-        s.lastMessage = s.unzipPrintText;
+        // Both began empty with the call: appending keeps them equal without
+        // copying the whole text at every message.
+        s.lastMessage += message;
     } catch (const std::exception&) {
     }
     return 0;
