@@ -46,6 +46,8 @@ void VersionCheck::readInstalledVersion() {
 }
 
 std::string VersionCheck::updateStatus() {
+    m_refusal.clear();
+    m_release.reset();
     strServerVer1.clear();
     strServerVer2.clear();
     strServerVer3.clear();
@@ -60,7 +62,18 @@ std::string VersionCheck::updateStatus() {
         skipOnFailure([&] { m_pause(5); });
         if (request) {
             skipOnFailure([&] { request->setRequestHeader("User-Agent", userAgent); });
-            skipOnFailure([&] { request->send(""); });
+            skipOnFailure([&] {
+                try {
+                    request->send("");
+                } catch (const platform::Error& failure) {
+                    // A server that holds the request is no answer, and
+                    // the log says why.
+                    if (failure.number() == platform::HttpRequest::givenUp) {
+                        m_refusal = "the version request was given up: " + failure.description();
+                    }
+                    throw;
+                }
+            });
         }
         skipOnFailure([&] { m_pause(5); });
         if (request) {
@@ -87,8 +100,6 @@ const std::string& VersionCheck::installedVersionText() const {
 }
 
 bool VersionCheck::trusted(const std::string& answer) {
-    m_refusal.clear();
-    m_release.reset();
     // No answer is an unreachable server, with a key or without.
     if (m_publisherKey.empty() || answer.empty()) {
         return true;

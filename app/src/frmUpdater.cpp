@@ -121,8 +121,8 @@ void frmUpdater::cmdDownload_Click() {
             // Only the second answer decides.
             const std::string second = GetUpdateStatus();
             if (second == "NA") {
-                // An answer a keyed updater does not trust is no answer;
-                // the log says why.
+                // A request given up, or an answer a keyed updater does
+                // not trust, is no answer; the log says why.
                 if (!m_versionCheck.refusal().empty()) {
                     NoteError(versionSourceLabel, m_versionCheck.refusal(), false);
                 }

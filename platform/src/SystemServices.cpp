@@ -7,7 +7,7 @@
 namespace platform {
 
 std::unique_ptr<HttpRequest> SystemServices::newHttpRequest() {
-    return std::make_unique<CurlHttpRequest>(m_silenceLimit);
+    return std::make_unique<CurlHttpRequest>(m_limits.silence, m_limits.answerDeadline);
 }
 
 std::unique_ptr<FileSystem> SystemServices::newFileSystem() {
@@ -15,7 +15,8 @@ std::unique_ptr<FileSystem> SystemServices::newFileSystem() {
 }
 
 std::unique_ptr<InternetTransfer> SystemServices::newInternetTransfer() {
-    return std::make_unique<CurlInternetTransfer>(m_silenceLimit);
+    return std::make_unique<CurlInternetTransfer>(m_limits.silence, m_limits.slowestRate,
+                                                  m_limits.slowWindow);
 }
 
 } // namespace platform

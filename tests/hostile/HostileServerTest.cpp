@@ -157,7 +157,15 @@ const std::vector<Behaviour> behaviours = {
          }
          c.stall();
      },
-     Outcome::unreachable},
+     Outcome::unreachable, "the server sent nothing for 0.5 s"},
+    // Never silent, never done: the request's deadline gives it up.
+    {"VersionDripForever", false,
+     [](ServerConnection& c, const std::string&) {
+         c.send(head("200 OK", "Content-Length: 100000\r\n") + "1.3.0");
+         while (c.pause(100ms) && c.send(" ")) {
+         }
+     },
+     Outcome::unreachable, "the server did not finish its answer within 1 s"},
     {"VersionWithNulBytes", false,
      answer("200 OK", "Content-Length: 7\r\n", std::string("1.3\0.0\0", 7)), Outcome::offered},
     // A byte order mark before a major version must not hide it.
@@ -252,6 +260,15 @@ const std::vector<Behaviour> behaviours = {
      answer("416 Range Not Satisfiable", "Content-Range: bytes */0\r\nContent-Length: 0\r\n", ""),
      Outcome::downloadFailed},
     {"PackageDripThenStall", true, dripThenStall, Outcome::downloadFailed},
+    // Never silent, but far too slow: the download is given up.
+    {"PackageDripSlowly", true,
+     [](ServerConnection& c, const std::string& package) {
+         c.send(head("200 OK", "Content-Length: " + std::to_string(package.size()) + "\r\n"));
+         for (std::size_t at = 0; at < package.size() && c.pause(100ms); at += 20) {
+             c.send(package.substr(at, 20));
+         }
+     },
+     Outcome::downloadFailed, "the server sent less than 1024 bytes a second for 1 s"},
     {"PackageGzipNotAskedFor", true,
      [](ServerConnection& c, const std::string& package) {
          const std::string body = gzipped(package);
@@ -279,11 +296,12 @@ testsupport::ScriptedHttpServer::Script publisherScript(const Behaviour& row,
 
 // A real installation with morvane.exe 1.2.0.5, the real unzip library and
 // the window over the scripted toolkit; transfers give up after half a
-// second of silence so that a stalled server costs little.
+// second of silence, a version request after a second, a download slower
+// than 1 KiB/s over a second, so that a stalled or slow server costs little.
 class UpdateAgainstServer {
 public:
     UpdateAgainstServer(const std::string& versionHost, const std::string& packageHost)
-        : install(root / "Morvane"), services(500ms) {
+        : install(root / "Morvane"), services(platform::TransferLimits{500ms, 1s, 1024, 1s}) {
         testsupport::TempDir::makeFolder(install);
         testsupport::writeVersionedExecutable(install + "/morvane.exe", "1.2.0.5");
         before = testsupport::readFile(install + "/morvane.exe");
@@ -339,7 +357,15 @@ void expectOutcome(UpdateAgainstServer& update, bool ended, Outcome outcome,
         EXPECT_EQ(boxes[0].prompt.rfind("Unable to reach server", 0), 0u) << boxes[0].prompt;
         EXPECT_EQ(boxes[0].style, 64);
         EXPECT_EQ(update.ui.lblMessage().caption(), "");
-        EXPECT_EQ(log, "");
+        // A request the updater gave up is logged with the reason.
+        if (detail.empty()) {
+            EXPECT_EQ(log, "");
+        } else {
+            EXPECT_EQ(lines(log), 1) << log;
+            EXPECT_NE(log.find(",\"Updater: Version the version request was given up: " + detail),
+                      std::string::npos)
+                << log;
+        }
         break;
     case Outcome::latest:
         EXPECT_FALSE(ended);

@@ -45,8 +45,9 @@ public:
     // the whole file version for messages (empty without an application).
     InstalledVersion installedVersion() const;
     const std::string& installedVersionText() const;
-    // Why the last answer was not trusted; empty when it was, when there was
-    // no answer at all, or without a key.
+    // Why the last request gave no usable answer: it was given up (silence,
+    // its deadline), or, with a key, its answer was not trusted. Empty when
+    // it was answered, or when the server could not be reached at all.
     const std::string& refusal() const { return m_refusal; }
     // The last answer's verified release line (with a key).
     const std::optional<signature::ReleaseLine>& release() const { return m_release; }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Services.h"
+#include "platform/http/TransferLimits.h"
 #include "platform/shell/DesktopShell.h"
 
 #include <chrono>
@@ -11,17 +12,17 @@ namespace platform {
 // opening files.
 class SystemServices : public Services {
 public:
-    // silenceLimit: how long the version check's answer and the package may
-    // stay silent before the request fails.
-    explicit SystemServices(std::chrono::milliseconds silenceLimit = std::chrono::seconds(30))
-        : m_silenceLimit(silenceLimit) {}
+    // When the version request and the download are given up.
+    explicit SystemServices(const TransferLimits& limits = {}) : m_limits(limits) {}
+    // The default limits but for silence.
+    explicit SystemServices(std::chrono::milliseconds silence) { m_limits.silence = silence; }
     std::unique_ptr<HttpRequest> newHttpRequest() override;
     std::unique_ptr<FileSystem> newFileSystem() override;
     std::unique_ptr<InternetTransfer> newInternetTransfer() override;
     Shell& shell() override { return m_shell; }
 
 private:
-    std::chrono::milliseconds m_silenceLimit;
+    TransferLimits m_limits;
     DesktopShell m_shell;
 };
 

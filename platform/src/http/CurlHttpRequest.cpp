@@ -13,8 +13,9 @@ const std::string sendSource = "HttpRequest::send";
 
 } // namespace
 
-CurlHttpRequest::CurlHttpRequest(std::chrono::milliseconds silenceLimit)
-    : m_silenceLimit(silenceLimit) {}
+CurlHttpRequest::CurlHttpRequest(std::chrono::milliseconds silenceLimit,
+                                 std::chrono::milliseconds deadline)
+    : m_silenceLimit(silenceLimit), m_deadline(deadline) {}
 
 CurlHttpRequest::~CurlHttpRequest() = default;
 
@@ -59,7 +60,7 @@ void CurlHttpRequest::send(const std::string& body) {
     m_response.clear();
     curl::Easy easy = curl::makeEasy(sendSource);
     char errorBuffer[CURL_ERROR_SIZE];
-    curl::SilenceWatch silence(m_silenceLimit);
+    curl::TransferWatch silence(m_silenceLimit, m_deadline);
     curl::applyTransferOptions(easy.get(), errorBuffer, silence);
     const curl::HeaderList headers = curl::makeHeaderList(m_headers, sendSource);
 

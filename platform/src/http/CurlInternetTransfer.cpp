@@ -63,8 +63,10 @@ class CurlInternetTransfer::Session {
 public:
     // operation is "GET" or "HEAD".
     Session(const std::string& url, const std::string& operation,
-            const std::vector<curl::Header>& headers, std::chrono::milliseconds silenceLimit)
-        : m_easy(curl::makeEasy(executeSource)), m_silence(silenceLimit) {
+            const std::vector<curl::Header>& headers, std::chrono::milliseconds silenceLimit,
+            std::uint64_t slowestRate, std::chrono::milliseconds slowWindow)
+        : m_easy(curl::makeEasy(executeSource)),
+          m_silence(silenceLimit, {}, slowestRate, slowWindow) {
         CURL* easy = m_easy.get();
         curl::applyTransferOptions(easy, m_errorBuffer, m_silence);
         m_headers = curl::makeHeaderList(headers, executeSource);
@@ -181,7 +183,7 @@ private:
     }
 
     curl::Easy m_easy;
-    curl::SilenceWatch m_silence;
+    curl::TransferWatch m_silence;
     curl::Multi m_multi;
     curl::HeaderList m_headers;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
@@ -193,8 +195,10 @@ private:
     std::optional<Error> m_failure;
 };
 
-CurlInternetTransfer::CurlInternetTransfer(std::chrono::milliseconds silenceLimit)
-    : m_silenceLimit(silenceLimit) {}
+CurlInternetTransfer::CurlInternetTransfer(std::chrono::milliseconds silenceLimit,
+                                           std::uint64_t slowestRate,
+                                           std::chrono::milliseconds slowWindow)
+    : m_silenceLimit(silenceLimit), m_slowestRate(slowestRate), m_slowWindow(slowWindow) {}
 
 CurlInternetTransfer::~CurlInternetTransfer() = default;
 
@@ -208,7 +212,8 @@ void CurlInternetTransfer::Execute(const std::string& operation,
     // A request left unfinished (its caller failed half-way) is abandoned,
     // so that a new attempt can always start.
     m_session.reset();
-    m_session = std::make_unique<Session>(URL, operation, headers, m_silenceLimit);
+    m_session = std::make_unique<Session>(URL, operation, headers, m_silenceLimit, m_slowestRate,
+                                          m_slowWindow);
 }
 
 bool CurlInternetTransfer::StillExecuting() {

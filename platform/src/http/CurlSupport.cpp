@@ -45,7 +45,7 @@ Easy makeEasy(const std::string& source) {
     return easy;
 }
 
-void applyTransferOptions(CURL* easy, char* errorBuffer, SilenceWatch& silence) {
+void applyTransferOptions(CURL* easy, char* errorBuffer, TransferWatch& silence) {
     errorBuffer[0] = '\0';
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);

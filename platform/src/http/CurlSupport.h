@@ -1,6 +1,6 @@
 #pragma once
 
-#include "http/SilenceWatch.h"
+#include "http/TransferWatch.h"
 #include "platform/Error.h"
 
 #include <curl/curl.h>
@@ -38,7 +38,7 @@ Easy makeEasy(const std::string& source);
 // Redirects (at most 10), proxies from the environment, 60 s to connect, a
 // response that falls silent fails through silence, plain HTTP(S) only, and
 // curl's own description of a failure in errorBuffer (CURL_ERROR_SIZE bytes).
-void applyTransferOptions(CURL* easy, char* errorBuffer, SilenceWatch& silence);
+void applyTransferOptions(CURL* easy, char* errorBuffer, TransferWatch& silence);
 
 // Runs easy's transfer to its end and returns its result. The wait for the
 // network wakes at least every 50 ms, so that the silence watch is asked

@@ -23,7 +23,9 @@ public:
     static constexpr std::size_t responseCap = 64 * 1024;
     static constexpr std::chrono::milliseconds defaultSilenceLimit = std::chrono::seconds(30);
 
-    explicit CurlHttpRequest(std::chrono::milliseconds silenceLimit = defaultSilenceLimit);
+    // deadline: the whole request's time from its start; zero for none.
+    explicit CurlHttpRequest(std::chrono::milliseconds silenceLimit = defaultSilenceLimit,
+                             std::chrono::milliseconds deadline = {});
     ~CurlHttpRequest() override;
     CurlHttpRequest(const CurlHttpRequest&) = delete;
     CurlHttpRequest& operator=(const CurlHttpRequest&) = delete;
@@ -37,6 +39,7 @@ private:
     static std::size_t receive(char* data, std::size_t size, std::size_t count, void* self);
 
     std::chrono::milliseconds m_silenceLimit;
+    std::chrono::milliseconds m_deadline;
     std::string m_method;
     std::string m_url;
     std::vector<std::pair<std::string, std::string>> m_headers;

@@ -34,7 +34,11 @@ class CurlInternetTransfer : public InternetTransfer {
 public:
     static constexpr std::chrono::milliseconds defaultSilenceLimit = std::chrono::seconds(30);
 
-    explicit CurlInternetTransfer(std::chrono::milliseconds silenceLimit = defaultSilenceLimit);
+    // A body that brings less than slowestRate bytes a second over
+    // slowWindow fails too ("the server sent less than ..."); zero: never.
+    explicit CurlInternetTransfer(std::chrono::milliseconds silenceLimit = defaultSilenceLimit,
+                                  std::uint64_t slowestRate = 0,
+                                  std::chrono::milliseconds slowWindow = {});
     ~CurlInternetTransfer() override;
     CurlInternetTransfer(const CurlInternetTransfer&) = delete;
     CurlInternetTransfer& operator=(const CurlInternetTransfer&) = delete;
@@ -71,6 +75,8 @@ private:
     Session* answeredSession();
 
     std::chrono::milliseconds m_silenceLimit;
+    std::uint64_t m_slowestRate;
+    std::chrono::milliseconds m_slowWindow;
     std::function<void()> m_whileWaiting;
     std::unique_ptr<Session> m_session;
 };

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/Error.h"
+
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -8,6 +11,10 @@ namespace platform {
 // platform::Error.
 class HttpRequest {
 public:
+    // The number of a request given up because its server fell silent, sent
+    // too slowly or did not finish in time (the description says which).
+    static constexpr int32_t givenUp = ErrorNumber::objectDefinedBase + 28;
+
     virtual ~HttpRequest() = default;
 
     // Only synchronous requests are offered; async = true raises error 5.
