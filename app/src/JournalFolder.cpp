@@ -5,12 +5,8 @@
 #include "platform/files/FolderListing.h"
 #include "platform/files/PathPlace.h"
 #include "platform/files/PathText.h"
-#include "text/LetterCase.h"
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <memory>
 #include <sys/stat.h>
 
 namespace updater {

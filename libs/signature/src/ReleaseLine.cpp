@@ -12,6 +12,7 @@
 
 #include "fileio/UniqueFd.h"
 #include "fileio/Writing.h"
+#include "text/Utf8.h"
 
 #include <cerrno>
 #include <charconv>
@@ -189,10 +190,7 @@ AnswerCheck checkVersionAnswer(std::string_view answer, const PublicKey& key, st
     if (releaseText.ends_with('\r')) {
         releaseText.remove_suffix(1);
     }
-    constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
-    if (versionLine.starts_with(byteOrderMark)) {
-        versionLine.remove_prefix(byteOrderMark.size());
-    }
+    versionLine = text::withoutByteOrderMark(versionLine);
     if (releaseText.empty()) {
         return refused(AnswerVerdict::noReleaseLine,
                        "the version answer carries no signed release line, so it cannot be "
