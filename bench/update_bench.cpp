@@ -6,8 +6,8 @@
 // `bsdtar -xf` into the temp folder, `cp` of the same files into place and
 // `rm -rf` of the temp folder. The two alternate, from nginx on loopback.
 //
-//   update_bench [--size 256] [--rounds 3] [--program PATH] [--durable yes]
-//                [--against PATH | --keyed yes] [--rate MBps]
+//   update_bench [--size 256] [--files 16] [--rounds 3] [--program PATH]
+//                [--durable yes] [--against PATH | --keyed yes] [--rate MBps]
 //
 // The program is the one that runs the update, by default the end-to-end
 // tests' child (the program's start, answering Yes to every box); another
@@ -21,8 +21,9 @@
 // the baseline is the same program without a key, which reads the same
 // answer and installs the same package unchecked. --rate limits the server
 // to that many MB/s, as a real network would (unlimited by default).
-// The package (size MiB of deflated incompressible files) is made once by
-// Python's zipfile.
+// The package (size MiB of deflated incompressible files, spread over
+// --files files that all go into the installation folder, one instruction
+// line each) is made once by Python's zipfile.
 
 #include "BenchSupport.h"
 #include "signature/PackageSigning.h"
@@ -44,8 +45,6 @@
 
 namespace {
 
-constexpr int fileCount = 16;
-
 std::string fileName(int index) {
     char name[32];
     std::snprintf(name, sizeof name, "file%02d.bin", index);
@@ -53,7 +52,7 @@ std::string fileName(int index) {
 }
 
 // The package and, beside it, the files it holds.
-void makePackage(const std::string& archive, const std::string& files, int sizeMiB) {
+void makePackage(const std::string& archive, const std::string& files, int sizeMiB, int fileCount) {
     std::filesystem::create_directories(files);
     std::string instructions;
     for (int i = 0; i < fileCount; ++i) {
@@ -92,7 +91,7 @@ void freshInstallation(const std::string& folder, const std::string& other) {
 }
 
 // Every file of the package in place, the temp folder gone.
-bool updated(const std::string& folder, const std::string& files) {
+bool updated(const std::string& folder, const std::string& files, int fileCount) {
     for (int i = 0; i < fileCount; ++i) {
         if (!bench::sameFiles(files + "/" + fileName(i), folder + "/" + fileName(i))) {
             return false;
@@ -116,7 +115,7 @@ std::string signPublication(const std::string& published, const std::string& key
     return publisher.publicKeyBase64;
 }
 
-int compare(const std::string& program, int sizeMiB, int rounds, bool durable,
+int compare(const std::string& program, int sizeMiB, int fileCount, int rounds, bool durable,
             const std::string& against, bool keyed, std::uint64_t rate) {
     testsupport::TempDir work;
     bench::useOffscreenWindows(work.path());
@@ -125,22 +124,17 @@ int compare(const std::string& program, int sizeMiB, int rounds, bool durable,
     const std::string files = work / "files";
     std::filesystem::create_directories(published);
     testsupport::writeFile(published + "/version.php", "9.9.9");
-    makePackage(published + "/morvane.zip", files, sizeMiB);
+    makePackage(published + "/morvane.zip", files, sizeMiB, fileCount);
     const std::string key = keyed ? signPublication(published, work / "key.pem") : "";
     testsupport::NginxServer server(www, rate);
     const std::string url = "http://" + server.host() + "/clientfiles/morvane/morvane.zip";
 
-    std::string copies;
-    std::string copied;
-    for (int i = 0; i < fileCount; ++i) {
-        copies += " temp/" + fileName(i);
-        copied += " " + fileName(i);
-    }
     // With durable, each copy is flushed to the disk as the updater does
-    // before it replaces a file.
+    // before it replaces a file. Globs, not lists: one argument of sh may
+    // hold at most 128 KiB.
     const std::string baselineScript = "cd \"$1\" && mkdir temp && curl -s -o temp/morvane.zip " +
-                                       url + " && bsdtar -xf temp/morvane.zip -C temp && cp" +
-                                       copies + " ." + (durable ? " && sync" + copied : "") +
+                                       url + " && bsdtar -xf temp/morvane.zip -C temp && cp " +
+                                       "temp/file*.bin ." + (durable ? " && sync file*.bin" : "") +
                                        " && rm -rf temp";
 
     const std::string ours = work / "install";
@@ -162,7 +156,7 @@ int compare(const std::string& program, int sizeMiB, int rounds, bool durable,
                 oursWall.push_back(s.wall);
                 oursCpu.push_back(s.cpu);
                 oursPeak = std::max(oursPeak, s.rssMiB);
-                ok = ok && updated(ours, files);
+                ok = ok && updated(ours, files, fileCount);
             } else {
                 freshInstallation(theirs, ours);
                 const std::string other = keyed ? program : against;
@@ -174,7 +168,7 @@ int compare(const std::string& program, int sizeMiB, int rounds, bool durable,
                 baseWall.push_back(s.wall);
                 baseCpu.push_back(s.cpu);
                 basePeak = std::max(basePeak, s.rssMiB);
-                ok = ok && updated(theirs, files);
+                ok = ok && updated(theirs, files, fileCount);
             }
         }
     }
@@ -194,9 +188,10 @@ int compare(const std::string& program, int sizeMiB, int rounds, bool durable,
         keyed             ? "the same program without a key"
         : against.empty() ? std::string("curl, bsdtar, cp") + (durable ? ", sync" : "") + " and rm"
                           : "the same update by " + against;
-    std::printf("medians of %d rounds (paired: of each round's ratio); the update through the Qt "
-                "window offscreen against %s; server %s; every file in place both ways: %s\n",
-                rounds, peer.c_str(),
+    std::printf("medians of %d rounds (paired: of each round's ratio); %d files into the "
+                "installation folder; the update through the Qt window offscreen against %s; "
+                "server %s; every file in place both ways: %s\n",
+                rounds, fileCount, peer.c_str(),
                 rate == 0 ? "unlimited" : (std::to_string(rate / 1000000) + " MB/s").c_str(),
                 ok ? "yes" : "NO");
     return ok ? 0 : 1;
@@ -208,6 +203,7 @@ int main(int argc, char** argv) {
     try {
         return compare(bench::option(argc, argv, "--program", QT_UPDATE_CHILD),
                        std::max(1, std::stoi(bench::option(argc, argv, "--size", "256"))),
+                       std::max(1, std::stoi(bench::option(argc, argv, "--files", "16"))),
                        std::max(1, std::stoi(bench::option(argc, argv, "--rounds", "3"))),
                        bench::option(argc, argv, "--durable", "no") == "yes",
                        bench::option(argc, argv, "--against", ""),

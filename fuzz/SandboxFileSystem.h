@@ -32,6 +32,13 @@ public:
                   bool overwrite) override {
         m_disk.CopyFile(inside(source), inside(destination), overwrite);
     }
+    std::uint64_t sizeOfCopy(const std::string& source) const override {
+        try {
+            return m_disk.sizeOfCopy(inside(source));
+        } catch (const platform::Error&) {
+            return 0;
+        }
+    }
     bool isSymbolicLink(const std::string& path) const override {
         return m_disk.isSymbolicLink(inside(path));
     }

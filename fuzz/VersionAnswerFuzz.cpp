@@ -47,6 +47,7 @@ public:
     bool FileExists(const std::string& path) const override { return path == applicationPath; }
     std::string GetFileVersion(const std::string&) const override { return m_version; }
     void CopyFile(const std::string&, const std::string&, bool) override { std::abort(); }
+    std::uint64_t sizeOfCopy(const std::string&) const override { std::abort(); }
     bool isSymbolicLink(const std::string&) const override { return false; }
     std::string resolve(const std::string& path) const override { return path; }
     void setChangeJournal(platform::ChangeJournal*) override {}
@@ -74,8 +75,7 @@ struct Verdict {
     std::string refusal;
 };
 
-Verdict checkWith(const std::string& installed, const std::string& answer,
-                  const std::string& key) {
+Verdict checkWith(const std::string& installed, const std::string& answer, const std::string& key) {
     GivenVersion files(installed);
     GivenServices services;
     services.answer = answer;
@@ -127,8 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     }
     const std::size_t versionEnd = answer.find("\r\n");
-    if (versionEnd != std::string::npos &&
-        signature::isVersionText(answer.substr(0, versionEnd)) &&
+    if (versionEnd != std::string::npos && signature::isVersionText(answer.substr(0, versionEnd)) &&
         statusFor(installed, answer.substr(0, versionEnd)) != status) {
         std::abort();
     }

@@ -5,11 +5,11 @@
 
 namespace updater {
 
-std::string downloadPercent(int32_t received, int32_t total, const std::string& source) {
+std::string downloadPercent(int64_t received, int64_t total, const std::string& source) {
     if (total == 0) {
         platform::raiseError(platform::ErrorNumber::divisionByZero, source);
     }
-    const double percent = static_cast<double>(received) / total * 100;
+    const double percent = static_cast<double>(received) / static_cast<double>(total) * 100;
     return std::to_string(static_cast<long long>(text::roundHalfEven(percent)));
 }
 

@@ -131,6 +131,14 @@ UpdateCommands::UpdateCommands(const InstallationPaths& paths,
                                platform::Shell& shell)
     : m_paths(paths), m_fileSystem(std::move(fileSystem)), m_shell(shell) {}
 
+std::uint64_t UpdateCommands::bytesAdded(const std::string& line) {
+    const std::vector<std::string> fields = text::splitText(line, ';');
+    if (fields.size() < 3 || text::upperCase(fields[0]) != "MOVE" || !staysInside(fields[1])) {
+        return 0;
+    }
+    return m_fileSystem().sizeOfCopy(m_paths.tempFolder() + "/" + fields[1]);
+}
+
 void UpdateCommands::run(const std::string& line) {
     const std::string& installFolder = m_paths.folder();
     platform::FileSystem& fso = m_fileSystem();

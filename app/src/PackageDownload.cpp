@@ -5,6 +5,8 @@
 
 #include "platform/Error.h"
 #include "platform/Narrowing.h"
+#include "platform/files/PathText.h"
+#include "platform/files/Room.h"
 #include "text/Numbers.h"
 
 #include <cstdint>
@@ -19,13 +21,13 @@ namespace {
 
 const std::string downloadSource = "frmUpdater::DownloadFile";
 constexpr std::size_t chunkSize = 1024;
-constexpr int32_t rangeStart = 0;
+constexpr int64_t rangeStart = 0;
 
-int32_t addReceived(int32_t received, std::size_t length) {
-    if (length > static_cast<std::size_t>(std::numeric_limits<int32_t>::max() - received)) {
+int64_t addReceived(int64_t received, std::size_t length) {
+    if (length > static_cast<std::uint64_t>(std::numeric_limits<int64_t>::max() - received)) {
         platform::raiseError(platform::ErrorNumber::overflow, downloadSource);
     }
-    return received + static_cast<int32_t>(length);
+    return received + static_cast<int64_t>(length);
 }
 
 [[noreturn]] void refuse(const std::string& why) {
@@ -59,11 +61,17 @@ void PackageDownload::download(const std::string& url, const std::string& destin
     // A bound download knows its size even when the server does not say it.
     const double expected = announced && length.empty() ? static_cast<double>(announced->size)
                                                         : text::leadingNumber(length);
-    const int32_t total = platform::roundToInt32(expected, downloadSource);
+    const int64_t total = platform::roundToInt64(expected, downloadSource);
     m_pump();
 
-    PackageFile file(m_resolve(destination), downloadSource);
-    int32_t received = 0;
+    const std::string path = m_resolve(destination);
+    // A disk that cannot hold the package fails now, not after minutes.
+    if (total > 0) {
+        platform::requireRoom(platform::folderOf(path), static_cast<std::uint64_t>(total),
+                              "the package", downloadSource);
+    }
+    PackageFile file(path, downloadSource);
+    int64_t received = 0;
     std::vector<std::uint8_t> chunk;
     do {
         chunk = m_transfer.GetChunk(chunkSize);

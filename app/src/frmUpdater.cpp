@@ -5,6 +5,7 @@
 #include "platform/Error.h"
 #include "platform/Narrowing.h"
 #include "platform/files/FolderLock.h"
+#include "platform/files/Room.h"
 #include "text/Numbers.h"
 
 #include <ctime>
@@ -241,9 +242,11 @@ std::optional<std::string> frmUpdater::UnzipPackage(const std::string& name) {
 bool frmUpdater::processExtract() {
     m_journal = std::make_unique<UpdateJournal>(m_paths.folder());
     try {
+        const std::string instructions = fso().resolve(m_paths.instructionFile());
+        requireRoomForInstructions(instructions);
         {
             const JournalAttachment recording(fso(), *m_journal);
-            InstructionReader file(fso().resolve(m_paths.instructionFile()));
+            InstructionReader file(instructions);
             for (std::string line; file.next(line);) {
                 RunUpdateCommand(line);
             }
@@ -260,6 +263,17 @@ bool frmUpdater::processExtract() {
         }
         return false;
     }
+}
+
+// An installation whose disk cannot take the new files fails before the
+// first of them is copied: nothing to roll back, and the user told why.
+void frmUpdater::requireRoomForInstructions(const std::string& instructions) {
+    std::uint64_t needed = 0;
+    InstructionReader file(instructions);
+    for (std::string line; file.next(line);) {
+        needed += m_commands.bytesAdded(line);
+    }
+    platform::requireRoom(m_paths.folder(), needed, "the update", "frmUpdater::processExtract");
 }
 
 std::string frmUpdater::restorationReport(const Restoration& restoration) const {

@@ -5,6 +5,7 @@
 #include "ExtractionHandler.h"
 #include "JobError.h"
 #include "ListingHandler.h"
+#include "RoomCheck.h"
 #include "TestHandler.h"
 
 #include <cstdio>
@@ -73,6 +74,9 @@ void Job::runEntries() {
     KnownPassword password;
     const JobContext context{m_settings, m_reporter, m_callbacks, archive, *this, buffer, password};
     const std::unique_ptr<EntryHandler> handler = handlerFor(context);
+    if (m_settings.kind == JobKind::Extract) {
+        requireRoom(archive, m_selection, m_settings.extractionFolder);
+    }
     handleEntries(archive, *handler);
     handler->settle();
     handler->finish();

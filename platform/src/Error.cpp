@@ -33,6 +33,8 @@ std::string classicDescription(int32_t number) {
         return "File not found";
     case ErrorNumber::fileAlreadyExists:
         return "File already exists";
+    case ErrorNumber::diskFull:
+        return "Disk full";
     case ErrorNumber::permissionDenied:
         return "Permission denied";
     case ErrorNumber::pathFileAccess:

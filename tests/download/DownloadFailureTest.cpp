@@ -36,7 +36,8 @@ TEST_F(DownloadFixture, LengthAndBodyThatDisagreeFail) {
          ErrorNumber::invalidPropertyValue, 1024},
         {"fewer bytes than announced", "Content-Length: 5000\r\n", 3000,
          platform::InternetTransfer::incompleteBody, 3000},
-        {"a length past 32 bits", "Content-Length: 3000000000\r\n", 3000, ErrorNumber::overflow, 0},
+        {"a length past 63 bits", "Content-Length: 10000000000000000000\r\n", 3000,
+         ErrorNumber::overflow, 0},
     };
     for (const FramingCase& c : cases) {
         SCOPED_TRACE(c.name);

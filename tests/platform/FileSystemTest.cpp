@@ -181,6 +181,30 @@ TEST_F(FileSystemTest, CopyReplacesTheExistingCaseVariantAndKeepsPermissionBits)
     EXPECT_EQ(modeOf(root + "/data/renamed.sh"), 0640u);
 }
 
+// A folder is read once and then remembered, but never past a change: a
+// name the copies made and a case variant another program put there since
+// are both found and replaced rather than doubled, and a name removed since
+// is not found.
+TEST_F(FileSystemTest, CopiesIntoOneFolderSeeEveryChangeOfIt) {
+    const std::string lib = root + "/lib";
+    writeFile(root + "/one.txt", "1");
+    writeFile(root + "/ONE.TXT", "2");
+    writeFile(root + "/two.txt", "3");
+    fs.CopyFile(root + "/one.txt", lib + "/");
+    fs.CopyFile(root + "/ONE.TXT", lib + "/");
+    EXPECT_EQ(namesIn(lib), (std::vector<std::string>{"Plugins", "one.txt"}));
+    EXPECT_EQ(readFile(lib + "/one.txt"), "2");
+    // Another program's change between two copies.
+    writeFile(lib + "/Two.Txt", "theirs");
+    fs.CopyFile(root + "/two.txt", lib + "/");
+    EXPECT_EQ(namesIn(lib), (std::vector<std::string>{"Plugins", "Two.Txt", "one.txt"}));
+    EXPECT_EQ(readFile(lib + "/Two.Txt"), "3");
+    // And a name another program removed is gone for the copies too.
+    std::filesystem::remove(lib + "/one.txt");
+    fs.CopyFile(root + "/ONE.TXT", lib + "/");
+    EXPECT_EQ(namesIn(lib), (std::vector<std::string>{"ONE.TXT", "Plugins", "Two.Txt"}));
+}
+
 // A copy killed while its content is being written leaves nothing in the
 // folder: the content has no name until it is complete.
 TEST_F(FileSystemTest, CopyKilledBeforeItsRenameLeavesNoFile) {

@@ -4,6 +4,7 @@
 #include "platform/files/FileSystem.h"
 #include "platform/shell/Shell.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -41,6 +42,11 @@ public:
 
     // Carries out the line; every failure is raised to the caller.
     void run(const std::string& line);
+
+    // The bytes the line would add to the disk: what a MOVE copies (a file
+    // it replaces stays on the disk until the update is complete); 0 for
+    // any other line and for a line that will fail anyway. Changes nothing.
+    std::uint64_t bytesAdded(const std::string& line);
 
 private:
     const InstallationPaths& m_paths;

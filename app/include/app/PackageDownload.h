@@ -14,7 +14,9 @@ namespace updater {
 // the body written in 1024-byte chunks to the package file and the progress
 // handed to the window after each chunk, with the window kept alive while
 // it waits. A failure is raised to the caller, and so is a body that ends
-// before its Content-Length: a cut-off package is never taken as whole.
+// before its Content-Length: a cut-off package is never taken as whole. A
+// Content-Length the package's folder has no room for fails before the body
+// is read (error 61, saying how much is needed and free).
 //
 // When the version answer announced the package (its signed release line),
 // the download is bound to it: a Content-Length other than the announced

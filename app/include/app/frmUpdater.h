@@ -76,6 +76,7 @@ private:
     platform::FileSystem& fso();
     // One line of the instruction file; failures go to processExtract.
     void RunUpdateCommand(const std::string& line);
+    void requireRoomForInstructions(const std::string& instructions);
     // With the publisher's key set, refuses a downloaded package that does
     // not carry its signature for the version just offered.
     void checkPackageSignature();

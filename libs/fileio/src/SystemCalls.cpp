@@ -42,6 +42,9 @@ SystemCalls realSystemCalls() {
     calls.mkdirat = [](int folder, const char* name, mode_t mode) {
         return ::mkdirat(folder, name, mode);
     };
+    calls.statvfs = [](const char* path, struct statvfs* status) {
+        return ::statvfs(path, status);
+    };
     return calls;
 }
 

@@ -14,7 +14,8 @@ struct ErrorNumber {
     // clang-format off
     enum Classic : int32_t {
         invalidCall = 5, overflow = 6, subscriptOutOfRange = 9, divisionByZero = 11,
-        fileNotFound = 53, fileAlreadyExists = 58, permissionDenied = 70, pathFileAccess = 75,
+        fileNotFound = 53, fileAlreadyExists = 58, diskFull = 61, permissionDenied = 70,
+        pathFileAccess = 75,
         pathNotFound = 76,
         dllLoad = 48, dllEntryPoint = 453,
         invalidPropertyValue = 380,

@@ -3,6 +3,7 @@
 #include "fileio/Names.h"
 #include "fileio/UniqueFd.h"
 #include "files/FolderRemoval.h"
+#include "files/KnownFolders.h"
 #include "files/PathCase.h"
 #include "platform/Error.h"
 #include "platform/files/FolderListing.h"
@@ -70,8 +71,12 @@ void checkTarget(const std::string& target, bool overwrite, const std::string& s
 
 } // namespace
 
+DiskFileSystem::DiskFileSystem() : m_known(std::make_unique<KnownFolders>()) {}
+
+DiskFileSystem::~DiskFileSystem() = default;
+
 std::string DiskFileSystem::resolve(const std::string& path) const {
-    return resolveCase(path);
+    return resolveCase(path, m_known.get());
 }
 
 bool DiskFileSystem::FolderExists(const std::string& path) const {
@@ -142,24 +147,11 @@ void DiskFileSystem::CopyFile(const std::string& source, const std::string& dest
                               bool overwrite) {
     static const std::string label = "FileSystem::CopyFile";
     const std::string sourcePath = text::withForwardSlashes(source);
-    const std::string sourceFolder = resolve(folderOf(sourcePath));
-    const std::string sourceName = nameOf(sourcePath);
-    if (!statIs(sourceFolder, S_IFDIR)) {
-        raiseError(ErrorNumber::pathNotFound, label, sourceFolder);
-    }
-    const bool pattern = text::hasWildcards(sourceName);
-    std::vector<std::string> names;
-    if (pattern) {
-        names = matchingFiles(sourceFolder, sourceName, label);
-    } else if (!sourceName.empty()) {
-        const std::string file = resolve(joinPath(sourceFolder, sourceName));
-        if (statIs(file, S_IFREG)) {
-            names.push_back(nameOf(file));
-        }
-    }
+    const auto [sourceFolder, names] = sourcesOf(sourcePath, label);
     if (names.empty()) {
         raiseError(ErrorNumber::fileNotFound, label, sourcePath);
     }
+    const bool pattern = text::hasWildcards(nameOf(sourcePath));
 
     // A pattern or a trailing "/" makes the destination a folder.
     const std::string destinationPath = text::withForwardSlashes(destination);
@@ -179,10 +171,47 @@ void DiskFileSystem::CopyFile(const std::string& source, const std::string& dest
     for (const auto& copy : copies) {
         checkTarget(copy.second, overwrite, label);
     }
-    // A copy killed before its rename left its temporary file here.
-    ReplacementFile::removeLeftovers(targetFolder);
+    // A copy killed before its rename left its temporary file here; no copy
+    // of this run leaves one, so one look per folder is enough.
+    if (m_known->firstVisit(targetFolder)) {
+        ReplacementFile::removeLeftovers(targetFolder);
+    }
     for (const auto& [from, to] : copies) {
         copyOne(from, to, label);
+    }
+}
+
+DiskFileSystem::Sources DiskFileSystem::sourcesOf(const std::string& sourcePath,
+                                                  const std::string& label) const {
+    Sources sources{resolve(folderOf(sourcePath)), {}};
+    const std::string sourceName = nameOf(sourcePath);
+    if (!statIs(sources.folder, S_IFDIR)) {
+        raiseError(ErrorNumber::pathNotFound, label, sources.folder);
+    }
+    if (text::hasWildcards(sourceName)) {
+        sources.names = matchingFiles(sources.folder, sourceName, label);
+    } else if (!sourceName.empty()) {
+        const std::string file = resolve(joinPath(sources.folder, sourceName));
+        if (statIs(file, S_IFREG)) {
+            sources.names.push_back(nameOf(file));
+        }
+    }
+    return sources;
+}
+
+std::uint64_t DiskFileSystem::sizeOfCopy(const std::string& source) const {
+    try {
+        const auto [folder, names] = sourcesOf(text::withForwardSlashes(source), {});
+        std::uint64_t size = 0;
+        for (const std::string& name : names) {
+            struct stat status {};
+            if (stat(joinPath(folder, name).c_str(), &status) == 0) {
+                size += static_cast<std::uint64_t>(status.st_size);
+            }
+        }
+        return size;
+    } catch (const Error&) {
+        return 0;
     }
 }
 

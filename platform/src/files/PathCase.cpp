@@ -1,5 +1,6 @@
 #include "files/PathCase.h"
 
+#include "files/KnownFolders.h"
 #include "platform/files/FolderListing.h"
 #include "platform/files/PathText.h"
 #include "text/LetterCase.h"
@@ -14,11 +15,15 @@ namespace {
 
 // The entry of the folder that matches name without regard to case: name
 // itself when it exists, else the first case variant in byte order.
-std::optional<std::string> findEntry(const std::string& folder, const std::string& name) {
+std::optional<std::string> findEntry(const std::string& folder, const std::string& name,
+                                     KnownFolders* known) {
     const std::string exact = joinPath(folder, name);
     struct stat st {};
     if (lstat(exact.c_str(), &st) == 0) {
         return name;
+    }
+    if (known != nullptr) {
+        return known->caseVariant(folder.empty() ? "." : folder, name);
     }
     const auto names = folderEntries(folder.empty() ? "." : folder);
     if (!names) {
@@ -36,7 +41,7 @@ std::optional<std::string> findEntry(const std::string& folder, const std::strin
 
 } // namespace
 
-std::string resolveCase(std::string_view path) {
+std::string resolveCase(std::string_view path, KnownFolders* known) {
     const std::string normal = text::withForwardSlashes(path);
     std::string resolved = normal.starts_with('/') ? "/" : "";
     bool found = true;
@@ -51,7 +56,7 @@ std::string resolveCase(std::string_view path) {
         std::string spelt = component;
         // Below a component that does not exist nothing can be found.
         if (found && component != "." && component != "..") {
-            const auto entry = findEntry(resolved, component);
+            const auto entry = findEntry(resolved, component, known);
             found = entry.has_value();
             spelt = entry.value_or(component);
         }

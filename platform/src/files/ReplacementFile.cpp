@@ -89,7 +89,7 @@ void ReplacementFile::copyFrom(int input, const std::string& inputPath) {
         }
         if (const int error =
                 fileio::writeAll(m_fd.get(), buffer.data(), static_cast<size_t>(got))) {
-            throw systemError(error, m_source, m_temporaryPath);
+            throw systemError(error, m_source, m_target);
         }
     }
 }
@@ -97,15 +97,15 @@ void ReplacementFile::copyFrom(int input, const std::string& inputPath) {
 void ReplacementFile::finish(mode_t permissions, const struct timespec* times) {
     if (fchmod(m_fd.get(), permissions) != 0 ||
         (times != nullptr && futimens(m_fd.get(), times) != 0)) {
-        throw systemError(errno, m_source, m_temporaryPath);
+        throw systemError(errno, m_source, m_target);
     }
     if (const int error = fileio::syncFile(m_fd.get())) {
-        throw systemError(error, m_source, m_temporaryPath);
+        throw systemError(error, m_source, m_target);
     }
     // A named file is closed here, where a late write error can still stop
     // the copy; a nameless one must stay open until it is linked.
     if (!m_nameless && !m_fd.close()) {
-        throw systemError(errno, m_source, m_temporaryPath);
+        throw systemError(errno, m_source, m_target);
     }
 }
 
@@ -123,7 +123,7 @@ void ReplacementFile::linkUnderTemporaryName() {
         if (error == 0) {
             m_linked = true;
         } else if (error != EEXIST || attempt > 100) {
-            throw systemError(error, m_source, m_temporaryPath);
+            throw systemError(error, m_source, m_target);
         }
     }
 }

@@ -6,12 +6,14 @@
 // calls in force, which are the system's own unless a test has put others in
 // their place: a write that fails with ENOSPC or EIO after so many bytes, a
 // close that reports a delayed write error, a link the file system refuses,
-// or a recorder that sees every change and sync a power cut would cut short.
+// or a recorder that sees every change and sync a power cut would cut short;
+// and the free space that the room checks before the work read (fileio/Room.h).
 // No root, no mount namespace, no full disk needed.
 
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 
 namespace fileio {
@@ -29,6 +31,7 @@ struct SystemCalls {
     std::function<int(int fromFolder, const char* from, int toFolder, const char* to)> renameat;
     std::function<int(int folder, const char* name, int flags)> unlinkat;
     std::function<int(int folder, const char* name, mode_t mode)> mkdirat;
+    std::function<int(const char* path, struct statvfs* status)> statvfs;
 };
 
 // The system's own calls.

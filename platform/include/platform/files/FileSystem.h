@@ -2,6 +2,7 @@
 
 #include "platform/files/ChangeJournal.h"
 
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -36,6 +37,10 @@ public:
     // an earlier copy into that folder left when it was killed are removed.
     virtual void CopyFile(const std::string& source, const std::string& destination,
                           bool overwrite = true) = 0;
+    // The bytes CopyFile(source, ...) would write: the size of the file
+    // source names, or of every file its pattern matches; 0 when it names
+    // none (the copy then fails on its own). Raises nothing.
+    virtual std::uint64_t sizeOfCopy(const std::string& source) const = 0;
 
     // True when the path itself is a symbolic link, whatever it points to.
     virtual bool isSymbolicLink(const std::string& path) const = 0;

@@ -15,7 +15,8 @@ namespace platform {
 // nothing behind; it gets its temporary name only for the instant between
 // the link and the rename. Elsewhere it is written under the temporary name.
 // Until the rename the temporary file is removed on every way out. Failures
-// raise platform::Error with the given source label.
+// raise platform::Error with the given source label and name the target,
+// the file the user knows, never the temporary one.
 class ReplacementFile {
 public:
     ReplacementFile(const std::string& target, std::string source);

@@ -1,0 +1,26 @@
+#pragma once
+
+// Room on the disk, looked at before work that fills it, so that a disk too
+// small fails the work at once, in a sentence the user can act on, instead of
+// part way through it.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace fileio {
+
+// The bytes a writer without privileges may still put on the file system
+// that holds path (through the seam's statvfs); nullopt, with errno set,
+// when the system cannot tell.
+std::optional<std::uint64_t> freeBytes(const std::string& path);
+
+// The sentence that says the file system holding folder has less than needed
+// bytes free: "the package needs 412 MB on /opt/morvane, 96 MB are free",
+// with what first. Both sizes are in the unit that suits the need (bytes, KB
+// or MB, decimal), the need rounded up and the free space down. Nullopt when
+// there is room, or when the system cannot tell (the work then finds out).
+std::optional<std::string> roomShortfall(const std::string& folder, std::uint64_t needed,
+                                         const std::string& what);
+
+} // namespace fileio

@@ -1,0 +1,15 @@
+#include "platform/files/Room.h"
+
+#include "fileio/Room.h"
+#include "platform/Error.h"
+
+namespace platform {
+
+void requireRoom(const std::string& folder, std::uint64_t needed, const std::string& what,
+                 const std::string& source) {
+    if (const auto shortfall = fileio::roomShortfall(folder, needed, what)) {
+        raiseError(ErrorNumber::diskFull, source, *shortfall);
+    }
+}
+
+} // namespace platform
