@@ -59,6 +59,26 @@ EntryKind kindOf(const std::string& name, uint8_t system, uint32_t attributes) {
     return EntryKind::File;
 }
 
+// Whether libzip read the same directory as readCentralDirectory: the same
+// number of entries, each with the same sizes and CRC-32. The overlap guard
+// and the stored-data reads go by our reading, extraction by libzip's.
+bool sameDirectory(zip_t* zip, const CentralDirectory& directory) {
+    const zip_int64_t count = zip_get_num_entries(zip, 0);
+    if (count < 0 || static_cast<uint64_t>(count) != directory.entries.size()) {
+        return false;
+    }
+    for (uint64_t index = 0; index < directory.entries.size(); ++index) {
+        const DirectoryEntry& ours = directory.entries[index];
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if (zip_stat_index(zip, index, 0, &st) != 0 || st.comp_size != ours.compressedSize ||
+            st.size != ours.size || ((st.valid & ZIP_STAT_CRC) != 0 && st.crc != ours.crc)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 zip_t* openZip(int fd, uint64_t fileSize, int& zipError) {
     zip_error_t error;
     zip_error_init(&error);
@@ -99,8 +119,7 @@ Archive::Archive(const std::string& path) {
     }
     try {
         m_directory = readCentralDirectory(fd.get(), static_cast<uint64_t>(st.st_size));
-        const zip_int64_t count = zip_get_num_entries(m_zip, 0);
-        if (count < 0 || static_cast<uint64_t>(count) != m_directory.entries.size()) {
+        if (!sameDirectory(m_zip, m_directory)) {
             throw JobStop(UZP_DAMAGED_ARCHIVE,
                           "the archive is damaged: its directory does not match its entries");
         }

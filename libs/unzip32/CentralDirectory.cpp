@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -87,10 +88,52 @@ struct DirectoryLocation {
     uint64_t entryCount = 0;
     uint64_t size = 0;
     uint64_t offset = 0;
+
+    bool operator==(const DirectoryLocation&) const = default;
 };
+
+// Where the directory lies as the end record at endOffset says (or the zip64
+// one it points to); nothing when it points to a zip64 record that is not
+// there.
+std::optional<DirectoryLocation> locationOf(int fd, uint64_t endOffset, const unsigned char* end) {
+    const DirectoryLocation location{read16(&end[10]), read32(&end[12]), read32(&end[16])};
+    unsigned char locator[zipformat::zip64EndLocatorSize];
+    if (endOffset < sizeof locator ||
+        !readAt(fd, endOffset - sizeof locator, locator, sizeof locator) ||
+        read32(locator) != zipformat::zip64EndLocatorSignature) {
+        return location;
+    }
+    const uint64_t zip64EndOffset = read64(&locator[8]);
+    unsigned char zip64End[zipformat::zip64EndRecordSize];
+    if (!readAt(fd, zip64EndOffset, zip64End, sizeof zip64End) ||
+        read32(zip64End) != zipformat::zip64EndRecordSignature) {
+        return std::nullopt;
+    }
+    return DirectoryLocation{read64(&zip64End[32]), read64(&zip64End[40]), read64(&zip64End[48])};
+}
+
+// Whether a directory lies at location before the end record at endOffset,
+// as far as any reader (libzip among them) needs to take it: an empty one, or
+// one that starts with a central record.
+bool locatesDirectory(int fd, const DirectoryLocation& location, uint64_t endOffset) {
+    if (location.offset > endOffset || location.size > endOffset - location.offset) {
+        return false;
+    }
+    if (location.size == 0) {
+        return location.entryCount == 0;
+    }
+    unsigned char signature[4];
+    return readAt(fd, location.offset, signature, sizeof signature) &&
+           read32(signature) == zipformat::centralHeaderSignature;
+}
 
 // Where the directory lies, as the end record says (or the zip64 one it
 // points to). Bytes may trail the archive; see zipformat::findEndRecord.
+// Readers differ in which end record they take when the tail holds more than
+// one (libzip extracts through the first it can read, with a preference of
+// its own), so every other end record there must locate no directory, or
+// the same one: otherwise what one reader checks is not what another
+// extracts.
 DirectoryLocation locateDirectory(int fd, uint64_t fileSize) {
     const auto tailLength =
         static_cast<std::size_t>(std::min<uint64_t>(fileSize, zipformat::endSearchLength));
@@ -103,23 +146,23 @@ DirectoryLocation locateDirectory(int fd, uint64_t fileSize) {
     if (place.fit == zipformat::EndRecordPlace::Fit::none) {
         damaged("no end of central directory record");
     }
-    const unsigned char* end = &tail[place.offset];
-    const DirectoryLocation location{read16(&end[10]), read32(&end[12]), read32(&end[16])};
-
-    const uint64_t endOffset = tailStart + place.offset;
-    unsigned char locator[zipformat::zip64EndLocatorSize];
-    if (endOffset < sizeof locator ||
-        !readAt(fd, endOffset - sizeof locator, locator, sizeof locator) ||
-        read32(locator) != zipformat::zip64EndLocatorSignature) {
-        return location;
-    }
-    const uint64_t zip64EndOffset = read64(&locator[8]);
-    unsigned char zip64End[zipformat::zip64EndRecordSize];
-    if (!readAt(fd, zip64EndOffset, zip64End, sizeof zip64End) ||
-        read32(zip64End) != zipformat::zip64EndRecordSignature) {
+    const std::optional<DirectoryLocation> location =
+        locationOf(fd, tailStart + place.offset, &tail[place.offset]);
+    if (!location) {
         damaged("the zip64 end of central directory record is missing");
     }
-    return {read64(&zip64End[32]), read64(&zip64End[40]), read64(&zip64End[48])};
+    for (const std::size_t other : zipformat::endRecordCandidates(tail)) {
+        if (other == place.offset) {
+            continue;
+        }
+        const uint64_t otherOffset = tailStart + other;
+        const std::optional<DirectoryLocation> elsewhere =
+            locationOf(fd, otherOffset, &tail[other]);
+        if (elsewhere && *elsewhere != *location && locatesDirectory(fd, *elsewhere, otherOffset)) {
+            damaged("it has more than one end record, and readers would see different archives");
+        }
+    }
+    return *location;
 }
 
 // Takes from the extra fields of a central record the sizes and offset it
@@ -180,6 +223,7 @@ CentralDirectory readCentralDirectory(int fd, uint64_t fileSize) {
         }
         DirectoryEntry entry;
         uint64_t uncompressedSize = read32(&record[24]);
+        entry.crc = read32(&record[16]);
         entry.compressedSize = read32(&record[20]);
         entry.internalAttributes = read16(&record[36]);
         entry.localHeaderOffset = read32(&record[42]);
@@ -188,6 +232,7 @@ CentralDirectory readCentralDirectory(int fd, uint64_t fileSize) {
         reader.read(extra.data(), extra.size());
         reader.skip(read16(&record[32]));
         applyExtraFields(extra, uncompressedSize, entry);
+        entry.size = uncompressedSize;
         directory.entries.push_back(entry);
     }
     return directory;

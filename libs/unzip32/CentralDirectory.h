@@ -7,7 +7,8 @@
 namespace unzip32 {
 
 // What the archive's own directory says of one entry, read straight from the
-// file: where its local header lies, how many bytes of data follow it, and
+// file: where its local header lies, how many bytes of data follow it and
+// what they unpack to (size and CRC-32, to hold against what libzip read),
 // its internal attributes (bit 0 marks text), and for an AES-encrypted entry
 // the version of that format (2: the CRC-32 is left out).
 struct DirectoryEntry {
@@ -15,6 +16,8 @@ struct DirectoryEntry {
     // Where the data starts, past the local header (see locateData).
     uint64_t dataOffset = 0;
     uint64_t compressedSize = 0;
+    uint64_t size = 0;
+    uint32_t crc = 0;
     uint16_t internalAttributes = 0;
     uint16_t aesVersion = 0;
 };
@@ -25,7 +28,8 @@ struct CentralDirectory {
 };
 
 // Reads the central directory (zip64 included) of the archive open on fd,
-// streaming it. Throws a JobStop (UZP_DAMAGED_ARCHIVE) when it cannot be read.
+// streaming it. Throws a JobStop (UZP_DAMAGED_ARCHIVE) when it cannot be read,
+// or when another end record in the file locates another directory.
 CentralDirectory readCentralDirectory(int fd, uint64_t fileSize);
 
 // Reads every entry's local header to find where its data starts. Throws a

@@ -62,6 +62,16 @@ const HostileCase hostileCases[] = {
     {"undersize", UZP_BAD_ENTRY_DATA, {{"same.txt", goodContent}}, "ends after 1000 of the 1050"},
     {"overlap-same-data", UZP_OVERLAPPING_ENTRIES, {{"same.txt", goodContent}}, "overlap"},
     {"overlap-covering", UZP_OVERLAPPING_ENTRIES, {{"same.txt", goodContent}}, "overlap"},
+    // The overlap bomb with a decoy directory and a second end record after
+    // it: one reader checks the decoy, another extracts the bomb.
+    {"two-end-records-other-disk",
+     UZP_DAMAGED_ARCHIVE,
+     {{"same.txt", goodContent}},
+     "more than one end record"},
+    {"two-end-records-both-whole",
+     UZP_DAMAGED_ARCHIVE,
+     {{"same.txt", goodContent}},
+     "more than one end record"},
 };
 
 void PrintTo(const HostileCase& hostile, std::ostream* out) {

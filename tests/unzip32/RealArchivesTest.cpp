@@ -63,6 +63,10 @@ const Maker makers[] = {
     {"PythonToPipeWithDataDescriptors", script("pipe")},
     {"PythonForcedZip64", script("zip64")},
     {"PythonWithComment", script("commented")},
+    // Two more end record signatures in the comment, both agreeing with the
+    // archive's own end record.
+    {"PythonWithEndRecordInComment", script("end-record-in-comment")},
+    {"PythonAfterAStub", script("after-stub")},
     {"Bsdtar", tool({"bsdtar", "--format=zip", "-cf"})},
     {"SevenZipDeflate", tool({"7z", "a", "-bd", "-tzip", "-mm=Deflate"})},
     {"SevenZipZipCrypto", tool({"7z", "a", "-bd", "-tzip", "-psecret", "-mem=ZipCrypto"}), true},

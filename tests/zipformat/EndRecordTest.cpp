@@ -85,6 +85,22 @@ INSTANTIATE_TEST_SUITE_P(
                 0, 2}),
     testsupport::CaseName{});
 
+// Every record another reader might take, nearest the end first: those
+// whose comment fits, wherever it ends.
+TEST(EndRecordCandidates, EveryRecordWhoseCommentFitsNearestFirst) {
+    const auto candidates = [](const std::string& tail) {
+        return zipformat::endRecordCandidates(
+            std::span(reinterpret_cast<const unsigned char*>(tail.data()), tail.size()));
+    };
+    using Offsets = std::vector<std::size_t>;
+    EXPECT_EQ(candidates(""), Offsets{});
+    EXPECT_EQ(candidates(entries + endRecord(3, "abc")), Offsets{100});
+    EXPECT_EQ(candidates(endRecord(26, endRecord(0) + "tail")), (Offsets{22, 0}));
+    EXPECT_EQ(candidates(endRecord(0) + "x" + endRecord(0) + "yy"), (Offsets{23, 0}));
+    EXPECT_EQ(candidates(entries + endRecord(10, "abc")), Offsets{});
+    EXPECT_EQ(candidates(endRecord(0) + "PK\x05\x06"), Offsets{0});
+}
+
 // Archives made by Python's zipfile: the record is the last 22 bytes, and
 // what a careless server appends shows as trailing bytes.
 TEST(EndRecordOfARealArchive, FoundWithBytesAppendedOrWithout) {

@@ -79,6 +79,20 @@ def build_tree_archive(kind, out, source):
         with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as zf:
             write_tree(zf, source)
             zf.comment = "Morvane package\nsecond line".encode()
+    elif kind == "after-stub":
+        # A self-extractor's program before the archive, its offsets counted
+        # from the start of the file.
+        with open(out, "wb") as f:
+            f.write(b"#!/bin/sh\necho a self-extracting stub\nexit 0\n" + bytes(1000))
+        with zipfile.ZipFile(out, "a", zipfile.ZIP_DEFLATED) as zf:
+            write_tree(zf, source)
+    elif kind == "end-record-in-comment":
+        # A comment that holds the end record's signature, hundreds of times
+        # followed by a comment length that fits in the file, and by numbers
+        # that locate no directory.
+        with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as zf:
+            write_tree(zf, source)
+            zf.comment = b"PK\x05\x06 starts an end record; " * 1000
     else:
         raise SystemExit("unknown kind " + kind)
 
@@ -231,6 +245,57 @@ def write_encrypted(out, entries):
         f.write(body + central + end)
 
 
+def record_fields(method, data, stored, name):
+    """The fields a local and a central record share, from "version needed"
+    to the extra-field length, of an entry whose data is stored as stored."""
+    return struct.pack("<HHHHHIIIHH", 20, 0, method, 0, 0x21, zlib.crc32(data), len(stored),
+                       len(data), len(name), 0)
+
+
+def local_record(method, data, stored, name):
+    return b"PK\x03\x04" + record_fields(method, data, stored, name) + name + stored
+
+
+def central_record(method, data, stored, name, offset):
+    return (b"PK\x01\x02" + struct.pack("<H", 20) + record_fields(method, data, stored, name) +
+            struct.pack("<HHHII", 0, 0, 0, 0, offset) + name)
+
+
+def end_record(count, directory, offset, disk=0, comment=b""):
+    return struct.pack("<IHHHHIIH", 0x06054B50, disk, disk, count, count, len(directory),
+                       offset, len(comment)) + comment
+
+
+def deflated(data):
+    packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return packer.compress(data) + packer.flush()
+
+
+MEGABYTE_OF_ZEROS = bytes(1 << 20)
+
+
+def two_end_records(out, disk_of_decoy, bomb_names):
+    """The overlap bomb (20 central records pointing at one deflated megabyte
+    of zeros) followed by a decoy: 20 small entries, their own directory and a
+    second end record, last in the file. A reader that takes the last end
+    record checks the decoy; libzip extracts the bomb, either because the
+    decoy's end record claims another disk (disk_of_decoy) or because the
+    bomb's records all carry the local header's name and so pass libzip's
+    consistency score, which then prefers the bomb's longer span."""
+    packed = deflated(MEGABYTE_OF_ZEROS)
+    body = local_record(8, MEGABYTE_OF_ZEROS, packed, bomb_names[0])
+    bomb = b"".join(central_record(8, MEGABYTE_OF_ZEROS, packed, name, 0) for name in bomb_names)
+    body += bomb + end_record(len(bomb_names), bomb, len(body))
+    decoy = b""
+    for i in range(len(bomb_names)):
+        name = b"d%02d.txt" % i
+        decoy += central_record(0, b"x", b"x", name, len(body))
+        body += local_record(0, b"x", b"x", name)
+    body += decoy + end_record(len(bomb_names), decoy, len(body), disk_of_decoy)
+    with open(out, "wb") as f:
+        f.write(body)
+
+
 def build_hostile(kind, out):
     if kind == "password-by-chance":
         # two.txt is under another password, which the first one passes.
@@ -302,6 +367,10 @@ def build_hostile(kind, out):
                 struct.pack_into("<I", data, offset, size)
 
         patch(out, cover)
+    elif kind == "two-end-records-other-disk":
+        two_end_records(out, 1, [b"bomb%02d.txt" % i for i in range(20)])
+    elif kind == "two-end-records-both-whole":
+        two_end_records(out, 0, [b"bomb.txt"] * 20)
     else:
         raise SystemExit("unknown kind " + kind)
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <span>
+#include <vector>
 
 namespace zipformat {
 
@@ -30,10 +31,17 @@ struct EndRecordPlace {
 };
 
 // Searches tail, the end of a file, from the back: the first end record
-// whose comment ends exactly with tail is the one every reader takes; without
-// one, the record nearest the end whose comment lies wholly inside tail,
-// with the bytes that follow it. A record whose comment would run past the
-// end counts for nothing.
+// whose comment ends exactly with tail is the one the unzip library and the
+// signature check take; without one, the record nearest the end whose comment
+// lies wholly inside tail, with the bytes that follow it. A record whose
+// comment would run past the end counts for nothing.
 EndRecordPlace findEndRecord(std::span<const unsigned char> tail);
+
+// Every place in tail where an end record may start, nearest the end first:
+// its signature, followed by a comment that lies wholly inside tail. Other
+// readers (libzip among them) may take any of these that locates a directory
+// they can read, not the one findEndRecord takes; a reader that takes that
+// one checks that the others locate the same directory.
+std::vector<std::size_t> endRecordCandidates(std::span<const unsigned char> tail);
 
 } // namespace zipformat
