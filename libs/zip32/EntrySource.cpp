@@ -61,6 +61,14 @@ zip_int64_t EntrySource::handle(void* data, zip_uint64_t length, zip_source_cmd_
     }
 }
 
+void EntrySource::refuse(const std::string& why) {
+    if (m_failure.path.empty()) {
+        m_failure.path = m_path;
+        m_failure.error = EINVAL;
+        m_failure.refusal = why;
+    }
+}
+
 zip_int64_t EntrySource::fail(int zipError, int systemError) {
     zip_error_set(&m_error, zipError, systemError);
     if (m_failure.path.empty()) {

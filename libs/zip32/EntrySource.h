@@ -11,6 +11,9 @@ namespace zip32 {
 struct ReadFailure {
     std::string path;
     int error = 0;
+    // Why the file was not read when it was no longer a file to read (what
+    // it is now); empty when error tells.
+    std::string refusal;
 };
 
 // The bytes of one entry as libzip reads them while it writes the archive.
@@ -35,6 +38,9 @@ protected:
     virtual void close() = 0;
 
     const std::string& path() const { return m_path; }
+    // Records, unless a failure came first, that the file is not read and
+    // why; open then gives -1.
+    void refuse(const std::string& why);
 
 private:
     static zip_int64_t call(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command);

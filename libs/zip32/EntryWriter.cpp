@@ -24,12 +24,7 @@ constexpr zip_uint32_t dosFolderAttribute = 0x10;
 // Names that are UTF-8 are marked so; others (a file system may hold any
 // bytes) are stored as they are, unmarked, rather than refused.
 zip_flags_t nameEncoding(const std::string& name) {
-    for (const char32_t c : text::decodeUtf8(name)) {
-        if (c >= 0xDC00 && c <= 0xDCFF) {
-            return ZIP_FL_ENC_CP437;
-        }
-    }
-    return ZIP_FL_ENC_UTF_8;
+    return text::isUtf8(name) ? ZIP_FL_ENC_UTF_8 : ZIP_FL_ENC_CP437;
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 #include <vector>
 
 namespace zip32 {
@@ -32,7 +33,12 @@ private:
     }
 
     int open() override {
-        m_fd = fileio::openFile(m_file.path, O_RDONLY | O_CLOEXEC, 0);
+        std::string refusal;
+        m_fd = openChosenFile(m_file.path, refusal);
+        if (!refusal.empty()) {
+            refuse(refusal);
+            errno = EINVAL;
+        }
         m_translator = zipformat::LineEndTranslator(m_file.lineEnds);
         m_ended = false;
         m_out.clear();
@@ -79,12 +85,27 @@ private:
 
 } // namespace
 
+fileio::UniqueFd openChosenFile(const std::string& path, std::string& refusal) {
+    struct stat status {};
+    fileio::UniqueFd fd = fileio::openRegularFile(path, status);
+    if (!fd && status.st_mode != 0) {
+        refusal = std::string("was a file when it was chosen and is now ") +
+                  fileio::notAFileKind(status.st_mode) + "; never read";
+        errno = EINVAL;
+    }
+    return fd;
+}
+
 zip_source_t* fileSource(zip_t* archive, const FileToStore& file, ReadFailure& failure) {
     return EntrySource::attach(archive, std::make_unique<FileSource>(file, failure));
 }
 
 uint64_t translatedSize(const std::string& path, zipformat::LineEndChange change) {
-    const fileio::UniqueFd fd = fileio::openFile(path, O_RDONLY | O_CLOEXEC, 0);
+    std::string refusal;
+    const fileio::UniqueFd fd = openChosenFile(path, refusal);
+    if (!refusal.empty()) {
+        throw JobFailure(ZP_FILE_UNREADABLE, path + ": " + refusal);
+    }
     if (!fd) {
         throw JobFailure(ZP_FILE_UNREADABLE,
                          path + ": cannot read: " + fileio::systemReason(errno));
@@ -116,7 +137,8 @@ bool fileLooksLikeText(const std::string& path) {
     // Made before the file is opened, so that running out of memory here
     // leaves nothing open.
     std::vector<char> start(zipformat::textSampleLength);
-    const fileio::UniqueFd fd = fileio::openFile(path, O_RDONLY | O_CLOEXEC, 0);
+    std::string refusal;
+    const fileio::UniqueFd fd = openChosenFile(path, refusal);
     if (!fd) {
         return false;
     }

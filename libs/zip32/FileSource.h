@@ -1,6 +1,7 @@
 #pragma once
 
 #include "EntrySource.h"
+#include "fileio/UniqueFd.h"
 #include "zipformat/LineEnds.h"
 
 #include <zip.h>
@@ -20,6 +21,13 @@ struct FileToStore {
     std::time_t modified = 0;
     zipformat::LineEndChange lineEnds = zipformat::LineEndChange::none;
 };
+
+// Opens a chosen file to read the bytes to store, as fileio::openRegularFile
+// does: never waiting (a FIFO put in the file's place since it was chosen
+// would wait for a writer for ever), and only a regular file. For anything
+// else the descriptor is empty, errno EINVAL and refusal says what the path
+// is now; other failures leave refusal as it was, with errno set.
+fileio::UniqueFd openChosenFile(const std::string& path, std::string& refusal);
 
 // The bytes to store for a file: read when libzip writes the entry, with its
 // line ends changed on the way where asked. Sets failure on a read fault.

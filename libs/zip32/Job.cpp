@@ -145,8 +145,11 @@ void Job::closeArchive(ArchiveHandle& archive, const ArchiveFile& file,
         return;
     }
     if (!readFailure.path.empty()) {
-        throw JobFailure(ZP_FILE_UNREADABLE, readFailure.path + ": cannot read: " +
-                                                 fileio::systemReason(readFailure.error));
+        throw JobFailure(ZP_FILE_UNREADABLE,
+                         readFailure.path + ": " +
+                             (readFailure.refusal.empty()
+                                  ? "cannot read: " + fileio::systemReason(readFailure.error)
+                                  : readFailure.refusal));
     }
     if (file.writeError() != 0) {
         throw JobFailure(

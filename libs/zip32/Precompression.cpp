@@ -30,6 +30,8 @@ struct CompressionJob {
     bool done = false;
     bool released = false;
     int error = 0;
+    // What the file is now when it was no longer one to read.
+    std::string refusal;
     uint64_t size = 0;
     uint32_t crc = 0;
     std::string deflated;
@@ -40,7 +42,7 @@ namespace {
 // Reads the file (changing line ends where asked) and deflates it into job.
 // What zlib cannot set up or memory that runs out is thrown as bad_alloc.
 void deflateFile(CompressionJob& job, int level) {
-    const fileio::UniqueFd fd = fileio::openFile(job.file.path, O_RDONLY | O_CLOEXEC, 0);
+    const fileio::UniqueFd fd = openChosenFile(job.file.path, job.refusal);
     if (!fd) {
         job.error = errno;
         return;
@@ -108,6 +110,9 @@ private:
         m_queue.waitFor(*m_job);
         m_position = 0;
         if (m_job->error != 0 || m_job->released) {
+            if (!m_job->released && !m_job->refusal.empty()) {
+                refuse(m_job->refusal);
+            }
             // Read once only: the data is gone once the entry is written.
             errno = m_job->released ? EIO : m_job->error;
             return -1;

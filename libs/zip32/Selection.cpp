@@ -3,6 +3,7 @@
 #include "JobFailure.h"
 #include "PathSearch.h"
 #include "StoredName.h"
+#include "fileio/Reading.h"
 #include "text/LetterCase.h"
 #include "text/Slashes.h"
 
@@ -10,20 +11,6 @@
 #include <set>
 
 namespace zip32 {
-
-namespace {
-
-const char* specialKind(mode_t mode) {
-    if (S_ISFIFO(mode)) {
-        return "a FIFO";
-    }
-    if (S_ISSOCK(mode)) {
-        return "a socket";
-    }
-    return "a device";
-}
-
-} // namespace
 
 std::string absoluteName(const std::string& root, const std::string& name) {
     const std::string forward = text::withForwardSlashes(name);
@@ -105,7 +92,7 @@ void Selection::take(const std::string& path) {
         return;
     }
     if (!S_ISREG(status.st_mode)) {
-        m_reporter.warning(path, std::string("is ") + specialKind(status.st_mode) +
+        m_reporter.warning(path, std::string("is ") + fileio::notAFileKind(status.st_mode) +
                                      ", not a file; never read");
         return;
     }

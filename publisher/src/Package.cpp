@@ -1,14 +1,18 @@
 #include "Package.h"
 
+#include "fileio/Failure.h"
+#include "fileio/Reading.h"
 #include "platform/Error.h"
 #include "publisher/PublishError.h"
 #include "text/LetterCase.h"
 #include "unzip/CGUnzipFiles.h"
 #include "zip/CGZipFiles.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
+#include <vector>
 
 namespace publisher {
 
@@ -22,42 +26,102 @@ namespace {
 constexpr std::size_t mostPackageNames = 100;
 const char* const placeholderName = "querty";
 
+const char* const publishAgain = "; publish again when the release folder is still";
+
 struct ExpectedFile {
     std::string source; // where its bytes are now
     std::string path;   // as the publisher knows it
     bool executable = false;
+    const ReleaseFile* release = nullptr; // null for the written updater.ini
 };
 
-bool sameBytes(const std::string& first, const std::string& second) {
-    std::ifstream a(first, std::ios::binary);
-    std::ifstream b(second, std::ios::binary);
-    if (!a || !b) {
-        return false;
+PublishError changedWhilePacked(const std::string& path, const std::string& how) {
+    return PublishError(path + " changed while it was being packed (" + how + ")" + publishAgain);
+}
+
+// Opens a file of the release to read, without waiting (a FIFO put in its
+// place would wait for a writer for ever), and only while it is the very
+// file the release was read with: otherwise the release changed while it was
+// packed, and that is what the refusal says.
+fileio::UniqueFd openAsRead(const Release& release, const ReleaseFile& file) {
+    struct stat status {};
+    fileio::UniqueFd fd = fileio::openRegularFile(release.root + "/" + file.path, status);
+    if (!fd) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) {
+            throw PublishError(file.path + " disappeared while it was being packed" + publishAgain);
+        }
+        if (status.st_mode != 0) {
+            throw changedWhilePacked(file.path, std::string("it is now ") +
+                                                    fileio::notAFileKind(status.st_mode) +
+                                                    ", not a file");
+        }
+        throw PublishError("cannot read " + file.path + ": " + fileio::systemReason(error));
     }
-    constexpr std::size_t chunk = 64 * 1024;
-    std::string bufferA(chunk, '\0');
-    std::string bufferB(chunk, '\0');
-    while (a && b) {
-        a.read(bufferA.data(), static_cast<std::streamsize>(chunk));
-        b.read(bufferB.data(), static_cast<std::streamsize>(chunk));
-        if (a.gcount() != b.gcount() ||
-            bufferA.compare(0, static_cast<std::size_t>(a.gcount()), bufferB, 0,
-                            static_cast<std::size_t>(b.gcount())) != 0) {
-            return false;
+    const FileStamp now = stampOf(status);
+    if (now.size != file.stamp.size) {
+        throw changedWhilePacked(file.path, "it had " + std::to_string(file.stamp.size) +
+                                                " bytes when the release was read and has " +
+                                                std::to_string(now.size) + " now");
+    }
+    if (now.device != file.stamp.device || now.inode != file.stamp.inode) {
+        throw changedWhilePacked(file.path, "another file took its place");
+    }
+    if (now != file.stamp) {
+        throw changedWhilePacked(file.path, "it was modified");
+    }
+    return fd;
+}
+
+// How the release changed since it was read, or the empty text.
+std::string changeSinceRead(const Release& release) {
+    for (const ReleaseFile& file : release.files) {
+        try {
+            openAsRead(release, file);
+        } catch (const PublishError& change) {
+            return change.what();
         }
     }
-    return a.eof() && b.eof();
+    return {};
+}
+
+// Whether two open files hold the same bytes; a read failure of the first
+// (the release's) is refused naming path.
+bool sameBytes(int first, int second, const std::string& path) {
+    constexpr std::size_t chunk = 64 * 1024;
+    std::vector<char> bytesA(chunk);
+    std::vector<char> bytesB(chunk);
+    for (off_t offset = 0;; offset += static_cast<off_t>(chunk)) {
+        std::size_t gotA = 0;
+        std::size_t gotB = 0;
+        if (const int failure = fileio::readAt(first, bytesA.data(), chunk, offset, gotA);
+            failure != 0) {
+            throw PublishError("cannot read " + path + ": " + fileio::systemReason(failure));
+        }
+        if (fileio::readAt(second, bytesB.data(), chunk, offset, gotB) != 0 || gotA != gotB ||
+            std::memcmp(bytesA.data(), bytesB.data(), gotA) != 0) {
+            return false;
+        }
+        if (gotA < chunk) {
+            return true;
+        }
+    }
 }
 
 bool ownerExecutable(const std::string& path) {
     return (fs::status(path).permissions() & fs::perms::owner_exec) != fs::perms::none;
 }
 
-void makeArchive(CGZipFiles& zip, const std::string& what) {
+// Runs the zip call; a failure is refused with the library's messages, and
+// first with how the release changed meanwhile when it did (release null:
+// nothing of the release is packed).
+void makeArchive(CGZipFiles& zip, const std::string& what, const Release* release) {
     const int32_t result = zip.MakeZipFile();
     if (result != 0) {
-        throw PublishError("the zip library could not " + what + " (result " +
-                           std::to_string(result) + "):\n" + zip.GetLastMessage());
+        const std::string change = release != nullptr ? changeSinceRead(*release) : "";
+        throw PublishError((change.empty() ? "" : change + ".\n") + "the zip library could not " +
+                           what + " (result " + std::to_string(result) + "):\n" +
+                           zip.GetLastMessage());
     }
 }
 
@@ -67,21 +131,53 @@ std::map<std::u32string, ExpectedFile> expectedFiles(const Release& release,
     std::map<std::u32string, ExpectedFile> expected;
     for (const ReleaseFile& file : release.files) {
         expected[text::foldCase(file.name)] = {release.root + "/" + file.path, file.path,
-                                               file.executable};
+                                               file.executable, &file};
     }
     if (!writtenFolder.empty()) {
         expected[text::foldCase(instructionFileName)] = {writtenFolder + "/" + instructionFileName,
-                                                         instructionFileName, false};
+                                                         instructionFileName, false, nullptr};
     }
     return expected;
 }
 
-// A package that differs from the release: most likely the zip library, which
-// finds the root without regard to letter case, took a look-alike folder.
+// A package that differs from a release that is as it was read: most
+// likely the zip library, which finds the root without regard to letter
+// case, took a look-alike folder.
 PublishError differsFromRelease(const std::string& what) {
     return PublishError(what + ". The zip library finds the release folder's path without "
                                "regard to letter case: a folder whose path differs from it only "
                                "in case may have been packed instead.");
+}
+
+// The package brings a file of this name that the release did not have when
+// it was read: one added to the release folder since, or a look-alike's.
+PublishError unknownFile(const Release& release, const std::string& name) {
+    std::error_code failure;
+    for (fs::recursive_directory_iterator
+             it(release.root, fs::directory_options::skip_permission_denied, failure),
+         end;
+         !failure && it != end; it.increment(failure)) {
+        if (text::foldCase(it->path().filename().string()) == text::foldCase(name)) {
+            return PublishError("the package brings " + name + ", which was added to the release " +
+                                "folder (as " + fs::relative(it->path(), release.root).string() +
+                                ") while it was being packed" + publishAgain);
+        }
+    }
+    return differsFromRelease("the package brings " + name + ", which is not in the release");
+}
+
+// Whether the unpacked file holds the expected one's bytes; a release file
+// that is no longer the one read is refused as a change of the release.
+bool holdsAsItIs(const Release& release, const ExpectedFile& file, const std::string& unpacked) {
+    struct stat status {};
+    const fileio::UniqueFd source = file.release != nullptr
+                                        ? openAsRead(release, *file.release)
+                                        : fileio::openRegularFile(file.source, status);
+    if (!source) {
+        throw PublishError("cannot read " + file.source + ": " + fileio::systemReason(errno));
+    }
+    const fileio::UniqueFd copy = fileio::openRegularFile(unpacked, status);
+    return copy && sameBytes(source.get(), copy.get(), file.path);
 }
 
 } // namespace
@@ -103,7 +199,7 @@ void buildPackage(const Release& release, const std::string& writtenFolder,
         for (const std::string& name : release.packageNames) {
             zip.AddFile(name);
         }
-        makeArchive(zip, "build the package");
+        makeArchive(zip, "build the package", &release);
         if (!writtenFolder.empty()) {
             CGZipFiles instructions;
             instructions.ZipFileName(archivePath);
@@ -111,7 +207,7 @@ void buildPackage(const Release& release, const std::string& writtenFolder,
             instructions.UpdatingZip(true);
             instructions.RemoveFile(placeholderName);
             instructions.AddFile(instructionFileName);
-            makeArchive(instructions, "add updater.ini to the package");
+            makeArchive(instructions, "add updater.ini to the package", nullptr);
         }
     } catch (const platform::Error& failure) {
         throw PublishError("cannot build the package: " + failure.description());
@@ -145,11 +241,10 @@ void checkPackage(const Release& release, const std::string& writtenFolder,
         const std::string name = entry.path().filename().string();
         const auto found = expected.find(text::foldCase(name));
         if (found == expected.end()) {
-            throw differsFromRelease("the package brings " + name +
-                                     ", which is not in the release");
+            throw unknownFile(release, name);
         }
         const ExpectedFile& file = found->second;
-        if (!entry.is_regular_file() || !sameBytes(file.source, entry.path().string())) {
+        if (!holdsAsItIs(release, file, entry.path().string())) {
             throw differsFromRelease("the package does not hold " + file.path + " as it is");
         }
         if (file.executable && !ownerExecutable(entry.path().string())) {
@@ -158,7 +253,11 @@ void checkPackage(const Release& release, const std::string& writtenFolder,
         expected.erase(found);
     }
     if (!expected.empty()) {
-        throw differsFromRelease("the package lacks " + expected.begin()->second.path);
+        const ExpectedFile& missing = expected.begin()->second;
+        if (missing.release != nullptr) {
+            openAsRead(release, *missing.release);
+        }
+        throw differsFromRelease("the package lacks " + missing.path);
     }
 }
 

@@ -118,6 +118,12 @@ void reportRelease(const Release& release, std::ostream& report) {
     }
 }
 
+void reportLeftovers(const StagingFolder& staging, std::ostream& report) {
+    for (const std::string& line : staging.leftovers()) {
+        report << line << '\n';
+    }
+}
+
 } // namespace
 
 void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
@@ -136,6 +142,7 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
     reportRelease(release, report);
 
     const StagingFolder staging(served);
+    reportLeftovers(staging, report);
     std::string writtenFolder;
     if (release.hasInstructionFile) {
         report << "updater.ini: the release's own\n";
@@ -153,6 +160,9 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
     const std::string package = staging / packageName;
     buildPackage(release, writtenFolder, package);
     refuseUnansweredQuestions(toolkit);
+    if (request.packed) {
+        request.packed();
+    }
     if (signingKey) {
         signAndCheck(package, *signingKey, request.version, report);
     } else {
@@ -207,6 +217,7 @@ void renew(const RenewRequest& request, std::ostream& report) {
                            "the answer is not renewed; publish the release again");
     }
     const StagingFolder staging(fs::canonical(served).string());
+    reportLeftovers(staging, report);
     writeNewFile(staging / versionName,
                  signedVersionAnswer(check.release->version, package, *signingKey,
                                      request.validDays, std::time(nullptr)));

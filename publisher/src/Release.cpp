@@ -3,8 +3,11 @@
 #include "ReleaseNames.h"
 #include "publisher/PublishError.h"
 #include "text/LetterCase.h"
+#include "text/Utf8.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <map>
 
@@ -47,6 +50,12 @@ public:
         for (const fs::directory_entry& entry : sortedEntries(absolute)) {
             const std::string name = entry.path().filename().string();
             const std::string path = joined(relative, name);
+            if (!text::isUtf8(name)) {
+                throw PublishError(
+                    "cannot publish " + text::withStrayBytesShown(path) +
+                    ": its name is not UTF-8 (the bytes that are not are shown as \\xNN), so "
+                    "the update would install it under another name; rename it in UTF-8");
+            }
             const auto [twin, added] = namesHere.emplace(text::foldCase(name), path);
             if (!added) {
                 throw PublishError(twin->second + " and " + path +
@@ -115,16 +124,17 @@ private:
         if (!added) {
             throw PublishError(twoFilesText(other->second, path));
         }
-        std::error_code failure;
+        struct stat status {};
+        if (::lstat(entry.path().c_str(), &status) != 0) {
+            throw PublishError("cannot read " + path + ": " + std::strerror(errno));
+        }
         ReleaseFile file;
         file.path = path;
         file.folder = folder;
         file.name = name;
-        file.size = entry.file_size(failure);
-        if (failure) {
-            throw PublishError("cannot read " + path + ": " + failure.message());
-        }
-        file.executable = (entry.status().permissions() & fs::perms::owner_exec) != fs::perms::none;
+        file.size = static_cast<std::uintmax_t>(status.st_size);
+        file.executable = (status.st_mode & S_IXUSR) != 0;
+        file.stamp = stampOf(status);
         if (folder.empty() && text::foldCase(name) == text::foldCase(instructionFileName)) {
             m_release.hasInstructionFile = true;
         }
@@ -136,6 +146,12 @@ private:
 };
 
 } // namespace
+
+FileStamp stampOf(const struct stat& status) {
+    return {static_cast<std::uintmax_t>(status.st_dev), static_cast<std::uintmax_t>(status.st_ino),
+            static_cast<std::uintmax_t>(status.st_size), status.st_mtim.tv_sec,
+            status.st_mtim.tv_nsec};
+}
 
 Release readRelease(const std::string& folder) {
     std::error_code failure;

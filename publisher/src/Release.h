@@ -2,9 +2,23 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace publisher {
+
+// What shows that a file is still the one the release was read with.
+struct FileStamp {
+    std::uintmax_t device = 0;
+    std::uintmax_t inode = 0;
+    std::uintmax_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp stampOf(const struct stat& status);
 
 // A release folder as the package will carry it. Paths are relative to the
 // release folder, with "/" between folders.
@@ -14,6 +28,7 @@ struct ReleaseFile {
     std::string name;   // "readme.txt"
     std::uintmax_t size = 0;
     bool executable = false; // executable by its owner
+    FileStamp stamp;         // as the release was read
 };
 
 struct Release {
@@ -33,8 +48,8 @@ inline constexpr const char* instructionFileName = "updater.ini";
 // Reads the release folder. Refuses (PublishError) what the updater could not
 // deliver as it stands: a missing or empty folder, links and special files,
 // names that updater.ini cannot carry, two entries of one folder that differ
-// only in letter case, and two files of one name in different folders (the
-// update unpacks every file into one folder).
+// only in letter case, names that are not UTF-8, and two files of one name in
+// different folders (the update unpacks every file into one folder).
 Release readRelease(const std::string& folder);
 
 } // namespace publisher

@@ -8,31 +8,103 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace publisher {
 
 namespace {
 
+const char* const stagingPrefix = ".publishing-";
+// Folders made and at once taken away by another run's removal of
+// leftovers, before this one holds them, are made again this many times.
+constexpr int mostTries = 10;
+
 std::string reasonOf(int errnoValue) {
     return std::strerror(errnoValue);
+}
+
+// The folder at path, opened and locked for as long as the result lives,
+// while path still names it; empty when another run holds it or it has gone
+// (errno tells which).
+fileio::UniqueFd lockedFolder(const std::string& path) {
+    fileio::UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder) {
+        return folder;
+    }
+    int result = 0;
+    do {
+        result = ::flock(folder.get(), LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        const int error = errno;
+        folder.reset();
+        errno = error;
+        return folder;
+    }
+    // A run that held it before may have removed it before it let go.
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(folder.get(), &held) != 0 || ::lstat(path.c_str(), &named) != 0 ||
+        held.st_dev != named.st_dev || held.st_ino != named.st_ino) {
+        folder.reset();
+        errno = ENOENT;
+    }
+    return folder;
 }
 
 } // namespace
 
 StagingFolder::StagingFolder(const std::string& servedFolder) {
-    std::string pattern = servedFolder + "/.publishing-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (::mkdtemp(name.data()) == nullptr) {
-        throw PublishError("cannot write to " + servedFolder + ": " + reasonOf(errno));
+    for (int tries = 0; !m_lock; ++tries) {
+        std::string pattern = servedFolder + "/" + stagingPrefix + "XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        if (::mkdtemp(name.data()) == nullptr) {
+            throw PublishError("cannot write to " + servedFolder + ": " + reasonOf(errno));
+        }
+        m_lock = lockedFolder(name.data());
+        const int error = errno;
+        if (m_lock) {
+            m_path = name.data();
+        } else if ((error != ENOENT && error != EWOULDBLOCK) || tries + 1 == mostTries) {
+            ::rmdir(name.data());
+            throw PublishError("cannot lock the staging folder " + std::string(name.data()) + ": " +
+                               reasonOf(error));
+        }
     }
-    m_path = name.data();
+    removeLeftovers(servedFolder);
 }
 
 StagingFolder::~StagingFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(m_path, ignored);
+}
+
+void StagingFolder::removeLeftovers(const std::string& servedFolder) {
+    std::vector<std::string> candidates;
+    std::error_code failure;
+    for (std::filesystem::directory_iterator it(servedFolder, failure), end; !failure && it != end;
+         it.increment(failure)) {
+        const std::string path = it->path().string();
+        if (it->path().filename().string().starts_with(stagingPrefix) && path != m_path) {
+            candidates.push_back(path);
+        }
+    }
+    for (const std::string& path : candidates) {
+        const fileio::UniqueFd held = lockedFolder(path);
+        if (!held) {
+            continue; // a run still going, or not a folder
+        }
+        std::error_code removal;
+        std::filesystem::remove_all(path, removal);
+        m_leftovers.push_back(
+            removal ? "cannot remove " + path +
+                          ", left by an earlier run that was stopped: " + removal.message()
+                    : "removed " + path + ", left by an earlier run that was stopped");
+    }
 }
 
 void writeNewFile(const std::string& path, const std::string& text) {

@@ -110,8 +110,12 @@ int main(int argc, char** argv) {
                 publisher::RenewRequest{operands[0], command->privateKeyFile, command->validDays},
                 std::cout);
         } else {
-            publish(PublishRequest{operands[0], operands[1], operands[2], command->privateKeyFile,
-                                   command->validDays},
+            publish(PublishRequest{operands[0],
+                                   operands[1],
+                                   operands[2],
+                                   command->privateKeyFile,
+                                   command->validDays,
+                                   {}},
                     toolkit, std::cout);
         }
     } catch (const PublishError& failure) {

@@ -2,6 +2,10 @@
 // refusal says why and leaves the served files as they were.
 #include "PublisherRun.h"
 
+#include "codemodule/CodeModuleState.h"
+#include "platform/console/ConsoleToolkit.h"
+#include "publisher/Publication.h"
+#include "publisher/PublishError.h"
 #include "signature/ReleaseLine.h"
 #include "testsupport/PublisherKey.h"
 #include "testsupport/TempDir.h"
@@ -12,9 +16,13 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,6 +39,33 @@ protected:
     }
     PublisherRun publish(const std::string& releaseFolder, const std::string& version) {
         return runPublisher({releaseFolder, version, web.path()}, scratch / "tool.out");
+    }
+    // The tool's work in this process, with packed called between the
+    // building of the package and its test, where a release can change
+    // while it is packed; the output as the tool prints it. An alarm ends a
+    // run that would wait for ever.
+    PublisherRun publishChangingWhilePacked(const std::string& releaseFolder,
+                                            const std::string& version,
+                                            const std::function<void()>& packed) {
+        static std::ostringstream questions;
+        static platform::ConsoleToolkit toolkit(questions);
+        CodeModule::setLibraryFolder(std::filesystem::path(MORVANE_PUBLISH).parent_path());
+        CodeModule::useToolkit(toolkit);
+        std::ostringstream report;
+        PublisherRun run;
+        ::alarm(60);
+        try {
+            publisher::publish(
+                {releaseFolder, version, web.path(), "", publisher::defaultValidDays, packed},
+                toolkit, report);
+            run.status = 0;
+        } catch (const publisher::PublishError& failure) {
+            run.status = 1;
+            report << "morvane-publish: nothing published: " << failure.what() << '\n';
+        }
+        ::alarm(0);
+        run.output = report.str();
+        return run;
     }
     // updater.ini as the package brings it, read by Python's zipfile.
     std::string packagedInstructions() {
@@ -229,6 +264,9 @@ struct RefusalCase {
     std::string folder; // inside the release folder; empty for the folder itself
     std::string version;
     std::vector<std::string> said; // each must appear in what the tool prints
+    // What changes in the release once it is packed and before the package
+    // is tested; empty for none.
+    std::function<void(const testsupport::TempDir&)> whilePacked = {};
 };
 
 class PublisherRefuses : public PublisherTool, public ::testing::WithParamInterface<RefusalCase> {};
@@ -242,7 +280,10 @@ TEST_P(PublisherRefuses, SaysWhyAndLeavesTheServedFilesAlone) {
     const std::string folder =
         GetParam().folder.empty() ? release.path() : release / GetParam().folder;
 
-    const PublisherRun run = publish(folder, GetParam().version);
+    const auto& whilePacked = GetParam().whilePacked;
+    const PublisherRun run = whilePacked ? publishChangingWhilePacked(folder, GetParam().version,
+                                                                      [&] { whilePacked(release); })
+                                         : publish(folder, GetParam().version);
 
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("nothing published"), std::string::npos) << run.output;
@@ -257,6 +298,13 @@ TEST_P(PublisherRefuses, SaysWhyAndLeavesTheServedFilesAlone) {
 void withFile(const testsupport::TempDir& r, const std::string& name) {
     writeFile(r / name, name);
 }
+
+void withProgramAndGuide(const testsupport::TempDir& r) {
+    withFile(r, "morvane.exe");
+    withFile(r, "docs/guide.txt");
+}
+
+const char* const publishAgain = "publish again when the release folder is still";
 
 INSTANTIATE_TEST_SUITE_P(
     Releases, PublisherRefuses,
@@ -334,8 +382,110 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "",
                     "1.3.0",
-                    {"b.txt is a symbolic link"}}),
+                    {"b.txt is a symbolic link"}},
+        // Shown with the bytes that are not UTF-8 escaped, as the scan finds it.
+        RefusalCase{"NameThatIsNotUtf8",
+                    [](const auto& r) {
+                        withFile(r, "morvane.exe");
+                        withFile(r, "docs/caf\xe9.txt");
+                    },
+                    "",
+                    "1.3.0",
+                    {"cannot publish docs/caf\\xE9.txt: its name is not UTF-8"}},
+        // The release changes once the scan has passed it: each said for what
+        // it is, none waited for, and none taken for a look-alike folder.
+        RefusalCase{"FileTurnedIntoAFifoWhilePacked",
+                    withProgramAndGuide,
+                    "",
+                    "1.3.0",
+                    {"docs/guide.txt changed while it was being packed (it is now a FIFO, not a "
+                     "file)",
+                     publishAgain},
+                    [](const auto& r) {
+                        std::filesystem::remove(r / "docs/guide.txt");
+                        ASSERT_EQ(::mkfifo((r / "docs/guide.txt").c_str(), 0600), 0);
+                    }},
+        RefusalCase{"FileThatGrewWhilePacked",
+                    withProgramAndGuide,
+                    "",
+                    "1.3.0",
+                    {"docs/guide.txt changed while it was being packed (it had 14 bytes when the "
+                     "release was read and has 20 now)",
+                     publishAgain},
+                    [](const auto& r) { writeFile(r / "docs/guide.txt", "docs/guide.txt grown"); }},
+        RefusalCase{"FileThatDisappearedWhilePacked",
+                    withProgramAndGuide,
+                    "",
+                    "1.3.0",
+                    {"docs/guide.txt disappeared while it was being packed", publishAgain},
+                    [](const auto& r) { std::filesystem::remove(r / "docs/guide.txt"); }}),
     testsupport::CaseName());
+
+// A run that is killed leaves its staging folder, unlocked once the run is
+// gone; the next run removes it, and leaves alone the staging folder of a run
+// still going (which holds its lock), and whatever else bears the prefix
+// without being such a folder.
+TEST_F(PublisherTool, NextRunRemovesWhatStoppedRunsLeftAndNothingOfALiveRun) {
+    withFile(release, "morvane.exe");
+    const std::string servedFolder = web / "clientfiles/morvane";
+    testsupport::TempDir::makeFolder(web / "clientfiles");
+    testsupport::TempDir::makeFolder(servedFolder);
+    testsupport::TempDir elsewhere;
+    struct Leftover {
+        const char* name;
+        std::function<void(const std::string& path)> make;
+        bool removed;
+    };
+    int liveLock = -1; // held by this process, as by a run still going
+    const auto stagingFolder = [](const std::string& path) {
+        testsupport::TempDir::makeFolder(path);
+        testsupport::TempDir::makeFolder(path + "/check");
+        writeFile(path + "/morvane.zip", std::string(100000, 'z'));
+        writeFile(path + "/check/morvane.exe", "program");
+    };
+    const std::vector<Leftover> leftovers{
+        {".publishing-killed", stagingFolder, true},
+        {".publishing-killedToo", stagingFolder, true},
+        {".publishing-live",
+         [&](const std::string& path) {
+             stagingFolder(path);
+             liveLock = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+             ASSERT_EQ(::flock(liveLock, LOCK_EX | LOCK_NB), 0);
+         },
+         false},
+        {".publishing-file", [](const std::string& path) { writeFile(path, "a file"); }, false},
+        {".publishing-link",
+         [&](const std::string& path) {
+             stagingFolder(elsewhere / "target");
+             ASSERT_EQ(::symlink((elsewhere / "target").c_str(), path.c_str()), 0);
+         },
+         false},
+    };
+    for (const Leftover& leftover : leftovers) {
+        leftover.make(servedFolder + "/" + leftover.name);
+    }
+
+    const PublisherRun run = publish(release.path(), "1.3.0");
+    ::close(liveLock);
+
+    ASSERT_EQ(run.status, 0) << run.output;
+    for (const Leftover& leftover : leftovers) {
+        const std::string path = servedFolder + "/" + leftover.name;
+        EXPECT_EQ(std::filesystem::symlink_status(path).type() ==
+                      std::filesystem::file_type::not_found,
+                  leftover.removed)
+            << leftover.name;
+        EXPECT_EQ(run.output.find("removed " + path +
+                                  ", left by an earlier run that was stopped") != std::string::npos,
+                  leftover.removed)
+            << run.output;
+    }
+    EXPECT_TRUE(exists(servedFolder + "/.publishing-live/morvane.zip"));
+    EXPECT_TRUE(exists(elsewhere / "target/morvane.zip"));
+    EXPECT_EQ(servedEntries(),
+              (std::vector<std::string>{".publishing-file", ".publishing-link", ".publishing-live",
+                                        "morvane.zip", "version.php"}));
+}
 
 TEST_F(PublisherTool, OutputThatIsNoFolderIsRefused) {
     withFile(release, "a.txt");

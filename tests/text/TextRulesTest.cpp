@@ -59,6 +59,18 @@ TEST(Utf8, AnyBytesComeBackUnchanged) {
     EXPECT_EQ(text::decodeUtf8("\xed\xa0\x80").size(), 3u);
 }
 
+// A name that is not UTF-8 is told apart, and named with its stray bytes
+// shown, the valid characters around them as they are.
+TEST(Utf8, StrayBytesAreFoundAndShownEscaped) {
+    EXPECT_TRUE(text::isUtf8("caf\xc3\xa9 \xe2\x82\xac.txt"));
+    EXPECT_TRUE(text::isUtf8(""));
+    EXPECT_FALSE(text::isUtf8("caf\xe9.txt"));
+    EXPECT_FALSE(text::isUtf8("\xed\xa0\x80"));
+    EXPECT_EQ(text::withStrayBytesShown("docs/caf\xe9 \xc3\xa9\xff.txt"),
+              "docs/caf\\xE9 \xc3\xa9\\xFF.txt");
+    EXPECT_EQ(text::withStrayBytesShown("plain"), "plain");
+}
+
 TEST(Wildcards, MatchTheWholeNameIgnoringCase) {
     const struct {
         const char* name;

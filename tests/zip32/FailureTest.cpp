@@ -17,6 +17,8 @@
 #include <iterator>
 #include <memory>
 #include <random>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -82,6 +84,36 @@ bool memoryLost() {
 
 const Tree sources{{"docs/a.txt", "a"}, {"docs/big.bin", noise(3 << 20)}, {"b.txt", "b"}};
 
+// A FIFO put in place of a file of the sources once the call has chosen its
+// files and before it reads them, as a release can change while it is
+// packed; the file is back when this goes. Until then an alarm ends a test
+// that would wait for a writer.
+class FifoInPlace {
+public:
+    FifoInPlace(ZipCall& call, std::string entry) : m_call(call), m_entry(std::move(entry)) {
+        call.atEntry = [this](const std::string& name) {
+            if (name == m_entry) {
+                ::unlink(path().c_str());
+                ::mkfifo(path().c_str(), 0600);
+            }
+        };
+        ::alarm(60);
+    }
+    ~FifoInPlace() {
+        ::alarm(0);
+        ::unlink(path().c_str());
+        testsupport::writeFile(path(), sources.at(m_entry));
+    }
+    FifoInPlace(const FifoInPlace&) = delete;
+    FifoInPlace& operator=(const FifoInPlace&) = delete;
+
+private:
+    std::string path() const { return m_call.root() + "/" + m_entry; }
+
+    ZipCall& m_call;
+    std::string m_entry;
+};
+
 struct FailureCase {
     const char* name;
     // Sets the call up; what it returns lives until the call has ended.
@@ -111,6 +143,30 @@ const FailureCase failureCases[] = {
      {"docs", "/proc/self/mem"},
      ZP_FILE_UNREADABLE,
      "/proc/self/mem: cannot read"},
+    // Read without waiting, and refused for what it is now: deflated ahead on
+    // a worker, read as libzip writes it, sampled for its line ends.
+    {"FifoInPlaceOfAFileDeflatedAhead",
+     [](ZipCall& call) { return std::make_shared<FifoInPlace>(call, "b.txt"); },
+     {"docs", "b.txt"},
+     ZP_FILE_UNREADABLE,
+     "/b.txt: was a file when it was chosen and is now a FIFO; never read"},
+    {"FifoInPlaceOfAStoredFile",
+     [](ZipCall& call) {
+         call.options.compressionLevel = '0';
+         return std::make_shared<FifoInPlace>(call, "docs/a.txt");
+     },
+     {"docs", "b.txt"},
+     ZP_FILE_UNREADABLE,
+     "/docs/a.txt: was a file when it was chosen and is now a FIFO; never read"},
+    {"FifoInPlaceOfAFileWhoseLineEndsChange",
+     [](ZipCall& call) {
+         call.options.compressionLevel = '0';
+         call.options.lfToCrlf = 1;
+         return std::make_shared<FifoInPlace>(call, "b.txt");
+     },
+     {"b.txt"},
+     ZP_FILE_UNREADABLE,
+     "/b.txt: was a file when it was chosen and is now a FIFO; never read"},
     {"ServiceCallbackStop",
      [](ZipCall& call) {
          call.stopAtEntry = "docs/big.bin";

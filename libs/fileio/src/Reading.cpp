@@ -1,6 +1,7 @@
 #include "fileio/Reading.h"
 
 #include "fileio/UniqueFd.h"
+#include "fileio/Writing.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -50,6 +51,48 @@ ssize_t readSome(int fd, void* data, std::size_t size) {
             return got;
         }
     }
+}
+
+UniqueFd openRegularFile(const std::string& path, struct stat& status) {
+    status = {};
+    UniqueFd fd = openFile(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0);
+    if (!fd) {
+        return fd;
+    }
+    if (::fstat(fd.get(), &status) != 0) {
+        const int error = errno;
+        status = {};
+        fd.reset();
+        errno = error;
+        return fd;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        fd.reset();
+        errno = EINVAL;
+        return fd;
+    }
+    // Reads of a regular file do not wait anyway; none is asked not to.
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags != -1) {
+        (void)::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    }
+    return fd;
+}
+
+const char* notAFileKind(mode_t mode) {
+    if (S_ISDIR(mode)) {
+        return "a folder";
+    }
+    if (S_ISFIFO(mode)) {
+        return "a FIFO";
+    }
+    if (S_ISSOCK(mode)) {
+        return "a socket";
+    }
+    if (S_ISLNK(mode)) {
+        return "a symbolic link";
+    }
+    return "a device";
 }
 
 } // namespace fileio

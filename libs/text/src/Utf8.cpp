@@ -84,6 +84,31 @@ std::string encodeUtf8(std::u32string_view codePoints) {
     return result;
 }
 
+bool isUtf8(std::string_view text) {
+    for (const char32_t c : decodeUtf8(text)) {
+        if (isStrayByte(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string withStrayBytesShown(std::string_view text) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::u32string shown;
+    for (const char32_t c : decodeUtf8(text)) {
+        if (isStrayByte(c)) {
+            const auto byte = static_cast<unsigned>(c - strayByteBase);
+            shown += U"\\x";
+            shown.push_back(static_cast<char32_t>(hex[byte >> 4]));
+            shown.push_back(static_cast<char32_t>(hex[byte & 0xF]));
+        } else {
+            shown.push_back(c);
+        }
+    }
+    return encodeUtf8(shown);
+}
+
 std::string_view withoutByteOrderMark(std::string_view text) {
     constexpr std::string_view mark = "\xEF\xBB\xBF";
     return text.starts_with(mark) ? text.substr(mark.size()) : text;

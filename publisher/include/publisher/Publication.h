@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -22,6 +23,10 @@ struct PublishRequest {
     std::string outputFolder;
     std::string privateKeyFile;
     int validDays = defaultValidDays;
+    // Called once the package is built and before it is tested against the
+    // release folder: where a test changes the release as if while it is
+    // packed. The tool leaves it empty.
+    std::function<void()> packed;
 };
 
 // A served, signed version answer to sign again for another validDays.
@@ -39,8 +44,10 @@ struct RenewRequest {
 // clientfiles/morvane/version.php: the version, and with a key a CR LF and
 // the signed release line that binds the answer to this package until it
 // expires.
-// Reports what it did on report. Anything wrong is raised as PublishError,
-// and then the served files are as they were.
+// Staging folders that earlier runs, stopped part way, left in the served
+// folder are removed (never one of a run still going). Reports what it did
+// on report. Anything wrong is raised as PublishError, and then the served
+// files are as they were.
 void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
              std::ostream& report);
 

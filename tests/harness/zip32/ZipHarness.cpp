@@ -41,6 +41,9 @@ char* answerComment(char* buffer) {
 
 int32_t recordService(const char* name, uint32_t) {
     active->serviced.emplace_back(name);
+    if (active->atEntry) {
+        active->atEntry(name);
+    }
     return active->stopAtEntry == name ? 1 : 0;
 }
 

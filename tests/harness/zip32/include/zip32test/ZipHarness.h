@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -37,10 +38,16 @@ public:
     std::optional<std::string> comment;
     // The service callback stops the call at this entry name.
     std::string stopAtEntry;
+    // Called by the service callback with each entry name, after the files
+    // are chosen and before any is read.
+    std::function<void(const std::string&)> atEntry;
 
     // The names go after the placeholder the program always sends first.
     int32_t run(const std::string& archive, const std::string& root,
                 const std::vector<std::string>& names);
+
+    // The root of the running or last call.
+    const std::string& root() const { return m_root; }
 
     std::string printed;
     std::vector<std::string> serviced;
