@@ -129,9 +129,22 @@ void UpdateJournal::makeDurable() {
     }
 }
 
+void UpdateJournal::syncBeforeCommit(const std::string& path) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        throw platform::systemError(errno, source, path);
+    }
+    m_unsynced.try_emplace(status.st_dev, path);
+}
+
 void UpdateJournal::commit() {
     if (!m_begun) {
         return;
+    }
+    for (const auto& [device, path] : m_unsynced) {
+        if (const int error = fileio::syncFileSystem(path)) {
+            throw platform::systemError(error, source, path);
+        }
     }
     makeDurable();
     // A late write error shows at the close; it must stop the commit.

@@ -117,6 +117,28 @@ void DurableDisk::synced(std::size_t moment, int fd) {
     m_events.push_back({moment, node, std::move(durable)});
 }
 
+void DurableDisk::syncedTree(std::size_t moment, const std::string& path) {
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0) {
+        return;
+    }
+    const Node node = nodeOf(status.st_ino, status);
+    Durable durable = read(-1, path, status);
+    if (durable.kind == 'd') {
+        for (const auto& entry : std::filesystem::directory_iterator(path)) {
+            const std::string name = entry.path().filename();
+            struct stat child {};
+            if ((path == m_root && m_leftOut.contains(name)) ||
+                lstat(entry.path().c_str(), &child) != 0) {
+                continue;
+            }
+            durable.entries[name] = nodeOf(child.st_ino, child);
+            syncedTree(moment, entry.path());
+        }
+    }
+    m_events.push_back({moment, node, std::move(durable)});
+}
+
 fileio::SystemCalls DurableDisk::calls() {
     fileio::SystemCalls calls = fileio::realSystemCalls();
     const fileio::SystemCalls real = fileio::realSystemCalls();
@@ -156,6 +178,15 @@ fileio::SystemCalls DurableDisk::calls() {
         const int result = real.fsync(fd);
         if (result == 0) {
             synced(moment, fd);
+        }
+        return result;
+    };
+    // The whole file system: everything below the root is on disk.
+    calls.syncfs = [this, real](int fd) {
+        const std::size_t moment = m_moments++;
+        const int result = real.syncfs(fd);
+        if (result == 0) {
+            syncedTree(moment, m_root);
         }
         return result;
     };

@@ -63,6 +63,8 @@ private:
     Durable read(int fd, const std::string& path, const struct stat& status);
     void takeTree(const std::string& path);
     void synced(std::size_t moment, int fd);
+    // The whole tree below path as it is now, on disk from moment on.
+    void syncedTree(std::size_t moment, const std::string& path);
     void build(const std::map<Node, Durable>& state, const Node& node, const std::string& path,
                std::map<Node, std::string>& placed) const;
 

@@ -106,6 +106,7 @@ protected:
         // wait for the disk.
         fileio::SystemCalls unsynced = fileio::realSystemCalls();
         unsynced.fsync = [](int) { return 0; };
+        unsynced.syncfs = [](int) { return 0; };
         const fileio::ReplacedSystemCalls quick(unsynced);
         Figures figures;
         for (std::size_t moment = 0; moment <= recorded.moments();) {

@@ -6,7 +6,9 @@
 #include "fileio/UniqueFd.h"
 #include "platform/files/ChangeJournal.h"
 
+#include <map>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace updater {
@@ -28,14 +30,16 @@ public:
     void noteAdded(const std::string& target) override;
     void noteFolder(const std::string& folder) override;
     void makeDurable() override;
+    void syncBeforeCommit(const std::string& path) override;
 
     // Whether the run has changed the installation, so that there is a
     // journal on disk.
     bool started() const { return m_begun; }
     const JournalFolder& folder() const { return m_folder; }
 
-    // The one commit point: marks the journal complete in one step (a
-    // rename, synced with its folder). From then on the update's changes are
+    // The one commit point: makes every change left to it durable (each file
+    // system they lie on synced once), then marks the journal complete in
+    // one step (a rename, synced with its folder). From then on the update's changes are
     // final and a later start finishes the journal instead of undoing it.
     void commit();
     // After the commit: removes the kept files, then the journal itself.
@@ -65,6 +69,8 @@ private:
     bool m_recordsDirty = false;
     bool m_folderDirty = false;
     bool m_installDirty = false;
+    // A path on each file system whose changes are synced at the commit.
+    std::map<dev_t, std::string> m_unsynced;
 };
 
 } // namespace updater

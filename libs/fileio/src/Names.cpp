@@ -58,4 +58,16 @@ int syncFolder(const std::string& path) {
     return error;
 }
 
+int syncFileSystem(const std::string& path) {
+    UniqueFd any = openFile(path, O_RDONLY | O_CLOEXEC, 0);
+    if (!any) {
+        return errno;
+    }
+    const int error = systemCalls().syncfs(any.get()) == 0 ? 0 : errno;
+    if (!any.close() && error == 0) {
+        return errno;
+    }
+    return error;
+}
+
 } // namespace fileio

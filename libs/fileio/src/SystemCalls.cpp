@@ -29,6 +29,7 @@ SystemCalls realSystemCalls() {
         return ::write(fd, data, size);
     };
     calls.fsync = [](int fd) { return ::fsync(fd); };
+    calls.syncfs = [](int fd) { return ::syncfs(fd); };
     calls.close = [](int fd) { return ::close(fd); };
     calls.linkat = [](int fromFolder, const char* from, int toFolder, const char* to, int flags) {
         return ::linkat(fromFolder, from, toFolder, to, flags);

@@ -109,7 +109,9 @@ void DiskFileSystem::CreateFolder(const std::string& path) {
         }
         throw systemError(error, source, folder);
     }
-    if (const int error = fileio::syncFolder(folderOf(folder))) {
+    if (m_journal != nullptr) {
+        m_journal->syncBeforeCommit(folderOf(folder));
+    } else if (const int error = fileio::syncFolder(folderOf(folder))) {
         throw systemError(error, source, folderOf(folder));
     }
 }
@@ -237,13 +239,19 @@ void DiskFileSystem::copyOne(const std::string& from, const std::string& to,
             m_journal->noteAdded(to);
         }
     }
+    // Under a journal, the copies reach the disk all at once before the
+    // update is complete, not one sync each: a power cut before then is
+    // undone by the journal's records, which are on disk before each change.
+    const auto durability = m_journal != nullptr ? ReplacementFile::Durability::later
+                                                 : ReplacementFile::Durability::now;
     ReplacementFile replacement(to, label);
     replacement.copyFrom(input.get(), from);
-    replacement.finish(permissions);
+    replacement.finish(permissions, nullptr, durability);
     if (m_journal != nullptr) {
         m_journal->makeDurable();
+        m_journal->syncBeforeCommit(folderOf(to));
     }
-    replacement.commit();
+    replacement.commit(durability);
 }
 
 } // namespace platform

@@ -94,13 +94,16 @@ void ReplacementFile::copyFrom(int input, const std::string& inputPath) {
     }
 }
 
-void ReplacementFile::finish(mode_t permissions, const struct timespec* times) {
+void ReplacementFile::finish(mode_t permissions, const struct timespec* times,
+                             Durability durability) {
     if (fchmod(m_fd.get(), permissions) != 0 ||
         (times != nullptr && futimens(m_fd.get(), times) != 0)) {
         throw systemError(errno, m_source, m_target);
     }
-    if (const int error = fileio::syncFile(m_fd.get())) {
-        throw systemError(error, m_source, m_target);
+    if (durability == Durability::now) {
+        if (const int error = fileio::syncFile(m_fd.get())) {
+            throw systemError(error, m_source, m_target);
+        }
     }
     // A named file is closed here, where a late write error can still stop
     // the copy; a nameless one must stay open until it is linked.
@@ -128,7 +131,7 @@ void ReplacementFile::linkUnderTemporaryName() {
     }
 }
 
-void ReplacementFile::commit() {
+void ReplacementFile::commit(Durability durability) {
     if (!m_linked) {
         linkUnderTemporaryName();
     }
@@ -140,6 +143,9 @@ void ReplacementFile::commit() {
     m_fd.reset();
     // The new name itself must be on disk before anyone counts on it: an
     // update is marked complete only once every file it replaced is.
+    if (durability == Durability::later) {
+        return;
+    }
     if (const int error = fileio::syncFolder(folderOf(m_target))) {
         throw systemError(error, m_source, folderOf(m_target));
     }

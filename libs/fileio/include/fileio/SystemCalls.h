@@ -25,6 +25,7 @@ struct SystemCalls {
     std::function<int(int folder, const char* name, int flags, mode_t mode)> openat;
     std::function<ssize_t(int fd, const void* data, std::size_t size)> write;
     std::function<int(int fd)> fsync;
+    std::function<int(int fd)> syncfs;
     std::function<int(int fd)> close;
     std::function<int(int fromFolder, const char* from, int toFolder, const char* to, int flags)>
         linkat;

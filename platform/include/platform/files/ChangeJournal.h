@@ -22,6 +22,11 @@ public:
     virtual void noteFolder(const std::string& folder) = 0;
     // Every record made so far must be on disk when this returns.
     virtual void makeDurable() = 0;
+    // The changes in the folder at path (its files' contents and names, its
+    // own names) are left to be made durable before the update counts as
+    // complete, with the whole file system that holds it at once; until
+    // then the records are what a power cut is undone by.
+    virtual void syncBeforeCommit(const std::string& path) = 0;
 };
 
 } // namespace platform

@@ -26,13 +26,18 @@ public:
 
     // Appends everything readable from the descriptor.
     void copyFrom(int input, const std::string& inputPath);
+    // When the content and the new name reach the disk: at once, or later,
+    // when the caller syncs the file system before anyone counts on them.
+    enum class Durability { now, later };
+
     // Sets the permission bits (and, when given, the access and modification
-    // times) and flushes the content to disk.
-    void finish(mode_t permissions, const struct timespec* times = nullptr);
+    // times) and flushes the content to disk (Durability::now).
+    void finish(mode_t permissions, const struct timespec* times = nullptr,
+                Durability durability = Durability::now);
     // Gives the finished file its temporary name if it has none yet, renames
     // it over the target, closes it and syncs the target's folder, so that
-    // the new name is on disk when it returns.
-    void commit();
+    // the new name is on disk when it returns (Durability::now).
+    void commit(Durability durability = Durability::now);
 
     // Removes from the folder the temporary files that replacements killed
     // before their rename left behind; they are known by their names.
