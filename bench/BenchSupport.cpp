@@ -127,8 +127,10 @@ void useOffscreenWindows(const std::string& work) {
 bool sameFiles(const std::string& a, const std::string& b) {
     std::ifstream left(a, std::ios::binary);
     std::ifstream right(b, std::ios::binary);
-    std::vector<char> x(1 << 20);
-    std::vector<char> y(1 << 20);
+    // Kept between calls: comparing thousands of small files must not cost
+    // two fresh megabytes each.
+    static std::vector<char> x(1 << 20);
+    static std::vector<char> y(1 << 20);
     for (;;) {
         left.read(x.data(), static_cast<std::streamsize>(x.size()));
         right.read(y.data(), static_cast<std::streamsize>(y.size()));
