@@ -37,7 +37,7 @@ byFolding(const std::vector<std::string>& names) {
 
 } // namespace
 
-KnownFolders::KnownFolders() : m_watches(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+KnownFolders::KnownFolders() = default;
 
 KnownFolders::~KnownFolders() = default;
 
@@ -55,6 +55,11 @@ std::optional<std::string> KnownFolders::caseVariant(const std::string& folder,
 }
 
 KnownFolders::Listing* KnownFolders::watched(const std::string& folder) {
+    // Made at the first lookup: a user has only so many watch instances.
+    if (!m_watches && !m_watchesTried) {
+        m_watchesTried = true;
+        m_watches.reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    }
     if (!m_watches) {
         return nullptr;
     }

@@ -48,6 +48,7 @@ private:
     Listing* watched(const std::string& folder);
 
     fileio::UniqueFd m_watches;
+    bool m_watchesTried = false;
     std::unordered_map<std::string, Listing> m_listings;
     std::unordered_map<int, std::string> m_folderOfWatch;
     std::unordered_set<std::string> m_visited;
