@@ -1,5 +1,6 @@
 #include "StagingFolder.h"
 
+#include "fileio/Locks.h"
 #include "fileio/Writing.h"
 #include "publisher/PublishError.h"
 
@@ -8,7 +9,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -30,18 +30,8 @@ std::string reasonOf(int errnoValue) {
 // while path still names it; empty when another run holds it or it has gone
 // (errno tells which).
 fileio::UniqueFd lockedFolder(const std::string& path) {
-    fileio::UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    fileio::UniqueFd folder = fileio::lockFolder(path, false);
     if (!folder) {
-        return folder;
-    }
-    int result = 0;
-    do {
-        result = ::flock(folder.get(), LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-        const int error = errno;
-        folder.reset();
-        errno = error;
         return folder;
     }
     // A run that held it before may have removed it before it let go.

@@ -23,8 +23,8 @@ public:
 
 private:
     FolderLock() = default;
-    // 0, or the errno value: EWOULDBLOCK when another process holds it.
-    int lock(const std::string& folder, const std::string& source);
+    // False when another process holds it; raises any other failure.
+    bool lock(const std::string& folder, const std::string& source);
 
     fileio::UniqueFd m_fd;
 };
