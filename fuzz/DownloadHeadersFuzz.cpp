@@ -3,6 +3,13 @@
 // window's download reads its headers and body into a package file. Besides
 // crashes it checks that a download that returns has written at least the
 // length its header announced, never a cut-off package taken as whole.
+//
+// An input whose first byte is odd (never an answer's "H") is, after that
+// byte, the answer to a request for the rest of a package an earlier run
+// left cut off (100 bytes, named by an ETag):
+// 206 answers with every kind of Content-Range, 200, 416. A later request
+// for the whole package, if the download makes one, gets the same bytes.
+// A download that returns has then forgotten the part it went on from.
 
 #include "FuzzSandbox.h"
 #include "app/frmUpdater.h"
@@ -14,6 +21,7 @@
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
@@ -77,9 +85,12 @@ std::optional<double> announcedLength(const std::string& answer) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Publisher publisher;
+    const bool resuming = size > 0 && data[0] % 2 == 1;
+    const std::string answer(reinterpret_cast<const char*>(data) + (resuming ? 1 : 0),
+                             size - (resuming ? 1 : 0));
     {
         const std::lock_guard<std::mutex> lock(answerLock);
-        answerBytes.assign(reinterpret_cast<const char*>(data), size);
+        answerBytes = answer;
     }
     platform::ScriptedToolkit ui;
     platform::SystemServices services(std::chrono::seconds(1));
@@ -87,14 +98,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                    publisher.server.host(), ""};
     frmUpdater form(ui, ui, services, settings);
     const std::string package = publisher.install + "/temp/morvane.zip";
+    std::remove((package + ".resume").c_str());
+    if (resuming) {
+        std::FILE* kept = std::fopen(package.c_str(), "wb");
+        std::fwrite(std::string(100, 'k').data(), 1, 100, kept);
+        std::fclose(kept);
+        kept = std::fopen((package + ".resume").c_str(), "wb");
+        const std::string identity =
+            "url=" + form.packageAddress() + "\nsize=\nsha512=\netag=\"v1\"\nlast-modified=\n";
+        std::fwrite(identity.data(), 1, identity.size(), kept);
+        std::fclose(kept);
+    }
     try {
         form.DownloadFile(form.packageAddress(), package);
     } catch (const std::exception&) {
         return 0; // the run's handler would log it
     }
-    const std::string answer(reinterpret_cast<const char*>(data), size);
     const std::optional<double> announced = announcedLength(answer);
     if (announced && static_cast<double>(fs::file_size(package)) < *announced) {
+        std::abort();
+    }
+    if (fs::exists(package + ".resume")) {
         std::abort();
     }
     return 0;

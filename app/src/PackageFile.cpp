@@ -13,12 +13,14 @@ namespace {
 // Few system calls for the whole package, little memory held back.
 constexpr std::size_t heldBack = 256 * 1024;
 
-fileio::UniqueFd openPackage(const std::string& path, const std::string& source) {
+fileio::UniqueFd openPackage(const std::string& path, const std::string& source,
+                             PackageFile::Opening opening) {
     // Emptied at once: a file left by an earlier run never lends its tail to
-    // this one, not even when the program is ended in the middle. A link in
-    // its place is refused, never written through.
-    fileio::UniqueFd fd =
-        fileio::openFile(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+    // this one, not even when the program is ended in the middle; only a
+    // part the download chose to go on from is kept. A link in its place is
+    // refused, never written through.
+    const int flags = opening == PackageFile::Opening::empty ? O_CREAT | O_TRUNC : O_APPEND;
+    fileio::UniqueFd fd = fileio::openFile(path, O_WRONLY | flags | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (!fd) {
         throw platform::systemError(errno, source, path);
     }
@@ -27,8 +29,8 @@ fileio::UniqueFd openPackage(const std::string& path, const std::string& source)
 
 } // namespace
 
-PackageFile::PackageFile(const std::string& path, const std::string& source)
-    : m_path(path), m_source(source), m_file(openPackage(path, source), heldBack) {}
+PackageFile::PackageFile(const std::string& path, const std::string& source, Opening opening)
+    : m_path(path), m_source(source), m_file(openPackage(path, source, opening), heldBack) {}
 
 void PackageFile::write(const std::uint8_t* data, std::size_t size) {
     check(m_file.write(data, size));

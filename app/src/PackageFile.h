@@ -15,8 +15,12 @@ namespace updater {
 // every open buffered file first.
 class PackageFile {
 public:
-    // Creates the file or empties an existing one; raises the file error.
-    PackageFile(const std::string& path, const std::string& source);
+    enum class Opening {
+        empty,  // creates the file or empties an existing one
+        append, // goes on after what an existing file holds
+    };
+    // Raises the file error.
+    PackageFile(const std::string& path, const std::string& source, Opening opening);
 
     void write(const std::uint8_t* data, std::size_t size);
     // Writes what is held back and closes, raising what the system reports.

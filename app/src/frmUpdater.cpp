@@ -1,6 +1,7 @@
 #include "app/frmUpdater.h"
 
 #include "JournalRecovery.h"
+#include "PartialPackage.h"
 #include "codemodule/CodeModuleState.h"
 #include "platform/Error.h"
 #include "platform/Narrowing.h"
@@ -191,8 +192,15 @@ void frmUpdater::prepareTempFolder() {
                              "frmUpdater::cmdDownload_Click",
                              temp + " is a symbolic link; the update does not follow it");
     }
-    // Nothing an earlier run left may be carried out with this package.
     if (fso().FolderExists(temp)) {
+        // A package cut off by an earlier run, when it is the one offered
+        // now, is kept for the download to go on with; nothing else an
+        // earlier run left may be carried out with this package.
+        const std::string package = fso().resolve(m_paths.packageFile());
+        if (keptPart(package, downloadIdentity(packageAddress(), m_versionCheck.release()))) {
+            keepOnlyPart(package, fso(), "frmUpdater::cmdDownload_Click");
+            return;
+        }
         fso().DeleteFolder(temp, true);
     }
     fso().CreateFolder(temp);

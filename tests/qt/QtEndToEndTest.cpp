@@ -8,6 +8,7 @@
 #include "testsupport/ChildProcess.h"
 #include "testsupport/LoopbackPublisher.h"
 #include "testsupport/LoopbackServer.h"
+#include "testsupport/NginxServer.h"
 #include "testsupport/PackageBuilder.h"
 #include "testsupport/PublisherKey.h"
 #include "testsupport/TempDir.h"
@@ -21,6 +22,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <random>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -482,6 +484,75 @@ TEST_F(RealWindowUpdate, TooLittleRoomFailsEachStepBeforeItStarts) {
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_NE(lines[0].find(c.sentence), std::string::npos) << lines[0];
         EXPECT_NE(lines[0].find(" are free"), std::string::npos) << lines[0];
+    }
+}
+
+// A download killed part way is gone on with by the next run when the offer
+// is the same signed package: only the rest travels, and the update lands
+// whole. When another release is offered by then, the next run starts that
+// one from its first byte.
+TEST_F(RealWindowUpdate, AKilledDownloadIsGoneOnWithOnlyForTheSamePackage) {
+    const auto publisherKey = testsupport::makePublisherKey(staging / "publisher.pem");
+    const auto signingKey = signature::SigningKey::fromFile(publisherKey.privateKeyFile);
+    const std::string served = root / "www/clientfiles/morvane";
+    std::filesystem::create_directories(served);
+    // A release of about 1 MiB that cannot be packed smaller, and its answer.
+    const auto publish = [&](const std::string& version, unsigned seed) {
+        testsupport::writeVersionedExecutable(staging / "morvane.exe", version + ".0");
+        const std::string package = served + "/morvane.zip";
+        testsupport::buildPackage(package, {{"updater.ini", "MOVE;morvane.exe;APP_PATH\r\n"
+                                                            "MOVE;data.bin;APP_PATH\r\n"},
+                                            {"morvane.exe", newExecutable()},
+                                            {"data.bin", randomBytes(1024 * 1024, seed)}});
+        signature::signPackage(package, signingKey, version);
+        const auto identity = signature::identifyPackage(package);
+        testsupport::writeFile(served + "/version.php",
+                               version + "\r\n" +
+                                   signature::formatReleaseLine(signature::signRelease(
+                                       version, identity.size, identity.sha512,
+                                       std::time(nullptr) + 3600, signingKey)));
+        return identity.size;
+    };
+    for (const bool otherRelease : {false, true}) {
+        SCOPED_TRACE(otherRelease);
+        std::filesystem::remove_all(app("temp"));
+        testsupport::writeVersionedExecutable(app("morvane.exe"), "1.2.0.5");
+        std::uint64_t size = publish("1.3.0", 1);
+        testsupport::NginxServer nginx(root / "www", 512 * 1024);
+        const std::string output = staging / "child.out";
+        {
+            auto killed = start(nginx.host(), output, "", publisherKey.publicKeyBase64);
+            const auto until = std::chrono::steady_clock::now() + 30s;
+            while (!(exists(app("temp/morvane.zip")) &&
+                     std::filesystem::file_size(app("temp/morvane.zip")) >= 256 * 1024) &&
+                   std::chrono::steady_clock::now() < until) {
+                std::this_thread::sleep_for(5ms);
+            }
+        } // killed here
+        const std::uint64_t kept = std::filesystem::file_size(app("temp/morvane.zip"));
+        ASSERT_GE(kept, 256u * 1024);
+        ASSERT_LT(kept, size);
+        if (otherRelease) {
+            size = publish("1.3.1", 2);
+        }
+
+        const Outcome outcome = run(nginx.host(), "", publisherKey.publicKeyBase64);
+
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(installedVersion(), otherRelease ? "1.3.1.0" : "1.3.0.0");
+        EXPECT_EQ(readFile(app("data.bin")), randomBytes(1024 * 1024, otherRelease ? 2 : 1));
+        EXPECT_FALSE(exists(app("temp")));
+        nginx.stop();
+        std::vector<std::string> requests; // of the package, not of the version
+        for (const std::string& line : linesOf(nginx.accessLog())) {
+            if (line.find("\"bytes=") != std::string::npos) {
+                requests.push_back(line);
+            }
+        }
+        ASSERT_EQ(requests.size(), 2u) << nginx.accessLog();
+        EXPECT_EQ(requests[1], otherRelease ? "206 " + std::to_string(size) + " \"bytes=0-\""
+                                            : "206 " + std::to_string(size - kept) +
+                                                  " \"bytes=" + std::to_string(kept) + "-\"");
     }
 }
 

@@ -4,11 +4,16 @@
 #include "signature/ArrivingPackage.h"
 #include "signature/ReleaseLine.h"
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 
 namespace updater {
+
+class PackageFile;
+struct DownloadIdentity;
+struct KeptPart;
 
 // The package's download: one GET through the window's transfer component,
 // the body written in 1024-byte chunks to the package file and the progress
@@ -24,6 +29,16 @@ namespace updater {
 // and a package whose SHA-512 is not the announced one is refused before
 // anything unpacks it. The digests are taken as the bytes arrive, so the
 // checks after the last byte read nothing again.
+//
+// A download that is cut off (the network, the user's exit, a kill) leaves
+// its bytes and what identifies them in the package's folder. The next
+// download of the same package asks only for the rest (Range: bytes=N-,
+// with If-Range when the server named its package) and goes on from there,
+// the progress starting at N and the digests taken over the kept bytes
+// first. Whatever does not fit (an answer of the whole package, an answer
+// of another range, a digest that differs in the end) starts the package
+// over from its first byte. Without such a part the download asks exactly
+// as it always has.
 class PackageDownload {
 public:
     using Announced = std::optional<signature::ReleaseLine>;
@@ -43,6 +58,18 @@ public:
     const signature::ArrivingPackage& arrived() const { return m_arrived; }
 
 private:
+    // Sends the request and waits for the answer to begin.
+    void request(const std::string& url, const std::string& headers);
+    // Asks for the rest of what an earlier download kept; false when the
+    // package must be started over.
+    bool resume(const std::string& url, const std::string& path, const KeptPart& kept);
+    // The whole package, from the answer already begun.
+    void receiveWhole(const std::string& path, DownloadIdentity identity);
+    // Takes the body from start on into the open package file, up to total.
+    void receive(PackageFile& file, std::int64_t start, std::int64_t total);
+    // The bytes of the part kept at path, into the digests.
+    void rehash(const std::string& path, std::uint64_t bytes);
+
     platform::InternetTransfer& m_transfer;
     std::function<void()> m_pump;
     std::function<std::string(const std::string&)> m_resolve;

@@ -232,7 +232,10 @@ bool CurlInternetTransfer::StillExecuting() {
 CurlInternetTransfer::Session* CurlInternetTransfer::answeredSession() {
     while (StillExecuting()) {
     }
-    if (m_session && m_session->failure()) {
+    // An answer whose body began keeps its headers and the bytes received
+    // after a failure: a download cut off part way loses none of them.
+    if (m_session && m_session->failure() &&
+        (!m_session->bodyStarted() || m_session->available() == 0)) {
         throw *m_session->failure();
     }
     return m_session.get();
@@ -260,7 +263,11 @@ std::vector<std::uint8_t> CurlInternetTransfer::GetChunk(std::size_t size) {
                                                session->takenSinceDrive() >= driveEvery))) {
             session->drive();
         }
-        if (session->failure()) {
+        if (session->failure() && session->available() == 0) {
+            // What this call has already taken is handed out first.
+            if (!chunk.empty()) {
+                return chunk;
+            }
             throw *session->failure();
         }
         const std::size_t taken = session->takeInto(chunk, wanted);

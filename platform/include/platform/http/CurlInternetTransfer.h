@@ -26,7 +26,8 @@ namespace platform {
 //
 // A transfer that failed (no connection, connection lost, a body shorter
 // than its Content-Length) raises its error at every later GetHeader or
-// GetChunk: number objectDefinedBase + the transfer library's result code
+// GetChunk once the bytes of the body that arrived before it are taken:
+// number objectDefinedBase + the transfer library's result code
 // (incompleteBody for a short body), description as the library words it,
 // or "the server sent nothing for 30 s" for a silent one.
 // Misuse raises error 5.

@@ -12,7 +12,9 @@ namespace platform {
 
 // The window's HTTP transfer component: one request at a time, its answer's
 // headers, and its body in pieces while the rest still arrives. A transfer
-// that failed raises its error at every later GetHeader or GetChunk.
+// that failed raises its error at every later GetHeader or GetChunk once
+// what arrived before the failure is given: the headers of an answer whose
+// body began, and every byte of the body received.
 class InternetTransfer {
 public:
     // A body that ended before its Content-Length.
