@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fileio/UniqueFd.h"
+
 #include <cstdint>
 #include <string>
 #include <sys/stat.h>
@@ -28,6 +30,7 @@ struct ReleaseFile {
     std::string name;   // "readme.txt"
     std::uintmax_t size = 0;
     bool executable = false; // executable by its owner
+    std::uint16_t mode = 0;  // permission bits
     FileStamp stamp;         // as the release was read
 };
 
@@ -41,6 +44,15 @@ struct Release {
     std::vector<std::string> packageNames;
     bool hasInstructionFile = false; // the release brings its own updater.ini
 };
+
+// What a refusal of a release that changed while it was packed asks for.
+inline constexpr const char* publishAgain = "; publish again when the release folder is still";
+
+// Opens a file of the release to read, without waiting (a FIFO put in its
+// place would wait for a writer for ever), and only while it is the very file
+// the release was read with: otherwise the release changed while it was
+// packed, and that is what the PublishError says.
+fileio::UniqueFd openAsRead(const Release& release, const ReleaseFile& file);
 
 // The instruction file's name in the package and in the update's temp folder.
 inline constexpr const char* instructionFileName = "updater.ini";
