@@ -1,6 +1,7 @@
 #include "Release.h"
 
 #include "ReleaseNames.h"
+#include "delta/Manifest.h"
 #include "fileio/Failure.h"
 #include "fileio/Reading.h"
 #include "publisher/PublishError.h"
@@ -85,19 +86,24 @@ public:
     }
 
     // Without an instruction file of its own the release gets one at the
-    // top, which no file of the release may share a name with.
-    void checkWrittenInstructionFile() {
-        if (m_release.hasInstructionFile) {
-            return;
+    // top, and every package carries its manifest there: the update unpacks
+    // every file into one folder, so no file of the release may share a name
+    // with either.
+    void checkNamesTheToolWrites() {
+        if (!m_release.hasInstructionFile) {
+            refuseClash(instructionFileName, " (the one this tool writes)");
         }
-        const auto clash = m_fileByName.find(text::foldCase(instructionFileName));
-        if (clash != m_fileByName.end()) {
-            throw PublishError(twoFilesText(clash->second, std::string(instructionFileName) +
-                                                               " (the one this tool writes)"));
-        }
+        refuseClash(std::string(delta::manifestEntryName), " (the package's manifest)");
     }
 
 private:
+    void refuseClash(const std::string& name, const std::string& what) const {
+        const auto clash = m_fileByName.find(text::foldCase(name));
+        if (clash != m_fileByName.end()) {
+            throw PublishError(twoFilesText(clash->second, name + what));
+        }
+    }
+
     static void checkName(const std::string& name, const std::string& path, bool isFolder,
                           bool atTop) {
         const std::string reason = refusedNameReason(name, isFolder, atTop);
@@ -209,7 +215,7 @@ Release readRelease(const std::string& folder) {
     if (release.files.empty()) {
         throw PublishError("the release folder " + folder + " holds no files");
     }
-    walk.checkWrittenInstructionFile();
+    walk.checkNamesTheToolWrites();
     return release;
 }
 

@@ -61,7 +61,8 @@ inline constexpr const char* instructionFileName = "updater.ini";
 // deliver as it stands: a missing or empty folder, links and special files,
 // names that updater.ini cannot carry, two entries of one folder that differ
 // only in letter case, names that are not UTF-8, and two files of one name in
-// different folders (the update unpacks every file into one folder).
+// different folders or with the instruction file the tool writes or the
+// package's manifest (the update unpacks every file into one folder).
 Release readRelease(const std::string& folder);
 
 } // namespace publisher

@@ -142,6 +142,22 @@ INSTANTIATE_TEST_SUITE_P(Archives, ArchiveDirectory,
                                            ArchiveCase{"OurZipLibrary", "ours"}),
                          testsupport::CaseName());
 
+// One archive of Python's, made once for the tests that change its bytes.
+struct PlainPackage {
+    std::string bytes;
+    std::size_t directoryOffset = 0;
+};
+
+const PlainPackage& plainPackage() {
+    static const PlainPackage made = [] {
+        testsupport::TempDir folder;
+        const Listing listing = pythonListing("plain", folder / "package.zip", folder / "listing");
+        return PlainPackage{testsupport::readFile(folder / "package.zip"),
+                            static_cast<std::size_t>(listing.directoryOffset)};
+    }();
+    return made;
+}
+
 // The offset of the n-th central record (from 0) in the package.
 std::size_t centralRecord(const std::string& package, std::size_t directoryOffset, int n) {
     std::size_t at = directoryOffset;
@@ -167,10 +183,8 @@ struct DamageCase {
 class DamagedTail : public ::testing::TestWithParam<DamageCase> {};
 
 TEST_P(DamagedTail, IsRefusedForWhatItIs) {
-    testsupport::TempDir folder;
-    const Listing listing = pythonListing("plain", folder / "package.zip", folder / "listing");
-    std::string package = testsupport::readFile(folder / "package.zip");
-    GetParam().damage(package, static_cast<std::size_t>(listing.directoryOffset));
+    std::string package = plainPackage().bytes;
+    GetParam().damage(package, plainPackage().directoryOffset);
 
     const delta::DirectoryReading reading = readTail(package, package.size());
     EXPECT_EQ(reading.outcome, Outcome::refused);
@@ -231,9 +245,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The manifest is read out of its span only when stored as it is and
 // whole; a deflated one, or one whose bytes changed, is not taken.
 TEST(StoredEntry, IsTakenOnlyStoredAndWhole) {
-    testsupport::TempDir folder;
-    pythonListing("plain", folder / "package.zip", folder / "listing");
-    const std::string package = testsupport::readFile(folder / "package.zip");
+    const std::string& package = plainPackage().bytes;
     const delta::DirectoryReading reading = readTail(package, package.size());
     ASSERT_EQ(reading.outcome, Outcome::read) << reading.why;
     const auto spanBytes = [&](std::size_t index, const std::string& bytes) {
