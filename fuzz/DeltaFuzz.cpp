@@ -68,8 +68,8 @@ void checkDirectory(std::span<const unsigned char> tail, std::uint64_t packageSi
     }
     const delta::ByteSpan span = directory.spans[index];
     std::string why;
-    const auto bytes = delta::storedEntryBytes(
-        tail.subspan(span.offset - tailStart, span.length), directory.entries[index], why);
+    const auto bytes = delta::storedEntryBytes(tail.subspan(span.offset - tailStart, span.length),
+                                               directory.entries[index], why);
     if (!bytes) {
         return;
     }

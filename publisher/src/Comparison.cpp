@@ -36,7 +36,8 @@ std::string withThousands(std::uint64_t number) {
 std::string percentOf(std::uint64_t part, std::uint64_t whole) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f %%",
-                  whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole));
+                  whole == 0 ? 0.0
+                             : 100.0 * static_cast<double>(part) / static_cast<double>(whole));
     return text;
 }
 

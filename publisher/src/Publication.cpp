@@ -3,8 +3,8 @@
 #include "InstructionLines.h"
 #include "Package.h"
 #include "Release.h"
-#include "StagingFolder.h"
 #include "ReleaseManifest.h"
+#include "StagingFolder.h"
 #include "VersionAnswer.h"
 #include "delta/Manifest.h"
 #include "platform/console/ConsoleToolkit.h"
@@ -207,9 +207,9 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
     refuseUnansweredQuestions(toolkit);
     std::string answer = request.version;
     if (signingKey) {
-        answer = signedVersionAnswer(request.version, identityOf(package),
-                                     manifestDigestOf(package), *signingKey, request.validDays,
-                                     std::time(nullptr));
+        answer =
+            signedVersionAnswer(request.version, identityOf(package), manifestDigestOf(package),
+                                *signingKey, request.validDays, std::time(nullptr));
         report << "version answer signed for this package, valid for " << request.validDays
                << " days (renew it before then with --renew)\n";
     }
@@ -259,9 +259,8 @@ void renew(const RenewRequest& request, std::ostream& report) {
     // it.
     const std::string packagePath = (served / packageName).string();
     writeNewFile(staging / versionName,
-                 signedVersionAnswer(check.release->version, package,
-                                     manifestDigestOf(packagePath), *signingKey,
-                                     request.validDays, std::time(nullptr)));
+                 signedVersionAnswer(check.release->version, package, manifestDigestOf(packagePath),
+                                     *signingKey, request.validDays, std::time(nullptr)));
     putInPlace(staging / versionName, answerPath, false);
     report << "renewed " << answerPath << ": version " << check.release->version << ", valid for "
            << request.validDays << " days\n";

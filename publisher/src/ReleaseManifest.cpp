@@ -43,10 +43,9 @@ delta::PackageManifest releaseManifest(const Release& release, const std::string
         if (::stat(path.c_str(), &status) != 0) {
             throw PublishError("cannot read " + path);
         }
-        manifest.entries.push_back({instructionFileName, instructionFileName,
-                                    static_cast<std::uint64_t>(status.st_size),
-                                    static_cast<std::uint16_t>(status.st_mode & 07777),
-                                    digestOfFile(path)});
+        manifest.entries.push_back(
+            {instructionFileName, instructionFileName, static_cast<std::uint64_t>(status.st_size),
+             static_cast<std::uint16_t>(status.st_mode & 07777), digestOfFile(path)});
     }
     return manifest;
 }
@@ -69,10 +68,9 @@ void checkManifest(const std::string& archivePath, const std::string& checkFolde
     if (!manifest) {
         throw manifestRefused(why);
     }
-    const auto plan = delta::planDelta(*manifest, directory, package.tailBytes,
-                                       [](const std::string&, std::uint64_t,
-                                          const delta::Sha256&) { return false; },
-                                       why);
+    const auto plan = delta::planDelta(
+        *manifest, directory, package.tailBytes,
+        [](const std::string&, std::uint64_t, const delta::Sha256&) { return false; }, why);
     if (!plan) {
         throw manifestRefused(why);
     }

@@ -1,8 +1,8 @@
 // The manifest a package carries: written so that every line splits at its
 // blanks, and read from whatever a server sent, refusing all but the one
 // text of a manifest.
-#include "delta/DeltaError.h"
 #include "delta/Manifest.h"
+#include "delta/DeltaError.h"
 
 #include "testsupport/CaseName.h"
 #include "testsupport/TempDir.h"
@@ -61,14 +61,13 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"ByteOrderMark", "\xEF\xBB\xBF" + manifestOf({}), "does not begin"},
         ParseCase{"OtherForm", "morvane-manifest v2\n", "does not begin"},
         ParseCase{"CrLf", "morvane-manifest v1\r\n", "does not begin"},
-        ParseCase{"LastLineWithoutLineFeed",
-                  manifestOf({}) + digestA + " 1 0644 a a", "line 2 does not end"},
+        ParseCase{"LastLineWithoutLineFeed", manifestOf({}) + digestA + " 1 0644 a a",
+                  "line 2 does not end"},
         ParseCase{"FourFields", manifestOf({digestA + " 1 0644 a"}), "line 2: it has 4 fields"},
         ParseCase{"TwoBlanks", manifestOf({digestA + " 1 0644  a a"}), "6 fields"},
-        ParseCase{"DigestInCapitals",
-                  manifestOf({std::string(64, 'A') + " 1 0644 a a"}), "64 lower-case"},
-        ParseCase{"DigestShort", manifestOf({digestA.substr(1) + " 1 0644 a a"}),
+        ParseCase{"DigestInCapitals", manifestOf({std::string(64, 'A') + " 1 0644 a a"}),
                   "64 lower-case"},
+        ParseCase{"DigestShort", manifestOf({digestA.substr(1) + " 1 0644 a a"}), "64 lower-case"},
         ParseCase{"SizeOf63Bits", manifestOf({digestA + " 9223372036854775808 0644 a a"}),
                   "below 2^63"},
         ParseCase{"SizeOf64Bits", manifestOf({digestA + " 18446744073709551616 0644 a a"}),

@@ -3,8 +3,8 @@
 // data descriptors, zip64) and by our zip library, each read as Python reads
 // it, from tails too short until the reader names what it needs; then the
 // ways a hostile tail could lie.
-#include "delta/LocalPackage.h"
 #include "delta/PackageDirectory.h"
+#include "delta/LocalPackage.h"
 #include "delta/StoredEntry.h"
 
 #include "testsupport/CaseName.h"
@@ -37,8 +37,8 @@ struct Listing {
 
 Listing pythonListing(const std::string& mode, const std::string& archive,
                       const std::string& scratch) {
-    const std::string command = "python3 '" DELTA_ARCHIVE_SCRIPT "' " + mode + " '" + archive +
-                                "' > '" + scratch + "'";
+    const std::string command =
+        "python3 '" DELTA_ARCHIVE_SCRIPT "' " + mode + " '" + archive + "' > '" + scratch + "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     std::istringstream lines(testsupport::readFile(scratch));
     Listing listing;
@@ -122,8 +122,8 @@ TEST_P(ArchiveDirectory, ReadsWhatPythonReadsFromTheShortestTailThatHoldsIt) {
         const std::uint64_t next = i + 1 < expected.entries.size()
                                        ? expected.entries[i + 1].localHeaderOffset
                                        : expected.directoryOffset;
-        EXPECT_EQ(directory.spans[i], (delta::ByteSpan{want.localHeaderOffset,
-                                                        next - want.localHeaderOffset}))
+        EXPECT_EQ(directory.spans[i],
+                  (delta::ByteSpan{want.localHeaderOffset, next - want.localHeaderOffset}))
             << want.name;
     }
     // A longer tail reads the same; and the manifest, stored first, reads
@@ -223,14 +223,10 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    "outside the package"},
         DamageCase{"CountBeyondTheDirectory",
-                   [](std::string& p, std::size_t) {
-                       p[p.size() - 22 + 10] = '\x7f';
-                   },
+                   [](std::string& p, std::size_t) { p[p.size() - 22 + 10] = '\x7f'; },
                    "entry count"},
         DamageCase{"NameRunsPastTheDirectory",
-                   [](std::string& p, std::size_t d) {
-                       p[centralRecord(p, d, 4) + 29] = '\x10';
-                   },
+                   [](std::string& p, std::size_t d) { p[centralRecord(p, d, 4) + 29] = '\x10'; },
                    "runs past the directory"},
         DamageCase{"RecordBroken",
                    [](std::string& p, std::size_t d) { p[centralRecord(p, d, 2)] = 'Q'; },

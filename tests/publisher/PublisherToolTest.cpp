@@ -540,8 +540,9 @@ TEST_F(PublisherTool, CompareCountsWhatAnUpdateFetches) {
     writeFile(release / "docs/readme.txt", "readme");
     const auto key = testsupport::makePublisherKey(scratch / "key.pem");
     const auto publishKeyed = [&](const std::string& version) {
-        const PublisherRun run = runPublisher(
-            {"--key", key.privateKeyFile, release.path(), version, web.path()}, scratch / "tool.out");
+        const PublisherRun run =
+            runPublisher({"--key", key.privateKeyFile, release.path(), version, web.path()},
+                         scratch / "tool.out");
         ASSERT_EQ(run.status, 0) << run.output;
     };
     publishKeyed("1.2.0");

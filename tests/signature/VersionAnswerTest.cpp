@@ -167,16 +167,14 @@ INSTANTIATE_TEST_SUITE_P(
                                        "manifest=cdce");
                    },
                    AnswerVerdict::badSignature, "does not match its signature"},
-        AnswerCase{"ManifestDropped",
-                   [] {
-                       return replaced("1.3.0\r\n" + manifestLine("1.3.0"), manifestField(),
-                                       "");
-                   },
-                   AnswerVerdict::badSignature, "does not match its signature"},
+        AnswerCase{
+            "ManifestDropped",
+            [] { return replaced("1.3.0\r\n" + manifestLine("1.3.0"), manifestField(), ""); },
+            AnswerVerdict::badSignature, "does not match its signature"},
         AnswerCase{"ManifestAdded",
                    [] {
-                       return replaced("1.3.0\r\n" + line("1.3.0"), " key=",
-                                       manifestField() + " key=");
+                       return replaced("1.3.0\r\n" + line("1.3.0"),
+                                       " key=", manifestField() + " key=");
                    },
                    AnswerVerdict::badSignature, "does not match its signature"},
         AnswerCase{"ManifestInCapitals",
@@ -188,8 +186,8 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"ManifestAfterTheKey",
                    [] {
                        const std::string answer = "1.3.0\r\n" + manifestLine("1.3.0");
-                       return replaced(replaced(answer, manifestField(), ""), " ed25519=",
-                                       manifestField() + " ed25519=");
+                       return replaced(replaced(answer, manifestField(), ""),
+                                       " ed25519=", manifestField() + " ed25519=");
                    },
                    AnswerVerdict::malformedLine, "signature of 64 bytes"},
         AnswerCase{"OtherForm",

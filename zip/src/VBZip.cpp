@@ -1,9 +1,9 @@
 #include "zip/VBZip.h"
 
+#include "ZipCallbacks.h"
 #include "codemodule/CodeModuleState.h"
 #include "platform/Error.h"
 #include "text/LetterCase.h"
-#include "ZipCallbacks.h"
 #include "zip32.h"
 
 namespace CodeModule {

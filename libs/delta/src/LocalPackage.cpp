@@ -24,9 +24,9 @@ std::vector<unsigned char> bytesAt(int fd, std::uint64_t offset, std::uint64_t l
     if (const int failure =
             fileio::readAt(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset), got);
         failure != 0 || got != bytes.size()) {
-        throw DeltaError("cannot read " + path + ": " +
-                         (failure != 0 ? fileio::systemReason(failure)
-                                       : std::string("it ended early")));
+        throw DeltaError(
+            "cannot read " + path + ": " +
+            (failure != 0 ? fileio::systemReason(failure) : std::string("it ended early")));
     }
     return bytes;
 }
@@ -41,8 +41,8 @@ LocalPackage readLocalPackage(const std::string& path) {
         throw DeltaError("cannot read " + path + ": " + fileio::systemReason(errno));
     }
     if (!S_ISREG(status.st_mode)) {
-        throw DeltaError("cannot read " + path + ": it is " +
-                         fileio::notAFileKind(status.st_mode) + ", not a file");
+        throw DeltaError("cannot read " + path + ": it is " + fileio::notAFileKind(status.st_mode) +
+                         ", not a file");
     }
     const auto size = static_cast<std::uint64_t>(status.st_size);
     // As the updater will: the end search's bytes first, then as many more as
@@ -50,7 +50,8 @@ LocalPackage readLocalPackage(const std::string& path) {
     std::uint64_t tailLength = std::min<std::uint64_t>(size, zipformat::endSearchLength);
     DirectoryReading reading;
     for (;;) {
-        const std::vector<unsigned char> tail = bytesAt(fd.get(), size - tailLength, tailLength, path);
+        const std::vector<unsigned char> tail =
+            bytesAt(fd.get(), size - tailLength, tailLength, path);
         reading = readPackageDirectory(tail, size);
         if (reading.outcome != DirectoryReading::Outcome::needsMore ||
             reading.bytesNeeded <= tailLength || reading.bytesNeeded > size) {

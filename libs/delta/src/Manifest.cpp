@@ -68,8 +68,8 @@ std::string refusedPathReason(std::string_view path) {
 std::optional<ManifestEntry> entryOf(std::string_view line, std::string& why) {
     const std::vector<std::string> fields = text::splitText(line, ' ');
     if (fields.size() != fieldCount) {
-        why = "it has " + std::to_string(fields.size()) + " fields separated by single blanks, not " +
-              std::to_string(fieldCount);
+        why = "it has " + std::to_string(fields.size()) +
+              " fields separated by single blanks, not " + std::to_string(fieldCount);
         return std::nullopt;
     }
     ManifestEntry entry;

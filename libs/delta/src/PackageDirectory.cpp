@@ -78,19 +78,16 @@ std::optional<std::string> readEntries(const Tail& tail, const zipformat::Direct
         zipformat::Zip64Values values{read32(&record[zipformat::centralSizeAt]),
                                       read32(&record[zipformat::centralCompressedSizeAt]),
                                       read32(&record[zipformat::centralLocalOffsetAt])};
-        zipformat::forEachExtraField(
-            std::span(name + nameLength, extraLength),
-            [&](std::uint16_t id, std::span<const unsigned char> data) {
-                if (id == zipformat::zip64ExtraFieldId) {
-                    zipformat::applyZip64Field(data, values);
-                }
-            });
-        entries.push_back(DirectoryEntry{std::string(name, name + nameLength),
-                                         read16(&record[zipformat::centralMethodAt]),
-                                         read16(&record[zipformat::centralFlagsAt]),
-                                         read32(&record[zipformat::centralCrcAt]),
-                                         values.compressedSize, values.size,
-                                         values.localHeaderOffset});
+        zipformat::forEachExtraField(std::span(name + nameLength, extraLength),
+                                     [&](std::uint16_t id, std::span<const unsigned char> data) {
+                                         if (id == zipformat::zip64ExtraFieldId) {
+                                             zipformat::applyZip64Field(data, values);
+                                         }
+                                     });
+        entries.push_back(DirectoryEntry{
+            std::string(name, name + nameLength), read16(&record[zipformat::centralMethodAt]),
+            read16(&record[zipformat::centralFlagsAt]), read32(&record[zipformat::centralCrcAt]),
+            values.compressedSize, values.size, values.localHeaderOffset});
         at += recordLength;
     }
     if (at != end) {
@@ -140,8 +137,9 @@ std::optional<std::string> twoOfOneName(const std::vector<DirectoryEntry>& entri
 } // namespace
 
 std::size_t PackageDirectory::find(std::string_view name) const {
-    const auto found = std::find_if(entries.begin(), entries.end(),
-                                    [&](const DirectoryEntry& entry) { return entry.name == name; });
+    const auto found =
+        std::find_if(entries.begin(), entries.end(),
+                     [&](const DirectoryEntry& entry) { return entry.name == name; });
     return static_cast<std::size_t>(found - entries.begin());
 }
 

@@ -74,8 +74,8 @@ Sha256 sha256OfFile(const std::string& path) {
                                            : fileio::systemReason(failure)));
     }
     if (!S_ISREG(status.st_mode)) {
-        throw DeltaError("cannot read " + path + ": it is " +
-                         fileio::notAFileKind(status.st_mode) + ", not a file");
+        throw DeltaError("cannot read " + path + ": it is " + fileio::notAFileKind(status.st_mode) +
+                         ", not a file");
     }
     return sha256OfOpenFile(fd.get(), path);
 }
@@ -85,11 +85,7 @@ std::string hexOf(const Sha256& digest) {
 }
 
 std::optional<Sha256> sha256FromHex(std::string_view text) {
-    Sha256 digest{};
-    if (!text::fromLowerHex(text, digest)) {
-        return std::nullopt;
-    }
-    return digest;
+    return text::bytesFromLowerHex<std::tuple_size_v<Sha256>>(text);
 }
 
 } // namespace delta

@@ -20,11 +20,7 @@ std::string hexOf(const ArchiveDigest& digest) {
 }
 
 std::optional<ArchiveDigest> digestFromHex(std::string_view text) {
-    ArchiveDigest digest{};
-    if (!text::fromLowerHex(text, digest)) {
-        return std::nullopt;
-    }
-    return digest;
+    return text::bytesFromLowerHex<std::tuple_size_v<ArchiveDigest>>(text);
 }
 
 } // namespace signature

@@ -20,8 +20,8 @@ namespace delta {
 
 // Whether the installation holds a file at installedPath of this size and
 // SHA-256.
-using InstallationHolds = std::function<bool(const std::string& installedPath, std::uint64_t size,
-                                             const Sha256& sha256)>;
+using InstallationHolds =
+    std::function<bool(const std::string& installedPath, std::uint64_t size, const Sha256& sha256)>;
 
 struct PlannedEntry {
     std::size_t manifestIndex = 0;  // its line in the manifest

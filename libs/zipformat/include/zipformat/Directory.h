@@ -12,18 +12,6 @@
 
 namespace zipformat {
 
-// A central record's fields, as offsets into its fixed part.
-inline constexpr std::size_t centralFlagsAt = 8;
-inline constexpr std::size_t centralMethodAt = 10;
-inline constexpr std::size_t centralCrcAt = 16;
-inline constexpr std::size_t centralCompressedSizeAt = 20;
-inline constexpr std::size_t centralSizeAt = 24;
-inline constexpr std::size_t centralNameLengthAt = 28;
-inline constexpr std::size_t centralExtraLengthAt = 30;
-inline constexpr std::size_t centralCommentLengthAt = 32;
-inline constexpr std::size_t centralInternalAttributesAt = 36;
-inline constexpr std::size_t centralLocalOffsetAt = 42;
-
 // A 32-bit field of this value says the number is in the zip64 extra field.
 inline constexpr std::uint32_t inZip64Field = 0xFFFFFFFFu;
 
