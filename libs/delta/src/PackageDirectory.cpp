@@ -39,7 +39,8 @@ public:
     std::uint64_t start() const { return m_start; }
     // Whether the package's bytes [offset, offset + length) lie in the tail.
     bool holds(std::uint64_t offset, std::uint64_t length) const {
-        return offset >= m_start && length <= m_bytes.size() - (offset - m_start);
+        return offset >= m_start && offset - m_start <= m_bytes.size() &&
+               length <= m_bytes.size() - (offset - m_start);
     }
     const unsigned char* at(std::uint64_t offset) const { return &m_bytes[offset - m_start]; }
 
