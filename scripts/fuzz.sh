@@ -15,7 +15,7 @@ shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
     targets=(unzip_archive instruction_file version_answer download_headers zip_tree
-             package_signature)
+             package_signature delta)
 fi
 
 bash scripts/setup.sh

@@ -3,6 +3,7 @@
 #include "JobError.h"
 #include "fileio/Reading.h"
 #include "unzip32.h"
+#include "zipformat/Directory.h"
 #include "zipformat/EndRecord.h"
 #include "zipformat/LittleEndian.h"
 #include "zipformat/Records.h"
@@ -11,6 +12,7 @@
 #include <array>
 #include <cerrno>
 #include <optional>
+#include <span>
 #include <string>
 #include <unistd.h>
 
@@ -84,32 +86,27 @@ private:
     std::size_t m_filled = 0;
 };
 
-struct DirectoryLocation {
-    uint64_t entryCount = 0;
-    uint64_t size = 0;
-    uint64_t offset = 0;
-
-    bool operator==(const DirectoryLocation&) const = default;
-};
+using zipformat::DirectoryLocation;
 
 // Where the directory lies as the end record at endOffset says (or the zip64
 // one it points to); nothing when it points to a zip64 record that is not
 // there.
 std::optional<DirectoryLocation> locationOf(int fd, uint64_t endOffset, const unsigned char* end) {
-    const DirectoryLocation location{read16(&end[10]), read32(&end[12]), read32(&end[16])};
+    const DirectoryLocation location = zipformat::locationInEndRecord(end);
     unsigned char locator[zipformat::zip64EndLocatorSize];
     if (endOffset < sizeof locator ||
-        !readAt(fd, endOffset - sizeof locator, locator, sizeof locator) ||
-        read32(locator) != zipformat::zip64EndLocatorSignature) {
+        !readAt(fd, endOffset - sizeof locator, locator, sizeof locator)) {
         return location;
     }
-    const uint64_t zip64EndOffset = read64(&locator[8]);
+    const std::optional<uint64_t> zip64EndOffset = zipformat::zip64EndRecordOffset(locator);
+    if (!zip64EndOffset) {
+        return location;
+    }
     unsigned char zip64End[zipformat::zip64EndRecordSize];
-    if (!readAt(fd, zip64EndOffset, zip64End, sizeof zip64End) ||
-        read32(zip64End) != zipformat::zip64EndRecordSignature) {
+    if (!readAt(fd, *zip64EndOffset, zip64End, sizeof zip64End)) {
         return std::nullopt;
     }
-    return DirectoryLocation{read64(&zip64End[32]), read64(&zip64End[40]), read64(&zip64End[48])};
+    return zipformat::locationInZip64EndRecord(zip64End);
 }
 
 // Whether a directory lies at location before the end record at endOffset,
@@ -167,30 +164,15 @@ DirectoryLocation locateDirectory(int fd, uint64_t fileSize) {
 
 // Takes from the extra fields of a central record the sizes and offset it
 // marks as "in the zip64 field", and the AES format version.
-void applyExtraFields(const std::vector<unsigned char>& extra, uint64_t& uncompressedSize,
+void applyExtraFields(const std::vector<unsigned char>& extra, zipformat::Zip64Values& values,
                       DirectoryEntry& entry) {
-    std::size_t position = 0;
-    while (position + 4 <= extra.size()) {
-        const uint16_t id = read16(&extra[position]);
-        const std::size_t length = read16(&extra[position + 2]);
-        const std::size_t data = position + 4;
-        if (data + length > extra.size()) {
-            return;
-        }
+    zipformat::forEachExtraField(extra, [&](uint16_t id, std::span<const unsigned char> data) {
         if (id == zipformat::zip64ExtraFieldId) {
-            std::size_t field = data;
-            for (uint64_t* value :
-                 {&uncompressedSize, &entry.compressedSize, &entry.localHeaderOffset}) {
-                if (*value == 0xFFFFFFFFu && field + 8 <= data + length) {
-                    *value = read64(&extra[field]);
-                    field += 8;
-                }
-            }
-        } else if (id == aesExtraId && length >= 2) {
-            entry.aesVersion = read16(&extra[data]);
+            zipformat::applyZip64Field(data, values);
+        } else if (id == aesExtraId && data.size() >= 2) {
+            entry.aesVersion = read16(data.data());
         }
-        position = data + length;
-    }
+    });
 }
 
 bool readAt(int fd, uint64_t offset, void* buffer, std::size_t length) {
@@ -222,17 +204,19 @@ CentralDirectory readCentralDirectory(int fd, uint64_t fileSize) {
             damaged("a central directory record is broken");
         }
         DirectoryEntry entry;
-        uint64_t uncompressedSize = read32(&record[24]);
-        entry.crc = read32(&record[16]);
-        entry.compressedSize = read32(&record[20]);
-        entry.internalAttributes = read16(&record[36]);
-        entry.localHeaderOffset = read32(&record[42]);
-        reader.skip(read16(&record[28]));
-        extra.resize(read16(&record[30]));
+        zipformat::Zip64Values values{read32(&record[zipformat::centralSizeAt]),
+                                      read32(&record[zipformat::centralCompressedSizeAt]),
+                                      read32(&record[zipformat::centralLocalOffsetAt])};
+        entry.crc = read32(&record[zipformat::centralCrcAt]);
+        entry.internalAttributes = read16(&record[zipformat::centralInternalAttributesAt]);
+        reader.skip(read16(&record[zipformat::centralNameLengthAt]));
+        extra.resize(read16(&record[zipformat::centralExtraLengthAt]));
         reader.read(extra.data(), extra.size());
-        reader.skip(read16(&record[32]));
-        applyExtraFields(extra, uncompressedSize, entry);
-        entry.size = uncompressedSize;
+        reader.skip(read16(&record[zipformat::centralCommentLengthAt]));
+        applyExtraFields(extra, values, entry);
+        entry.size = values.size;
+        entry.compressedSize = values.compressedSize;
+        entry.localHeaderOffset = values.localHeaderOffset;
         directory.entries.push_back(entry);
     }
     return directory;

@@ -1,5 +1,11 @@
 #include "InstructionLines.h"
 
+#include "delta/Manifest.h"
+#include "text/LetterCase.h"
+#include "text/Pieces.h"
+#include "text/Slashes.h"
+#include "text/Wildcards.h"
+
 #include <algorithm>
 
 namespace publisher {
@@ -41,6 +47,27 @@ std::vector<std::string> instructionLines(const Release& release) {
         lines.push_back("MOVE;" + file.name + ";" + installedFolder(file.folder));
     }
     return lines;
+}
+
+std::optional<std::string> lineMovingTheManifest(std::string_view text) {
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\r'), text.size());
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(std::min(text.size(), end + 1));
+        if (text.starts_with('\n')) {
+            text.remove_prefix(1);
+        }
+        const std::vector<std::string> fields = text::splitText(line, ';');
+        if (fields.size() < 3 || text::upperCase(fields[0]) != "MOVE") {
+            continue;
+        }
+        const std::string source = text::withForwardSlashes(fields[1]);
+        const std::string sourceName = source.substr(source.rfind('/') + 1);
+        if (text::matchesIgnoringCase(delta::manifestEntryName, sourceName)) {
+            return std::string(line);
+        }
+    }
+    return std::nullopt;
 }
 
 std::string instructionFileText(const std::vector<std::string>& lines) {

@@ -1,5 +1,8 @@
 #include "Package.h"
 
+#include "ReleaseManifest.h"
+#include "delta/Manifest.h"
+
 #include "fileio/Failure.h"
 #include "fileio/Reading.h"
 #include "platform/Error.h"
@@ -26,52 +29,12 @@ namespace {
 constexpr std::size_t mostPackageNames = 100;
 const char* const placeholderName = "querty";
 
-const char* const publishAgain = "; publish again when the release folder is still";
-
 struct ExpectedFile {
     std::string source; // where its bytes are now
     std::string path;   // as the publisher knows it
     bool executable = false;
     const ReleaseFile* release = nullptr; // null for the written updater.ini
 };
-
-PublishError changedWhilePacked(const std::string& path, const std::string& how) {
-    return PublishError(path + " changed while it was being packed (" + how + ")" + publishAgain);
-}
-
-// Opens a file of the release to read, without waiting (a FIFO put in its
-// place would wait for a writer for ever), and only while it is the very
-// file the release was read with: otherwise the release changed while it was
-// packed, and that is what the refusal says.
-fileio::UniqueFd openAsRead(const Release& release, const ReleaseFile& file) {
-    struct stat status {};
-    fileio::UniqueFd fd = fileio::openRegularFile(release.root + "/" + file.path, status);
-    if (!fd) {
-        const int error = errno;
-        if (error == ENOENT || error == ENOTDIR) {
-            throw PublishError(file.path + " disappeared while it was being packed" + publishAgain);
-        }
-        if (status.st_mode != 0) {
-            throw changedWhilePacked(file.path, std::string("it is now ") +
-                                                    fileio::notAFileKind(status.st_mode) +
-                                                    ", not a file");
-        }
-        throw PublishError("cannot read " + file.path + ": " + fileio::systemReason(error));
-    }
-    const FileStamp now = stampOf(status);
-    if (now.size != file.stamp.size) {
-        throw changedWhilePacked(file.path, "it had " + std::to_string(file.stamp.size) +
-                                                " bytes when the release was read and has " +
-                                                std::to_string(now.size) + " now");
-    }
-    if (now.device != file.stamp.device || now.inode != file.stamp.inode) {
-        throw changedWhilePacked(file.path, "another file took its place");
-    }
-    if (now != file.stamp) {
-        throw changedWhilePacked(file.path, "it was modified");
-    }
-    return fd;
-}
 
 // How the release changed since it was read, or the empty text.
 std::string changeSinceRead(const Release& release) {
@@ -127,16 +90,19 @@ void makeArchive(CGZipFiles& zip, const std::string& what, const Release* releas
 
 // Every file the updater will find in its temp folder, by name.
 std::map<std::u32string, ExpectedFile> expectedFiles(const Release& release,
-                                                     const std::string& writtenFolder) {
+                                                     const PackageFolders& folders) {
     std::map<std::u32string, ExpectedFile> expected;
     for (const ReleaseFile& file : release.files) {
         expected[text::foldCase(file.name)] = {release.root + "/" + file.path, file.path,
                                                file.executable, &file};
     }
-    if (!writtenFolder.empty()) {
-        expected[text::foldCase(instructionFileName)] = {writtenFolder + "/" + instructionFileName,
-                                                         instructionFileName, false, nullptr};
+    if (!folders.writtenFolder.empty()) {
+        expected[text::foldCase(instructionFileName)] = {
+            folders.writtenFolder + "/" + instructionFileName, instructionFileName, false, nullptr};
     }
+    const std::string manifestName(delta::manifestEntryName);
+    expected[text::foldCase(manifestName)] = {folders.manifestFolder + "/" + manifestName,
+                                              manifestName, false, nullptr};
     return expected;
 }
 
@@ -182,7 +148,7 @@ bool holdsAsItIs(const Release& release, const ExpectedFile& file, const std::st
 
 } // namespace
 
-void buildPackage(const Release& release, const std::string& writtenFolder,
+void buildPackage(const Release& release, const PackageFolders& folders,
                   const std::string& archivePath) {
     if (release.packageNames.size() > mostPackageNames) {
         throw PublishError("the release names " + std::to_string(release.packageNames.size()) +
@@ -191,6 +157,15 @@ void buildPackage(const Release& release, const std::string& writtenFolder,
                            "beginning with \".\") further down. Gather files into folders.");
     }
     try {
+        // The manifest first and stored as it is: an installation fetches
+        // it by its span and reads it without unpacking anything.
+        CGZipFiles manifest;
+        manifest.ZipFileName(archivePath);
+        manifest.RootDirectory(folders.manifestFolder);
+        manifest.storedOnly(true);
+        manifest.RemoveFile(placeholderName);
+        manifest.AddFile(std::string(delta::manifestEntryName));
+        makeArchive(manifest, "start the package with its manifest", nullptr);
         CGZipFiles zip;
         zip.ZipFileName(archivePath);
         zip.RootDirectory(release.root);
@@ -200,10 +175,10 @@ void buildPackage(const Release& release, const std::string& writtenFolder,
             zip.AddFile(name);
         }
         makeArchive(zip, "build the package", &release);
-        if (!writtenFolder.empty()) {
+        if (!folders.writtenFolder.empty()) {
             CGZipFiles instructions;
             instructions.ZipFileName(archivePath);
-            instructions.RootDirectory(writtenFolder);
+            instructions.RootDirectory(folders.writtenFolder);
             instructions.UpdatingZip(true);
             instructions.RemoveFile(placeholderName);
             instructions.AddFile(instructionFileName);
@@ -214,7 +189,7 @@ void buildPackage(const Release& release, const std::string& writtenFolder,
     }
 }
 
-void checkPackage(const Release& release, const std::string& writtenFolder,
+void checkPackage(const Release& release, const PackageFolders& folders,
                   const std::string& archivePath, const std::string& checkFolder) {
     int32_t result = 0;
     std::string messages;
@@ -236,7 +211,7 @@ void checkPackage(const Release& release, const std::string& writtenFolder,
                            "):\n" + messages);
     }
 
-    auto expected = expectedFiles(release, writtenFolder);
+    auto expected = expectedFiles(release, folders);
     for (const fs::directory_entry& entry : fs::directory_iterator(checkFolder)) {
         const std::string name = entry.path().filename().string();
         const auto found = expected.find(text::foldCase(name));
@@ -259,6 +234,7 @@ void checkPackage(const Release& release, const std::string& writtenFolder,
         }
         throw differsFromRelease("the package lacks " + missing.path);
     }
+    checkManifest(archivePath, checkFolder);
 }
 
 } // namespace publisher

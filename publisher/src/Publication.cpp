@@ -3,8 +3,10 @@
 #include "InstructionLines.h"
 #include "Package.h"
 #include "Release.h"
+#include "ReleaseManifest.h"
 #include "StagingFolder.h"
 #include "VersionAnswer.h"
+#include "delta/Manifest.h"
 #include "platform/console/ConsoleToolkit.h"
 #include "publisher/PublishError.h"
 #include "signature/PackageCheck.h"
@@ -118,6 +120,29 @@ void reportRelease(const Release& release, std::ostream& report) {
     }
 }
 
+// The release's own updater.ini must leave the manifest in the temp folder:
+// copied into the installation, it would stand there as a file of the
+// application's.
+void refuseMovingTheManifest(const Release& release) {
+    for (const ReleaseFile& file : release.files) {
+        if (!file.folder.empty() ||
+            text::foldCase(file.name) != text::foldCase(instructionFileName)) {
+            continue;
+        }
+        const fileio::UniqueFd fd = openAsRead(release, file);
+        std::string text;
+        if (const int failure = fileio::readToEnd(fd.get(), text); failure != 0) {
+            throw PublishError("cannot read " + file.path + ": " + fileio::systemReason(failure));
+        }
+        if (const auto line = lineMovingTheManifest(text)) {
+            throw PublishError("the release's " + file.path + " has the line \"" + *line +
+                               "\", which would install the package's manifest " +
+                               std::string(delta::manifestEntryName) +
+                               " as a file of the application; name the files it moves");
+        }
+    }
+}
+
 void reportLeftovers(const StagingFolder& staging, std::ostream& report) {
     for (const std::string& line : staging.leftovers()) {
         report << line << '\n';
@@ -145,6 +170,7 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
     reportLeftovers(staging, report);
     std::string writtenFolder;
     if (release.hasInstructionFile) {
+        refuseMovingTheManifest(release);
         report << "updater.ini: the release's own\n";
     } else {
         const auto lines = instructionLines(release);
@@ -157,8 +183,17 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
         }
     }
 
+    const std::string manifestFolder = staging / "manifest";
+    fs::create_directory(manifestFolder);
+    const delta::PackageManifest manifest = releaseManifest(release, writtenFolder);
+    writeNewFile(manifestFolder + "/" + std::string(delta::manifestEntryName),
+                 delta::formatManifest(manifest));
+    report << delta::manifestEntryName << ": " << manifest.entries.size()
+           << " files with their SHA-256, first in the package\n";
+
+    const PackageFolders folders{manifestFolder, writtenFolder};
     const std::string package = staging / packageName;
-    buildPackage(release, writtenFolder, package);
+    buildPackage(release, folders, package);
     refuseUnansweredQuestions(toolkit);
     if (request.packed) {
         request.packed();
@@ -168,12 +203,13 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
     } else {
         report << "package not signed: an updater built with a publisher's key refuses it\n";
     }
-    checkPackage(release, writtenFolder, package, staging / "check");
+    checkPackage(release, folders, package, staging / "check");
     refuseUnansweredQuestions(toolkit);
     std::string answer = request.version;
     if (signingKey) {
-        answer = signedVersionAnswer(request.version, identityOf(package), *signingKey,
-                                     request.validDays, std::time(nullptr));
+        answer =
+            signedVersionAnswer(request.version, identityOf(package), manifestDigestOf(package),
+                                *signingKey, request.validDays, std::time(nullptr));
         report << "version answer signed for this package, valid for " << request.validDays
                << " days (renew it before then with --renew)\n";
     }
@@ -183,7 +219,8 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
     // at least as new.
     putInPlace(package, served + "/" + packageName, false);
     putInPlace(staging / versionName, served + "/" + versionName, true);
-    report << "package tested: every file unpacks as it is in the release\n"
+    report << "package tested: every file unpacks as it is in the release, and the manifest "
+              "describes every entry\n"
            << "published " << served << "/" << packageName << "  "
            << fs::file_size(served + "/" + packageName) << " bytes\n"
            << "published " << served << "/" << versionName << "  " << request.version << '\n';
@@ -218,9 +255,12 @@ void renew(const RenewRequest& request, std::ostream& report) {
     }
     const StagingFolder staging(fs::canonical(served).string());
     reportLeftovers(staging, report);
+    // The package's manifest, when it carries one, is vouched for again with
+    // it.
+    const std::string packagePath = (served / packageName).string();
     writeNewFile(staging / versionName,
-                 signedVersionAnswer(check.release->version, package, *signingKey,
-                                     request.validDays, std::time(nullptr)));
+                 signedVersionAnswer(check.release->version, package, manifestDigestOf(packagePath),
+                                     *signingKey, request.validDays, std::time(nullptr)));
     putInPlace(staging / versionName, answerPath, false);
     report << "renewed " << answerPath << ": version " << check.release->version << ", valid for "
            << request.validDays << " days\n";

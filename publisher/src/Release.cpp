@@ -1,6 +1,9 @@
 #include "Release.h"
 
 #include "ReleaseNames.h"
+#include "delta/Manifest.h"
+#include "fileio/Failure.h"
+#include "fileio/Reading.h"
 #include "publisher/PublishError.h"
 #include "text/LetterCase.h"
 #include "text/Utf8.h"
@@ -83,19 +86,24 @@ public:
     }
 
     // Without an instruction file of its own the release gets one at the
-    // top, which no file of the release may share a name with.
-    void checkWrittenInstructionFile() {
-        if (m_release.hasInstructionFile) {
-            return;
+    // top, and every package carries its manifest there: the update unpacks
+    // every file into one folder, so no file of the release may share a name
+    // with either.
+    void checkNamesTheToolWrites() {
+        if (!m_release.hasInstructionFile) {
+            refuseClash(instructionFileName, " (the one this tool writes)");
         }
-        const auto clash = m_fileByName.find(text::foldCase(instructionFileName));
-        if (clash != m_fileByName.end()) {
-            throw PublishError(twoFilesText(clash->second, std::string(instructionFileName) +
-                                                               " (the one this tool writes)"));
-        }
+        refuseClash(std::string(delta::manifestEntryName), " (the package's manifest)");
     }
 
 private:
+    void refuseClash(const std::string& name, const std::string& what) const {
+        const auto clash = m_fileByName.find(text::foldCase(name));
+        if (clash != m_fileByName.end()) {
+            throw PublishError(twoFilesText(clash->second, name + what));
+        }
+    }
+
     static void checkName(const std::string& name, const std::string& path, bool isFolder,
                           bool atTop) {
         const std::string reason = refusedNameReason(name, isFolder, atTop);
@@ -134,6 +142,7 @@ private:
         file.name = name;
         file.size = static_cast<std::uintmax_t>(status.st_size);
         file.executable = (status.st_mode & S_IXUSR) != 0;
+        file.mode = static_cast<std::uint16_t>(status.st_mode & 07777);
         file.stamp = stampOf(status);
         if (folder.empty() && text::foldCase(name) == text::foldCase(instructionFileName)) {
             m_release.hasInstructionFile = true;
@@ -145,7 +154,41 @@ private:
     std::map<std::u32string, std::string> m_fileByName;
 };
 
+PublishError changedWhilePacked(const std::string& path, const std::string& how) {
+    return PublishError(path + " changed while it was being packed (" + how + ")" + publishAgain);
+}
+
 } // namespace
+
+fileio::UniqueFd openAsRead(const Release& release, const ReleaseFile& file) {
+    struct stat status {};
+    fileio::UniqueFd fd = fileio::openRegularFile(release.root + "/" + file.path, status);
+    if (!fd) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) {
+            throw PublishError(file.path + " disappeared while it was being packed" + publishAgain);
+        }
+        if (status.st_mode != 0) {
+            throw changedWhilePacked(file.path, std::string("it is now ") +
+                                                    fileio::notAFileKind(status.st_mode) +
+                                                    ", not a file");
+        }
+        throw PublishError("cannot read " + file.path + ": " + fileio::systemReason(error));
+    }
+    const FileStamp now = stampOf(status);
+    if (now.size != file.stamp.size) {
+        throw changedWhilePacked(file.path, "it had " + std::to_string(file.stamp.size) +
+                                                " bytes when the release was read and has " +
+                                                std::to_string(now.size) + " now");
+    }
+    if (now.device != file.stamp.device || now.inode != file.stamp.inode) {
+        throw changedWhilePacked(file.path, "another file took its place");
+    }
+    if (now != file.stamp) {
+        throw changedWhilePacked(file.path, "it was modified");
+    }
+    return fd;
+}
 
 FileStamp stampOf(const struct stat& status) {
     return {static_cast<std::uintmax_t>(status.st_dev), static_cast<std::uintmax_t>(status.st_ino),
@@ -172,7 +215,7 @@ Release readRelease(const std::string& folder) {
     if (release.files.empty()) {
         throw PublishError("the release folder " + folder + " holds no files");
     }
-    walk.checkWrittenInstructionFile();
+    walk.checkNamesTheToolWrites();
     return release;
 }
 

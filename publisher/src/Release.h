@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fileio/UniqueFd.h"
+
 #include <cstdint>
 #include <string>
 #include <sys/stat.h>
@@ -28,6 +30,7 @@ struct ReleaseFile {
     std::string name;   // "readme.txt"
     std::uintmax_t size = 0;
     bool executable = false; // executable by its owner
+    std::uint16_t mode = 0;  // permission bits
     FileStamp stamp;         // as the release was read
 };
 
@@ -42,6 +45,15 @@ struct Release {
     bool hasInstructionFile = false; // the release brings its own updater.ini
 };
 
+// What a refusal of a release that changed while it was packed asks for.
+inline constexpr const char* publishAgain = "; publish again when the release folder is still";
+
+// Opens a file of the release to read, without waiting (a FIFO put in its
+// place would wait for a writer for ever), and only while it is the very file
+// the release was read with: otherwise the release changed while it was
+// packed, and that is what the PublishError says.
+fileio::UniqueFd openAsRead(const Release& release, const ReleaseFile& file);
+
 // The instruction file's name in the package and in the update's temp folder.
 inline constexpr const char* instructionFileName = "updater.ini";
 
@@ -49,7 +61,8 @@ inline constexpr const char* instructionFileName = "updater.ini";
 // deliver as it stands: a missing or empty folder, links and special files,
 // names that updater.ini cannot carry, two entries of one folder that differ
 // only in letter case, names that are not UTF-8, and two files of one name in
-// different folders (the update unpacks every file into one folder).
+// different folders or with the instruction file the tool writes or the
+// package's manifest (the update unpacks every file into one folder).
 Release readRelease(const std::string& folder);
 
 } // namespace publisher

@@ -1,5 +1,6 @@
 #include "ReleaseNames.h"
 
+#include "delta/Manifest.h"
 #include "text/LetterCase.h"
 
 namespace publisher {
@@ -25,6 +26,10 @@ std::string refusedNameReason(const std::string& name, bool isFolder, bool atTop
         return "the updater keeps its own temp folder under this name at the top of the "
                "installation and deletes it after every update, so what the release puts there "
                "would be lost, and a file of this name would stop every update";
+    }
+    if (atTop && text::foldCase(name) == text::foldCase(delta::manifestEntryName)) {
+        return "the package carries its manifest under this name at its top, and an update "
+               "never installs it";
     }
     if (isFolder && text::upperCase(name).find("APP_PATH") != std::string::npos) {
         return "APP_PATH in a folder name would become the installation folder";

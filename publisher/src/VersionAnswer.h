@@ -3,6 +3,7 @@
 #include "signature/ReleaseLine.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace signature {
@@ -18,10 +19,12 @@ constexpr int mostValidDays = 3650;
 void requireValidDays(int days);
 
 // The signed version answer: version, CR LF, the release line for the
-// package, valid for validDays from now, signed by key and read back as a
-// keyed updater reads it. PublishError when it would not pass.
+// package (with its manifest's SHA-256 when it carries one), valid for
+// validDays from now, signed by key and read back as a keyed updater reads
+// it. PublishError when it would not pass.
 std::string signedVersionAnswer(const std::string& version,
                                 const signature::PackageIdentity& package,
+                                const std::optional<signature::ManifestDigest>& manifest,
                                 const signature::SigningKey& key, int validDays, std::int64_t now);
 
 } // namespace publisher

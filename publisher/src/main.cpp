@@ -5,6 +5,7 @@
 #include "platform/Error.h"
 #include "platform/console/ConsoleToolkit.h"
 #include "platform/files/ExecutableFolder.h"
+#include "publisher/Comparison.h"
 #include "publisher/Publication.h"
 #include "publisher/PublishError.h"
 
@@ -25,6 +26,7 @@ const char* const usage =
     "usage: morvane-publish [--key PRIVATE_KEY_FILE [--valid-days N]] RELEASE_FOLDER VERSION\n"
     "                       OUTPUT_FOLDER\n"
     "       morvane-publish --key PRIVATE_KEY_FILE [--valid-days N] --renew OUTPUT_FOLDER\n"
+    "       morvane-publish --compare OLD_PACKAGE NEW_PACKAGE\n"
     "\n"
     "Packs RELEASE_FOLDER (its files and folders as they should lie in the\n"
     "installation folder) into OUTPUT_FOLDER/clientfiles/morvane/morvane.zip and\n"
@@ -39,7 +41,14 @@ const char* const usage =
     "file is replaced.\n"
     "\n"
     "--renew signs the served version.php again for N days from now without\n"
-    "touching the package: run it daily, well before the answer expires.\n";
+    "touching the package: run it daily, well before the answer expires.\n"
+    "\n"
+    "Every package carries a manifest of its files (morvane.manifest, first in\n"
+    "the archive), and the signed release line its SHA-256. --compare writes\n"
+    "nothing: it reports how many bytes of NEW_PACKAGE a user who has the release\n"
+    "of OLD_PACKAGE installed would fetch once updates fetch only the files an\n"
+    "installation lacks, against NEW_PACKAGE's whole size (today every update\n"
+    "downloads the whole package).\n";
 
 // The command line, or nothing when it does not follow the usage.
 struct Command {
@@ -47,6 +56,7 @@ struct Command {
     int validDays = publisher::defaultValidDays;
     bool validDaysGiven = false;
     bool renew = false;
+    bool compare = false;
     std::vector<std::string> operands;
 };
 
@@ -55,8 +65,8 @@ std::optional<Command> readCommand(std::vector<std::string> arguments) {
     while (!arguments.empty() && arguments.front().starts_with("--")) {
         const std::string option = arguments.front();
         arguments.erase(arguments.begin());
-        if (option == "--renew") {
-            command.renew = true;
+        if (option == "--renew" || option == "--compare") {
+            (option == "--renew" ? command.renew : command.compare) = true;
             continue;
         }
         if (arguments.empty()) {
@@ -79,6 +89,12 @@ std::optional<Command> readCommand(std::vector<std::string> arguments) {
     }
     command.operands = std::move(arguments);
     const bool keyed = !command.privateKeyFile.empty();
+    if (command.compare) {
+        // A dry run: it signs nothing.
+        return command.operands.size() == 2 && !keyed && !command.validDaysGiven && !command.renew
+                   ? std::optional(command)
+                   : std::nullopt;
+    }
     if ((command.validDaysGiven && !keyed) ||
         command.operands.size() != (command.renew ? 1u : 3u) || (command.renew && !keyed)) {
         return std::nullopt;
@@ -99,6 +115,15 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::vector<std::string>& operands = command->operands;
+    if (command->compare) {
+        try {
+            publisher::compare(operands[0], operands[1], std::cout);
+        } catch (const std::exception& failure) {
+            std::cerr << "morvane-publish: cannot compare: " << failure.what() << '\n';
+            return 1;
+        }
+        return 0;
+    }
     platform::ConsoleToolkit toolkit(std::cerr);
     toolkit.setAppTitle("morvane-publish");
     try {

@@ -11,6 +11,7 @@
 #include "testsupport/TempDir.h"
 
 #include "testsupport/CaseName.h"
+#include "testsupport/PackageBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -76,6 +77,16 @@ protected:
         EXPECT_EQ(std::system(command.c_str()), 0);
         return readFile(scratch / "ini");
     }
+    // package_manifest.py's answer on the served package.
+    std::string manifestScript(const std::vector<std::string>& arguments) {
+        std::string command = "python3 '" PACKAGE_MANIFEST_SCRIPT "'";
+        for (const std::string& argument : arguments) {
+            command += " '" + argument + "'";
+        }
+        command += " > '" + scratch / "script.out" + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return readFile(scratch / "script.out");
+    }
     std::vector<std::string> servedEntries() const {
         std::vector<std::string> names;
         for (const auto& entry :
@@ -114,6 +125,9 @@ TEST_F(PublisherTool, WritesInstructionsParentsFirstAndPublishesBothFiles) {
                                       "MOVE;morvane.exe;APP_PATH\r\n");
     EXPECT_NE(run.output.find("MAKEDIR;deep;APP_PATH\\docs"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("docs/readme.txt  6 bytes"), std::string::npos) << run.output;
+    // The manifest first and stored, every file listed with its SHA-256, as
+    // Python's zipfile reads the package.
+    EXPECT_EQ(manifestScript({"check", served("morvane.zip")}), "");
 }
 
 TEST_F(PublisherTool, ReleaseWithItsOwnInstructionsKeepsThem) {
@@ -123,6 +137,7 @@ TEST_F(PublisherTool, ReleaseWithItsOwnInstructionsKeepsThem) {
 
     ASSERT_EQ(publish(release.path(), "2.0.1").status, 0);
     EXPECT_EQ(packagedInstructions(), "MOVE;morvane.exe;APP_PATH\r\nEXEC;APP_PATH;morvane.exe\r\n");
+    EXPECT_EQ(manifestScript({"check", served("morvane.zip")}), "");
 }
 
 TEST_F(PublisherTool, PublishingAgainReplacesBothServedFiles) {
@@ -184,6 +199,13 @@ TEST_F(PublisherTool, SignedAnswerBindsThePackageAndIsRenewedWithoutTouchingIt) 
         const auto package = signature::identifyPackage(served("morvane.zip"));
         EXPECT_EQ(check.release->size, package.size);
         EXPECT_TRUE(check.release->sha512 == package.sha512);
+        ASSERT_TRUE(check.release->manifest.has_value());
+        std::string manifestHex;
+        for (const std::uint8_t byte : *check.release->manifest) {
+            manifestHex += "0123456789abcdef"[byte >> 4];
+            manifestHex += "0123456789abcdef"[byte & 0x0f];
+        }
+        EXPECT_EQ(manifestHex + "\n", manifestScript({"digest", served("morvane.zip")}));
         EXPECT_NEAR(static_cast<double>(check.release->expires - std::time(nullptr)),
                     days * 86400.0, 120.0);
     };
@@ -362,6 +384,28 @@ INSTANTIATE_TEST_SUITE_P(
                     "",
                     "1.3.0",
                     {"cannot publish TEMP", "stop every update"}},
+        // The manifest lies in the update's temp folder beside every file
+        // the package brings, and no line may install it.
+        RefusalCase{"TopFileNamedLikeTheManifest",
+                    [](const auto& r) { withFile(r, "Morvane.Manifest"); },
+                    "",
+                    "1.3.0",
+                    {"cannot publish Morvane.Manifest", "carries its manifest under this name"}},
+        RefusalCase{"DeeperFileNamedLikeTheManifest",
+                    [](const auto& r) { withFile(r, "docs/MORVANE.manifest"); },
+                    "",
+                    "1.3.0",
+                    {"docs/MORVANE.manifest and morvane.manifest (the package's manifest)"}},
+        RefusalCase{"OwnInstructionsMoveTheManifest",
+                    [](const auto& r) {
+                        withFile(r, "morvane.exe");
+                        writeFile(r / "updater.ini",
+                                  "MOVE;morvane.exe;APP_PATH\r\nmove;*.MANIFEST;APP_PATH\r\n");
+                    },
+                    "",
+                    "1.3.0",
+                    {"updater.ini has the line \"move;*.MANIFEST;APP_PATH\"",
+                     "would install the package's manifest"}},
         RefusalCase{"FileNamedLikeThePackage",
                     [](const auto& r) { withFile(r, "docs/Morvane.zip"); },
                     "",
@@ -485,6 +529,63 @@ TEST_F(PublisherTool, NextRunRemovesWhatStoppedRunsLeftAndNothingOfALiveRun) {
     EXPECT_EQ(servedEntries(),
               (std::vector<std::string>{".publishing-file", ".publishing-link", ".publishing-live",
                                         "morvane.zip", "version.php"}));
+}
+
+// The dry run of an update: what a user of the old release fetches of the
+// new package once only the entries an installation lacks travel, counted
+// from the new archive by Python's zipfile; nothing is written.
+TEST_F(PublisherTool, CompareCountsWhatAnUpdateFetches) {
+    writeFile(release / "morvane.exe", "program 1.2.0");
+    writeFile(release / "docs/guide.txt", std::string(20000, 'g'));
+    writeFile(release / "docs/readme.txt", "readme");
+    const auto key = testsupport::makePublisherKey(scratch / "key.pem");
+    const auto publishKeyed = [&](const std::string& version) {
+        const PublisherRun run =
+            runPublisher({"--key", key.privateKeyFile, release.path(), version, web.path()},
+                         scratch / "tool.out");
+        ASSERT_EQ(run.status, 0) << run.output;
+    };
+    publishKeyed("1.2.0");
+    std::filesystem::copy_file(served("morvane.zip"), scratch / "old.zip");
+    writeFile(release / "morvane.exe", "program 1.3.0");
+    publishKeyed("1.3.0");
+    const std::string newPackage = served("morvane.zip");
+    const std::string before = readFile(newPackage);
+    // The instruction file stays in the temp folder: no user holds it.
+    std::string fetched = manifestScript({"fetched", newPackage, "morvane.exe", "updater.ini"});
+    fetched.pop_back();
+    const auto withThousands = [](std::string digits) {
+        for (std::size_t at = digits.size(); at > 3; at -= 3) {
+            digits.insert(at - 3, 1, ',');
+        }
+        return digits;
+    };
+
+    PublisherRun run = runPublisher({"--compare", scratch / "old.zip", newPackage}, scratch / "c");
+
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("a user of 1.2.0 fetches " + withThousands(fetched) + " of " +
+                              withThousands(std::to_string(before.size())) + " bytes ("),
+              std::string::npos)
+        << run.output << fetched;
+    EXPECT_NE(run.output.find("): 2 of 4 files, the directory and the manifest\n  morvane.exe  "),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(readFile(newPackage), before);
+    EXPECT_EQ(servedEntries(), (std::vector<std::string>{"morvane.zip", "version.php"}));
+
+    // A package from before packages carried a manifest is downloaded whole.
+    testsupport::buildPackage(scratch / "plain.zip", {{"morvane.exe", "program"}});
+    run = runPublisher({"--compare", scratch / "old.zip", scratch / "plain.zip"}, scratch / "c");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("carries no manifest: every user downloads it whole"),
+              std::string::npos)
+        << run.output;
+    run = runPublisher({"--compare", scratch / "plain.zip", newPackage}, scratch / "c");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("cannot compare: "), std::string::npos) << run.output;
+    run = runPublisher({"--compare", newPackage}, scratch / "c");
+    EXPECT_EQ(run.status, 2) << run.output;
 }
 
 TEST_F(PublisherTool, OutputThatIsNoFolderIsRefused) {

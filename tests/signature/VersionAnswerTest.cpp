@@ -32,11 +32,33 @@ const Keys& keys() {
     return made;
 }
 
+signature::ManifestDigest manifestDigest() {
+    signature::ManifestDigest digest{};
+    digest.fill(0xcd);
+    return digest;
+}
+
 std::string line(const std::string& version, std::int64_t until = expires,
-                 const signature::SigningKey& key = keys().publisherKey) {
+                 const signature::SigningKey& key = keys().publisherKey,
+                 const std::optional<signature::ManifestDigest>& manifest = std::nullopt) {
     signature::PackageDigest digest{};
     digest.fill(0xab);
-    return signature::formatReleaseLine(signature::signRelease(version, 4096, digest, until, key));
+    return signature::formatReleaseLine(
+        signature::signRelease(version, 4096, digest, until, key, manifest));
+}
+
+// The field as manifestDigest() writes it.
+std::string manifestField() {
+    std::string field = " manifest=";
+    for (int i = 0; i < 32; ++i) {
+        field += "cd";
+    }
+    return field;
+}
+
+// A line for a package that carries a manifest.
+std::string manifestLine(const std::string& version) {
+    return line(version, expires, keys().publisherKey, manifestDigest());
 }
 
 std::string replaced(std::string text, const std::string& what, const std::string& with) {
@@ -135,10 +157,53 @@ INSTANTIATE_TEST_SUITE_P(
                        return answer.substr(0, answer.size() - 8);
                    },
                    AnswerVerdict::malformedLine, "signature of 64 bytes"},
+        // The manifest's digest is signed with the rest: it can be neither
+        // changed nor dropped, and stands only between expires and key.
+        AnswerCase{"WithManifest", [] { return "1.3.0\r\n" + manifestLine("1.3.0"); },
+                   AnswerVerdict::verified, ""},
+        AnswerCase{"ManifestChanged",
+                   [] {
+                       return replaced("1.3.0\r\n" + manifestLine("1.3.0"), "manifest=cdcd",
+                                       "manifest=cdce");
+                   },
+                   AnswerVerdict::badSignature, "does not match its signature"},
+        AnswerCase{
+            "ManifestDropped",
+            [] { return replaced("1.3.0\r\n" + manifestLine("1.3.0"), manifestField(), ""); },
+            AnswerVerdict::badSignature, "does not match its signature"},
+        AnswerCase{"ManifestAdded",
+                   [] {
+                       return replaced("1.3.0\r\n" + line("1.3.0"),
+                                       " key=", manifestField() + " key=");
+                   },
+                   AnswerVerdict::badSignature, "does not match its signature"},
+        AnswerCase{"ManifestInCapitals",
+                   [] {
+                       return replaced("1.3.0\r\n" + manifestLine("1.3.0"), "manifest=cdcd",
+                                       "manifest=CDcd");
+                   },
+                   AnswerVerdict::malformedLine, "64 lower-case hex digits"},
+        AnswerCase{"ManifestAfterTheKey",
+                   [] {
+                       const std::string answer = "1.3.0\r\n" + manifestLine("1.3.0");
+                       return replaced(replaced(answer, manifestField(), ""),
+                                       " ed25519=", manifestField() + " ed25519=");
+                   },
+                   AnswerVerdict::malformedLine, "signature of 64 bytes"},
         AnswerCase{"OtherForm",
                    [] { return replaced("1.3.0\r\n" + line("1.3.0"), " v1 ", " v2 "); },
                    AnswerVerdict::malformedLine, "does not begin with"}),
     testsupport::CaseName());
+
+TEST(ReleaseLine, ReadsBackTheManifestDigestOnlyWhenItCarriesOne) {
+    std::string why;
+    const auto with = signature::parseReleaseLine(manifestLine("1.3.0"), why);
+    ASSERT_TRUE(with.has_value()) << why;
+    EXPECT_EQ(with->manifest, manifestDigest());
+    const auto without = signature::parseReleaseLine(line("1.3.0"), why);
+    ASSERT_TRUE(without.has_value()) << why;
+    EXPECT_FALSE(without->manifest.has_value());
+}
 
 TEST(UtcTime, ReadsBackWhatItWritesAndNothingElse) {
     EXPECT_EQ(signature::formatUtcTime(now), "2026-12-08T12:00:00Z");

@@ -13,6 +13,9 @@ namespace {
 
 const char* const placeholder = "querty";
 const char* const makeSource = "CGZipFiles::MakeZipFile";
+// The library's level bytes: its default deflate, and level 0 (stored).
+constexpr uint8_t defaultLevel = 0;
+constexpr uint8_t storeLevel = '0';
 
 constexpr int32_t alreadyListed = platform::ErrorNumber::objectDefinedBase + 2001;
 constexpr int32_t notListed = platform::ErrorNumber::objectDefinedBase + 2002;
@@ -53,7 +56,8 @@ int32_t CGZipFiles::MakeZipFile() {
         const int16_t count =
             platform::narrowToInt16(static_cast<int32_t>(m_files.size()), makeSource);
         return CodeModule::VBZip(count, m_zipFileName, names, 0, m_recurseFolders, m_updatingZip, 0,
-                                 m_rootDirectory);
+                                 m_rootDirectory, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                 m_storedOnly ? storeLevel : defaultLevel);
     });
 }
 

@@ -1,9 +1,9 @@
 #include "zip/VBZip.h"
 
+#include "ZipCallbacks.h"
 #include "codemodule/CodeModuleState.h"
 #include "platform/Error.h"
 #include "text/LetterCase.h"
-#include "ZipCallbacks.h"
 #include "zip32.h"
 
 namespace CodeModule {
@@ -28,7 +28,8 @@ int32_t VBZip(int16_t nameCount, const std::string& zipFileName, const NameList&
               int16_t freshenNewer, const std::string& rootDirectory, int16_t encrypt,
               int16_t includeSystemFiles, int16_t noDirectoryEntries, int16_t verbose,
               int16_t quiet, int16_t crlfToLf, int16_t lfToCrlf, int16_t grow,
-              int16_t forceShortNames, int16_t moveFiles, int16_t deleteEntries) {
+              int16_t forceShortNames, int16_t moveFiles, int16_t deleteEntries,
+              uint8_t compressionLevel) {
     skipOnFailure([] { state().lastMessage.clear(); });
 
     ZpCallbacks callbacks = callbackRecord();
@@ -51,7 +52,7 @@ int32_t VBZip(int16_t nameCount, const std::string& zipFileName, const NameList&
     options.deleteEntries = deleteEntries;
     options.updateNewer = updateNewer;
     options.freshenNewer = freshenNewer;
-    options.compressionLevel = 0;
+    options.compressionLevel = compressionLevel;
     options.dateText = nullptr;
     options.rootDirectory = libraryCopy(upperRoot);
 

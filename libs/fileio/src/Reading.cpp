@@ -34,8 +34,13 @@ int readWholeFile(const std::string& path, std::string& content) {
     if (!file) {
         return errno;
     }
+    return readToEnd(file.get(), content);
+}
+
+int readToEnd(int fd, std::string& content) {
+    content.clear();
     char buffer[64 * 1024];
-    for (ssize_t got; (got = readSome(file.get(), buffer, sizeof buffer)) != 0;) {
+    for (ssize_t got; (got = readSome(fd, buffer, sizeof buffer)) != 0;) {
         if (got < 0) {
             return errno;
         }

@@ -12,6 +12,7 @@
 
 #include "fileio/UniqueFd.h"
 #include "fileio/Writing.h"
+#include "text/Hex.h"
 #include "text/Utf8.h"
 
 #include <cerrno>
@@ -28,6 +29,7 @@ namespace {
 constexpr std::string_view lineStart = "morvane-release v1 ";
 constexpr std::string_view keyField = " key=";
 constexpr std::string_view signatureField = " ed25519=";
+constexpr std::string_view manifestField = "manifest=";
 // Quoted from a line that cannot be read, at most.
 constexpr std::size_t quotedLength = 60;
 
@@ -59,7 +61,8 @@ AnswerCheck refused(AnswerVerdict verdict, std::string description) {
 std::string releaseSignedText(const ReleaseLine& line) {
     return std::string(lineStart) + "version=" + line.version +
            " size=" + std::to_string(line.size) + " sha512=" + hexOf(line.sha512) +
-           " expires=" + formatUtcTime(line.expires);
+           " expires=" + formatUtcTime(line.expires) +
+           (line.manifest ? " manifest=" + text::lowerHexOf(*line.manifest) : "");
 }
 
 std::string formatReleaseLine(const ReleaseLine& line) {
@@ -101,6 +104,15 @@ std::optional<ReleaseLine> parseReleaseLine(std::string_view text, std::string& 
         return std::nullopt;
     }
     line.expires = *expiresValue;
+    if (rest.starts_with(manifestField)) {
+        const auto manifest = takeField(rest, manifestField);
+        ManifestDigest manifestValue{};
+        if (!manifest || !text::fromLowerHex(*manifest, manifestValue)) {
+            why = "it gives a manifest that is not a SHA-256 of 64 lower-case hex digits";
+            return std::nullopt;
+        }
+        line.manifest = manifestValue;
+    }
     const auto key = takeField(rest, keyField.substr(1));
     const auto keyValue = key ? publicKeyFromBase64(*key) : std::nullopt;
     if (!keyValue) {
@@ -130,8 +142,9 @@ PackageIdentity identifyPackage(const std::string& path) {
 }
 
 ReleaseLine signRelease(const std::string& version, std::uint64_t size, const PackageDigest& sha512,
-                        std::int64_t expires, const SigningKey& key) {
-    ReleaseLine line{version, size, sha512, expires, key.publicKey(), {}};
+                        std::int64_t expires, const SigningKey& key,
+                        const std::optional<ManifestDigest>& manifest) {
+    ReleaseLine line{version, size, sha512, expires, manifest, key.publicKey(), {}};
     line.signature = key.sign(releaseSignedText(line));
     return line;
 }

@@ -37,13 +37,13 @@ struct RenewRequest {
 };
 
 // Publishes a release: builds clientfiles/morvane/morvane.zip under the
-// output folder (with an updater.ini written for the release when it brings
-// none), signs it when a key is given and checks the signature as the
+// output folder (its manifest first, stored, and an updater.ini written for
+// the release when it brings none), signs it when a key is given and checks the signature as the
 // updater will, tests it through the unzip library the updater uses, and
 // only then replaces the served package and, after it,
 // clientfiles/morvane/version.php: the version, and with a key a CR LF and
-// the signed release line that binds the answer to this package until it
-// expires.
+// the signed release line that binds the answer to this package, and its
+// manifest, until it expires.
 // Staging folders that earlier runs, stopped part way, left in the served
 // folder are removed (never one of a run still going). Reports what it did
 // on report. Anything wrong is raised as PublishError, and then the served
@@ -53,7 +53,8 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
 
 // Signs the served version answer again, valid for the request's days from
 // now, when this key signed it and the served package is still the one it
-// announces; the package is not touched. PublishError otherwise, and then
+// announces, with the SHA-256 of the manifest the package carries; the
+// package is not touched. PublishError otherwise, and then
 // the served answer is as it was.
 void renew(const RenewRequest& request, std::ostream& report);
 

@@ -28,6 +28,11 @@ public:
     bool UpdatingZip() const { return m_updatingZip == 1; }
     void UpdatingZip(bool bUpdating) { m_updatingZip = flag(bUpdating); }
 
+    // Whether the files are stored as they are, not compressed; the archive
+    // call passes it on as the library's level byte '0'.
+    bool storedOnly() const { return m_storedOnly; }
+    void storedOnly(bool stored) { m_storedOnly = stored; }
+
     // Appends a name; one already in the list, in any letter case, raises
     // 0x800407D1 "File is already in Zip List".
     void AddFile(const std::string& sFileName);
@@ -53,4 +58,5 @@ private:
     int16_t m_includeSystemFiles = 0;
     std::string m_rootDirectory = "\\";
     int16_t m_updatingZip = 0;
+    bool m_storedOnly = false;
 };

@@ -16,12 +16,15 @@ constexpr int32_t zipLibraryNotCalled = -1;
 // ZpArchive's result unchanged. Nothing is raised: a step that fails (the
 // library missing, an entry point missing) is skipped, and without an
 // archive call the result is zipLibraryNotCalled. The root directory reaches
-// the library upper-cased. Flags are 1 or 0.
+// the library upper-cased. Flags are 1 or 0. compressionLevel is the
+// library's level byte (zip32.h): 0 deflates at its default level, '0'
+// stores.
 int32_t VBZip(int16_t nameCount, const std::string& zipFileName, const NameList& names,
               int16_t junkFolderNames, int16_t recurseFolders, int16_t updateNewer,
               int16_t freshenNewer, const std::string& rootDirectory, int16_t encrypt = 0,
               int16_t includeSystemFiles = 0, int16_t noDirectoryEntries = 0, int16_t verbose = 0,
               int16_t quiet = 0, int16_t crlfToLf = 0, int16_t lfToCrlf = 0, int16_t grow = 0,
-              int16_t forceShortNames = 0, int16_t moveFiles = 0, int16_t deleteEntries = 0);
+              int16_t forceShortNames = 0, int16_t moveFiles = 0, int16_t deleteEntries = 0,
+              uint8_t compressionLevel = 0);
 
 } // namespace CodeModule

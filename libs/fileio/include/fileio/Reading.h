@@ -21,6 +21,10 @@ namespace fileio {
 // Reads the whole file at path into content. Returns 0 or the errno value.
 [[nodiscard]] int readWholeFile(const std::string& path, std::string& content);
 
+// Reads the open file from its position to its end into content. Returns 0
+// or the errno value.
+[[nodiscard]] int readToEnd(int fd, std::string& content);
+
 // One read(2) from the file's position, taken up again when a signal
 // interrupts it: the bytes read (0 at the end), or -1 with errno set.
 [[nodiscard]] ssize_t readSome(int fd, void* data, std::size_t size);

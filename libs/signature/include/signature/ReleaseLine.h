@@ -12,15 +12,19 @@ namespace signature {
 class SigningKey;
 
 using PackageDigest = std::array<std::uint8_t, digestSize>;
+// SHA-256 of the manifest entry's bytes in the package.
+using ManifestDigest = std::array<std::uint8_t, 32>;
 
 // The signed release line a keyed publication adds to the version answer,
 // after the version line and a CR LF:
 //
 //   morvane-release v1 version=1.3.0 size=<bytes> sha512=<hex>
-//     expires=<2027-01-08T00:00:00Z> key=<base64> ed25519=<base64>
+//     expires=<2027-01-08T00:00:00Z> [manifest=<hex>] key=<base64> ed25519=<base64>
 //
 // (one line, one blank between fields). size and sha512 are the whole
-// package's; expires is a UTC time; the signature (by key) covers the line's
+// package's; expires is a UTC time; manifest, present when the package
+// carries a manifest, its SHA-256 in 64 lower-case hex digits, so that the
+// manifest is as trusted as the package; the signature (by key) covers the line's
 // text up to, not including, " key=". A reader that splits the answer at
 // "." and takes the number each of its first three pieces begins with reads
 // the same version with the line as without it.
@@ -29,6 +33,7 @@ struct ReleaseLine {
     std::uint64_t size = 0;
     PackageDigest sha512{};
     std::int64_t expires = 0; // seconds since 1970-01-01 UTC
+    std::optional<ManifestDigest> manifest;
     PublicKey key{};
     SignatureBytes signature{};
 };
@@ -46,10 +51,11 @@ struct PackageIdentity {
 };
 PackageIdentity identifyPackage(const std::string& path);
 
-// A release line for the package of the given size and digest, signed by
-// key, valid until expires.
+// A release line for the package of the given size and digest (and
+// manifest, when it carries one), signed by key, valid until expires.
 ReleaseLine signRelease(const std::string& version, std::uint64_t size, const PackageDigest& sha512,
-                        std::int64_t expires, const SigningKey& key);
+                        std::int64_t expires, const SigningKey& key,
+                        const std::optional<ManifestDigest>& manifest = std::nullopt);
 
 // "2027-01-08T00:00:00Z"; parseUtcTime takes exactly that form.
 std::string formatUtcTime(std::int64_t seconds);

@@ -27,6 +27,18 @@ inline constexpr std::size_t endRecordSize = 22;
 inline constexpr std::size_t localNameLengthAt = 26;
 inline constexpr std::size_t localExtraLengthAt = 28;
 
+// A central record's fields, as offsets into its fixed part.
+inline constexpr std::size_t centralFlagsAt = 8;
+inline constexpr std::size_t centralMethodAt = 10;
+inline constexpr std::size_t centralCrcAt = 16;
+inline constexpr std::size_t centralCompressedSizeAt = 20;
+inline constexpr std::size_t centralSizeAt = 24;
+inline constexpr std::size_t centralNameLengthAt = 28;
+inline constexpr std::size_t centralExtraLengthAt = 30;
+inline constexpr std::size_t centralCommentLengthAt = 32;
+inline constexpr std::size_t centralInternalAttributesAt = 36;
+inline constexpr std::size_t centralLocalOffsetAt = 42;
+
 // The end record's comment length, two bytes; the comment follows the record.
 inline constexpr std::size_t endCommentLengthAt = 20;
 inline constexpr std::size_t longestComment = 0xffff;

@@ -1,0 +1,72 @@
+#pragma once
+
+// A package's central directory, read from the bytes of its tail: what the
+// updater fetches first to learn where each entry lies. The tail comes from
+// a server, so reading it is bounded by the bytes given and refuses anything
+// malformed.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace delta {
+
+struct DirectoryEntry {
+    std::string name; // as the archive stores it
+    std::uint16_t method = 0;
+    std::uint16_t flags = 0;
+    std::uint32_t crc32 = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint64_t size = 0;
+    std::uint64_t localHeaderOffset = 0;
+};
+
+// Bytes of the package, from offset on.
+struct ByteSpan {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+
+    bool operator==(const ByteSpan&) const = default;
+};
+
+struct PackageDirectory {
+    std::vector<DirectoryEntry> entries; // in the directory's order
+    // What each entry occupies, index for index: from its local header to the
+    // next entry's local header in offset order, the last one's to the
+    // directory's start; local header, data and any data descriptor.
+    std::vector<ByteSpan> spans;
+    std::uint64_t directoryOffset = 0;
+    std::uint64_t directorySize = 0;
+    std::uint64_t packageSize = 0;
+
+    // The index of the entry of exactly this name, or entries.size().
+    std::size_t find(std::string_view name) const;
+};
+
+struct DirectoryReading {
+    enum class Outcome {
+        read,      // directory holds the package's directory
+        needsMore, // the tail is too short: fetch bytesNeeded from the end
+        refused,   // not a package whose entries can be fetched one by one: why
+    };
+    Outcome outcome = Outcome::refused;
+    PackageDirectory directory;
+    std::uint64_t bytesNeeded = 0;
+    std::string why;
+};
+
+// Reads the directory of a package of packageSize bytes from tail, its last
+// tail.size() bytes: the end record (found as every reader here finds it;
+// its comment must end the package), the zip64 records when there are, and
+// every central record, each of which must lie inside the directory, which
+// the records must fill exactly. Refused as well: entries whose spans
+// overlap (a span too short for the local header, the name and the data),
+// a local header at or past the directory, more than one entry of a name.
+// A tail shorter than what it takes names how many bytes from the end are
+// needed.
+DirectoryReading readPackageDirectory(std::span<const unsigned char> tail,
+                                      std::uint64_t packageSize);
+
+} // namespace delta

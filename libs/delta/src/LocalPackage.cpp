@@ -1,0 +1,88 @@
+#include "delta/LocalPackage.h"
+
+#include "delta/DeltaError.h"
+#include "delta/StoredEntry.h"
+#include "fileio/Failure.h"
+#include "fileio/Reading.h"
+#include "fileio/Writing.h"
+#include "zipformat/EndRecord.h"
+#include "zipformat/Records.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <vector>
+
+namespace delta {
+
+namespace {
+
+std::vector<unsigned char> bytesAt(int fd, std::uint64_t offset, std::uint64_t length,
+                                   const std::string& path) {
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(length));
+    std::size_t got = 0;
+    if (const int failure =
+            fileio::readAt(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset), got);
+        failure != 0 || got != bytes.size()) {
+        throw DeltaError(
+            "cannot read " + path + ": " +
+            (failure != 0 ? fileio::systemReason(failure) : std::string("it ended early")));
+    }
+    return bytes;
+}
+
+} // namespace
+
+LocalPackage readLocalPackage(const std::string& path) {
+    const fileio::UniqueFd fd =
+        fileio::openFile(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0);
+    struct stat status {};
+    if (!fd || ::fstat(fd.get(), &status) != 0) {
+        throw DeltaError("cannot read " + path + ": " + fileio::systemReason(errno));
+    }
+    if (!S_ISREG(status.st_mode)) {
+        throw DeltaError("cannot read " + path + ": it is " + fileio::notAFileKind(status.st_mode) +
+                         ", not a file");
+    }
+    const auto size = static_cast<std::uint64_t>(status.st_size);
+    // As the updater will: the end search's bytes first, then as many more as
+    // the directory turns out to need.
+    std::uint64_t tailLength = std::min<std::uint64_t>(size, zipformat::endSearchLength);
+    DirectoryReading reading;
+    for (;;) {
+        const std::vector<unsigned char> tail =
+            bytesAt(fd.get(), size - tailLength, tailLength, path);
+        reading = readPackageDirectory(tail, size);
+        if (reading.outcome != DirectoryReading::Outcome::needsMore ||
+            reading.bytesNeeded <= tailLength || reading.bytesNeeded > size) {
+            break;
+        }
+        tailLength = reading.bytesNeeded;
+    }
+    if (reading.outcome != DirectoryReading::Outcome::read) {
+        throw DeltaError("cannot read the directory of " + path + ": " +
+                         (reading.why.empty() ? "it ends early" : reading.why));
+    }
+    LocalPackage package;
+    package.directory = std::move(reading.directory);
+    package.tailBytes = size - package.directory.directoryOffset;
+    const std::size_t index = package.directory.find(manifestEntryName);
+    if (index == package.directory.entries.size()) {
+        return package;
+    }
+    const ByteSpan span = package.directory.spans[index];
+    // A manifest's span holds little more than the manifest.
+    if (span.length > mostManifestBytes + 2 * (zipformat::localHeaderSize + mostNameBytes) + 24) {
+        throw DeltaError("the manifest of " + path + " is larger than a manifest may be");
+    }
+    const std::vector<unsigned char> spanBytes = bytesAt(fd.get(), span.offset, span.length, path);
+    std::string why;
+    const auto manifest = storedEntryBytes(spanBytes, package.directory.entries[index], why);
+    if (!manifest) {
+        throw DeltaError("cannot read the manifest of " + path + ": " + why);
+    }
+    package.manifestBytes = std::string(*manifest);
+    return package;
+}
+
+} // namespace delta

@@ -1,0 +1,103 @@
+#include "ReleaseManifest.h"
+
+#include "delta/DeltaError.h"
+#include "delta/DeltaPlan.h"
+#include "publisher/PublishError.h"
+
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace publisher {
+
+namespace {
+
+delta::Sha256 digestOfFile(const std::string& path) {
+    try {
+        return delta::sha256OfFile(path);
+    } catch (const delta::DeltaError& failure) {
+        throw PublishError(failure.what());
+    }
+}
+
+PublishError manifestRefused(const std::string& why) {
+    return PublishError("the package's manifest does not describe it: " + why);
+}
+
+} // namespace
+
+delta::PackageManifest releaseManifest(const Release& release, const std::string& writtenFolder) {
+    delta::PackageManifest manifest;
+    for (const ReleaseFile& file : release.files) {
+        const fileio::UniqueFd fd = openAsRead(release, file);
+        delta::Sha256 digest{};
+        try {
+            digest = delta::sha256OfOpenFile(fd.get(), file.path);
+        } catch (const delta::DeltaError& failure) {
+            throw PublishError(failure.what());
+        }
+        manifest.entries.push_back({file.path, file.path, file.size, file.mode, digest});
+    }
+    if (!writtenFolder.empty()) {
+        const std::string path = writtenFolder + "/" + instructionFileName;
+        struct stat status {};
+        if (::stat(path.c_str(), &status) != 0) {
+            throw PublishError("cannot read " + path);
+        }
+        manifest.entries.push_back(
+            {instructionFileName, instructionFileName, static_cast<std::uint64_t>(status.st_size),
+             static_cast<std::uint16_t>(status.st_mode & 07777), digestOfFile(path)});
+    }
+    return manifest;
+}
+
+void checkManifest(const std::string& archivePath, const std::string& checkFolder) {
+    const delta::LocalPackage package = localPackageAt(archivePath);
+    const delta::PackageDirectory& directory = package.directory;
+    if (!package.manifestBytes) {
+        throw manifestRefused("it has no entry " + std::string(delta::manifestEntryName));
+    }
+    const std::size_t manifestIndex = directory.find(delta::manifestEntryName);
+    const auto first = std::min_element(
+        directory.spans.begin(), directory.spans.end(),
+        [](const delta::ByteSpan& a, const delta::ByteSpan& b) { return a.offset < b.offset; });
+    if (first != directory.spans.begin() + static_cast<std::ptrdiff_t>(manifestIndex)) {
+        throw manifestRefused("it is not the package's first entry");
+    }
+    std::string why;
+    const auto manifest = delta::parseManifest(*package.manifestBytes, why);
+    if (!manifest) {
+        throw manifestRefused(why);
+    }
+    const auto plan = delta::planDelta(
+        *manifest, directory, package.tailBytes,
+        [](const std::string&, std::uint64_t, const delta::Sha256&) { return false; }, why);
+    if (!plan) {
+        throw manifestRefused(why);
+    }
+    // The update unpacks every file into one folder, by its name alone.
+    for (const delta::ManifestEntry& entry : manifest->entries) {
+        const std::string name = entry.entryName.substr(entry.entryName.rfind('/') + 1);
+        if (digestOfFile(checkFolder + "/" + name) != entry.sha256) {
+            throw manifestRefused("the SHA-256 it gives " + entry.entryName +
+                                  " is not that of the entry");
+        }
+    }
+}
+
+delta::LocalPackage localPackageAt(const std::string& path) {
+    try {
+        return delta::readLocalPackage(path);
+    } catch (const delta::DeltaError& failure) {
+        throw PublishError(failure.what());
+    }
+}
+
+std::optional<delta::Sha256> manifestDigestOf(const std::string& packagePath) {
+    const delta::LocalPackage package = localPackageAt(packagePath);
+    if (!package.manifestBytes) {
+        return std::nullopt;
+    }
+    return delta::sha256Of(*package.manifestBytes);
+}
+
+} // namespace publisher
