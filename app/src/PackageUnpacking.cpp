@@ -18,7 +18,7 @@ constexpr std::size_t shownMessageLines = 50;
 PackageUnpacking::PackageUnpacking(platform::Toolkit& toolkit, std::string tempFolder)
     : m_toolkit(toolkit), m_tempFolder(std::move(tempFolder)) {}
 
-std::optional<std::string> PackageUnpacking::unpack(const std::string& name) {
+std::optional<std::string> PackageUnpacking::unpack(const std::string& name, Failures failures) {
     try {
         const auto unzip = std::make_unique<CGUnzipFiles>();
         unzip->ZipFileName(m_tempFolder + "/" + name);
@@ -32,22 +32,28 @@ std::optional<std::string> PackageUnpacking::unpack(const std::string& name) {
         // An archive can bring thousands of refusals: the box shows the
         // first of them, the log keeps (up to its record's bound) the rest.
         const text::FirstLines shown = text::firstLines(messages, shownMessageLines);
-        m_toolkit.msgBox(shown.more == 0
-                             ? messages
-                             : shown.shown + "\u2026 and " + std::to_string(shown.more) +
-                                   " more (see NoteError.txt)",
-                         platform::MsgBoxStyle::okOnly, "");
+        if (failures == Failures::shown) {
+            m_toolkit.msgBox(shown.more == 0
+                                 ? messages
+                                 : shown.shown + "\u2026 and " + std::to_string(shown.more) +
+                                       " more (see NoteError.txt)",
+                             platform::MsgBoxStyle::okOnly, "");
+        }
         return "the unzip library answered " + std::to_string(result) + ": " + messages;
     } catch (const platform::Error& failure) {
-        return showFailure(std::to_string(failure.number()), failure.description());
+        return showFailure(std::to_string(failure.number()), failure.description(), failures);
     } catch (const std::exception& failure) {
-        return showFailure(std::to_string(platform::ErrorNumber::invalidCall), failure.what());
+        return showFailure(std::to_string(platform::ErrorNumber::invalidCall), failure.what(),
+                           failures);
     }
 }
 
-std::string PackageUnpacking::showFailure(const std::string& number,
-                                          const std::string& description) {
+std::string PackageUnpacking::showFailure(const std::string& number, const std::string& description,
+                                          Failures failures) {
     const std::string text = number + " Form1::cmdUnZip_Click " + description;
+    if (failures == Failures::quiet) {
+        return text;
+    }
     try {
         m_toolkit.msgBox(text, platform::MsgBoxStyle::okOnly, "");
     } catch (const std::exception&) {

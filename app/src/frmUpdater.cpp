@@ -1,7 +1,9 @@
 #include "app/frmUpdater.h"
 
 #include "JournalRecovery.h"
+#include "PackageDelta.h"
 #include "PartialPackage.h"
+#include "app/DownloadPercent.h"
 #include "codemodule/CodeModuleState.h"
 #include "platform/Error.h"
 #include "platform/Narrowing.h"
@@ -79,6 +81,13 @@ frmUpdater::frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& co
     CodeModule::useToolkit(toolkit);
     // The download waits for the network with the window kept alive.
     Inet1->setWaitHandler([this] { m_toolkit.doEvents(); });
+    m_delta = std::make_unique<PackageDelta>(
+        *Inet1, [this] { m_toolkit.doEvents(); },
+        [this](std::uint64_t received, std::uint64_t total) {
+            DownloadProgress(downloadPercent(static_cast<std::int64_t>(received),
+                                             static_cast<std::int64_t>(total),
+                                             "frmUpdater::DownloadFile"));
+        });
 }
 
 frmUpdater::~frmUpdater() = default;
@@ -110,7 +119,6 @@ void frmUpdater::Form_Activate() {
 }
 
 void frmUpdater::cmdDownload_Click() {
-    auto& bar = m_controls.ProgressBar1();
     try {
         m_controls.cmdDownload().setEnabled(false);
         // The check must see a whole installation, old or new.
@@ -148,18 +156,9 @@ void frmUpdater::cmdDownload_Click() {
                                            runBusyText);
         m_toolkit.setMousePointer(MousePointer::busy);
         prepareTempFolder();
-        bar.setValue(0);
-        bar.setVisible(true);
-        m_controls.lblMessage().setCaption(downloadingText);
-        m_toolkit.doEvents();
-        DownloadFile(packageAddress(), m_paths.packageFile());
-        checkPackageSignature();
-        bar.setVisible(false);
-        m_toolkit.setMousePointer(MousePointer::normal);
-        m_controls.lblMessage().setCaption(extractingText);
-        m_toolkit.doEvents();
-        if (const auto failure = UnzipPackage("morvane.zip")) {
+        if (const auto failure = obtainUpdate()) {
             // The box has told the user; the log tells the administrator why.
+            noteDeltaFailure();
             NoteError(stageSourceLabel, "the package could not be unpacked: " + *failure, false);
             stopFailedRun();
             return;
@@ -181,6 +180,7 @@ void frmUpdater::cmdDownload_Click() {
     } catch (const std::exception& failure) {
         // A platform::Error's what() is its description.
         m_controls.cmdDownload().setEnabled(true);
+        noteDeltaFailure();
         NoteError(runSourceLabel, failure.what(), true);
     }
 }
@@ -204,6 +204,81 @@ void frmUpdater::prepareTempFolder() {
         fso().DeleteFolder(temp, true);
     }
     fso().CreateFolder(temp);
+}
+
+std::optional<std::string> frmUpdater::obtainUpdate() {
+    showDownloading();
+    if (fetchChangedEntries()) {
+        showExtracting();
+        auto failure = m_unpacking.unpack("morvane.zip", PackageUnpacking::Failures::quiet);
+        if (!failure) {
+            failure = m_delta->checkUnpacked();
+        }
+        if (!failure) {
+            return std::nullopt;
+        }
+        // Nothing of it is kept: the whole package comes as it always has.
+        m_deltaFailure = *failure;
+        emptyTempFolder();
+        m_toolkit.setMousePointer(MousePointer::busy);
+        showDownloading();
+    }
+    DownloadFile(packageAddress(), m_paths.packageFile());
+    checkPackageSignature();
+    showExtracting();
+    return UnzipPackage("morvane.zip");
+}
+
+bool frmUpdater::fetchChangedEntries() {
+    const PackageDownload::Announced& release = m_versionCheck.release();
+    if (!release || !release->manifest) {
+        return false;
+    }
+    // A download an earlier run left cut off goes on instead.
+    const std::string package = fso().resolve(m_paths.packageFile());
+    if (keptPart(package, downloadIdentity(packageAddress(), release))) {
+        return false;
+    }
+    const std::string temp = fso().resolve(m_paths.tempFolder());
+    const auto failure =
+        m_delta->fetch(packageAddress(), *release, m_paths.folder(), temp, package,
+                       [this](const std::string& path) { return fso().resolve(path); });
+    if (failure) {
+        m_deltaFailure = *failure;
+        emptyTempFolder();
+        return false;
+    }
+    return true;
+}
+
+void frmUpdater::showDownloading() {
+    auto& bar = m_controls.ProgressBar1();
+    bar.setValue(0);
+    bar.setVisible(true);
+    m_controls.lblMessage().setCaption(downloadingText);
+    m_toolkit.doEvents();
+}
+
+void frmUpdater::showExtracting() {
+    m_controls.ProgressBar1().setVisible(false);
+    m_toolkit.setMousePointer(MousePointer::normal);
+    m_controls.lblMessage().setCaption(extractingText);
+    m_toolkit.doEvents();
+}
+
+void frmUpdater::emptyTempFolder() {
+    fso().DeleteFolder(m_paths.tempFolder(), true);
+    fso().CreateFolder(m_paths.tempFolder());
+}
+
+void frmUpdater::noteDeltaFailure() {
+    if (!m_deltaFailure.empty()) {
+        NoteError(stageSourceLabel,
+                  "fetching only the files that changed did not work (" + m_deltaFailure +
+                      "), so the whole package was downloaded",
+                  false);
+        m_deltaFailure.clear();
+    }
 }
 
 void frmUpdater::stopFailedRun() {

@@ -10,6 +10,7 @@
 #include "testsupport/ChildProcess.h"
 #include "testsupport/NginxServer.h"
 #include "testsupport/PublisherKey.h"
+#include "testsupport/PythonHttpServer.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/VersionedExecutable.h"
 
@@ -19,6 +20,9 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <memory>
+#include <optional>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,10 +87,12 @@ TEST(PublishedUpdate, UpdaterInstallsExactlyThePublishedRelease) {
     EXPECT_TRUE(executable(install + "/morvane.exe"));
     EXPECT_TRUE(executable(install + "/bin/helper.sh"));
     EXPECT_FALSE(executable(install + "/docs/readme.txt"));
-    // Both files were asked for: the version, then the package.
+    // The version, the package's directory and manifest, and then, as the
+    // installation holds none of the release's files, the whole package.
     nginx.stop();
     const std::string log = nginx.accessLog();
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4) << log;
+    EXPECT_NE(log.find("\"bytes=0-\""), std::string::npos) << log;
 }
 
 // A publisher who forgets to renew the version answer: the keyed updater
@@ -195,6 +201,85 @@ TEST(PublishedUpdate, AReleaseSignedByTheOldKeyCarriesTheUpdaterOfTheNewKey) {
     publish("1.4.0", newKey, newKey);
     ASSERT_EQ(runInstalledUpdater(), 0) << readFile(scratch / "updater.out");
     EXPECT_EQ(installedVersion(), "1.4.0.0");
+}
+
+// An installation of an earlier release fetches only the files that differ
+// from the published one and ends exactly as the release: from the release
+// before, from two releases back, with a file changed by hand (fetched
+// too), and from a server that ignores ranges (the whole package, quietly).
+TEST(PublishedUpdate, OnlyTheChangedFilesTravelAndTheReleaseLandsExactly) {
+    testsupport::TempDir web;
+    testsupport::TempDir scratch;
+    const testsupport::PublisherKey key = testsupport::makePublisherKey(scratch / "key.pem");
+    // Release n changes two files of the one before and adds one.
+    const auto makeRelease = [](const std::string& folder, int n) {
+        testsupport::writeVersionedExecutable(folder + "/morvane.exe",
+                                              "1.3." + std::to_string(n) + ".0");
+        chmod((folder + "/morvane.exe").c_str(), 0755);
+        testsupport::TempDir::makeFolder(folder + "/data");
+        for (int file = 0; file < 20 + n; ++file) {
+            const int changedIn = file >= 20 ? file - 20 : file % 10 == 0 ? file / 10 : 0;
+            std::string bytes(40 * 1024, '\0');
+            std::mt19937 random(static_cast<unsigned>(file * 100 + std::min(changedIn, n)));
+            std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(random()); });
+            writeFile(folder + "/data/f" + std::to_string(file) + ".bin", bytes);
+        }
+    };
+    std::vector<std::unique_ptr<testsupport::TempDir>> releases;
+    for (int n = 0; n < 3; ++n) {
+        releases.push_back(std::make_unique<testsupport::TempDir>());
+        makeRelease(releases.back()->path(), n);
+    }
+    const PublisherRun published =
+        runPublisher({"--key", key.privateKeyFile, releases[2]->path(), "1.3.2", web.path()},
+                     scratch / "publish.out");
+    ASSERT_EQ(published.status, 0) << published.output;
+    const auto packageSize = fs::file_size(web / "clientfiles/morvane/morvane.zip");
+    const struct {
+        const char* what;
+        int installed; // the release installed before
+        bool changedByHand;
+        bool ranges; // the server answers ranges
+    } cases[] = {
+        {"the release before", 1, false, true},
+        {"two releases back", 0, false, true},
+        {"a file changed by hand", 1, true, true},
+        {"a server without ranges", 1, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::TempDir root;
+        const std::string install = root / "Morvane";
+        fs::copy(releases[c.installed]->path(), install, fs::copy_options::recursive);
+        if (c.changedByHand) {
+            writeFile(install + "/data/f5.bin", "changed by hand");
+        }
+        std::optional<testsupport::NginxServer> nginx;
+        std::optional<testsupport::PythonHttpServer> python;
+        const std::string host =
+            c.ranges ? nginx.emplace(web.path()).host() : python.emplace(web.path()).host();
+        testsupport::ChildProcess updater(
+            {QT_UPDATE_CHILD, install, host, REAL_UNZIP32_FOLDER, "", key.publicKeyBase64},
+            scratch / "updater.out");
+
+        ASSERT_EQ(updater.exitStatusWithin(std::chrono::seconds(60)), 0)
+            << readFile(scratch / "updater.out");
+        EXPECT_EQ(filesBelow(install), filesBelow(releases[2]->path()));
+        EXPECT_TRUE(executable(install + "/morvane.exe"));
+        EXPECT_FALSE(fs::exists(install + "/NoteError.txt"));
+        if (!nginx) {
+            continue;
+        }
+        // Only ranges of the package: never the whole of it.
+        nginx->stop();
+        std::uint64_t fetched = 0;
+        const std::string log = nginx->accessLog();
+        for (std::size_t at = 0; (at = log.find("206 ", at)) != std::string::npos; at += 4) {
+            fetched += std::stoull(log.substr(at + 4));
+        }
+        EXPECT_EQ(log.find("\"bytes=0-\""), std::string::npos) << log;
+        EXPECT_LT(fetched, packageSize / 4) << log;
+    }
 }
 
 } // namespace

@@ -14,13 +14,19 @@ class PackageUnpacking {
 public:
     PackageUnpacking(platform::Toolkit& toolkit, std::string tempFolder);
 
+    enum class Failures {
+        shown, // in a box, as the user must hear of them
+        quiet, // only returned: the caller has another way
+    };
+
     // Unpacks temp + "/" + name; why it could not be unpacked, nothing
     // when it was.
-    std::optional<std::string> unpack(const std::string& name);
+    std::optional<std::string> unpack(const std::string& name, Failures failures = Failures::shown);
 
 private:
     // The box for a failure raised while unpacking, and its text.
-    std::string showFailure(const std::string& number, const std::string& description);
+    std::string showFailure(const std::string& number, const std::string& description,
+                            Failures failures);
 
     platform::Toolkit& m_toolkit;
     std::string m_tempFolder;

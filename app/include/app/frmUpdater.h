@@ -22,6 +22,8 @@
 
 namespace updater {
 
+class PackageDelta;
+
 // The updater window's handlers and the update run they drive. The toolkit,
 // the controls and the platform services come from the backends picked in
 // main. Each stage is a unit of its own, given its services when the window
@@ -80,8 +82,23 @@ private:
     // With the publisher's key set, refuses a downloaded package that does
     // not carry its signature for the version just offered.
     void checkPackageSignature();
-    // Empties the temp folder an earlier run left, or creates it.
+    // Empties the temp folder an earlier run left (but for a package cut
+    // off there that is the one offered now), or creates it.
     void prepareTempFolder();
+    // Fills the temp folder with what the package unpacks to: only the
+    // entries the installation lacks when the package's signed manifest
+    // allows it, else the whole package downloaded, checked and unpacked.
+    // Why unpacking failed (the user has been shown it), or nothing.
+    std::optional<std::string> obtainUpdate();
+    // The entries the installation lacks, fetched; false when the whole
+    // package is to be downloaded (the reason kept for the log).
+    bool fetchChangedEntries();
+    void showDownloading();
+    void showExtracting();
+    void emptyTempFolder();
+    // Logs why only the changed entries could not be fetched, once the
+    // whole package failed as well.
+    void noteDeltaFailure();
     // The window after a run that stopped on a failure a stage reported.
     void stopFailedRun();
     // The log's line about the installation after a failed run.
@@ -103,6 +120,8 @@ private:
     PackageDownload m_download;
     PackageSignatureCheck m_signatureCheck;
     PackageUnpacking m_unpacking;
+    std::unique_ptr<PackageDelta> m_delta;
+    std::string m_deltaFailure;
     UpdateCommands m_commands;
     // The journal of the current run's instruction file.
     std::unique_ptr<UpdateJournal> m_journal;

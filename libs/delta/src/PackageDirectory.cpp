@@ -88,7 +88,7 @@ std::optional<std::string> readEntries(const Tail& tail, const zipformat::Direct
         entries.push_back(DirectoryEntry{
             std::string(name, name + nameLength), read16(&record[zipformat::centralMethodAt]),
             read16(&record[zipformat::centralFlagsAt]), read32(&record[zipformat::centralCrcAt]),
-            values.compressedSize, values.size, values.localHeaderOffset});
+            values.compressedSize, values.size, values.localHeaderOffset, at, recordLength});
         at += recordLength;
     }
     if (at != end) {

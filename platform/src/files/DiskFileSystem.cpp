@@ -228,6 +228,12 @@ void DiskFileSystem::copyOne(const std::string& from, const std::string& to,
     // stays runnable whatever the package recorded; a new file takes the
     // source's. Set-user-ID and the like never travel.
     struct stat existing {};
+    // A target that already is the source (a second name of it) stays as it
+    // is: nothing to copy, nothing to keep.
+    if (lstat(to.c_str(), &existing) == 0 && existing.st_dev == status.st_dev &&
+        existing.st_ino == status.st_ino) {
+        return;
+    }
     const bool replacing = stat(to.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
     const mode_t permissions = (replacing ? existing.st_mode : status.st_mode) & 0777;
     if (m_journal != nullptr) {

@@ -21,6 +21,9 @@ struct DirectoryEntry {
     std::uint64_t compressedSize = 0;
     std::uint64_t size = 0;
     std::uint64_t localHeaderOffset = 0;
+    // Where its central record lies in the package, and its length.
+    std::uint64_t recordOffset = 0;
+    std::uint64_t recordSize = 0;
 };
 
 // Bytes of the package, from offset on.

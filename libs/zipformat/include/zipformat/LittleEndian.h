@@ -1,7 +1,7 @@
 #pragma once
 
-// The numbers of a zip archive, little-endian and unsigned, read from bytes
-// the caller has checked are there.
+// The numbers of a zip archive, little-endian and unsigned, read from and
+// written to bytes the caller has checked are there.
 
 #include <cstddef>
 #include <cstdint>
@@ -25,6 +25,13 @@ constexpr std::uint32_t read32(const unsigned char* bytes) {
 }
 constexpr std::uint64_t read64(const unsigned char* bytes) {
     return readLittleEndian(bytes, 8);
+}
+
+// Writes the width low bytes of value (at most 8) to bytes.
+constexpr void writeLittleEndian(unsigned char* bytes, std::uint64_t value, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i) {
+        bytes[i] = static_cast<unsigned char>(value >> (8 * i));
+    }
 }
 
 } // namespace zipformat

@@ -1,0 +1,220 @@
+// What an update of a large release costs when only some of its files
+// changed, and what a download interrupted again and again costs, through
+// the real window offscreen against nginx on loopback at a network's rate.
+//
+//   delta_bench [--size 256] [--files 2000] [--changed 1] [--rounds 3]
+//               [--rate 100] [--interruptions 10]
+//
+// The installation holds release A (size MiB over files files, as the
+// archive benchmarks make them, and morvane.exe); release B changes
+// --changed percent of its files and the executable, and is published by
+// the publisher's tool with a key, so that its package carries a manifest.
+// Each round updates a fresh copy of A to B twice, alternating: once from
+// a server whose signed answer names the manifest (only the changed files
+// travel) and once from one whose answer does not (the whole package, as
+// an updater does that cannot fetch pieces). Bytes fetched come from
+// nginx's access log. Then the whole package is downloaded by a run that
+// is killed --interruptions times along the way and a last run that
+// finishes it: every byte nginx sent, against the package's size.
+
+#include "BenchSupport.h"
+#include "signature/PackageSigning.h"
+#include "signature/ReleaseLine.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/NginxServer.h"
+#include "testsupport/PublisherKey.h"
+#include "testsupport/TempDir.h"
+#include "testsupport/VersionedExecutable.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every file below a folder as its path relative to it.
+std::vector<std::string> filesBelow(const std::string& folder) {
+    std::vector<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            files.push_back(fs::relative(entry.path(), folder).string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// Release B from A: every hundredth-by-percent file gets new bytes of its size.
+int changeFiles(const std::string& folder, int percent) {
+    std::mt19937_64 random(42);
+    int changed = 0;
+    const std::vector<std::string> files = filesBelow(folder);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (files[i] == "morvane.exe" ||
+            (i * static_cast<std::size_t>(percent)) % 100 >= static_cast<std::size_t>(percent)) {
+            continue;
+        }
+        const std::string path = folder + "/" + files[i];
+        std::string bytes(fs::file_size(path), '\0');
+        for (char& byte : bytes) {
+            byte = static_cast<char>(random());
+        }
+        testsupport::writeFile(path, bytes);
+        ++changed;
+    }
+    return changed;
+}
+
+// The bytes of every answer of the package (206 and 200 lines), from the
+// access log.
+std::uint64_t packageBytes(const std::string& log) {
+    std::uint64_t bytes = 0;
+    std::size_t start = 0;
+    for (std::size_t end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = log.substr(start, end - start);
+        if (line.find("\"-\"") == std::string::npos) {
+            bytes += std::stoull(line.substr(4));
+        }
+    }
+    return bytes;
+}
+
+bool sameTree(const std::string& a, const std::string& b) {
+    const std::vector<std::string> files = filesBelow(b);
+    if (filesBelow(a) != files) {
+        return false;
+    }
+    for (const std::string& file : files) {
+        if (!bench::sameFiles(a + "/" + file, b + "/" + file)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void freshCopy(const std::string& release, const std::string& install) {
+    fs::remove_all(install);
+    fs::copy(release, install, fs::copy_options::recursive);
+    ::sync();
+}
+
+int measure(int sizeMiB, int fileCount, int percent, int rounds, std::uint64_t rate,
+            int interruptions) {
+    testsupport::TempDir work;
+    bench::useOffscreenWindows(work.path());
+    const std::string releaseA = work / "A";
+    const std::string releaseB = work / "B";
+    bench::makeFiles(releaseA, sizeMiB, fileCount);
+    testsupport::writeVersionedExecutable(releaseA + "/morvane.exe", "1.2.0.0");
+    fs::copy(releaseA, releaseB, fs::copy_options::recursive);
+    testsupport::writeVersionedExecutable(releaseB + "/morvane.exe", "1.3.0.0");
+    const int changed = changeFiles(releaseB, percent);
+
+    const auto key = testsupport::makePublisherKey(work / "key.pem");
+    const std::string deltaRoot = work / "www";
+    const bench::Sample publishing =
+        bench::run({MORVANE_PUBLISH, "--key", key.privateKeyFile, releaseB, "1.3.0", deltaRoot},
+                   work / "publish.out");
+    (void)publishing;
+    // The same package, announced by a signed answer without the manifest.
+    const std::string served = deltaRoot + "/clientfiles/morvane";
+    const std::string wholeRoot = work / "www-whole";
+    fs::create_directories(wholeRoot + "/clientfiles/morvane");
+    fs::copy_file(served + "/morvane.zip", wholeRoot + "/clientfiles/morvane/morvane.zip");
+    const auto identity = signature::identifyPackage(served + "/morvane.zip");
+    testsupport::writeFile(
+        wholeRoot + "/clientfiles/morvane/version.php",
+        "1.3.0\r\n" + signature::formatReleaseLine(signature::signRelease(
+                          "1.3.0", identity.size, identity.sha512, std::time(nullptr) + 86400,
+                          signature::SigningKey::fromFile(key.privateKeyFile))));
+
+    testsupport::NginxServer deltaServer(deltaRoot, rate);
+    testsupport::NginxServer wholeServer(wholeRoot, rate);
+    const std::string install = work / "install";
+    std::vector<double> deltaWall, wholeWall, ratios;
+    bool ok = true;
+    for (int round = 0; round < rounds; ++round) {
+        double wall[2] = {0, 0};
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool delta = (turn + round) % 2 == 0;
+            freshCopy(releaseA, install);
+            const bench::Sample s = bench::run({QT_UPDATE_CHILD, install,
+                                                delta ? deltaServer.host() : wholeServer.host(),
+                                                UNZIP32_FOLDER, "", key.publicKeyBase64},
+                                               work / "update.out");
+            wall[delta ? 0 : 1] = s.wall;
+            ok = ok && sameTree(install, releaseB);
+        }
+        deltaWall.push_back(wall[0]);
+        wholeWall.push_back(wall[1]);
+        ratios.push_back(wall[0] / wall[1]);
+    }
+    deltaServer.stop();
+    wholeServer.stop();
+    const double fetched = static_cast<double>(packageBytes(deltaServer.accessLog())) / rounds;
+    const double whole = static_cast<double>(packageBytes(wholeServer.accessLog())) / rounds;
+    const double packageSize = static_cast<double>(identity.size);
+
+    std::printf("release %d MiB in %d files, %d changed; package %.1f MiB; server %s\n", sizeMiB,
+                fileCount, changed, packageSize / bench::mebi,
+                rate == 0 ? "unlimited" : (std::to_string(rate / 1000000) + " MB/s").c_str());
+    std::printf("%-22s %12s %9s %9s\n", "update", "fetched MiB", "of pkg", "wall s");
+    std::printf("%-22s %12.2f %8.2f%% %9.3f\n", "changed files only", fetched / bench::mebi,
+                100 * fetched / packageSize, bench::median(deltaWall));
+    std::printf("%-22s %12.2f %8.2f%% %9.3f\n", "whole package", whole / bench::mebi,
+                100 * whole / packageSize, bench::median(wholeWall));
+    std::printf("time ratio %.3f (paired %.3f), medians of %d rounds; installation exactly "
+                "release B both ways: %s\n",
+                bench::median(deltaWall) / bench::median(wholeWall), bench::median(ratios), rounds,
+                ok ? "yes" : "NO");
+
+    // One download, killed along the way, then finished.
+    testsupport::NginxServer resumeServer(wholeRoot, rate);
+    freshCopy(releaseA, install);
+    const std::string package = install + "/temp/morvane.zip";
+    for (int cut = 1; cut <= interruptions; ++cut) {
+        const auto at = static_cast<std::uintmax_t>(packageSize * cut / (interruptions + 1));
+        testsupport::ChildProcess child({QT_UPDATE_CHILD, install, resumeServer.host(),
+                                         UNZIP32_FOLDER, "", key.publicKeyBase64},
+                                        work / "resume.out");
+        while (child.running() && !(fs::exists(package) && fs::file_size(package) >= at)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    } // each killed as it goes
+    bench::run(
+        {QT_UPDATE_CHILD, install, resumeServer.host(), UNZIP32_FOLDER, "", key.publicKeyBase64},
+        work / "resume.out");
+    resumeServer.stop();
+    const double resumed = static_cast<double>(packageBytes(resumeServer.accessLog()));
+    const bool resumedOk = sameTree(install, releaseB);
+    std::printf("%d interruptions: %.2f MiB fetched for a %.2f MiB package, %.4f of its size; "
+                "installation exactly release B: %s\n",
+                interruptions, resumed / bench::mebi, packageSize / bench::mebi,
+                resumed / packageSize, resumedOk ? "yes" : "NO");
+    return ok && resumedOk ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return measure(std::max(1, std::stoi(bench::option(argc, argv, "--size", "256"))),
+                       std::max(1, std::stoi(bench::option(argc, argv, "--files", "2000"))),
+                       std::max(1, std::stoi(bench::option(argc, argv, "--changed", "1"))),
+                       std::max(1, std::stoi(bench::option(argc, argv, "--rounds", "3"))),
+                       std::stoull(bench::option(argc, argv, "--rate", "100")) * 1000 * 1000,
+                       std::max(0, std::stoi(bench::option(argc, argv, "--interruptions", "10"))));
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "delta_bench: %s\n", failure.what());
+        return 1;
+    }
+}
