@@ -141,6 +141,7 @@ int measure(int sizeMiB, int fileCount, int percent, int rounds, std::uint64_t r
     testsupport::NginxServer wholeServer(wholeRoot, rate);
     const std::string install = work / "install";
     std::vector<double> deltaWall, wholeWall, ratios;
+    const double packageSize = static_cast<double>(identity.size);
     bool ok = true;
     for (int round = 0; round < rounds; ++round) {
         double wall[2] = {0, 0};
@@ -160,22 +161,23 @@ int measure(int sizeMiB, int fileCount, int percent, int rounds, std::uint64_t r
     }
     deltaServer.stop();
     wholeServer.stop();
-    const double fetched = static_cast<double>(packageBytes(deltaServer.accessLog())) / rounds;
-    const double whole = static_cast<double>(packageBytes(wholeServer.accessLog())) / rounds;
-    const double packageSize = static_cast<double>(identity.size);
+    if (rounds > 0) {
+        const double fetched = static_cast<double>(packageBytes(deltaServer.accessLog())) / rounds;
+        const double whole = static_cast<double>(packageBytes(wholeServer.accessLog())) / rounds;
 
-    std::printf("release %d MiB in %d files, %d changed; package %.1f MiB; server %s\n", sizeMiB,
-                fileCount, changed, packageSize / bench::mebi,
-                rate == 0 ? "unlimited" : (std::to_string(rate / 1000000) + " MB/s").c_str());
-    std::printf("%-22s %12s %9s %9s\n", "update", "fetched MiB", "of pkg", "wall s");
-    std::printf("%-22s %12.2f %8.2f%% %9.3f\n", "changed files only", fetched / bench::mebi,
-                100 * fetched / packageSize, bench::median(deltaWall));
-    std::printf("%-22s %12.2f %8.2f%% %9.3f\n", "whole package", whole / bench::mebi,
-                100 * whole / packageSize, bench::median(wholeWall));
-    std::printf("time ratio %.3f (paired %.3f), medians of %d rounds; installation exactly "
-                "release B both ways: %s\n",
-                bench::median(deltaWall) / bench::median(wholeWall), bench::median(ratios), rounds,
-                ok ? "yes" : "NO");
+        std::printf("release %d MiB in %d files, %d changed; package %.1f MiB; server %s\n",
+                    sizeMiB, fileCount, changed, packageSize / bench::mebi,
+                    rate == 0 ? "unlimited" : (std::to_string(rate / 1000000) + " MB/s").c_str());
+        std::printf("%-22s %12s %9s %9s\n", "update", "fetched MiB", "of pkg", "wall s");
+        std::printf("%-22s %12.2f %8.2f%% %9.3f\n", "changed files only", fetched / bench::mebi,
+                    100 * fetched / packageSize, bench::median(deltaWall));
+        std::printf("%-22s %12.2f %8.2f%% %9.3f\n", "whole package", whole / bench::mebi,
+                    100 * whole / packageSize, bench::median(wholeWall));
+        std::printf("time ratio %.3f (paired %.3f), medians of %d rounds; installation exactly "
+                    "release B both ways: %s\n",
+                    bench::median(deltaWall) / bench::median(wholeWall), bench::median(ratios),
+                    rounds, ok ? "yes" : "NO");
+    }
 
     // One download, killed along the way, then finished.
     testsupport::NginxServer resumeServer(wholeRoot, rate);
@@ -210,7 +212,7 @@ int main(int argc, char** argv) {
         return measure(std::max(1, std::stoi(bench::option(argc, argv, "--size", "256"))),
                        std::max(1, std::stoi(bench::option(argc, argv, "--files", "2000"))),
                        std::max(1, std::stoi(bench::option(argc, argv, "--changed", "1"))),
-                       std::max(1, std::stoi(bench::option(argc, argv, "--rounds", "3"))),
+                       std::max(0, std::stoi(bench::option(argc, argv, "--rounds", "3"))),
                        std::stoull(bench::option(argc, argv, "--rate", "100")) * 1000 * 1000,
                        std::max(0, std::stoi(bench::option(argc, argv, "--interruptions", "10"))));
     } catch (const std::exception& failure) {

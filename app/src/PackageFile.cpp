@@ -10,8 +10,9 @@ namespace updater {
 
 namespace {
 
-// Few system calls for the whole package, little memory held back.
-constexpr std::size_t heldBack = 256 * 1024;
+// Few system calls for the whole package, and little held back: a kill
+// loses what is held, and the next run asks for it again.
+constexpr std::size_t heldBack = 64 * 1024;
 
 fileio::UniqueFd openPackage(const std::string& path, const std::string& source,
                              PackageFile::Opening opening) {
