@@ -164,6 +164,9 @@ PackageDelta::fetch(const std::string& url, const signature::ReleaseLine& releas
         std::set<std::u32string> names;
         for (const delta::DirectoryEntry& entry : directory.entries) {
             const std::string name = unpackedName(entry.name);
+            if (name == "." || name == "..") {
+                return entry.name + " names no file";
+            }
             if (!name.empty() && !names.insert(text::foldCase(name)).second) {
                 return "two entries unpack to " + name;
             }
