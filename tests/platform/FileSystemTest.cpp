@@ -181,6 +181,29 @@ TEST_F(FileSystemTest, CopyReplacesTheExistingCaseVariantAndKeepsPermissionBits)
     EXPECT_EQ(modeOf(root + "/data/renamed.sh"), 0640u);
 }
 
+// A target that is a second name of the source is left as it is (the same
+// file, its inode and time kept); a symbolic link to the source is not the
+// source, and is replaced by a copy.
+TEST_F(FileSystemTest, CopyOntoASecondNameOfItsSourceLeavesIt) {
+    writeFile(root + "/source.bin", "bytes");
+    ASSERT_EQ(link((root + "/source.bin").c_str(), (root + "/data/same.bin").c_str()), 0);
+    ASSERT_EQ(symlink((root + "/source.bin").c_str(), (root + "/data/link.bin").c_str()), 0);
+    struct stat before {};
+    ASSERT_EQ(stat((root + "/data/same.bin").c_str(), &before), 0);
+
+    fs.CopyFile(root + "/source.bin", root + "/data/same.bin");
+    fs.CopyFile(root + "/source.bin", root + "/data/link.bin");
+
+    struct stat after {};
+    ASSERT_EQ(stat((root + "/data/same.bin").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_nlink, 2u);
+    struct stat link {};
+    ASSERT_EQ(lstat((root + "/data/link.bin").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISREG(link.st_mode));
+    EXPECT_EQ(readFile(root + "/data/link.bin"), "bytes");
+}
+
 // A folder is read once and then remembered, but never past a change: a
 // name the copies made and a case variant another program put there since
 // are both found and replaced rather than doubled, and a name removed since
