@@ -208,7 +208,8 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
     std::string answer = request.version;
     if (signingKey) {
         answer =
-            signedVersionAnswer(request.version, identityOf(package), manifestDigestOf(package),
+            signedVersionAnswer(request.version, identityOf(package),
+                                request.manifestInAnswer ? manifestDigestOf(package) : std::nullopt,
                                 *signingKey, request.validDays, std::time(nullptr));
         report << "version answer signed for this package, valid for " << request.validDays
                << " days (renew it before then with --renew)\n";
@@ -255,12 +256,14 @@ void renew(const RenewRequest& request, std::ostream& report) {
     }
     const StagingFolder staging(fs::canonical(served).string());
     reportLeftovers(staging, report);
-    // The package's manifest, when it carries one, is vouched for again with
-    // it.
+    // The package's manifest is vouched for again when the answer named
+    // one: an answer published for older updaters stays readable to them.
     const std::string packagePath = (served / packageName).string();
-    writeNewFile(staging / versionName,
-                 signedVersionAnswer(check.release->version, package, manifestDigestOf(packagePath),
-                                     *signingKey, request.validDays, std::time(nullptr)));
+    writeNewFile(
+        staging / versionName,
+        signedVersionAnswer(check.release->version, package,
+                            check.release->manifest ? manifestDigestOf(packagePath) : std::nullopt,
+                            *signingKey, request.validDays, std::time(nullptr)));
     putInPlace(staging / versionName, answerPath, false);
     report << "renewed " << answerPath << ": version " << check.release->version << ", valid for "
            << request.validDays << " days\n";

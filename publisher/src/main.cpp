@@ -23,8 +23,8 @@ using publisher::PublishRequest;
 namespace {
 
 const char* const usage =
-    "usage: morvane-publish [--key PRIVATE_KEY_FILE [--valid-days N]] RELEASE_FOLDER VERSION\n"
-    "                       OUTPUT_FOLDER\n"
+    "usage: morvane-publish [--key PRIVATE_KEY_FILE [--valid-days N] [--for-older-updaters]]\n"
+    "                       RELEASE_FOLDER VERSION OUTPUT_FOLDER\n"
     "       morvane-publish --key PRIVATE_KEY_FILE [--valid-days N] --renew OUTPUT_FOLDER\n"
     "       morvane-publish --compare OLD_PACKAGE NEW_PACKAGE\n"
     "\n"
@@ -44,11 +44,14 @@ const char* const usage =
     "touching the package: run it daily, well before the answer expires.\n"
     "\n"
     "Every package carries a manifest of its files (morvane.manifest, first in\n"
-    "the archive), and the signed release line its SHA-256. --compare writes\n"
-    "nothing: it reports how many bytes of NEW_PACKAGE a user who has the release\n"
-    "of OLD_PACKAGE installed would fetch once updates fetch only the files an\n"
-    "installation lacks, against NEW_PACKAGE's whole size (today every update\n"
-    "downloads the whole package).\n";
+    "the archive), and the signed release line its SHA-256, so that an updater\n"
+    "built with the key fetches only the files its installation lacks.\n"
+    "--for-older-updaters leaves the SHA-256 out (and --renew keeps it out):\n"
+    "keyed updaters built before they could fetch only what changed refuse a\n"
+    "line that names it; with it left out every updater downloads the whole\n"
+    "package. --compare writes nothing: it reports how many bytes of\n"
+    "NEW_PACKAGE a user who has the release of OLD_PACKAGE installed fetches,\n"
+    "against NEW_PACKAGE's whole size.\n";
 
 // The command line, or nothing when it does not follow the usage.
 struct Command {
@@ -57,6 +60,7 @@ struct Command {
     bool validDaysGiven = false;
     bool renew = false;
     bool compare = false;
+    bool forOlderUpdaters = false;
     std::vector<std::string> operands;
 };
 
@@ -65,8 +69,10 @@ std::optional<Command> readCommand(std::vector<std::string> arguments) {
     while (!arguments.empty() && arguments.front().starts_with("--")) {
         const std::string option = arguments.front();
         arguments.erase(arguments.begin());
-        if (option == "--renew" || option == "--compare") {
-            (option == "--renew" ? command.renew : command.compare) = true;
+        if (option == "--renew" || option == "--compare" || option == "--for-older-updaters") {
+            (option == "--renew"     ? command.renew
+             : option == "--compare" ? command.compare
+                                     : command.forOlderUpdaters) = true;
             continue;
         }
         if (arguments.empty()) {
@@ -91,11 +97,13 @@ std::optional<Command> readCommand(std::vector<std::string> arguments) {
     const bool keyed = !command.privateKeyFile.empty();
     if (command.compare) {
         // A dry run: it signs nothing.
-        return command.operands.size() == 2 && !keyed && !command.validDaysGiven && !command.renew
+        return command.operands.size() == 2 && !keyed && !command.validDaysGiven &&
+                       !command.renew && !command.forOlderUpdaters
                    ? std::optional(command)
                    : std::nullopt;
     }
     if ((command.validDaysGiven && !keyed) ||
+        (command.forOlderUpdaters && (!keyed || command.renew)) ||
         command.operands.size() != (command.renew ? 1u : 3u) || (command.renew && !keyed)) {
         return std::nullopt;
     }
@@ -140,6 +148,7 @@ int main(int argc, char** argv) {
                                    operands[2],
                                    command->privateKeyFile,
                                    command->validDays,
+                                   !command->forOlderUpdaters,
                                    {}},
                     toolkit, std::cout);
         }

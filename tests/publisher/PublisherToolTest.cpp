@@ -57,7 +57,7 @@ protected:
         ::alarm(60);
         try {
             publisher::publish(
-                {releaseFolder, version, web.path(), "", publisher::defaultValidDays, packed},
+                {releaseFolder, version, web.path(), "", publisher::defaultValidDays, true, packed},
                 toolkit, report);
             run.status = 0;
         } catch (const publisher::PublishError& failure) {
@@ -248,13 +248,30 @@ TEST_F(PublisherTool, SignedAnswerBindsThePackageAndIsRenewedWithoutTouchingIt) 
         EXPECT_EQ(readFile(served("version.php")), answer);
         EXPECT_EQ(readFile(served("morvane.zip")), package);
     }
+    // For updaters built before they could read it, the line leaves the
+    // manifest out, and so does its renewal; the package still carries it.
+    for (const auto& arguments :
+         {std::vector<std::string>{"--key", key.privateKeyFile, "--for-older-updaters",
+                                   release.path(), "1.3.0", web.path()},
+          std::vector<std::string>{"--key", key.privateKeyFile, "--renew", web.path()}}) {
+        run = tool(arguments);
+        ASSERT_EQ(run.status, 0) << run.output;
+        const auto check = signature::checkVersionAnswer(readFile(served("version.php")), publicKey,
+                                                         std::time(nullptr));
+        ASSERT_TRUE(check.verified()) << check.description;
+        EXPECT_FALSE(check.release->manifest.has_value());
+        EXPECT_EQ(readFile(served("version.php")).find("manifest="), std::string::npos);
+    }
+    EXPECT_NE(readFile(served("morvane.zip")).find("morvane.manifest"), std::string::npos);
+    EXPECT_EQ(tool({"--for-older-updaters", release.path(), "1.3.1", web.path()}).status, 2);
+    const std::string olderAnswer = readFile(served("version.php"));
     // A package that changed after publishing is not vouched for again.
-    writeFile(served("morvane.zip"), package + "x");
+    writeFile(served("morvane.zip"), readFile(served("morvane.zip")) + "x");
     run = tool({"--key", key.privateKeyFile, "--renew", web.path()});
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("not the one the version answer announces"), std::string::npos)
         << run.output;
-    EXPECT_EQ(readFile(served("version.php")), answer);
+    EXPECT_EQ(readFile(served("version.php")), olderAnswer);
 }
 
 // A key the tool cannot sign with stops it before anything is built.

@@ -23,6 +23,10 @@ struct PublishRequest {
     std::string outputFolder;
     std::string privateKeyFile;
     int validDays = defaultValidDays;
+    // Whether the signed release line names the package's manifest. Updaters
+    // built before they could fetch only the files they lack refuse a line
+    // that does; without it every updater downloads whole packages.
+    bool manifestInAnswer = true;
     // Called once the package is built and before it is tested against the
     // release folder: where a test changes the release as if while it is
     // packed. The tool leaves it empty.
@@ -53,7 +57,8 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
 
 // Signs the served version answer again, valid for the request's days from
 // now, when this key signed it and the served package is still the one it
-// announces, with the SHA-256 of the manifest the package carries; the
+// announces, with the SHA-256 of the manifest the package carries when the
+// served answer named one; the
 // package is not touched. PublishError otherwise, and then
 // the served answer is as it was.
 void renew(const RenewRequest& request, std::ostream& report);
