@@ -1,5 +1,7 @@
 #include "app/ErrorLog.h"
 
+#include "SourceLabels.h"
+
 #include "fileio/Writing.h"
 #include "platform/Error.h"
 #include "text/Ceiling.h"
@@ -9,7 +11,7 @@ namespace updater {
 namespace {
 
 const char* const contactText = "Error Contact Administrator.";
-const char* const logSource = "frmUpdater::NoteError";
+const char* const logSource = sources::noteError;
 // One record's text at most, so that a flood of messages cannot swell the log.
 constexpr std::size_t mostRecordText = 64 * 1024;
 

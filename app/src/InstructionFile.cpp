@@ -1,5 +1,7 @@
 #include "app/InstructionFile.h"
 
+#include "SourceLabels.h"
+
 #include "platform/Error.h"
 #include "platform/files/PathPlace.h"
 #include "text/LetterCase.h"
@@ -13,8 +15,8 @@ namespace updater {
 
 namespace {
 
-const char* const instructionSource = "frmUpdater::processExtract";
-const char* const commandSource = "frmUpdater::RunUpdateCommand";
+const char* const instructionSource = sources::processExtract;
+const char* const commandSource = sources::runUpdateCommand;
 // How much of a faulty line a description quotes: a file with LF-only line
 // ends is one long line, and it must not pour itself into the log.
 constexpr std::size_t quotedLineLimit = 200;
@@ -126,22 +128,21 @@ std::string expandPathField(const std::string& field, const std::string& install
     return text::replaceAll(text::upperCase(field), "APP_PATH", installFolder);
 }
 
-UpdateCommands::UpdateCommands(const InstallationPaths& paths,
-                               std::function<platform::FileSystem&()> fileSystem,
+UpdateCommands::UpdateCommands(const InstallationPaths& paths, StageContext& context,
                                platform::Shell& shell)
-    : m_paths(paths), m_fileSystem(std::move(fileSystem)), m_shell(shell) {}
+    : m_paths(paths), m_context(context), m_shell(shell) {}
 
 std::uint64_t UpdateCommands::bytesAdded(const std::string& line) {
     const std::vector<std::string> fields = text::splitText(line, ';');
     if (fields.size() < 3 || text::upperCase(fields[0]) != "MOVE" || !staysInside(fields[1])) {
         return 0;
     }
-    return m_fileSystem().sizeOfCopy(m_paths.tempFolder() + "/" + fields[1]);
+    return m_context.files().sizeOfCopy(m_paths.tempFolder() + "/" + fields[1]);
 }
 
 void UpdateCommands::run(const std::string& line) {
     const std::string& installFolder = m_paths.folder();
-    platform::FileSystem& fso = m_fileSystem();
+    platform::FileSystem& fso = m_context.files();
     const std::vector<std::string> fields = text::splitText(line, ';');
     if (fields.size() < 3) {
         platform::raiseError(platform::ErrorNumber::subscriptOutOfRange, commandSource,

@@ -1,5 +1,7 @@
 #include "JournalRecovery.h"
 
+#include "SourceLabels.h"
+
 #include "app/JournalFolder.h"
 #include "app/JournalRecords.h"
 #include "app/JournalUndo.h"
@@ -9,13 +11,14 @@
 
 #include <cerrno>
 #include <exception>
+#include <optional>
 #include <sys/stat.h>
 
 namespace updater {
 
 namespace {
 
-const char* const source = "frmUpdater::cmdDownload_Click";
+const char* const source = sources::updateRun;
 
 bool present(const std::string& path) {
     struct stat status {};
@@ -67,16 +70,35 @@ Recovery rollBack(const JournalFolder& journal) {
                 describeRestoration(restoration)};
 }
 
+Recovery cannotFinish(const JournalFolder& journal, const std::exception& failure) {
+    return {Recovery::Outcome::failed,
+            "an update cut short could not be finished: " + std::string(failure.what()) +
+                "; its journal stays in " + journal.path() + ", and the next start tries again"};
+}
+
 } // namespace
 
 Recovery recoverEarlierUpdate(const InstallationPaths& paths, platform::FileSystem& fileSystem) {
+    if (!JournalFolder(paths.folder()).exists()) {
+        return {};
+    }
+    std::optional<platform::FolderLock> lock;
+    try {
+        lock = platform::FolderLock::takeIfFree(paths.folder(), source);
+    } catch (const std::exception& failure) {
+        return cannotFinish(JournalFolder(paths.folder()), failure);
+    }
+    if (!lock) {
+        return {};
+    }
+    return recoverLockedInstallation(paths, fileSystem);
+}
+
+Recovery recoverLockedInstallation(const InstallationPaths& paths,
+                                   platform::FileSystem& fileSystem) {
     const JournalFolder journal(paths.folder());
     try {
         if (!journal.exists()) {
-            return {};
-        }
-        const auto lock = platform::FolderLock::takeIfFree(paths.folder(), source);
-        if (!lock || !journal.exists()) {
             return {};
         }
         if (present(journal.complete())) {
@@ -84,10 +106,7 @@ Recovery recoverEarlierUpdate(const InstallationPaths& paths, platform::FileSyst
         }
         return rollBack(journal);
     } catch (const std::exception& failure) {
-        return {Recovery::Outcome::failed,
-                "an update cut short could not be finished: " + std::string(failure.what()) +
-                    "; its journal stays in " + journal.path() +
-                    ", and the next start tries again"};
+        return cannotFinish(journal, failure);
     }
 }
 

@@ -28,4 +28,9 @@ struct Recovery {
 // the journal is that update's own and is left alone. Never raises.
 Recovery recoverEarlierUpdate(const InstallationPaths& paths, platform::FileSystem& fileSystem);
 
+// The same for a caller that holds the installation's lock already (a lock
+// is the open folder's, so the caller could not take it a second time).
+Recovery recoverLockedInstallation(const InstallationPaths& paths,
+                                   platform::FileSystem& fileSystem);
+
 } // namespace updater

@@ -1,5 +1,7 @@
 #include "app/PackageDownload.h"
 
+#include "SourceLabels.h"
+
 #include "ContentRange.h"
 #include "PackageFile.h"
 #include "PartialPackage.h"
@@ -23,7 +25,7 @@ namespace updater {
 
 namespace {
 
-const std::string downloadSource = "frmUpdater::DownloadFile";
+const std::string downloadSource = sources::downloadFile;
 constexpr std::size_t chunkSize = 1024;
 constexpr int64_t rangeStart = 0;
 // The kept part is read again in pieces this large, the window kept alive
@@ -52,17 +54,16 @@ std::string rangeRequest(std::uint64_t start, const std::string& validator) {
 
 } // namespace
 
-PackageDownload::PackageDownload(platform::InternetTransfer& transfer, std::function<void()> pump,
-                                 std::function<std::string(const std::string&)> resolve,
+PackageDownload::PackageDownload(platform::InternetTransfer& transfer, StageContext& context,
                                  std::function<void(const std::string&)> progress,
                                  std::function<const Announced&()> announced)
-    : m_transfer(transfer), m_pump(std::move(pump)), m_resolve(std::move(resolve)),
-      m_progress(std::move(progress)), m_announced(std::move(announced)) {}
+    : m_transfer(transfer), m_context(context), m_progress(std::move(progress)),
+      m_announced(std::move(announced)) {}
 
 void PackageDownload::download(const std::string& url, const std::string& destination) {
     const Announced& announced = m_announced();
     m_arrived.restart();
-    const std::string path = m_resolve(destination);
+    const std::string path = m_context.resolve(destination);
     const DownloadIdentity wanted = downloadIdentity(url, announced);
     if (const std::optional<KeptPart> kept = keptPart(path, wanted)) {
         if (resume(url, path, *kept)) {
@@ -75,11 +76,11 @@ void PackageDownload::download(const std::string& url, const std::string& destin
 }
 
 void PackageDownload::request(const std::string& url, const std::string& headers) {
-    m_pump();
+    m_context.pump();
     m_transfer.URL = url;
     m_transfer.Execute("GET", headers);
     while (m_transfer.StillExecuting()) {
-        m_pump();
+        m_context.pump();
     }
 }
 
@@ -104,7 +105,7 @@ bool PackageDownload::resume(const std::string& url, const std::string& path,
         return false;
     }
     const auto total = static_cast<int64_t>(range->total);
-    m_pump();
+    m_context.pump();
     platform::requireRoom(platform::folderOf(path), range->total - kept.bytes, "the package",
                           downloadSource);
     if (announced) {
@@ -136,7 +137,7 @@ void PackageDownload::receiveWhole(const std::string& path, DownloadIdentity ide
     const int64_t total = platform::roundToInt64(expected, downloadSource);
     identity.etag = m_transfer.GetHeader("ETag");
     identity.lastModified = m_transfer.GetHeader("Last-Modified");
-    m_pump();
+    m_context.pump();
 
     // A disk that cannot hold the package fails now, not after minutes.
     if (total > 0) {
@@ -172,7 +173,7 @@ void PackageDownload::receive(PackageFile& file, int64_t start, int64_t total) {
         file.write(chunk.data(), chunk.size());
         received = addReceived(received, chunk.size());
         m_progress(downloadPercent(received, total, downloadSource));
-        m_pump();
+        m_context.pump();
     } while (chunk.size() > 1);
 
     // Never hand a cut-off package to the unpacker as if it were whole.
@@ -200,7 +201,7 @@ void PackageDownload::rehash(const std::string& path, std::uint64_t bytes) {
         }
         m_arrived.add(piece.data(), got);
         at += got;
-        m_pump();
+        m_context.pump();
     }
 }
 

@@ -1,6 +1,6 @@
 #include "app/PackageSignatureCheck.h"
 
-#include "app/UpdateDecision.h"
+#include "SourceLabels.h"
 #include "platform/Error.h"
 #include "signature/PackageCheck.h"
 
@@ -19,7 +19,7 @@ void PackageSignatureCheck::check() const {
     if (m_publisherKey.empty()) {
         return;
     }
-    const std::string source = "frmUpdater::checkPackageSignature";
+    const std::string source = sources::packageSignature;
     const auto key = signature::publicKeyFromBase64(m_publisherKey);
     if (!key) {
         throw platform::Error(platform::ErrorNumber::invalidPropertyValue, source,
@@ -32,14 +32,6 @@ void PackageSignatureCheck::check() const {
     if (!check.accepted()) {
         // The log line and the box say which check the package failed.
         throw platform::Error(platform::ErrorNumber::permissionDenied, source, check.description);
-    }
-    // Signed for the offer, so the offer is the version it installs: an
-    // older release, however well signed, would take the installation back.
-    if (!movesForward(m_versions.installedVersion(), text::versionPieces(offered))) {
-        throw platform::Error(platform::ErrorNumber::permissionDenied, source,
-                              "the package was refused: it is signed for version " + offered +
-                                  ", which is not newer than the installed version " +
-                                  m_versions.installedVersionText());
     }
 }
 

@@ -1,5 +1,7 @@
 #include "app/PackageUnpacking.h"
 
+#include "SourceLabels.h"
+
 #include "platform/Error.h"
 #include "text/Ceiling.h"
 #include "unzip/CGUnzipFiles.h"
@@ -50,7 +52,7 @@ std::optional<std::string> PackageUnpacking::unpack(const std::string& name, Fai
 
 std::string PackageUnpacking::showFailure(const std::string& number, const std::string& description,
                                           Failures failures) {
-    const std::string text = number + " Form1::cmdUnZip_Click " + description;
+    const std::string text = number + " " + sources::unzipPackage + " " + description;
     if (failures == Failures::quiet) {
         return text;
     }

@@ -16,19 +16,17 @@ const char* const userAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0
 
 using platform::skipOnFailure;
 
-VersionCheck::VersionCheck(platform::Services& services,
-                           std::function<platform::FileSystem&()> fileSystem,
-                           std::function<void(double)> pause, std::string applicationPath,
-                           std::string versionAddress, std::string publisherKey,
-                           std::function<std::int64_t()> clock)
-    : m_services(services), m_fileSystem(std::move(fileSystem)), m_pause(std::move(pause)),
-      m_applicationPath(std::move(applicationPath)), m_versionAddress(std::move(versionAddress)),
-      m_publisherKey(std::move(publisherKey)), m_clock(std::move(clock)) {}
+VersionCheck::VersionCheck(platform::Services& services, StageContext& context,
+                           std::string applicationPath, std::string versionAddress,
+                           std::string publisherKey, std::function<std::int64_t()> clock)
+    : m_services(services), m_context(context), m_applicationPath(std::move(applicationPath)),
+      m_versionAddress(std::move(versionAddress)), m_publisherKey(std::move(publisherKey)),
+      m_clock(std::move(clock)) {}
 
 void VersionCheck::readInstalledVersion() {
     const std::string& path = m_applicationPath;
     bool present = false;
-    skipOnFailure([&] { present = m_fileSystem().FileExists(path); });
+    skipOnFailure([&] { present = m_context.files().FileExists(path); });
     m_installedText.clear();
     if (!present) {
         strLocalVer1.clear();
@@ -37,7 +35,7 @@ void VersionCheck::readInstalledVersion() {
         return;
     }
     std::vector<std::string> pieces;
-    skipOnFailure([&] { m_installedText = m_fileSystem().GetFileVersion(path); });
+    skipOnFailure([&] { m_installedText = m_context.files().GetFileVersion(path); });
     skipOnFailure([&] { pieces = text::splitText(m_installedText, '.'); });
     // A field whose piece is missing keeps what it held.
     skipOnFailure([&] { strLocalVer1 = pieces.at(0); });
@@ -47,6 +45,7 @@ void VersionCheck::readInstalledVersion() {
 
 std::string VersionCheck::updateStatus() {
     m_refusal.clear();
+    m_notice.clear();
     m_release.reset();
     strServerVer1.clear();
     strServerVer2.clear();
@@ -59,7 +58,7 @@ std::string VersionCheck::updateStatus() {
         if (request) {
             skipOnFailure([&] { request->Open("GET", m_versionAddress, false); });
         }
-        skipOnFailure([&] { m_pause(5); });
+        skipOnFailure([&] { m_context.pause(5); });
         if (request) {
             skipOnFailure([&] { request->setRequestHeader("User-Agent", userAgent); });
             skipOnFailure([&] {
@@ -75,7 +74,7 @@ std::string VersionCheck::updateStatus() {
                 }
             });
         }
-        skipOnFailure([&] { m_pause(5); });
+        skipOnFailure([&] { m_context.pause(5); });
         if (request) {
             skipOnFailure([&] { answer = request->responseText(); });
         }
@@ -88,7 +87,17 @@ std::string VersionCheck::updateStatus() {
     strServerVer1 = offered[0];
     strServerVer2 = offered[1];
     strServerVer3 = offered[2];
-    return updateStatusFor({strLocalVer1, strLocalVer2, strLocalVer3}, offered);
+    const std::string status = updateStatusFor(installedVersion(), offered);
+    // Signed, the offer is a promise of what the package will be; an older
+    // one would only be refused after its download.
+    if (m_release && status == "UPDATE_AVAILABLE" &&
+        !movesForward(installedVersion(), text::versionPieces(m_release->version))) {
+        m_notice = "the version answer offers version " + m_release->version +
+                   ", which is not newer than the installed version " + m_installedText +
+                   " (an older answer served again?); nothing was offered";
+        return "NO_UPDATE";
+    }
+    return status;
 }
 
 InstalledVersion VersionCheck::installedVersion() const {

@@ -2,6 +2,7 @@
 // SHA-512. A server that sends another length, more, less or other bytes is
 // refused, and never more than the announced size is written.
 #include "app/PackageDownload.h"
+#include "fixtures/WindowlessContext.h"
 #include "platform/Error.h"
 #include "platform/http/CurlInternetTransfer.h"
 #include "testsupport/CaseName.h"
@@ -49,8 +50,9 @@ TEST_P(BoundDownload, TakesOnlyTheAnnouncedPackage) {
     testsupport::TempDir folder;
     platform::CurlInternetTransfer transfer;
     const updater::PackageDownload::Announced announced = announcing(package);
+    WindowlessContext context;
     updater::PackageDownload download(
-        transfer, [] {}, [](const std::string& path) { return path; }, [](const std::string&) {},
+        transfer, context, [](const std::string&) {},
         [&announced]() -> const updater::PackageDownload::Announced& { return announced; });
     const std::string file = folder / "morvane.zip";
 

@@ -58,7 +58,8 @@ TEST_F(RealServerDownload, AnUpdateRunHandsTheWholePackageOnToUnpacking) {
     EXPECT_EQ(bar.front(), 0); // the run resets the bar before the download
     EXPECT_TRUE(std::is_sorted(bar.begin(), bar.end()));
     EXPECT_EQ(bar.size(), 1 + 300001 / 1024 + 2);
-    EXPECT_EQ(ui.captions().back(), "Extracting Files");
+    EXPECT_EQ(ui.captions(), (std::vector<std::string>{"Downloading...", "Extracting Files",
+                                                       "The update did not complete"}));
 }
 
 } // namespace

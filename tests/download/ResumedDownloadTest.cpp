@@ -3,6 +3,7 @@
 // starts the package over. Each case cuts a first download off after the
 // same bytes, then answers the next one its own way.
 #include "app/PackageDownload.h"
+#include "fixtures/WindowlessContext.h"
 #include "platform/Error.h"
 #include "platform/http/CurlInternetTransfer.h"
 #include "testsupport/CaseName.h"
@@ -91,8 +92,9 @@ TEST_P(ResumedDownload, GoesOnOnlyWithTheSamePackage) {
         announced = line;
     }
     std::vector<double> progress;
+    WindowlessContext context;
     updater::PackageDownload download(
-        transfer, [] {}, [](const std::string& path) { return path; },
+        transfer, context,
         [&](const std::string& percent) { progress.push_back(std::stod(percent)); },
         [&announced]() -> const updater::PackageDownload::Announced& { return announced; });
     const std::string file = folder / "morvane.zip";

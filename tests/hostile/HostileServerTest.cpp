@@ -389,7 +389,7 @@ void expectOutcome(UpdateAgainstServer& update, bool ended, Outcome outcome,
         EXPECT_EQ(lines(log), 1) << log;
         EXPECT_NE(log.find(",\"Updater: Download "), std::string::npos) << log;
         EXPECT_TRUE(update.ui.ProgressBar1().isVisible());
-        EXPECT_EQ(update.ui.lblMessage().caption(), "Downloading...");
+        EXPECT_EQ(update.ui.lblMessage().caption(), "The update did not complete");
         break;
     case Outcome::unpackFailed:
         EXPECT_FALSE(ended);
@@ -397,7 +397,7 @@ void expectOutcome(UpdateAgainstServer& update, bool ended, Outcome outcome,
         EXPECT_EQ(boxes[1].style, 0); // the library's messages
         EXPECT_EQ(lines(log), 1) << log;
         EXPECT_NE(log.find("the package could not be unpacked"), std::string::npos) << log;
-        EXPECT_EQ(update.ui.lblMessage().caption(), "Extracting Files");
+        EXPECT_EQ(update.ui.lblMessage().caption(), "The update did not complete");
         break;
     case Outcome::updated:
         EXPECT_TRUE(ended);

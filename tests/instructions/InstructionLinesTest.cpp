@@ -1,3 +1,4 @@
+#include "app/InstructionFile.h"
 #include "fixtures/InstructionFixture.h"
 #include "testsupport/CaseName.h"
 

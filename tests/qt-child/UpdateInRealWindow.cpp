@@ -44,11 +44,12 @@ void say(const std::string& line) {
     std::fflush(stdout);
 }
 
-// Answers whatever modal box is on screen, as the user described above.
-void answerBox(const QString& password) {
+// Answers whatever modal box is on screen, as the user described above;
+// false when there is none.
+bool answerBox(const QString& password) {
     QWidget* modal = QApplication::activeModalWidget();
     if (modal == nullptr || !modal->isVisible()) {
-        return;
+        return false;
     }
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         say("box " + box->windowTitle().toStdString() + ": " + oneLine(box->text()));
@@ -59,6 +60,7 @@ void answerBox(const QString& password) {
         input->setTextValue(password);
         input->accept();
     }
+    return true;
 }
 
 } // namespace
@@ -82,9 +84,11 @@ int main(int argc, char** argv) {
     QTimer user;
     user.setInterval(5);
     QObject::connect(&user, &QTimer::timeout, [&] {
-        answerBox(password);
+        // A box comes only from a run, also one that stopped before the
+        // button was ever seen disabled.
+        const bool answered = answerBox(password);
         const bool busy = !window.cmdDownload().isEnabled();
-        runStarted = runStarted || busy;
+        runStarted = runStarted || busy || answered;
         if (runStarted && !busy && QApplication::activeModalWidget() == nullptr) {
             say("open: " + window.lblMessage().caption());
             std::_Exit(4);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/InstallationPaths.h"
-#include "platform/files/FileSystem.h"
+#include "app/StageContext.h"
 #include "platform/shell/Shell.h"
 
 #include <cstdint>
@@ -37,8 +37,7 @@ private:
 // through the file-system service or the shell; any other word nothing.
 class UpdateCommands {
 public:
-    UpdateCommands(const InstallationPaths& paths,
-                   std::function<platform::FileSystem&()> fileSystem, platform::Shell& shell);
+    UpdateCommands(const InstallationPaths& paths, StageContext& context, platform::Shell& shell);
 
     // Carries out the line; every failure is raised to the caller.
     void run(const std::string& line);
@@ -50,7 +49,7 @@ public:
 
 private:
     const InstallationPaths& m_paths;
-    std::function<platform::FileSystem&()> m_fileSystem;
+    StageContext& m_context;
     platform::Shell& m_shell;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/StageContext.h"
 #include "platform/http/InternetTransfer.h"
 #include "signature/ArrivingPackage.h"
 #include "signature/ReleaseLine.h"
@@ -43,11 +44,9 @@ class PackageDownload {
 public:
     using Announced = std::optional<signature::ReleaseLine>;
 
-    // pump keeps the window alive; resolve finds a path's letter case on
-    // disk; progress takes the percentage received as decimal text;
-    // announced is asked when a download begins.
-    PackageDownload(platform::InternetTransfer& transfer, std::function<void()> pump,
-                    std::function<std::string(const std::string&)> resolve,
+    // progress takes the percentage received as decimal text; announced is
+    // asked when a download begins.
+    PackageDownload(platform::InternetTransfer& transfer, StageContext& context,
                     std::function<void(const std::string&)> progress,
                     std::function<const Announced&()> announced);
 
@@ -71,8 +70,7 @@ private:
     void rehash(const std::string& path, std::uint64_t bytes);
 
     platform::InternetTransfer& m_transfer;
-    std::function<void()> m_pump;
-    std::function<std::string(const std::string&)> m_resolve;
+    StageContext& m_context;
     std::function<void(const std::string&)> m_progress;
     std::function<const Announced&()> m_announced;
     signature::ArrivingPackage m_arrived;

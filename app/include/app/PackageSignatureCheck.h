@@ -11,9 +11,9 @@ namespace updater {
 // The publisher's signature on the downloaded package. An updater built
 // without the publisher's key checks nothing, as it always did; with it,
 // a package that does not carry the publisher's signature for the version
-// just offered, or is signed for a version not newer than the installed one
-// (an old release served again), is refused with platform::Error (the
-// description says which check it failed).
+// just offered is refused with platform::Error (the description says which
+// check it failed). That the offered version is newer than the installed
+// one is the run's to require, whichever way the release arrives.
 class PackageSignatureCheck {
 public:
     // publisherKey: base64 of the Ed25519 public key, or empty; arrived:

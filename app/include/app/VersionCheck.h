@@ -1,8 +1,8 @@
 #pragma once
 
+#include "app/StageContext.h"
 #include "app/UpdateDecision.h"
 #include "platform/Services.h"
-#include "platform/files/FileSystem.h"
 
 #include "signature/ReleaseLine.h"
 
@@ -22,14 +22,15 @@ namespace updater {
 // not yet expired; any other answer counts as no usable answer ("NA"), and
 // refusal() says why. That holds for an answer of no update too, so a
 // network that keeps answering the installed version cannot hold updates
-// back unnoticed.
+// back unnoticed. A trusted answer whose signed version is not plainly
+// newer than the installed one (an older answer served again) offers
+// nothing, however the plain comparison reads it, and notice() names it:
+// the user is never asked for what would be refused.
 class VersionCheck {
 public:
-    // pause waits the given seconds with the window kept alive.
     // publisherKey: base64 of the Ed25519 public key, or empty; clock: the
     // seconds since 1970-01-01 UTC, for the answer's expiry.
-    VersionCheck(platform::Services& services, std::function<platform::FileSystem&()> fileSystem,
-                 std::function<void(double)> pause, std::string applicationPath,
+    VersionCheck(platform::Services& services, StageContext& context, std::string applicationPath,
                  std::string versionAddress, std::string publisherKey,
                  std::function<std::int64_t()> clock);
 
@@ -49,19 +50,22 @@ public:
     // its deadline), or, with a key, its answer was not trusted. Empty when
     // it was answered, or when the server could not be reached at all.
     const std::string& refusal() const { return m_refusal; }
+    // Why the last trusted answer offered nothing although it named
+    // another version; empty otherwise.
+    const std::string& notice() const { return m_notice; }
     // The last answer's verified release line (with a key).
     const std::optional<signature::ReleaseLine>& release() const { return m_release; }
 
 private:
     platform::Services& m_services;
-    std::function<platform::FileSystem&()> m_fileSystem;
-    std::function<void(double)> m_pause;
+    StageContext& m_context;
     std::string m_applicationPath;
     std::string m_versionAddress;
     std::string m_installedText;
     std::string m_publisherKey;
     std::function<std::int64_t()> m_clock;
     std::string m_refusal;
+    std::string m_notice;
     std::optional<signature::ReleaseLine> m_release;
 
     // With a key: whether the answer is trusted, keeping its release line or

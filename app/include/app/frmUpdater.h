@@ -2,13 +2,8 @@
 
 #include "app/ErrorLog.h"
 #include "app/InstallationPaths.h"
-#include "app/InstructionFile.h"
-#include "app/PackageDownload.h"
-#include "app/PackageSignatureCheck.h"
-#include "app/PackageUnpacking.h"
-#include "app/UpdateJournal.h"
+#include "app/StageContext.h"
 #include "app/UpdaterSettings.h"
-#include "app/VersionCheck.h"
 #include "platform/Services.h"
 #include "platform/files/FileSystem.h"
 #include "platform/http/InternetTransfer.h"
@@ -22,13 +17,15 @@
 
 namespace updater {
 
-class PackageDelta;
+class RunDisplay;
+struct UpdateStages;
 
-// The updater window's handlers and the update run they drive. The toolkit,
-// the controls and the platform services come from the backends picked in
-// main. Each stage is a unit of its own, given its services when the window
-// is made; the members named here are the window's side of it.
-class frmUpdater : public platform::FormEvents {
+// The updater window: its handlers, and the operations of each stage as the
+// window offers them. The toolkit, the controls and the platform services
+// come from the backends picked in main. An update run (UpdateRun) owns
+// the sequence of the stages; the window starts it, asks the user, and
+// shows what it came to.
+class frmUpdater : public platform::FormEvents, private StageContext {
 public:
     frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& controls,
                platform::Services& services, UpdaterSettings settings);
@@ -48,7 +45,7 @@ public:
     void ReadInstalledVersion();
     std::string GetUpdateStatus();
 
-    // Package download; a failure reaches the update run's handler.
+    // Package download; a failure is raised to the caller.
     void DownloadFile(const std::string& strURL, const std::string& strDestination);
     void DownloadProgress(const std::string& intPercent);
 
@@ -62,9 +59,10 @@ public:
     // out, and a failure puts the installation back as it was before it
     // reports.
     bool processExtract();
-    // Finishes what an earlier update left unfinished (see
-    // recoverEarlierUpdate) and logs what it did; false, with the failure
-    // logged and shown, when the installation could not be made whole.
+    // Finishes what an earlier update left unfinished, when no other run
+    // holds the installation, and logs what it did; false, with the
+    // failure logged and shown, when the installation could not be made
+    // whole.
     bool finishEarlierUpdate();
 
     const InstallationPaths& paths() const { return m_paths; }
@@ -74,38 +72,17 @@ public:
     void setToday(std::function<std::tm()> today) { m_errorLog.setToday(std::move(today)); }
 
 private:
+    // What the stages are given.
+    void pump() override;
+    void pause(double seconds) override;
+    platform::FileSystem& files() override;
+
     // objFSO, created on first use and kept as long as the window.
     platform::FileSystem& fso();
     // One line of the instruction file; failures go to processExtract.
     void RunUpdateCommand(const std::string& line);
-    void requireRoomForInstructions(const std::string& instructions);
-    // With the publisher's key set, refuses a downloaded package that does
-    // not carry its signature for the version just offered.
-    void checkPackageSignature();
-    // Empties the temp folder an earlier run left (but for a package cut
-    // off there that is the one offered now), or creates it.
-    void prepareTempFolder();
-    // Fills the temp folder with what the package unpacks to: only the
-    // entries the installation lacks when the package's signed manifest
-    // allows it, else the whole package downloaded, checked and unpacked.
-    // Why unpacking failed (the user has been shown it), or nothing.
-    std::optional<std::string> obtainUpdate();
-    // The entries the installation lacks, fetched; false when the whole
-    // package is to be downloaded (the reason kept for the log).
-    bool fetchChangedEntries();
-    void showDownloading();
-    void showExtracting();
-    void emptyTempFolder();
-    // Logs why only the changed entries could not be fetched, once the
-    // whole package failed as well.
-    void noteDeltaFailure();
-    // The window after a run that stopped on a failure a stage reported.
-    void stopFailedRun();
-    // The log's line about the installation after a failed run.
-    std::string restorationReport(const Restoration& restoration) const;
-    // One step of clearing the journal of a committed update; a failure is
-    // logged and left to the next start.
-    void tidyAfterCommit(void (UpdateJournal::*step)());
+    void showUnreachable();
+    void showLatest();
 
     platform::Toolkit& m_toolkit;
     platform::UpdaterControls& m_controls;
@@ -116,15 +93,8 @@ private:
     // The transfer component the package download goes through.
     std::unique_ptr<platform::InternetTransfer> Inet1;
     ErrorLog m_errorLog;
-    VersionCheck m_versionCheck;
-    PackageDownload m_download;
-    PackageSignatureCheck m_signatureCheck;
-    PackageUnpacking m_unpacking;
-    std::unique_ptr<PackageDelta> m_delta;
-    std::string m_deltaFailure;
-    UpdateCommands m_commands;
-    // The journal of the current run's instruction file.
-    std::unique_ptr<UpdateJournal> m_journal;
+    std::unique_ptr<RunDisplay> m_display;
+    std::unique_ptr<UpdateStages> m_stages;
     bool m_activated = false;
 };
 

@@ -20,4 +20,12 @@ LoopbackPublisher::LoopbackPublisher(std::string version, std::string packagePat
     m_server.start();
 }
 
+std::size_t LoopbackPublisher::packageRequests() const {
+    std::size_t count = 0;
+    for (const ReceivedRequest& request : m_server.requests()) {
+        count += request.path.ends_with("/morvane.zip") ? 1 : 0;
+    }
+    return count;
+}
+
 } // namespace testsupport

@@ -15,6 +15,8 @@ public:
     std::string host() const { return m_server.host(); }
     // The status the package is served with (an error page, say).
     void setPackageStatus(int status) { m_packageStatus = status; }
+    // How many requests asked for the package.
+    std::size_t packageRequests() const;
 
 private:
     std::string m_version;

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "JournalRecovery.h"
+#include "PartialPackage.h"
+#include "RunDisplay.h"
+#include "TempFolder.h"
+#include "UpdateStages.h"
+
+#include "app/ErrorLog.h"
+#include "app/InstallationPaths.h"
+#include "app/StageContext.h"
+#include "platform/files/FolderLock.h"
+
+#include <optional>
+#include <string>
+
+namespace updater {
+
+// One update run, from the check to the end: it holds the installation's
+// lock for as long as it lives, finishes what an earlier update left, asks
+// for the version, and on the user's Yes brings the release into the temp
+// folder (only the changed files when the signed answer allows it, else
+// the whole package), checks it and carries out its instruction file under
+// the journal. Whatever way the release comes, it passes the same checks:
+// the offered version must be newer than the installed one (with the
+// publisher's key), and the temp folder then holds what the whole package
+// unpacks to. The window maps what it comes to onto captions and boxes.
+class UpdateRun {
+public:
+    // Takes the lock; raises platform::Error when another run holds it
+    // (nothing of the installation is read then) or it cannot be taken.
+    UpdateRun(UpdateStages& stages, RunDisplay& display, ErrorLog& log,
+              const InstallationPaths& paths, StageContext& context);
+
+    enum class Check {
+        stopped,     // an earlier update could not be finished (logged and shown)
+        unreachable, // no usable answer (why, when known, logged)
+        latest,      // nothing newer (an older signed offer logged)
+        available,
+    };
+    Check check();
+
+    // After the user's Yes; false when a stage stopped it and reported why
+    // (the installation is as it was). A failure that ends the run is
+    // raised as platform::Error, after the log has been told why the
+    // changed files alone were not enough, when that was tried.
+    bool install();
+
+    // After the success has been shown: the temp folder, then the journal.
+    void finish();
+
+private:
+    // Whether the changed files alone brought the release into the temp
+    // folder, and if they were tried and did not, why.
+    struct ChangedFiles {
+        bool arrived = false;
+        std::string fallback;
+    };
+    // The release unpacked in the temp folder; the reason it could not be
+    // unpacked (the user has been shown it), or nothing.
+    std::optional<std::string> obtain(std::string& fallback);
+    ChangedFiles fetchChangedFiles();
+    void requireNewerRelease() const;
+    DownloadIdentity wantedPackage() const;
+    void noteFallback(const std::string& fallback);
+
+    UpdateStages& m_stages;
+    RunDisplay& m_display;
+    ErrorLog& m_log;
+    const InstallationPaths& m_paths;
+    StageContext& m_context;
+    platform::FolderLock m_lock;
+    TempFolder m_temp;
+};
+
+// Tells the log what the start did about an earlier update (and the user,
+// when it could not make the installation whole); false then.
+bool noteRecovery(const Recovery& recovery, ErrorLog& log);
+
+} // namespace updater
