@@ -95,6 +95,51 @@ TEST(PublishedUpdate, UpdaterInstallsExactlyThePublishedRelease) {
     EXPECT_NE(log.find("\"bytes=0-\""), std::string::npos) << log;
 }
 
+// A replayed, still valid answer for an older release whose files the
+// installation mostly shares: a keyed updater offers nothing, fetches
+// nothing of the package by either way, and logs the older version offered.
+TEST(PublishedUpdate, AnOlderSignedReleaseIsNeitherOfferedNorFetched) {
+    testsupport::TempDir older;
+    testsupport::TempDir web;
+    testsupport::TempDir root;
+    testsupport::TempDir scratch;
+    const auto fillRelease = [](const std::string& folder, const std::string& version) {
+        testsupport::writeVersionedExecutable(folder + "/morvane.exe", version);
+        chmod((folder + "/morvane.exe").c_str(), 0755);
+        for (int file = 0; file < 10; ++file) {
+            writeFile(folder + "/lib" + std::to_string(file) + ".so",
+                      std::string(64 * 1024, static_cast<char>('a' + file)));
+        }
+    };
+    fillRelease(older.path(), "1.3.0.5");
+    const testsupport::PublisherKey key = testsupport::makePublisherKey(scratch / "key.pem");
+    ASSERT_EQ(runPublisher({"--key", key.privateKeyFile, older.path(), "1.3.5", web.path()},
+                           scratch / "publish.out")
+                  .status,
+              0);
+    const std::string install = root / "Morvane";
+    testsupport::TempDir::makeFolder(install);
+    fillRelease(install, "1.4.0.0");
+    testsupport::NginxServer nginx(web.path());
+    testsupport::ChildProcess updater(
+        {QT_UPDATE_CHILD, install, nginx.host(), REAL_UNZIP32_FOLDER, "", key.publicKeyBase64},
+        scratch / "updater.out");
+
+    ASSERT_EQ(updater.exitStatusWithin(std::chrono::seconds(60)), 4)
+        << readFile(scratch / "updater.out");
+    const std::string said = readFile(scratch / "updater.out");
+    EXPECT_EQ(said.find("New version found"), std::string::npos) << said;
+    EXPECT_NE(said.find("You are using the latest version"), std::string::npos) << said;
+    EXPECT_EQ(platform::DiskFileSystem().GetFileVersion(install + "/morvane.exe"), "1.4.0.0");
+    EXPECT_NE(readFile(install + "/NoteError.txt")
+                  .find("\"Updater: Version the version answer offers version 1.3.5, which is "
+                        "not newer than the installed version 1.4.0.0"),
+              std::string::npos);
+    nginx.stop();
+    const std::string log = nginx.accessLog();
+    EXPECT_EQ(log.find("morvane.zip"), std::string::npos) << log;
+}
+
 // A publisher who forgets to renew the version answer: the keyed updater
 // shows the unreachable server's box and logs that the answer expired, with
 // both clocks; one --renew later the same package installs.
