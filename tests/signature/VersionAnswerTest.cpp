@@ -2,6 +2,7 @@
 // publisher's signed release line for it, not yet expired. Each way a
 // hostile network could write the answer instead is refused for its own
 // reason.
+#include "signature/Base64.h"
 #include "signature/PackageSigning.h"
 #include "signature/ReleaseLine.h"
 
@@ -60,6 +61,18 @@ std::string manifestField() {
 std::string manifestLine(const std::string& version) {
     return line(version, expires, keys().publisherKey, manifestDigest());
 }
+
+// A release line of exactly these signed fields, signed by the publisher:
+// what a later publisher's tool may write.
+std::string signedFields(const std::string& fields) {
+    const std::string text = "morvane-release v1 " + fields;
+    const signature::SignatureBytes signed_ = keys().publisherKey.sign(text);
+    return text + " key=" + signature::base64Of(keys().publisherKey.publicKey()) +
+           " ed25519=" + signature::encodeBase64(signed_.data(), signed_.size());
+}
+
+const std::string knownFields =
+    "version=1.3.0 size=4096 sha512=" + std::string(128, 'a') + " expires=2027-01-07T12:00:00Z";
 
 std::string replaced(std::string text, const std::string& what, const std::string& with) {
     const std::size_t at = text.find(what);
@@ -190,6 +203,60 @@ INSTANTIATE_TEST_SUITE_P(
                                        " ed25519=", manifestField() + " ed25519=");
                    },
                    AnswerVerdict::malformedLine, "signature of 64 bytes"},
+        // The line grows: a field a later tool adds is read past, signed
+        // with the rest; the known ones may stand in any order.
+        AnswerCase{"LaterField",
+                   [] { return "1.3.0\r\n" + signedFields(knownFields + " channel=stable"); },
+                   AnswerVerdict::verified, ""},
+        AnswerCase{"LaterFieldFirst",
+                   [] {
+                       return "1.3.0\r\n" +
+                              signedFields("delta-v2=" + std::string(64, 'f') + " " + knownFields);
+                   },
+                   AnswerVerdict::verified, ""},
+        AnswerCase{"KnownFieldsInAnotherOrder",
+                   [] {
+                       return "1.3.0\r\n" +
+                              signedFields("expires=2027-01-07T12:00:00Z size=4096 sha512=" +
+                                           std::string(128, 'a') + " version=1.3.0");
+                   },
+                   AnswerVerdict::verified, ""},
+        AnswerCase{"LaterFieldChanged",
+                   [] {
+                       return replaced("1.3.0\r\n" + signedFields(knownFields + " channel=stable"),
+                                       "channel=stable", "channel=beta");
+                   },
+                   AnswerVerdict::badSignature, "does not match its signature"},
+        AnswerCase{"FieldTwice",
+                   [] { return "1.3.0\r\n" + signedFields(knownFields + " size=4096"); },
+                   AnswerVerdict::malformedLine, "names the field size twice"},
+        AnswerCase{"LaterFieldTwice",
+                   [] { return "1.3.0\r\n" + signedFields(knownFields + " a=1 a=2"); },
+                   AnswerVerdict::malformedLine, "names the field a twice"},
+        AnswerCase{"KeyAmongTheSignedFields",
+                   [] {
+                       return "1.3.0\r\n" + signedFields(knownFields + " key=" +
+                                                         keys().publisher.publicKeyBase64);
+                   },
+                   AnswerVerdict::malformedLine, "names the field key twice"},
+        AnswerCase{"FieldWithoutValue",
+                   [] { return "1.3.0\r\n" + signedFields(knownFields + " channel="); },
+                   AnswerVerdict::malformedLine, "not NAME=VALUE"},
+        AnswerCase{"FieldWithoutName",
+                   [] { return "1.3.0\r\n" + signedFields(knownFields + " =stable"); },
+                   AnswerVerdict::malformedLine, "not NAME=VALUE"},
+        AnswerCase{"FieldNameInCapitals",
+                   [] { return "1.3.0\r\n" + signedFields(knownFields + " Channel=stable"); },
+                   AnswerVerdict::malformedLine, "not NAME=VALUE"},
+        AnswerCase{"NotAField", [] { return "1.3.0\r\n" + signedFields(knownFields + " stable"); },
+                   AnswerVerdict::malformedLine, "not NAME=VALUE"},
+        AnswerCase{
+            "TwoBlanks",
+            [] { return "1.3.0\r\n" + signedFields("version=1.3.0  " + knownFields.substr(14)); },
+            AnswerVerdict::malformedLine, "not NAME=VALUE"},
+        AnswerCase{"ControlByteInAValue",
+                   [] { return "1.3.0\r\n" + signedFields(knownFields + " channel=a\tb"); },
+                   AnswerVerdict::malformedLine, "not NAME=VALUE"},
         AnswerCase{"OtherForm",
                    [] { return replaced("1.3.0\r\n" + line("1.3.0"), " v1 ", " v2 "); },
                    AnswerVerdict::malformedLine, "does not begin with"}),
@@ -203,6 +270,20 @@ TEST(ReleaseLine, ReadsBackTheManifestDigestOnlyWhenItCarriesOne) {
     const auto without = signature::parseReleaseLine(line("1.3.0"), why);
     ASSERT_TRUE(without.has_value()) << why;
     EXPECT_FALSE(without->manifest.has_value());
+}
+
+// A line read with fields it does not know writes them back as they came,
+// so that renewing it keeps what a later tool signed.
+TEST(ReleaseLine, KeepsTheFieldsItDoesNotKnow) {
+    std::string why;
+    const auto read = signature::parseReleaseLine(
+        signedFields(knownFields + " channel=stable delta-v2=" + std::string(8, 'f')), why);
+    ASSERT_TRUE(read.has_value()) << why;
+    EXPECT_EQ(read->laterFields, (std::vector<std::pair<std::string, std::string>>{
+                                     {"channel", "stable"}, {"delta-v2", std::string(8, 'f')}}));
+    EXPECT_EQ(signature::releaseSignedText(*read),
+              "morvane-release v1 " + knownFields +
+                  " channel=stable delta-v2=" + std::string(8, 'f'));
 }
 
 TEST(UtcTime, ReadsBackWhatItWritesAndNothingElse) {

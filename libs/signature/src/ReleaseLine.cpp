@@ -15,11 +15,14 @@
 #include "text/Hex.h"
 #include "text/Utf8.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <functional>
+#include <set>
 #include <sys/stat.h>
 
 namespace signature {
@@ -29,7 +32,6 @@ namespace {
 constexpr std::string_view lineStart = "morvane-release v1 ";
 constexpr std::string_view keyField = " key=";
 constexpr std::string_view signatureField = " ed25519=";
-constexpr std::string_view manifestField = "manifest=";
 // Quoted from a line that cannot be read, at most.
 constexpr std::size_t quotedLength = 60;
 
@@ -56,13 +58,131 @@ AnswerCheck refused(AnswerVerdict verdict, std::string description) {
     return AnswerCheck{verdict, std::move(description), std::nullopt};
 }
 
+// The fields this reader knows: each read into the line, or refused with
+// its reason.
+struct KnownField {
+    std::string_view name;
+    bool required;
+    bool (*read)(std::string_view value, ReleaseLine& line);
+    const char* refusal;
+};
+
+const KnownField knownFields[] = {
+    {"version", true,
+     [](std::string_view value, ReleaseLine& line) {
+         line.version = std::string(value);
+         return isVersionText(value);
+     },
+     "it names no version of three numbers"},
+    {"size", true,
+     [](std::string_view value, ReleaseLine& line) {
+         const auto size = numberOf(value);
+         line.size = size.value_or(0);
+         return size.has_value();
+     },
+     "it gives no package size"},
+    {"sha512", true,
+     [](std::string_view value, ReleaseLine& line) {
+         const auto digest = digestFromHex(value);
+         line.sha512 = digest.value_or(PackageDigest{});
+         return digest.has_value();
+     },
+     "it gives no SHA-512 of 128 lower-case hex digits"},
+    {"expires", true,
+     [](std::string_view value, ReleaseLine& line) {
+         const auto expires = parseUtcTime(value);
+         line.expires = expires.value_or(0);
+         return expires.has_value();
+     },
+     "it gives no expiry time such as 2027-01-08T00:00:00Z"},
+    {"manifest", false,
+     [](std::string_view value, ReleaseLine& line) {
+         ManifestDigest digest{};
+         line.manifest = digest;
+         return text::fromLowerHex(value, *line.manifest);
+     },
+     "it gives a manifest that is not a SHA-256 of 64 lower-case hex digits"},
+};
+
+bool isFieldName(std::string_view name) {
+    return !name.empty() && name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-") ==
+                                std::string_view::npos;
+}
+
+bool isFieldValue(std::string_view value) {
+    return !value.empty() && std::none_of(value.begin(), value.end(), [](char c) {
+        return static_cast<unsigned char>(c) <= 0x20 || c == 0x7f;
+    });
+}
+
+// The fields before the key, each "NAME=VALUE" and a blank after it.
+bool readSignedFields(std::string_view fields, ReleaseLine& line, std::string& why) {
+    std::set<std::string, std::less<>> seen;
+    for (std::size_t at = 0; at < fields.size();) {
+        const std::size_t blank = fields.find(' ', at);
+        const std::string_view field = fields.substr(at, blank - at);
+        at = blank + 1;
+        const std::size_t equals = field.find('=');
+        const std::string_view name = field.substr(0, equals);
+        const std::string_view value =
+            equals == std::string_view::npos ? "" : field.substr(equals + 1);
+        if (!isFieldName(name) || !isFieldValue(value)) {
+            why = "it holds a field that is not NAME=VALUE: " + quoted(field);
+            return false;
+        }
+        if (!seen.emplace(name).second || name == "key" || name == "ed25519") {
+            why = "it names the field " + std::string(name) + " twice";
+            return false;
+        }
+        const auto known = std::find_if(std::begin(knownFields), std::end(knownFields),
+                                        [&](const KnownField& k) { return k.name == name; });
+        if (known == std::end(knownFields)) {
+            line.laterFields.emplace_back(name, value);
+        } else if (!known->read(value, line)) {
+            why = known->refusal;
+            return false;
+        }
+    }
+    for (const KnownField& known : knownFields) {
+        if (known.required && !seen.contains(known.name)) {
+            why = known.refusal;
+            return false;
+        }
+    }
+    return true;
+}
+
+// "key=<base64> ed25519=<base64>", the end of the line.
+bool readSignature(std::string_view rest, ReleaseLine& line, std::string& why) {
+    const auto key = takeField(rest, keyField.substr(1));
+    const auto keyValue = key ? publicKeyFromBase64(*key) : std::nullopt;
+    if (!keyValue) {
+        why = "it names no public key of 32 bytes";
+        return false;
+    }
+    line.key = *keyValue;
+    const bool lastField = rest.find(' ') == std::string_view::npos;
+    const auto signature = takeField(rest, signatureField.substr(1));
+    const auto signatureBytes = signature ? decodeBase64(*signature) : std::nullopt;
+    if (!signatureBytes || signatureBytes->size() != signatureSize || !lastField) {
+        why = "it does not end with a signature of 64 bytes";
+        return false;
+    }
+    std::copy(signatureBytes->begin(), signatureBytes->end(), line.signature.begin());
+    return true;
+}
+
 } // namespace
 
 std::string releaseSignedText(const ReleaseLine& line) {
-    return std::string(lineStart) + "version=" + line.version +
-           " size=" + std::to_string(line.size) + " sha512=" + hexOf(line.sha512) +
-           " expires=" + formatUtcTime(line.expires) +
-           (line.manifest ? " manifest=" + text::lowerHexOf(*line.manifest) : "");
+    std::string text = std::string(lineStart) + "version=" + line.version +
+                       " size=" + std::to_string(line.size) + " sha512=" + hexOf(line.sha512) +
+                       " expires=" + formatUtcTime(line.expires) +
+                       (line.manifest ? " manifest=" + text::lowerHexOf(*line.manifest) : "");
+    for (const auto& [name, value] : line.laterFields) {
+        text += " " + name + "=" + value;
+    }
+    return text;
 }
 
 std::string formatReleaseLine(const ReleaseLine& line) {
@@ -75,59 +195,16 @@ std::optional<ReleaseLine> parseReleaseLine(std::string_view text, std::string& 
         why = "it does not begin with \"" + std::string(lineStart) + "\"";
         return std::nullopt;
     }
-    std::string_view rest = text.substr(lineStart.size());
-    ReleaseLine line;
-    const auto version = takeField(rest, "version=");
-    if (!version || !isVersionText(*version)) {
-        why = "it names no version of three numbers";
-        return std::nullopt;
-    }
-    line.version = std::string(*version);
-    const auto size = takeField(rest, "size=");
-    const auto sizeValue = size ? numberOf(*size) : std::nullopt;
-    if (!sizeValue) {
-        why = "it gives no package size";
-        return std::nullopt;
-    }
-    line.size = *sizeValue;
-    const auto digest = takeField(rest, "sha512=");
-    const auto digestValue = digest ? digestFromHex(*digest) : std::nullopt;
-    if (!digestValue) {
-        why = "it gives no SHA-512 of 128 lower-case hex digits";
-        return std::nullopt;
-    }
-    line.sha512 = *digestValue;
-    const auto expires = takeField(rest, "expires=");
-    const auto expiresValue = expires ? parseUtcTime(*expires) : std::nullopt;
-    if (!expiresValue) {
-        why = "it gives no expiry time such as 2027-01-08T00:00:00Z";
-        return std::nullopt;
-    }
-    line.expires = *expiresValue;
-    if (rest.starts_with(manifestField)) {
-        const auto manifest = takeField(rest, manifestField);
-        ManifestDigest manifestValue{};
-        if (!manifest || !text::fromLowerHex(*manifest, manifestValue)) {
-            why = "it gives a manifest that is not a SHA-256 of 64 lower-case hex digits";
-            return std::nullopt;
-        }
-        line.manifest = manifestValue;
-    }
-    const auto key = takeField(rest, keyField.substr(1));
-    const auto keyValue = key ? publicKeyFromBase64(*key) : std::nullopt;
-    if (!keyValue) {
+    const std::size_t keyAt = text.rfind(keyField);
+    if (keyAt == std::string_view::npos || keyAt + 1 < lineStart.size()) {
         why = "it names no public key of 32 bytes";
         return std::nullopt;
     }
-    line.key = *keyValue;
-    const auto signature = takeField(rest, signatureField.substr(1));
-    const auto signatureBytes = signature ? decodeBase64(*signature) : std::nullopt;
-    if (!signatureBytes || signatureBytes->size() != signatureSize || !rest.empty() ||
-        text.ends_with(' ')) {
-        why = "it does not end with a signature of 64 bytes";
+    ReleaseLine line;
+    if (!readSignedFields(text.substr(lineStart.size(), keyAt + 1 - lineStart.size()), line, why) ||
+        !readSignature(text.substr(keyAt + 1), line, why)) {
         return std::nullopt;
     }
-    std::copy(signatureBytes->begin(), signatureBytes->end(), line.signature.begin());
     return line;
 }
 
@@ -144,7 +221,7 @@ PackageIdentity identifyPackage(const std::string& path) {
 ReleaseLine signRelease(const std::string& version, std::uint64_t size, const PackageDigest& sha512,
                         std::int64_t expires, const SigningKey& key,
                         const std::optional<ManifestDigest>& manifest) {
-    ReleaseLine line{version, size, sha512, expires, manifest, key.publicKey(), {}};
+    ReleaseLine line{version, size, sha512, expires, manifest, key.publicKey(), {}, {}};
     line.signature = key.sign(releaseSignedText(line));
     return line;
 }
@@ -226,7 +303,7 @@ AnswerCheck checkVersionAnswer(std::string_view answer, const PublicKey& key, st
                        "the version answer is signed by another key (" + base64Of(line->key) +
                            ") than the publisher's (" + base64Of(key) + ")");
     }
-    if (!isSignatureOf(key, line->signature, releaseSignedText(*line))) {
+    if (!isSignatureOf(key, line->signature, releaseText.substr(0, releaseText.rfind(keyField)))) {
         return refused(AnswerVerdict::badSignature,
                        "the version answer's release line does not match its signature "
                        "(changed on the way)");

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace signature {
 
@@ -21,13 +23,20 @@ using ManifestDigest = std::array<std::uint8_t, 32>;
 //   morvane-release v1 version=1.3.0 size=<bytes> sha512=<hex>
 //     expires=<2027-01-08T00:00:00Z> [manifest=<hex>] key=<base64> ed25519=<base64>
 //
-// (one line, one blank between fields). size and sha512 are the whole
-// package's; expires is a UTC time; manifest, present when the package
-// carries a manifest, its SHA-256 in 64 lower-case hex digits, so that the
-// manifest is as trusted as the package; the signature (by key) covers the line's
-// text up to, not including, " key=". A reader that splits the answer at
-// "." and takes the number each of its first three pieces begins with reads
-// the same version with the line as without it.
+// (one line, one blank between fields). The signed part is a list of
+// fields NAME=VALUE, a name of lower-case letters, digits and "-", a value
+// of at least one byte and no blank or control byte, each name at most
+// once: version, size, sha512 and expires must be there, manifest may be,
+// and a name a later publisher's tool adds is read past (the signature
+// still covers it), so that the line can grow without older updaters
+// refusing it. key and then ed25519 end the line. size and sha512 are the
+// whole package's; expires is a UTC time; manifest, present when the
+// package carries a manifest, its SHA-256 in 64 lower-case hex digits, so
+// that the manifest is as trusted as the package; the signature (by key)
+// covers the line's text as it stands up to, not including, " key=". A
+// reader that splits the answer at "." and takes the number each of its
+// first three pieces begins with reads the same version with the line as
+// without it.
 struct ReleaseLine {
     std::string version;
     std::uint64_t size = 0;
@@ -36,9 +45,13 @@ struct ReleaseLine {
     std::optional<ManifestDigest> manifest;
     PublicKey key{};
     SignatureBytes signature{};
+    // Fields of names this reader does not know, as they stood, in order;
+    // written after the known ones.
+    std::vector<std::pair<std::string, std::string>> laterFields;
 };
 
-// The text the key signs: the line up to " key=".
+// The text the key signs: the line up to " key=", the known fields in
+// their order, then the later ones.
 std::string releaseSignedText(const ReleaseLine& line);
 std::string formatReleaseLine(const ReleaseLine& line);
 // The line, or nothing with the reason in why.
