@@ -263,7 +263,8 @@ void renew(const RenewRequest& request, std::ostream& report) {
         staging / versionName,
         signedVersionAnswer(check.release->version, package,
                             check.release->manifest ? manifestDigestOf(packagePath) : std::nullopt,
-                            *signingKey, request.validDays, std::time(nullptr)));
+                            *signingKey, request.validDays, std::time(nullptr),
+                            check.release->laterFields));
     putInPlace(staging / versionName, answerPath, false);
     report << "renewed " << answerPath << ": version " << check.release->version << ", valid for "
            << request.validDays << " days\n";

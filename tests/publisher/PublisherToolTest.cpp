@@ -6,6 +6,7 @@
 #include "platform/console/ConsoleToolkit.h"
 #include "publisher/Publication.h"
 #include "publisher/PublishError.h"
+#include "signature/PackageSigning.h"
 #include "signature/ReleaseLine.h"
 #include "testsupport/PublisherKey.h"
 #include "testsupport/TempDir.h"
@@ -219,9 +220,20 @@ TEST_F(PublisherTool, SignedAnswerBindsThePackageAndIsRenewedWithoutTouchingIt) 
     expectAnswer(2);
     const std::string package = readFile(served("morvane.zip"));
 
+    // A field a later tool added stays through the renewal, signed again.
+    {
+        std::string why;
+        const std::string published = readFile(served("version.php"));
+        auto line = *signature::parseReleaseLine(published.substr(published.find('\n') + 1), why);
+        line.laterFields = {{"channel", "stable"}};
+        const auto signingKey = signature::SigningKey::fromFile(key.privateKeyFile);
+        line.signature = signingKey.sign(signature::releaseSignedText(line));
+        writeFile(served("version.php"), "1.3.0\r\n" + signature::formatReleaseLine(line));
+    }
     run = tool({"--key", key.privateKeyFile, "--valid-days", "10", "--renew", web.path()});
     ASSERT_EQ(run.status, 0) << run.output;
     expectAnswer(10);
+    EXPECT_NE(readFile(served("version.php")).find(" channel=stable key="), std::string::npos);
     EXPECT_EQ(readFile(served("morvane.zip")), package);
 
     const std::string answer = readFile(served("version.php"));

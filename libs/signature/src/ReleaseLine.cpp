@@ -220,8 +220,10 @@ PackageIdentity identifyPackage(const std::string& path) {
 
 ReleaseLine signRelease(const std::string& version, std::uint64_t size, const PackageDigest& sha512,
                         std::int64_t expires, const SigningKey& key,
-                        const std::optional<ManifestDigest>& manifest) {
-    ReleaseLine line{version, size, sha512, expires, manifest, key.publicKey(), {}, {}};
+                        const std::optional<ManifestDigest>& manifest,
+                        std::vector<std::pair<std::string, std::string>> laterFields) {
+    ReleaseLine line{
+        version, size, sha512, expires, manifest, key.publicKey(), {}, std::move(laterFields)};
     line.signature = key.sign(releaseSignedText(line));
     return line;
 }

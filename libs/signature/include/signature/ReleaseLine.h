@@ -65,10 +65,12 @@ struct PackageIdentity {
 PackageIdentity identifyPackage(const std::string& path);
 
 // A release line for the package of the given size and digest (and
-// manifest, when it carries one), signed by key, valid until expires.
+// manifest, when it carries one), signed by key, valid until expires; the
+// later fields, those of a line read before, go with it.
 ReleaseLine signRelease(const std::string& version, std::uint64_t size, const PackageDigest& sha512,
                         std::int64_t expires, const SigningKey& key,
-                        const std::optional<ManifestDigest>& manifest = std::nullopt);
+                        const std::optional<ManifestDigest>& manifest = std::nullopt,
+                        std::vector<std::pair<std::string, std::string>> laterFields = {});
 
 // "2027-01-08T00:00:00Z"; parseUtcTime takes exactly that form.
 std::string formatUtcTime(std::int64_t seconds);
