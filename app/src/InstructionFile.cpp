@@ -78,24 +78,6 @@ bool nameable(const std::string& text) {
     return text.find('\0') == std::string::npos;
 }
 
-// A name the package brings lies inside the temp folder: a relative path
-// that never climbs out of it with "..".
-bool staysInside(const std::string& name) {
-    if (name.empty() || name[0] == '/' || name[0] == '\\' || !nameable(name)) {
-        return false;
-    }
-    std::size_t start = 0;
-    while (start <= name.size()) {
-        const std::size_t end = name.find_first_of("/\\", start);
-        const std::size_t stop = end == std::string::npos ? name.size() : end;
-        if (name.compare(start, stop - start, "..") == 0) {
-            return false;
-        }
-        start = stop + 1;
-    }
-    return true;
-}
-
 // An empty path field would name the root folder; no instruction means it.
 std::string expandedPath(const std::string& field, const std::string& installFolder,
                          const std::string& line) {
@@ -134,7 +116,7 @@ UpdateCommands::UpdateCommands(const InstallationPaths& paths, StageContext& con
 
 std::uint64_t UpdateCommands::bytesAdded(const std::string& line) {
     const std::vector<std::string> fields = text::splitText(line, ';');
-    if (fields.size() < 3 || text::upperCase(fields[0]) != "MOVE" || !staysInside(fields[1])) {
+    if (fields.size() < 3 || text::upperCase(fields[0]) != "MOVE" || !nameable(fields[1])) {
         return 0;
     }
     return m_context.files().sizeOfCopy(m_paths.tempFolder() + "/" + fields[1]);
@@ -152,12 +134,13 @@ void UpdateCommands::run(const std::string& line) {
     const std::string& second = fields[2];
     const std::string command = text::upperCase(fields[0]);
     if (command == "MOVE") {
+        // The source is the temp folder and the name as written: "..\x"
+        // takes an installed file (to keep a copy of it, say).
         const std::string source = m_paths.tempFolder() + "/" + first;
         const std::string destination = expandedPath(second, installFolder, line) + "/";
-        if (!staysInside(first)) {
-            // Only what the package brought may be installed.
+        if (!nameable(first)) {
             platform::raiseError(platform::ErrorNumber::fileNotFound, commandSource,
-                                 visible(source));
+                                 "the line " + quotedLine(line) + " has a NUL byte in a name");
         }
         refuseTempFolder(fso.resolve(destination), m_paths, line);
         fso.CopyFile(source, destination, true);

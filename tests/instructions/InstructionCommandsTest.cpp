@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -145,26 +146,45 @@ INSTANTIATE_TEST_SUITE_P(
                                   "would install into the updater's own temp folder"}),
     testsupport::CaseName());
 
-// Only what the package brought can be installed: a source that is absolute
-// or climbs out of the temp folder is a missing source, while a pattern in
-// the last component still copies every match.
-TEST_F(InstructionFixture, MoveTakesItsSourceFromInsideTheTempFolderOnly) {
-    writeFile(app("secret.txt"), "outside");
-    mkdir(app("data").c_str(), 0755);
-    for (const std::string& source : std::vector<std::string>{
-             "../secret.txt", "..\\secret.txt", app("secret.txt"), "sub/../../secret.txt"}) {
-        run("MOVE;" + source + ";APP_PATH\\DATA\r\n");
-        EXPECT_FALSE(exists(app("data/secret.txt"))) << source;
-    }
-    EXPECT_EQ(logLines().size(), 4u);
-    for (const std::string& line : logLines()) {
-        EXPECT_NE(line.find("File not found"), std::string::npos) << line;
-    }
+// The source is the temp folder, "\" and the name as written: a package may
+// keep a copy of an installed file before it replaces it ("..\" reaches
+// the installation), a leading "\" still names a file in temp, an absolute
+// path names one below temp, a pattern in the last component copies every
+// match; a NUL byte, which would cut the name short, names nothing.
+TEST_F(InstructionFixture, MoveTakesItsSourceAsTheTempFolderAndTheNameWritten) {
+    struct Case {
+        std::string source;
+        std::string copied; // what lands in data/, empty: nothing, logged
+        std::string name;
+    };
+    const Case cases[] = {
+        {"..\\morvane.exe", "installed", "morvane.exe"},
+        {"../morvane.exe", "installed", "morvane.exe"},
+        {"sub\\..\\a.dll", "a", "a.dll"},
+        {"\\a.dll", "a", "a.dll"},
+        {"*.dll", "b", "b.dll"},
+        {app("morvane.exe"), "", "morvane.exe"},
+        {std::string("a.dll\0.txt", 9), "", "a.dll"},
+    };
+    writeFile(app("morvane.exe"), "installed");
     writeFile(temp("a.dll"), "a");
     writeFile(temp("b.dll"), "b");
-    run("MOVE;*.dll;APP_PATH\\DATA\r\n");
-    EXPECT_EQ(readFile(app("data/b.dll")), "b");
-    EXPECT_EQ(logLines().size(), 4u);
+    mkdir(temp("sub").c_str(), 0755);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source);
+        std::filesystem::remove_all(app("data"));
+        std::filesystem::remove_all(app("NoteError.txt"));
+        std::filesystem::remove_all(app(".updater-journal"));
+        run("MAKEDIR;data;APP_PATH\r\nMOVE;" + c.source + ";APP_PATH\\DATA\r\n");
+        if (c.copied.empty()) {
+            EXPECT_FALSE(exists(app("data/" + c.name)));
+            EXPECT_EQ(logLines().size(), 2u); // the failure, and the folder taken back
+        } else {
+            EXPECT_EQ(readFile(app("data/" + c.name)), c.copied);
+            EXPECT_TRUE(logLines().empty());
+        }
+    }
+    EXPECT_EQ(readFile(app("morvane.exe")), "installed");
 }
 
 TEST_F(InstructionFixture, MoveOverAReadOnlyFileFailsAndLeavesItIntact) {
