@@ -3,6 +3,8 @@
 #include "platform/Error.h"
 #include "text/Numbers.h"
 
+#include <algorithm>
+
 namespace updater {
 
 std::string downloadPercent(int64_t received, int64_t total, const std::string& source) {
@@ -11,6 +13,14 @@ std::string downloadPercent(int64_t received, int64_t total, const std::string& 
     }
     const double percent = static_cast<double>(received) / static_cast<double>(total) * 100;
     return std::to_string(static_cast<long long>(text::roundHalfEven(percent)));
+}
+
+std::string percentWithoutTotal(int64_t received) {
+    constexpr double halfWay = 4.0 * 1024 * 1024;
+    const double percent =
+        static_cast<double>(received) / (static_cast<double>(received) + halfWay);
+    return std::to_string(
+        std::min(99LL, static_cast<long long>(text::roundHalfEven(percent * 100))));
 }
 
 } // namespace updater

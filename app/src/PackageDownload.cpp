@@ -106,8 +106,8 @@ bool PackageDownload::resume(const std::string& url, const std::string& path,
     }
     const auto total = static_cast<int64_t>(range->total);
     m_context.pump();
-    platform::requireRoom(platform::folderOf(path), range->total - kept.bytes, "the package",
-                          downloadSource);
+    platform::requireRoom(platform::folderOf(path), range->total - kept.bytes,
+                          "the package the server announces", downloadSource);
     if (announced) {
         rehash(path, kept.bytes);
     }
@@ -131,19 +131,23 @@ void PackageDownload::receiveWhole(const std::string& path, DownloadIdentity ide
         refuse("the server sends " + length + " bytes, but the version answer announced " +
                std::to_string(announced->size));
     }
-    // A bound download knows its size even when the server does not say it.
+    // A bound download knows its size even when the server does not say it;
+    // without a size the body runs to its end (0: none given).
     const double expected = announced && length.empty() ? static_cast<double>(announced->size)
                                                         : text::leadingNumber(length);
-    const int64_t total = platform::roundToInt64(expected, downloadSource);
     identity.etag = m_transfer.GetHeader("ETag");
     identity.lastModified = m_transfer.GetHeader("Last-Modified");
     m_context.pump();
 
-    // A disk that cannot hold the package fails now, not after minutes.
-    if (total > 0) {
-        platform::requireRoom(platform::folderOf(path), static_cast<std::uint64_t>(total),
-                              "the package", downloadSource);
+    // A disk that cannot hold the package fails now, not after minutes; so
+    // does a size past what any disk holds, before it is counted.
+    if (expected >= 1) {
+        constexpr double mostBytes = 18446744073709549568.0; // the largest double below 2^64
+        platform::requireRoom(platform::folderOf(path),
+                              static_cast<std::uint64_t>(std::min(expected, mostBytes)),
+                              "the package the server announces", downloadSource);
     }
+    const int64_t total = platform::roundToInt64(expected, downloadSource);
     PackageFile file(path, downloadSource, PackageFile::Opening::empty);
     // Said only once the file is empty: a kill in between keeps nothing.
     rememberDownload(path, identity, downloadSource);
@@ -172,7 +176,8 @@ void PackageDownload::receive(PackageFile& file, int64_t start, int64_t total) {
         }
         file.write(chunk.data(), chunk.size());
         received = addReceived(received, chunk.size());
-        m_progress(downloadPercent(received, total, downloadSource));
+        m_progress(total > 0 ? downloadPercent(received, total, downloadSource)
+                             : percentWithoutTotal(received));
         m_context.pump();
     } while (chunk.size() > 1);
 

@@ -26,7 +26,7 @@ void requireRoom(const Archive& archive, const EntrySelection& selection,
     }
     if (const auto shortfall =
             fileio::roomShortfall(folder.empty() ? "." : folder, needed, "unpacking the archive")) {
-        throw JobStop(UZP_DISK_FULL, *shortfall);
+        throw JobStop(UZP_DISK_FULL, shortfall->sentence);
     }
 }
 

@@ -98,6 +98,52 @@ TEST(DownloadPercent, NothingAnnouncedIsDivisionByZero) {
     }
 }
 
+TEST(DownloadPercent, WithoutATotalMovesAndStaysShortOfTheEnd) {
+    const struct {
+        int64_t received;
+        const char* text;
+    } cases[] = {
+        {0, "0"},
+        {4 * 1024 * 1024, "50"},
+        {36 * 1024 * 1024, "90"},
+        {INT64_MAX, "99"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(updater::percentWithoutTotal(c.received), c.text) << c.received;
+    }
+}
+
+// A server that sends the package without its length (chunked, as a
+// compressing or scripted server does): the whole body is taken, the bar
+// moving with it and never claiming the end before it.
+TEST_F(DownloadFixture, APackageWithoutALengthIsTakenWhole) {
+    const std::string body = testsupport::patternedBytes(3 * 1024 * 1024 + 17);
+    testsupport::LoopbackServer server;
+    server.server().Get("/clientfiles/morvane/morvane.zip", [&body](const httplib::Request&,
+                                                                    httplib::Response& res) {
+        res.set_chunked_content_provider(
+            "application/zip", [&body](std::size_t offset, httplib::DataSink& sink) {
+                if (offset == body.size()) {
+                    sink.done();
+                } else {
+                    sink.write(body.data() + offset,
+                               std::min<std::size_t>(100000, body.size() - offset));
+                }
+                return true;
+            });
+    });
+    server.start();
+    makeWindow(server.host());
+
+    download();
+
+    EXPECT_TRUE(package() == body);
+    const auto& bar = ui.barValues();
+    EXPECT_TRUE(std::is_sorted(bar.begin(), bar.end()));
+    EXPECT_GT(bar.back(), 30.0f);
+    EXPECT_LT(bar.back(), 100.0f);
+}
+
 } // namespace
 
 // The bar follows the network: it moves while the rest of the package is

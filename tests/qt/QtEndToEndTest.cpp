@@ -262,6 +262,40 @@ TEST_F(RealWindowUpdate, BuiltWithAKeyInstallsOnlyWhatThePublisherSignedForTheOf
     EXPECT_FALSE(exists(app("NoteError.txt")));
 }
 
+// A server that sends the package without its length (chunked, as a
+// compressing web server or a script does) still delivers a whole package.
+TEST_F(RealWindowUpdate, APackageSentWithoutItsLengthInstalls) {
+    testsupport::buildPackage(
+        staging / "package.zip",
+        {{"updater.ini", "MOVE;morvane.exe;APP_PATH\r\n"}, {"morvane.exe", newExecutable()}});
+    const std::string package = readFile(staging / "package.zip");
+    testsupport::LoopbackServer server;
+    server.server().Get("/clientfiles/morvane/version.php",
+                        [](const httplib::Request&, httplib::Response& res) {
+                            res.set_content("1.3.0", "text/plain");
+                        });
+    server.server().Get(
+        "/clientfiles/morvane/morvane.zip", [&](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider(
+                "application/zip", [&](std::size_t offset, httplib::DataSink& sink) {
+                    if (offset == package.size()) {
+                        sink.done();
+                    } else {
+                        sink.write(package.data() + offset,
+                                   std::min<std::size_t>(4000, package.size() - offset));
+                    }
+                    return true;
+                });
+        });
+    server.start();
+
+    const Outcome outcome = run(server.host());
+
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(installedVersion(), "1.3.0.0");
+    EXPECT_TRUE(logLines().empty());
+}
+
 // The plain check offers 1.1.7 to 1.2.0.5 (its third piece against the
 // fourth part), but a keyed updater knows the signed answer's version
 // before it asks: an older release served again is not offered, the user
@@ -480,7 +514,7 @@ TEST_F(RealWindowUpdate, TooLittleRoomFailsEachStepBeforeItStarts) {
         const char* size; // of the installation's file system
         const char* sentence;
     } cases[] = {
-        {"600k", "Disk full: the package needs "},
+        {"900k", "Disk full: the package the server announces needs "},
         {"1200k", "unpacking the archive needs "},
         {"1800k", "Disk full: the update needs "},
     };

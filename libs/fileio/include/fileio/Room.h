@@ -15,12 +15,21 @@ namespace fileio {
 // when the system cannot tell.
 std::optional<std::uint64_t> freeBytes(const std::string& path);
 
-// The sentence that says the file system holding folder has less than needed
-// bytes free: "the package needs 412 MB on /opt/morvane, 96 MB are free",
-// with what first. Both sizes are in the unit that suits the need (bytes, KB
-// or MB, decimal), the need rounded up and the free space down. Nullopt when
-// there is room, or when the system cannot tell (the work then finds out).
-std::optional<std::string> roomShortfall(const std::string& folder, std::uint64_t needed,
-                                         const std::string& what);
+// Too little room on the file system that holds a folder, in a sentence.
+struct RoomShortfall {
+    std::string sentence;
+    // The need is more than the whole file system holds: no clearing up
+    // makes room, so the disk is not said to be full.
+    bool beyondDisk = false;
+};
+
+// "the package needs 412 MB on /opt/morvane, 96 MB are free", with what
+// first; for a need past the file system's whole size, "the package needs
+// 1000000001 MB, more than the disk that holds /opt/morvane can hold
+// (252000 MB in all)". Sizes are in the unit that suits the need (bytes, KB
+// or MB, decimal), the need rounded up and the room down. Nullopt when there
+// is room, or when the system cannot tell (the work then finds out).
+std::optional<RoomShortfall> roomShortfall(const std::string& folder, std::uint64_t needed,
+                                           const std::string& what);
 
 } // namespace fileio
