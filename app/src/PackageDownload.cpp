@@ -101,7 +101,14 @@ bool PackageDownload::resume(const std::string& url, const std::string& path,
         (!announced || range->total == announced->size) &&
         (length.empty() || length == std::to_string(range->total - kept.bytes)) &&
         range->total <= static_cast<std::uint64_t>(std::numeric_limits<int64_t>::max());
-    if (!fits) {
+    // A server or cache that ignores If-Range sends the rest of whatever it
+    // has now: the rest must come named as the kept part was. (A part kept
+    // unnamed, by a keyed download, is held to its announced digest.)
+    DownloadIdentity answered = kept.identity;
+    answered.etag = m_transfer.GetHeader("ETag");
+    answered.lastModified = m_transfer.GetHeader("Last-Modified");
+    const std::string validator = kept.identity.validator();
+    if (!fits || (!validator.empty() && answered.validator() != validator)) {
         return false;
     }
     const auto total = static_cast<int64_t>(range->total);

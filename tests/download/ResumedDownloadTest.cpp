@@ -31,11 +31,17 @@ std::string head(const std::string& status, const std::string& fields) {
     return "HTTP/1.1 " + status + "\r\n" + fields + "Connection: close\r\n\r\n";
 }
 
-std::string partial(const std::string& range, std::size_t from) {
+// The rest of a package from a byte on, as the validators name it.
+std::string partial(const std::string& range, std::size_t from, const std::string& validators,
+                    const std::string& bytes = package) {
     return head("206 Partial Content", "Content-Range: " + range + "\r\nContent-Length: " +
-                                           std::to_string(package.size() - from) + "\r\n") +
-           package.substr(from);
+                                           std::to_string(bytes.size() - from) + "\r\n" +
+                                           validators) +
+           bytes.substr(from);
 }
+
+// The same size, other bytes: a package published again since the cut.
+const std::string republished = testsupport::patternedBytes(300 * 1024, 7);
 
 const std::string whole = head("200 OK", "Content-Length: " + total + "\r\n") + package;
 
@@ -132,21 +138,43 @@ INSTANTIATE_TEST_SUITE_P(
         ResumeCase{"TheRest",
                    true,
                    etag,
-                   partial(restRange, cutAfter),
+                   partial(restRange, cutAfter, etag),
                    {forTheRest + "If-Range: \"5f-1a\"\r\n"},
                    true},
         ResumeCase{"TheRestByDateWithoutKey",
                    false,
                    "ETag: W/\"5f\"\r\nLast-Modified: Tue, 08 Dec 2026 10:00:00 GMT\r\n",
-                   partial(restRange, cutAfter),
+                   partial(restRange, cutAfter, "Last-Modified: Tue, 08 Dec 2026 10:00:00 GMT\r\n"),
                    {forTheRest + "If-Range: Tue, 08 Dec 2026 10:00:00 GMT\r\n"},
                    true},
         ResumeCase{"TheRestWithoutValidatorsButKeyed",
                    true,
                    "",
-                   partial(restRange, cutAfter),
+                   partial(restRange, cutAfter, ""),
                    {forTheRest},
                    true},
+        // A server or cache that ignores If-Range sends the rest of what it
+        // has now: without a key only its validator tells, and it is not
+        // the kept part's, so the package starts over in the same run.
+        ResumeCase{"RepublishedAndIfRangeIgnoredWithoutKey",
+                   false,
+                   etag,
+                   partial(restRange, cutAfter, "ETag: \"6a-2b\"\r\n", republished),
+                   {forTheRest + "If-Range: \"5f-1a\"\r\n", fromStart},
+                   false},
+        ResumeCase{"RepublishedByDateAndIfRangeIgnoredWithoutKey",
+                   false,
+                   "Last-Modified: Tue, 08 Dec 2026 10:00:00 GMT\r\n",
+                   partial(restRange, cutAfter, "Last-Modified: Wed, 09 Dec 2026 10:00:00 GMT\r\n",
+                           republished),
+                   {forTheRest + "If-Range: Tue, 08 Dec 2026 10:00:00 GMT\r\n", fromStart},
+                   false},
+        ResumeCase{"TheRestUnnamedWithoutKey",
+                   false,
+                   etag,
+                   partial(restRange, cutAfter, ""),
+                   {forTheRest + "If-Range: \"5f-1a\"\r\n", fromStart},
+                   false},
         // Nothing the server could confirm, nothing announced: from the start.
         ResumeCase{"NoValidatorWithoutKey", false, "", "", {fromStart}, false},
         ResumeCase{
@@ -154,13 +182,13 @@ INSTANTIATE_TEST_SUITE_P(
         ResumeCase{"AnotherRange",
                    true,
                    etag,
-                   partial("bytes 0-307199/307200", 0),
+                   partial("bytes 0-307199/307200", 0, etag),
                    {forTheRest + "If-Range: \"5f-1a\"\r\n", fromStart},
                    false},
         ResumeCase{"AnotherTotal",
                    true,
                    etag,
-                   partial("bytes 100000-307200/307201", cutAfter),
+                   partial("bytes 100000-307200/307201", cutAfter, etag),
                    {forTheRest + "If-Range: \"5f-1a\"\r\n", fromStart},
                    false},
         ResumeCase{"RangeNotSatisfiable",
@@ -173,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
         ResumeCase{"KeptBytesSpoilt",
                    true,
                    etag,
-                   partial(restRange, cutAfter),
+                   partial(restRange, cutAfter, etag),
                    {forTheRest + "If-Range: \"5f-1a\"\r\n", fromStart},
                    false,
                    true}),

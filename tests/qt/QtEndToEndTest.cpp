@@ -11,6 +11,7 @@
 #include "testsupport/NginxServer.h"
 #include "testsupport/PackageBuilder.h"
 #include "testsupport/PublisherKey.h"
+#include "testsupport/ScriptedHttpServer.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/TreeSnapshot.h"
 #include "testsupport/VersionedExecutable.h"
@@ -553,6 +554,64 @@ TEST_F(RealWindowUpdate, TooLittleRoomFailsEachStepBeforeItStarts) {
         EXPECT_NE(lines[0].find(c.sentence), std::string::npos) << lines[0];
         EXPECT_NE(lines[0].find(" are free"), std::string::npos) << lines[0];
     }
+}
+
+// Without a key, a download cut off part way is gone on with only when the
+// server names the rest as it named the kept part: a server or cache that
+// ignores If-Range and sends the rest of a package published since is not
+// appended to it; the same run starts over, and the new package lands.
+TEST_F(RealWindowUpdate, WithoutAKeyTheRestOfAnotherPackageIsNeverAppended) {
+    const auto packageOf = [&](unsigned seed) {
+        testsupport::buildPackage(staging / "package.zip",
+                                  {{"updater.ini", "MOVE;morvane.exe;APP_PATH\r\n"
+                                                   "MOVE;data.bin;APP_PATH\r\n"},
+                                   {"morvane.exe", newExecutable()},
+                                   {"data.bin", randomBytes(512 * 1024, seed)}});
+        return readFile(staging / "package.zip");
+    };
+    const std::string first = packageOf(1);
+    const std::string second = packageOf(2);
+    ASSERT_EQ(first.size(), second.size());
+    std::atomic<bool> republished{false};
+    testsupport::ScriptedHttpServer server(
+        [&](const std::string& request, testsupport::ServerConnection& connection) {
+            const auto head = [](const std::string& status, const std::string& fields) {
+                return "HTTP/1.1 " + status + "\r\n" + fields + "Connection: close\r\n\r\n";
+            };
+            if (request.find("version.php") != std::string::npos) {
+                connection.send(head("200 OK", "Content-Length: 5\r\n") + "1.3.0");
+                return;
+            }
+            const std::string& package = republished ? second : first;
+            const std::string etag = republished ? "ETag: \"b\"\r\n" : "ETag: \"a\"\r\n";
+            const std::size_t at = request.find("Range: bytes=");
+            const std::size_t from = std::stoul(request.substr(at + 13));
+            if (!republished) {
+                // The network drops half way.
+                connection.send(head("200 OK", "Content-Length: " + std::to_string(package.size()) +
+                                                   "\r\n" + etag) +
+                                package.substr(0, package.size() / 2));
+                return;
+            }
+            // If-Range ignored: the rest of what is served now.
+            connection.send(head(from == 0 ? "200 OK" : "206 Partial Content",
+                                 (from == 0 ? ""
+                                            : "Content-Range: bytes " + std::to_string(from) + "-" +
+                                                  std::to_string(package.size() - 1) + "/" +
+                                                  std::to_string(package.size()) + "\r\n") +
+                                     "Content-Length: " + std::to_string(package.size() - from) +
+                                     "\r\n" + etag) +
+                            package.substr(from));
+        });
+
+    ASSERT_EQ(run(server.host()).status, 4);
+    ASSERT_TRUE(exists(app("temp/morvane.zip.resume")));
+    republished = true;
+    const Outcome outcome = run(server.host());
+
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_TRUE(readFile(app("data.bin")) == randomBytes(512 * 1024, 2));
+    EXPECT_EQ(installedVersion(), "1.3.0.0");
 }
 
 // A download killed part way is gone on with by the next run when the offer
