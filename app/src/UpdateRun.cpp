@@ -13,15 +13,15 @@ UpdateRun::UpdateRun(UpdateStages& stages, RunDisplay& display, ErrorLog& log,
     : m_stages(stages), m_display(display), m_log(log), m_paths(paths), m_context(context),
       m_lock(paths.folder(), sources::updateRun, texts::runBusy), m_temp(paths, context) {}
 
-UpdateRun::Check UpdateRun::check() {
+UpdateRun::Checked UpdateRun::check() {
     // The check must see a whole installation, old or new.
     if (!noteRecovery(recoverLockedInstallation(m_paths, m_context.files()), m_log)) {
-        return Check::stopped;
+        return {Check::stopped, {}};
     }
     VersionCheck& versions = m_stages.versions;
     versions.readInstalledVersion();
     if (versions.updateStatus() == "UPDATE_AVAILABLE") {
-        return Check::available;
+        return {Check::available, {}};
     }
     // Only the second answer decides.
     if (versions.updateStatus() == "NA") {
@@ -30,12 +30,12 @@ UpdateRun::Check UpdateRun::check() {
         if (!versions.refusal().empty()) {
             m_log.note(logLabels::version, versions.refusal(), false);
         }
-        return Check::unreachable;
+        return {Check::unreachable, versions.refusal()};
     }
     if (!versions.notice().empty()) {
         m_log.note(logLabels::version, versions.notice(), false);
     }
-    return Check::latest;
+    return {Check::latest, {}};
 }
 
 bool UpdateRun::install() {

@@ -38,7 +38,13 @@ public:
         latest,      // nothing newer (an older signed offer logged)
         available,
     };
-    Check check();
+    struct Checked {
+        Check outcome;
+        // Why there was no usable answer, when it is known (a request
+        // given up, an answer a keyed updater does not trust).
+        std::string reason;
+    };
+    Checked check();
 
     // After the user's Yes; false when a stage stopped it and reported why
     // (the installation is as it was). A failure that ends the run is

@@ -9,6 +9,7 @@
 #include "codemodule/CodeModuleState.h"
 #include "platform/Error.h"
 #include "platform/Narrowing.h"
+#include "text/LetterCase.h"
 #include "text/Numbers.h"
 
 #include <exception>
@@ -82,11 +83,12 @@ void frmUpdater::cmdDownload_Click() {
     try {
         m_controls.cmdDownload().setEnabled(false);
         UpdateRun run(*m_stages, *m_display, m_errorLog, m_paths, *this);
-        switch (run.check()) {
+        const UpdateRun::Checked checked = run.check();
+        switch (checked.outcome) {
         case UpdateRun::Check::stopped:
             break;
         case UpdateRun::Check::unreachable:
-            showUnreachable();
+            showUnreachable(checked.reason);
             break;
         case UpdateRun::Check::latest:
             showLatest();
@@ -119,9 +121,14 @@ void frmUpdater::cmdDownload_Click() {
     }
 }
 
-void frmUpdater::showUnreachable() {
-    m_toolkit.msgBox(texts::unreachableStart + m_settings.packageHost + texts::unreachableEnd,
-                     MsgBoxStyle::okOnly + MsgBoxStyle::information, "");
+void frmUpdater::showUnreachable(const std::string& reason) {
+    // A server that answered, but not in a way this updater takes, is no
+    // matter of the connection: one more line says what it was.
+    std::string text = texts::unreachableStart + m_settings.packageHost + texts::unreachableEnd;
+    if (!reason.empty()) {
+        text += "\r\n" + text::upperCase(reason.substr(0, 1)) + reason.substr(1);
+    }
+    m_toolkit.msgBox(text, MsgBoxStyle::okOnly + MsgBoxStyle::information, "");
 }
 
 void frmUpdater::showLatest() {

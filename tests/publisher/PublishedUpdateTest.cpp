@@ -176,6 +176,11 @@ TEST(PublishedUpdate, AnExpiredAnswerIsRefusedUntilThePublisherRenewsIt) {
     ASSERT_EQ(runUpdater(), 4) << readFile(scratch / "updater.out");
     EXPECT_NE(readFile(scratch / "updater.out").find(": Unable to reach server"), std::string::npos)
         << readFile(scratch / "updater.out");
+    // The network is fine: the box says what was wrong with the answer.
+    EXPECT_NE(
+        readFile(scratch / "updater.out").find(" is accessible|The version answer expired at "),
+        std::string::npos)
+        << readFile(scratch / "updater.out");
     const std::string log = readFile(install + "/NoteError.txt");
     EXPECT_NE(log.find("\"Updater: Version the version answer expired at "), std::string::npos)
         << log;

@@ -81,7 +81,7 @@ private:
     platform::FileSystem& fso();
     // One line of the instruction file; failures go to processExtract.
     void RunUpdateCommand(const std::string& line);
-    void showUnreachable();
+    void showUnreachable(const std::string& reason);
     void showLatest();
 
     platform::Toolkit& m_toolkit;
