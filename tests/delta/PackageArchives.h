@@ -19,6 +19,16 @@ struct Listing {
     std::uint64_t directoryOffset = 0;
 };
 
+// The kinds of package makePackage makes, for tests to run on each.
+struct PackageKind {
+    const char* name;
+    std::string mode;
+};
+inline const PackageKind packageKinds[] = {{"PythonStoredAndDeflated", "plain"},
+                                           {"PythonDataDescriptors", "descriptor"},
+                                           {"PythonZip64", "zip64"},
+                                           {"OurZipLibrary", "ours"}};
+
 // Makes archive as mode says ("plain", "descriptor", "zip64" by Python's
 // zipfile, "ours" by our zip library, the manifest stored in a first call
 // and the rest deflated in a second) and lists it; scratch is a free path.

@@ -27,12 +27,7 @@ delta::DirectoryReading readTail(const std::string& package, std::size_t length)
     return delta::readPackageDirectory(bytesOf(package).last(length), package.size());
 }
 
-struct ArchiveCase {
-    const char* name;
-    std::string mode; // make_archive.py's, or "ours"
-};
-
-class ArchiveDirectory : public ::testing::TestWithParam<ArchiveCase> {};
+class ArchiveDirectory : public ::testing::TestWithParam<deltatest::PackageKind> {};
 
 TEST_P(ArchiveDirectory, ReadsWhatPythonReadsFromTheShortestTailThatHoldsIt) {
     testsupport::TempDir folder;
@@ -82,11 +77,7 @@ TEST_P(ArchiveDirectory, ReadsWhatPythonReadsFromTheShortestTailThatHoldsIt) {
     EXPECT_EQ(local.tailBytes, length);
 }
 
-INSTANTIATE_TEST_SUITE_P(Archives, ArchiveDirectory,
-                         ::testing::Values(ArchiveCase{"PythonStoredAndDeflated", "plain"},
-                                           ArchiveCase{"PythonDataDescriptors", "descriptor"},
-                                           ArchiveCase{"PythonZip64", "zip64"},
-                                           ArchiveCase{"OurZipLibrary", "ours"}),
+INSTANTIATE_TEST_SUITE_P(Archives, ArchiveDirectory, ::testing::ValuesIn(deltatest::packageKinds),
                          testsupport::CaseName());
 
 // One archive of Python's, made once for the tests that change its bytes.

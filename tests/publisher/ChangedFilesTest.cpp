@@ -9,17 +9,14 @@
 #include "testsupport/ChildProcess.h"
 #include "testsupport/NginxServer.h"
 #include "testsupport/PublisherKey.h"
-#include "testsupport/ScriptedHttpServer.h"
 #include "testsupport/TempDir.h"
+#include "testsupport/TwoFacedServer.h"
 #include "testsupport/VersionedExecutable.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
-#include <functional>
-#include <mutex>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,8 +27,6 @@ namespace {
 namespace fs = std::filesystem;
 using testsupport::readFile;
 using testsupport::writeFile;
-
-const std::string packagePath = "/clientfiles/morvane/morvane.zip";
 
 void put32(std::string& bytes, std::size_t at, std::uint64_t value) {
     for (int i = 0; i < 4; ++i) {
@@ -122,82 +117,6 @@ TEST(ChangedFiles, AreInstalledWithTheManifestsModesWhateverTheDirectorySays) {
     EXPECT_EQ(nginx.accessLog().find("\"bytes=0-\""), std::string::npos) << nginx.accessLog();
 }
 
-// The package as it is to a request for the whole of it, and rewritten for
-// every range request, all bytes sent counted.
-class TwoFacedServer {
-public:
-    TwoFacedServer(std::string version, std::string whole, std::string ranged)
-        : m_version(std::move(version)), m_whole(std::move(whole)), m_ranged(std::move(ranged)),
-          m_server([this](const std::string& head, testsupport::ServerConnection& c) {
-              answer(head, c);
-          }) {}
-
-    std::string host() const { return m_server.host(); }
-    std::uint64_t packageBytesSent() const { return m_sent; }
-
-private:
-    void answer(const std::string& head, testsupport::ServerConnection& c) {
-        const std::string path = testsupport::requestPath(head);
-        if (path != packagePath) {
-            c.send("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " +
-                   std::to_string(m_version.size()) + "\r\n\r\n" + m_version);
-            return;
-        }
-        const std::size_t range = head.find("Range: bytes=");
-        const bool whole = head.find("Range: bytes=0-\r\n") != std::string::npos;
-        const std::string& package = whole ? m_whole : m_ranged;
-        std::uint64_t first = 0;
-        std::uint64_t last = package.size() - 1;
-        if (!whole && range != std::string::npos) {
-            first = std::stoull(head.substr(range + 13));
-            last = std::stoull(head.substr(head.find('-', range + 13) + 1));
-        }
-        c.send("HTTP/1.1 206 Partial Content\r\nConnection: close\r\nContent-Length: " +
-               std::to_string(last - first + 1) + "\r\nContent-Range: bytes " +
-               std::to_string(first) + "-" + std::to_string(last) + "/" +
-               std::to_string(package.size()) + "\r\n\r\n");
-        constexpr std::uint64_t piece = 64 * 1024;
-        for (std::uint64_t at = first; at <= last; at += piece) {
-            const std::uint64_t length = std::min(piece, last + 1 - at);
-            if (!c.send(package.substr(at, length))) {
-                return;
-            }
-            m_sent += length;
-        }
-    }
-
-    std::string m_version;
-    std::string m_whole;
-    std::string m_ranged;
-    std::atomic<std::uint64_t> m_sent{0};
-    testsupport::ScriptedHttpServer m_server;
-};
-
-// The package's directory cut down to the manifest's record, the package
-// kept at its size by the end record's comment: the manifest's span then
-// runs over every other entry, to the directory. With claimWhole, the
-// manifest's record says it is that long too.
-std::string manifestAlone(const std::string& package, const delta::PackageDirectory& directory,
-                          bool claimWhole) {
-    const delta::DirectoryEntry& manifest = directory.entries[directory.find("morvane.manifest")];
-    std::string record = package.substr(manifest.recordOffset, manifest.recordSize);
-    if (claimWhole) {
-        const std::uint64_t size = directory.directoryOffset - 30 - manifest.name.size() - 1000;
-        put32(record, 20, size);
-        put32(record, 24, size);
-    }
-    std::string bytes = package.substr(0, directory.directoryOffset) + record;
-    std::string end(22, '\0');
-    end.replace(0, 4, "PK\x05\x06");
-    end[8] = end[10] = 1;
-    put32(end, 12, record.size());
-    put32(end, 16, directory.directoryOffset);
-    const std::size_t comment = package.size() - bytes.size() - end.size();
-    end[20] = static_cast<char>(comment & 0xff);
-    end[21] = static_cast<char>(comment >> 8);
-    return bytes + end + std::string(comment, ' ');
-}
-
 struct HostileCase {
     const char* name;
     bool claimWhole;
@@ -209,10 +128,15 @@ TEST_P(HostileDirectory, IsRefusedBeforeAnyLargeFetchAndTheWholePackageComes) {
     Publication published(4 * 1024 * 1024);
     const std::string package = readFile(published.package);
     const delta::PackageDirectory directory = delta::readLocalPackage(published.package).directory;
-    const std::string ranged = manifestAlone(package, directory, GetParam().claimWhole);
-    ASSERT_EQ(ranged.size(), package.size());
-    TwoFacedServer server(readFile(published.web / "clientfiles/morvane/version.php"), package,
-                          ranged);
+    const delta::DirectoryEntry& manifest = directory.entries[directory.find("morvane.manifest")];
+    const std::string ranged = published.scratch / "ranged.zip";
+    writeFile(ranged,
+              testsupport::withOneRecord(
+                  package, {directory.directoryOffset, manifest.recordOffset, manifest.recordSize},
+                  GetParam().claimWhole));
+    ASSERT_EQ(fs::file_size(ranged), package.size());
+    testsupport::TwoFacedServer server(readFile(published.web / "clientfiles/morvane/version.php"),
+                                       published.package, ranged);
 
     ASSERT_EQ(published.runUpdater(server.host()), 0)
         << readFile(published.scratch / "updater.out");

@@ -1,6 +1,7 @@
 #include "delta/GatheredArchive.h"
 
 #include "zipformat/EntryData.h"
+#include "zipformat/LittleEndian.h"
 #include "zipformat/RecordWriting.h"
 #include "zipformat/Records.h"
 
@@ -44,6 +45,14 @@ std::optional<std::string> GatheredArchive::finish() {
     }
     if (!zipformat::fitsInRecord(m_added) || !zipformat::fitsInRecord(m_directory.size())) {
         return "the entries to fetch need a large archive's records";
+    }
+    // Readers take what stands just before the end record for a large
+    // archive's locator when it begins as one: a name must not.
+    if (m_directory.size() >= zipformat::zip64EndLocatorSize &&
+        zipformat::read32(reinterpret_cast<const unsigned char*>(m_directory.data()) +
+                          m_directory.size() - zipformat::zip64EndLocatorSize) ==
+            zipformat::zip64EndLocatorSignature) {
+        return "the names of the entries to fetch would read as a large archive's records";
     }
     zipformat::appendEndRecord(m_directory, static_cast<std::uint16_t>(m_entries),
                                static_cast<std::uint32_t>(m_directory.size()),
