@@ -170,7 +170,7 @@ std::optional<std::string> PackageDelta::fetchDirectory(Package& package) {
         length = reading.bytesNeeded;
     }
     if (reading.outcome == delta::DirectoryReading::Outcome::needsMore) {
-        return "the package's directory needs more than its last " + std::to_string(longestTail) +
+        return "the package's directory does not lie in its last " + std::to_string(tail.size()) +
                " bytes";
     }
     if (reading.outcome != delta::DirectoryReading::Outcome::read) {
@@ -181,23 +181,41 @@ std::optional<std::string> PackageDelta::fetchDirectory(Package& package) {
     return std::nullopt;
 }
 
-// The manifest, exactly the one the signed line names: written to the temp
-// folder as it arrives, hashed on the way, and read only once it is known to
-// be the one signed.
+// The manifest, exactly the one the signed line names, read only once it is
+// known to be that one.
 std::optional<std::string> PackageDelta::fetchManifest(const Package& package,
                                                        const delta::Sha256& signed_,
                                                        const std::string& tempFolder,
                                                        delta::PackageManifest& manifest) {
-    const delta::PackageDirectory& directory = package.directory;
-    const std::size_t index = directory.find(delta::manifestEntryName);
-    if (index == directory.entries.size()) {
+    const std::size_t index = package.directory.find(delta::manifestEntryName);
+    if (index == package.directory.entries.size()) {
         return "the package has no manifest";
     }
-    const delta::ByteSpan span = directory.spans[index];
-    if (savesNothing(package.tailBytes + span.length, package.size)) {
+    if (savesNothing(package.tailBytes + package.directory.spans[index].length, package.size)) {
         return "the package's directory and manifest are nearly all of it";
     }
     const std::string path = tempFolder + "/" + std::string(delta::manifestEntryName);
+    if (auto failure = receiveManifest(package, index, path, signed_)) {
+        return failure;
+    }
+    std::string text;
+    std::string why;
+    if (const int error = fileio::readWholeFile(path, text)) {
+        return "cannot read " + path + ": " + fileio::systemReason(error);
+    }
+    auto parsed = delta::parseManifest(text, why);
+    if (!parsed) {
+        return "the manifest: " + why;
+    }
+    manifest = std::move(*parsed);
+    return std::nullopt;
+}
+
+// The manifest entry's span, its data written to path as it arrives and
+// hashed on the way: the reason it is not the manifest signed_ names.
+std::optional<std::string> PackageDelta::receiveManifest(const Package& package, std::size_t index,
+                                                         const std::string& path,
+                                                         const delta::Sha256& signed_) {
     fileio::UniqueFd fd =
         fileio::openFile(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (!fd) {
@@ -205,7 +223,7 @@ std::optional<std::string> PackageDelta::fetchManifest(const Package& package,
     }
     fileio::BufferedFile file(std::move(fd), manifestBuffer);
     delta::Sha256Digest digest("the manifest");
-    delta::StoredEntryReader reader(directory.entries[index], delta::mostManifestBytes,
+    delta::StoredEntryReader reader(package.directory.entries[index], delta::mostManifestBytes,
                                     [&](std::span<const unsigned char> data) {
                                         digest.add(data.data(), data.size());
                                         (void)file.write(data.data(), data.size());
@@ -213,6 +231,7 @@ std::optional<std::string> PackageDelta::fetchManifest(const Package& package,
     if (reader.problem()) {
         return "the manifest: " + *reader.problem();
     }
+    const delta::ByteSpan span = package.directory.spans[index];
     if (auto failure = m_fetch.fetch(package.url, span.offset, span.length, package.size,
                                      [&reader](const std::uint8_t* data, std::size_t size) {
                                          reader.take(std::span(data, size));
@@ -228,16 +247,6 @@ std::optional<std::string> PackageDelta::fetchManifest(const Package& package,
     if (digest.finish() != signed_) {
         return "the manifest is not the one the release line names";
     }
-    std::string text;
-    std::string why;
-    if (const int error = fileio::readWholeFile(path, text)) {
-        return "cannot read " + path + ": " + fileio::systemReason(error);
-    }
-    auto parsed = delta::parseManifest(text, why);
-    if (!parsed) {
-        return "the manifest: " + why;
-    }
-    manifest = std::move(*parsed);
     return std::nullopt;
 }
 

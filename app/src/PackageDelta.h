@@ -71,6 +71,9 @@ private:
     std::optional<std::string> fetchManifest(const Package& package, const delta::Sha256& signed_,
                                              const std::string& tempFolder,
                                              delta::PackageManifest& manifest);
+    std::optional<std::string> receiveManifest(const Package& package, std::size_t index,
+                                               const std::string& path,
+                                               const delta::Sha256& signed_);
     std::optional<std::string>
     placeEntries(const Package& package, const delta::PackageManifest& manifest,
                  const delta::DeltaPlan& plan, const std::string& tempFolder,
