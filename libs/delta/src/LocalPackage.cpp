@@ -6,7 +6,6 @@
 #include "fileio/Reading.h"
 #include "fileio/Writing.h"
 #include "zipformat/EndRecord.h"
-#include "zipformat/Records.h"
 
 #include <cerrno>
 #include <fcntl.h>
