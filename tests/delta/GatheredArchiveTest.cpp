@@ -100,15 +100,16 @@ TEST_P(GatheredArchive, ReadsBackEverywhereWithTheBytesAndModesGiven) {
     }
 
     // Python's zipfile: every entry's bytes as in the package, and the mode.
-    const auto inPackage = deltatest::pythonRead(package, folder / "read");
-    const auto inArchive = deltatest::pythonRead(archive, folder / "read");
+    const auto read = deltatest::pythonRead({package, archive}, folder / "read");
+    const deltatest::ReadArchive& inPackage = read[0];
+    const deltatest::ReadArchive& inArchive = read[1];
     ASSERT_EQ(inArchive.size(), made.added.size());
     for (const Fetched& entry : made.added) {
         SCOPED_TRACE(entry.name);
-        const deltatest::ReadEntry& read = inArchive.at(entry.name);
-        EXPECT_EQ(std::stoul(read.mode, nullptr, 8), 0100000u | entry.mode);
-        EXPECT_EQ(read.sha256, inPackage.at(entry.name).sha256);
-        EXPECT_EQ(read.size, inPackage.at(entry.name).size);
+        const deltatest::ReadEntry& gathered = inArchive.at(entry.name);
+        EXPECT_EQ(std::stoul(gathered.mode, nullptr, 8), 0100000u | entry.mode);
+        EXPECT_EQ(gathered.sha256, inPackage.at(entry.name).sha256);
+        EXPECT_EQ(gathered.size, inPackage.at(entry.name).size);
     }
 
     // bsdtar, keeping modes; and our unzip library, by the unpacking rule.

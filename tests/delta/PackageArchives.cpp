@@ -65,18 +65,25 @@ Listing makePackage(const std::string& mode, const std::string& archive,
     return pythonListing("list", archive, scratch);
 }
 
-std::map<std::string, ReadEntry> pythonRead(const std::string& archive,
-                                            const std::string& scratch) {
-    std::istringstream lines(runScript("read '" + archive + "'", scratch));
-    std::map<std::string, ReadEntry> entries;
+std::vector<ReadArchive> pythonRead(const std::vector<std::string>& archives,
+                                    const std::string& scratch) {
+    std::string arguments = "read";
+    for (const std::string& archive : archives) {
+        arguments += " '" + archive + "'";
+    }
+    std::istringstream lines(runScript(arguments, scratch));
+    std::vector<ReadArchive> read(archives.size());
     for (std::string line; std::getline(lines, line);) {
         std::istringstream fields(line);
+        std::size_t place = 0;
         std::string name;
+        fields >> place;
+        fields.ignore(1);
         std::getline(fields, name, '\t');
-        ReadEntry& entry = entries[name];
+        ReadEntry& entry = read.at(place)[name];
         fields >> entry.mode >> entry.size >> entry.sha256;
     }
-    return entries;
+    return read;
 }
 
 } // namespace deltatest

@@ -35,12 +35,15 @@ inline const PackageKind packageKinds[] = {{"PythonStoredAndDeflated", "plain"},
 Listing makePackage(const std::string& mode, const std::string& archive,
                     const std::string& scratch);
 
-// Each entry as Python's zipfile reads it, its CRC-32 checked.
+// An entry as Python's zipfile reads it, its CRC-32 checked.
 struct ReadEntry {
     std::string mode; // of its external attributes, octal
     std::uint64_t size = 0;
     std::string sha256; // lower-case hex
 };
-std::map<std::string, ReadEntry> pythonRead(const std::string& archive, const std::string& scratch);
+using ReadArchive = std::map<std::string, ReadEntry>;
+// Each archive as Python's zipfile reads it, in the order given.
+std::vector<ReadArchive> pythonRead(const std::vector<std::string>& archives,
+                                    const std::string& scratch);
 
 } // namespace deltatest

@@ -1,13 +1,14 @@
 """Makes a zip archive with Python's zipfile and lists what its directory
 says of each entry, one line each: name, local header offset, compressed
 size, size, CRC-32, method, flags (tab-separated); then "directory" and the
-directory's offset. Or reads every entry of an archive, its CRC-32 checked:
-one line each of name, the mode its external attributes give (octal), size
-and SHA-256 of the bytes read.
+directory's offset. Or reads every entry of each archive, its CRC-32
+checked: one line each of the archive's place among those named (from 0),
+name, the mode its external attributes give (octal), size and SHA-256 of
+the bytes read.
 
     make_archive.py plain|descriptor|zip64 ARCHIVE
     make_archive.py list ARCHIVE
-    make_archive.py read ARCHIVE
+    make_archive.py read ARCHIVE...
 
 descriptor: written to a stream that cannot seek, so that every entry's
 sizes follow its data in a data descriptor. zip64: the limits lowered so
@@ -63,17 +64,18 @@ def listing(path):
         print("directory\t%d" % archive.start_dir)
 
 
-def reading(path):
+def reading(place, path):
     with zipfile.ZipFile(path) as archive:
         for info in archive.infolist():
             data = archive.read(info)
-            print("\t".join((info.filename, "%o" % (info.external_attr >> 16), str(len(data)),
-                             hashlib.sha256(data).hexdigest())))
+            print("\t".join((str(place), info.filename, "%o" % (info.external_attr >> 16),
+                             str(len(data)), hashlib.sha256(data).hexdigest())))
 
 
 if __name__ == "__main__":
     if sys.argv[1] == "read":
-        reading(sys.argv[2])
+        for place, path in enumerate(sys.argv[2:]):
+            reading(place, path)
         sys.exit(0)
     if sys.argv[1] != "list":
         make(sys.argv[1], sys.argv[2])
