@@ -3,7 +3,7 @@
 // the real window offscreen against nginx on loopback at a network's rate.
 //
 //   delta_bench [--size 256] [--files 2000] [--changed 1] [--rounds 3]
-//               [--rate 100] [--interruptions 10]
+//               [--rate 100] [--interruptions 10] [--hostile yes [--program PATH]]
 //
 // The installation holds release A (size MiB over files files, as the
 // archive benchmarks make them, and morvane.exe); release B changes
@@ -16,14 +16,24 @@
 // nginx's access log. Then the whole package is downloaded by a run that
 // is killed --interruptions times along the way and a last run that
 // finishes it: every byte nginx sent, against the package's size.
+//
+// --hostile yes measures, in place of the rest, one update from a server
+// that sends the whole package as published but, to every other range
+// request, the package with its directory cut down to the manifest's record
+// (whose span then covers the package), against one changed-files update
+// from nginx: the updater's peak memory and the bytes sent. --program names
+// another build of the test start-up program to measure (an earlier
+// commit's tests/qt_update_child, say).
 
 #include "BenchSupport.h"
+#include "delta/LocalPackage.h"
 #include "signature/PackageSigning.h"
 #include "signature/ReleaseLine.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/NginxServer.h"
 #include "testsupport/PublisherKey.h"
 #include "testsupport/TempDir.h"
+#include "testsupport/TwoFacedServer.h"
 #include "testsupport/VersionedExecutable.h"
 
 #include <algorithm>
@@ -107,8 +117,52 @@ void freshCopy(const std::string& release, const std::string& install) {
     ::sync();
 }
 
+// The changed-files update from nginx and from a server whose directory
+// lies to range requests: peak memory, bytes sent, and whether the
+// installation ends as release B.
+int measureHostile(const std::string& work, const std::string& releaseA,
+                   const std::string& releaseB, const std::string& deltaRoot,
+                   const std::string& key, const std::string& program) {
+    const std::string served = deltaRoot + "/clientfiles/morvane";
+    const std::string ranged = work + "/ranged.zip";
+    const auto size = static_cast<double>(fs::file_size(served + "/morvane.zip"));
+    {
+        const delta::PackageDirectory directory =
+            delta::readLocalPackage(served + "/morvane.zip").directory;
+        const delta::DirectoryEntry& manifest =
+            directory.entries[directory.find("morvane.manifest")];
+        testsupport::writeFile(
+            ranged,
+            testsupport::withOneRecord(
+                testsupport::readFile(served + "/morvane.zip"),
+                {directory.directoryOffset, manifest.recordOffset, manifest.recordSize}, false));
+    } // nothing of the package held while the updater runs: it would count
+      // in the updater's peak
+    testsupport::TwoFacedServer hostile(testsupport::readFile(served + "/version.php"),
+                                        served + "/morvane.zip", ranged);
+    testsupport::NginxServer honest(deltaRoot);
+    const std::string install = work + "/install";
+    bool ok = true;
+    bench::Sample samples[2];
+    for (int turn = 0; turn < 2; ++turn) {
+        freshCopy(releaseA, install);
+        samples[turn] = bench::run(
+            {program, install, turn == 0 ? hostile.host() : honest.host(), UNZIP32_FOLDER, "", key},
+            work + "/update.out");
+        ok = ok && sameTree(install, releaseB);
+    }
+    honest.stop();
+    const double sent = static_cast<double>(hostile.packageBytesSent());
+    std::printf("package %.1f MiB; hostile directory: peak %.1f MiB, %.1f MiB sent (%.2f of the "
+                "package), %.3f s; changed files from nginx: peak %.1f MiB, %.3f s; installation "
+                "exactly release B both ways: %s\n",
+                size / bench::mebi, samples[0].rssMiB, sent / bench::mebi, sent / size,
+                samples[0].wall, samples[1].rssMiB, samples[1].wall, ok ? "yes" : "NO");
+    return ok ? 0 : 1;
+}
+
 int measure(int sizeMiB, int fileCount, int percent, int rounds, std::uint64_t rate,
-            int interruptions) {
+            int interruptions, const std::string& hostileProgram) {
     testsupport::TempDir work;
     bench::useOffscreenWindows(work.path());
     const std::string releaseA = work / "A";
@@ -125,6 +179,10 @@ int measure(int sizeMiB, int fileCount, int percent, int rounds, std::uint64_t r
         bench::run({MORVANE_PUBLISH, "--key", key.privateKeyFile, releaseB, "1.3.0", deltaRoot},
                    work / "publish.out");
     (void)publishing;
+    if (!hostileProgram.empty()) {
+        return measureHostile(work.path(), releaseA, releaseB, deltaRoot, key.publicKeyBase64,
+                              hostileProgram);
+    }
     // The same package, announced by a signed answer without the manifest.
     const std::string served = deltaRoot + "/clientfiles/morvane";
     const std::string wholeRoot = work / "www-whole";
@@ -214,7 +272,10 @@ int main(int argc, char** argv) {
                        std::max(1, std::stoi(bench::option(argc, argv, "--changed", "1"))),
                        std::max(0, std::stoi(bench::option(argc, argv, "--rounds", "3"))),
                        std::stoull(bench::option(argc, argv, "--rate", "100")) * 1000 * 1000,
-                       std::max(0, std::stoi(bench::option(argc, argv, "--interruptions", "10"))));
+                       std::max(0, std::stoi(bench::option(argc, argv, "--interruptions", "10"))),
+                       bench::option(argc, argv, "--hostile", "no") == "yes"
+                           ? bench::option(argc, argv, "--program", QT_UPDATE_CHILD)
+                           : "");
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "delta_bench: %s\n", failure.what());
         return 1;

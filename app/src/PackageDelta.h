@@ -2,7 +2,9 @@
 
 #include "RangeFetch.h"
 
+#include "delta/DeltaPlan.h"
 #include "delta/Manifest.h"
+#include "delta/PackageDirectory.h"
 #include "platform/http/InternetTransfer.h"
 #include "signature/ReleaseLine.h"
 
@@ -10,20 +12,24 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace updater {
+
+class InstalledFiles;
 
 // An update that fetches only what the installation lacks, from the one
 // package every updater downloads. The package's tail (its directory) and
 // its manifest come first, by range requests; the manifest must be the one
 // the signed release line names. Every entry whose installed file already
-// has the listed size and SHA-256 is copied from the installation into the
-// temp folder under the name unpacking gives it; every other entry's bytes
-// are fetched and gathered, with a directory of their own, into a small
-// archive that unpacking then takes in place of the package. After that
-// unpacking, each of those files must be as the manifest lists it. Then the
-// temp folder holds what unpacking the whole package would have put there.
+// has the listed size and SHA-256 is put into the temp folder under the name
+// unpacking gives it, with the mode unpacking gives the listed mode; every
+// other entry's bytes are fetched and gathered into a small archive whose
+// directory gives each the listed mode, which unpacking then takes in place
+// of the package. After that unpacking, each of those files must be as the
+// manifest lists it. Then the temp folder holds, for every file the manifest
+// lists, its bytes, size and mode, as unpacking the whole package would.
 //
 // Nothing here is ever shown or raised: whatever does not hold is a reason,
 // and the caller downloads the whole package instead.
@@ -43,25 +49,46 @@ public:
                                      const std::function<std::string(const std::string&)>& resolve);
 
     // After archive was unpacked into the temp folder: the reason a file it
-    // brought is not the one listed, or nothing.
+    // brought is not the one listed (its size, SHA-256 or mode), or nothing.
     std::optional<std::string> checkUnpacked() const;
 
 private:
-    struct Gathered;
-    std::optional<std::string> gather(const std::string& url, std::uint64_t total,
-                                      const std::vector<Gathered>& entries, const std::string& tail,
-                                      std::uint64_t tailOffset, const std::string& archive,
-                                      std::uint64_t received, std::uint64_t planned);
+    // The package the entries come from, as far as it is known.
+    struct Package {
+        std::string url;
+        std::uint64_t size = 0;
+        std::uint64_t tailBytes = 0;
+        delta::PackageDirectory directory;
+    };
+    // An entry to fetch, with the mode the manifest lists.
+    struct Gathered {
+        const delta::DirectoryEntry* entry = nullptr;
+        delta::ByteSpan span;
+        std::uint16_t mode = 0;
+    };
+
+    std::optional<std::string> fetchDirectory(Package& package);
+    std::optional<std::string> fetchManifest(const Package& package, const delta::Sha256& signed_,
+                                             const std::string& tempFolder,
+                                             delta::PackageManifest& manifest);
+    std::optional<std::string> receiveManifest(const Package& package, std::size_t index,
+                                               const std::string& path,
+                                               const delta::Sha256& signed_);
+    std::optional<std::string>
+    placeEntries(const Package& package, const delta::PackageManifest& manifest,
+                 const delta::DeltaPlan& plan, const std::string& tempFolder,
+                 InstalledFiles& installed, std::vector<Gathered>& gathered);
+    std::optional<std::string> gather(const Package& package, std::vector<Gathered> entries,
+                                      const std::string& archive, std::uint64_t received,
+                                      std::uint64_t planned);
 
     RangeFetch m_fetch;
     std::function<void()> m_pump;
     Progress m_progress;
+    // The process's file creation mask, as unpacking applies it.
+    mode_t m_umask = 0;
     // The files the gathered archive brings: name in temp, and as listed.
     std::vector<std::pair<std::string, delta::ManifestEntry>> m_fetched;
 };
-
-// The last part of an entry name, the name unpacking without folders gives
-// it ("\" read as "/"); empty for a folder's name.
-std::string unpackedName(const std::string& entryName);
 
 } // namespace updater

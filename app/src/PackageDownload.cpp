@@ -2,10 +2,10 @@
 
 #include "SourceLabels.h"
 
-#include "ContentRange.h"
 #include "PackageFile.h"
 #include "PartialPackage.h"
 #include "app/DownloadPercent.h"
+#include "delta/ContentRange.h"
 
 #include "fileio/Reading.h"
 #include "platform/Error.h"
@@ -94,7 +94,7 @@ bool PackageDownload::resume(const std::string& url, const std::string& path,
         receiveWhole(path, downloadIdentity(url, announced));
         return true;
     }
-    const std::optional<ContentRange> range = parseContentRange(rangeText);
+    const std::optional<delta::ContentRange> range = delta::parseContentRange(rangeText);
     const std::string length = m_transfer.GetHeader("Content-Length");
     const bool fits =
         range && range->first == kept.bytes && range->last + 1 == range->total &&

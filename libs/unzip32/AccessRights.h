@@ -24,7 +24,4 @@ TargetAttributes attributesFor(const EntryInfo& entry, int privilegeLevel, mode_
 // permissions and modification time. what names it in a failure message.
 void applyAttributes(int fd, const TargetAttributes& attributes, const char* what);
 
-// The process's file creation mask, read without changing it.
-mode_t processUmask();
-
 } // namespace unzip32

@@ -6,6 +6,7 @@
 #include "JobError.h"
 #include "PendingFile.h"
 #include "SystemFailure.h"
+#include "fileio/UnpackedMode.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -48,7 +49,7 @@ const char* actionFor(const EntryInfo& entry) {
 
 ExtractionHandler::ExtractionHandler(const JobContext& context)
     : m_context(context), m_settings(context.settings),
-      m_tree(context.settings.extractionFolder, true), m_umask(processUmask()) {
+      m_tree(context.settings.extractionFolder, true), m_umask(fileio::processUmask()) {
     if (m_settings.overwriteExisting && !m_settings.promptBeforeOverwrite && !m_settings.freshen &&
         !m_settings.onlyNewer) {
         m_writer.emplace(context.buffer.size());

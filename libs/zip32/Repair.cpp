@@ -6,6 +6,7 @@
 #include "fileio/Reading.h"
 #include "fileio/Writing.h"
 #include "zip32.h"
+#include "zipformat/EntryData.h"
 #include "zipformat/LittleEndian.h"
 #include "zipformat/Records.h"
 
@@ -25,9 +26,6 @@ using zipformat::read32;
 using zipformat::read64;
 
 constexpr std::size_t pieceSize = 64 * 1024;
-constexpr uint16_t encryptedFlag = 0x0001;
-constexpr uint16_t descriptorFlag = 0x0008;
-constexpr uint16_t utf8Flag = 0x0800;
 
 // Up to length bytes of the archive at offset; fewer only at its end.
 std::size_t readArchive(int archive, uint64_t offset, void* buffer, std::size_t length) {
@@ -139,9 +137,9 @@ std::optional<std::pair<RecoveredEntry, uint64_t>> entryAt(int archive, uint64_t
     if (readArchive(archive, offset, header.data(), header.size()) < header.size()) {
         return std::nullopt;
     }
-    const uint16_t flags = read16(&header[6]);
+    const uint16_t flags = read16(&header[zipformat::localFlagsAt]);
     RecoveredEntry entry;
-    entry.method = read16(&header[8]);
+    entry.method = read16(&header[zipformat::localMethodAt]);
     entry.modified = fromDosTime(read16(&header[10]), read16(&header[12]));
     entry.crc = read32(&header[14]);
     entry.compressedSize = read32(&header[18]);
@@ -154,7 +152,7 @@ std::optional<std::pair<RecoveredEntry, uint64_t>> entryAt(int archive, uint64_t
         return std::nullopt;
     }
     entry.name = nameAndExtra.substr(0, nameLength);
-    entry.utf8Name = (flags & utf8Flag) != 0;
+    entry.utf8Name = (flags & zipformat::utf8NameFlag) != 0;
     entry.dataOffset = offset + header.size() + nameAndExtra.size();
     const auto* extra = reinterpret_cast<const unsigned char*>(nameAndExtra.data() + nameLength);
     for (std::size_t at = 0; at + 4 <= extraLength;) {
@@ -166,13 +164,14 @@ std::optional<std::pair<RecoveredEntry, uint64_t>> entryAt(int archive, uint64_t
         }
         at += 4 + length;
     }
-    if ((flags & encryptedFlag) != 0 || (entry.method != 0 && entry.method != 8)) {
+    if (!zipformat::readsWithZlib(flags, entry.method)) {
         reporter.warning(entry.name,
                          "encrypted or of an unknown method; cannot be checked, left out");
         return std::nullopt;
     }
-    const bool sizesLater = (flags & descriptorFlag) != 0 && entry.compressedSize == 0;
-    if (sizesLater && entry.method == 0) {
+    const bool sizesLater =
+        (flags & zipformat::dataDescriptorFlag) != 0 && entry.compressedSize == 0;
+    if (sizesLater && entry.method == zipformat::storedMethod) {
         reporter.warning(entry.name, "stored without its size; left out");
         return std::nullopt;
     }

@@ -5,17 +5,15 @@
 // ways a hostile tail could lie.
 #include "delta/PackageDirectory.h"
 #include "delta/LocalPackage.h"
-#include "delta/StoredEntry.h"
+
+#include "PackageArchives.h"
 
 #include "testsupport/CaseName.h"
 #include "testsupport/TempDir.h"
-#include "zip32test/ZipHarness.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <functional>
-#include <sstream>
 
 namespace {
 
@@ -29,69 +27,13 @@ delta::DirectoryReading readTail(const std::string& package, std::size_t length)
     return delta::readPackageDirectory(bytesOf(package).last(length), package.size());
 }
 
-// Python's view of the archive: its entries and where its directory starts.
-struct Listing {
-    std::vector<delta::DirectoryEntry> entries;
-    std::uint64_t directoryOffset = 0;
-};
-
-Listing pythonListing(const std::string& mode, const std::string& archive,
-                      const std::string& scratch) {
-    const std::string command =
-        "python3 '" DELTA_ARCHIVE_SCRIPT "' " + mode + " '" + archive + "' > '" + scratch + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    std::istringstream lines(testsupport::readFile(scratch));
-    Listing listing;
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        std::string name;
-        std::getline(fields, name, '\t');
-        if (name == "directory") {
-            fields >> listing.directoryOffset;
-            continue;
-        }
-        delta::DirectoryEntry entry;
-        entry.name = name;
-        fields >> entry.localHeaderOffset >> entry.compressedSize >> entry.size >> entry.crc32 >>
-            entry.method >> entry.flags;
-        listing.entries.push_back(entry);
-    }
-    return listing;
-}
-
-// An archive made by our zip library, through its C interface: the
-// manifest stored in a first call, the rest deflated in a second.
-void buildWithOurLibrary(const std::string& archive, const testsupport::TempDir& tree) {
-    testsupport::TempDir::makeFolder(tree / "folder");
-    testsupport::writeFile(tree / "morvane.manifest", "morvane-manifest v1\n");
-    testsupport::writeFile(tree / "a.txt", std::string(3000, 'a'));
-    testsupport::writeFile(tree / "folder/b.bin", std::string(5000, 'b'));
-    zip32test::ZipCall stored;
-    stored.options.compressionLevel = '0';
-    ASSERT_EQ(stored.run(archive, tree.path(), {"morvane.manifest"}), ZP_OK) << stored.printed;
-    zip32test::ZipCall rest;
-    rest.options.recurseFolders = 1;
-    ASSERT_EQ(rest.run(archive, tree.path(), {"a.txt", "folder"}), ZP_OK) << rest.printed;
-}
-
-struct ArchiveCase {
-    const char* name;
-    std::string mode; // make_archive.py's, or "ours"
-};
-
-class ArchiveDirectory : public ::testing::TestWithParam<ArchiveCase> {};
+class ArchiveDirectory : public ::testing::TestWithParam<deltatest::PackageKind> {};
 
 TEST_P(ArchiveDirectory, ReadsWhatPythonReadsFromTheShortestTailThatHoldsIt) {
     testsupport::TempDir folder;
     const std::string archive = folder / "package.zip";
-    Listing expected;
-    if (GetParam().mode == "ours") {
-        testsupport::TempDir tree;
-        buildWithOurLibrary(archive, tree);
-        expected = pythonListing("list", archive, folder / "listing");
-    } else {
-        expected = pythonListing(GetParam().mode, archive, folder / "listing");
-    }
+    const deltatest::Listing expected =
+        deltatest::makePackage(GetParam().mode, archive, folder / "listing");
     ASSERT_FALSE(expected.entries.empty());
     const std::string package = testsupport::readFile(archive);
 
@@ -135,11 +77,7 @@ TEST_P(ArchiveDirectory, ReadsWhatPythonReadsFromTheShortestTailThatHoldsIt) {
     EXPECT_EQ(local.tailBytes, length);
 }
 
-INSTANTIATE_TEST_SUITE_P(Archives, ArchiveDirectory,
-                         ::testing::Values(ArchiveCase{"PythonStoredAndDeflated", "plain"},
-                                           ArchiveCase{"PythonDataDescriptors", "descriptor"},
-                                           ArchiveCase{"PythonZip64", "zip64"},
-                                           ArchiveCase{"OurZipLibrary", "ours"}),
+INSTANTIATE_TEST_SUITE_P(Archives, ArchiveDirectory, ::testing::ValuesIn(deltatest::packageKinds),
                          testsupport::CaseName());
 
 // One archive of Python's, made once for the tests that change its bytes.
@@ -151,7 +89,8 @@ struct PlainPackage {
 const PlainPackage& plainPackage() {
     static const PlainPackage made = [] {
         testsupport::TempDir folder;
-        const Listing listing = pythonListing("plain", folder / "package.zip", folder / "listing");
+        const deltatest::Listing listing =
+            deltatest::makePackage("plain", folder / "package.zip", folder / "listing");
         return PlainPackage{testsupport::readFile(folder / "package.zip"),
                             static_cast<std::size_t>(listing.directoryOffset)};
     }();
@@ -165,6 +104,14 @@ std::size_t centralRecord(const std::string& package, std::size_t directoryOffse
         at = package.find(std::string("PK\x01\x02", 4), at + 4);
     }
     return at;
+}
+
+std::uint32_t get32(const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) {
+        value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    }
+    return value;
 }
 
 void put32(std::string& bytes, std::size_t at, std::uint32_t value) {
@@ -231,36 +178,26 @@ INSTANTIATE_TEST_SUITE_P(
         DamageCase{"RecordBroken",
                    [](std::string& p, std::size_t d) { p[centralRecord(p, d, 2)] = 'Q'; },
                    "central record is broken"},
+        DamageCase{"BytesBetweenEntriesThatNoEntryNeeds",
+                   [](std::string& p, std::size_t d) {
+                       // Past the longest extra field and data descriptor:
+                       // a fetch of the manifest would bring them too.
+                       constexpr std::uint32_t gap = 0x10000 + 24;
+                       const std::uint32_t second =
+                           get32(p, centralRecord(p, d, 1) + localOffsetAt);
+                       for (int n = 1; n <= 5; ++n) {
+                           const std::size_t record = centralRecord(p, d, n) + localOffsetAt;
+                           put32(p, record, get32(p, record) + gap);
+                       }
+                       put32(p, p.size() - 22 + 16, static_cast<std::uint32_t>(d) + gap);
+                       p.insert(second, std::string(gap, 'x'));
+                   },
+                   "between morvane.manifest and what follows it"},
         DamageCase{"TwoEntriesOfOneName",
                    [](std::string& p, std::size_t d) {
                        p.replace(centralRecord(p, d, 4) + 46, 5, "a.txt");
                    },
                    "two entries are named \"a.txt\""}),
     testsupport::CaseName());
-
-// The manifest is read out of its span only when stored as it is and
-// whole; a deflated one, or one whose bytes changed, is not taken.
-TEST(StoredEntry, IsTakenOnlyStoredAndWhole) {
-    const std::string& package = plainPackage().bytes;
-    const delta::DirectoryReading reading = readTail(package, package.size());
-    ASSERT_EQ(reading.outcome, Outcome::read) << reading.why;
-    const auto spanBytes = [&](std::size_t index, const std::string& bytes) {
-        const delta::ByteSpan span = reading.directory.spans[index];
-        return bytesOf(bytes).subspan(span.offset, span.length);
-    };
-    std::string why;
-    EXPECT_TRUE(delta::storedEntryBytes(spanBytes(0, package), reading.directory.entries[0], why));
-    EXPECT_FALSE(delta::storedEntryBytes(spanBytes(1, package), reading.directory.entries[1], why));
-    EXPECT_NE(why.find("compressed"), std::string::npos) << why;
-    std::string changed = package;
-    changed[30 + 16 + 3] ^= 1;
-    EXPECT_FALSE(delta::storedEntryBytes(spanBytes(0, changed), reading.directory.entries[0], why));
-    EXPECT_NE(why.find("CRC-32"), std::string::npos) << why;
-    EXPECT_FALSE(delta::storedEntryBytes(spanBytes(0, package).first(50),
-                                         reading.directory.entries[0], why));
-    EXPECT_NE(why.find("runs past"), std::string::npos) << why;
-    EXPECT_FALSE(delta::storedEntryBytes(spanBytes(1, package), reading.directory.entries[0], why));
-    EXPECT_NE(why.find("another entry"), std::string::npos) << why;
-}
 
 } // namespace

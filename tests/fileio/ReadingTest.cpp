@@ -79,4 +79,15 @@ TEST_P(OpeningToRead, NeverWaitsAndKeepsOnlyARegularFile) {
 INSTANTIATE_TEST_SUITE_P(Paths, OpeningToRead, testing::ValuesIn(openingCases),
                          testsupport::CaseName{});
 
+// A symbolic link in the last place opens what it names, unless refused.
+TEST(OpeningToRead, FollowsALastLinkOnlyWhenAsked) {
+    const testsupport::TempDir temp;
+    testsupport::writeFile(temp / "a.txt", "abc");
+    ASSERT_EQ(::symlink("a.txt", (temp / "link").c_str()), 0);
+    struct stat status {};
+    EXPECT_TRUE(fileio::openRegularFile(temp / "link", status));
+    EXPECT_FALSE(fileio::openRegularFile(temp / "link", status, fileio::LastLink::refuse));
+    EXPECT_EQ(errno, ELOOP);
+}
+
 } // namespace

@@ -6,7 +6,6 @@
 #include "fileio/Reading.h"
 #include "fileio/Writing.h"
 #include "zipformat/EndRecord.h"
-#include "zipformat/Records.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -70,18 +69,22 @@ LocalPackage readLocalPackage(const std::string& path) {
     if (index == package.directory.entries.size()) {
         return package;
     }
+    std::string manifest;
+    StoredEntryReader reader(package.directory.entries[index], mostManifestBytes,
+                             [&manifest](std::span<const unsigned char> data) {
+                                 manifest.append(reinterpret_cast<const char*>(data.data()),
+                                                 data.size());
+                             });
+    if (reader.problem()) {
+        throw DeltaError("cannot read the manifest of " + path + ": " + *reader.problem());
+    }
+    // The directory bounds the span by the entry's size.
     const ByteSpan span = package.directory.spans[index];
-    // A manifest's span holds little more than the manifest.
-    if (span.length > mostManifestBytes + 2 * (zipformat::localHeaderSize + mostNameBytes) + 24) {
-        throw DeltaError("the manifest of " + path + " is larger than a manifest may be");
+    reader.take(bytesAt(fd.get(), span.offset, span.length, path));
+    if (const auto why = reader.finish()) {
+        throw DeltaError("cannot read the manifest of " + path + ": " + *why);
     }
-    const std::vector<unsigned char> spanBytes = bytesAt(fd.get(), span.offset, span.length, path);
-    std::string why;
-    const auto manifest = storedEntryBytes(spanBytes, package.directory.entries[index], why);
-    if (!manifest) {
-        throw DeltaError("cannot read the manifest of " + path + ": " + why);
-    }
-    package.manifestBytes = std::string(*manifest);
+    package.manifestBytes = std::move(manifest);
     return package;
 }
 

@@ -6,6 +6,7 @@
 #include "zipformat/Records.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <numeric>
 #include <unordered_set>
 
@@ -88,7 +89,10 @@ std::optional<std::string> readEntries(const Tail& tail, const zipformat::Direct
         entries.push_back(DirectoryEntry{
             std::string(name, name + nameLength), read16(&record[zipformat::centralMethodAt]),
             read16(&record[zipformat::centralFlagsAt]), read32(&record[zipformat::centralCrcAt]),
-            values.compressedSize, values.size, values.localHeaderOffset, at, recordLength});
+            values.compressedSize, values.size, values.localHeaderOffset, at, recordLength,
+            read16(&record[zipformat::centralTimeAt]), read16(&record[zipformat::centralDateAt]),
+            read16(&record[zipformat::centralInternalAttributesAt]),
+            read32(&record[zipformat::centralExternalAttributesAt])});
         at += recordLength;
     }
     if (at != end) {
@@ -120,6 +124,9 @@ std::optional<std::string> spansOf(PackageDirectory& directory) {
         if (length < least || length - least < entry.compressedSize) {
             return "the entries overlap";
         }
+        if (length > longestSpan(entry)) {
+            return "bytes lie between " + entry.name + " and what follows it that no entry needs";
+        }
         directory.spans[byOffset[i]] = {entry.localHeaderOffset, length};
     }
     return std::nullopt;
@@ -136,6 +143,12 @@ std::optional<std::string> twoOfOneName(const std::vector<DirectoryEntry>& entri
 }
 
 } // namespace
+
+std::uint64_t longestSpan(const DirectoryEntry& entry) {
+    const std::uint64_t around = zipformat::localHeaderSize + entry.name.size() +
+                                 zipformat::longestExtraField + zipformat::longestDataDescriptor;
+    return entry.compressedSize > UINT64_MAX - around ? UINT64_MAX : around + entry.compressedSize;
+}
 
 std::size_t PackageDirectory::find(std::string_view name) const {
     const auto found =

@@ -3,49 +3,73 @@
 #include "delta/DeltaError.h"
 #include "fileio/Failure.h"
 #include "fileio/Reading.h"
-#include "fileio/Writing.h"
 #include "text/Hex.h"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <memory>
 #include <openssl/evp.h>
 #include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 namespace delta {
 
 namespace {
 
-using DigestContext = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
-
-DigestContext startedDigest(const std::string& what) {
-    DigestContext context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
-        throw DeltaError("cannot compute the SHA-256 of " + what);
+// Why a file could not be opened, as fileio::openRegularFile left it.
+std::string unreadableReason(int failure, const struct stat& status) {
+    if (failure == ELOOP) {
+        return "it is a symbolic link";
     }
-    return context;
-}
-
-Sha256 finishedDigest(const DigestContext& context, const std::string& what) {
-    Sha256 digest{};
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1 || length != digest.size()) {
-        throw DeltaError("cannot compute the SHA-256 of " + what);
+    if (status.st_mode != 0) {
+        return "it is " + std::string(fileio::notAFileKind(status.st_mode)) + ", not a file";
     }
-    return digest;
+    return fileio::systemReason(failure);
 }
 
 } // namespace
 
+struct Sha256Digest::Context {
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> digest{EVP_MD_CTX_new(),
+                                                                   &EVP_MD_CTX_free};
+};
+
+Sha256Digest::Sha256Digest(std::string what)
+    : m_what(std::move(what)), m_context(std::make_unique<Context>()) {
+    if (!m_context->digest ||
+        EVP_DigestInit_ex(m_context->digest.get(), EVP_sha256(), nullptr) != 1) {
+        throw DeltaError("cannot compute the SHA-256 of " + m_what);
+    }
+}
+
+Sha256Digest::~Sha256Digest() = default;
+Sha256Digest::Sha256Digest(Sha256Digest&&) noexcept = default;
+Sha256Digest& Sha256Digest::operator=(Sha256Digest&&) noexcept = default;
+
+void Sha256Digest::add(const void* data, std::size_t size) {
+    if (EVP_DigestUpdate(m_context->digest.get(), data, size) != 1) {
+        throw DeltaError("cannot compute the SHA-256 of " + m_what);
+    }
+}
+
+Sha256 Sha256Digest::finish() {
+    Sha256 digest{};
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(m_context->digest.get(), digest.data(), &length) != 1 ||
+        length != digest.size()) {
+        throw DeltaError("cannot compute the SHA-256 of " + m_what);
+    }
+    return digest;
+}
+
 Sha256 sha256Of(std::string_view bytes) {
-    const DigestContext context = startedDigest("bytes in memory");
-    EVP_DigestUpdate(context.get(), bytes.data(), bytes.size());
-    return finishedDigest(context, "bytes in memory");
+    Sha256Digest digest("bytes in memory");
+    digest.add(bytes.data(), bytes.size());
+    return digest.finish();
 }
 
 Sha256 sha256OfOpenFile(int fd, const std::string& path) {
-    const DigestContext context = startedDigest(path);
+    Sha256Digest digest(path);
     constexpr std::size_t blockSize = 1 << 20;
     std::vector<unsigned char> block(blockSize);
     for (off_t offset = 0;;) {
@@ -54,28 +78,20 @@ Sha256 sha256OfOpenFile(int fd, const std::string& path) {
             failure != 0) {
             throw DeltaError("cannot read " + path + ": " + fileio::systemReason(failure));
         }
-        EVP_DigestUpdate(context.get(), block.data(), got);
+        digest.add(block.data(), got);
         if (got < blockSize) {
-            return finishedDigest(context, path);
+            return digest.finish();
         }
         offset += static_cast<off_t>(got);
     }
 }
 
 Sha256 sha256OfFile(const std::string& path) {
-    // Without waiting: a FIFO in the file's place would wait for a writer.
-    const fileio::UniqueFd fd =
-        fileio::openFile(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0);
     struct stat status {};
-    if (!fd || ::fstat(fd.get(), &status) != 0) {
-        const int failure = errno;
-        throw DeltaError("cannot read " + path + ": " +
-                         (failure == ELOOP ? std::string("it is a symbolic link")
-                                           : fileio::systemReason(failure)));
-    }
-    if (!S_ISREG(status.st_mode)) {
-        throw DeltaError("cannot read " + path + ": it is " + fileio::notAFileKind(status.st_mode) +
-                         ", not a file");
+    // Without waiting: a FIFO in the file's place would wait for a writer.
+    const fileio::UniqueFd fd = fileio::openRegularFile(path, status, fileio::LastLink::refuse);
+    if (!fd) {
+        throw DeltaError("cannot read " + path + ": " + unreadableReason(errno, status));
     }
     return sha256OfOpenFile(fd.get(), path);
 }

@@ -58,9 +58,12 @@ ssize_t readSome(int fd, void* data, std::size_t size) {
     }
 }
 
-UniqueFd openRegularFile(const std::string& path, struct stat& status) {
+UniqueFd openRegularFile(const std::string& path, struct stat& status, LastLink lastLink) {
     status = {};
-    UniqueFd fd = openFile(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0);
+    UniqueFd fd = openFile(path,
+                           O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY |
+                               (lastLink == LastLink::refuse ? O_NOFOLLOW : 0),
+                           0);
     if (!fd) {
         return fd;
     }

@@ -6,7 +6,8 @@
 namespace zipformat {
 
 DirectoryLocation locationInEndRecord(const unsigned char* record) {
-    return {read16(&record[10]), read32(&record[12]), read32(&record[16])};
+    return {read16(&record[endEntryCountAt]), read32(&record[endDirectorySizeAt]),
+            read32(&record[endDirectoryOffsetAt])};
 }
 
 std::optional<std::uint64_t> zip64EndRecordOffset(const unsigned char* locator) {

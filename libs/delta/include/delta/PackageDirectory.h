@@ -24,6 +24,11 @@ struct DirectoryEntry {
     // Where its central record lies in the package, and its length.
     std::uint64_t recordOffset = 0;
     std::uint64_t recordSize = 0;
+    // MS-DOS time and date; bit 0 of the internal attributes marks text.
+    std::uint16_t modifiedTime = 0;
+    std::uint16_t modifiedDate = 0;
+    std::uint16_t internalAttributes = 0;
+    std::uint32_t externalAttributes = 0;
 };
 
 // Bytes of the package, from offset on.
@@ -34,11 +39,16 @@ struct ByteSpan {
     bool operator==(const ByteSpan&) const = default;
 };
 
+// The most bytes an entry's span can need: its local header with the name
+// and the longest extra field, its data, and the longest data descriptor.
+std::uint64_t longestSpan(const DirectoryEntry& entry);
+
 struct PackageDirectory {
     std::vector<DirectoryEntry> entries; // in the directory's order
     // What each entry occupies, index for index: from its local header to the
     // next entry's local header in offset order, the last one's to the
-    // directory's start; local header, data and any data descriptor.
+    // directory's start; local header, data and any data descriptor, and
+    // never more than longestSpan.
     std::vector<ByteSpan> spans;
     std::uint64_t directoryOffset = 0;
     std::uint64_t directorySize = 0;
@@ -66,7 +76,9 @@ struct DirectoryReading {
 // every central record, each of which must lie inside the directory, which
 // the records must fill exactly. Refused as well: entries whose spans
 // overlap (a span too short for the local header, the name and the data),
-// a local header at or past the directory, more than one entry of a name.
+// a span longer than its entry can need (bytes between entries that a fetch
+// would bring for nothing), a local header at or past the directory, more
+// than one entry of a name.
 // A tail shorter than what it takes names how many bytes from the end are
 // needed.
 DirectoryReading readPackageDirectory(std::span<const unsigned char> tail,

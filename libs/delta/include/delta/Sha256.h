@@ -3,7 +3,9 @@
 // SHA-256, of bytes in memory and of a file read in blocks.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +13,25 @@
 namespace delta {
 
 using Sha256 = std::array<std::uint8_t, 32>;
+
+// The digest of bytes that arrive in pieces. Throws DeltaError, naming
+// what, when the digest cannot be computed.
+class Sha256Digest {
+public:
+    explicit Sha256Digest(std::string what);
+    ~Sha256Digest();
+    Sha256Digest(Sha256Digest&&) noexcept;
+    Sha256Digest& operator=(Sha256Digest&&) noexcept;
+
+    void add(const void* data, std::size_t size);
+    // The digest of every byte added; nothing may be added after it.
+    Sha256 finish();
+
+private:
+    struct Context;
+    std::string m_what;
+    std::unique_ptr<Context> m_context;
+};
 
 Sha256 sha256Of(std::string_view bytes);
 

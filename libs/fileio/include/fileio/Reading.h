@@ -29,13 +29,18 @@ namespace fileio {
 // interrupts it: the bytes read (0 at the end), or -1 with errno set.
 [[nodiscard]] ssize_t readSome(int fd, void* data, std::size_t size);
 
+// Whether an open follows a symbolic link in the last place of the path or
+// refuses it (ELOOP).
+enum class LastLink { follow, refuse };
+
 // Opens a regular file to read without waiting for anything: a FIFO put in
 // its place would wait for a writer for ever, a device for its medium. The
 // open goes through the seam (fileio/SystemCalls.h). Gives the descriptor
 // with status filled from it, or an empty one with errno set; a path that
 // is no regular file is closed at once and gives EINVAL, with status saying
 // what it is (st_mode is 0 after any other failure).
-[[nodiscard]] UniqueFd openRegularFile(const std::string& path, struct stat& status);
+[[nodiscard]] UniqueFd openRegularFile(const std::string& path, struct stat& status,
+                                       LastLink lastLink = LastLink::follow);
 
 // What a path that is no regular file is, for a message: "a folder", "a
 // FIFO", "a socket", "a symbolic link" or "a device".

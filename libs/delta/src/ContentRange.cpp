@@ -1,8 +1,8 @@
-#include "ContentRange.h"
+#include "delta/ContentRange.h"
 
 #include <charconv>
 
-namespace updater {
+namespace delta {
 
 namespace {
 
@@ -38,4 +38,4 @@ std::optional<ContentRange> parseContentRange(std::string_view text) {
     return ContentRange{*first, *last, *total};
 }
 
-} // namespace updater
+} // namespace delta

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-namespace updater {
+namespace delta {
 
 // The range a 206 answer carries, "bytes FIRST-LAST/TOTAL" with the three
 // numbers given: last is the last byte's offset, not one past it.
@@ -19,4 +19,4 @@ struct ContentRange {
 // last past the total, signs, blanks inside the numbers.
 std::optional<ContentRange> parseContentRange(std::string_view text);
 
-} // namespace updater
+} // namespace delta

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "delta/Sha256.h"
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace updater {
+
+// The files of the installation an update takes instead of fetching them:
+// those whose installed copy has the size and SHA-256 the manifest lists.
+// Each is read once, to hash it, and taken into the temp folder only while
+// it is still the file that was hashed.
+class InstalledFiles {
+public:
+    // Finds an installed path's file in its letter case.
+    using Resolve = std::function<std::string(const std::string& path)>;
+
+    InstalledFiles(std::string installFolder, Resolve resolve, std::function<void()> pump);
+
+    // Whether the installation holds a regular file at installedPath (below
+    // the installation folder) of this size and SHA-256.
+    bool holds(const std::string& installedPath, std::uint64_t size, const delta::Sha256& sha256);
+
+    // Puts the file holds found at installedPath under the name to, with
+    // exactly mode: a second name of it when it has that mode, else a copy.
+    // The reason it could not.
+    std::optional<std::string> take(const std::string& installedPath, const std::string& to,
+                                    mode_t mode) const;
+
+private:
+    // What tells the file hashed from one put in its place since.
+    struct Identity {
+        std::string path; // as found on disk
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        timespec modified{};
+    };
+    static bool same(const Identity& identity, const struct stat& status);
+
+    std::string m_installFolder;
+    Resolve m_resolve;
+    std::function<void()> m_pump;
+    std::map<std::string, Identity> m_held; // by installed path
+};
+
+} // namespace updater
