@@ -205,29 +205,55 @@ chmod 700 "$XDG_RUNTIME_DIR"
 DISPLAY=$display QT_QPA_PLATFORM=xcb "$install/updater" &
 updater=$!
 pids+=("$updater")
+
+# The updater's visible windows: its own, and a message box when one is up.
+windows() { DISPLAY=$display xdotool search --onlyvisible --name . 2>/dev/null || true; }
 # The window opens at once; the version check and its first message box
 # follow within moments.
-sleep 4
+echo "run: waiting up to 30 s for the updater's first message box"
+for _ in $(seq 300); do
+  kill -0 "$updater" 2>/dev/null || break
+  [ "$(windows | wc -l)" -ge 2 ] && break
+  sleep 0.1
+done
 if ! kill -0 "$updater" 2>/dev/null; then
   wait "$updater" && status=0 || status=$?
-  echo "run: the updater ended by itself (status $status) before the screenshot" >&2
+  echo "run: the updater ended by itself (status $status) before it showed a box" >&2
+  show_install "after"
   exit 1
 fi
 DISPLAY=$display QT_QPA_PLATFORM=xcb "$build/scripts/tools/grab_screen" "$screenshot"
-echo "run: screenshot saved to $screenshot"
+echo "run: screenshot of the window and its box saved to $screenshot"
 
 # Answer the box the way a user would: Yes is its default button. Without a
 # window manager the newest window gets the keyboard focus by hand.
-box=$(DISPLAY=$display xdotool search --onlyvisible --name "Morvane Updater" | tail -n1)
+box=$(windows | tail -n1)
 if [ -n "$box" ]; then
+  echo "run: answering the box \"$(DISPLAY=$display xdotool getwindowname "$box")\" with its default button"
   DISPLAY=$display xdotool windowfocus --sync "$box" key Return || true
 fi
-for _ in $(seq 600); do
-  kill -0 "$updater" 2>/dev/null || break
-  sleep 0.1
+echo "run: waiting up to 60 s for the updater to install the update and end"
+for second in $(seq 60); do
+  for _ in $(seq 10); do
+    kill -0 "$updater" 2>/dev/null || break 2
+    sleep 0.1
+  done
+  if [ $((second % 10)) -eq 0 ]; then
+    got=$(stat -c %s "$install/temp/morvane.zip" 2>/dev/null || echo 0)
+    echo "run: still waiting after $second s (the package in temp has $got bytes)"
+  fi
 done
 if kill -0 "$updater" 2>/dev/null; then
-  echo "run: the updater is still open (no update was offered, a failure stopped the run, or it waits for an answer)"
+  # One cause, read from what the updater itself says: its log, else the
+  # box it shows, else its status line.
+  DISPLAY=$display QT_QPA_PLATFORM=xcb "$build/scripts/tools/grab_screen" "$work/updater-open.png"
+  if [ -s "$install/NoteError.txt" ]; then
+    echo "run: the updater stays open; it logged: $(tail -n1 "$install/NoteError.txt")"
+  elif [ "$(windows | wc -l)" -ge 2 ]; then
+    echo "run: the updater waits for an answer to a box; see $work/updater-open.png"
+  else
+    echo "run: the updater stays open: no update was offered (the box answered above said why); see $work/updater-open.png"
+  fi
 else
   wait "$updater" && status=0 || status=$?
   echo "run: updater ended with status $status"

@@ -15,7 +15,7 @@ packages=(
   xvfb xauth xdotool
   xdg-utils
   binutils curl python3 openssl
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
 )
 
 missing=()
