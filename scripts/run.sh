@@ -232,12 +232,19 @@ if [ -n "$box" ]; then
   echo "run: answering the box \"$(DISPLAY=$display xdotool getwindowname "$box")\" with its default button"
   DISPLAY=$display xdotool windowfocus --sync "$box" key Return || true
 fi
+# The run has stopped with the window open when no box is up and it either
+# logged why or, seconds after the answer, has not begun a download.
+stopped() {
+  [ "$(windows | wc -l)" -lt 2 ] &&
+    { [ -s "$install/NoteError.txt" ] || { [ "$1" -ge 5 ] && [ ! -e "$install/temp" ]; }; }
+}
 echo "run: waiting up to 60 s for the updater to install the update and end"
 for second in $(seq 60); do
   for _ in $(seq 10); do
     kill -0 "$updater" 2>/dev/null || break 2
     sleep 0.1
   done
+  stopped "$second" && break
   if [ $((second % 10)) -eq 0 ]; then
     got=$(stat -c %s "$install/temp/morvane.zip" 2>/dev/null || echo 0)
     echo "run: still waiting after $second s (the package in temp has $got bytes)"
