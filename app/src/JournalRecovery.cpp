@@ -1,4 +1,4 @@
-#include "JournalRecovery.h"
+#include "app/JournalRecovery.h"
 
 #include "JournalScope.h"
 #include "app/JournalFolder.h"

@@ -2,6 +2,8 @@
 // installation back exactly, and a run cut short is finished at the next
 // start.
 #include "JournalFixture.h"
+#include "app/JournalRecovery.h"
+#include "platform/files/DiskFileSystem.h"
 #include "platform/files/FolderLock.h"
 #include "testsupport/CaseName.h"
 #include "testsupport/FailingWrites.h"
@@ -13,6 +15,9 @@
 #include <sys/stat.h>
 
 using updater::frmUpdater;
+using updater::recoverEarlierUpdate;
+using updater::recoverLockedInstallation;
+using updater::Recovery;
 using updater::UpdaterSettings;
 
 using testsupport::exists;
@@ -125,6 +130,26 @@ TEST_F(JournalFixture, RunCutShortIsRolledBackBeforeTheCommitAndFinishedAfterIt)
               std::string::npos)
         << logLines()[1];
     EXPECT_TRUE(ui.messageBoxes().empty());
+}
+
+// A caller that holds the installation's lock already (a run takes it
+// before anything else) finishes the journal under it; the recovery that
+// takes the lock itself finds it busy then, and leaves the journal alone.
+TEST_F(JournalFixture, RecoveryUnderTheCallersOwnLockFinishesTheJournal) {
+    const auto before = snapshotTree(installFolder);
+    cutShort(everyKind);
+    const auto lock = platform::FolderLock::takeIfFree(installFolder, "test");
+    ASSERT_TRUE(lock);
+    const updater::InstallationPaths paths(installFolder);
+    platform::DiskFileSystem files;
+
+    EXPECT_EQ(recoverEarlierUpdate(paths, files).outcome, Recovery::Outcome::nothing);
+    EXPECT_TRUE(exists(journal() + "/records"));
+    const Recovery recovery = recoverLockedInstallation(paths, files);
+
+    EXPECT_EQ(recovery.outcome, Recovery::Outcome::rolledBack) << recovery.report;
+    EXPECT_EQ(treeDifferences(before, snapshotTree(installFolder)), "");
+    EXPECT_FALSE(exists(journal()));
 }
 
 // What a program started by EXEC did is not the update's to undo: a folder
