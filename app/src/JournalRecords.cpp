@@ -7,6 +7,7 @@
 #include <charconv>
 #include <sys/stat.h>
 #include <type_traits>
+#include <utility>
 
 namespace updater {
 
@@ -79,6 +80,33 @@ template <typename Number> bool readNumber(std::string_view field, Number& value
     return error == std::errc() && end == field.data() + field.size();
 }
 
+// The first word of each kind's record.
+constexpr std::pair<JournalRecord::Kind, std::string_view> kindWords[] = {
+    {JournalRecord::Kind::kept, "kept"},
+    {JournalRecord::Kind::added, "added"},
+    {JournalRecord::Kind::folder, "folder"},
+};
+
+std::string wordOf(JournalRecord::Kind kind) {
+    for (const auto& [known, word] : kindWords) {
+        if (known == kind) {
+            return std::string(word);
+        }
+    }
+    return {};
+}
+
+// The kind a record's first word names; false for a word no record has.
+bool readKind(std::string_view word, JournalRecord::Kind& kind) {
+    for (const auto& [known, knownWord] : kindWords) {
+        if (word == knownWord) {
+            kind = known;
+            return true;
+        }
+    }
+    return false;
+}
+
 // A record of the first format: "kept <number> <path>", "added <path>" or
 // "folder <path>", the path absolute and its spaces as they are.
 bool readFirstFormat(std::string_view line, JournalRecord& record) {
@@ -86,22 +114,17 @@ bool readFirstFormat(std::string_view line, JournalRecord& record) {
     if (space == std::string_view::npos) {
         return false;
     }
-    const std::string_view word = line.substr(0, space);
     std::string_view rest = line.substr(space + 1);
-    if (word == "kept") {
+    if (!readKind(line.substr(0, space), record.kind)) {
+        return false;
+    }
+    if (record.kind == JournalRecord::Kind::kept) {
         const std::size_t gap = rest.find(' ');
         if (gap == std::string_view::npos || !readNumber(rest.substr(0, gap), record.number) ||
             record.number == 0) {
             return false;
         }
-        record.kind = JournalRecord::Kind::kept;
         rest = rest.substr(gap + 1);
-    } else if (word == "added") {
-        record.kind = JournalRecord::Kind::added;
-    } else if (word == "folder") {
-        record.kind = JournalRecord::Kind::folder;
-    } else {
-        return false;
     }
     return unescaped(rest, record.path) && record.outside();
 }
@@ -120,24 +143,19 @@ bool readPath(std::string_view field, const std::string& installation, std::stri
 // added by a later writer and are skipped.
 bool readSecondFormat(const std::vector<std::string>& fields, const std::string& installation,
                       JournalRecord& record) {
-    const std::string& word = fields[0];
+    if (!readKind(fields[0], record.kind)) {
+        return false;
+    }
     std::size_t pathField = 1;
-    if (word == "kept") {
+    if (record.kind == JournalRecord::Kind::kept) {
         FileIdentity identity;
         if (fields.size() < 6 || !readNumber(fields[1], record.number) || record.number == 0 ||
             !readNumber(fields[2], identity.device) || !readNumber(fields[3], identity.inode) ||
             !readNumber(fields[4], identity.changedNanoseconds)) {
             return false;
         }
-        record.kind = JournalRecord::Kind::kept;
         record.replaced = identity;
         pathField = 5;
-    } else if (word == "added") {
-        record.kind = JournalRecord::Kind::added;
-    } else if (word == "folder") {
-        record.kind = JournalRecord::Kind::folder;
-    } else {
-        return false;
     }
     return fields.size() > pathField && readPath(fields[pathField], installation, record.path);
 }
@@ -189,19 +207,13 @@ std::string journalHeader(const std::string& installFolder) {
 }
 
 std::string recordLine(const JournalRecord& record) {
-    switch (record.kind) {
-    case JournalRecord::Kind::kept: {
+    std::string line = wordOf(record.kind);
+    if (record.kind == JournalRecord::Kind::kept) {
         const FileIdentity identity = record.replaced.value_or(FileIdentity{});
-        return "kept " + std::to_string(record.number) + " " + std::to_string(identity.device) +
-               " " + std::to_string(identity.inode) + " " +
-               std::to_string(identity.changedNanoseconds) + " " + escaped(record.path) + "\n";
+        line += " " + std::to_string(record.number) + " " + std::to_string(identity.device) + " " +
+                std::to_string(identity.inode) + " " + std::to_string(identity.changedNanoseconds);
     }
-    case JournalRecord::Kind::added:
-        return "added " + escaped(record.path) + "\n";
-    case JournalRecord::Kind::folder:
-        return "folder " + escaped(record.path) + "\n";
-    }
-    return {};
+    return line + " " + escaped(record.path) + "\n";
 }
 
 JournalContents readJournal(std::string_view text, const std::string& path) {

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 
 using testsupport::writeFile;
 
@@ -16,6 +17,18 @@ bool inJournal(const char* path) {
 
 bool within(const char* path, const std::string& folder) {
     return path == folder || std::string_view(path).starts_with(folder + "/");
+}
+
+// The system's calls, but a rename that caught takes (by failing with errno
+// set, or by throwing) is not made.
+fileio::SystemCalls renamesCaught(std::function<bool(const char* from, const char* to)> caught) {
+    fileio::SystemCalls calls = fileio::realSystemCalls();
+    const auto real = calls.renameat;
+    calls.renameat = [real, caught](int fromFolder, const char* from, int toFolder,
+                                    const char* to) {
+        return caught(from, to) ? -1 : real(fromFolder, from, toFolder, to);
+    };
+    return calls;
 }
 
 } // namespace
@@ -42,28 +55,22 @@ fileio::SystemCalls withoutSecondNames() {
 }
 
 fileio::SystemCalls keptFilesStuck() {
-    fileio::SystemCalls calls = fileio::realSystemCalls();
-    const auto real = calls.renameat;
-    calls.renameat = [real](int fromFolder, const char* from, int toFolder, const char* to) {
-        if (std::strstr(from, "/.updater-journal/kept-") != nullptr) {
-            errno = EIO;
-            return -1;
+    return renamesCaught([](const char* from, const char*) {
+        if (std::strstr(from, "/.updater-journal/kept-") == nullptr) {
+            return false;
         }
-        return real(fromFolder, from, toFolder, to);
-    };
-    return calls;
+        errno = EIO;
+        return true;
+    });
 }
 
 fileio::SystemCalls cutAtTheCommit() {
-    fileio::SystemCalls calls = fileio::realSystemCalls();
-    const auto real = calls.renameat;
-    calls.renameat = [real](int fromFolder, const char* from, int toFolder, const char* to) {
+    return renamesCaught([](const char*, const char* to) {
         if (std::strstr(to, "/.updater-journal/complete") != nullptr) {
             throw Cut{};
         }
-        return real(fromFolder, from, toFolder, to);
-    };
-    return calls;
+        return false;
+    });
 }
 
 fileio::SystemCalls readOnlyFolder(const std::string& folder, bool cutAtTheCopy) {

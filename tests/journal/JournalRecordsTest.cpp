@@ -4,16 +4,14 @@
 #include "app/JournalRecords.h"
 #include "platform/Error.h"
 #include "testsupport/CaseName.h"
+#include "text/Pieces.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 
-using updater::FileIdentity;
-using updater::journalHeader;
 using updater::JournalRecord;
 using updater::readJournal;
-using updater::recordLine;
 
 namespace {
 
@@ -28,7 +26,7 @@ struct RecordsCase {
 
 class JournalText : public ::testing::TestWithParam<RecordsCase> {};
 
-TEST_P(JournalText, ReadsWholeRecordsAndRefusesDamagedOnes) {
+TEST_P(JournalText, ReadsWholeRecordsAndRefusesOtherTexts) {
     const RecordsCase& c = GetParam();
     if (!c.records) {
         EXPECT_THROW(readJournal(c.text, "records"), platform::Error);
@@ -54,55 +52,86 @@ INSTANTIATE_TEST_SUITE_P(
         RecordsCase{"ChangedBefore1970", header + "kept 1 2049 77 -5 a.dll\n", 1},
         RecordsCase{"FieldsOfALaterWriterSkipped",
                     header + "kept 1 2049 77 3 a.dll sha256=00ff\nadded b.dll later\n", 2},
-        // Paths that would step out of the installation, or name it whole.
-        RecordsCase{"DotDotPiece", header + "added plugins/../../etc/passwd\n", std::nullopt},
-        RecordsCase{"DotPiece", header + "added ./a.dll\n", std::nullopt},
-        RecordsCase{"EmptyPiece", header + "added plugins//p.so\n", std::nullopt},
-        RecordsCase{"TrailingSlash", header + "folder plugins/\n", std::nullopt},
-        RecordsCase{"EscapedDots", header + "added %2E%2E/a\n", std::nullopt},
-        RecordsCase{"AbsoluteInsideTheInstallation", header + "added /opt/Morvane%20App/a.dll\n",
-                    std::nullopt},
-        RecordsCase{"TheInstallationItself", header + "folder /opt/Morvane%20App\n", std::nullopt},
-        RecordsCase{"AbsoluteWithDotDot", header + "added /opt/x/../Morvane%20App/a\n",
-                    std::nullopt},
-        RecordsCase{"TheRoot", header + "folder /\n", std::nullopt},
-        // The installation line: one, absolute, before every record.
-        RecordsCase{"RecordBeforeTheInstallation", "updater-journal 2\nadded a\n", std::nullopt},
-        RecordsCase{"SecondInstallation", header + "installation /opt/other\n", std::nullopt},
-        RecordsCase{"RelativeInstallation", "updater-journal 2\ninstallation opt\n", std::nullopt},
-        RecordsCase{"InstallationWithoutPath", "updater-journal 2\ninstallation\n", std::nullopt},
-        // Numbers and fields.
-        RecordsCase{"MissingInode", header + "kept 1 2049 1700000000 a.dll\n", std::nullopt},
-        RecordsCase{"MissingPath", header + "kept 1 2049 77 3\n", std::nullopt},
-        RecordsCase{"KeptZero", header + "kept 0 2049 77 3 a.dll\n", std::nullopt},
-        RecordsCase{"LeadingZero", header + "kept 01 2049 77 3 a.dll\n", std::nullopt},
-        RecordsCase{"NegativeDevice", header + "kept 1 -1 77 3 a.dll\n", std::nullopt},
-        RecordsCase{"SignedNumber", header + "kept +1 2049 77 3 a.dll\n", std::nullopt},
-        RecordsCase{"NumberTooLarge", header + "kept 1 2049 18446744073709551616 3 a.dll\n",
-                    std::nullopt},
-        RecordsCase{"NotANumber", header + "kept x 2049 77 3 a.dll\n", std::nullopt},
-        RecordsCase{"TwoSpaces", header + "added  a.dll\n", std::nullopt},
-        RecordsCase{"UnknownWord", header + "moved a.dll\n", std::nullopt},
-        RecordsCase{"BadEscape", header + "added a%41\n", std::nullopt},
-        RecordsCase{"EscapeCutShort", header + "added a%2\n", std::nullopt},
-        RecordsCase{"LaterFormat", "updater-journal 3\ninstallation /opt/m\n", std::nullopt},
-        RecordsCase{"OtherText", "records\n", std::nullopt},
         // The format earlier updaters wrote: absolute paths, spaces as they
         // are, no identity.
         RecordsCase{"OldRecords",
                     oldHeader + "kept 1 /opt/m/a b.dll\nadded /opt/m/p.so\nfolder /opt/m/x\n", 3},
         RecordsCase{"OldLastRecordCutShort", oldHeader + "added /a\nkept 2 /b", 1},
-        RecordsCase{"OldRelativePath", oldHeader + "added a\n", std::nullopt},
-        RecordsCase{"OldBadNumber", oldHeader + "kept x /a\n", std::nullopt},
-        RecordsCase{"OldRecordInTheNewFormat", header + "kept 1 /opt/m/a.dll\n", std::nullopt},
-        RecordsCase{"NewRecordInTheOldFormat", oldHeader + "kept 1 2049 77 3 a.dll\n",
-                    std::nullopt}),
+        // No journal this updater can finish.
+        RecordsCase{"LaterFormat", "updater-journal 3\ninstallation /opt/m\n", std::nullopt},
+        RecordsCase{"OtherText", "records\n", std::nullopt},
+        RecordsCase{"RecordBeforeTheInstallation", "updater-journal 2\nadded a\n", std::nullopt},
+        RecordsCase{"RelativeInstallation", "updater-journal 2\ninstallation opt\n", std::nullopt},
+        RecordsCase{"InstallationWithoutPath", "updater-journal 2\ninstallation\n", std::nullopt}),
     testsupport::CaseName());
 
+// Lines that make a journal damaged, one each, after the header of their
+// format.
+struct DamagedCase {
+    const char* name;
+    std::string header;
+    const char* lines;
+};
+
+class DamagedLine : public ::testing::TestWithParam<DamagedCase> {};
+
+TEST_P(DamagedLine, IsRefusedNeverTakenForAnotherChange) {
+    const DamagedCase& c = GetParam();
+    for (const std::string& line : text::splitText(c.lines, '\n')) {
+        if (!line.empty()) {
+            EXPECT_THROW(readJournal(c.header + line + "\n", "records"), platform::Error) << line;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, DamagedLine,
+                         ::testing::Values(
+                             // Paths that would step out of the installation, or name it whole.
+                             DamagedCase{"PathsOutOfTheInstallation", header, R"(
+added plugins/../../etc/passwd
+added ./a.dll
+added plugins//p.so
+folder plugins/
+added %2E%2E/a
+added /opt/Morvane%20App/a.dll
+folder /opt/Morvane%20App
+added /opt/x/../Morvane%20App/a
+folder /
+)"},
+                             DamagedCase{"InstallationLines", header, R"(
+installation /opt/other
+installation /opt/Morvane%20App
+)"},
+                             DamagedCase{"NumbersAndFields", header, R"(
+kept 1 2049 1700000000 a.dll
+kept 1 2049 77 3
+kept 0 2049 77 3 a.dll
+kept 01 2049 77 3 a.dll
+kept 1 -1 77 3 a.dll
+kept +1 2049 77 3 a.dll
+kept 1 2049 18446744073709551616 3 a.dll
+kept x 2049 77 3 a.dll
+added  a.dll
+added a.dll 
+moved a.dll
+added a%41
+added a%2
+added
+kept 1 /opt/m/a.dll
+)"},
+                             DamagedCase{"OldFormat", oldHeader, R"(
+added a
+kept x /a
+kept 0 /a
+kept 1 2049 77 3 a.dll
+added /a%20b%
+)"}),
+                         testsupport::CaseName());
+
 TEST(JournalRecords, EveryPathAnInstructionFileCanNameReadsBackAsWritten) {
-    std::string text = journalHeader("/opt/Morvane App %");
+    std::string text = updater::journalHeader("/opt/Morvane App %");
     std::vector<JournalRecord> written;
-    const FileIdentity identity{2049, 1234567, 1700000000123456789};
+    const updater::FileIdentity identity{2049, 1234567, 1700000000123456789};
     for (const std::string& path :
          {std::string("a b/%25/c"), std::string("line\nbreak\r"),
           std::string("\xc3\xa9t\xc3\xa9;x"), std::string("100%"), std::string("/elsewhere/ b"),
@@ -112,7 +141,7 @@ TEST(JournalRecords, EveryPathAnInstructionFileCanNameReadsBackAsWritten) {
         written.push_back({JournalRecord::Kind::folder, path, 0, std::nullopt});
     }
     for (const JournalRecord& record : written) {
-        text += recordLine(record);
+        text += updater::recordLine(record);
     }
     const auto read = readJournal(text, "records");
     EXPECT_EQ(read.installation, "/opt/Morvane App %");
