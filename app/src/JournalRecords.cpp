@@ -4,6 +4,7 @@
 #include "platform/Error.h"
 #include "text/Pieces.h"
 
+#include <algorithm>
 #include <charconv>
 #include <sys/stat.h>
 #include <type_traits>
@@ -160,34 +161,33 @@ bool readSecondFormat(const std::vector<std::string>& fields, const std::string&
     return fields.size() > pathField && readPath(fields[pathField], installation, record.path);
 }
 
+// The installation line of the second format, before any record; false
+// when it is not one or is out of place.
+bool readInstallation(const std::vector<std::string>& fields, JournalContents& contents) {
+    return contents.installation.empty() && contents.records.empty() && fields.size() >= 2 &&
+           unescaped(fields[1], contents.installation) && contents.installation.starts_with('/') &&
+           namesDirectly(contents.installation);
+}
+
 // One line after the header, into contents; false when it is damaged.
 bool readLine(std::string_view line, bool firstFormatText, JournalContents& contents) {
+    JournalRecord record{};
     if (firstFormatText) {
-        JournalRecord record{};
         if (!readFirstFormat(line, record)) {
             return false;
         }
-        contents.records.push_back(std::move(record));
-        return true;
-    }
-    const std::vector<std::string> fields = text::splitText(line, ' ');
-    for (const std::string& field : fields) {
-        if (field.empty()) {
+    } else {
+        const std::vector<std::string> fields = text::splitText(line, ' ');
+        if (fields.empty() || std::find(fields.begin(), fields.end(), "") != fields.end()) {
             return false;
         }
-    }
-    if (fields.empty()) {
-        return false;
-    }
-    if (fields[0] == installationWord) {
-        return contents.installation.empty() && fields.size() >= 2 &&
-               unescaped(fields[1], contents.installation) &&
-               contents.installation.starts_with('/') && namesDirectly(contents.installation) &&
-               contents.records.empty();
-    }
-    JournalRecord record{};
-    if (contents.installation.empty() || !readSecondFormat(fields, contents.installation, record)) {
-        return false;
+        if (fields[0] == installationWord) {
+            return readInstallation(fields, contents);
+        }
+        if (contents.installation.empty() ||
+            !readSecondFormat(fields, contents.installation, record)) {
+            return false;
+        }
     }
     contents.records.push_back(std::move(record));
     return true;
