@@ -25,43 +25,70 @@ TreeSnapshot everything(const std::string& folder) {
     return snapshotTree(folder, {});
 }
 
+enum class Carried { no, copied, moved };
+
 struct CarriedCase {
     const char* name;
-    bool copied; // copied, the original left where it is; or moved
+    Carried carried;
+    bool earlierUpdater;  // the journal is one an earlier updater left
+    std::string restored; // what the carried installation's log line says
 };
 
 class CarriedInstallation : public JournalFixture,
-                            public ::testing::WithParamInterface<CarriedCase> {};
+                            public ::testing::WithParamInterface<CarriedCase> {
+protected:
+    // The journal an earlier updater leaves (absolute paths, no installation
+    // line), as when an update that replaced the updater itself was cut
+    // short: a.dll replaced, plugins/p.so added.
+    void leaveEarlierJournal() {
+        mkdir(journal().c_str(), 0700);
+        ASSERT_EQ(link(app("a.dll").c_str(), (journal() + "/kept-1").c_str()), 0);
+        writeFile(app("a.dll.new"), "new a.dll");
+        ASSERT_EQ(std::rename(app("a.dll.new").c_str(), app("a.dll").c_str()), 0);
+        mkdir(app("plugins").c_str(), 0755);
+        writeFile(app("plugins/p.so"), "new p.so");
+        writeFile(journal() + "/records", "updater-journal 1\nkept 1 " + app("a.dll") +
+                                              "\nfolder " + app("plugins") + "\nadded " +
+                                              app("plugins/p.so") + "\n");
+    }
+};
 
-// The copy (or the moved installation) ends wholly old and says so; a copy's
-// recovery leaves the original as it found it, and the original then
-// recovers itself.
+// The installation recovers where it is found: wholly old and saying so, or,
+// with an earlier updater's journal naming another folder's files, as it
+// is. A copy's recovery leaves the original as it found it, and the
+// original then recovers itself.
 TEST_P(CarriedInstallation, RecoversItsOwnFilesAndNoOneElses) {
     const CarriedCase& c = GetParam();
     const TreeSnapshot before = snapshotTree(installFolder);
-    cutShort(everyKind);
-    const TreeSnapshot halfNew = everything(installFolder);
-    const std::string carried = root / "Carried App";
-    if (c.copied) {
-        testsupport::copyTree(installFolder, carried);
+    if (c.earlierUpdater) {
+        leaveEarlierJournal();
     } else {
+        cutShort(everyKind);
+    }
+    const TreeSnapshot halfNew = everything(installFolder);
+    const TreeSnapshot halfNewFiles =
+        snapshotTree(installFolder, {"temp", "NoteError.txt", ".updater-journal"});
+    const std::string carried = c.carried == Carried::no ? installFolder : root / "Carried App";
+    if (c.carried == Carried::copied) {
+        testsupport::copyTree(installFolder, carried);
+    } else if (c.carried == Carried::moved) {
         ASSERT_EQ(std::rename(installFolder.c_str(), carried.c_str()), 0);
     }
 
     EXPECT_TRUE(recoverAt(carried));
+    EXPECT_TRUE(recoverAt(carried));
 
-    EXPECT_EQ(treeDifferences(before, snapshotTree(carried)), "");
+    const bool leftAlone = c.earlierUpdater && c.carried != Carried::no;
+    EXPECT_EQ(treeDifferences(leftAlone ? halfNewFiles : before, snapshotTree(carried)), "");
     EXPECT_FALSE(exists(carried + "/.updater-journal"));
     const auto lines = logLinesIn(carried);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find(",\"Updater an update cut short was rolled back, the installation is "
-                            "as it was before it: 2 files restored, 2 added files and 2 added "
-                            "folders removed\""),
+                            "as it was before it: " +
+                            c.restored + "\""),
               std::string::npos)
         << lines[0];
-    EXPECT_TRUE(recoverAt(carried));
-    EXPECT_EQ(logLinesIn(carried).size(), 1u);
-    if (c.copied) {
+    if (c.carried == Carried::copied) {
         EXPECT_EQ(treeDifferences(halfNew, everything(installFolder)), "");
         EXPECT_TRUE(recoverAt(installFolder));
         EXPECT_EQ(treeDifferences(before, snapshotTree(installFolder)), "");
@@ -69,10 +96,22 @@ TEST_P(CarriedInstallation, RecoversItsOwnFilesAndNoOneElses) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Carried, CarriedInstallation,
-                         ::testing::Values(CarriedCase{"Copied", true},
-                                           CarriedCase{"Moved", false}),
-                         testsupport::CaseName());
+const std::string everyKindRestored = "2 files restored, 2 added files and 2 added folders removed";
+
+INSTANTIATE_TEST_SUITE_P(
+    Carried, CarriedInstallation,
+    ::testing::Values(CarriedCase{"Copied", Carried::copied, false, everyKindRestored},
+                      CarriedCase{"Moved", Carried::moved, false, everyKindRestored},
+                      // An earlier updater's journal is finished where it was written; in
+                      // a copy its paths name the original's files, none the copy's.
+                      CarriedCase{"EarlierUpdatersJournal", Carried::no, true,
+                                  "1 file restored, 1 added file and 1 added folder removed"},
+                      CarriedCase{
+                          "EarlierUpdatersJournalCopied", Carried::copied, true,
+                          "0 files restored, 0 added files and 0 added folders removed; 3 changes "
+                          "outside this installation were left as they are, for the journal was "
+                          "written by an earlier updater in another installation folder"}),
+    testsupport::CaseName());
 
 // Changes outside the installation: a file replaced, a folder made and a
 // file added in it, beside the installation.
@@ -203,70 +242,5 @@ INSTANTIATE_TEST_SUITE_P(
                                    "an update cut short was rolled back, the installation is as "
                                    "it was before it: "}),
     testsupport::CaseName());
-
-// A journal of the format earlier updaters wrote (absolute paths, no
-// installation line), as an update that replaced the updater itself and
-// was cut short leaves it for the new updater to finish.
-struct EarlierJournalCase {
-    const char* name;
-    bool copied; // found in a copy of the installation it was written in
-};
-
-class EarlierUpdatersJournal : public JournalFixture,
-                               public ::testing::WithParamInterface<EarlierJournalCase> {
-protected:
-    // a.dll replaced and plugins/p.so added, as the earlier updater did it.
-    void leaveEarlierJournal() {
-        mkdir(journal().c_str(), 0700);
-        ASSERT_EQ(link(app("a.dll").c_str(), (journal() + "/kept-1").c_str()), 0);
-        writeFile(app("a.dll.new"), "new a.dll");
-        ASSERT_EQ(std::rename(app("a.dll.new").c_str(), app("a.dll").c_str()), 0);
-        mkdir(app("plugins").c_str(), 0755);
-        writeFile(app("plugins/p.so"), "new p.so");
-        writeFile(journal() + "/records", "updater-journal 1\nkept 1 " + app("a.dll") +
-                                              "\nfolder " + app("plugins") + "\nadded " +
-                                              app("plugins/p.so") + "\n");
-    }
-};
-
-TEST_P(EarlierUpdatersJournal, IsFinishedWhereItWasWrittenAndNeverTouchesAnotherFolder) {
-    const EarlierJournalCase& c = GetParam();
-    const TreeSnapshot before = snapshotTree(installFolder);
-    leaveEarlierJournal();
-    const TreeSnapshot halfNew = everything(installFolder);
-    std::string recovered = installFolder;
-    if (c.copied) {
-        recovered = root / "Copied App";
-        testsupport::copyTree(installFolder, recovered);
-    }
-
-    EXPECT_TRUE(recoverAt(recovered));
-
-    EXPECT_FALSE(exists(recovered + "/.updater-journal"));
-    const auto lines = logLinesIn(recovered);
-    ASSERT_EQ(lines.size(), 1u);
-    if (!c.copied) {
-        EXPECT_EQ(treeDifferences(before, snapshotTree(installFolder)), "");
-        EXPECT_NE(lines[0].find("as it was before it: 1 file restored, 1 added file and 1 added "
-                                "folder removed\""),
-                  std::string::npos)
-            << lines[0];
-        return;
-    }
-    // Its paths name the original's files only: none is this copy's to put
-    // back, and none the copy's to change.
-    EXPECT_EQ(treeDifferences(halfNew, everything(installFolder)), "");
-    EXPECT_NE(lines[0].find("0 files restored, 0 added files and 0 added folders removed; 3 "
-                            "changes outside this installation were left as they are, for the "
-                            "journal was written by an earlier updater in another installation "
-                            "folder\""),
-              std::string::npos)
-        << lines[0];
-}
-
-INSTANTIATE_TEST_SUITE_P(Journals, EarlierUpdatersJournal,
-                         ::testing::Values(EarlierJournalCase{"InPlace", false},
-                                           EarlierJournalCase{"InACopy", true}),
-                         testsupport::CaseName());
 
 } // namespace
