@@ -405,7 +405,7 @@ bool recoveredWhole(const Verdict& verdict, int status, Whole end) {
 // The installation as the kill left it, copied with its journal to another
 // folder, as a user carries a broken installation elsewhere, and recovered
 // there: the copy must end whole, and its recovery must change nothing of
-// the original. What it ended as, or neither.
+// the original. What it ended as, or neither when it is not whole.
 Whole recoverACopy(const Installation& layout, const Child& child, const std::string& folder,
                    Whole end, const std::string& where, Tally& tally) {
     const std::string copy = folder + " copy";
@@ -415,10 +415,7 @@ Whole recoverACopy(const Installation& layout, const Child& child, const std::st
     const int status = runChild(child, copy, {"recover"});
     const Verdict verdict = inspect(layout, copy);
     const bool whole = recoveredWhole(verdict, status, end);
-    if (whole) {
-        ++(verdict.whole == Whole::old ? tally.copiesToOld : tally.copiesToNew);
-    } else {
-        ++tally.tornCopies;
+    if (!whole) {
         std::printf("copy not whole after recovery from kill at %s (recovery status %d):\n%s\n",
                     where.c_str(), status, readFile(child.output).c_str());
     }
@@ -470,10 +467,13 @@ void killSeries(const Installation& layout, const Child& child, const std::strin
         }
         const bool whole = recoveredWhole(recoveredTo, recovery, end);
         if (whole && copyEnded != Whole::neither && copyEnded != recoveredTo.whole) {
-            ++tally.tornCopies;
             std::printf("the copy and the original recovered differently after kill at %s\n",
                         point.where.c_str());
+        } else if (copyEnded != Whole::neither) {
+            ++(copyEnded == Whole::old ? tally.copiesToOld : tally.copiesToNew);
         }
+        tally.tornCopies +=
+            copyEnded == Whole::neither || (whole && copyEnded != recoveredTo.whole);
         if (whole) {
             ++(recoveredTo.whole == Whole::old ? tally.toOld : tally.toNew);
         } else {
