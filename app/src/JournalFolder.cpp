@@ -1,5 +1,7 @@
 #include "app/JournalFolder.h"
 
+#include "SourceLabels.h"
+
 #include "fileio/Names.h"
 #include "platform/Error.h"
 #include "platform/files/FolderListing.h"
@@ -13,7 +15,7 @@ namespace updater {
 
 namespace {
 
-const char* const source = "UpdateJournal";
+const char* const source = sources::journal;
 
 } // namespace
 

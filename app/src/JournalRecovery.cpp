@@ -1,7 +1,8 @@
-#include "JournalRecovery.h"
+#include "app/JournalRecovery.h"
 
 #include "SourceLabels.h"
 
+#include "JournalScope.h"
 #include "app/JournalFolder.h"
 #include "app/JournalRecords.h"
 #include "app/JournalUndo.h"
@@ -52,12 +53,24 @@ Recovery finish(const JournalFolder& journal, const InstallationPaths& paths,
     return {Recovery::Outcome::finished, report};
 }
 
-Recovery rollBack(const JournalFolder& journal) {
+// What the rollback left outside the installation, for its log line.
+std::string outsideReport(const Restoration& restoration, const JournalScope& scope) {
+    if (restoration.outsideLeft == 0) {
+        return {};
+    }
+    return "; " + std::to_string(restoration.outsideLeft) +
+           (restoration.outsideLeft == 1 ? " change outside this installation was"
+                                         : " changes outside this installation were") +
+           " left as they are, for " + scope.outsideOwner;
+}
+
+Recovery rollBack(const JournalFolder& journal, const InstallationPaths& paths) {
     // A journal cut short before its records file was made recorded no change.
-    const std::vector<JournalRecord> records =
-        present(journal.records()) ? readRecords(readWhole(journal.records()), journal.records())
-                                   : std::vector<JournalRecord>{};
-    const Restoration restoration = undoChanges(journal, records);
+    const JournalScope scope =
+        present(journal.records())
+            ? scopeOf(readJournal(readWhole(journal.records()), journal.records()), paths.folder())
+            : JournalScope{};
+    const Restoration restoration = undoChanges(journal, scope.records, scope.scope);
     if (!restoration.whole()) {
         return {Recovery::Outcome::failed,
                 "an update cut short could not be rolled back: " + restoration.failure +
@@ -67,47 +80,48 @@ Recovery rollBack(const JournalFolder& journal) {
     journal.remove();
     return {Recovery::Outcome::rolledBack,
             "an update cut short was rolled back, the installation is as it was before it: " +
-                describeRestoration(restoration)};
+                describeRestoration(restoration) + outsideReport(restoration, scope)};
 }
 
-Recovery cannotFinish(const JournalFolder& journal, const std::exception& failure) {
-    return {Recovery::Outcome::failed,
-            "an update cut short could not be finished: " + std::string(failure.what()) +
-                "; its journal stays in " + journal.path() + ", and the next start tries again"};
-}
-
-} // namespace
-
-Recovery recoverEarlierUpdate(const InstallationPaths& paths, platform::FileSystem& fileSystem) {
-    if (!JournalFolder(paths.folder()).exists()) {
-        return {};
-    }
-    std::optional<platform::FolderLock> lock;
-    try {
-        lock = platform::FolderLock::takeIfFree(paths.folder(), source);
-    } catch (const std::exception& failure) {
-        return cannotFinish(JournalFolder(paths.folder()), failure);
-    }
-    if (!lock) {
-        return {};
-    }
-    return recoverLockedInstallation(paths, fileSystem);
-}
-
-Recovery recoverLockedInstallation(const InstallationPaths& paths,
-                                   platform::FileSystem& fileSystem) {
+// Finishes the journal, if there is one; the caller holds the
+// installation's lock, or takes it here when lockHeld is false.
+Recovery recover(const InstallationPaths& paths, platform::FileSystem& fileSystem, bool lockHeld) {
     const JournalFolder journal(paths.folder());
     try {
+        if (!journal.exists()) {
+            return {};
+        }
+        std::optional<platform::FolderLock> lock;
+        if (!lockHeld) {
+            lock = platform::FolderLock::takeIfFree(paths.folder(), source);
+            if (!lock) {
+                return {};
+            }
+        }
         if (!journal.exists()) {
             return {};
         }
         if (present(journal.complete())) {
             return finish(journal, paths, fileSystem);
         }
-        return rollBack(journal);
+        return rollBack(journal, paths);
     } catch (const std::exception& failure) {
-        return cannotFinish(journal, failure);
+        return {Recovery::Outcome::failed,
+                "an update cut short could not be finished: " + std::string(failure.what()) +
+                    "; its journal stays in " + journal.path() +
+                    ", and the next start tries again"};
     }
+}
+
+} // namespace
+
+Recovery recoverEarlierUpdate(const InstallationPaths& paths, platform::FileSystem& fileSystem) {
+    return recover(paths, fileSystem, false);
+}
+
+Recovery recoverLockedInstallation(const InstallationPaths& paths,
+                                   platform::FileSystem& fileSystem) {
+    return recover(paths, fileSystem, true);
 }
 
 } // namespace updater

@@ -1,5 +1,8 @@
 #include "app/JournalUndo.h"
 
+#include "SourceLabels.h"
+
+#include "app/JournalPaths.h"
 #include "fileio/Names.h"
 #include "fileio/UniqueFd.h"
 #include "platform/Error.h"
@@ -16,7 +19,7 @@ namespace updater {
 
 namespace {
 
-const char* const source = "UpdateJournal";
+const char* const source = sources::journal;
 
 std::string counted(unsigned count, const std::string& singular, const std::string& plural) {
     return std::to_string(count) + " " + (count == 1 ? singular : plural);
@@ -43,37 +46,42 @@ void copyBack(const std::string& kept, const std::string& target) {
 
 class Undo {
 public:
-    Undo(const JournalFolder& journal, Restoration& result)
-        : m_journal(journal), m_result(result) {}
+    Undo(const JournalFolder& journal, UndoScope scope, Restoration& result)
+        : m_journal(journal), m_scope(scope), m_result(result) {}
 
     // False with the failure set when the change could not be put back.
     bool putBack(const JournalRecord& record) {
-        clearLeftovers(record.kind == JournalRecord::Kind::folder
-                           ? record.path
-                           : platform::folderOf(record.path));
+        if (record.outside() && m_scope == UndoScope::installation) {
+            ++m_result.outsideLeft;
+            return true;
+        }
+        const std::string place = placeOf(m_journal.installFolder(), record.path);
+        clearLeftovers(record.kind == JournalRecord::Kind::folder ? place
+                                                                  : platform::folderOf(place));
         switch (record.kind) {
         case JournalRecord::Kind::kept:
-            return restore(m_journal.kept(record.number), record.path);
+            return restore(record, place);
         case JournalRecord::Kind::added:
-            return remove(record.path, 0);
+            return remove(place, 0);
         case JournalRecord::Kind::folder:
-            return remove(record.path, AT_REMOVEDIR);
+            return remove(place, AT_REMOVEDIR);
         }
         return true;
     }
 
 private:
-    bool restore(const std::string& kept, const std::string& target) {
+    bool restore(const JournalRecord& record, const std::string& target) {
+        const std::string kept = m_journal.kept(record.number);
         struct stat keptStatus {};
         if (lstat(kept.c_str(), &keptStatus) != 0) {
             // Never kept, so never replaced; or put back already.
             return true;
         }
-        struct stat targetStatus {};
-        if (lstat(target.c_str(), &targetStatus) == 0 && targetStatus.st_dev == keptStatus.st_dev &&
-            targetStatus.st_ino == keptStatus.st_ino) {
-            // Kept, but the new file never took its place.
-            return true;
+        if (stillThere(record, keptStatus, target)) {
+            // Kept, but the new file never took its place: nothing to put
+            // back, and the kept file is not needed.
+            const int error = fileio::removeFile(kept);
+            return error == 0 || error == ENOENT || fail(reason("remove", kept, error));
         }
         int error = fileio::renameName(kept, target);
         if (error == EXDEV) {
@@ -89,6 +97,18 @@ private:
         }
         ++m_result.restoredFiles;
         return synced(platform::folderOf(target));
+    }
+
+    // Whether target still holds the file the update found there: the kept
+    // file itself, or the file the record says was there when it was kept.
+    static bool stillThere(const JournalRecord& record, const struct stat& keptStatus,
+                           const std::string& target) {
+        struct stat status {};
+        if (lstat(target.c_str(), &status) != 0) {
+            return false;
+        }
+        return (status.st_dev == keptStatus.st_dev && status.st_ino == keptStatus.st_ino) ||
+               (record.replaced && identityOf(status) == *record.replaced);
     }
 
     bool remove(const std::string& path, int flags) {
@@ -128,15 +148,17 @@ private:
     }
 
     const JournalFolder& m_journal;
+    UndoScope m_scope;
     Restoration& m_result;
     std::set<std::string> m_cleared;
 };
 
 } // namespace
 
-Restoration undoChanges(const JournalFolder& journal, const std::vector<JournalRecord>& records) {
+Restoration undoChanges(const JournalFolder& journal, const std::vector<JournalRecord>& records,
+                        UndoScope scope) {
     Restoration result;
-    Undo undo(journal, result);
+    Undo undo(journal, scope, result);
     for (auto record = records.rbegin(); record != records.rend(); ++record) {
         if (!undo.putBack(*record)) {
             break;

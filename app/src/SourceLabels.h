@@ -14,6 +14,7 @@ inline constexpr const char* runUpdateCommand = "frmUpdater::RunUpdateCommand";
 inline constexpr const char* noteError = "frmUpdater::NoteError";
 inline constexpr const char* wait = "frmUpdater::wait";
 inline constexpr const char* unzipPackage = "Form1::cmdUnZip_Click";
+inline constexpr const char* journal = "UpdateJournal";
 
 } // namespace sources
 

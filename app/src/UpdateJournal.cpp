@@ -1,8 +1,12 @@
 #include "app/UpdateJournal.h"
 
+#include "SourceLabels.h"
+
+#include "app/JournalPaths.h"
 #include "fileio/Names.h"
 #include "fileio/Writing.h"
 #include "platform/Error.h"
+#include "platform/files/PathPlace.h"
 #include "platform/files/ReplacementFile.h"
 
 #include <cerrno>
@@ -13,7 +17,7 @@ namespace updater {
 
 namespace {
 
-const char* const source = "UpdateJournal";
+const char* const source = sources::journal;
 
 // The file system allows no second name here: the file is copied instead.
 bool linkImpossible(int error) {
@@ -23,7 +27,8 @@ bool linkImpossible(int error) {
 
 } // namespace
 
-UpdateJournal::UpdateJournal(const std::string& installFolder) : m_folder(installFolder) {}
+UpdateJournal::UpdateJournal(const std::string& installFolder)
+    : m_folder(installFolder), m_installation(platform::canonicalPath(installFolder)) {}
 
 void UpdateJournal::begin() {
     if (m_begun) {
@@ -48,32 +53,40 @@ void UpdateJournal::begin() {
         throw platform::systemError(errno, source, m_folder.records());
     }
     m_folderDirty = true;
-    if (const int error = fileio::writeAll(m_records.get(), journalHeader())) {
+    if (const int error = fileio::writeAll(m_records.get(), journalHeader(m_installation))) {
         throw platform::systemError(error, source, m_folder.records());
     }
     m_recordsDirty = true;
 }
 
-void UpdateJournal::append(const JournalRecord& record) {
-    if (record.path.find('\0') != std::string::npos) {
+void UpdateJournal::append(JournalRecord record) {
+    const std::string target = record.path;
+    if (target.find('\0') != std::string::npos) {
         platform::raiseError(platform::ErrorNumber::pathNotFound, source,
                              "a path with a NUL byte names no file");
     }
-    if (m_folder.holds(record.path)) {
+    if (m_folder.holds(target)) {
         platform::raiseError(platform::ErrorNumber::permissionDenied, source,
-                             record.path + " lies in the update's own journal");
+                             target + " lies in the update's own journal");
     }
+    record.path = journalPath(m_installation, target);
     begin();
     if (const int error = fileio::writeAll(m_records.get(), recordLine(record))) {
         throw platform::systemError(error, source, m_folder.records());
     }
-    m_written.push_back(record);
+    m_written.push_back(std::move(record));
     m_recordsDirty = true;
 }
 
 void UpdateJournal::keepReplaced(const std::string& target) {
+    // What stands there now, so that an undo can tell whether the change
+    // was made at all.
+    struct stat status {};
+    if (lstat(target.c_str(), &status) != 0) {
+        throw platform::systemError(errno, source, target);
+    }
     const unsigned number = ++m_kept;
-    append({JournalRecord::Kind::kept, target, number});
+    append({JournalRecord::Kind::kept, target, number, identityOf(status)});
     const int error = fileio::linkName(target, m_folder.kept(number));
     if (linkImpossible(error)) {
         keepCopy(target, number);
@@ -101,11 +114,11 @@ void UpdateJournal::keepCopy(const std::string& target, unsigned number) {
 }
 
 void UpdateJournal::noteAdded(const std::string& target) {
-    append({JournalRecord::Kind::added, target});
+    append({JournalRecord::Kind::added, target, 0, std::nullopt});
 }
 
 void UpdateJournal::noteFolder(const std::string& folder) {
-    append({JournalRecord::Kind::folder, folder});
+    append({JournalRecord::Kind::folder, folder, 0, std::nullopt});
 }
 
 void UpdateJournal::makeDurable() {
@@ -193,7 +206,7 @@ Restoration UpdateJournal::rollBack() {
         }
     }
     m_committed = false;
-    Restoration result = undoChanges(m_folder, m_written);
+    Restoration result = undoChanges(m_folder, m_written, UndoScope::everyChange);
     if (result.whole()) {
         try {
             remove();

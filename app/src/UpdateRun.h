@@ -1,6 +1,6 @@
 #pragma once
 
-#include "JournalRecovery.h"
+#include "app/JournalRecovery.h"
 #include "PartialPackage.h"
 #include "RunDisplay.h"
 #include "TempFolder.h"

@@ -1,9 +1,9 @@
 // The journal of the instruction file's changes: a failed run puts the
-// installation back exactly, a run cut short is finished at the next start,
-// and the records read back as they were written.
-#include "app/JournalRecords.h"
-#include "fixtures/InstructionFixture.h"
-#include "platform/Error.h"
+// installation back exactly, and a run cut short is finished at the next
+// start.
+#include "JournalFixture.h"
+#include "app/JournalRecovery.h"
+#include "platform/files/DiskFileSystem.h"
 #include "platform/files/FolderLock.h"
 #include "testsupport/CaseName.h"
 #include "testsupport/FailingWrites.h"
@@ -11,15 +11,13 @@
 #include "testsupport/TreeSnapshot.h"
 
 #include <cerrno>
-#include <cstring>
 #include <optional>
 #include <sys/stat.h>
 
 using updater::frmUpdater;
-using updater::journalHeader;
-using updater::JournalRecord;
-using updater::readRecords;
-using updater::recordLine;
+using updater::recoverEarlierUpdate;
+using updater::recoverLockedInstallation;
+using updater::Recovery;
 using updater::UpdaterSettings;
 
 using testsupport::exists;
@@ -29,90 +27,6 @@ using testsupport::treeDifferences;
 using testsupport::writeFile;
 
 namespace {
-
-// Thrown from the file seam: the run stops where it is, with nothing of its
-// own handling run, as a kill would stop it.
-struct Cut {};
-
-bool inJournal(const char* path) {
-    return std::strstr(path, "/.updater-journal/") != nullptr;
-}
-
-// The system's calls, but a second name in the journal is refused the way a
-// file system without hard links refuses it.
-fileio::SystemCalls withoutSecondNames() {
-    fileio::SystemCalls calls = fileio::realSystemCalls();
-    const auto real = calls.linkat;
-    calls.linkat = [real](int fromFolder, const char* from, int toFolder, const char* to,
-                          int flags) {
-        if (inJournal(to) && std::strncmp(from, "/proc/", 6) != 0) {
-            errno = EPERM;
-            return -1;
-        }
-        return real(fromFolder, from, toFolder, to, flags);
-    };
-    return calls;
-}
-
-// The system's calls, but no kept file can be renamed back.
-fileio::SystemCalls keptFilesStuck() {
-    fileio::SystemCalls calls = fileio::realSystemCalls();
-    const auto real = calls.renameat;
-    calls.renameat = [real](int fromFolder, const char* from, int toFolder, const char* to) {
-        if (std::strstr(from, "/.updater-journal/kept-") != nullptr) {
-            errno = EIO;
-            return -1;
-        }
-        return real(fromFolder, from, toFolder, to);
-    };
-    return calls;
-}
-
-// The system's calls, but the commit point is never reached.
-fileio::SystemCalls cutAtTheCommit() {
-    fileio::SystemCalls calls = fileio::realSystemCalls();
-    const auto real = calls.renameat;
-    calls.renameat = [real](int fromFolder, const char* from, int toFolder, const char* to) {
-        if (std::strstr(to, "/.updater-journal/complete") != nullptr) {
-            throw Cut{};
-        }
-        return real(fromFolder, from, toFolder, to);
-    };
-    return calls;
-}
-
-// An installation with a package unpacked into its temp folder. Installed
-// files carry a modification time of long ago, so that a copy in their
-// place would show.
-class JournalFixture : public InstructionFixture {
-protected:
-    JournalFixture() {
-        installed("morvane.exe", "old application", 0755);
-        installed("a.dll", "old a", 0640);
-        mkdir(app("data").c_str(), 0750);
-        installed("data/keep.txt", "kept", 0600);
-        symlink("morvane.exe", app("current").c_str());
-        for (const char* name : {"morvane.exe", "a.dll", "b.dll", "p.so", "current"}) {
-            writeFile(temp(name), std::string("new ") + name);
-        }
-    }
-
-    void installed(const std::string& name, const std::string& content, mode_t mode) {
-        writeFile(app(name), content);
-        chmod(app(name).c_str(), mode);
-        const struct timespec longAgo[2] = {{1000000000, 0}, {1000000000, 0}};
-        utimensat(AT_FDCWD, app(name).c_str(), longAgo, 0);
-    }
-
-    std::string journal() const { return app(".updater-journal"); }
-};
-
-const std::string everyKind = "MOVE;morvane.exe;APP_PATH\r\n"
-                              "MOVE;a.dll;APP_PATH\r\n"
-                              "MAKEDIR;plugins;APP_PATH\r\n"
-                              "MAKEDIR;deep;APP_PATH\\PLUGINS\r\n"
-                              "MOVE;p.so;APP_PATH\\PLUGINS\\DEEP\r\n"
-                              "MOVE;b.dll;APP_PATH\\DATA\r\n";
 
 struct FailedRunCase {
     const char* name;
@@ -188,11 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
 // version check: rolled back before the commit point, completed after it.
 TEST_F(JournalFixture, RunCutShortIsRolledBackBeforeTheCommitAndFinishedAfterIt) {
     const auto before = snapshotTree(installFolder);
-    writeFile(temp("updater.ini"), everyKind);
-    {
-        const fileio::ReplacedSystemCalls cut(cutAtTheCommit());
-        EXPECT_THROW(form.processExtract(), Cut);
-    }
+    cutShort(everyKind);
     EXPECT_TRUE(exists(journal() + "/records"));
     EXPECT_EQ(readFile(app("morvane.exe")), "new morvane.exe");
 
@@ -220,6 +130,26 @@ TEST_F(JournalFixture, RunCutShortIsRolledBackBeforeTheCommitAndFinishedAfterIt)
               std::string::npos)
         << logLines()[1];
     EXPECT_TRUE(ui.messageBoxes().empty());
+}
+
+// A caller that holds the installation's lock already (a run takes it
+// before anything else) finishes the journal under it; the recovery that
+// takes the lock itself finds it busy then, and leaves the journal alone.
+TEST_F(JournalFixture, RecoveryUnderTheCallersOwnLockFinishesTheJournal) {
+    const auto before = snapshotTree(installFolder);
+    cutShort(everyKind);
+    const auto lock = platform::FolderLock::takeIfFree(installFolder, "test");
+    ASSERT_TRUE(lock);
+    const updater::InstallationPaths paths(installFolder);
+    platform::DiskFileSystem files;
+
+    EXPECT_EQ(recoverEarlierUpdate(paths, files).outcome, Recovery::Outcome::nothing);
+    EXPECT_TRUE(exists(journal() + "/records"));
+    const Recovery recovery = recoverLockedInstallation(paths, files);
+
+    EXPECT_EQ(recovery.outcome, Recovery::Outcome::rolledBack) << recovery.report;
+    EXPECT_EQ(treeDifferences(before, snapshotTree(installFolder)), "");
+    EXPECT_FALSE(exists(journal()));
 }
 
 // What a program started by EXEC did is not the update's to undo: a folder
@@ -293,52 +223,6 @@ TEST_F(JournalFixture, JournalThatCannotBeFinishedStopsTheRunBeforeTheCheck) {
               std::string::npos)
         << ui.messageBoxes()[0].prompt;
     EXPECT_EQ(readFile(journal() + "/records"), "updater-journal 1\nreplaced morvane.exe\n");
-}
-
-struct RecordsCase {
-    const char* name;
-    std::string text;
-    std::size_t records; // read back; npos: refused
-};
-
-class JournalText : public ::testing::TestWithParam<RecordsCase> {};
-
-TEST_P(JournalText, DropsOnlyALastLineCutShort) {
-    const RecordsCase& c = GetParam();
-    if (c.records == std::string::npos) {
-        EXPECT_THROW(readRecords(c.text, "records"), platform::Error);
-    } else {
-        EXPECT_EQ(readRecords(c.text, "records").size(), c.records);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, JournalText,
-    ::testing::Values(
-        RecordsCase{"Empty", "", 0}, RecordsCase{"HeaderCutShort", "updater-jou", 0},
-        RecordsCase{"HeaderOnly", "updater-journal 1\n", 0},
-        RecordsCase{"LastRecordCutShort", "updater-journal 1\nadded /a\nkept 2 /b", 1},
-        RecordsCase{"ZerosAfterARecord", "updater-journal 1\nadded /a\n" + std::string(8, '\0'), 1},
-        RecordsCase{"OtherHeader", "updater-journal 2\nadded /a\n", std::string::npos},
-        RecordsCase{"UnknownWord", "updater-journal 1\nmoved /a\n", std::string::npos},
-        RecordsCase{"RelativePath", "updater-journal 1\nadded a\n", std::string::npos},
-        RecordsCase{"BadNumber", "updater-journal 1\nkept x /a\n", std::string::npos},
-        RecordsCase{"BadEscape", "updater-journal 1\nadded /a%41\n", std::string::npos}),
-    testsupport::CaseName());
-
-TEST(JournalRecords, EveryPathAnInstructionFileCanNameReadsBackAsWritten) {
-    std::string text = journalHeader();
-    std::vector<JournalRecord> written;
-    for (const std::string& path : {std::string("/a b/%25/c"), std::string("/line\nbreak\r"),
-                                    std::string("/\xc3\xa9t\xc3\xa9;x"), std::string("/100%")}) {
-        written.push_back({JournalRecord::Kind::kept, path, 7});
-        written.push_back({JournalRecord::Kind::added, path});
-        written.push_back({JournalRecord::Kind::folder, path});
-    }
-    for (const JournalRecord& record : written) {
-        text += recordLine(record);
-    }
-    EXPECT_EQ(readRecords(text, "records"), written);
 }
 
 } // namespace

@@ -3,17 +3,21 @@
 // the file seam. For every call the stage makes (every write, sync, link,
 // rename, removal and new folder), the disk a power cut just before it
 // would leave is built — only what was synced kept — and the next start's
-// recovery run on it. The temp folder, which no recovery reads, is left as
-// it is. Each must end with the installation byte for byte
-// wholly old or wholly new, and no journal left. This is what shows that
+// recovery run on it, in a copy of the installation made after the cut
+// (whose recovery must leave the original as it found it) and in place.
+// The temp folder, which no recovery reads, is left as it is. Each must end
+// with the installation byte for byte wholly old or wholly new, and no
+// journal left. This is what shows that
 // the syncs are in the right places.
 #include "DurableDisk.h"
 #include "fixtures/EndToEndFixture.h"
 #include "testsupport/CaseName.h"
 #include "testsupport/PatternedBytes.h"
+#include "testsupport/TreeCopy.h"
 #include "testsupport/TreeSnapshot.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <sys/stat.h>
 
@@ -34,12 +38,22 @@ std::string content(const std::string& tag, std::size_t size) {
     return tag + testsupport::patternedBytes(size);
 }
 
-struct Figures {
-    std::size_t cuts = 0;
-    std::size_t states = 0;
+// How the recoveries of the disks a series' cuts left ended.
+struct Endings {
     std::size_t old = 0;
     std::size_t whollyNew = 0;
     std::size_t torn = 0;
+};
+
+struct Figures {
+    std::size_t cuts = 0;
+    std::size_t states = 0;
+    Endings inPlace;
+    // The installation copied to another folder after the cut and recovered
+    // there.
+    Endings copied;
+    // Cuts whose copy's recovery changed anything of the original.
+    std::size_t originalsChanged = 0;
     std::vector<std::string> failures;
 };
 
@@ -89,18 +103,49 @@ protected:
         after = snapshotTree(install);
     }
 
-    // Every cut, each followed by the next start's recovery. Cuts between
-    // the same two syncs leave the same disk, which is built and recovered
-    // once for all of them.
-    // The next start's recovery; true when it left a whole installation
-    // and no journal.
-    bool recover() {
+    // The next start's recovery of the installation at folder; true when it
+    // left a whole installation and no journal.
+    bool recover(const std::string& folder) {
         platform::ScriptedToolkit startUi;
         frmUpdater restarted(startUi, startUi, services,
-                             UpdaterSettings{install, "127.0.0.1:1", "127.0.0.1:1", ""});
-        return restarted.finishEarlierUpdate() && !testsupport::exists(app(".updater-journal"));
+                             UpdaterSettings{folder, "127.0.0.1:1", "127.0.0.1:1", ""});
+        return restarted.finishEarlierUpdate() &&
+               !testsupport::exists(folder + "/.updater-journal");
     }
 
+    // Counts how the recovery at folder ended for the cuts that left this
+    // disk; a torn ending is kept for the report.
+    void tally(const std::string& folder, bool whole, std::size_t cuts, const std::string& where,
+               Endings& endings, Figures& figures) const {
+        const TreeSnapshot now = snapshotTree(folder);
+        if (whole && now == before) {
+            endings.old += cuts;
+        } else if (whole && now == after) {
+            endings.whollyNew += cuts;
+        } else {
+            endings.torn += cuts;
+            figures.failures.push_back(where + ":\n" + testsupport::treeDifferences(before, now));
+        }
+    }
+
+    // The installation the cut left, copied with its journal to another
+    // folder and recovered there: the copy must end whole, and its
+    // recovery must leave the original as it was.
+    void recoverACopy(std::size_t cuts, const std::string& where, Figures& figures) {
+        const std::string copy = root / "Copy";
+        std::filesystem::remove_all(copy);
+        const TreeSnapshot original = snapshotTree(install, {});
+        testsupport::copyTree(install, copy);
+        tally(copy, recover(copy), cuts, where + ", recovered in a copy", figures.copied, figures);
+        if (snapshotTree(install, {}) != original) {
+            figures.originalsChanged += cuts;
+            figures.failures.push_back(where + ": the copy's recovery changed the original");
+        }
+    }
+
+    // Every cut, each followed by the next start's recovery, in a copy of
+    // the installation and in place. Cuts between the same two syncs leave
+    // the same disk, which is built and recovered once for all of them.
     Figures cutEverywhere(const DurableDisk& recorded) {
         // What the recovery syncs is not what is tested here: it need not
         // wait for the disk.
@@ -119,17 +164,9 @@ protected:
             figures.cuts += cuts;
             ++figures.states;
             recorded.materialize(moment);
-            const bool whole = recover();
-            const TreeSnapshot now = snapshotTree(install);
-            if (whole && now == before) {
-                figures.old += cuts;
-            } else if (whole && now == after) {
-                figures.whollyNew += cuts;
-            } else {
-                figures.torn += cuts;
-                figures.failures.push_back("cut before call " + std::to_string(moment) + ":\n" +
-                                           testsupport::treeDifferences(before, now));
-            }
+            const std::string where = "cut before call " + std::to_string(moment);
+            recoverACopy(cuts, where, figures);
+            tally(install, recover(install), cuts, where, figures.inPlace, figures);
             moment = next;
         }
         return figures;
@@ -138,9 +175,11 @@ protected:
     // Prints the series' figures and fails the test for every torn disk.
     static void report(const char* series, const Figures& figures) {
         std::printf("%s: %zu cut points (%zu distinct disks), %zu wholly old, %zu wholly new, "
-                    "%zu torn\n",
-                    series, figures.cuts, figures.states, figures.old, figures.whollyNew,
-                    figures.torn);
+                    "%zu torn; recovered in a copy: %zu wholly old, %zu wholly new, %zu torn, "
+                    "%zu originals changed\n",
+                    series, figures.cuts, figures.states, figures.inPlace.old,
+                    figures.inPlace.whollyNew, figures.inPlace.torn, figures.copied.old,
+                    figures.copied.whollyNew, figures.copied.torn, figures.originalsChanged);
         for (const std::string& failure : figures.failures) {
             ADD_FAILURE() << failure;
         }
@@ -173,8 +212,9 @@ TEST_P(PowerCutSeries, EveryCutRecoversToWhollyOldOrWhollyNew) {
     report(series.name, figures);
 
     EXPECT_GE(figures.cuts, 200u);
-    EXPECT_GT(figures.old, 0u);
-    EXPECT_EQ(figures.whollyNew > 0, series.lands);
+    EXPECT_GT(figures.inPlace.old, 0u);
+    EXPECT_EQ(figures.inPlace.whollyNew > 0, series.lands);
+    EXPECT_EQ(figures.copied.whollyNew, figures.inPlace.whollyNew);
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, PowerCutSeries,
@@ -194,14 +234,14 @@ TEST_F(PowerCut, EveryCutOfARollbackAtStartIsFinishedByTheStartAfterIt) {
     DurableDisk rollback(install, {"temp"});
     {
         const fileio::ReplacedSystemCalls watched(rollback.calls());
-        ASSERT_TRUE(recover());
+        ASSERT_TRUE(recover(install));
     }
     ASSERT_EQ(snapshotTree(install), before);
 
     const Figures figures = cutEverywhere(rollback);
 
     report("rollback at start", figures);
-    EXPECT_EQ(figures.whollyNew, 0u);
+    EXPECT_EQ(figures.inPlace.whollyNew + figures.copied.whollyNew, 0u);
 }
 
 } // namespace

@@ -7,11 +7,14 @@
 // file is wholly old or wholly new and that nothing but the installation's
 // own files, the journal and a copy's temporary name (left by a kill in the
 // instant between naming the content and renaming it into place) lies
-// outside the temp folder; then it starts
-// the updater's recovery, as the next start does before its version check,
-// and checks that the installation is wholly old or wholly new with
-// nothing stray and no journal left; then it runs the updater again, which must end wholly new
-// (wholly old for the failing package).
+// outside the temp folder; then it copies the installation with its
+// journal to another folder and starts the updater's recovery there, which
+// must leave the copy whole and the original as it was; then it starts the
+// updater's recovery in place, as the next start does before its version
+// check, and checks that the installation is wholly old or wholly new (as
+// the copy) with nothing stray and no journal left; then it runs the
+// updater again, which must end wholly new (wholly old for the failing
+// package).
 //
 //   kill_anywhere [POINTS]      (default 300: two thirds for the update,
 //                                one third for the failing package)
@@ -25,6 +28,8 @@
 #include "testsupport/PackageBuilder.h"
 #include "testsupport/PatternedBytes.h"
 #include "testsupport/TempDir.h"
+#include "testsupport/TreeCopy.h"
+#include "testsupport/TreeSnapshot.h"
 #include "testsupport/VersionedExecutable.h"
 
 #include <algorithm>
@@ -382,8 +387,45 @@ struct Tally {
     int toOld = 0;
     int toNew = 0;
     int recovered = 0;
+    // The installation copied after the kill and recovered in the copy.
+    int copiesToOld = 0;
+    int copiesToNew = 0;
+    int tornCopies = 0;
+    int originalsChanged = 0;
     std::map<std::string, int> byKind;
 };
+
+// Whether a recovery left the installation whole, with nothing stray and no
+// journal, and wholly old when the update was to fail.
+bool recoveredWhole(const Verdict& verdict, int status, Whole end) {
+    return status == 0 && verdict.whole != Whole::neither && !verdict.journal &&
+           verdict.stray.empty() && (end == Whole::whollyNew || verdict.whole == Whole::old);
+}
+
+// The installation as the kill left it, copied with its journal to another
+// folder, as a user carries a broken installation elsewhere, and recovered
+// there: the copy must end whole, and its recovery must change nothing of
+// the original. What it ended as, or neither when it is not whole.
+Whole recoverACopy(const Installation& layout, const Child& child, const std::string& folder,
+                   Whole end, const std::string& where, Tally& tally) {
+    const std::string copy = folder + " copy";
+    fs::remove_all(copy);
+    const testsupport::TreeSnapshot original = testsupport::snapshotTree(folder, {});
+    testsupport::copyTree(folder, copy);
+    const int status = runChild(child, copy, {"recover"});
+    const Verdict verdict = inspect(layout, copy);
+    const bool whole = recoveredWhole(verdict, status, end);
+    if (!whole) {
+        std::printf("copy not whole after recovery from kill at %s (recovery status %d):\n%s\n",
+                    where.c_str(), status, readFile(child.output).c_str());
+    }
+    if (testsupport::snapshotTree(folder, {}) != original) {
+        ++tally.originalsChanged;
+        std::printf("the copy's recovery changed the original after kill at %s\n", where.c_str());
+    }
+    fs::remove_all(copy);
+    return whole ? verdict.whole : Whole::neither;
+}
 
 // Kills at every point, recovers, runs again; `end` is what the last run
 // must leave.
@@ -414,6 +456,7 @@ void killSeries(const Installation& layout, const Child& child, const std::strin
             std::printf("log record split after kill at %s: %s\n", point.where.c_str(),
                         afterKill.badLog.c_str());
         }
+        const Whole copyEnded = recoverACopy(layout, child, folder, end, point.where, tally);
         // What the next start does before its version check.
         const int recovery = runChild(child, folder, {"recover"});
         const Verdict recoveredTo = inspect(layout, folder);
@@ -422,9 +465,15 @@ void killSeries(const Installation& layout, const Child& child, const std::strin
             std::printf("stray after recovery from kill at %s: %s\n", point.where.c_str(),
                         name.c_str());
         }
-        const bool whole = recovery == 0 && recoveredTo.whole != Whole::neither &&
-                           !recoveredTo.journal && recoveredTo.stray.empty() &&
-                           (end == Whole::whollyNew || recoveredTo.whole == Whole::old);
+        const bool whole = recoveredWhole(recoveredTo, recovery, end);
+        if (whole && copyEnded != Whole::neither && copyEnded != recoveredTo.whole) {
+            std::printf("the copy and the original recovered differently after kill at %s\n",
+                        point.where.c_str());
+        } else if (copyEnded != Whole::neither) {
+            ++(copyEnded == Whole::old ? tally.copiesToOld : tally.copiesToNew);
+        }
+        tally.tornCopies +=
+            copyEnded == Whole::neither || (whole && copyEnded != recoveredTo.whole);
         if (whole) {
             ++(recoveredTo.whole == Whole::old ? tally.toOld : tally.toNew);
         } else {
@@ -503,9 +552,13 @@ int main(int argc, char** argv) {
     std::printf("recovered to old     %d\n", tally.toOld);
     std::printf("recovered to new     %d\n", tally.toNew);
     std::printf("recoveries           %d\n", tally.recovered);
+    std::printf("copies recovered to old %d, to new %d, not whole %d; originals changed by a "
+                "copy's recovery %d\n",
+                tally.copiesToOld, tally.copiesToNew, tally.tornCopies, tally.originalsChanged);
     std::printf("time                 %.1f s\n", seconds);
     return tally.tornFiles == 0 && tally.tornInstallations == 0 && tally.stray == 0 &&
-                   tally.recovered == tally.tried
+                   tally.recovered == tally.tried && tally.tornCopies == 0 &&
+                   tally.originalsChanged == 0
                ? 0
                : 1;
 }

@@ -20,7 +20,9 @@ namespace updater {
 // journal tells exactly what to undo. A replaced file is kept as a second
 // name of the very same file (same bytes, mode and times, no extra space),
 // made before the new file is renamed over it; only where the file system
-// allows no second name is it copied. Failures raise platform::Error.
+// allows no second name is it copied. Paths inside the installation are
+// recorded relative to it (see JournalRecords). Failures raise
+// platform::Error.
 class UpdateJournal : public platform::ChangeJournal {
 public:
     explicit UpdateJournal(const std::string& installFolder);
@@ -54,12 +56,16 @@ public:
 private:
     // Makes the folder and the records file at the first change.
     void begin();
-    void append(const JournalRecord& record);
+    // Records the change of record.path, a path on disk, under the name
+    // the journal gives it.
+    void append(JournalRecord record);
     // A copy of the entry at target, with its mode and times, as kept file
     // number; for a file that cannot have a second name in the journal.
     void keepCopy(const std::string& target, unsigned number);
 
     JournalFolder m_folder;
+    // The installation folder as the records name it.
+    std::string m_installation;
     fileio::UniqueFd m_records;
     std::vector<JournalRecord> m_written;
     unsigned m_kept = 0;

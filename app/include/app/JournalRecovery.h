@@ -25,11 +25,14 @@ struct Recovery {
 // its changes, under the installation's lock: an incomplete journal is
 // rolled back, a complete one finished (its kept files removed, the temp
 // folder deleted, the journal removed). When another update holds the lock,
-// the journal is that update's own and is left alone. Never raises.
+// the journal is that update's own and is left alone. A copied or moved
+// installation puts back its own files from the journal it carries, and
+// leaves changes outside it to the installation folder that made them.
+// Never raises.
 Recovery recoverEarlierUpdate(const InstallationPaths& paths, platform::FileSystem& fileSystem);
 
-// The same for a caller that holds the installation's lock already (a lock
-// is the open folder's, so the caller could not take it a second time).
+// The same, for a caller that already holds the installation's lock (a
+// second lock of the folder from the same process would find it busy).
 Recovery recoverLockedInstallation(const InstallationPaths& paths,
                                    platform::FileSystem& fileSystem);
 
