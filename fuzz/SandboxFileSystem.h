@@ -48,6 +48,9 @@ public:
     void setChangeJournal(platform::ChangeJournal* journal) override {
         m_disk.setChangeJournal(journal);
     }
+    void setSharedSources(const std::string& folder) override {
+        m_disk.setSharedSources(folder.empty() ? folder : inside(folder));
+    }
 
 private:
     // The path as given when it stays in the sandbox; raises otherwise.

@@ -51,6 +51,7 @@ public:
     bool isSymbolicLink(const std::string&) const override { return false; }
     std::string resolve(const std::string& path) const override { return path; }
     void setChangeJournal(platform::ChangeJournal*) override {}
+    void setSharedSources(const std::string&) override {}
 
 private:
     std::string m_version;

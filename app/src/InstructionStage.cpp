@@ -10,14 +10,21 @@ namespace updater {
 
 namespace {
 
-// Records the file-system service's changes in a journal while it lives.
+// Records the file-system service's changes in a journal while it lives;
+// what the temp folder holds is installed as it lies there, not written
+// again (the folder goes once the update is complete).
 class JournalAttachment {
 public:
-    JournalAttachment(platform::FileSystem& fileSystem, UpdateJournal& journal)
+    JournalAttachment(platform::FileSystem& fileSystem, UpdateJournal& journal,
+                      const std::string& tempFolder)
         : m_fileSystem(fileSystem) {
         m_fileSystem.setChangeJournal(&journal);
+        m_fileSystem.setSharedSources(tempFolder);
     }
-    ~JournalAttachment() { m_fileSystem.setChangeJournal(nullptr); }
+    ~JournalAttachment() {
+        m_fileSystem.setSharedSources({});
+        m_fileSystem.setChangeJournal(nullptr);
+    }
     JournalAttachment(const JournalAttachment&) = delete;
     JournalAttachment& operator=(const JournalAttachment&) = delete;
 
@@ -35,9 +42,10 @@ bool InstructionStage::apply() {
     m_journal = std::make_unique<UpdateJournal>(m_paths.folder());
     try {
         const std::string instructions = m_context.resolve(m_paths.instructionFile());
-        requireRoom(instructions);
         {
-            const JournalAttachment recording(m_context.files(), *m_journal);
+            const JournalAttachment recording(m_context.files(), *m_journal,
+                                              m_context.resolve(m_paths.tempFolder()));
+            requireRoom(instructions);
             InstructionReader file(instructions);
             for (std::string line; file.next(line);) {
                 runLine(line);

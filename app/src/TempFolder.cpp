@@ -2,7 +2,10 @@
 
 #include "SourceLabels.h"
 
+#include "fileio/Names.h"
 #include "platform/Error.h"
+
+#include <cerrno>
 
 namespace updater {
 
@@ -33,6 +36,13 @@ void TempFolder::empty() {
     platform::FileSystem& files = m_context.files();
     files.DeleteFolder(m_paths.tempFolder(), true);
     files.CreateFolder(m_paths.tempFolder());
+}
+
+void TempFolder::dropPackage() {
+    const std::string package = m_context.resolve(m_paths.packageFile());
+    if (const int error = fileio::removeFile(package); error != 0 && error != ENOENT) {
+        throw platform::systemError(error, sources::updateRun, package);
+    }
 }
 
 void TempFolder::remove() {

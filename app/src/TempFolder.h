@@ -23,6 +23,9 @@ public:
     bool holdsPartOf(const DownloadIdentity& wanted) const;
     // Everything in it goes.
     void empty();
+    // The package, once unpacked: what it held lies in the folder now, and
+    // its bytes need never reach the disk.
+    void dropPackage();
     // The folder goes, as the end of a successful update deletes it: a
     // read-only file inside refuses it.
     void remove();

@@ -49,6 +49,7 @@ bool UpdateRun::install() {
             m_log.note(logLabels::stage, "the package could not be unpacked: " + *failure, false);
             return false;
         }
+        m_temp.dropPackage();
         m_display.processing();
         if (!m_stages.instructions.apply()) {
             return false;

@@ -204,6 +204,53 @@ TEST_F(FileSystemTest, CopyOntoASecondNameOfItsSourceLeavesIt) {
     EXPECT_EQ(readFile(root + "/data/link.bin"), "bytes");
 }
 
+// From a folder whose files are written no more (the update's temp folder),
+// a copy is the file itself under a second name: nothing written again, the
+// replaced file's bits kept. A file shared once already, one from another
+// folder, or the same copy with the folder no longer shared is written, so
+// that no two installed names are one file.
+TEST_F(FileSystemTest, CopiesFromASharedFolderAreItsFilesThemselves) {
+    const std::string temp = root + "/temp";
+    std::filesystem::create_directory(temp);
+    writeFile(temp + "/a.dll", "new a");
+    chmod((temp + "/a.dll").c_str(), 0644);
+    writeFile(temp + "/b.dll", "new b");
+    writeFile(root + "/lib/a.dll", "old a");
+    chmod((root + "/lib/a.dll").c_str(), 0755);
+    const auto inode = [](const std::string& path) {
+        struct stat status {};
+        EXPECT_EQ(stat(path.c_str(), &status), 0) << path;
+        return status.st_ino;
+    };
+    // The room the copies need: a shared file's first copy writes nothing.
+    fs.setSharedSources(temp);
+    EXPECT_EQ(fs.sizeOfCopy(temp + "/a.dll"), 0u);
+    EXPECT_EQ(fs.sizeOfCopy(temp + "/a.dll"), 5u);
+    EXPECT_EQ(fs.sizeOfCopy(root + "/readme.txt"), 10u);
+    const struct {
+        std::string source;
+        std::string target;
+        bool shared; // the folder is shared while it is copied
+        bool same;   // the target is the source's file
+    } cases[] = {
+        {temp + "/a.dll", root + "/lib/a.dll", true, true},
+        // Shared once: the next copy of it is written.
+        {temp + "/a.dll", root + "/data/a.dll", true, false},
+        {root + "/readme.txt", root + "/data/readme.txt", true, false},
+        {temp + "/b.dll", root + "/data/b.dll", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        fs.setSharedSources(c.shared ? temp : "");
+        fs.CopyFile(c.source, c.target);
+        EXPECT_EQ(readFile(c.target), readFile(c.source));
+        EXPECT_EQ(inode(c.target) == inode(c.source), c.same);
+    }
+    fs.setSharedSources("");
+    EXPECT_EQ(modeOf(root + "/lib/a.dll"), 0755u);
+    EXPECT_EQ(namesIn(root + "/lib"), (std::vector<std::string>{"Plugins", "a.dll"}));
+}
+
 // A folder is read once and then remembered, but never past a change: a
 // name the copies made and a case variant another program put there since
 // are both found and replaced rather than doubled, and a name removed since

@@ -520,12 +520,21 @@ TEST_F(RealWindowUpdate, TooLittleRoomFailsEachStepBeforeItStarts) {
         {"1800k", "Disk full: the update needs "},
     };
     // About 760 KB packed and as much unpacked, beside 210 KB installed.
+    // The files are installed as they lie in temp, but for the four more
+    // copies of a.bin, which are written (1000 KB).
     testsupport::buildPackage(staging / "package.zip",
                               {{"updater.ini", "MOVE;morvane.exe;APP_PATH\r\n"
                                                "MAKEDIR;data;APP_PATH\r\n"
                                                "MOVE;a.bin;APP_PATH\\DATA\r\n"
                                                "MOVE;b.bin;APP_PATH\r\n"
-                                               "MOVE;big.dat;APP_PATH\r\n"},
+                                               "MOVE;big.dat;APP_PATH\r\n"
+                                               "MOVE;a.bin;APP_PATH\r\n"
+                                               "MAKEDIR;copies;APP_PATH\r\n"
+                                               "MOVE;a.bin;APP_PATH\\COPIES\r\n"
+                                               "MAKEDIR;more;APP_PATH\r\n"
+                                               "MOVE;a.bin;APP_PATH\\MORE\r\n"
+                                               "MAKEDIR;last;APP_PATH\r\n"
+                                               "MOVE;a.bin;APP_PATH\\LAST\r\n"},
                                {"morvane.exe", newExecutable()},
                                {"a.bin", randomBytes(250 * 1024, 2)},
                                {"b.bin", randomBytes(250 * 1024, 3)},

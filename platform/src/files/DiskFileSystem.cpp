@@ -7,6 +7,7 @@
 #include "files/PathCase.h"
 #include "platform/Error.h"
 #include "platform/files/FolderListing.h"
+#include "platform/files/PathPlace.h"
 #include "platform/files/PathText.h"
 #include "platform/files/ReplacementFile.h"
 #include "platform/version/ByteSource.h"
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <vector>
 
@@ -206,15 +208,34 @@ std::uint64_t DiskFileSystem::sizeOfCopy(const std::string& source) const {
         const auto [folder, names] = sourcesOf(text::withForwardSlashes(source), {});
         std::uint64_t size = 0;
         for (const std::string& name : names) {
+            const std::string file = joinPath(folder, name);
             struct stat status {};
-            if (stat(joinPath(folder, name).c_str(), &status) == 0) {
-                size += static_cast<std::uint64_t>(status.st_size);
+            if (stat(file.c_str(), &status) != 0) {
+                continue;
             }
+            // The target is not known here: it is taken to lie on the
+            // shared folder's file system, as an update's targets do.
+            const bool shared = mayShare(status, file, m_sharedSources) &&
+                                m_countedShares.emplace(status.st_dev, status.st_ino).second;
+            size += shared ? 0 : static_cast<std::uint64_t>(status.st_size);
         }
         return size;
     } catch (const Error&) {
         return 0;
     }
+}
+
+void DiskFileSystem::setSharedSources(const std::string& folder) {
+    m_sharedSources = folder;
+    m_countedShares.clear();
+}
+
+bool DiskFileSystem::mayShare(const struct stat& status, const std::string& from,
+                              const std::string& targetFolder) const {
+    struct stat folder {};
+    return !m_sharedSources.empty() && status.st_nlink == 1 && S_ISREG(status.st_mode) &&
+           liesWithin(from, m_sharedSources) && stat(targetFolder.c_str(), &folder) == 0 &&
+           folder.st_dev == status.st_dev;
 }
 
 void DiskFileSystem::copyOne(const std::string& from, const std::string& to,
@@ -250,14 +271,34 @@ void DiskFileSystem::copyOne(const std::string& from, const std::string& to,
     // undone by the journal's records, which are on disk before each change.
     const auto durability = m_journal != nullptr ? ReplacementFile::Durability::later
                                                  : ReplacementFile::Durability::now;
-    ReplacementFile replacement(to, label);
-    replacement.copyFrom(input.get(), from);
-    replacement.finish(permissions, nullptr, durability);
+    std::unique_ptr<ReplacementFile> replacement = sharedReplacement(input.get(), status, from, to);
+    if (!replacement) {
+        replacement = std::make_unique<ReplacementFile>(to, label);
+        replacement->copyFrom(input.get(), from);
+    }
+    replacement->finish(permissions, nullptr, durability);
     if (m_journal != nullptr) {
         m_journal->makeDurable();
         m_journal->syncBeforeCommit(folderOf(to));
     }
-    replacement.commit(durability);
+    replacement->commit(durability);
+}
+
+std::unique_ptr<ReplacementFile> DiskFileSystem::sharedReplacement(int input,
+                                                                   const struct stat& status,
+                                                                   const std::string& from,
+                                                                   const std::string& to) const {
+    if (!mayShare(status, from, folderOf(to))) {
+        return nullptr;
+    }
+    try {
+        return std::make_unique<ReplacementFile>(to, "FileSystem::CopyFile",
+                                                 ReplacementFile::Shared{input});
+    } catch (const Error&) {
+        // No second name here after all (a file system that refuses links,
+        // protected links): the bytes are copied.
+        return nullptr;
+    }
 }
 
 } // namespace platform

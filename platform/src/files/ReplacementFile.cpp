@@ -68,6 +68,15 @@ ReplacementFile::ReplacementFile(const std::string& target, std::string source)
     }
 }
 
+ReplacementFile::ReplacementFile(const std::string& target, std::string source, Shared shared)
+    : m_target(target), m_source(std::move(source)), m_temporaryPath(temporaryPattern(target)),
+      m_fd(fcntl(shared.content, F_DUPFD_CLOEXEC, 0)) {
+    if (!m_fd) {
+        throw systemError(errno, m_source, m_target);
+    }
+    linkUnderTemporaryName();
+}
+
 ReplacementFile::~ReplacementFile() {
     if (!m_committed) {
         m_fd.reset();

@@ -39,7 +39,9 @@ public:
                           bool overwrite = true) = 0;
     // The bytes CopyFile(source, ...) would write: the size of the file
     // source names, or of every file its pattern matches; 0 when it names
-    // none (the copy then fails on its own). Raises nothing.
+    // none (the copy then fails on its own). A file that a copy will share
+    // (see setSharedSources) counts nothing the first time it is asked for
+    // and its size every time after, as its copies are. Raises nothing.
     virtual std::uint64_t sizeOfCopy(const std::string& source) const = 0;
 
     // True when the path itself is a symbolic link, whatever it points to.
@@ -51,6 +53,13 @@ public:
     // While a journal is set (not null), every file CopyFile adds or
     // replaces and every folder CreateFolder makes is recorded in it first.
     virtual void setChangeJournal(ChangeJournal* journal) = 0;
+    // While a folder is set (not empty), a file CopyFile takes from below it
+    // may become the copy itself, a second name in the target's place,
+    // instead of a second write of its bytes: the folder's files are written
+    // no more and go away with it (the update's temp folder). A file that
+    // has a second name already, or lies on another file system, is still
+    // copied, so that no two installed names share one file.
+    virtual void setSharedSources(const std::string& folder) = 0;
 };
 
 } // namespace platform

@@ -20,6 +20,13 @@ namespace platform {
 class ReplacementFile {
 public:
     ReplacementFile(const std::string& target, std::string source);
+    // The file open on content becomes the new content itself, not a byte
+    // written: it gets its temporary name here and takes the target's place
+    // at the commit. Raises when it cannot have a second name there.
+    struct Shared {
+        int content;
+    };
+    ReplacementFile(const std::string& target, std::string source, Shared shared);
     ~ReplacementFile();
     ReplacementFile(const ReplacementFile&) = delete;
     ReplacementFile& operator=(const ReplacementFile&) = delete;
