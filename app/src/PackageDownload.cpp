@@ -80,7 +80,7 @@ void PackageDownload::request(const std::string& url, const std::string& headers
     m_transfer.URL = url;
     m_transfer.Execute("GET", headers);
     while (m_transfer.StillExecuting()) {
-        m_context.pump();
+        m_context.pumpWhileBusy();
     }
 }
 
@@ -185,7 +185,7 @@ void PackageDownload::receive(PackageFile& file, int64_t start, int64_t total) {
         received = addReceived(received, chunk.size());
         m_progress(total > 0 ? downloadPercent(received, total, downloadSource)
                              : percentWithoutTotal(received));
-        m_context.pump();
+        m_context.pumpWhileBusy();
     } while (chunk.size() > 1);
 
     // Never hand a cut-off package to the unpacker as if it were whole.

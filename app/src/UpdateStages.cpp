@@ -21,7 +21,7 @@ UpdateStages::UpdateStages(const Window& window, const UpdaterSettings& settings
           [this]() -> const signature::ArrivingPackage& { return download.arrived(); }, versions),
       unpacking(window.toolkit, paths.tempFolder()),
       delta(
-          window.transfer, [&context = window.context] { context.pump(); },
+          window.transfer, [&context = window.context] { context.pumpWhileBusy(); },
           [progress = window.progress](std::uint64_t received, std::uint64_t total) {
               progress(downloadPercent(static_cast<std::int64_t>(received),
                                        static_cast<std::int64_t>(total), sources::downloadFile));

@@ -34,7 +34,7 @@ frmUpdater::frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& co
     // The unzip library's callbacks ask the user through this window's toolkit.
     CodeModule::useToolkit(toolkit);
     // The download waits for the network with the window kept alive.
-    Inet1->setWaitHandler([this] { m_toolkit.doEvents(); });
+    Inet1->setWaitHandler([this] { m_toolkit.doEventsWhileBusy(); });
 }
 
 frmUpdater::~frmUpdater() = default;
@@ -52,6 +52,10 @@ platform::FileSystem& frmUpdater::fso() {
 
 void frmUpdater::pump() {
     m_toolkit.doEvents();
+}
+
+void frmUpdater::pumpWhileBusy() {
+    m_toolkit.doEventsWhileBusy();
 }
 
 void frmUpdater::pause(double seconds) {

@@ -13,6 +13,10 @@ namespace updater {
 class StageContext {
 public:
     virtual void pump() = 0;
+    // The same from a loop that pumps again and again as it works (every
+    // chunk of a download); the window's toolkit may handle its events at
+    // most so often that nobody can tell.
+    virtual void pumpWhileBusy() = 0;
     virtual void pause(double seconds) = 0;
     virtual platform::FileSystem& files() = 0;
 

@@ -74,6 +74,7 @@ public:
 private:
     // What the stages are given.
     void pump() override;
+    void pumpWhileBusy() override;
     void pause(double seconds) override;
     platform::FileSystem& files() override;
 

@@ -88,6 +88,11 @@ public:
     virtual std::string inputBox(const std::string& prompt, const std::string& title) = 0;
     // Handles the window events waiting now, once.
     virtual void doEvents() = 0;
+    // The same from a loop that asks again and again while it works (after
+    // every 1 KiB of a download): a toolkit for which handling events costs
+    // a system call may handle them at most so often that the window
+    // cannot tell.
+    virtual void doEventsWhileBusy() { doEvents(); }
     // Ends the program at once: open files are flushed and closed (C streams
     // and fileio::BufferedFile, so a partly downloaded package keeps every
     // byte received), nothing else runs.

@@ -41,6 +41,15 @@ std::string QtToolkit::inputBox(const std::string& prompt, const std::string& ti
 
 void QtToolkit::doEvents() {
     QCoreApplication::processEvents();
+    m_lastEvents = std::chrono::steady_clock::now();
+}
+
+void QtToolkit::doEventsWhileBusy() {
+    // Each round of the event loop polls its sources, a system call; a
+    // window handled a thousand times a second answers as at once.
+    if (std::chrono::steady_clock::now() - m_lastEvents >= std::chrono::milliseconds(1)) {
+        doEvents();
+    }
 }
 
 void QtToolkit::endProgram() {

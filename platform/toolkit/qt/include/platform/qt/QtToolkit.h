@@ -2,6 +2,7 @@
 
 #include "platform/toolkit/Toolkit.h"
 
+#include <chrono>
 #include <string>
 
 namespace platform {
@@ -19,6 +20,7 @@ public:
     int msgBox(const std::string& prompt, int style, const std::string& title) override;
     std::string inputBox(const std::string& prompt, const std::string& title) override;
     void doEvents() override;
+    void doEventsWhileBusy() override;
     [[noreturn]] void endProgram() override;
 
 private:
@@ -26,6 +28,8 @@ private:
 
     std::string m_appTitle;
     int m_mousePointer = MousePointer::normal;
+    // When the window's events were last handled.
+    std::chrono::steady_clock::time_point m_lastEvents;
 };
 
 } // namespace platform
