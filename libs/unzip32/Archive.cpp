@@ -1,5 +1,6 @@
 #include "Archive.h"
 
+#include "ArchiveEnd.h"
 #include "ArchiveSource.h"
 #include "JobError.h"
 #include "UnixExtraFields.h"
@@ -9,8 +10,11 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace unzip32 {
 
@@ -79,11 +83,14 @@ bool sameDirectory(zip_t* zip, const CentralDirectory& directory) {
     return true;
 }
 
-zip_t* openZip(int fd, uint64_t fileSize, int& zipError) {
+// While it opens the archive, libzip sees each byte at hidden altered.
+zip_t* openZip(int fd, uint64_t fileSize, std::vector<uint64_t> hidden, int& zipError) {
     zip_error_t error;
     zip_error_init(&error);
-    zip_source_t* source = createArchiveSource(fd, fileSize, &error);
+    const auto hiddenWhileOpening = std::make_shared<std::vector<uint64_t>>(std::move(hidden));
+    zip_source_t* source = createArchiveSource(fd, fileSize, hiddenWhileOpening, &error);
     zip_t* zip = source == nullptr ? nullptr : zip_open_from_source(source, ZIP_RDONLY, &error);
+    hiddenWhileOpening->clear();
     if (zip == nullptr && source != nullptr) {
         zip_source_free(source);
     }
@@ -109,8 +116,9 @@ Archive::Archive(const std::string& path) {
     // The directory is read from the same open file that libzip reads. The
     // strict consistency check stays off: it refuses sound archives of common
     // tools, and what it guards is checked here and entry by entry instead.
+    const auto fileSize = static_cast<uint64_t>(st.st_size);
     int zipError = 0;
-    m_zip = openZip(fd.get(), static_cast<uint64_t>(st.st_size), zipError);
+    m_zip = openZip(fd.get(), fileSize, {}, zipError);
     if (m_zip == nullptr) {
         const int32_t code = openFailureCode(zipError);
         throw JobStop(code, code == UZP_NOT_A_ZIP ? path + " is not a zip archive"
@@ -118,8 +126,20 @@ Archive::Archive(const std::string& path) {
                                                         zipErrorText(zipError));
     }
     try {
-        m_directory = readCentralDirectory(fd.get(), static_cast<uint64_t>(st.st_size));
+        const ArchiveEnd end = readArchiveEnd(fd.get(), fileSize);
+        m_directory = readCentralDirectory(fd.get(), fileSize, end);
+        // libzip reads through the first end record it can read near the end
+        // of the file unless a later one passes its consistency check better,
+        // so a zip stored near the end can have it take that zip's directory
+        // for the archive's (always where the archive's own entries fail that
+        // check, as stored ones with data descriptors do). Asked again without
+        // seeing the end record signatures before the directory, it reads the
+        // one every reader here takes.
         if (!sameDirectory(m_zip, m_directory)) {
+            zip_discard(std::exchange(m_zip, nullptr));
+            m_zip = openZip(fd.get(), fileSize, signaturesBeforeDirectory(end), zipError);
+        }
+        if (m_zip == nullptr || !sameDirectory(m_zip, m_directory)) {
             throw JobStop(UZP_DAMAGED_ARCHIVE,
                           "the archive is damaged: its directory does not match its entries");
         }

@@ -13,8 +13,8 @@ namespace unzip32 {
 
 // One archive opened for reading, its directory checked for overlapping
 // entries before anything is done with it: the one directory both libzip and
-// the library's own reading take (an archive whose end records locate
-// different directories is refused as damaged).
+// the library's own reading take (an archive with another end record that
+// would show a reader another archive is refused as damaged).
 class Archive {
 public:
     // Throws a JobStop with the code that says why the archive cannot be used.

@@ -22,8 +22,19 @@ struct SourceState {
     // The bytes of the file from windowStart, as last read.
     std::vector<unsigned char> window;
     uint64_t windowStart = 0;
+    // Sorted offsets whose byte reads altered (see createArchiveSource).
+    std::shared_ptr<const std::vector<uint64_t>> hidden;
     zip_error_t error{};
 };
+
+// Alters each hidden byte among the length read into target from offset on.
+void hide(const SourceState& state, unsigned char* target, uint64_t offset, uint64_t length) {
+    const std::vector<uint64_t>& hidden = *state.hidden;
+    for (auto at = std::lower_bound(hidden.begin(), hidden.end(), offset);
+         at != hidden.end() && *at - offset < length; ++at) {
+        target[*at - offset] ^= 0x20;
+    }
+}
 
 // As much as there is up to length, or -1 with errno set.
 ssize_t readAtPosition(int fd, void* target, std::size_t length, uint64_t offset) {
@@ -50,6 +61,7 @@ zip_int64_t readSource(SourceState& state, void* data, zip_uint64_t length) {
                 zip_error_set(&state.error, ZIP_ER_READ, errno);
                 return -1;
             }
+            hide(state, target, state.position, static_cast<uint64_t>(got));
             state.position += static_cast<uint64_t>(got);
             return got;
         }
@@ -68,6 +80,7 @@ zip_int64_t readSource(SourceState& state, void* data, zip_uint64_t length) {
     const auto take =
         static_cast<std::size_t>(std::min<zip_uint64_t>(length, state.window.size() - offset));
     std::memcpy(target, state.window.data() + offset, take);
+    hide(state, target, state.position, take);
     state.position += take;
     return static_cast<zip_int64_t>(take);
 }
@@ -122,7 +135,9 @@ zip_int64_t sourceCallback(void* userdata, void* data, zip_uint64_t length,
 
 } // namespace
 
-zip_source_t* createArchiveSource(int fd, uint64_t fileSize, zip_error_t* error) {
+zip_source_t* createArchiveSource(int fd, uint64_t fileSize,
+                                  std::shared_ptr<const std::vector<uint64_t>> hidden,
+                                  zip_error_t* error) {
     auto* state = new (std::nothrow) SourceState;
     if (state == nullptr) {
         zip_error_set(error, ZIP_ER_MEMORY, 0);
@@ -130,6 +145,7 @@ zip_source_t* createArchiveSource(int fd, uint64_t fileSize, zip_error_t* error)
     }
     state->fd = fd;
     state->size = fileSize;
+    state->hidden = std::move(hidden);
     zip_error_init(&state->error);
     zip_source_t* source = zip_source_function_create(sourceCallback, state, error);
     if (source == nullptr) {

@@ -1,10 +1,8 @@
 #include "CentralDirectory.h"
 
 #include "JobError.h"
-#include "fileio/Reading.h"
 #include "unzip32.h"
 #include "zipformat/Directory.h"
-#include "zipformat/EndRecord.h"
 #include "zipformat/LittleEndian.h"
 #include "zipformat/Records.h"
 
@@ -23,9 +21,6 @@ namespace {
 using zipformat::read16;
 using zipformat::read32;
 using zipformat::read64;
-
-// Reads length bytes at offset; false when the file has fewer.
-bool readAt(int fd, uint64_t offset, void* buffer, std::size_t length);
 
 constexpr uint16_t aesExtraId = 0x9901;
 
@@ -70,7 +65,7 @@ private:
         }
         const auto length =
             static_cast<std::size_t>(std::min<uint64_t>(m_window.size(), m_end - m_offset));
-        if (!readAt(m_fd, m_offset, m_window.data(), length)) {
+        if (!readExactlyAt(m_fd, m_offset, m_window.data(), length)) {
             damaged("the central directory cannot be read");
         }
         m_offset += length;
@@ -88,80 +83,6 @@ private:
 
 using zipformat::DirectoryLocation;
 
-// Where the directory lies as the end record at endOffset says (or the zip64
-// one it points to); nothing when it points to a zip64 record that is not
-// there.
-std::optional<DirectoryLocation> locationOf(int fd, uint64_t endOffset, const unsigned char* end) {
-    const DirectoryLocation location = zipformat::locationInEndRecord(end);
-    unsigned char locator[zipformat::zip64EndLocatorSize];
-    if (endOffset < sizeof locator ||
-        !readAt(fd, endOffset - sizeof locator, locator, sizeof locator)) {
-        return location;
-    }
-    const std::optional<uint64_t> zip64EndOffset = zipformat::zip64EndRecordOffset(locator);
-    if (!zip64EndOffset) {
-        return location;
-    }
-    unsigned char zip64End[zipformat::zip64EndRecordSize];
-    if (!readAt(fd, *zip64EndOffset, zip64End, sizeof zip64End)) {
-        return std::nullopt;
-    }
-    return zipformat::locationInZip64EndRecord(zip64End);
-}
-
-// Whether a directory lies at location before the end record at endOffset,
-// as far as any reader (libzip among them) needs to take it: an empty one, or
-// one that starts with a central record.
-bool locatesDirectory(int fd, const DirectoryLocation& location, uint64_t endOffset) {
-    if (location.offset > endOffset || location.size > endOffset - location.offset) {
-        return false;
-    }
-    if (location.size == 0) {
-        return location.entryCount == 0;
-    }
-    unsigned char signature[4];
-    return readAt(fd, location.offset, signature, sizeof signature) &&
-           read32(signature) == zipformat::centralHeaderSignature;
-}
-
-// Where the directory lies, as the end record says (or the zip64 one it
-// points to). Bytes may trail the archive; see zipformat::findEndRecord.
-// Readers differ in which end record they take when the tail holds more than
-// one (libzip extracts through the first it can read, with a preference of
-// its own), so every other end record there must locate no directory, or
-// the same one: otherwise what one reader checks is not what another
-// extracts.
-DirectoryLocation locateDirectory(int fd, uint64_t fileSize) {
-    const auto tailLength =
-        static_cast<std::size_t>(std::min<uint64_t>(fileSize, zipformat::endSearchLength));
-    const uint64_t tailStart = fileSize - tailLength;
-    std::vector<unsigned char> tail(tailLength);
-    if (!readAt(fd, tailStart, tail.data(), tail.size())) {
-        damaged("no end of central directory record");
-    }
-    const zipformat::EndRecordPlace place = zipformat::findEndRecord(tail);
-    if (place.fit == zipformat::EndRecordPlace::Fit::none) {
-        damaged("no end of central directory record");
-    }
-    const std::optional<DirectoryLocation> location =
-        locationOf(fd, tailStart + place.offset, &tail[place.offset]);
-    if (!location) {
-        damaged("the zip64 end of central directory record is missing");
-    }
-    for (const std::size_t other : zipformat::endRecordCandidates(tail)) {
-        if (other == place.offset) {
-            continue;
-        }
-        const uint64_t otherOffset = tailStart + other;
-        const std::optional<DirectoryLocation> elsewhere =
-            locationOf(fd, otherOffset, &tail[other]);
-        if (elsewhere && *elsewhere != *location && locatesDirectory(fd, *elsewhere, otherOffset)) {
-            damaged("it has more than one end record, and readers would see different archives");
-        }
-    }
-    return *location;
-}
-
 // Takes from the extra fields of a central record the sizes and offset it
 // marks as "in the zip64 field", and the AES format version.
 void applyExtraFields(const std::vector<unsigned char>& extra, zipformat::Zip64Values& values,
@@ -175,16 +96,13 @@ void applyExtraFields(const std::vector<unsigned char>& extra, zipformat::Zip64V
     });
 }
 
-bool readAt(int fd, uint64_t offset, void* buffer, std::size_t length) {
-    std::size_t got = 0;
-    return fileio::readAt(fd, buffer, length, static_cast<off_t>(offset), got) == 0 &&
-           got == length;
-}
-
 } // namespace
 
-CentralDirectory readCentralDirectory(int fd, uint64_t fileSize) {
-    const DirectoryLocation location = locateDirectory(fd, fileSize);
+CentralDirectory readCentralDirectory(int fd, uint64_t fileSize, const ArchiveEnd& end) {
+    if (!end.problem.empty()) {
+        damaged(end.problem);
+    }
+    const DirectoryLocation& location = end.location;
     if (location.offset > fileSize || location.size > fileSize - location.offset) {
         damaged("the central directory lies outside the file");
     }
@@ -219,13 +137,19 @@ CentralDirectory readCentralDirectory(int fd, uint64_t fileSize) {
         entry.localHeaderOffset = values.localHeaderOffset;
         directory.entries.push_back(entry);
     }
+    std::vector<uint64_t> entryStarts;
+    entryStarts.reserve(directory.entries.size());
+    for (const DirectoryEntry& entry : directory.entries) {
+        entryStarts.push_back(entry.localHeaderOffset);
+    }
+    refuseRivalEndRecords(fd, end, std::move(entryStarts));
     return directory;
 }
 
 void locateData(int fd, CentralDirectory& directory) {
     for (DirectoryEntry& entry : directory.entries) {
         unsigned char header[zipformat::localHeaderSize];
-        if (!readAt(fd, entry.localHeaderOffset, header, sizeof header) ||
+        if (!readExactlyAt(fd, entry.localHeaderOffset, header, sizeof header) ||
             read32(header) != zipformat::localHeaderSignature) {
             damaged("a local header is missing");
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ArchiveEnd.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -27,10 +29,12 @@ struct CentralDirectory {
     uint64_t offset = 0;
 };
 
-// Reads the central directory (zip64 included) of the archive open on fd,
-// streaming it. Throws a JobStop (UZP_DAMAGED_ARCHIVE) when it cannot be read,
-// or when another end record in the file locates another directory.
-CentralDirectory readCentralDirectory(int fd, uint64_t fileSize);
+// Reads the central directory (zip64 included) that end locates in the
+// archive open on fd, streaming it. Throws a JobStop (UZP_DAMAGED_ARCHIVE)
+// when it cannot be read, or when another end record near the file's end
+// would show a reader that takes it another archive (refuseRivalEndRecords;
+// a zip stored as an entry does not).
+CentralDirectory readCentralDirectory(int fd, uint64_t fileSize, const ArchiveEnd& end);
 
 // Reads every entry's local header to find where its data starts. Throws a
 // JobStop (UZP_DAMAGED_ARCHIVE) when a local header is missing.

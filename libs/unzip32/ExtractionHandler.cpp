@@ -3,6 +3,7 @@
 #include "EntryLines.h"
 #include "EntryPath.h"
 #include "EntryStream.h"
+#include "EntryTarget.h"
 #include "JobError.h"
 #include "PendingFile.h"
 #include "SystemFailure.h"
@@ -28,16 +29,6 @@ std::string joined(const std::vector<std::string>& components) {
     return path;
 }
 
-// An entry whose time comes from the two-second MS-DOS field is compared
-// with the file's time rounded the same way.
-bool isNewerThan(const EntryInfo& entry, const struct stat& existing) {
-    std::time_t fileTime = existing.st_mtim.tv_sec;
-    if (!entry.modifiedExactly) {
-        fileTime -= fileTime % 2;
-    }
-    return entry.modified > fileTime;
-}
-
 const char* actionFor(const EntryInfo& entry) {
     if (entry.kind == EntryKind::SymbolicLink) {
         return "linking";
@@ -61,16 +52,10 @@ void ExtractionHandler::handle(const EntryInfo& entry) {
     if (m_stopped) {
         return;
     }
-    std::vector<std::string> components = storedComponents(entry.name);
-    if (m_settings.spacesToUnderscores) {
-        for (std::string& component : components) {
-            component = spacesAsUnderscores(std::move(component));
-        }
-    }
     if (entry.kind == EntryKind::Folder) {
-        handleFolder(entry, components);
+        handleFolder(entry, placedComponents(entry, m_settings));
     } else {
-        handleFileOrLink(entry, std::move(components));
+        handleFileOrLink(entry, fileTarget(entry, m_settings));
     }
 }
 
@@ -84,30 +69,21 @@ void ExtractionHandler::handleFolder(const EntryInfo& entry,
     }
 }
 
-void ExtractionHandler::handleFileOrLink(const EntryInfo& entry,
-                                         std::vector<std::string> components) {
-    if (components.empty()) {
-        throw EntryFault(UZP_UNSAFE_ENTRY, "refused: the name names no file");
-    }
-    const std::string name = components.back();
-    components.pop_back();
-    if (!m_settings.honorDirectories) {
-        components.clear();
-    }
-    std::vector<std::string> shownComponents = components;
-    shownComponents.push_back(name);
+void ExtractionHandler::handleFileOrLink(const EntryInfo& entry, const FileTarget& target) {
+    std::vector<std::string> shownComponents = target.folders;
+    shownComponents.push_back(target.name);
     const std::string shown = joined(shownComponents);
 
     const bool handedOver = m_writer && entry.kind == EntryKind::File;
-    if (!handedOver || !m_tree.isOpen(components)) {
+    if (!handedOver || !m_tree.isOpen(target.folders)) {
         settle();
     }
-    const int folderFd = m_tree.open(components, !m_settings.freshen);
+    const int folderFd = m_tree.open(target.folders, !m_settings.freshen);
     if (handedOver) {
-        handOver(entry, name, shown);
+        handOver(entry, target.name, shown);
         return;
     }
-    writeInPlace(entry, folderFd, components, name, shown);
+    writeInPlace(entry, folderFd, target.folders, target.name, shown);
 }
 
 void ExtractionHandler::writeInPlace(const EntryInfo& entry, int folderFd,
@@ -119,12 +95,10 @@ void ExtractionHandler::writeInPlace(const EntryInfo& entry, int folderFd,
     if (exists && S_ISDIR(existing.st_mode)) {
         throw EntryFault(UZP_WRITE_FAILED, "a folder named " + shown + " is in the way");
     }
-    if (!exists && m_settings.freshen) {
-        m_context.reporter.info(entryLine("skipping", shown, entry, false) + " (not there)");
-        return;
-    }
-    if (exists && !mayReplace(entry, existing, shown)) {
-        m_context.reporter.info(entryLine("skipping", shown, entry, false) + " (kept)");
+    const Writing writing = writingOver(m_settings, entry, exists ? &existing : nullptr);
+    if (writing == Writing::skip || (writing == Writing::askTheCaller && !callerReplaces(shown))) {
+        m_context.reporter.info(entryLine("skipping", shown, entry, false) +
+                                (exists ? " (kept)" : " (not there)"));
         return;
     }
     if (entry.kind == EntryKind::SymbolicLink) {
@@ -191,16 +165,9 @@ bool ExtractionHandler::makeFolder(const EntryInfo& entry,
     return true;
 }
 
-bool ExtractionHandler::mayReplace(const EntryInfo& entry, const struct stat& existing,
-                                   const std::string& shownPath) {
-    if (m_settings.onlyNewer || m_settings.freshen) {
-        return isNewerThan(entry, existing);
-    }
+bool ExtractionHandler::callerReplaces(const std::string& shownPath) {
     if (m_replaceNone) {
         return false;
-    }
-    if (!m_settings.promptBeforeOverwrite) {
-        return m_settings.overwriteExisting;
     }
     const std::string& folder = m_settings.extractionFolder;
     const std::string fullPath =

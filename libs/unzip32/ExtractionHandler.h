@@ -2,6 +2,7 @@
 
 #include "AccessRights.h"
 #include "EntryHandler.h"
+#include "EntryTarget.h"
 #include "FileWriter.h"
 #include "FolderTree.h"
 #include "JobContext.h"
@@ -28,7 +29,7 @@ public:
 
 private:
     void handleFolder(const EntryInfo& entry, const std::vector<std::string>& components);
-    void handleFileOrLink(const EntryInfo& entry, std::vector<std::string> components);
+    void handleFileOrLink(const EntryInfo& entry, const FileTarget& target);
     // Writes the file or link in this thread, by the overwrite rules.
     void writeInPlace(const EntryInfo& entry, int folderFd,
                       const std::vector<std::string>& components, const std::string& name,
@@ -38,8 +39,9 @@ private:
     // file is in the folder the tree opened last.
     void handOver(const EntryInfo& entry, const std::string& name, const std::string& shown);
     void collectOutcomes(bool wait);
-    bool mayReplace(const EntryInfo& entry, const struct stat& existing,
-                    const std::string& shownPath);
+    // Asks the caller whether to replace the existing file, unless it said
+    // to replace none.
+    bool callerReplaces(const std::string& shownPath);
     void writeFile(const EntryInfo& entry, int folderFd, const std::string& name);
     void writeLink(const EntryInfo& entry, int folderFd, const std::vector<std::string>& folders,
                    const std::string& name);

@@ -75,7 +75,7 @@ void Job::runEntries() {
     const JobContext context{m_settings, m_reporter, m_callbacks, archive, *this, buffer, password};
     const std::unique_ptr<EntryHandler> handler = handlerFor(context);
     if (m_settings.kind == JobKind::Extract) {
-        requireRoom(archive, m_selection, m_settings.extractionFolder);
+        requireRoom(archive, m_selection, m_settings);
     }
     handleEntries(archive, *handler);
     handler->settle();

@@ -33,8 +33,11 @@ struct Fetched {
     std::string name;
     std::uint16_t mode;
 };
-const std::vector<Fetched> fetched = {
-    {"c d%.txt", 0444}, {"e.txt", 0600}, {"folder/b.bin", 04751}, {"a.txt", 0755}};
+const std::vector<Fetched> fetched = {{"c d%.txt", 0444},
+                                      {"e.txt", 0600},
+                                      {"folder/b.bin", 04751},
+                                      {"a.txt", 0755},
+                                      {"templates/empty.zip", 0644}};
 
 struct Made {
     std::string package;
@@ -132,6 +135,12 @@ TEST_P(GatheredArchive, ReadsBackEverywhereWithTheBytesAndModesGiven) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Packages, GatheredArchive, ::testing::ValuesIn(deltatest::packageKinds),
+                         testsupport::CaseName());
+// A zip stored last brings its own end record into the gathered archive's
+// tail, which every reader still reads as the one entry it is.
+INSTANTIATE_TEST_SUITE_P(ZipLast, GatheredArchive,
+                         ::testing::Values(deltatest::PackageKind{"PythonStoredZipLast",
+                                                                  "zip-last"}),
                          testsupport::CaseName());
 
 // An entry the archive cannot take leaves it as it was: the entries added

@@ -6,14 +6,16 @@ checked: one line each of the archive's place among those named (from 0),
 name, the mode its external attributes give (octal), size and SHA-256 of
 the bytes read.
 
-    make_archive.py plain|descriptor|zip64 ARCHIVE
+    make_archive.py plain|descriptor|zip64|zip-last ARCHIVE
     make_archive.py list ARCHIVE
     make_archive.py read ARCHIVE...
 
 descriptor: written to a stream that cannot seek, so that every entry's
 sizes follow its data in a data descriptor. zip64: the limits lowered so
 that the sizes, offsets and the entry count go to the zip64 fields and
-records, as they do past 4 GiB and 65,535 entries.
+records, as they do past 4 GiB and 65,535 entries. zip-last: an empty zip
+stored after the other entries, its end record 22 bytes before the
+package's directory.
 """
 import hashlib
 import io
@@ -28,6 +30,9 @@ FILES = [
     ("e.txt", b"e", zipfile.ZIP_STORED),
     ("c d%.txt", b"", zipfile.ZIP_STORED),
 ]
+
+# What every tool writes for an archive without entries: its end record.
+EMPTY_ZIP = b"PK\x05\x06" + bytes(18)
 
 
 class Unseekable(io.RawIOBase):
@@ -48,7 +53,8 @@ def make(mode, path):
     with open(path, "wb") as raw:
         target = Unseekable(raw) if mode == "descriptor" else raw
         with zipfile.ZipFile(target, "w") as archive:
-            for name, data, method in FILES:
+            last = [("templates/empty.zip", EMPTY_ZIP, zipfile.ZIP_STORED)]
+            for name, data, method in FILES + (last if mode == "zip-last" else []):
                 info = zipfile.ZipInfo(name, (2026, 12, 8, 12, 0, 0))
                 info.compress_type = method
                 with archive.open(info, "w", force_zip64=(mode == "zip64")) as entry:

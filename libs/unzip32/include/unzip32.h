@@ -29,7 +29,9 @@ extern "C" {
 /* ---- Result codes ------------------------------------------------------
  * Wiz_SingleEntryUnzip returns the code of the first failure of the job
  * (a failure that stops the job wins); every failure is also printed through
- * the print callback with the entry's name. */
+ * the print callback with the entry's name. UZP_DISK_FULL stops the job where
+ * the disk filled, or before anything is written when the room check of an
+ * extraction (see Wiz_SingleEntryUnzip) finds too little room. */
 #define UZP_OK 0                   /* everything selected was extracted, tested or listed */
 #define UZP_NO_PASSWORD 1          /* an encrypted entry was skipped: no password was given */
 #define UZP_BAD_PASSWORD 2         /* an encrypted entry was skipped: the password was wrong */
@@ -38,7 +40,7 @@ extern "C" {
 #define UZP_UNSUPPORTED_ENTRY 5    /* an entry uses a compression or encryption method not read */
 #define UZP_WRITE_FAILED 6         /* a file, folder or link could not be created or written */
 #define UZP_NO_MATCH 7             /* the include list selected no entry of the archive */
-#define UZP_DISK_FULL 8            /* the disk or quota is full; the job stopped there */
+#define UZP_DISK_FULL 8            /* the disk or quota is full, or too small for the job */
 #define UZP_ARCHIVE_NOT_FOUND 9    /* the archive file does not exist */
 #define UZP_ARCHIVE_UNREADABLE 10  /* the archive could not be opened or read */
 #define UZP_NOT_A_ZIP 11           /* the file is not a zip archive */
@@ -195,7 +197,21 @@ UNZIP32_API int32_t UzpVersion2(UzpVersionRecord* versionRecord);
 /* Runs one job on options->archivePath. includeNames and excludeNames hold
  * includeCount and excludeCount patterns ("*" any run of characters, "?" one
  * character, matched against the whole entry name); an empty include list
- * selects every entry. A list may be null when its count is 0. */
+ * selects every entry. A list may be null when its count is 0.
+ *
+ * Before an extraction writes anything it checks the room left on the disk
+ * that holds the extraction folder, and returns UZP_DISK_FULL, with a
+ * sentence saying what is needed and what is free, when the job would not
+ * fit. It counts only the files the job will write: with freshenExisting
+ * those that exist and are older, with extractOnlyNewer those missing or
+ * older, without overwriteExisting (and without asking) none that exist; a
+ * file the overwrite callback will be asked about counts as written. Each
+ * counts at what it adds over the file it replaces (nothing when it
+ * shrinks; its whole size when the replaced file has another name too).
+ * Files are written one after another in the archive's order, each under a
+ * temporary name and then renamed over the file it replaces, which holds
+ * its room until then; so the need is the most, over the files written, of
+ * one file's whole size plus what the files before it added. */
 UNZIP32_API int32_t Wiz_SingleEntryUnzip(int32_t includeCount, const char* const* includeNames,
                                          int32_t excludeCount, const char* const* excludeNames,
                                          const UzpOptions* options, UzpCallbacks* callbacks);

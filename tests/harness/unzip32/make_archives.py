@@ -25,13 +25,15 @@ def tree_entries(source):
     return result
 
 
-def write_tree(zf, source, **open_args):
+def write_tree(zf, source, stored=(), **open_args):
+    """Every file and empty folder of source; names ending in one of stored
+    are stored, as a packer stores what is compressed already."""
     for name, path in tree_entries(source):
         if path is None:
             zf.writestr(zipfile.ZipInfo(name), b"")
             continue
         info = zipfile.ZipInfo.from_file(path, name)
-        info.compress_type = zf.compression
+        info.compress_type = zipfile.ZIP_STORED if name.endswith(stored) else zf.compression
         with open(path, "rb") as src, zf.open(info, "w", **open_args) as dst:
             dst.write(src.read())
 
@@ -93,8 +95,47 @@ def build_tree_archive(kind, out, source):
         with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as zf:
             write_tree(zf, source)
             zf.comment = b"PK\x05\x06 starts an end record; " * 1000
+    elif kind == "zips-stored":
+        with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as zf:
+            write_tree(zf, source, stored=(".zip",))
+    elif kind == "zip-after-its-older-version":
+        zip_after_its_older_version(out, source)
     else:
         raise SystemExit("unknown kind " + kind)
+
+
+def small_zip(content):
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_STORED) as zf:
+        zf.writestr(zipfile.ZipInfo("a.txt", (2024, 1, 2, 3, 4, 6)), content)
+    return buffer.getvalue()
+
+
+def directory_offset(archive):
+    return struct.unpack_from("<I", archive, len(archive) - 6)[0]
+
+
+def zip_after_its_older_version(out, source):
+    """The tree between two versions of one small template zip, both stored:
+    the older first, the newer last, made so that the newer one's directory
+    offset, read as an offset of the whole package, falls on the older one's
+    directory. Both zips are left in source as well."""
+    older = small_zip(b"older template\n")
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as zf:
+        first = zipfile.ZipInfo("templates/older.zip", (2024, 1, 2, 3, 4, 6))
+        zf.writestr(first, older, zipfile.ZIP_STORED)
+        data = first.header_offset + 30 + len(first.filename) + len(first.extra)
+        older_directory = data + directory_offset(older)
+        write_tree(zf, source)
+        # Its entry's data runs up to where the older directory lies.
+        newer = small_zip(b"n" * (older_directory - 30 - len("a.txt")))
+        assert directory_offset(newer) == older_directory
+        zf.writestr(zipfile.ZipInfo("templates/newer.zip", (2024, 1, 2, 3, 4, 6)), newer,
+                    zipfile.ZIP_STORED)
+    os.makedirs(os.path.join(source, "templates"))
+    for name, archive in (("older.zip", older), ("newer.zip", newer)):
+        with open(os.path.join(source, "templates", name), "wb") as f:
+            f.write(archive)
 
 
 def symlink_info(name, target_mode=0o120777):
@@ -301,6 +342,8 @@ def build_hostile(kind, out):
         # two.txt is under another password, which the first one passes.
         write_encrypted(out, [("one.txt", b"one\n", "right", None),
                               ("two.txt", b"second entry\n" * 20, "other", "right")])
+    elif kind == "empty":
+        zipfile.ZipFile(out, "w").close()
     elif kind == "dated":
         folder = zipfile.ZipInfo("folder/", (2024, 3, 5, 14, 30, 58))
         text = zipfile.ZipInfo("folder/hello.txt", (2024, 3, 5, 14, 30, 58))

@@ -41,7 +41,7 @@ EndRecordPlace findEndRecord(std::span<const unsigned char> tail);
 // its signature, followed by a comment that lies wholly inside tail. Other
 // readers (libzip among them) may take any of these that locates a directory
 // they can read, not the one findEndRecord takes; a reader that takes that
-// one checks that the others locate the same directory.
+// one judges the others by the rule of zipformat/OtherEndRecords.h.
 std::vector<std::size_t> endRecordCandidates(std::span<const unsigned char> tail);
 
 } // namespace zipformat
