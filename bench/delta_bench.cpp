@@ -26,6 +26,7 @@
 // commit's tests/qt_update_child, say).
 
 #include "BenchSupport.h"
+#include "CountingRelay.h"
 #include "delta/LocalPackage.h"
 #include "signature/PackageSigning.h"
 #include "signature/ReleaseLine.h"
@@ -237,29 +238,33 @@ int measure(int sizeMiB, int fileCount, int percent, int rounds, std::uint64_t r
                     rounds, ok ? "yes" : "NO");
     }
 
-    // One download, killed along the way, then finished.
+    // One download, killed along the way, then finished; the relay counts
+    // what reached the updater, nginx what it handed its socket.
     testsupport::NginxServer resumeServer(wholeRoot, rate);
+    const bench::CountingRelay relay(resumeServer.host());
     freshCopy(releaseA, install);
     const std::string package = install + "/temp/morvane.zip";
     for (int cut = 1; cut <= interruptions; ++cut) {
         const auto at = static_cast<std::uintmax_t>(packageSize * cut / (interruptions + 1));
-        testsupport::ChildProcess child({QT_UPDATE_CHILD, install, resumeServer.host(),
-                                         UNZIP32_FOLDER, "", key.publicKeyBase64},
-                                        work / "resume.out");
+        testsupport::ChildProcess child(
+            {QT_UPDATE_CHILD, install, relay.host(), UNZIP32_FOLDER, "", key.publicKeyBase64},
+            work / "resume.out");
         while (child.running() && !(fs::exists(package) && fs::file_size(package) >= at)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     } // each killed as it goes
-    bench::run(
-        {QT_UPDATE_CHILD, install, resumeServer.host(), UNZIP32_FOLDER, "", key.publicKeyBase64},
-        work / "resume.out");
+    bench::run({QT_UPDATE_CHILD, install, relay.host(), UNZIP32_FOLDER, "", key.publicKeyBase64},
+               work / "resume.out");
     resumeServer.stop();
     const double resumed = static_cast<double>(packageBytes(resumeServer.accessLog()));
     const bool resumedOk = sameTree(install, releaseB);
-    std::printf("%d interruptions: %.2f MiB fetched for a %.2f MiB package, %.4f of its size; "
-                "installation exactly release B: %s\n",
+    const double delivered = static_cast<double>(relay.delivered());
+    std::printf("%d interruptions: %.2f MiB fetched for a %.2f MiB package, %.4f of its size "
+                "(nginx's count); %.2f MiB reached the updater, %.4f of its size (headers and "
+                "version answers too); installation exactly release B: %s\n",
                 interruptions, resumed / bench::mebi, packageSize / bench::mebi,
-                resumed / packageSize, resumedOk ? "yes" : "NO");
+                resumed / packageSize, delivered / bench::mebi, delivered / packageSize,
+                resumedOk ? "yes" : "NO");
     return ok && resumedOk ? 0 : 1;
 }
 
