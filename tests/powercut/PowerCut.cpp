@@ -21,6 +21,7 @@ void PowerCut::recordRun(const std::string& from) {
         if (disk && !m_instructing && caption == "Procesing Updates") {
             m_instructing = true;
             instructionsBegin = disk->moments();
+            atInstructions = snapshotTree(install);
         }
     });
     ui.answerNext(platform::MsgBoxAnswer::yes);

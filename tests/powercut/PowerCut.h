@@ -55,6 +55,8 @@ protected:
 
     testsupport::TreeSnapshot before;
     testsupport::TreeSnapshot after;
+    // The installation on disk as the instruction stage began.
+    testsupport::TreeSnapshot atInstructions;
     std::optional<DurableDisk> disk;
     // The recorded moment the instruction stage began at, and the calls
     // before it that took an installed file: opened it, or linked it into

@@ -82,6 +82,11 @@ Installation layoutOf(const testsupport::TempDir& scratch, const LibraryFile& li
     return layout;
 }
 
+mode_t modeOf(const std::string& path) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
 bool isLogRecord(const std::string& line) {
     static const std::regex record(R"re("\d\d/[A-Z][a-z][a-z]/\d{4}","[^\r\n]*"\r)re");
     return std::regex_match(line, record);
@@ -171,6 +176,8 @@ Verdict inspect(const Installation& layout, const std::string& folder) {
         allOld = allOld && now == file.before;
         if (now != file.after && now != file.before) {
             verdict.torn.push_back(file.name);
+        } else if (!file.before.empty() && modeOf(path) != file.installedMode) {
+            verdict.torn.push_back(file.name + " (its mode)");
         }
     }
     verdict.whole = allOld ? Whole::old : allNew ? Whole::whollyNew : Whole::neither;

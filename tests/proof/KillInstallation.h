@@ -16,6 +16,7 @@ struct InstalledFile {
     std::string packageName;
     std::string before;
     std::string after;
+    // The mode it is installed with, which an update and its rollback keep.
     mode_t installedMode = 0644;
 };
 
@@ -52,8 +53,9 @@ struct Verdict {
     bool journal = false;
 };
 
-// Every file wholly old or wholly new, nothing but the installation's own
-// files, temp and the journal, and the log one record per line.
+// Every file wholly old or wholly new (an installed one with the mode it
+// had), nothing but the installation's own files, temp and the journal, and
+// the log one record per line.
 Verdict inspect(const Installation& layout, const std::string& folder);
 
 } // namespace killproof

@@ -27,6 +27,12 @@ std::string said(const Child& child, const std::string& word) {
     return {};
 }
 
+// What the child said, and the installation's log.
+std::string account(const Child& child, const std::string& folder) {
+    const std::string log = folder + "/NoteError.txt";
+    return readFile(child.output) + (fs::exists(log) ? "NoteError.txt:\n" + readFile(log) : "");
+}
+
 // Where the kill fell, by kind.
 std::string landing(const Child& child, const Calibration& calibration) {
     std::istringstream killed(said(child, "killed"));
@@ -136,7 +142,7 @@ bool runAgain(const Installation& layout, const Child& child, const std::string&
                           (end == Whole::old || !fs::exists(folder + "/temp"));
     if (!complete) {
         std::printf("not finished after kill at %s (kill status %d, run status %d):\n%s\n",
-                    where.c_str(), killed, again, readFile(child.output).c_str());
+                    where.c_str(), killed, again, account(child, folder).c_str());
     }
     return complete;
 }
@@ -160,7 +166,12 @@ void killSeries(const Installation& layout, const Child& child, const std::strin
         ++tally.tried;
         tally.aimed[point.kind]++;
         const int killed = runChild(child, folder, point.mode);
-        tally.landed[landing(child, calibration)]++;
+        const std::string landed = landing(child, calibration);
+        tally.landed[landed]++;
+        if (landed == "not killed") {
+            std::printf("the run ended before its kill at %s (status %d):\n%s\n",
+                        point.where.c_str(), killed, account(child, folder).c_str());
+        }
         checkKilled(layout, folder, point.where, tally);
         const Whole copyEnded = recoverACopy(layout, child, folder, end, point.where, tally);
         const bool whole =
