@@ -16,7 +16,7 @@
 // Each family has a second series whose package's last line fails, killed
 // inside its instruction file, its journal and, most, its rollback. After
 // each kill it checks that every installed file is wholly old or wholly new
-// and that nothing but the installation's own files, the journal and a
+// (and keeps its mode) and that nothing but the installation's own files, the journal and a
 // copy's temporary name (left by a kill in the instant between naming the
 // content and renaming it into place) lies outside the temp folder; then it
 // copies the installation with its journal to another folder and starts the
