@@ -46,7 +46,6 @@ private:
     void follow(const std::string& stage);
     void advance(const char* step);
     bool inTemp(const std::string& path) const;
-    [[noreturn]] void die(long moment) const;
 
     Aim m_aim;
     platform::UpdaterControls& m_controls;

@@ -54,9 +54,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <regex>
 #include <set>
+#include <utility>
 
 namespace fs = std::filesystem;
 using killproof::Whole;
