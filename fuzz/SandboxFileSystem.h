@@ -32,9 +32,10 @@ public:
                   bool overwrite) override {
         m_disk.CopyFile(inside(source), inside(destination), overwrite);
     }
-    std::uint64_t sizeOfCopy(const std::string& source) const override {
+    std::uint64_t sizeOfCopy(const std::string& source,
+                             const std::string& destination) const override {
         try {
-            return m_disk.sizeOfCopy(inside(source));
+            return m_disk.sizeOfCopy(inside(source), inside(destination));
         } catch (const platform::Error&) {
             return 0;
         }

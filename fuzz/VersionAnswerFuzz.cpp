@@ -47,7 +47,9 @@ public:
     bool FileExists(const std::string& path) const override { return path == applicationPath; }
     std::string GetFileVersion(const std::string&) const override { return m_version; }
     void CopyFile(const std::string&, const std::string&, bool) override { std::abort(); }
-    std::uint64_t sizeOfCopy(const std::string&) const override { std::abort(); }
+    std::uint64_t sizeOfCopy(const std::string&, const std::string&) const override {
+        std::abort();
+    }
     bool isSymbolicLink(const std::string&) const override { return false; }
     std::string resolve(const std::string& path) const override { return path; }
     void setChangeJournal(platform::ChangeJournal*) override {}

@@ -119,7 +119,11 @@ std::uint64_t UpdateCommands::bytesAdded(const std::string& line) {
     if (fields.size() < 3 || text::upperCase(fields[0]) != "MOVE" || !nameable(fields[1])) {
         return 0;
     }
-    return m_context.files().sizeOfCopy(m_paths.tempFolder() + "/" + fields[1]);
+    if (fields[2].empty()) {
+        return 0; // the line fails on its own
+    }
+    return m_context.files().sizeOfCopy(m_paths.tempFolder() + "/" + fields[1],
+                                        expandPathField(fields[2], m_paths.folder()) + "/");
 }
 
 void UpdateCommands::run(const std::string& line) {

@@ -224,9 +224,11 @@ TEST_F(FileSystemTest, CopiesFromASharedFolderAreItsFilesThemselves) {
     };
     // The room the copies need: a shared file's first copy writes nothing.
     fs.setSharedSources(temp);
-    EXPECT_EQ(fs.sizeOfCopy(temp + "/a.dll"), 0u);
-    EXPECT_EQ(fs.sizeOfCopy(temp + "/a.dll"), 5u);
-    EXPECT_EQ(fs.sizeOfCopy(root + "/readme.txt"), 10u);
+    EXPECT_EQ(fs.sizeOfCopy(temp + "/a.dll", root + "/lib/"), 0u);
+    EXPECT_EQ(fs.sizeOfCopy(temp + "/a.dll", root + "/data/"), 5u);
+    EXPECT_EQ(fs.sizeOfCopy(root + "/readme.txt", root + "/data/"), 10u);
+    // A target that already is its source: nothing to write.
+    EXPECT_EQ(fs.sizeOfCopy(root + "/readme.txt", root + "/README.TXT"), 0u);
     const struct {
         std::string source;
         std::string target;

@@ -155,13 +155,8 @@ void DiskFileSystem::CopyFile(const std::string& source, const std::string& dest
     if (names.empty()) {
         raiseError(ErrorNumber::fileNotFound, label, sourcePath);
     }
-    const bool pattern = text::hasWildcards(nameOf(sourcePath));
-
-    // A pattern or a trailing "/" makes the destination a folder.
     const std::string destinationPath = text::withForwardSlashes(destination);
-    const bool intoFolder = pattern || destinationPath.ends_with('/');
-    const std::string targetFolder =
-        resolve(intoFolder ? withoutTrailingSlash(destinationPath) : folderOf(destinationPath));
+    const auto [targetFolder, intoFolder] = targetFolderOf(sourcePath, destinationPath);
     if (!statIs(targetFolder, S_IFDIR)) {
         raiseError(ErrorNumber::pathNotFound, label, targetFolder);
     }
@@ -203,19 +198,34 @@ DiskFileSystem::Sources DiskFileSystem::sourcesOf(const std::string& sourcePath,
     return sources;
 }
 
-std::uint64_t DiskFileSystem::sizeOfCopy(const std::string& source) const {
+std::pair<std::string, bool> DiskFileSystem::targetFolderOf(const std::string& source,
+                                                            const std::string& destination) const {
+    // A pattern or a trailing "/" makes the destination a folder.
+    const bool intoFolder = text::hasWildcards(nameOf(source)) || destination.ends_with('/');
+    return {resolve(intoFolder ? withoutTrailingSlash(destination) : folderOf(destination)),
+            intoFolder};
+}
+
+std::uint64_t DiskFileSystem::sizeOfCopy(const std::string& source,
+                                         const std::string& destination) const {
     try {
-        const auto [folder, names] = sourcesOf(text::withForwardSlashes(source), {});
+        const std::string sourcePath = text::withForwardSlashes(source);
+        const std::string destinationPath = text::withForwardSlashes(destination);
+        const auto [folder, names] = sourcesOf(sourcePath, {});
+        const auto [targetFolder, intoFolder] = targetFolderOf(sourcePath, destinationPath);
         std::uint64_t size = 0;
         for (const std::string& name : names) {
             const std::string file = joinPath(folder, name);
+            const std::string target =
+                resolve(joinPath(targetFolder, intoFolder ? name : nameOf(destinationPath)));
             struct stat status {};
-            if (stat(file.c_str(), &status) != 0) {
+            struct stat existing {};
+            if (stat(file.c_str(), &status) != 0 ||
+                (lstat(target.c_str(), &existing) == 0 && existing.st_dev == status.st_dev &&
+                 existing.st_ino == status.st_ino)) {
                 continue;
             }
-            // The target is not known here: it is taken to lie on the
-            // shared folder's file system, as an update's targets do.
-            const bool shared = mayShare(status, file, m_sharedSources) &&
+            const bool shared = mayShare(status, file, targetFolder) &&
                                 m_countedShares.emplace(status.st_dev, status.st_ino).second;
             size += shared ? 0 : static_cast<std::uint64_t>(status.st_size);
         }

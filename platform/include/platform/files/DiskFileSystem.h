@@ -29,7 +29,8 @@ public:
     std::string GetFileVersion(const std::string& path) const override;
     void CopyFile(const std::string& source, const std::string& destination,
                   bool overwrite = true) override;
-    std::uint64_t sizeOfCopy(const std::string& source) const override;
+    std::uint64_t sizeOfCopy(const std::string& source,
+                             const std::string& destination) const override;
     bool isSymbolicLink(const std::string& path) const override;
     std::string resolve(const std::string& path) const override;
     void setChangeJournal(ChangeJournal* journal) override { m_journal = journal; }
@@ -44,6 +45,10 @@ private:
     // folder missing raises path not found, an unlistable one its error.
     Sources sourcesOf(const std::string& sourcePath, const std::string& label) const;
     void copyOne(const std::string& from, const std::string& to, const std::string& label);
+    // The folder a copy's targets lie in, and whether the destination names
+    // it (a pattern or a trailing "/") or the target itself.
+    std::pair<std::string, bool> targetFolderOf(const std::string& source,
+                                                const std::string& destination) const;
     // The source itself as the copy, when it may be shared (see
     // setSharedSources) and can have a second name beside the target.
     std::unique_ptr<ReplacementFile> sharedReplacement(int input, const struct stat& status,

@@ -37,12 +37,14 @@ public:
     // an earlier copy into that folder left when it was killed are removed.
     virtual void CopyFile(const std::string& source, const std::string& destination,
                           bool overwrite = true) = 0;
-    // The bytes CopyFile(source, ...) would write: the size of the file
-    // source names, or of every file its pattern matches; 0 when it names
-    // none (the copy then fails on its own). A file that a copy will share
-    // (see setSharedSources) counts nothing the first time it is asked for
-    // and its size every time after, as its copies are. Raises nothing.
-    virtual std::uint64_t sizeOfCopy(const std::string& source) const = 0;
+    // The bytes CopyFile(source, destination) would write: the size of the
+    // file source names, or of every file its pattern matches; 0 when it
+    // names none (the copy then fails on its own). A target that already is
+    // its source counts nothing, and so does a file that a copy will share
+    // (see setSharedSources) the first time it is asked for, as its copies
+    // are. Raises nothing.
+    virtual std::uint64_t sizeOfCopy(const std::string& source,
+                                     const std::string& destination) const = 0;
 
     // True when the path itself is a symbolic link, whatever it points to.
     virtual bool isSymbolicLink(const std::string& path) const = 0;
