@@ -8,7 +8,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <limits>
 #include <new>
@@ -20,6 +19,8 @@ namespace unzip32 {
 namespace {
 
 constexpr int rawDeflateWindowBits = -MAX_WBITS;
+// Few reads of the archive per entry, and memory that does not grow with it.
+constexpr std::size_t compressedReadSize = 256 * 1024;
 
 } // namespace
 
@@ -61,7 +62,9 @@ uint64_t FileRangeSource::read(unsigned char* target, uint64_t capacity) {
 
 struct InflatingSource::State {
     z_stream stream{};
-    std::array<unsigned char, 65536> input{};
+    // Left unset: only what a read filled is ever looked at.
+    std::unique_ptr<unsigned char[]> input =
+        std::make_unique_for_overwrite<unsigned char[]>(compressedReadSize);
     bool inputEnded = false;
     bool streamEnded = false;
 };
@@ -88,9 +91,9 @@ uint64_t InflatingSource::read(unsigned char* target, uint64_t capacity) {
     s.stream.avail_out = room;
     while (s.stream.avail_out == room) {
         if (s.stream.avail_in == 0 && !s.inputEnded) {
-            const uint64_t got = m_compressed->read(s.input.data(), s.input.size());
+            const uint64_t got = m_compressed->read(s.input.get(), compressedReadSize);
             s.inputEnded = got == 0;
-            s.stream.next_in = s.input.data();
+            s.stream.next_in = s.input.get();
             s.stream.avail_in = static_cast<uInt>(got);
         }
         const int result = inflate(&s.stream, Z_NO_FLUSH);
@@ -98,7 +101,7 @@ uint64_t InflatingSource::read(unsigned char* target, uint64_t capacity) {
             s.streamEnded = true;
             // Bytes after the deflated stream are dropped, but read.
             while (!s.inputEnded) {
-                s.inputEnded = m_compressed->read(s.input.data(), s.input.size()) == 0;
+                s.inputEnded = m_compressed->read(s.input.get(), compressedReadSize) == 0;
             }
             break;
         }

@@ -43,7 +43,13 @@ public:
     // Starts the file name in the folder.
     void begin(std::shared_ptr<const fileio::UniqueFd> folder, const std::string& name,
                const TargetAttributes& attributes, const EntryInfo& entry, std::string line);
-    // Hands over the next data of the file; waits while every buffer is in use.
+    // A buffer for the file's next data, of the size the writer was made
+    // with; waits while every buffer is in use.
+    std::vector<char> emptyBuffer();
+    // Hands over the next data of the file: the first length bytes of a
+    // buffer emptyBuffer gave (none: it is only given back).
+    void write(std::vector<char> buffer, std::size_t length);
+    // Hands over the next data of the file, copied into buffers.
     void write(std::string_view data);
     // Ends the file: with complete it is put in place, otherwise dropped
     // without an outcome (the caller reports why).
@@ -61,6 +67,7 @@ private:
         TargetAttributes attributes;
         std::optional<Outcome> outcome;
         std::vector<char> data;
+        std::size_t length = 0;
         bool complete = false;
     };
     class Work;
