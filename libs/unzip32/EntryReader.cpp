@@ -54,7 +54,7 @@ std::unique_ptr<DataSource> storedBytes(const Archive& archive, const EntryInfo&
     std::unique_ptr<DataSource> stored = std::make_unique<FileRangeSource>(
         archive.fileDescriptor(), entry.dataOffset, entry.compressedSize);
     if (!entry.encrypted() && entry.compressionMethod == ZIP_CM_DEFLATE) {
-        return std::make_unique<InflatingSource>(std::move(stored));
+        return std::make_unique<InflatingSource>(std::move(stored), entry.compressedSize);
     }
     return stored;
 }
@@ -90,7 +90,7 @@ EntryReader::EntryReader(const Archive& archive, const EntryInfo& entry, const c
                                                      entry.compressedSize, entry.encryptionMethod,
                                                      password == nullptr ? "" : password);
     if (entry.compressionMethod == ZIP_CM_DEFLATE) {
-        m_source = std::make_unique<InflatingSource>(std::move(m_source));
+        m_source = std::make_unique<InflatingSource>(std::move(m_source), entry.compressedSize);
     }
 }
 

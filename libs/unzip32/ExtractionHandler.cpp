@@ -137,10 +137,10 @@ void ExtractionHandler::handOver(const EntryInfo& entry, const std::string& name
 // the writer's.
 void ExtractionHandler::handOverInPlace(EntryStream& stream) {
     for (;;) {
-        std::vector<char> buffer = m_writer->emptyBuffer();
+        FileWriter::Buffer buffer = m_writer->emptyBuffer();
         std::size_t length = 0;
         try {
-            length = stream.next(buffer).size();
+            length = stream.next({buffer.get(), m_writer->bufferSize()}).size();
         } catch (...) {
             // The writer's buffers are few: a damaged entry must not keep one.
             m_writer->write(std::move(buffer), 0);

@@ -34,7 +34,7 @@ public:
 
     void write(const Command& command) {
         if (m_file) {
-            attempt([&] { m_file->write({command.data.data(), command.length}); });
+            attempt([&] { m_file->write({command.data.get(), command.length}); });
         }
     }
 
@@ -86,9 +86,6 @@ private:
 };
 
 FileWriter::FileWriter(std::size_t bufferSize) : m_bufferSize(bufferSize) {
-    for (std::size_t i = 0; i < bufferCount; ++i) {
-        m_freeBuffers.emplace_back(bufferSize);
-    }
     m_thread = std::thread([this] { run(); });
 }
 
@@ -128,8 +125,13 @@ void FileWriter::begin(std::shared_ptr<const fileio::UniqueFd> folder, const std
     ++m_filesInTransit;
 }
 
-std::vector<char> FileWriter::emptyBuffer() {
+FileWriter::Buffer FileWriter::emptyBuffer() {
     std::unique_lock lock(m_mutex);
+    if (m_freeBuffers.empty() && m_buffersMade < bufferCount && !m_broken) {
+        ++m_buffersMade;
+        lock.unlock();
+        return std::make_unique_for_overwrite<char[]>(m_bufferSize);
+    }
     if (m_freeBuffers.empty()) {
         m_callerWaiting = true;
         if (m_writerWaiting) {
@@ -141,12 +143,12 @@ std::vector<char> FileWriter::emptyBuffer() {
     if (m_broken) {
         throw JobStop(UZP_INTERNAL_ERROR, "the thread writing the files failed");
     }
-    std::vector<char> buffer = std::move(m_freeBuffers.back());
+    Buffer buffer = std::move(m_freeBuffers.back());
     m_freeBuffers.pop_back();
     return buffer;
 }
 
-void FileWriter::write(std::vector<char> buffer, std::size_t length) {
+void FileWriter::write(Buffer buffer, std::size_t length) {
     if (length == 0) {
         const std::lock_guard lock(m_mutex);
         m_freeBuffers.push_back(std::move(buffer));
@@ -160,9 +162,9 @@ void FileWriter::write(std::vector<char> buffer, std::size_t length) {
 
 void FileWriter::write(std::string_view data) {
     while (!data.empty()) {
-        std::vector<char> buffer = emptyBuffer();
-        const std::size_t length = std::min(data.size(), buffer.size());
-        std::copy_n(data.data(), length, buffer.data());
+        Buffer buffer = emptyBuffer();
+        const std::size_t length = std::min(data.size(), m_bufferSize);
+        std::copy_n(data.data(), length, buffer.get());
         data.remove_prefix(length);
         write(std::move(buffer), length);
     }
@@ -215,13 +217,13 @@ void FileWriter::run() {
 void FileWriter::serve() {
     Work work;
     std::deque<Command> batch;
-    std::vector<std::vector<char>> usedBuffers;
+    std::vector<Buffer> usedBuffers;
     std::vector<Outcome> outcomes;
     std::size_t filesEnded = 0;
     for (;;) {
         {
             std::unique_lock lock(m_mutex);
-            for (std::vector<char>& buffer : usedBuffers) {
+            for (Buffer& buffer : usedBuffers) {
                 m_freeBuffers.push_back(std::move(buffer));
             }
             for (Outcome& outcome : outcomes) {
