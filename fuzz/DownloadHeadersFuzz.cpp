@@ -58,7 +58,8 @@ struct Publisher {
 
 // The Content-Length the answer's own head announces, as the download reads
 // it; nothing when the head is not plainly one response with one length
-// (line ends other than CR LF, several lengths, interim responses).
+// (line ends other than CR LF, a CR alone included, several lengths, interim
+// responses, a NUL byte: the client reads no header past one).
 std::optional<double> announcedLength(const std::string& answer) {
     const std::size_t end = answer.find("\r\n\r\n");
     if (end == std::string::npos || answer.compare(0, 5, "HTTP/") != 0 ||
@@ -67,7 +68,9 @@ std::optional<double> announcedLength(const std::string& answer) {
     }
     std::string head = answer.substr(0, end + 2);
     for (std::size_t i = 0; i < head.size(); ++i) {
-        if (head[i] == '\n' && (i == 0 || head[i - 1] != '\r')) {
+        const bool bareLineFeed = head[i] == '\n' && (i == 0 || head[i - 1] != '\r');
+        const bool bareReturn = head[i] == '\r' && head[i + 1] != '\n';
+        if (bareLineFeed || bareReturn || head[i] == '\0') {
             return std::nullopt;
         }
         head[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(head[i])));

@@ -10,6 +10,7 @@
 #include "app/UpdateJournal.h"
 #include "fileio/SystemCalls.h"
 #include "fixtures/RecordingShell.h"
+#include "fixtures/WindowlessContext.h"
 #include "testsupport/TreeSnapshot.h"
 
 #include "FuzzSandbox.h"
@@ -75,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const testsupport::TreeSnapshot before = testsupport::snapshotTree(paths.folder());
     SandboxFileSystem files(sandbox());
     RecordingShell shell;
-    UpdateCommands commands(
-        paths, [&files]() -> platform::FileSystem& { return files; }, shell);
+    WindowlessContext context(files);
+    UpdateCommands commands(paths, context, shell);
     UpdateJournal journal(paths.folder());
     files.setChangeJournal(&journal);
     try {

@@ -10,6 +10,7 @@
 // signature), and each one that is not empty is refused with a reason.
 
 #include "app/VersionCheck.h"
+#include "fixtures/WindowlessContext.h"
 #include "signature/VersionText.h"
 
 #include <cstddef>
@@ -82,10 +83,10 @@ Verdict checkWith(const std::string& installed, const std::string& answer, const
     GivenVersion files(installed);
     GivenServices services;
     services.answer = answer;
-    VersionCheck check(
-        services, [&files]() -> platform::FileSystem& { return files; }, [](double) {},
-        applicationPath, "http://127.0.0.1:1/clientfiles/morvane/version.php", key,
-        [] { return std::int64_t{1'800'000'000}; });
+    WindowlessContext context(files);
+    VersionCheck check(services, context, applicationPath,
+                       "http://127.0.0.1:1/clientfiles/morvane/version.php", key,
+                       [] { return std::int64_t{1'800'000'000}; });
     check.readInstalledVersion();
     const std::string status = check.updateStatus();
     return {status, check.refusal()};

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <unistd.h>
-#include <vector>
 
 namespace unzip32 {
 
@@ -19,8 +19,12 @@ struct SourceState {
     int fd = -1;
     uint64_t size = 0;
     uint64_t position = 0;
-    // The bytes of the file from windowStart, as last read.
-    std::vector<unsigned char> window;
+    // The bytes of the file from windowStart, as last read: windowLength of
+    // a buffer made at the first read, no larger than the file, and left
+    // unset until read into.
+    std::unique_ptr<unsigned char[]> window;
+    std::size_t windowCapacity = 0;
+    std::size_t windowLength = 0;
     uint64_t windowStart = 0;
     // Sorted offsets whose byte reads altered (see createArchiveSource).
     std::shared_ptr<const std::vector<uint64_t>> hidden;
@@ -52,7 +56,7 @@ zip_int64_t readSource(SourceState& state, void* data, zip_uint64_t length) {
     if (length == 0) {
         return 0;
     }
-    const uint64_t windowEnd = state.windowStart + state.window.size();
+    const uint64_t windowEnd = state.windowStart + state.windowLength;
     if (state.position < state.windowStart || state.position >= windowEnd) {
         if (length >= windowSize) {
             // Large reads go straight to the caller.
@@ -65,21 +69,33 @@ zip_int64_t readSource(SourceState& state, void* data, zip_uint64_t length) {
             state.position += static_cast<uint64_t>(got);
             return got;
         }
-        state.window.resize(windowSize);
+        if (!state.window) {
+            state.windowCapacity =
+                static_cast<std::size_t>(std::min<uint64_t>(windowSize, state.size));
+            // No exception may cross libzip on its way back to the caller.
+            state.window.reset(new (std::nothrow) unsigned char[state.windowCapacity]);
+            if (!state.window) {
+                zip_error_set(&state.error, ZIP_ER_MEMORY, 0);
+                return -1;
+            }
+        }
+        state.windowLength = 0;
         const ssize_t got =
-            readAtPosition(state.fd, state.window.data(), windowSize, state.position);
+            readAtPosition(state.fd, state.window.get(), state.windowCapacity, state.position);
         if (got < 0) {
-            state.window.clear();
             zip_error_set(&state.error, ZIP_ER_READ, errno);
             return -1;
         }
-        state.window.resize(static_cast<std::size_t>(got));
+        state.windowLength = static_cast<std::size_t>(got);
         state.windowStart = state.position;
+        if (got == 0) {
+            return 0;
+        }
     }
     const auto offset = static_cast<std::size_t>(state.position - state.windowStart);
     const auto take =
-        static_cast<std::size_t>(std::min<zip_uint64_t>(length, state.window.size() - offset));
-    std::memcpy(target, state.window.data() + offset, take);
+        static_cast<std::size_t>(std::min<zip_uint64_t>(length, state.windowLength - offset));
+    std::memcpy(target, state.window.get() + offset, take);
     hide(state, target, state.position, take);
     state.position += take;
     return static_cast<zip_int64_t>(take);

@@ -8,7 +8,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <limits>
 #include <new>
@@ -20,6 +19,8 @@ namespace unzip32 {
 namespace {
 
 constexpr int rawDeflateWindowBits = -MAX_WBITS;
+// Few reads of the archive per entry, and memory that does not grow with it.
+constexpr std::size_t compressedReadSize = 256 * 1024;
 
 } // namespace
 
@@ -60,14 +61,21 @@ uint64_t FileRangeSource::read(unsigned char* target, uint64_t capacity) {
 }
 
 struct InflatingSource::State {
+    explicit State(std::size_t readSize)
+        : inputSize(readSize), input(std::make_unique_for_overwrite<unsigned char[]>(readSize)) {}
+
     z_stream stream{};
-    std::array<unsigned char, 65536> input{};
+    std::size_t inputSize;
+    // Left unset: only what a read filled is ever looked at.
+    std::unique_ptr<unsigned char[]> input;
     bool inputEnded = false;
     bool streamEnded = false;
 };
 
-InflatingSource::InflatingSource(std::unique_ptr<DataSource> compressed)
-    : m_compressed(std::move(compressed)), m_state(std::make_unique<State>()) {
+InflatingSource::InflatingSource(std::unique_ptr<DataSource> compressed, uint64_t compressedSize)
+    : m_compressed(std::move(compressed)),
+      m_state(std::make_unique<State>(
+          static_cast<std::size_t>(std::clamp<uint64_t>(compressedSize, 1, compressedReadSize)))) {
     if (inflateInit2(&m_state->stream, rawDeflateWindowBits) != Z_OK) {
         throw std::bad_alloc();
     }
@@ -88,9 +96,9 @@ uint64_t InflatingSource::read(unsigned char* target, uint64_t capacity) {
     s.stream.avail_out = room;
     while (s.stream.avail_out == room) {
         if (s.stream.avail_in == 0 && !s.inputEnded) {
-            const uint64_t got = m_compressed->read(s.input.data(), s.input.size());
+            const uint64_t got = m_compressed->read(s.input.get(), s.inputSize);
             s.inputEnded = got == 0;
-            s.stream.next_in = s.input.data();
+            s.stream.next_in = s.input.get();
             s.stream.avail_in = static_cast<uInt>(got);
         }
         const int result = inflate(&s.stream, Z_NO_FLUSH);
@@ -98,7 +106,7 @@ uint64_t InflatingSource::read(unsigned char* target, uint64_t capacity) {
             s.streamEnded = true;
             // Bytes after the deflated stream are dropped, but read.
             while (!s.inputEnded) {
-                s.inputEnded = m_compressed->read(s.input.data(), s.input.size()) == 0;
+                s.inputEnded = m_compressed->read(s.input.get(), s.inputSize) == 0;
             }
             break;
         }

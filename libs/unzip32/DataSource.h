@@ -51,7 +51,9 @@ private:
 // end so that whatever it checks at the end is checked.
 class InflatingSource : public DataSource {
 public:
-    explicit InflatingSource(std::unique_ptr<DataSource> compressed);
+    // compressedSize bounds the reads of the compressed stage, so that a
+    // small entry takes a small buffer.
+    InflatingSource(std::unique_ptr<DataSource> compressed, uint64_t compressedSize);
     ~InflatingSource() override;
     InflatingSource(const InflatingSource&) = delete;
     InflatingSource& operator=(const InflatingSource&) = delete;

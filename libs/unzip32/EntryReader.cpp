@@ -1,10 +1,10 @@
 #include "EntryReader.h"
 
-#include "JobError.h"
 #include "AesEntry.h"
+#include "JobError.h"
 #include "unzip32.h"
 
-#include <zlib.h>
+#include "zipformat/Crc32.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -48,31 +48,49 @@ std::string openFailureText(int32_t code, const std::string& detail) {
     }
 }
 
+// The entry's bytes as the archive stores them; inflated when they are
+// deflated and not encrypted.
+std::unique_ptr<DataSource> storedBytes(const Archive& archive, const EntryInfo& entry) {
+    std::unique_ptr<DataSource> stored = std::make_unique<FileRangeSource>(
+        archive.fileDescriptor(), entry.dataOffset, entry.compressedSize);
+    if (!entry.encrypted() && entry.compressionMethod == ZIP_CM_DEFLATE) {
+        return std::make_unique<InflatingSource>(std::move(stored), entry.compressedSize);
+    }
+    return stored;
+}
+
 } // namespace
 
-EntryReader::EntryReader(const Archive& archive, const EntryInfo& entry, const char* password,
-                         std::span<char> buffer)
-    : m_entry(entry), m_buffer(buffer), m_crc(crc32(0, nullptr, 0)) {
+EntryReader::EntryReader(const Archive& archive, const EntryInfo& entry, const char* password)
+    : m_entry(entry) {
+    const bool zlibAlone =
+        entry.compressionMethod == ZIP_CM_STORE || entry.compressionMethod == ZIP_CM_DEFLATE;
+    if (!entry.encrypted() && zlibAlone) {
+        // Stored or deflated bytes go straight from the file to the caller,
+        // with no copy on the way; the CRC-32 is checked here.
+        m_checkCrc = true;
+        m_source = storedBytes(archive, entry);
+        return;
+    }
     if (!entry.aesEncrypted()) {
         // libzip checks the CRC-32 itself once the data is read to its end.
         open(archive.handle(), 0, password);
         m_source = std::make_unique<ZipFileSource>(m_file);
         return;
     }
-    if (entry.compressionMethod != ZIP_CM_STORE && entry.compressionMethod != ZIP_CM_DEFLATE) {
+    if (!zlibAlone) {
         throw EntryFault(UZP_UNSUPPORTED_ENTRY,
                          std::string("skipped: AES-encrypted entries compressed with ") +
                              methodName(entry.compressionMethod) + " are not supported");
     }
-    // The stored bytes straight from the file; decryption, inflation and the
-    // CRC-32 check (where the format keeps one) happen here.
+    // Decryption, inflation and the CRC-32 check (where the format keeps
+    // one) happen here.
     m_checkCrc = entry.crcRecorded();
-    m_source = std::make_unique<AesDecryptingSource>(
-        std::make_unique<FileRangeSource>(archive.fileDescriptor(), entry.dataOffset,
-                                          entry.compressedSize),
-        entry.compressedSize, entry.encryptionMethod, password == nullptr ? "" : password);
+    m_source = std::make_unique<AesDecryptingSource>(storedBytes(archive, entry),
+                                                     entry.compressedSize, entry.encryptionMethod,
+                                                     password == nullptr ? "" : password);
     if (entry.compressionMethod == ZIP_CM_DEFLATE) {
-        m_source = std::make_unique<InflatingSource>(std::move(m_source));
+        m_source = std::make_unique<InflatingSource>(std::move(m_source), entry.compressedSize);
     }
 }
 
@@ -100,12 +118,12 @@ void EntryReader::open(zip_t* archive, zip_flags_t flags, const char* password) 
     throw EntryFault(code, openFailureText(code, detail));
 }
 
-std::span<const char> EntryReader::next() {
+std::span<const char> EntryReader::next(std::span<char> room) {
     // One byte more than the rest declared, so that excess data shows.
-    const uint64_t wanted = std::min<uint64_t>(m_buffer.size(), m_entry.size - m_delivered + 1);
+    const uint64_t wanted = std::min<uint64_t>(room.size(), m_entry.size - m_delivered + 1);
     uint64_t length = 0;
     try {
-        length = m_source->read(reinterpret_cast<unsigned char*>(m_buffer.data()), wanted);
+        length = m_source->read(reinterpret_cast<unsigned char*>(room.data()), wanted);
     } catch (const DataError& error) {
         failData(error.what());
     }
@@ -125,11 +143,11 @@ std::span<const char> EntryReader::next() {
         return {};
     }
     if (m_checkCrc) {
-        m_crc = crc32_z(m_crc, reinterpret_cast<const Bytef*>(m_buffer.data()),
-                        static_cast<z_size_t>(length));
+        m_crc = zipformat::crc32Update(m_crc, {reinterpret_cast<const unsigned char*>(room.data()),
+                                               static_cast<std::size_t>(length)});
     }
     m_delivered += length;
-    return {m_buffer.data(), static_cast<std::size_t>(length)};
+    return {room.data(), static_cast<std::size_t>(length)};
 }
 
 // With a wrong password the data decrypts to noise that shows only now.

@@ -19,27 +19,26 @@ class EntryReader {
 public:
     // password is null for an entry that is not encrypted. Throws an
     // EntryFault when the entry cannot be opened (wrong password included).
-    EntryReader(const Archive& archive, const EntryInfo& entry, const char* password,
-                std::span<char> buffer);
+    EntryReader(const Archive& archive, const EntryInfo& entry, const char* password);
     ~EntryReader();
     EntryReader(const EntryReader&) = delete;
     EntryReader& operator=(const EntryReader&) = delete;
 
-    // The next piece of data; empty once the entry has been read to its end
-    // and found sound. Throws an EntryFault for damaged data.
-    std::span<const char> next();
+    // The next piece of data, read into room (its start); empty once the
+    // entry has been read to its end and found sound. Throws an EntryFault
+    // for damaged data.
+    std::span<const char> next(std::span<char> room);
 
 private:
     void open(zip_t* archive, zip_flags_t flags, const char* password);
     [[noreturn]] void failData(const std::string& problem) const;
 
     const EntryInfo& m_entry;
-    std::span<char> m_buffer;
     zip_file_t* m_file = nullptr;
     std::unique_ptr<DataSource> m_source;
     uint64_t m_delivered = 0;
     bool m_checkCrc = false;
-    unsigned long m_crc = 0;
+    uint32_t m_crc = 0;
 };
 
 } // namespace unzip32

@@ -26,19 +26,23 @@ public:
                 FirstPassword first = FirstPassword::known);
 
     // The next piece; empty once all is delivered and the entry found sound.
-    std::string_view next();
+    std::string_view next() { return next(m_context.buffer); }
+    // The same, read into room instead of the job's buffer: without line-end
+    // translation the piece is room's start, so that it can be handed on
+    // without a copy.
+    std::string_view next(std::span<char> room);
 
     // Whether the entry was opened with the job's known password rather than
     // one asked for it.
     bool openedWithKnownPassword() const { return m_openedWithKnown; }
 
 private:
-    std::string_view nextPiece();
+    std::string_view nextPiece(std::span<char> room);
     // The reader's next piece, or nothing once it has ended.
-    std::string_view readPiece();
+    std::string_view readPiece(std::span<char> room);
     // The start the text guess reads, gathered from first on where the
     // reader delivers less at first.
-    std::string_view textSample(std::string_view first);
+    std::string_view textSample(std::string_view first, std::span<char> room);
 
     const JobContext& m_context;
     std::optional<EntryReader> m_reader;

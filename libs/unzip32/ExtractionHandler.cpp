@@ -117,8 +117,13 @@ void ExtractionHandler::handOver(const EntryInfo& entry, const std::string& name
                         attributesFor(entry, m_settings.privilegeLevel, m_umask), entry,
                         entryLine(actionFor(entry), shown, entry, m_settings.verbose));
         try {
-            for (std::string_view piece = stream.next(); !piece.empty(); piece = stream.next()) {
-                m_writer->write(piece);
+            if (m_settings.translateLineEnds) {
+                for (std::string_view piece = stream.next(); !piece.empty();
+                     piece = stream.next()) {
+                    m_writer->write(piece);
+                }
+            } else {
+                handOverInPlace(stream);
             }
         } catch (...) {
             m_writer->end(false);
@@ -126,6 +131,26 @@ void ExtractionHandler::handOver(const EntryInfo& entry, const std::string& name
         }
         m_writer->end(true);
     });
+}
+
+// Without line-end translation each piece is read straight into a buffer of
+// the writer's.
+void ExtractionHandler::handOverInPlace(EntryStream& stream) {
+    for (;;) {
+        FileWriter::Buffer buffer = m_writer->emptyBuffer();
+        std::size_t length = 0;
+        try {
+            length = stream.next({buffer.get(), m_writer->bufferSize()}).size();
+        } catch (...) {
+            // The writer's buffers are few: a damaged entry must not keep one.
+            m_writer->write(std::move(buffer), 0);
+            throw;
+        }
+        m_writer->write(std::move(buffer), length);
+        if (length == 0) {
+            return;
+        }
+    }
 }
 
 void ExtractionHandler::settle() {

@@ -2,6 +2,7 @@
 
 #include "AccessRights.h"
 #include "EntryHandler.h"
+#include "EntryStream.h"
 #include "EntryTarget.h"
 #include "FileWriter.h"
 #include "FolderTree.h"
@@ -38,6 +39,7 @@ private:
     // Reads the file's data here and writes it on the writing thread; the
     // file is in the folder the tree opened last.
     void handOver(const EntryInfo& entry, const std::string& name, const std::string& shown);
+    void handOverInPlace(EntryStream& stream);
     void collectOutcomes(bool wait);
     // Asks the caller whether to replace the existing file, unless it said
     // to replace none.

@@ -34,7 +34,7 @@ public:
 
     void write(const Command& command) {
         if (m_file) {
-            attempt([&] { m_file->write({command.data.data(), command.data.size()}); });
+            attempt([&] { m_file->write({command.data.get(), command.length}); });
         }
     }
 
@@ -86,9 +86,6 @@ private:
 };
 
 FileWriter::FileWriter(std::size_t bufferSize) : m_bufferSize(bufferSize) {
-    for (std::size_t i = 0; i < bufferCount; ++i) {
-        m_freeBuffers.emplace_back().reserve(bufferSize);
-    }
     m_thread = std::thread([this] { run(); });
 }
 
@@ -128,29 +125,48 @@ void FileWriter::begin(std::shared_ptr<const fileio::UniqueFd> folder, const std
     ++m_filesInTransit;
 }
 
+FileWriter::Buffer FileWriter::emptyBuffer() {
+    std::unique_lock lock(m_mutex);
+    if (m_freeBuffers.empty() && m_buffersMade < bufferCount && !m_broken) {
+        ++m_buffersMade;
+        lock.unlock();
+        return std::make_unique_for_overwrite<char[]>(m_bufferSize);
+    }
+    if (m_freeBuffers.empty()) {
+        m_callerWaiting = true;
+        if (m_writerWaiting) {
+            m_workArrived.notify_one();
+        }
+        m_workDone.wait(lock, [this] { return !m_freeBuffers.empty() || m_broken; });
+        m_callerWaiting = false;
+    }
+    if (m_broken) {
+        throw JobStop(UZP_INTERNAL_ERROR, "the thread writing the files failed");
+    }
+    Buffer buffer = std::move(m_freeBuffers.back());
+    m_freeBuffers.pop_back();
+    return buffer;
+}
+
+void FileWriter::write(Buffer buffer, std::size_t length) {
+    if (length == 0) {
+        const std::lock_guard lock(m_mutex);
+        m_freeBuffers.push_back(std::move(buffer));
+        return;
+    }
+    Command command;
+    command.data = std::move(buffer);
+    command.length = length;
+    push(std::move(command), true);
+}
+
 void FileWriter::write(std::string_view data) {
     while (!data.empty()) {
-        Command command;
-        {
-            std::unique_lock lock(m_mutex);
-            if (m_freeBuffers.empty()) {
-                m_callerWaiting = true;
-                if (m_writerWaiting) {
-                    m_workArrived.notify_one();
-                }
-                m_workDone.wait(lock, [this] { return !m_freeBuffers.empty() || m_broken; });
-                m_callerWaiting = false;
-            }
-            if (m_broken) {
-                throw JobStop(UZP_INTERNAL_ERROR, "the thread writing the files failed");
-            }
-            command.data = std::move(m_freeBuffers.back());
-            m_freeBuffers.pop_back();
-        }
+        Buffer buffer = emptyBuffer();
         const std::size_t length = std::min(data.size(), m_bufferSize);
-        command.data.assign(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length));
+        std::copy_n(data.data(), length, buffer.get());
         data.remove_prefix(length);
-        push(std::move(command), true);
+        write(std::move(buffer), length);
     }
 }
 
@@ -201,13 +217,13 @@ void FileWriter::run() {
 void FileWriter::serve() {
     Work work;
     std::deque<Command> batch;
-    std::vector<std::vector<char>> usedBuffers;
+    std::vector<Buffer> usedBuffers;
     std::vector<Outcome> outcomes;
     std::size_t filesEnded = 0;
     for (;;) {
         {
             std::unique_lock lock(m_mutex);
-            for (std::vector<char>& buffer : usedBuffers) {
+            for (Buffer& buffer : usedBuffers) {
                 m_freeBuffers.push_back(std::move(buffer));
             }
             for (Outcome& outcome : outcomes) {
@@ -236,7 +252,6 @@ void FileWriter::serve() {
                 break;
             case Step::Data:
                 work.write(command);
-                command.data.clear();
                 usedBuffers.push_back(std::move(command.data));
                 break;
             case Step::End:

@@ -34,6 +34,9 @@ public:
         bool stopsJob = false;
     };
 
+    // A buffer of bufferSize bytes, left unset until written into.
+    using Buffer = std::unique_ptr<char[]>;
+
     explicit FileWriter(std::size_t bufferSize);
     // Drops whatever is still in transit; no half-written file stays.
     ~FileWriter();
@@ -43,7 +46,14 @@ public:
     // Starts the file name in the folder.
     void begin(std::shared_ptr<const fileio::UniqueFd> folder, const std::string& name,
                const TargetAttributes& attributes, const EntryInfo& entry, std::string line);
-    // Hands over the next data of the file; waits while every buffer is in use.
+    std::size_t bufferSize() const { return m_bufferSize; }
+    // A buffer for the file's next data: made at its first need, up to a
+    // few; waits while every one is in use.
+    Buffer emptyBuffer();
+    // Hands over the next data of the file: the first length bytes of a
+    // buffer emptyBuffer gave (none: it is only given back).
+    void write(Buffer buffer, std::size_t length);
+    // Hands over the next data of the file, copied into buffers.
     void write(std::string_view data);
     // Ends the file: with complete it is put in place, otherwise dropped
     // without an outcome (the caller reports why).
@@ -60,7 +70,8 @@ private:
         std::string name;
         TargetAttributes attributes;
         std::optional<Outcome> outcome;
-        std::vector<char> data;
+        Buffer data;
+        std::size_t length = 0;
         bool complete = false;
     };
     class Work;
@@ -70,7 +81,6 @@ private:
     // Queues a command; with wake, the writing thread is woken for it.
     void push(Command command, bool wake);
 
-    const std::size_t m_bufferSize;
     std::mutex m_mutex;
     // Each side waits on its own condition and is woken only while it waits,
     // which keeps the hand-over of a small file to a few system calls.
@@ -79,7 +89,9 @@ private:
     bool m_writerWaiting = false;
     bool m_callerWaiting = false;
     std::deque<Command> m_commands;
-    std::vector<std::vector<char>> m_freeBuffers;
+    const std::size_t m_bufferSize;
+    std::vector<Buffer> m_freeBuffers;
+    std::size_t m_buffersMade = 0;
     std::vector<Outcome> m_outcomes;
     std::size_t m_filesInTransit = 0;
     bool m_quit = false;

@@ -5,6 +5,7 @@
 #include "fileio/Failure.h"
 #include "unzip32.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
@@ -73,14 +74,21 @@ int FolderTree::open(const std::vector<std::string>& folders, bool create) {
         m_latest = m_lastFd;
         return m_lastFd->get();
     }
+    if (create) {
+        m_missing.clear();
+    } else if (!m_missing.empty() && folders.size() >= m_missing.size() &&
+               std::equal(m_missing.begin(), m_missing.end(), folders.begin())) {
+        return -1;
+    }
     m_lastFd.reset();
     m_latest.reset();
     m_lastFolders.clear();
     fileio::UniqueFd current;
-    for (const std::string& name : folders) {
+    for (auto name = folders.begin(); name != folders.end(); ++name) {
         const int parent = current ? current.get() : m_root->get();
-        const int child = openChildFolder(parent, name, create);
+        const int child = openChildFolder(parent, *name, create);
         if (child < 0) {
+            m_missing.assign(folders.begin(), name + 1);
             return -1;
         }
         current.reset(child);

@@ -23,7 +23,9 @@ public:
     // create is set. Returns -1 when a component is missing and create is not
     // set. Throws an EntryFault when a component is a symbolic link or not a
     // folder, or cannot be made. The descriptor stays valid until the next
-    // call.
+    // call. A folder found missing is taken as missing, with every folder
+    // below it, until a call with create: looking for room, every file of a
+    // folder not yet made asks for it.
     int open(const std::vector<std::string>& folders, bool create);
     // Whether open() would answer these folders without touching the disk.
     bool isOpen(const std::vector<std::string>& folders) const {
@@ -40,6 +42,8 @@ private:
     std::vector<std::string> m_lastFolders;
     std::shared_ptr<fileio::UniqueFd> m_lastFd;
     std::shared_ptr<fileio::UniqueFd> m_latest;
+    // The components down to the folder last found missing; empty for none.
+    std::vector<std::string> m_missing;
 };
 
 // Opens the folder name inside parent without following a link; with create,

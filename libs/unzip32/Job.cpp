@@ -12,6 +12,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <span>
 #include <vector>
 
 namespace unzip32 {
@@ -70,9 +71,11 @@ void Job::runEntries() {
         // What the caller has buffered comes before the entries' data.
         std::fflush(stdout);
     }
-    std::vector<char> buffer(readBufferSize);
+    // Left unset: a read says how much of it holds data.
+    const auto buffer = std::make_unique_for_overwrite<char[]>(readBufferSize);
     KnownPassword password;
-    const JobContext context{m_settings, m_reporter, m_callbacks, archive, *this, buffer, password};
+    const std::span<char> room(buffer.get(), readBufferSize);
+    const JobContext context{m_settings, m_reporter, m_callbacks, archive, *this, room, password};
     const std::unique_ptr<EntryHandler> handler = handlerFor(context);
     if (m_settings.kind == JobKind::Extract) {
         requireRoom(archive, m_selection, m_settings);

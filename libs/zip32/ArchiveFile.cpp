@@ -167,12 +167,12 @@ bool ArchiveFile::beginWrite() {
         return false;
     }
     m_temporaryPath = pattern;
+    // Grown as the writes come: a small archive never takes the whole limit.
     m_pending.clear();
-    m_pending.reserve(pendingLimit);
     m_pendingStart = 0;
     m_writtenLength = 0;
     // A self-extractor's program goes first, as it was.
-    std::vector<char> piece(64 * 1024);
+    std::vector<char> piece(m_prefixLength == 0 ? 0 : 64 * 1024);
     for (uint64_t copied = 0; copied < m_prefixLength;) {
         const std::size_t wanted =
             static_cast<std::size_t>(std::min<uint64_t>(piece.size(), m_prefixLength - copied));

@@ -57,6 +57,7 @@ const HostileCase hostileCases[] = {
       {"sub/keep.txt", "keep"}},
      "alias/through.txt"},
     {"bad-crc", UZP_BAD_ENTRY_DATA, {{"same.txt", goodContent}}, "same.txt: CRC-32"},
+    {"bad-crc-many", UZP_BAD_ENTRY_DATA, {{"same.txt", goodContent}}, "bad5.txt: CRC-32"},
     {"flipped", UZP_BAD_ENTRY_DATA, {{"same.txt", goodContent}}, "same.txt"},
     {"oversize", UZP_BAD_ENTRY_DATA, {{"same.txt", goodContent}}, "more data than the 100 bytes"},
     {"undersize", UZP_BAD_ENTRY_DATA, {{"same.txt", goodContent}}, "ends after 1000 of the 1050"},

@@ -12,7 +12,6 @@ namespace {
 
 constexpr std::size_t fieldCount = 5;
 constexpr std::uint64_t sizeLimit = std::uint64_t{1} << 63;
-constexpr std::uint16_t mostMode = 07777;
 
 std::string modeText(std::uint16_t mode) {
     std::string text(4, '0');

@@ -375,6 +375,10 @@ def build_hostile(kind, out):
     elif kind == "bad-crc":
         write_entries(out, [("same.txt", GOOD)])
         patch(out, lambda data: set_crc(data, zlib.crc32(GOOD) ^ 0x5A5A5A5A))
+    elif kind == "bad-crc-many":
+        # More damaged entries in a row than the writing thread has buffers.
+        write_entries(out, [("bad%d.txt" % i, GOOD) for i in range(6)])
+        patch(out, lambda data: set_crc(data, zlib.crc32(GOOD) ^ 0x5A5A5A5A))
     elif kind == "flipped":
         payload = bytes((i * 7919 + i // 3) % 251 for i in range(20000))
         write_entries(out, [("same.txt", payload)])

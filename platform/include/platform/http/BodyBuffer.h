@@ -2,7 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace platform {
 
@@ -25,7 +25,10 @@ public:
     std::size_t take(std::uint8_t* target, std::size_t length);
 
 private:
-    std::vector<std::uint8_t> m_ring;
+    // Made at the first put, of the capacity then, and left unset until
+    // written into: take reads only what put wrote.
+    std::unique_ptr<std::uint8_t[]> m_ring;
+    std::size_t m_ringSize = 0;
     std::size_t m_capacity;
     std::size_t m_start = 0;
     std::size_t m_size = 0;
