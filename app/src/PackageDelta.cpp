@@ -4,6 +4,7 @@
 #include "PackageFile.h"
 #include "SourceLabels.h"
 
+#include "delta/ChangedFilesChoice.h"
 #include "delta/DeltaError.h"
 #include "delta/DeltaPlan.h"
 #include "delta/GatheredArchive.h"
@@ -14,13 +15,11 @@
 #include "fileio/Reading.h"
 #include "fileio/UnpackedMode.h"
 #include "fileio/Writing.h"
-#include "text/LetterCase.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <fcntl.h>
-#include <set>
 #include <span>
 #include <sys/stat.h>
 #include <utility>
@@ -32,37 +31,7 @@ namespace {
 const std::string deltaSource = sources::downloadFile;
 // The end of the package asked for first: its directory is usually in it.
 constexpr std::uint64_t firstTail = 64 * 1024;
-// A directory larger than this is not worth fetching apart from the rest.
-constexpr std::uint64_t longestTail = 64 * 1024 * 1024;
 constexpr std::size_t manifestBuffer = 64 * 1024;
-
-// Fetching nearly everything piece by piece saves nothing.
-bool savesNothing(std::uint64_t fetched, std::uint64_t packageSize) {
-    return fetched / 9 >= packageSize / 10;
-}
-
-// The last part of an entry name, the name unpacking without folders gives
-// it ("\" read as "/"); empty for a folder's name.
-std::string unpackedName(const std::string& entryName) {
-    const std::size_t slash = entryName.find_last_of("/\\");
-    return slash == std::string::npos ? entryName : entryName.substr(slash + 1);
-}
-
-// Unpacking puts every file in one folder: two of one name there would
-// depend on their order, which is not worth following.
-std::optional<std::string> flatNameClash(const delta::PackageDirectory& directory) {
-    std::set<std::u32string> names;
-    for (const delta::DirectoryEntry& entry : directory.entries) {
-        const std::string name = unpackedName(entry.name);
-        if (name == "." || name == "..") {
-            return entry.name + " names no file";
-        }
-        if (!name.empty() && !names.insert(text::foldCase(name)).second) {
-            return "two entries unpack to " + name;
-        }
-    }
-    return std::nullopt;
-}
 
 std::string octalText(mode_t mode) {
     std::string text;
@@ -116,7 +85,7 @@ PackageDelta::fetch(const std::string& url, const signature::ReleaseLine& releas
         if (auto failure = fetchDirectory(package)) {
             return failure;
         }
-        if (auto failure = flatNameClash(package.directory)) {
+        if (auto failure = delta::flatNameClash(package.directory)) {
             return failure;
         }
         if (auto failure = fetchManifest(package, *release.manifest, tempFolder, manifest)) {
@@ -133,7 +102,7 @@ PackageDelta::fetch(const std::string& url, const signature::ReleaseLine& releas
         if (!plan) {
             return "the manifest and the package's directory differ: " + why;
         }
-        if (savesNothing(plan->totalBytes(), package.size)) {
+        if (delta::savesNothing(plan->totalBytes(), package.size)) {
             return "the installation holds too little of the release";
         }
         std::vector<Gathered> gathered;
@@ -164,7 +133,7 @@ std::optional<std::string> PackageDelta::fetchDirectory(Package& package) {
             std::span(reinterpret_cast<const unsigned char*>(tail.data()), tail.size()),
             package.size);
         if (reading.outcome != delta::DirectoryReading::Outcome::needsMore ||
-            length == reading.bytesNeeded || reading.bytesNeeded > longestTail ||
+            length == reading.bytesNeeded || reading.bytesNeeded > delta::longestFetchedTail ||
             reading.bytesNeeded > package.size) {
             break;
         }
@@ -192,7 +161,8 @@ std::optional<std::string> PackageDelta::fetchManifest(const Package& package,
     if (index == package.directory.entries.size()) {
         return "the package has no manifest";
     }
-    if (savesNothing(package.tailBytes + package.directory.spans[index].length, package.size)) {
+    if (delta::savesNothing(package.tailBytes + package.directory.spans[index].length,
+                            package.size)) {
         return "the package's directory and manifest are nearly all of it";
     }
     const std::string path = tempFolder + "/" + std::string(delta::manifestEntryName);
@@ -260,7 +230,7 @@ PackageDelta::placeEntries(const Package& package, const delta::PackageManifest&
     for (const delta::PlannedEntry& planned : plan.entries) {
         const delta::ManifestEntry& listed = manifest.entries[planned.manifestIndex];
         const delta::DirectoryEntry& entry = package.directory.entries[planned.directoryIndex];
-        const std::string name = tempFolder + "/" + unpackedName(entry.name);
+        const std::string name = tempFolder + "/" + delta::unpackedName(entry.name);
         if (planned.fetched) {
             gathered.push_back({&entry, planned.span, listed.mode});
             m_fetched.emplace_back(name, listed);

@@ -2,7 +2,9 @@
 
 #include "Release.h"
 #include "ReleaseManifest.h"
+#include "delta/ChangedFilesChoice.h"
 #include "delta/DeltaPlan.h"
+#include "delta/GatheredArchive.h"
 #include "delta/LocalPackage.h"
 #include "publisher/PublishError.h"
 #include "signature/ArchiveEnd.h"
@@ -14,6 +16,8 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <map>
+#include <optional>
+#include <span>
 #include <sys/stat.h>
 
 namespace publisher {
@@ -69,6 +73,53 @@ std::string releaseOf(const std::string& path) {
     return "the release in " + path;
 }
 
+// Why the updater would take the whole package in place of the changed
+// files, as it decides once it has the directory and the manifest; nothing
+// when it takes the changed files.
+std::optional<std::string> whyWholePackage(const delta::LocalPackage& package,
+                                           const delta::PackageManifest& manifest,
+                                           const delta::DeltaPlan& plan) {
+    const std::uint64_t size = package.directory.packageSize;
+    if (package.tailBytes > delta::longestFetchedTail) {
+        return "its directory is too long to fetch apart";
+    }
+    if (auto clash = delta::flatNameClash(package.directory)) {
+        return clash;
+    }
+    if (delta::savesNothing(plan.totalBytes(), size)) {
+        return "that is nearly all of it";
+    }
+    // Every entry fetched must go into the archive the update makes of them.
+    delta::GatheredArchive gathered([](std::span<const unsigned char>) {});
+    for (const delta::PlannedEntry& entry : plan.entries) {
+        if (!entry.fetched) {
+            continue;
+        }
+        if (auto refused =
+                gathered.add(package.directory.entries[entry.directoryIndex], entry.span.length,
+                             manifest.entries[entry.manifestIndex].mode)) {
+            return refused;
+        }
+    }
+    return std::nullopt;
+}
+
+// The report's last line: what a user of the old release fetches.
+void reportChoice(const std::optional<std::string>& whyWhole, std::uint64_t changedBytes,
+                  std::uint64_t packageSize, std::ostream& report) {
+    if (whyWhole) {
+        report << "so a user of the old release downloads the whole package, "
+               << withThousands(packageSize) << " bytes (" << *whyWhole
+               << "); nothing was written\n";
+        return;
+    }
+    report << "so a user of the old release fetches the changed files, "
+           << withThousands(changedBytes)
+           << " bytes, with an updater built with the key and a version answer that names the "
+              "manifest (else the whole package, "
+           << withThousands(packageSize) << " bytes); nothing was written\n";
+}
+
 struct InstalledFile {
     std::uint64_t size = 0;
     delta::Sha256 sha256{};
@@ -122,8 +173,8 @@ void compare(const std::string& oldPackage, const std::string& newPackage, std::
         }
     }
     report << "  the directory  " << withThousands(plan->tailBytes) << " bytes\n"
-           << "  the manifest  " << withThousands(plan->manifestSpan.length) << " bytes\n"
-           << "today every update downloads the whole package; nothing was written\n";
+           << "  the manifest  " << withThousands(plan->manifestSpan.length) << " bytes\n";
+    reportChoice(whyWholePackage(newer, manifest, *plan), plan->totalBytes(), newSize, report);
 }
 
 } // namespace publisher

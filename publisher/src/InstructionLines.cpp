@@ -49,7 +49,12 @@ std::vector<std::string> instructionLines(const Release& release) {
     return lines;
 }
 
-std::optional<std::string> lineMovingTheManifest(std::string_view text) {
+bool InstructionLine::isMove() const {
+    return fields.size() >= 3 && text::upperCase(fields[0]) == "MOVE";
+}
+
+std::vector<InstructionLine> instructionFileLines(std::string_view text) {
+    std::vector<InstructionLine> lines;
     while (!text.empty()) {
         const std::size_t end = std::min(text.find('\r'), text.size());
         const std::string_view line = text.substr(0, end);
@@ -57,14 +62,20 @@ std::optional<std::string> lineMovingTheManifest(std::string_view text) {
         if (text.starts_with('\n')) {
             text.remove_prefix(1);
         }
-        const std::vector<std::string> fields = text::splitText(line, ';');
-        if (fields.size() < 3 || text::upperCase(fields[0]) != "MOVE") {
+        lines.push_back({std::string(line), text::splitText(line, ';')});
+    }
+    return lines;
+}
+
+std::optional<std::string> lineMovingTheManifest(std::string_view text) {
+    for (const InstructionLine& line : instructionFileLines(text)) {
+        if (!line.isMove()) {
             continue;
         }
-        const std::string source = text::withForwardSlashes(fields[1]);
+        const std::string source = text::withForwardSlashes(line.fields[1]);
         const std::string sourceName = source.substr(source.rfind('/') + 1);
         if (text::matchesIgnoringCase(delta::manifestEntryName, sourceName)) {
-            return std::string(line);
+            return line.text;
         }
     }
     return std::nullopt;

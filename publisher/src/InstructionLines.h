@@ -16,10 +16,24 @@ namespace publisher {
 // offered again.
 std::vector<std::string> instructionLines(const Release& release);
 
-// The first line of an instruction file's text (lines end at CR LF or a lone
-// CR, as the updater reads them) that is a MOVE whose source, as the updater
-// matches it in its temp folder (wildcards, any letter case), takes the
-// package's manifest; nothing when there is none.
+// One line of an instruction file, and its fields as the updater cuts it.
+struct InstructionLine {
+    std::string text;
+    std::vector<std::string> fields;
+
+    // A MOVE line the updater carries out: three fields or more, the first
+    // MOVE in any letter case.
+    bool isMove() const;
+};
+
+// The lines of an instruction file's text as the updater reads them: a line
+// ends at CR LF or at a lone CR, a lone LF stays in it, and a text that ends
+// with a line end has no empty line after it.
+std::vector<InstructionLine> instructionFileLines(std::string_view text);
+
+// The first line of an instruction file's text that is a MOVE whose source,
+// as the updater matches it in its temp folder (wildcards, any letter case),
+// takes the package's manifest; nothing when there is none.
 std::optional<std::string> lineMovingTheManifest(std::string_view text);
 
 // The lines as the file holds them: each ended by CR LF.

@@ -82,9 +82,10 @@ void makeArchive(CGZipFiles& zip, const std::string& what, const Release* releas
     const int32_t result = zip.MakeZipFile();
     if (result != 0) {
         const std::string change = release != nullptr ? changeSinceRead(*release) : "";
+        const std::string messages = zip.GetLastMessage();
         throw PublishError((change.empty() ? "" : change + ".\n") + "the zip library could not " +
-                           what + " (result " + std::to_string(result) + "):\n" +
-                           zip.GetLastMessage());
+                           what + " (result " + std::to_string(result) + ")" +
+                           (messages.empty() ? ", and it said nothing more" : ":\n" + messages));
     }
 }
 

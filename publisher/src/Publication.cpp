@@ -3,9 +3,14 @@
 #include "InstructionLines.h"
 #include "Package.h"
 #include "Release.h"
+#include "ReleaseChecks.h"
 #include "ReleaseManifest.h"
+#include "RunLeftovers.h"
+#include "ServedFolder.h"
+#include "ServedRelease.h"
 #include "StagingFolder.h"
 #include "VersionAnswer.h"
+#include "codemodule/LibraryBoundary.h"
 #include "delta/Manifest.h"
 #include "platform/console/ConsoleToolkit.h"
 #include "publisher/PublishError.h"
@@ -13,10 +18,10 @@
 #include "signature/PackageSigning.h"
 #include "signature/SignatureError.h"
 #include "signature/VersionText.h"
-#include "text/LetterCase.h"
 
 #include "fileio/Failure.h"
 #include "fileio/Reading.h"
+#include "platform/Error.h"
 
 #include <ctime>
 #include <filesystem>
@@ -30,7 +35,6 @@ namespace {
 
 const char* const packageName = "morvane.zip";
 const char* const versionName = "version.php";
-const char* const applicationName = "morvane.exe";
 
 // The boxes the libraries' callbacks could show have no user to answer them.
 void refuseUnansweredQuestions(const platform::ConsoleToolkit& toolkit) {
@@ -40,19 +44,17 @@ void refuseUnansweredQuestions(const platform::ConsoleToolkit& toolkit) {
     }
 }
 
-std::string servedFolderOf(const PublishRequest& request, const std::string& releaseRoot) {
-    const fs::path served = fs::path(request.outputFolder) / "clientfiles" / "morvane";
-    std::error_code failure;
-    fs::create_directories(served, failure);
-    if (failure) {
-        throw PublishError("cannot write to " + served.string() + ": " + failure.message());
+// Both libraries must be there before anything is made: the zip call skips
+// a library it cannot load and says nothing of it.
+void requireLibraries() {
+    for (const char* name : {"zip32", "unzip32"}) {
+        try {
+            CodeModule::loadLibrary(name, "morvane-publish");
+        } catch (const platform::Error& failure) {
+            throw PublishError("cannot load the " + std::string(name) +
+                               " library, which lies beside the tool: " + failure.description());
+        }
     }
-    const std::string canonical = fs::canonical(served).string();
-    if ((canonical + "/").rfind(releaseRoot + "/", 0) == 0) {
-        throw PublishError("the output folder " + request.outputFolder +
-                           " lies inside the release folder; the package would hold itself");
-    }
-    return canonical;
 }
 
 void putInPlace(const std::string& from, const std::string& to, bool packageServed) {
@@ -103,43 +105,9 @@ signature::PackageIdentity identityOf(const std::string& package) {
 
 void reportRelease(const Release& release, std::ostream& report) {
     report << "release " << release.root << ":\n";
-    bool bringsApplication = false;
     for (const ReleaseFile& file : release.files) {
         report << "  " << file.path << "  " << file.size << " bytes"
                << (file.executable ? "  (executable)" : "") << '\n';
-        bringsApplication =
-            bringsApplication ||
-            (file.folder.empty() && text::foldCase(file.name) == text::foldCase(applicationName));
-    }
-    // The updater reads the installed version from the application: without
-    // a new one it offers this update again after installing it.
-    if (!bringsApplication) {
-        report << "note: the release brings no " << applicationName
-               << " at its top, so the installed version stays as it is and the updater "
-                  "will offer this update again\n";
-    }
-}
-
-// The release's own updater.ini must leave the manifest in the temp folder:
-// copied into the installation, it would stand there as a file of the
-// application's.
-void refuseMovingTheManifest(const Release& release) {
-    for (const ReleaseFile& file : release.files) {
-        if (!file.folder.empty() ||
-            text::foldCase(file.name) != text::foldCase(instructionFileName)) {
-            continue;
-        }
-        const fileio::UniqueFd fd = openAsRead(release, file);
-        std::string text;
-        if (const int failure = fileio::readToEnd(fd.get(), text); failure != 0) {
-            throw PublishError("cannot read " + file.path + ": " + fileio::systemReason(failure));
-        }
-        if (const auto line = lineMovingTheManifest(text)) {
-            throw PublishError("the release's " + file.path + " has the line \"" + *line +
-                               "\", which would install the package's manifest " +
-                               std::string(delta::manifestEntryName) +
-                               " as a file of the application; name the files it moves");
-        }
     }
 }
 
@@ -162,15 +130,21 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
     if (signingKey) {
         requireValidDays(request.validDays);
     }
+    requireLibraries();
     const Release release = readRelease(request.releaseFolder);
-    const std::string served = servedFolderOf(request, release.root);
     reportRelease(release, report);
+    checkApplicationVersion(release, request.version, report);
+    checkOwnInstructions(release, report);
+    checkAgainstServed(servedFolderOf(request.outputFolder), request.version,
+                       signingKey ? std::optional(signingKey->publicKey()) : std::nullopt,
+                       request.replaceNewer, report);
 
+    ServedFolder servedFolder(request.outputFolder, release.root);
+    const std::string& served = servedFolder.path();
     const StagingFolder staging(served);
     reportLeftovers(staging, report);
     std::string writtenFolder;
     if (release.hasInstructionFile) {
-        refuseMovingTheManifest(release);
         report << "updater.ini: the release's own\n";
     } else {
         const auto lines = instructionLines(release);
@@ -218,8 +192,13 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
 
     // The package first: a version that is served always points at a package
     // at least as new.
-    putInPlace(package, served + "/" + packageName, false);
-    putInPlace(staging / versionName, served + "/" + versionName, true);
+    {
+        RunLeftovers::Commit commit = RunLeftovers::instance().commit();
+        putInPlace(package, served + "/" + packageName, false);
+        putInPlace(staging / versionName, served + "/" + versionName, true);
+        commit.done("published");
+    }
+    servedFolder.keep();
     report << "package tested: every file unpacks as it is in the release, and the manifest "
               "describes every entry\n"
            << "published " << served << "/" << packageName << "  "
@@ -233,7 +212,12 @@ void renew(const RenewRequest& request, std::ostream& report) {
         throw PublishError("renewing the version answer needs the publisher's key (--key)");
     }
     requireValidDays(request.validDays);
-    const fs::path served = fs::path(request.outputFolder) / "clientfiles" / "morvane";
+    if (!signature::isVersionText(request.version)) {
+        throw PublishError("the version must be three numbers separated by dots, such as 1.3.0, "
+                           "not \"" +
+                           request.version + "\"");
+    }
+    const fs::path served = servedFolderOf(request.outputFolder);
     const std::string answerPath = (served / versionName).string();
     std::string answer;
     if (const int failure = fileio::readWholeFile(answerPath, answer); failure != 0) {
@@ -245,14 +229,23 @@ void renew(const RenewRequest& request, std::ostream& report) {
     const signature::AnswerCheck check =
         signature::checkVersionAnswer(answer, signingKey->publicKey(), 0);
     if (!check.verified()) {
-        throw PublishError("the served version answer is not one this key signed, so it is not "
-                           "renewed: " +
+        throw PublishError("the served version answer is not one this key signed: " +
                            check.description);
+    }
+    // A served folder restored from an older backup must not have its
+    // release vouched for again.
+    if (!signature::sameVersion(check.release->version, request.version)) {
+        throw PublishError(
+            "the served answer names " + check.release->version + ", not " + request.version +
+            " (a served folder restored from an older backup?); renewing it "
+            "would let " +
+            check.release->version + " be served for another " + std::to_string(request.validDays) +
+            " days. Publish " + request.version + " again, or name the version meant to be served");
     }
     const signature::PackageIdentity package = identityOf((served / packageName).string());
     if (package.size != check.release->size || package.sha512 != check.release->sha512) {
-        throw PublishError("the served package is not the one the version answer announces, so "
-                           "the answer is not renewed; publish the release again");
+        throw PublishError("the served package is not the one the version answer announces; "
+                           "publish the release again");
     }
     const StagingFolder staging(fs::canonical(served).string());
     reportLeftovers(staging, report);
@@ -265,7 +258,11 @@ void renew(const RenewRequest& request, std::ostream& report) {
                             check.release->manifest ? manifestDigestOf(packagePath) : std::nullopt,
                             *signingKey, request.validDays, std::time(nullptr),
                             check.release->laterFields));
-    putInPlace(staging / versionName, answerPath, false);
+    {
+        RunLeftovers::Commit commit = RunLeftovers::instance().commit();
+        putInPlace(staging / versionName, answerPath, false);
+        commit.done("renewed");
+    }
     report << "renewed " << answerPath << ": version " << check.release->version << ", valid for "
            << request.validDays << " days\n";
 }

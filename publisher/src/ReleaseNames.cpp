@@ -27,6 +27,13 @@ std::string refusedNameReason(const std::string& name, bool isFolder, bool atTop
                "installation and deletes it after every update, so what the release puts there "
                "would be lost, and a file of this name would stop every update";
     }
+    // The updater keeps its journal there and no instruction may install
+    // into it: every update of such a release would fail at its first line.
+    if (atTop && text::foldCase(name) == text::foldCase(".updater-journal")) {
+        return "the updater keeps the journal that lets an update land whole under this name at "
+               "the top of the installation, and no update may install into it, so every update "
+               "would fail";
+    }
     if (atTop && text::foldCase(name) == text::foldCase(delta::manifestEntryName)) {
         return "the package carries its manifest under this name at its top, and an update "
                "never installs it";

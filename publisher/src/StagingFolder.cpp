@@ -1,5 +1,7 @@
 #include "StagingFolder.h"
 
+#include "RunLeftovers.h"
+
 #include "fileio/Locks.h"
 #include "fileio/Writing.h"
 #include "publisher/PublishError.h"
@@ -55,11 +57,15 @@ StagingFolder::StagingFolder(const std::string& servedFolder) {
         if (::mkdtemp(name.data()) == nullptr) {
             throw PublishError("cannot write to " + servedFolder + ": " + reasonOf(errno));
         }
+        RunLeftovers::instance().addTree(name.data());
         m_lock = lockedFolder(name.data());
         const int error = errno;
         if (m_lock) {
             m_path = name.data();
-        } else if ((error != ENOENT && error != EWOULDBLOCK) || tries + 1 == mostTries) {
+            continue;
+        }
+        RunLeftovers::instance().forget(name.data());
+        if ((error != ENOENT && error != EWOULDBLOCK) || tries + 1 == mostTries) {
             ::rmdir(name.data());
             throw PublishError("cannot lock the staging folder " + std::string(name.data()) + ": " +
                                reasonOf(error));
@@ -71,6 +77,7 @@ StagingFolder::StagingFolder(const std::string& servedFolder) {
 StagingFolder::~StagingFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(m_path, ignored);
+    RunLeftovers::instance().forget(m_path);
 }
 
 void StagingFolder::removeLeftovers(const std::string& servedFolder) {

@@ -17,6 +17,10 @@ std::optional<FileByteSource> FileByteSource::open(const std::string& path) {
     if (!fd) {
         return std::nullopt;
     }
+    return of(std::move(fd));
+}
+
+std::optional<FileByteSource> FileByteSource::of(fileio::UniqueFd fd) {
     struct stat st {};
     if (fstat(fd.get(), &st) != 0) {
         return std::nullopt;

@@ -31,16 +31,23 @@ struct PublishRequest {
     // release folder: where a test changes the release as if while it is
     // packed. The tool leaves it empty.
     std::function<void()> packed;
+    // Whether a version older than the one served may replace it.
+    bool replaceNewer = false;
 };
 
-// A served, signed version answer to sign again for another validDays.
+// A served, signed version answer to sign again for another validDays,
+// when it names the version the publisher expects to be served.
 struct RenewRequest {
     std::string outputFolder;
+    std::string version;
     std::string privateKeyFile;
     int validDays = defaultValidDays;
 };
 
-// Publishes a release: builds clientfiles/morvane/morvane.zip under the
+// Publishes a release: checks it against the version published (the
+// version of its morvane.exe, the files its own updater.ini moves) and
+// against what is served now (an older version is refused unless
+// replaceNewer, another key noted), builds clientfiles/morvane/morvane.zip under the
 // output folder (its manifest first, stored, and an updater.ini written for
 // the release when it brings none), signs it when a key is given and checks the signature as the
 // updater will, tests it through the unzip library the updater uses, and
@@ -56,11 +63,10 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
              std::ostream& report);
 
 // Signs the served version answer again, valid for the request's days from
-// now, when this key signed it and the served package is still the one it
-// announces, with the SHA-256 of the manifest the package carries when the
-// served answer named one; the
-// package is not touched. PublishError otherwise, and then
-// the served answer is as it was.
+// now, when this key signed it, it names the request's version and the
+// served package is still the one it announces, with the SHA-256 of the manifest the package
+// carries when the served answer named one; the package is not touched. PublishError otherwise, and
+// then the served answer is as it was.
 void renew(const RenewRequest& request, std::ostream& report);
 
 } // namespace publisher

@@ -27,6 +27,8 @@ public:
     // Nothing when the path is not a regular file that can be opened; errno
     // tells why.
     static std::optional<FileByteSource> open(const std::string& path);
+    // The file open on fd, when it is a regular file.
+    static std::optional<FileByteSource> of(fileio::UniqueFd fd);
 
     uint64_t size() const override { return m_size; }
     std::optional<std::string> read(uint64_t offset, size_t length) const override;

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace publisher {
+
+// OUTPUT_FOLDER/clientfiles/morvane, the folder the web server serves.
+std::string servedFolderOf(const std::string& outputFolder);
+
+// The served folder, made where it is missing. What it made is taken away
+// again when the object goes away, or the run is stopped, unless the run
+// served something in it (keep), so that a refused or stopped publication
+// leaves the output folder as it was.
+class ServedFolder {
+public:
+    // Refuses (PublishError) a served folder in the release folder (the
+    // package would hold itself), before anything is made, and one that
+    // cannot be made.
+    ServedFolder(const std::string& outputFolder, const std::string& releaseRoot);
+    ~ServedFolder();
+    ServedFolder(const ServedFolder&) = delete;
+    ServedFolder& operator=(const ServedFolder&) = delete;
+
+    // Without symbolic links.
+    const std::string& path() const { return m_path; }
+    void keep();
+
+private:
+    void removeMade();
+
+    std::string m_path;
+    std::vector<std::string> m_made; // each after its parent
+};
+
+} // namespace publisher
