@@ -193,7 +193,7 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
     // The package first: a version that is served always points at a package
     // at least as new.
     {
-        RunLeftovers::Commit commit = RunLeftovers::instance().commit();
+        RunLeftovers::Held commit = RunLeftovers::instance().hold();
         putInPlace(package, served + "/" + packageName, false);
         putInPlace(staging / versionName, served + "/" + versionName, true);
         commit.done("published");
@@ -259,7 +259,7 @@ void renew(const RenewRequest& request, std::ostream& report) {
                             *signingKey, request.validDays, std::time(nullptr),
                             check.release->laterFields));
     {
-        RunLeftovers::Commit commit = RunLeftovers::instance().commit();
+        RunLeftovers::Held commit = RunLeftovers::instance().hold();
         putInPlace(staging / versionName, answerPath, false);
         commit.done("renewed");
     }

@@ -33,25 +33,23 @@ RunLeftovers& RunLeftovers::instance() {
     return leftovers;
 }
 
-void RunLeftovers::addTree(const std::string& path) {
-    const std::lock_guard lock(m_mutex);
-    m_items.push_back({path, true});
-}
-
-void RunLeftovers::addFolder(const std::string& path) {
-    const std::lock_guard lock(m_mutex);
-    m_items.push_back({path, false});
-}
-
 void RunLeftovers::forget(const std::string& path) {
     const std::lock_guard lock(m_mutex);
     std::erase_if(m_items, [&path](const Item& item) { return item.path == path; });
 }
 
-RunLeftovers::Commit::Commit(RunLeftovers& leftovers)
+RunLeftovers::Held::Held(RunLeftovers& leftovers)
     : m_leftovers(leftovers), m_lock(leftovers.m_mutex) {}
 
-void RunLeftovers::Commit::done(const std::string& what) {
+void RunLeftovers::Held::addTree(const std::string& path) {
+    m_leftovers.m_items.push_back({path, true});
+}
+
+void RunLeftovers::Held::addFolder(const std::string& path) {
+    m_leftovers.m_items.push_back({path, false});
+}
+
+void RunLeftovers::Held::done(const std::string& what) {
     m_leftovers.m_done = what;
 }
 

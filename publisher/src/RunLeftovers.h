@@ -14,26 +14,27 @@ class RunLeftovers {
 public:
     static RunLeftovers& instance();
 
-    // A folder to take away with all it holds.
-    void addTree(const std::string& path);
-    // A folder to take away only while it is empty.
-    void addFolder(const std::string& path);
     // Nothing more to take away there: the run removed it, or serves it.
     void forget(const std::string& path);
 
-    // Held while the served files are replaced, so that a stop never comes
-    // between the package and its version text; done says what then stands
-    // ("published", "renewed") once it has been given.
-    class Commit {
+    // Held while a folder is made and recorded, so that a stop never comes
+    // between the two, and while the served files are replaced, so that it
+    // never comes between the package and its version text.
+    class Held {
     public:
-        explicit Commit(RunLeftovers& leftovers);
+        explicit Held(RunLeftovers& leftovers);
+        // A folder to take away with all it holds.
+        void addTree(const std::string& path);
+        // A folder to take away only while it is empty.
+        void addFolder(const std::string& path);
+        // What stands once the hold is let go ("published", "renewed").
         void done(const std::string& what);
 
     private:
         RunLeftovers& m_leftovers;
         std::unique_lock<std::mutex> m_lock;
     };
-    Commit commit() { return Commit(*this); }
+    Held hold() { return Held(*this); }
 
     // For a stop: waits for a commit under way, removes everything, and never
     // lets go, since the process ends next. One line for each folder removed

@@ -56,12 +56,13 @@ ServedFolder::ServedFolder(const std::string& outputFolder, const std::string& r
     refuseInsideRelease(outputFolder, served, releaseRoot);
     try {
         for (const std::string& folder : missingFolders(fs::absolute(served))) {
+            RunLeftovers::Held held = RunLeftovers::instance().hold();
             if (const int failure = fileio::makeFolder(folder, 0777); failure != 0) {
                 throw PublishError("cannot write to " + folder + ": " +
                                    fileio::systemReason(failure));
             }
             m_made.push_back(folder);
-            RunLeftovers::instance().addFolder(folder);
+            held.addFolder(folder);
         }
         std::error_code failure;
         m_path = fs::canonical(served, failure).string();

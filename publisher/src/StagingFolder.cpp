@@ -54,10 +54,13 @@ StagingFolder::StagingFolder(const std::string& servedFolder) {
         std::string pattern = servedFolder + "/" + stagingPrefix + "XXXXXX";
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
-        if (::mkdtemp(name.data()) == nullptr) {
-            throw PublishError("cannot write to " + servedFolder + ": " + reasonOf(errno));
+        {
+            RunLeftovers::Held held = RunLeftovers::instance().hold();
+            if (::mkdtemp(name.data()) == nullptr) {
+                throw PublishError("cannot write to " + servedFolder + ": " + reasonOf(errno));
+            }
+            held.addTree(name.data());
         }
-        RunLeftovers::instance().addTree(name.data());
         m_lock = lockedFolder(name.data());
         const int error = errno;
         if (m_lock) {

@@ -37,8 +37,7 @@ void put32(std::string& bytes, std::size_t at, std::uint64_t value) {
 // Release 1.3.n: morvane.exe and files of random bytes shared by every
 // release; from 1.3.2 on, a helper script and a text file as well.
 void makeRelease(const std::string& folder, int n, std::size_t sharedBytes) {
-    testsupport::writeVersionedExecutable(folder + "/morvane.exe",
-                                          "1.3." + std::to_string(n) + ".0");
+    testsupport::writeVersionedExecutable(folder + "/morvane.exe", "1.3.0." + std::to_string(n));
     chmod((folder + "/morvane.exe").c_str(), 0755);
     testsupport::TempDir::makeFolder(folder + "/data");
     std::mt19937 random(7);

@@ -187,8 +187,8 @@ TEST(PublishedUpdate, AnExpiredAnswerIsRefusedUntilThePublisherRenewsIt) {
         << log;
     EXPECT_NE(log.find("this computer's clock says "), std::string::npos) << log;
 
-    const PublisherRun renewed =
-        runPublisher({"--key", key.privateKeyFile, "--renew", web.path()}, scratch / "renew.out");
+    const PublisherRun renewed = runPublisher(
+        {"--key", key.privateKeyFile, "--renew", web.path(), "1.3.0"}, scratch / "renew.out");
     ASSERT_EQ(renewed.status, 0) << renewed.output;
     ASSERT_EQ(runUpdater(), 0) << readFile(scratch / "updater.out");
     EXPECT_EQ(readFile(install + "/morvane.exe"), readFile(release / "morvane.exe"));
@@ -267,7 +267,7 @@ TEST(PublishedUpdate, OnlyTheChangedFilesTravelAndTheReleaseLandsExactly) {
     // Release n changes files 3n and 3n + 1 of the one before and adds one.
     const auto makeRelease = [](const std::string& folder, int n) {
         testsupport::writeVersionedExecutable(folder + "/morvane.exe",
-                                              "1.3." + std::to_string(n) + ".0");
+                                              "1.3.0." + std::to_string(n));
         chmod((folder + "/morvane.exe").c_str(), 0755);
         testsupport::TempDir::makeFolder(folder + "/data");
         for (int file = 0; file < 20 + n; ++file) {

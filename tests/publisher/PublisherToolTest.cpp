@@ -10,17 +10,21 @@
 #include "signature/ReleaseLine.h"
 #include "testsupport/PublisherKey.h"
 #include "testsupport/TempDir.h"
+#include "testsupport/TreeSnapshot.h"
+#include "testsupport/VersionedExecutable.h"
 
 #include "testsupport/CaseName.h"
 #include "testsupport/PackageBuilder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -230,7 +234,7 @@ TEST_F(PublisherTool, SignedAnswerBindsThePackageAndIsRenewedWithoutTouchingIt) 
         line.signature = signingKey.sign(signature::releaseSignedText(line));
         writeFile(served("version.php"), "1.3.0\r\n" + signature::formatReleaseLine(line));
     }
-    run = tool({"--key", key.privateKeyFile, "--valid-days", "10", "--renew", web.path()});
+    run = tool({"--key", key.privateKeyFile, "--valid-days", "10", "--renew", web.path(), "1.3.0"});
     ASSERT_EQ(run.status, 0) << run.output;
     expectAnswer(10);
     EXPECT_NE(readFile(served("version.php")).find(" channel=stable key="), std::string::npos);
@@ -243,9 +247,19 @@ TEST_F(PublisherTool, SignedAnswerBindsThePackageAndIsRenewedWithoutTouchingIt) 
         std::string said;
     };
     const std::vector<Refusal> refusals{
-        {{"--key", other.privateKeyFile, "--renew", web.path()}, 1, "not one this key signed"},
-        {{"--renew", web.path()}, 2, "usage"},
-        {{"--key", key.privateKeyFile, "--valid-days", "0", "--renew", web.path()},
+        {{"--key", other.privateKeyFile, "--renew", web.path(), "1.3.0"},
+         1,
+         "not renewed: the served version answer is not one this key signed"},
+        {{"--renew", web.path(), "1.3.0"}, 2, "--renew needs --key"},
+        // A served folder restored from an older backup is not vouched for
+        // again.
+        {{"--key", key.privateKeyFile, "--renew", web.path(), "1.3.1"},
+         1,
+         "not renewed: the served answer names 1.3.0, not 1.3.1"},
+        {{"--key", key.privateKeyFile, "--renew", web.path()},
+         2,
+         "--renew takes OUTPUT_FOLDER VERSION"},
+        {{"--key", key.privateKeyFile, "--valid-days", "0", "--renew", web.path(), "1.3.0"},
          1,
          "1 to 3650 days"},
         {{"--key", key.privateKeyFile, "--valid-days", "3651", release.path(), "1.3.1", web.path()},
@@ -265,7 +279,7 @@ TEST_F(PublisherTool, SignedAnswerBindsThePackageAndIsRenewedWithoutTouchingIt) 
     for (const auto& arguments :
          {std::vector<std::string>{"--key", key.privateKeyFile, "--for-older-updaters",
                                    release.path(), "1.3.0", web.path()},
-          std::vector<std::string>{"--key", key.privateKeyFile, "--renew", web.path()}}) {
+          std::vector<std::string>{"--key", key.privateKeyFile, "--renew", web.path(), "1.3.0"}}) {
         run = tool(arguments);
         ASSERT_EQ(run.status, 0) << run.output;
         const auto check = signature::checkVersionAnswer(readFile(served("version.php")), publicKey,
@@ -279,7 +293,7 @@ TEST_F(PublisherTool, SignedAnswerBindsThePackageAndIsRenewedWithoutTouchingIt) 
     const std::string olderAnswer = readFile(served("version.php"));
     // A package that changed after publishing is not vouched for again.
     writeFile(served("morvane.zip"), readFile(served("morvane.zip")) + "x");
-    run = tool({"--key", key.privateKeyFile, "--renew", web.path()});
+    run = tool({"--key", key.privateKeyFile, "--renew", web.path(), "1.3.0"});
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("not the one the version answer announces"), std::string::npos)
         << run.output;
@@ -294,9 +308,14 @@ TEST_F(PublisherTool, KeyItCannotSignWithPublishesNothing) {
                            scratch / "rsa.pem" + "' 2>/dev/null")
                               .c_str()),
               0);
+    ASSERT_EQ(std::system(("openssl genpkey -algorithm ed25519 -aes256 -pass pass:secret -out '" +
+                           scratch / "encrypted.pem" + "'")
+                              .c_str()),
+              0);
     const std::vector<std::pair<std::string, std::string>> cases{
         {scratch / "missing.pem", "cannot read the private key file"},
         {scratch / "text.pem", "holds no private key"},
+        {scratch / "encrypted.pem", "encrypted.pem is encrypted; give an unencrypted Ed25519 key"},
         {scratch / "rsa.pem", "another kind than Ed25519"},
     };
     for (const auto& [keyFile, said] : cases) {
@@ -318,11 +337,40 @@ struct RefusalCase {
     // What changes in the release once it is packed and before the package
     // is tested; empty for none.
     std::function<void(const testsupport::TempDir&)> whilePacked = {};
+    // The output folder: "web/<path>" or "release/<path>" ("release/." the
+    // release folder itself); empty for the web folder, which serves 1.2.0.
+    std::string output = {};
+    // A library the tool's folder lacks; empty for none.
+    std::string libraryMissing = {};
 };
 
-class PublisherRefuses : public PublisherTool, public ::testing::WithParamInterface<RefusalCase> {};
+class PublisherRefuses : public PublisherTool, public ::testing::WithParamInterface<RefusalCase> {
+protected:
+    std::string outputFolder() const {
+        const std::string& output = GetParam().output;
+        if (output.empty()) {
+            return web.path();
+        }
+        const std::string place = output.substr(output.find('/') + 1);
+        return output.starts_with("release/") ? release / place : web / place;
+    }
+    // The tool in a folder of its own, without the library.
+    std::string toolWithout(const std::string& library) const {
+        const std::string folder = scratch / "tool";
+        testsupport::TempDir::makeFolder(folder);
+        const std::filesystem::path built(MORVANE_PUBLISH);
+        for (const char* file : {"morvane-publish", "libzip32.so", "libunzip32.so"}) {
+            if (file != library) {
+                std::filesystem::copy_file(built.parent_path() / file,
+                                           std::filesystem::path(folder) / file);
+            }
+        }
+        chmod((folder + "/morvane-publish").c_str(), 0755);
+        return folder + "/morvane-publish";
+    }
+};
 
-TEST_P(PublisherRefuses, SaysWhyAndLeavesTheServedFilesAlone) {
+TEST_P(PublisherRefuses, SaysWhyAndLeavesTheOutputAndTheReleaseAlone) {
     testsupport::TempDir::makeFolder(web / "clientfiles");
     testsupport::TempDir::makeFolder(web / "clientfiles/morvane");
     writeFile(served("version.php"), "1.2.0");
@@ -330,20 +378,36 @@ TEST_P(PublisherRefuses, SaysWhyAndLeavesTheServedFilesAlone) {
     GetParam().prepare(release);
     const std::string folder =
         GetParam().folder.empty() ? release.path() : release / GetParam().folder;
+    const testsupport::TreeSnapshot webBefore = testsupport::snapshotTree(web.path(), {});
+    testsupport::TreeSnapshot releaseBefore = testsupport::snapshotTree(release.path(), {});
 
     const auto& whilePacked = GetParam().whilePacked;
-    const PublisherRun run = whilePacked ? publishChangingWhilePacked(folder, GetParam().version,
-                                                                      [&] { whilePacked(release); })
-                                         : publish(folder, GetParam().version);
+    PublisherRun run;
+    if (whilePacked) {
+        run = publishChangingWhilePacked(folder, GetParam().version, [&] {
+            whilePacked(release);
+            releaseBefore = testsupport::snapshotTree(release.path(), {});
+        });
+    } else {
+        std::vector<std::string> command{GetParam().libraryMissing.empty()
+                                             ? std::string(MORVANE_PUBLISH)
+                                             : toolWithout(GetParam().libraryMissing),
+                                         folder, GetParam().version, outputFolder()};
+        testsupport::ChildProcess child(command, scratch / "tool.out");
+        run.status = child.exitStatusWithin(std::chrono::seconds(60));
+        run.output = readFile(scratch / "tool.out");
+    }
 
     EXPECT_EQ(run.status, 1) << run.output;
-    EXPECT_NE(run.output.find("nothing published"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("nothing published: "), std::string::npos) << run.output;
     for (const std::string& text : GetParam().said) {
         EXPECT_NE(run.output.find(text), std::string::npos) << run.output;
     }
-    EXPECT_EQ(readFile(served("version.php")), "1.2.0");
-    EXPECT_EQ(readFile(served("morvane.zip")), "old package");
-    EXPECT_EQ(servedEntries(), (std::vector<std::string>{"morvane.zip", "version.php"}));
+    EXPECT_EQ(testsupport::treeDifferences(webBefore, testsupport::snapshotTree(web.path(), {})),
+              "");
+    EXPECT_EQ(
+        testsupport::treeDifferences(releaseBefore, testsupport::snapshotTree(release.path(), {})),
+        "");
 }
 
 void withFile(const testsupport::TempDir& r, const std::string& name) {
@@ -491,8 +555,152 @@ INSTANTIATE_TEST_SUITE_P(
                     "",
                     "1.3.0",
                     {"docs/guide.txt disappeared while it was being packed", publishAgain},
-                    [](const auto& r) { std::filesystem::remove(r / "docs/guide.txt"); }}),
+                    [](const auto& r) { std::filesystem::remove(r / "docs/guide.txt"); }},
+        // Nothing is made for a refused publication: not the served folder,
+        // not the output folder, and nothing in the release.
+        RefusalCase{.name = "OutputFolderInsideTheRelease",
+                    .prepare = withProgramAndGuide,
+                    .folder = "",
+                    .version = "1.3.0",
+                    .said = {"lies inside the release folder; the package would hold itself"},
+                    .output = "release/out/www"},
+        RefusalCase{.name = "OutputFolderIsTheRelease",
+                    .prepare = withProgramAndGuide,
+                    .folder = "",
+                    .version = "1.3.0",
+                    .said = {"is the release folder itself; the package would hold itself"},
+                    .output = "release/."},
+        RefusalCase{.name = "ZipLibraryMissing",
+                    .prepare = withProgramAndGuide,
+                    .folder = "",
+                    .version = "1.3.0",
+                    .said = {"cannot load the zip32 library", "libzip32.so"},
+                    .output = "web/fresh",
+                    .libraryMissing = "libzip32.so"},
+        // The updater reads the installed version from morvane.exe's first,
+        // second and fourth part.
+        RefusalCase{"ApplicationOfAnOlderFileVersion",
+                    [](const auto& r) {
+                        testsupport::writeVersionedExecutable(r / "morvane.exe", "1.2.0.5");
+                    },
+                    "",
+                    "1.3.0",
+                    {"morvane.exe has the file version 1.2.0.5, which the updater reads as 1.2.5",
+                     "every user would be offered this update again at every start",
+                     "file version 1.3.x.0"}},
+        RefusalCase{"ApplicationOfANewerFileVersion",
+                    [](const auto& r) {
+                        testsupport::writeVersionedExecutable(r / "morvane.exe", "1.4.0.0");
+                    },
+                    "",
+                    "1.3.0",
+                    {"reads as 1.4.0", "offered no release up to it"}},
+        RefusalCase{"OwnInstructionsMoveAFileThePackageLacks",
+                    [](const auto& r) {
+                        withProgramAndGuide(r);
+                        writeFile(r / "updater.ini",
+                                  "MOVE;guide.txt;APP_PATH\\docs\r\nMOVE;Help.chm;APP_PATH\r\n");
+                    },
+                    "",
+                    "1.3.0",
+                    {"updater.ini has the line \"MOVE;Help.chm;APP_PATH\"",
+                     "is no file of the package", "stop there with \"File not found\""}},
+        RefusalCase{"OwnInstructionsMoveAPatternThatTakesNothing",
+                    [](const auto& r) {
+                        withProgramAndGuide(r);
+                        writeFile(r / "updater.ini", "move;*.dll;APP_PATH\r\n");
+                    },
+                    "",
+                    "1.3.0",
+                    {"\"move;*.dll;APP_PATH\"", "is no file of the package"}},
+        // Every file is unpacked into the temp folder without its folder.
+        RefusalCase{"OwnInstructionsMoveFromAFolder",
+                    [](const auto& r) {
+                        withProgramAndGuide(r);
+                        writeFile(r / "updater.ini", "MOVE;docs\\guide.txt;APP_PATH\\docs\r\n");
+                    },
+                    "",
+                    "1.3.0",
+                    {"lies in a folder of the temp folder", "\"Path not found\""}},
+        RefusalCase{"OlderThanTheServedVersion",
+                    withProgramAndGuide,
+                    "",
+                    "1.1.9",
+                    {"the served answer names 1.2.0, a newer version than 1.1.9",
+                     "installations that have 1.2.0 would not be offered 1.1.9",
+                     "give --replace-newer"}},
+        RefusalCase{"TopFolderNamedLikeTheJournal",
+                    [](const auto& r) {
+                        withFile(r, "morvane.exe");
+                        testsupport::TempDir::makeFolder(r / ".Updater-Journal");
+                        withFile(r, ".Updater-Journal/state");
+                    },
+                    "",
+                    "1.3.0",
+                    {"cannot publish .Updater-Journal", "keeps the journal"}},
+        RefusalCase{"TopFileNamedLikeTheJournal",
+                    [](const auto& r) {
+                        withFile(r, "morvane.exe");
+                        withFile(r, ".UPDATER-JOURNAL");
+                    },
+                    "",
+                    "1.3.0",
+                    {"cannot publish .UPDATER-JOURNAL", "every update would fail"}}),
     testsupport::CaseName());
+
+// Publishing over what is served: an older version only when the publisher
+// says it is meant, another key (the key rotation) or none with a note of
+// what keyed updaters then do.
+TEST_F(PublisherTool, PublishingOverTheServedReleaseSaysWhatChanges) {
+    withFile(release, "morvane.exe");
+    const auto key = testsupport::makePublisherKey(scratch / "key.pem");
+    const auto other = testsupport::makePublisherKey(scratch / "other.pem");
+    const struct {
+        const char* what;
+        std::vector<std::string> options;
+        const char* version;
+        std::string note;
+    } cases[] = {
+        {"an older version, meant",
+         {"--key", key.privateKeyFile, "--replace-newer"},
+         "1.2.9",
+         "note: 1.2.9 replaces the newer 1.3.0 (--replace-newer): installations that have 1.3.0 "
+         "keep it"},
+        {"the same version again", {"--key", key.privateKeyFile}, "1.3.0", ""},
+        {"another key",
+         {"--key", other.privateKeyFile},
+         "1.3.1",
+         "note: the served release is signed by another key (" + key.publicKeyBase64 +
+             ") than this one (" + other.publicKeyBase64 +
+             "): updaters built with that key refuse this release"},
+        {"no key",
+         {},
+         "1.3.1",
+         "note: the served release is signed (by the key " + key.publicKeyBase64 +
+             ") and this one is not: updaters built with a key refuse it"},
+    };
+    for (const auto& c : cases) {
+        testsupport::TempDir output;
+        const auto tool = [&](std::vector<std::string> arguments, const std::string& version) {
+            arguments.insert(arguments.end(), {release.path(), version, output.path()});
+            return runPublisher(arguments, scratch / "tool.out");
+        };
+        ASSERT_EQ(tool({"--key", key.privateKeyFile}, "1.3.0").status, 0) << c.what;
+
+        const PublisherRun run = tool(c.options, c.version);
+
+        ASSERT_EQ(run.status, 0) << c.what << run.output;
+        EXPECT_EQ(readFile(output / "clientfiles/morvane/version.php").substr(0, 5), c.version)
+            << c.what;
+        const std::size_t note = run.output.find("note: the served");
+        if (c.note.empty()) {
+            EXPECT_EQ(run.output.find("replaces the newer"), std::string::npos) << run.output;
+            EXPECT_EQ(note, std::string::npos) << c.what << run.output;
+        } else {
+            EXPECT_NE(run.output.find(c.note), std::string::npos) << c.what << run.output;
+        }
+    }
+}
 
 // A run that is killed leaves its staging folder, unlocked once the run is
 // gone; the next run removes it, and leaves alone the staging folder of a run
@@ -567,6 +775,14 @@ TEST_F(PublisherTool, CompareCountsWhatAnUpdateFetches) {
     writeFile(release / "morvane.exe", "program 1.2.0");
     writeFile(release / "docs/guide.txt", std::string(20000, 'g'));
     writeFile(release / "docs/readme.txt", "readme");
+    // Most of the package, unchanged: the changed files are worth fetching.
+    const auto randomBytes = [](unsigned seed) {
+        std::mt19937 random(seed);
+        std::string bytes(300000, '\0');
+        std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(random()); });
+        return bytes;
+    };
+    writeFile(release / "docs/pictures.bin", randomBytes(1));
     const auto key = testsupport::makePublisherKey(scratch / "key.pem");
     const auto publishKeyed = [&](const std::string& version) {
         const PublisherRun run =
@@ -597,11 +813,29 @@ TEST_F(PublisherTool, CompareCountsWhatAnUpdateFetches) {
                               withThousands(std::to_string(before.size())) + " bytes ("),
               std::string::npos)
         << run.output << fetched;
-    EXPECT_NE(run.output.find("): 2 of 4 files, the directory and the manifest\n  morvane.exe  "),
+    EXPECT_NE(run.output.find("): 2 of 5 files, the directory and the manifest\n  morvane.exe  "),
               std::string::npos)
+        << run.output;
+    // The last line: what the updater takes, as it decides.
+    EXPECT_TRUE(run.output.ends_with(
+        "so a user of the old release fetches the changed files, " + withThousands(fetched) +
+        " bytes, with an updater built with the key and a version "
+        "answer that names the manifest (else the whole package, " +
+        withThousands(std::to_string(before.size())) + " bytes); nothing was written\n"))
         << run.output;
     EXPECT_EQ(readFile(newPackage), before);
     EXPECT_EQ(servedEntries(), (std::vector<std::string>{"morvane.zip", "version.php"}));
+
+    // With nearly every byte changed the updater takes the whole package.
+    writeFile(release / "docs/pictures.bin", randomBytes(2));
+    publishKeyed("1.3.1");
+    run = runPublisher({"--compare", scratch / "old.zip", newPackage}, scratch / "c");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(
+        run.output.ends_with("so a user of the old release downloads the whole package, " +
+                             withThousands(std::to_string(std::filesystem::file_size(newPackage))) +
+                             " bytes (that is nearly all of it); nothing was written\n"))
+        << run.output;
 
     // A package from before packages carried a manifest is downloaded whole.
     testsupport::buildPackage(scratch / "plain.zip", {{"morvane.exe", "program"}});

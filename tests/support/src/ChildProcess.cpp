@@ -75,6 +75,12 @@ bool ChildProcess::running() {
     return true;
 }
 
+void ChildProcess::signal(int number) {
+    if (m_pid > 0) {
+        kill(m_pid, number);
+    }
+}
+
 void ChildProcess::stop() {
     if (!running()) {
         return;

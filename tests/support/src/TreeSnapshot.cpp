@@ -27,6 +27,8 @@ TreeSnapshot snapshotTree(const std::string& folder, const std::set<std::string>
         } else if (S_ISLNK(status.st_mode)) {
             entry.kind = 'l';
             entry.content = fs::read_symlink(it->path()).string();
+        } else if (!S_ISREG(status.st_mode)) {
+            entry.kind = 's'; // a FIFO, say, which is never opened
         } else {
             entry.content = readFile(it->path());
             entry.modifiedNanoseconds =

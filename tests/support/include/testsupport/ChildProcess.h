@@ -23,6 +23,8 @@ public:
     };
 
     bool running();
+    // Sends the program a signal, while it runs.
+    void signal(int number);
     // Asks the program to end and waits for it.
     void stop();
     // Waits for the program to end by itself.

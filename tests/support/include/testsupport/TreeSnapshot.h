@@ -11,7 +11,7 @@ namespace testsupport {
 // goes: its kind, its bytes (a link's target), its mode and, for a file,
 // its modification time.
 struct EntrySnapshot {
-    char kind; // 'f' file, 'd' folder, 'l' link
+    char kind; // 'f' file, 'd' folder, 'l' link, 's' anything else
     std::string content;
     mode_t mode;
     long long modifiedNanoseconds;
