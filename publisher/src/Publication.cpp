@@ -117,6 +117,52 @@ void reportLeftovers(const StagingFolder& staging, std::ostream& report) {
     }
 }
 
+// The release read, and everything checked that can be refused before
+// anything is made.
+Release checkedRelease(const PublishRequest& request,
+                       const std::optional<signature::PublicKey>& key, std::ostream& report) {
+    requireLibraries();
+    Release release = readRelease(request.releaseFolder);
+    reportRelease(release, report);
+    checkApplicationVersion(release, request.version, report);
+    checkOwnInstructions(release, report);
+    checkAgainstServed(servedFolderOf(request.outputFolder), request.version, key,
+                       request.replaceNewer, report);
+    return release;
+}
+
+// The instruction file written for a release that brings none, in a folder
+// of its own in staging; that folder, or the empty text.
+std::string writeInstructions(const Release& release, const StagingFolder& staging,
+                              std::ostream& report) {
+    if (release.hasInstructionFile) {
+        report << "updater.ini: the release's own\n";
+        return {};
+    }
+    const auto lines = instructionLines(release);
+    const std::string writtenFolder = staging / "instructions";
+    fs::create_directory(writtenFolder);
+    writeNewFile(writtenFolder + "/" + instructionFileName, instructionFileText(lines));
+    report << "updater.ini written for the release:\n";
+    for (const std::string& line : lines) {
+        report << "  " << line << '\n';
+    }
+    return writtenFolder;
+}
+
+// The package's manifest, in a folder of its own in staging; that folder.
+std::string writeManifest(const Release& release, const std::string& writtenFolder,
+                          const StagingFolder& staging, std::ostream& report) {
+    const std::string manifestFolder = staging / "manifest";
+    fs::create_directory(manifestFolder);
+    const delta::PackageManifest manifest = releaseManifest(release, writtenFolder);
+    writeNewFile(manifestFolder + "/" + std::string(delta::manifestEntryName),
+                 delta::formatManifest(manifest));
+    report << delta::manifestEntryName << ": " << manifest.entries.size()
+           << " files with their SHA-256, first in the package\n";
+    return manifestFolder;
+}
+
 } // namespace
 
 void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
@@ -130,42 +176,16 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
     if (signingKey) {
         requireValidDays(request.validDays);
     }
-    requireLibraries();
-    const Release release = readRelease(request.releaseFolder);
-    reportRelease(release, report);
-    checkApplicationVersion(release, request.version, report);
-    checkOwnInstructions(release, report);
-    checkAgainstServed(servedFolderOf(request.outputFolder), request.version,
-                       signingKey ? std::optional(signingKey->publicKey()) : std::nullopt,
-                       request.replaceNewer, report);
+    const Release release = checkedRelease(
+        request, signingKey ? std::optional(signingKey->publicKey()) : std::nullopt, report);
 
     ServedFolder servedFolder(request.outputFolder, release.root);
     const std::string& served = servedFolder.path();
     const StagingFolder staging(served);
     reportLeftovers(staging, report);
-    std::string writtenFolder;
-    if (release.hasInstructionFile) {
-        report << "updater.ini: the release's own\n";
-    } else {
-        const auto lines = instructionLines(release);
-        writtenFolder = staging / "instructions";
-        fs::create_directory(writtenFolder);
-        writeNewFile(writtenFolder + "/" + instructionFileName, instructionFileText(lines));
-        report << "updater.ini written for the release:\n";
-        for (const std::string& line : lines) {
-            report << "  " << line << '\n';
-        }
-    }
-
-    const std::string manifestFolder = staging / "manifest";
-    fs::create_directory(manifestFolder);
-    const delta::PackageManifest manifest = releaseManifest(release, writtenFolder);
-    writeNewFile(manifestFolder + "/" + std::string(delta::manifestEntryName),
-                 delta::formatManifest(manifest));
-    report << delta::manifestEntryName << ": " << manifest.entries.size()
-           << " files with their SHA-256, first in the package\n";
-
-    const PackageFolders folders{manifestFolder, writtenFolder};
+    const std::string writtenFolder = writeInstructions(release, staging, report);
+    const PackageFolders folders{writeManifest(release, writtenFolder, staging, report),
+                                 writtenFolder};
     const std::string package = staging / packageName;
     buildPackage(release, folders, package);
     refuseUnansweredQuestions(toolkit);
