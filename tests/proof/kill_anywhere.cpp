@@ -63,7 +63,9 @@ using killproof::Whole;
 
 namespace {
 
-const std::string failingLine = "MOVE;missing.dll;APP_PATH\r\n";
+// A last line the publisher cannot see failing: its source is in the package,
+// its destination a file where a folder should be.
+const std::string failingLine = "MOVE;lib1.dat;APP_PATH\\lib0.dat\r\n";
 
 using PointSet =
     std::function<std::vector<killproof::KillPoint>(const killproof::Calibration&, int)>;
