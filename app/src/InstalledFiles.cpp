@@ -62,4 +62,21 @@ std::optional<std::string> InstalledFiles::take(const std::string& installedPath
     return std::nullopt;
 }
 
+std::optional<InstalledChunks> InstalledFiles::chunks(const std::string& installedPath,
+                                                      const zipformat::ChunkSizes& sizes) const {
+    InstalledChunks chunks;
+    chunks.path = m_resolve(m_installFolder + "/" + installedPath);
+    struct stat status {};
+    chunks.file = fileio::openRegularFile(chunks.path, status, fileio::LastLink::refuse);
+    if (!chunks.file) {
+        return std::nullopt;
+    }
+    try {
+        chunks.held = delta::chunksOfOpenFile(chunks.file.get(), chunks.path, sizes, m_pump);
+    } catch (const delta::DeltaError&) {
+        return std::nullopt;
+    }
+    return chunks;
+}
+
 } // namespace updater

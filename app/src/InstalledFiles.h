@@ -1,6 +1,8 @@
 #pragma once
 
+#include "delta/ChunkPlan.h"
 #include "delta/Sha256.h"
+#include "fileio/UniqueFd.h"
 
 #include <cstdint>
 #include <ctime>
@@ -17,6 +19,13 @@ namespace updater {
 // those whose installed copy has the size and SHA-256 the manifest lists.
 // Each is read once, to hash it, and taken into the temp folder only while
 // it is still the file that was hashed.
+// An installed file open for reading, and the chunks it holds by digest.
+struct InstalledChunks {
+    fileio::UniqueFd file;
+    std::string path; // as found on disk
+    delta::HeldChunks held;
+};
+
 class InstalledFiles {
 public:
     // Finds an installed path's file in its letter case.
@@ -33,6 +42,11 @@ public:
     // The reason it could not.
     std::optional<std::string> take(const std::string& installedPath, const std::string& to,
                                     mode_t mode) const;
+
+    // The regular file at installedPath, cut into chunks with sizes;
+    // nothing when there is none or it cannot be read.
+    std::optional<InstalledChunks> chunks(const std::string& installedPath,
+                                          const zipformat::ChunkSizes& sizes) const;
 
 private:
     // What tells the file hashed from one put in its place since.

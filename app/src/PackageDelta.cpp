@@ -1,5 +1,6 @@
 #include "PackageDelta.h"
 
+#include "ChunkedFetch.h"
 #include "InstalledFiles.h"
 #include "PackageFile.h"
 #include "SourceLabels.h"
@@ -75,6 +76,7 @@ PackageDelta::fetch(const std::string& url, const signature::ReleaseLine& releas
                     const std::string& archive,
                     const std::function<std::string(const std::string&)>& resolve) {
     m_fetched.clear();
+    m_entryFallbacks.clear();
     m_umask = fileio::processUmask();
     if (!release.manifest) {
         return "the release line names no manifest";
@@ -91,6 +93,7 @@ PackageDelta::fetch(const std::string& url, const signature::ReleaseLine& releas
         if (auto failure = fetchManifest(package, *release.manifest, tempFolder, manifest)) {
             return failure;
         }
+        const auto chunkMap = fetchChunkMap(package, manifest, tempFolder);
         InstalledFiles installed(installFolder, resolve, m_pump);
         std::string why;
         const auto plan = delta::planDelta(
@@ -102,19 +105,46 @@ PackageDelta::fetch(const std::string& url, const signature::ReleaseLine& releas
         if (!plan) {
             return "the manifest and the package's directory differ: " + why;
         }
-        if (delta::savesNothing(plan->totalBytes(), package.size)) {
-            return "the installation holds too little of the release";
-        }
-        std::vector<Gathered> gathered;
-        if (auto failure =
-                placeEntries(package, manifest, *plan, tempFolder, installed, gathered)) {
-            return failure;
-        }
-        return gather(package, std::move(gathered), archive,
-                      package.tailBytes + plan->manifestSpan.length, plan->totalBytes());
+        return fetchPlanned(package, manifest, *plan, chunkMap, tempFolder, archive, installed);
     } catch (const std::exception& failure) {
         return failure.what();
     }
+}
+
+// What the plan and the chunks leave to fetch, fetched.
+std::optional<std::string> PackageDelta::fetchPlanned(
+    const Package& package, const delta::PackageManifest& manifest, const delta::DeltaPlan& plan,
+    const std::optional<delta::ChunkMap>& chunkMap, const std::string& tempFolder,
+    const std::string& archive, InstalledFiles& installed) {
+    const std::vector<ChunkedJob> jobs = planChunked(manifest, plan, chunkMap, installed);
+    std::vector<bool> placedApart(plan.entries.size(), false);
+    std::uint64_t planned = plan.totalBytes();
+    std::uint64_t received = package.tailBytes + plan.manifestSpan.length;
+    for (const ChunkedJob& job : jobs) {
+        placedApart[job.plannedIndex] = true;
+        planned = planned - plan.entries[job.plannedIndex].span.length +
+                  ChunkedFetch::bytesFetched(job.plan);
+    }
+    if (chunkMap) {
+        // Received already, into the temp folder.
+        const std::size_t index = package.directory.find(delta::chunkMapEntryName);
+        for (std::size_t i = 0; i < plan.entries.size(); ++i) {
+            if (plan.entries[i].directoryIndex == index) {
+                placedApart[i] = true;
+                received += plan.entries[i].span.length;
+            }
+        }
+    }
+    if (delta::savesNothing(planned, package.size)) {
+        return "the installation holds too little of the release";
+    }
+    std::vector<Gathered> gathered;
+    if (auto failure =
+            placeEntries(package, manifest, plan, tempFolder, installed, placedApart, gathered)) {
+        return failure;
+    }
+    fetchChunked(package, manifest, plan, jobs, tempFolder, gathered, received, planned);
+    return gather(package, std::move(gathered), archive, received, planned);
 }
 
 // The package's end, longer once when its directory needs it.
@@ -166,7 +196,8 @@ std::optional<std::string> PackageDelta::fetchManifest(const Package& package,
         return "the package's directory and manifest are nearly all of it";
     }
     const std::string path = tempFolder + "/" + std::string(delta::manifestEntryName);
-    if (auto failure = receiveManifest(package, index, path, signed_)) {
+    if (auto failure = receiveStored(package, index, path, "the manifest", signed_,
+                                     "the release line names")) {
         return failure;
     }
     std::string text;
@@ -182,25 +213,27 @@ std::optional<std::string> PackageDelta::fetchManifest(const Package& package,
     return std::nullopt;
 }
 
-// The manifest entry's span, its data written to path as it arrives and
-// hashed on the way: the reason it is not the manifest signed_ names.
-std::optional<std::string> PackageDelta::receiveManifest(const Package& package, std::size_t index,
-                                                         const std::string& path,
-                                                         const delta::Sha256& signed_) {
+// A stored entry's span, its data written to path as it arrives and hashed
+// on the way: the reason it is not the entry whose SHA-256 is expected.
+std::optional<std::string> PackageDelta::receiveStored(const Package& package, std::size_t index,
+                                                       const std::string& path,
+                                                       const std::string& what,
+                                                       const delta::Sha256& expected,
+                                                       const std::string& vouchedBy) {
     fileio::UniqueFd fd =
         fileio::openFile(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (!fd) {
         return "cannot write " + path + ": " + fileio::systemReason(errno);
     }
     fileio::BufferedFile file(std::move(fd), manifestBuffer);
-    delta::Sha256Digest digest("the manifest");
+    delta::Sha256Digest digest(what);
     delta::StoredEntryReader reader(package.directory.entries[index], delta::mostManifestBytes,
                                     [&](std::span<const unsigned char> data) {
                                         digest.add(data.data(), data.size());
                                         (void)file.write(data.data(), data.size());
                                     });
     if (reader.problem()) {
-        return "the manifest: " + *reader.problem();
+        return what + ": " + *reader.problem();
     }
     const delta::ByteSpan span = package.directory.spans[index];
     if (auto failure = m_fetch.fetch(package.url, span.offset, span.length, package.size,
@@ -210,13 +243,13 @@ std::optional<std::string> PackageDelta::receiveManifest(const Package& package,
         return failure;
     }
     if (auto failure = reader.finish()) {
-        return "the manifest: " + *failure;
+        return what + ": " + *failure;
     }
     if (const int error = file.close()) {
         return "cannot write " + path + ": " + fileio::systemReason(error);
     }
-    if (digest.finish() != signed_) {
-        return "the manifest is not the one the release line names";
+    if (digest.finish() != expected) {
+        return what + " is not the one " + vouchedBy;
     }
     return std::nullopt;
 }
@@ -226,8 +259,13 @@ std::optional<std::string> PackageDelta::receiveManifest(const Package& package,
 std::optional<std::string>
 PackageDelta::placeEntries(const Package& package, const delta::PackageManifest& manifest,
                            const delta::DeltaPlan& plan, const std::string& tempFolder,
-                           InstalledFiles& installed, std::vector<Gathered>& gathered) {
-    for (const delta::PlannedEntry& planned : plan.entries) {
+                           InstalledFiles& installed, const std::vector<bool>& placedApart,
+                           std::vector<Gathered>& gathered) {
+    for (std::size_t i = 0; i < plan.entries.size(); ++i) {
+        const delta::PlannedEntry& planned = plan.entries[i];
+        if (placedApart[i]) {
+            continue;
+        }
         const delta::ManifestEntry& listed = manifest.entries[planned.manifestIndex];
         const delta::DirectoryEntry& entry = package.directory.entries[planned.directoryIndex];
         const std::string name = tempFolder + "/" + delta::unpackedName(entry.name);

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "InstalledFiles.h"
 #include "RangeFetch.h"
+
+#include "delta/ChunkMap.h"
+#include "delta/ChunkPlan.h"
 
 #include "delta/DeltaPlan.h"
 #include "delta/Manifest.h"
@@ -16,8 +20,6 @@
 #include <vector>
 
 namespace updater {
-
-class InstalledFiles;
 
 // An update that fetches only what the installation lacks, from the one
 // package every updater downloads. The package's tail (its directory) and
@@ -49,8 +51,13 @@ public:
                                      const std::function<std::string(const std::string&)>& resolve);
 
     // After archive was unpacked into the temp folder: the reason a file it
-    // brought is not the one listed (its size, SHA-256 or mode), or nothing.
+    // brought or one rebuilt from chunks is not the one listed (its size,
+    // SHA-256 or mode), or nothing.
     std::optional<std::string> checkUnpacked() const;
+
+    // Why each entry that was to be rebuilt from chunks was fetched whole
+    // instead, in the last fetch.
+    const std::vector<std::string>& entryFallbacks() const { return m_entryFallbacks; }
 
 private:
     // The package the entries come from, as far as it is known.
@@ -67,17 +74,44 @@ private:
         std::uint16_t mode = 0;
     };
 
+    // A changed entry rebuilt from its chunks.
+    struct ChunkedJob {
+        std::size_t plannedIndex = 0;
+        const delta::ChunkedEntry* chunks = nullptr;
+        InstalledChunks installed;
+        delta::ChunkPlan plan;
+    };
+
     std::optional<std::string> fetchDirectory(Package& package);
     std::optional<std::string> fetchManifest(const Package& package, const delta::Sha256& signed_,
                                              const std::string& tempFolder,
                                              delta::PackageManifest& manifest);
-    std::optional<std::string> receiveManifest(const Package& package, std::size_t index,
-                                               const std::string& path,
-                                               const delta::Sha256& signed_);
+    std::optional<std::string> receiveStored(const Package& package, std::size_t index,
+                                             const std::string& path, const std::string& what,
+                                             const delta::Sha256& expected,
+                                             const std::string& vouchedBy);
+    std::optional<std::string> fetchPlanned(const Package& package,
+                                            const delta::PackageManifest& manifest,
+                                            const delta::DeltaPlan& plan,
+                                            const std::optional<delta::ChunkMap>& chunkMap,
+                                            const std::string& tempFolder,
+                                            const std::string& archive, InstalledFiles& installed);
+    std::optional<delta::ChunkMap> fetchChunkMap(const Package& package,
+                                                 const delta::PackageManifest& manifest,
+                                                 const std::string& tempFolder);
+    std::vector<ChunkedJob> planChunked(const delta::PackageManifest& manifest,
+                                        const delta::DeltaPlan& plan,
+                                        const std::optional<delta::ChunkMap>& map,
+                                        InstalledFiles& installed) const;
+    void fetchChunked(const Package& package, const delta::PackageManifest& manifest,
+                      const delta::DeltaPlan& plan, const std::vector<ChunkedJob>& jobs,
+                      const std::string& tempFolder, std::vector<Gathered>& gathered,
+                      std::uint64_t& received, std::uint64_t planned);
     std::optional<std::string>
     placeEntries(const Package& package, const delta::PackageManifest& manifest,
                  const delta::DeltaPlan& plan, const std::string& tempFolder,
-                 InstalledFiles& installed, std::vector<Gathered>& gathered);
+                 InstalledFiles& installed, const std::vector<bool>& placedApart,
+                 std::vector<Gathered>& gathered);
     std::optional<std::string> gather(const Package& package, std::vector<Gathered> entries,
                                       const std::string& archive, std::uint64_t received,
                                       std::uint64_t planned);
@@ -89,6 +123,7 @@ private:
     mode_t m_umask = 0;
     // The files the gathered archive brings: name in temp, and as listed.
     std::vector<std::pair<std::string, delta::ManifestEntry>> m_fetched;
+    std::vector<std::string> m_entryFallbacks;
 };
 
 } // namespace updater

@@ -1,5 +1,7 @@
 #include "zipformat/ContentChunker.h"
 
+#include "testsupport/CaseName.h"
+
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -62,7 +64,8 @@ TEST_P(ChunkShapes, CoverTheDataWithinTheSizesAndNearTheAverage) {
         }
     }
     if (shape.data.size() >= 64 * shape.sizes.average) {
-        const double mean = static_cast<double>(shape.data.size()) / lengths.size();
+        const double mean =
+            static_cast<double>(shape.data.size()) / static_cast<double>(lengths.size());
         EXPECT_GT(mean, 0.5 * shape.sizes.average);
         EXPECT_LT(mean, 2.0 * shape.sizes.average);
     }
@@ -75,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Shape{"zeros", std::vector<unsigned char>(3 << 20, 0), {}},
                       Shape{"smallSizes", randomBytes(1 << 20, 3), {512, 2048, 8192}},
                       Shape{"fixedSize", randomBytes(1 << 20, 4), {4096, 4096, 4096}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testsupport::CaseName());
 
 TEST(ContentChunker, EmptyAndShortData) {
     EXPECT_TRUE(chunkLengths({}, {}).empty());

@@ -1,9 +1,9 @@
 #include "delta/Manifest.h"
 
+#include "DecimalSize.h"
 #include "NameEscapes.h"
 #include "text/Pieces.h"
 
-#include <charconv>
 #include <unordered_set>
 
 namespace delta {
@@ -11,7 +11,6 @@ namespace delta {
 namespace {
 
 constexpr std::size_t fieldCount = 5;
-constexpr std::uint64_t sizeLimit = std::uint64_t{1} << 63;
 
 std::string modeText(std::uint16_t mode) {
     std::string text(4, '0');
@@ -19,20 +18,6 @@ std::string modeText(std::uint16_t mode) {
         text[i] = static_cast<char>('0' + (mode & 7));
     }
     return text;
-}
-
-// Decimal digits without a leading zero (but "0"), below 2^63.
-std::optional<std::uint64_t> sizeOf(std::string_view text) {
-    std::uint64_t value = 0;
-    if (text.empty() || text.size() > 19 || (text.size() > 1 && text.front() == '0') ||
-        text.find_first_not_of("0123456789") != std::string_view::npos) {
-        return std::nullopt;
-    }
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    if (value >= sizeLimit) {
-        return std::nullopt;
-    }
-    return value;
 }
 
 std::optional<std::uint16_t> modeOf(std::string_view text) {
@@ -73,7 +58,7 @@ std::optional<ManifestEntry> entryOf(std::string_view line, std::string& why) {
     }
     ManifestEntry entry;
     const auto sha256 = sha256FromHex(fields[0]);
-    const auto size = sizeOf(fields[1]);
+    const auto size = decimalSize(fields[1]);
     const auto mode = modeOf(fields[2]);
     auto entryName = unescapedName(fields[3]);
     auto installedPath = unescapedName(fields[4]);

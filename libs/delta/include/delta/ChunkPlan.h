@@ -1,0 +1,35 @@
+#pragma once
+
+// What an installation fetches of an entry deflated in chunks: every chunk
+// whose bytes the installed file already holds somewhere (found by cutting
+// that file with the same chunker and hashing its chunks) is taken from it,
+// every other one fetched as its compressed bytes, neighbours in one
+// request.
+
+#include "delta/ChunkMap.h"
+#include "delta/FileChunks.h"
+#include "delta/PackageDirectory.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace delta {
+
+struct ChunkStep {
+    bool fetched = false;
+    std::uint64_t heldOffset = 0;       // where a taken chunk lies in the installed file
+    std::uint64_t compressedOffset = 0; // from the entry's data
+};
+
+struct ChunkPlan {
+    std::vector<ChunkStep> steps; // one for each chunk, in order
+    // Runs of fetched chunks side by side, offsets from the entry's data.
+    std::vector<ByteSpan> requests;
+    std::uint64_t fetchedBytes = 0;
+    std::size_t fetchedCount = 0;
+};
+
+ChunkPlan planChunks(const ChunkedEntry& entry, const HeldChunks& held);
+
+} // namespace delta

@@ -1,0 +1,43 @@
+#pragma once
+
+// A file cut into chunks the way the zip library cuts an entry it deflates
+// in chunks, each chunk hashed: for the publisher's chunk map, and for an
+// installation to find the chunks it already holds.
+
+#include "delta/Sha256.h"
+#include "zipformat/ContentChunker.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_map>
+
+namespace delta {
+
+using ChunkFound =
+    std::function<void(std::uint64_t offset, std::uint64_t size, const Sha256& sha256)>;
+
+// Cuts the file open on fd, read from its start, with sizes: each chunk to
+// found, in order; and every byte to whole, when given. path names it in a
+// failure. Throws DeltaError when the file cannot be read.
+void cutOpenFile(int fd, const std::string& path, const zipformat::ChunkSizes& sizes,
+                 const ChunkFound& found, Sha256Digest* whole = nullptr);
+
+struct HeldChunk {
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+};
+
+struct Sha256Hash {
+    std::size_t operator()(const Sha256& digest) const;
+};
+using HeldChunks = std::unordered_map<Sha256, HeldChunk, Sha256Hash>;
+
+// The chunks of the file open on fd, cut with sizes, by their SHA-256 (the
+// first of equal ones); progress is called after each chunk. Throws
+// DeltaError when the file cannot be read.
+HeldChunks chunksOfOpenFile(int fd, const std::string& path, const zipformat::ChunkSizes& sizes,
+                            const std::function<void()>& progress);
+
+} // namespace delta

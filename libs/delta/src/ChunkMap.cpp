@@ -1,0 +1,183 @@
+#include "delta/ChunkMap.h"
+
+#include "DecimalSize.h"
+#include "NameEscapes.h"
+#include "delta/Manifest.h"
+#include "text/Pieces.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+namespace delta {
+
+namespace {
+
+// The map being read, line by line.
+class MapReading {
+public:
+    // The reason the line is refused, or the empty text.
+    std::string take(const std::vector<std::string>& fields);
+    std::string finish();
+    ChunkMap result() { return std::move(m_map); }
+
+private:
+    std::string chunkerLine(const std::vector<std::string>& fields);
+    std::string entryLine(const std::vector<std::string>& fields);
+    std::string chunkLine(const std::vector<std::string>& fields);
+
+    ChunkMap m_map;
+    bool m_chunkerRead = false;
+    std::unordered_set<std::string> m_names;
+};
+
+std::string MapReading::take(const std::vector<std::string>& fields) {
+    const std::string word = fields.empty() ? std::string() : fields.front();
+    if (word == "chunker") {
+        return chunkerLine(fields);
+    }
+    if (word == "entry") {
+        return entryLine(fields);
+    }
+    if (word == "chunk") {
+        return chunkLine(fields);
+    }
+    return {};
+}
+
+std::string MapReading::chunkerLine(const std::vector<std::string>& fields) {
+    if (m_chunkerRead) {
+        return "a second chunker line";
+    }
+    if (fields.size() != 5 || fields[1].empty()) {
+        return "a chunker line is its name and three sizes";
+    }
+    m_chunkerRead = true;
+    m_map.chunker = fields[1];
+    const auto minimum = decimalSize(fields[2]);
+    const auto average = decimalSize(fields[3]);
+    const auto maximum = decimalSize(fields[4]);
+    if (!minimum || !average || !maximum) {
+        return "the chunker's sizes are not decimal numbers";
+    }
+    if (m_map.chunker != zipformat::chunkerName) {
+        return {};
+    }
+    const zipformat::ChunkSizes sizes{static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                                          *minimum, zipformat::largestChunkSetting + 1)),
+                                      static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                                          *average, zipformat::largestChunkSetting + 1)),
+                                      static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                                          *maximum, zipformat::largestChunkSetting + 1))};
+    if (!zipformat::usableChunkSizes(sizes)) {
+        return "the chunker cannot cut with these sizes";
+    }
+    m_map.sizes = sizes;
+    return {};
+}
+
+std::string MapReading::entryLine(const std::vector<std::string>& fields) {
+    if (!m_chunkerRead) {
+        return "an entry before the chunker line";
+    }
+    if (!m_map.entries.empty() && m_map.entries.back().chunks.empty()) {
+        return "the entry before it has no chunks";
+    }
+    auto name = fields.size() == 2 ? unescapedName(fields[1]) : std::nullopt;
+    if (!name || name->empty() || name->size() > mostNameBytes) {
+        return "an entry line is one escaped name of 1 to " + std::to_string(mostNameBytes) +
+               " bytes";
+    }
+    if (!m_names.insert(*name).second) {
+        return "a second entry line for \"" + fields[1] + "\"";
+    }
+    m_map.entries.push_back({std::move(*name), {}});
+    return {};
+}
+
+std::string MapReading::chunkLine(const std::vector<std::string>& fields) {
+    if (m_map.entries.empty()) {
+        return "a chunk before any entry";
+    }
+    if (fields.size() != 4) {
+        return "a chunk line is its size, its compressed size and its SHA-256";
+    }
+    const auto size = decimalSize(fields[1]);
+    const auto compressedSize = decimalSize(fields[2]);
+    const auto sha256 = sha256FromHex(fields[3]);
+    if (!size || !compressedSize || *size == 0 || *compressedSize == 0) {
+        return "a chunk's sizes are not decimal numbers above 0";
+    }
+    if (m_map.sizes && *size > m_map.sizes->maximum) {
+        return "a chunk is longer than the chunker's maximum";
+    }
+    if (!sha256) {
+        return "a chunk's SHA-256 is not 64 lower-case hex digits";
+    }
+    m_map.entries.back().chunks.push_back({*size, *compressedSize, *sha256});
+    return {};
+}
+
+std::string MapReading::finish() {
+    if (!m_map.entries.empty() && m_map.entries.back().chunks.empty()) {
+        return "its last entry has no chunks";
+    }
+    return m_chunkerRead ? std::string() : "it has no chunker line";
+}
+
+} // namespace
+
+const ChunkedEntry* ChunkMap::find(std::string_view entryName) const {
+    const auto found = std::find_if(entries.begin(), entries.end(), [entryName](const auto& entry) {
+        return entry.entryName == entryName;
+    });
+    return found == entries.end() ? nullptr : &*found;
+}
+
+std::string formatChunkMap(const ChunkMap& map) {
+    std::string text(chunkMapFirstLine);
+    text += "\nchunker " + map.chunker + ' ' + std::to_string(map.sizes->minimum) + ' ' +
+            std::to_string(map.sizes->average) + ' ' + std::to_string(map.sizes->maximum) + '\n';
+    for (const ChunkedEntry& entry : map.entries) {
+        text += "entry " + escapedName(entry.entryName) + '\n';
+        for (const MapChunk& chunk : entry.chunks) {
+            text += "chunk " + std::to_string(chunk.size) + ' ' +
+                    std::to_string(chunk.compressedSize) + ' ' + hexOf(chunk.sha256) + '\n';
+        }
+    }
+    return text;
+}
+
+std::optional<ChunkMap> parseChunkMap(std::string_view text, std::string& why) {
+    if (text.size() > mostManifestBytes) {
+        why = "it has more than " + std::to_string(mostManifestBytes) + " bytes";
+        return std::nullopt;
+    }
+    if (!text.starts_with(chunkMapFirstLine) ||
+        text.substr(chunkMapFirstLine.size()).substr(0, 1) != "\n") {
+        why = "it does not begin with the line \"" + std::string(chunkMapFirstLine) + "\"";
+        return std::nullopt;
+    }
+    MapReading reading;
+    std::size_t lineNumber = 1;
+    for (std::size_t at = chunkMapFirstLine.size() + 1; at < text.size();) {
+        ++lineNumber;
+        const std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) {
+            why = "line " + std::to_string(lineNumber) + " does not end with a line feed";
+            return std::nullopt;
+        }
+        if (std::string lineWhy = reading.take(text::splitText(text.substr(at, end - at), ' '));
+            !lineWhy.empty()) {
+            why = "line " + std::to_string(lineNumber) + ": " + lineWhy;
+            return std::nullopt;
+        }
+        at = end + 1;
+    }
+    if (std::string endWhy = reading.finish(); !endWhy.empty()) {
+        why = endWhy;
+        return std::nullopt;
+    }
+    return reading.result();
+}
+
+} // namespace delta
