@@ -1,5 +1,7 @@
 #include "EntrySource.h"
 
+#include "FileSource.h"
+
 #include <cerrno>
 
 namespace zip32 {
@@ -59,6 +61,16 @@ zip_int64_t EntrySource::handle(void* data, zip_uint64_t length, zip_source_cmd_
         zip_error_set(&m_error, ZIP_ER_OPNOTSUPP, 0);
         return -1;
     }
+}
+
+fileio::UniqueFd EntrySource::openChosen() {
+    std::string refusal;
+    fileio::UniqueFd fd = openChosenFile(m_path, refusal);
+    if (!refusal.empty()) {
+        refuse(refusal);
+        errno = EINVAL;
+    }
+    return fd;
 }
 
 void EntrySource::refuse(const std::string& why) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fileio/UniqueFd.h"
+
 #include <zip.h>
 
 #include <memory>
@@ -38,6 +40,9 @@ protected:
     virtual void close() = 0;
 
     const std::string& path() const { return m_path; }
+    // The file opened to read as openChosenFile does; when it is no longer
+    // a file, the refusal is recorded and errno is EINVAL.
+    fileio::UniqueFd openChosen();
     // Records, unless a failure came first, that the file is not read and
     // why; open then gives -1.
     void refuse(const std::string& why);

@@ -1,10 +1,12 @@
 #include "EntryWriter.h"
 
+#include "ChunkedSource.h"
 #include "JobFailure.h"
 #include "text/Utf8.h"
 #include "zip32.h"
 
 #include <array>
+#include <optional>
 
 namespace zip32 {
 
@@ -40,23 +42,35 @@ zipformat::LineEndChange lineEndsFor(const std::string& path, const JobSettings&
                              : zipformat::LineEndChange::lfToCrLf;
 }
 
+zip_source_t* EntryWriter::fileData(const SelectedItem& item, bool& precompressed) {
+    FileToStore file{item.diskPath, static_cast<uint64_t>(item.status.st_size),
+                     item.status.st_mtime, lineEndsFor(item.diskPath, m_settings)};
+    std::optional<ChunkPlan> chunking;
+    if (m_settings.level > 0 && !m_settings.encrypt && m_chunking.chunks(file.size)) {
+        chunking = ChunkPlan{item.storedName, m_chunking.sizes, &m_report};
+    }
+    const bool deflatedAhead = m_queue != nullptr && CompressionQueue::takes(file.size);
+    precompressed = deflatedAhead || chunking.has_value();
+    if (file.lineEnds != zipformat::LineEndChange::none && !deflatedAhead) {
+        file.size = translatedSize(item.diskPath, file.lineEnds);
+    }
+    if (deflatedAhead) {
+        return m_queue->source(m_archive, file, chunking, m_failure);
+    }
+    return chunking ? chunkedSource(m_archive, file, m_settings.level, *chunking, m_failure)
+                    : fileSource(m_archive, file, m_failure);
+}
+
 void EntryWriter::add(const SelectedItem& item) {
     zip_int64_t index = -1;
-    bool deflatedAhead = false;
+    bool precompressed = false;
     if (item.folder) {
         index = zip_dir_add(m_archive, item.storedName.c_str(), nameEncoding(item.storedName));
         if (index < 0 && zip_error_code_zip(zip_get_error(m_archive)) == ZIP_ER_EXISTS) {
             return;
         }
     } else {
-        FileToStore file{item.diskPath, static_cast<uint64_t>(item.status.st_size),
-                         item.status.st_mtime, lineEndsFor(item.diskPath, m_settings)};
-        deflatedAhead = m_queue != nullptr && CompressionQueue::takes(file.size);
-        if (file.lineEnds != zipformat::LineEndChange::none && !deflatedAhead) {
-            file.size = translatedSize(item.diskPath, file.lineEnds);
-        }
-        zip_source_t* source = deflatedAhead ? m_queue->source(m_archive, file, m_failure)
-                                             : fileSource(m_archive, file, m_failure);
+        zip_source_t* source = fileData(item, precompressed);
         if (source == nullptr) {
             failEntry(m_archive, item.storedName);
         }
@@ -69,18 +83,19 @@ void EntryWriter::add(const SelectedItem& item) {
     if (index < 0) {
         failEntry(m_archive, item.storedName);
     }
-    describe(static_cast<zip_uint64_t>(index), item, deflatedAhead);
+    describe(static_cast<zip_uint64_t>(index), item, precompressed);
 }
 
-void EntryWriter::describe(zip_uint64_t index, const SelectedItem& item, bool deflatedAhead) {
+void EntryWriter::describe(zip_uint64_t index, const SelectedItem& item, bool precompressed) {
     const mode_t type = item.folder ? S_IFDIR : S_IFREG;
     const auto attributes = static_cast<zip_uint32_t>(
         ((type | (item.status.st_mode & 0777)) << 16) | (item.folder ? dosFolderAttribute : 0));
     bool described =
         zip_file_set_external_attributes(m_archive, index, 0, ZIP_OPSYS_UNIX, attributes) == 0 &&
         zip_file_set_mtime(m_archive, index, item.status.st_mtime, 0) == 0;
-    // Data deflated ahead keeps the default method, so libzip copies it as it is.
-    if (!item.folder && !deflatedAhead) {
+    // Data deflated ahead or in chunks keeps the default method, so libzip
+    // copies it as it is.
+    if (!item.folder && !precompressed) {
         const bool store = m_settings.level == 0 || item.status.st_size == 0;
         described = described && zip_set_file_compression(
                                      m_archive, index, store ? ZIP_CM_STORE : ZIP_CM_DEFLATE,

@@ -1,5 +1,6 @@
-// The four entry points: the kept callbacks and options, argument checks,
+// The entry points: the kept callbacks, options and chunking, argument checks,
 // and the wall that keeps every C++ exception inside the library.
+#include "Chunking.h"
 #include "Job.h"
 #include "JobFailure.h"
 #include "JobSettings.h"
@@ -20,6 +21,7 @@ struct LibraryState {
     std::recursive_mutex turn;
     ZpCallbacks callbacks{};
     zip32::KeptOptions options;
+    zip32::Chunking chunking;
 };
 
 LibraryState& state() {
@@ -33,7 +35,8 @@ int32_t refuse(const ZpCallbacks& callbacks, int32_t code, const std::string& pr
 }
 
 int32_t runJob(int32_t nameCount, const char* archivePath, const char* const* names,
-               const ZpCallbacks& callbacks, const ZpOptions& options) {
+               const ZpCallbacks& callbacks, const ZpOptions& options,
+               const zip32::Chunking& chunking) {
     if (archivePath == nullptr || *archivePath == '\0') {
         return refuse(callbacks, ZP_NULL_POINTER, "no archive given");
     }
@@ -55,7 +58,7 @@ int32_t runJob(int32_t nameCount, const char* archivePath, const char* const* na
             return refuse(callbacks, ZP_NULL_POINTER,
                           "an archive comment asked for without a comment callback");
         }
-        return zip32::Job(settings, callbacks, archivePath, nameList).run();
+        return zip32::Job(settings, callbacks, chunking, archivePath, nameList).run();
     } catch (const zip32::JobFailure& failure) {
         return refuse(callbacks, failure.code(), failure.what());
     }
@@ -102,10 +105,24 @@ extern "C" ZIP32_API int32_t ZpArchive(int32_t nameCount, const char* archivePat
         const std::lock_guard lock(state().turn);
         const ZpCallbacks callbacks = state().callbacks;
         const zip32::KeptOptions options = state().options;
-        return runJob(nameCount, archivePath, names, callbacks, options.record());
+        const zip32::Chunking chunking = state().chunking;
+        return runJob(nameCount, archivePath, names, callbacks, options.record(), chunking);
     } catch (const std::bad_alloc&) {
         return ZP_OUT_OF_MEMORY;
     } catch (...) {
         return ZP_INTERNAL_ERROR;
     }
+}
+
+extern "C" ZIP32_API int32_t ZpSetChunking(const ZpChunking* chunking) {
+    if (chunking == nullptr) {
+        return ZP_NULL_POINTER;
+    }
+    const auto read = zip32::readChunking(*chunking);
+    if (!read) {
+        return ZP_BAD_ARGUMENT;
+    }
+    const std::lock_guard lock(state().turn);
+    state().chunking = *read;
+    return ZP_OK;
 }

@@ -33,12 +33,7 @@ private:
     }
 
     int open() override {
-        std::string refusal;
-        m_fd = openChosenFile(m_file.path, refusal);
-        if (!refusal.empty()) {
-            refuse(refusal);
-            errno = EINVAL;
-        }
+        m_fd = openChosen();
         m_translator = zipformat::LineEndTranslator(m_file.lineEnds);
         m_ended = false;
         m_out.clear();

@@ -60,9 +60,9 @@ bool opensAsZip(const std::string& path) {
 
 } // namespace
 
-Job::Job(const JobSettings& settings, const ZpCallbacks& callbacks, std::string archivePath,
-         std::vector<std::string> names)
-    : m_settings(settings), m_callbacks(callbacks),
+Job::Job(const JobSettings& settings, const ZpCallbacks& callbacks, const Chunking& chunking,
+         std::string archivePath, std::vector<std::string> names)
+    : m_settings(settings), m_callbacks(callbacks), m_chunking(chunking),
       m_reporter(callbacks.printMessage, settings.quiet), m_archivePath(std::move(archivePath)),
       m_names(std::move(names)) {}
 
@@ -138,11 +138,15 @@ void Job::askComment(zip_t* archive) const {
 // Writes the new archive and puts it in place, or says why not; either way
 // libzip has let the archive go.
 void Job::closeArchive(ArchiveHandle& archive, const ArchiveFile& file,
-                       const ReadFailure& readFailure) const {
+                       const ReadFailure& readFailure, const ChunkReport& chunkReport) const {
     zip_t* const written = archive.get();
     if (zip_close(written) == 0) {
         archive.release();
         return;
+    }
+    if (chunkReport.stopped()) {
+        throw JobFailure(ZP_STOPPED_BY_CALLER,
+                         "stopped by the caller after a chunk of " + chunkReport.stoppedAt());
     }
     if (!readFailure.path.empty()) {
         throw JobFailure(ZP_FILE_UNREADABLE,
@@ -174,7 +178,8 @@ int32_t Job::run() {
     if (!m_settings.junkPrefix) {
         file.keepPrefix(prefix);
     }
-    // Declared before the archive, whose entry sources use it until they go.
+    // Declared before the archive, whose entry sources use them until they go.
+    ChunkReport chunkReport(m_chunking.chunkWritten);
     std::optional<CompressionQueue> queue;
     if (m_settings.level > 0) {
         queue.emplace(m_settings.level,
@@ -233,12 +238,13 @@ int32_t Job::run() {
         zip_delete(archive.get(), index);
     }
     addRecovered(archive.get(), recovered, file.path(), readFailure);
-    EntryWriter writer(archive.get(), m_settings, password, readFailure, queue ? &*queue : nullptr);
+    EntryWriter writer(archive.get(), m_settings, password, readFailure, queue ? &*queue : nullptr,
+                       m_chunking, chunkReport);
     for (const SelectedItem& item : additions) {
         writer.add(item);
     }
 
-    closeArchive(archive, file, readFailure);
+    closeArchive(archive, file, readFailure, chunkReport);
     reportDone(file.path(), done, m_settings, m_reporter);
     if (m_settings.move && !removeMovedSources(additions, root, m_reporter)) {
         return ZP_SOURCES_KEPT;

@@ -2,6 +2,7 @@
 
 #include "ArchiveFile.h"
 #include "ArchiveHandle.h"
+#include "Chunking.h"
 #include "FileSource.h"
 #include "JobSettings.h"
 #include "Reporter.h"
@@ -18,8 +19,8 @@ namespace zip32 {
 // beside the old one, puts it in place, reports, and only then moves files.
 class Job {
 public:
-    Job(const JobSettings& settings, const ZpCallbacks& callbacks, std::string archivePath,
-        std::vector<std::string> names);
+    Job(const JobSettings& settings, const ZpCallbacks& callbacks, const Chunking& chunking,
+        std::string archivePath, std::vector<std::string> names);
 
     // A ZP_* code; failures before the archive is in place throw JobFailure.
     int32_t run();
@@ -32,10 +33,11 @@ private:
     std::string askPassword(const std::string& archivePath) const;
     void askComment(zip_t* archive) const;
     void closeArchive(ArchiveHandle& archive, const ArchiveFile& file,
-                      const ReadFailure& readFailure) const;
+                      const ReadFailure& readFailure, const ChunkReport& chunkReport) const;
 
     const JobSettings& m_settings;
     const ZpCallbacks& m_callbacks;
+    const Chunking& m_chunking;
     Reporter m_reporter;
     std::string m_archivePath;
     std::vector<std::string> m_names;

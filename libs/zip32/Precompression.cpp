@@ -1,14 +1,13 @@
 #include "Precompression.h"
 
+#include "ChunkedDeflater.h"
 #include "EntrySource.h"
-#include "ZlibStreams.h"
-#include "fileio/Reading.h"
-#include "fileio/Writing.h"
-#include "zipformat/LineEnds.h"
+#include "StoredBytes.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <utility>
 
 namespace zip32 {
 
@@ -35,52 +34,43 @@ struct CompressionJob {
     uint64_t size = 0;
     uint32_t crc = 0;
     std::string deflated;
+    // Set for an entry deflated in chunks, and its chunks once deflated.
+    std::optional<ChunkPlan> chunking;
+    std::vector<Chunk> chunks;
 };
 
 namespace {
 
-// Reads the file (changing line ends where asked) and deflates it into job.
-// What zlib cannot set up or memory that runs out is thrown as bad_alloc.
+// Reads the file (changing line ends where asked) and deflates it into job,
+// in chunks when its plan says so. What zlib cannot set up or memory that
+// runs out is thrown as bad_alloc.
 void deflateFile(CompressionJob& job, int level) {
     const fileio::UniqueFd fd = openChosenFile(job.file.path, job.refusal);
     if (!fd) {
         job.error = errno;
         return;
     }
-    DeflateStream deflater(level);
-    z_stream& stream = deflater.get();
-    zipformat::LineEndTranslator translator(job.file.lineEnds);
-    uLong crc = crc32(0, nullptr, 0);
-    std::vector<char> piece(pieceSize);
-    std::string translated;
-    std::vector<unsigned char> out(pieceSize);
-    for (bool ended = false; !ended && job.error == 0;) {
-        const ssize_t got = fileio::readSome(fd.get(), piece.data(), piece.size());
-        if (got < 0) {
+    StoredBytes input(fd.get(), job.file.lineEnds);
+    ChunkedDeflater deflater(level,
+                             job.chunking ? std::optional(job.chunking->sizes) : std::nullopt);
+    std::vector<Chunk> chunks;
+    while (!deflater.finished()) {
+        const std::size_t start = job.deflated.size();
+        job.deflated.resize(start + pieceSize);
+        const auto made =
+            deflater.produce(input, reinterpret_cast<unsigned char*>(job.deflated.data() + start),
+                             pieceSize, chunks);
+        job.deflated.resize(start + made.value_or(0));
+        if (!made) {
             job.error = errno;
-            break;
+            return;
         }
-        ended = got == 0;
-        std::string_view input(piece.data(), static_cast<std::size_t>(got));
-        if (job.file.lineEnds != zipformat::LineEndChange::none) {
-            translated.clear();
-            ended ? translator.finish(translated) : translator.translate(input, translated);
-            input = translated;
-        }
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(input.data()),
-                    static_cast<uInt>(input.size()));
-        job.size += input.size();
-        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
-        stream.avail_in = static_cast<uInt>(input.size());
-        do {
-            stream.next_out = out.data();
-            stream.avail_out = static_cast<uInt>(out.size());
-            deflate(&stream, ended ? Z_FINISH : Z_NO_FLUSH);
-            job.deflated.append(reinterpret_cast<const char*>(out.data()),
-                                out.size() - stream.avail_out);
-        } while (stream.avail_out == 0);
     }
-    job.crc = static_cast<uint32_t>(crc);
+    if (job.chunking) {
+        job.chunks = std::move(chunks);
+    }
+    job.size = input.size();
+    job.crc = input.crc();
 }
 
 // Serves a job's deflated data to libzip, which copies it as it is.
@@ -123,12 +113,27 @@ private:
     zip_int64_t read(void* data, zip_uint64_t length) override {
         const std::size_t count = static_cast<std::size_t>(
             std::min<uint64_t>(length, m_job->deflated.size() - m_position));
+        // libzip reads on to the end, so the chunks go out before it moves on.
+        if (count == 0 && m_job->chunking && !reportChunks()) {
+            errno = ECANCELED;
+            return -1;
+        }
         std::memcpy(data, m_job->deflated.data() + m_position, count);
         m_position += count;
         return static_cast<zip_int64_t>(count);
     }
 
     void close() override { m_queue.release(*m_job); }
+
+    bool reportChunks() {
+        const ChunkPlan& plan = *m_job->chunking;
+        for (const Chunk& chunk : std::exchange(m_job->chunks, {})) {
+            if (!plan.report->report(plan.entryName, chunk)) {
+                return false;
+            }
+        }
+        return true;
+    }
 
     CompressionQueue& m_queue;
     std::shared_ptr<CompressionJob> m_job;
@@ -159,9 +164,11 @@ CompressionQueue::~CompressionQueue() {
 }
 
 zip_source_t* CompressionQueue::source(zip_t* archive, const FileToStore& file,
+                                       const std::optional<ChunkPlan>& chunking,
                                        ReadFailure& failure) {
     auto job = std::make_shared<CompressionJob>();
     job->file = file;
+    job->chunking = chunking;
     {
         const std::lock_guard lock(m_mutex);
         m_waiting.push_back(job);

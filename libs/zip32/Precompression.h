@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Chunking.h"
 #include "FileSource.h"
 
 #include <zip.h>
@@ -9,6 +10,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,9 +34,11 @@ public:
     // deflated by libzip as it writes them.
     static bool takes(uint64_t size);
 
-    // The entry data of file, deflated ahead; null when libzip cannot take
-    // the source.
-    zip_source_t* source(zip_t* archive, const FileToStore& file, ReadFailure& failure);
+    // The entry data of file, deflated ahead (in chunks when chunking is
+    // given, reported once libzip has read them); null when libzip cannot
+    // take the source.
+    zip_source_t* source(zip_t* archive, const FileToStore& file,
+                         const std::optional<ChunkPlan>& chunking, ReadFailure& failure);
 
     // Until job is deflated (or has failed); a job no worker has begun is
     // deflated on the calling thread, so writing never waits on the bound.

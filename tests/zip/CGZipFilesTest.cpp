@@ -55,7 +55,7 @@ TEST_F(ZipFileList, NamesFollowThePlaceholderInTheOrderAdded) {
     zip.AddFile("a.txt");
     EXPECT_EQ(zip.ZipFileCount(), 2);
     EXPECT_EQ(zip.MakeZipFile(), 0);
-    EXPECT_EQ(lastCall->calls, (Names{"ZpInit", "ZpSetOptions", "ZpArchive"}));
+    EXPECT_EQ(lastCall->calls, (Names{"ZpInit", "ZpSetOptions", "ZpSetChunking", "ZpArchive"}));
     EXPECT_EQ(lastCall->nameCount, 3);
     EXPECT_EQ(lastCall->names, (Names{"querty", "b.txt", "a.txt"}));
     EXPECT_EQ(lastCall->archivePath, "/srv/out.zip");

@@ -1,5 +1,6 @@
 // What the library writes is read byte for byte by the common zip readers
 // and by our own unzip library.
+#include "ChunkedArchive.h"
 #include "testsupport/CaseName.h"
 #include "testsupport/TempDir.h"
 #include "unzip32test/ArchiveTools.h"
@@ -29,8 +30,19 @@ Tree releaseTree() {
     return tree;
 }
 
-std::string builtArchive(const testsupport::TempDir& temp, ZipCall& call) {
-    unzip32test::writeTree(temp / "release", releaseTree());
+// The release tree with files deflated in chunks: one deflated ahead, one
+// deflated as the archive is written.
+Tree chunkedTree() {
+    Tree tree = releaseTree();
+    tree["big"] = "<folder>";
+    tree["big/text.txt"] = textLines(300000, "\n");
+    tree["big/mixed.bin"] = textLines(9 << 19, "\n") + randomBytes(9 << 19, 8);
+    return tree;
+}
+
+std::string builtArchive(const testsupport::TempDir& temp, ZipCall& call,
+                         const Tree& tree = releaseTree()) {
+    unzip32test::writeTree(temp / "release", tree);
     ::chmod((temp / "release/bin/morvane.sh").c_str(), 0755);
     call.options.recurseFolders = 1;
     const std::string archive = temp / "morvane.zip";
@@ -96,6 +108,19 @@ TEST_P(Readers, ReadWhatWeWriteByteForByte) {
         ASSERT_EQ(::stat((out + "/bin/morvane.sh").c_str(), &status), 0);
         EXPECT_EQ(status.st_mode & 0777, 0755u);
     }
+}
+
+TEST_P(Readers, ReadChunkedEntriesByteForByte) {
+    const testsupport::TempDir temp;
+    ZipCall call;
+    call.chunking = testChunking(65536);
+    const std::string archive = builtArchive(temp, call, chunkedTree());
+    EXPECT_GT(chunksOf(call.chunks, "big/text.txt").size(), 1u);
+    EXPECT_GT(chunksOf(call.chunks, "big/mixed.bin").size(), 1u);
+    const std::string out = temp / "out";
+    testsupport::TempDir::makeFolder(out);
+    GetParam().extract(archive, out);
+    EXPECT_TRUE(readTree(out) == chunkedTree());
 }
 
 INSTANTIATE_TEST_SUITE_P(Zip32, Readers, testing::ValuesIn(readers), testsupport::CaseName{});

@@ -52,12 +52,17 @@ void CGZipFiles::RemoveFile(const std::string& sFileName) {
 
 int32_t CGZipFiles::MakeZipFile() {
     return platform::withOwnSource(makeSource, [&] {
+        m_chunks.clear();
         const CodeModule::NameList names(m_files, makeSource);
         const int16_t count =
             platform::narrowToInt16(static_cast<int32_t>(m_files.size()), makeSource);
-        return CodeModule::VBZip(count, m_zipFileName, names, 0, m_recurseFolders, m_updatingZip, 0,
-                                 m_rootDirectory, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                 m_storedOnly ? storeLevel : defaultLevel);
+        const int32_t result = CodeModule::VBZip(
+            count, m_zipFileName, names, 0, m_recurseFolders, m_updatingZip, 0, m_rootDirectory, 0,
+            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, m_storedOnly ? storeLevel : defaultLevel,
+            {m_smallestChunkedFile, m_chunkSizes});
+        m_chunks = std::move(CodeModule::state().zipChunks);
+        CodeModule::state().zipChunks.clear();
+        return result;
     });
 }
 

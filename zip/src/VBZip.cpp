@@ -19,6 +19,16 @@ ZpCallbacks callbackRecord() {
     return callbacks;
 }
 
+ZpChunking chunkingRecord(const ZipChunking& chunking) {
+    ZpChunking record{};
+    record.smallestChunkedFile = chunking.smallestFile;
+    record.minimumChunk = chunking.sizes.minimum;
+    record.averageChunk = chunking.sizes.average;
+    record.maximumChunk = chunking.sizes.maximum;
+    record.chunkWritten = CallbackAddress(&ZipChunkCallback);
+    return record;
+}
+
 } // namespace
 
 using platform::skipOnFailure;
@@ -29,10 +39,14 @@ int32_t VBZip(int16_t nameCount, const std::string& zipFileName, const NameList&
               int16_t includeSystemFiles, int16_t noDirectoryEntries, int16_t verbose,
               int16_t quiet, int16_t crlfToLf, int16_t lfToCrlf, int16_t grow,
               int16_t forceShortNames, int16_t moveFiles, int16_t deleteEntries,
-              uint8_t compressionLevel) {
-    skipOnFailure([] { state().lastMessage.clear(); });
+              uint8_t compressionLevel, const ZipChunking& chunking) {
+    skipOnFailure([] {
+        state().lastMessage.clear();
+        state().zipChunks.clear();
+    });
 
     ZpCallbacks callbacks = callbackRecord();
+    ZpChunking chunkingKept = chunkingRecord(chunking);
 
     std::string upperRoot;
     skipOnFailure([&] { upperRoot = text::upperCase(rootDirectory); });
@@ -68,6 +82,9 @@ int32_t VBZip(int16_t nameCount, const std::string& zipFileName, const NameList&
     }
     if (const auto setOptions = library->tryEntry<decltype(&ZpSetOptions)>("ZpSetOptions")) {
         setOptions(&options);
+    }
+    if (const auto setChunking = library->tryEntry<decltype(&ZpSetChunking)>("ZpSetChunking")) {
+        setChunking(&chunkingKept);
     }
     if (const auto archive = library->tryEntry<decltype(&ZpArchive)>("ZpArchive")) {
         result = archive(nameCount, libraryCopy(zipFileName), names.slots());

@@ -15,6 +15,7 @@ namespace {
 constexpr std::size_t lastMessageIndex = 4096;
 
 constexpr int32_t noPassword = 1;
+constexpr int32_t stopCall = 1;
 
 } // namespace
 
@@ -40,6 +41,17 @@ char* ZipCommentCallback(char* commentBuffer) {
         commentBuffer[0] = '\0';
     }
     return commentBuffer;
+}
+
+int32_t ZipChunkCallback(const char* entryName, uint64_t uncompressedLength,
+                         uint64_t compressedLength) {
+    try {
+        state().zipChunks.push_back(
+            {entryName != nullptr ? entryName : "", uncompressedLength, compressedLength});
+    } catch (const std::exception&) {
+        return stopCall;
+    }
+    return 0;
 }
 
 } // namespace CodeModule

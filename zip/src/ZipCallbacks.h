@@ -14,5 +14,9 @@ int32_t ZipPasswordCallback(char* passwordBuffer, int32_t bufferSize, const char
                             const char* archiveName);
 // An empty archive comment, in the library's own buffer.
 char* ZipCommentCallback(char* commentBuffer);
+// Adds the chunk to the ones reported in this call; 1 (stop) when it cannot
+// be kept, so that no call ends with some of its chunks missing.
+int32_t ZipChunkCallback(const char* entryName, uint64_t uncompressedLength,
+                         uint64_t compressedLength);
 
 } // namespace CodeModule

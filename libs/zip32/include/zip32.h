@@ -9,7 +9,8 @@
  * call in again on its own thread). ZpArchive does its whole job inside the
  * call and calls every callback on the calling thread before it returns
  * (files may be deflated on threads of its own meanwhile; they have ended
- * when the call returns). No C++ exception ever leaves it.
+ * when the call returns). No C++ exception ever leaves it. ZpSetChunking
+ * keeps how large files are deflated in chunks, for the same calls.
  *
  * The archive is written under a temporary name beside it and renamed into
  * place only when complete: whatever fails, an archive that was there stays
@@ -95,6 +96,12 @@ typedef char* (*ZpCommentCallback)(char* commentBuffer);
  * the call with ZP_STOPPED_BY_CALLER before the archive is touched. */
 typedef int32_t (*ZpServiceCallback)(const char* entryName, uint32_t size);
 
+/* One chunk of a chunked entry, reported in order as the entry is written:
+ * its uncompressed and compressed lengths. Return 0 to go on; anything else
+ * stops the call with ZP_STOPPED_BY_CALLER. */
+typedef int32_t (*ZpChunkCallback)(const char* entryName, uint64_t uncompressedLength,
+                                   uint64_t compressedLength);
+
 /* ---- Records ------------------------------------------------------------ */
 
 /* Callback addresses for ZpInit. Every one may be null: messages are then
@@ -176,6 +183,39 @@ typedef struct ZpOptions {
                                   current folder; "\": "/" */
 } ZpOptions;
 
+/* How files are deflated in chunks, so that each chunk of an entry inflates
+ * alone: the entry's bytes as stored (after any line-end change) are cut
+ * where their content says (a gear hash over the bytes since the chunk
+ * began, no chunk shorter than minimumChunk unless it is the last, none
+ * longer than maximumChunk, averageChunk on average), and each chunk's
+ * compressed bytes end byte-aligned with nothing referring back across the
+ * boundary (a full flush); the last chunk ends the stream. The entry stays
+ * one ordinary deflate stream (method 8, at the options' level) that every
+ * reader reads as before. Chunk i's compressed bytes start at the entry's
+ * data offset plus the compressed lengths of the chunks before it, and
+ * inflate alone with a fresh raw inflater to exactly its uncompressed bytes.
+ *
+ * A file is chunked when it is added or replaced, its size on disk is at
+ * least smallestChunkedFile (and not 0), and its entry is deflated and not
+ * encrypted. The callback gets every chunk of every chunked entry written,
+ * on the calling thread, in the order of the entries and of their chunks,
+ * with the lengths that land in the archive: the entry's compressed lengths
+ * add up to its compressed size, its uncompressed lengths to its size.
+ * Entries already in the archive that it keeps are not reported.
+ *
+ * The sizes are usable when 256 <= minimumChunk <= averageChunk <=
+ * maximumChunk <= 64 MiB and averageChunk is a power of two; they are
+ * looked at only when smallestChunkedFile is not 0. An all-zero record
+ * (the state before any ZpSetChunking) chunks nothing. */
+typedef struct ZpChunking {
+    uint64_t smallestChunkedFile; /* files of at least this many bytes are deflated in
+                                     chunks; 0: none is (the default) */
+    uint32_t minimumChunk;        /* the chunker's sizes in bytes, as above */
+    uint32_t averageChunk;
+    uint32_t maximumChunk;
+    ZpChunkCallback chunkWritten; /* may be null */
+} ZpChunking;
+
 /* ---- Entry points ------------------------------------------------------- */
 
 /* Keeps the callback addresses for the calls that follow. ZP_NULL_POINTER
@@ -199,6 +239,11 @@ ZIP32_API int32_t ZpGetOptions(ZpOptions* options);
  * file. Returns a ZP_* code. */
 ZIP32_API int32_t ZpArchive(int32_t nameCount, const char* archivePath, const char* const* names);
 
+/* Keeps the chunking for the ZpArchive calls that follow. ZP_NULL_POINTER
+ * for a null record, ZP_BAD_ARGUMENT for sizes the chunker cannot use; the
+ * chunking kept before stays after either. */
+ZIP32_API int32_t ZpSetChunking(const ZpChunking* chunking);
+
 /* ---- Layout ------------------------------------------------------------- */
 ZP_STATIC_ASSERT(sizeof(ZpCallbacks) == 4 * sizeof(void*), "four callback slots");
 ZP_STATIC_ASSERT(offsetof(ZpOptions, junkFolderNames) == 48, "junk folder names at 48");
@@ -209,6 +254,14 @@ ZP_STATIC_ASSERT(offsetof(ZpOptions, dateText) == 112, "date text after the padd
 ZP_STATIC_ASSERT(offsetof(ZpOptions, rootDirectory) == 112 + sizeof(void*),
                  "root directory follows the date text");
 ZP_STATIC_ASSERT(sizeof(ZpOptions) == 112 + 2 * sizeof(void*), "option record size");
+ZP_STATIC_ASSERT(offsetof(ZpChunking, minimumChunk) == 8, "chunk sizes after the threshold");
+ZP_STATIC_ASSERT(offsetof(ZpChunking, maximumChunk) == 16, "largest chunk at 16");
+ZP_STATIC_ASSERT(offsetof(ZpChunking, chunkWritten) ==
+                     (20 + sizeof(void*) - 1) / sizeof(void*) * sizeof(void*),
+                 "chunk callback after the sizes, at a pointer's alignment (24 on 64 bits)");
+ZP_STATIC_ASSERT(sizeof(ZpChunking) ==
+                     (offsetof(ZpChunking, chunkWritten) + sizeof(void*) + 7) / 8 * 8,
+                 "chunking record size (32 on 64 bits)");
 
 #ifdef __cplusplus
 }

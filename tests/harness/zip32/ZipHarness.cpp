@@ -47,6 +47,11 @@ int32_t recordService(const char* name, uint32_t) {
     return active->stopAtEntry == name ? 1 : 0;
 }
 
+int32_t recordChunk(const char* name, uint64_t uncompressed, uint64_t compressed) {
+    active->chunks.push_back({name, uncompressed, compressed});
+    return active->chunks.size() == active->stopAtChunk ? 1 : 0;
+}
+
 template <typename Function> Function entryPoint(void* library, const char* name) {
     void* address = dlsym(library, name);
     if (address == nullptr) {
@@ -66,13 +71,14 @@ const ZipApi& loadedZipApi() {
         return ZipApi{entryPoint<decltype(ZipApi::init)>(library, "ZpInit"),
                       entryPoint<decltype(ZipApi::setOptions)>(library, "ZpSetOptions"),
                       entryPoint<decltype(ZipApi::getOptions)>(library, "ZpGetOptions"),
-                      entryPoint<decltype(ZipApi::archive)>(library, "ZpArchive")};
+                      entryPoint<decltype(ZipApi::archive)>(library, "ZpArchive"),
+                      entryPoint<decltype(ZipApi::setChunking)>(library, "ZpSetChunking")};
     }();
     return api;
 }
 
 ZipApi linkedZipApi() {
-    return ZipApi{&ZpInit, &ZpSetOptions, &ZpGetOptions, &ZpArchive};
+    return ZipApi{&ZpInit, &ZpSetOptions, &ZpGetOptions, &ZpArchive, &ZpSetChunking};
 }
 
 int32_t ZipCall::run(const std::string& archive, const std::string& root,
@@ -80,12 +86,18 @@ int32_t ZipCall::run(const std::string& archive, const std::string& root,
     active = this;
     printed.clear();
     serviced.clear();
+    chunks.clear();
     const ZpCallbacks callbacks{&recordMessage, &answerPassword, &answerComment, &recordService};
     m_api.init(&callbacks);
     m_root = root;
     ZpOptions copy = options;
     copy.rootDirectory = m_root.c_str();
     m_api.setOptions(&copy);
+    ZpChunking chunkingCopy = chunking;
+    chunkingCopy.chunkWritten = &recordChunk;
+    if (m_api.setChunking(&chunkingCopy) != ZP_OK) {
+        throw std::invalid_argument("the library refused the chunking");
+    }
     std::vector<const char*> list{"querty"};
     for (const std::string& name : names) {
         list.push_back(name.c_str());

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "codemodule/CodeModuleState.h"
+#include "zipformat/ContentChunker.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,6 +36,19 @@ public:
     bool storedOnly() const { return m_storedOnly; }
     void storedOnly(bool stored) { m_storedOnly = stored; }
 
+    // Files of at least this many bytes (on disk) are deflated in chunks,
+    // cut with chunkSizes, that each inflate alone from their offset in the
+    // entry's data; 0, the default, chunks none. Stored or encrypted
+    // entries are never chunked.
+    uint64_t smallestChunkedFile() const { return m_smallestChunkedFile; }
+    void smallestChunkedFile(uint64_t size) { m_smallestChunkedFile = size; }
+    const zipformat::ChunkSizes& chunkSizes() const { return m_chunkSizes; }
+    void chunkSizes(const zipformat::ChunkSizes& sizes) { m_chunkSizes = sizes; }
+    // The chunks of the entries the latest MakeZipFile wrote in chunks, in
+    // the order of the entries and of their chunks; entries it kept from an
+    // existing archive are not among them.
+    const std::vector<CodeModule::ZipChunk>& chunks() const { return m_chunks; }
+
     // Appends a name; one already in the list, in any letter case, raises
     // 0x800407D1 "File is already in Zip List".
     void AddFile(const std::string& sFileName);
@@ -59,4 +75,7 @@ private:
     std::string m_rootDirectory = "\\";
     int16_t m_updatingZip = 0;
     bool m_storedOnly = false;
+    uint64_t m_smallestChunkedFile = 0;
+    zipformat::ChunkSizes m_chunkSizes;
+    std::vector<CodeModule::ZipChunk> m_chunks;
 };

@@ -12,12 +12,22 @@
 
 namespace zip32test {
 
-// The four entry points of the library.
+// The entry points of the library.
 struct ZipApi {
     int32_t (*init)(const ZpCallbacks*);
     int32_t (*setOptions)(const ZpOptions*);
     int32_t (*getOptions)(ZpOptions*);
     int32_t (*archive)(int32_t, const char*, const char* const*);
+    int32_t (*setChunking)(const ZpChunking*);
+};
+
+// One chunk as the chunk callback reported it.
+struct ReportedChunk {
+    std::string entry;
+    uint64_t uncompressed = 0;
+    uint64_t compressed = 0;
+
+    bool operator==(const ReportedChunk&) const = default;
 };
 // The real libzip32.so, loaded with dlopen.
 const ZipApi& loadedZipApi();
@@ -32,6 +42,11 @@ public:
     explicit ZipCall(const ZipApi& api = loadedZipApi()) : m_api(api) {}
 
     ZpOptions options{};
+    // Handed over on every run (its callback replaced by the recording
+    // one), so that none lingers from an earlier call; all zero chunks none.
+    ZpChunking chunking{};
+    // The chunk callback stops the call at this many chunks; 0 never does.
+    std::size_t stopAtChunk = 0;
     // Nothing gives none.
     std::optional<std::string> password;
     // What the comment callback returns; nothing returns null.
@@ -51,6 +66,7 @@ public:
 
     std::string printed;
     std::vector<std::string> serviced;
+    std::vector<ReportedChunk> chunks;
     std::string commentOffered;
     int passwordAsks = 0;
 
