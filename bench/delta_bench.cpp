@@ -4,6 +4,7 @@
 //
 //   delta_bench [--size 256] [--files 2000] [--changed 1] [--rounds 3]
 //               [--rate 100] [--interruptions 10] [--hostile yes [--program PATH]]
+//               [--large byte|insert]
 //
 // The installation holds release A (size MiB over files files, as the
 // archive benchmarks make them, and morvane.exe); release B changes
@@ -16,6 +17,12 @@
 // nginx's access log. Then the whole package is downloaded by a run that
 // is killed --interruptions times along the way and a last run that
 // finishes it: every byte nginx sent, against the package's size.
+//
+// --large byte|insert makes releases of one large file in place of the
+// many (--size MiB, half text that compresses and half random bytes, and
+// morvane.exe): B has one byte of it changed in the middle, or 1 KiB
+// inserted at a tenth of its length, so that only its changed chunks
+// travel.
 //
 // --hostile yes measures, in place of the rest, one update from a server
 // that sends the whole package as published but, to every other range
@@ -32,6 +39,7 @@
 #include "signature/ReleaseLine.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/NginxServer.h"
+#include "testsupport/PatternedBytes.h"
 #include "testsupport/PublisherKey.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/TwoFacedServer.h"
@@ -162,17 +170,44 @@ int measureHostile(const std::string& work, const std::string& releaseA,
     return ok ? 0 : 1;
 }
 
+// Release B's large file: changed as --large says.
+void changeLargeFile(const std::string& path, const std::string& change) {
+    std::string bytes = testsupport::readFile(path);
+    if (change == "insert") {
+        bytes.insert(bytes.size() / 10, std::string(1024, 'k'));
+    } else {
+        bytes[bytes.size() / 2] ^= 0x20;
+    }
+    testsupport::writeFile(path, bytes);
+}
+
+// Releases A and B: the files changed in B, counted.
+int makeReleases(const std::string& releaseA, const std::string& releaseB, int sizeMiB,
+                 int fileCount, int percent, const std::string& large) {
+    if (large.empty()) {
+        bench::makeFiles(releaseA, sizeMiB, fileCount);
+    } else {
+        fs::create_directories(releaseA + "/data");
+        testsupport::writeFile(releaseA + "/data/large.bin",
+                               testsupport::halfTextHalfRandom(std::size_t(sizeMiB) << 20, 7));
+    }
+    testsupport::writeVersionedExecutable(releaseA + "/morvane.exe", "1.2.0.0");
+    fs::copy(releaseA, releaseB, fs::copy_options::recursive);
+    testsupport::writeVersionedExecutable(releaseB + "/morvane.exe", "1.3.0.0");
+    if (large.empty()) {
+        return changeFiles(releaseB, percent);
+    }
+    changeLargeFile(releaseB + "/data/large.bin", large);
+    return 1;
+}
+
 int measure(int sizeMiB, int fileCount, int percent, int rounds, std::uint64_t rate,
-            int interruptions, const std::string& hostileProgram) {
+            int interruptions, const std::string& large, const std::string& hostileProgram) {
     testsupport::TempDir work;
     bench::useOffscreenWindows(work.path());
     const std::string releaseA = work / "A";
     const std::string releaseB = work / "B";
-    bench::makeFiles(releaseA, sizeMiB, fileCount);
-    testsupport::writeVersionedExecutable(releaseA + "/morvane.exe", "1.2.0.0");
-    fs::copy(releaseA, releaseB, fs::copy_options::recursive);
-    testsupport::writeVersionedExecutable(releaseB + "/morvane.exe", "1.3.0.0");
-    const int changed = changeFiles(releaseB, percent);
+    const int changed = makeReleases(releaseA, releaseB, sizeMiB, fileCount, percent, large);
 
     const auto key = testsupport::makePublisherKey(work / "key.pem");
     const std::string deltaRoot = work / "www";
@@ -224,8 +259,12 @@ int measure(int sizeMiB, int fileCount, int percent, int rounds, std::uint64_t r
         const double fetched = static_cast<double>(packageBytes(deltaServer.accessLog())) / rounds;
         const double whole = static_cast<double>(packageBytes(wholeServer.accessLog())) / rounds;
 
-        std::printf("release %d MiB in %d files, %d changed; package %.1f MiB; server %s\n",
-                    sizeMiB, fileCount, changed, packageSize / bench::mebi,
+        std::printf("release %d MiB in %d files, %d changed%s; package %.1f MiB; server %s\n",
+                    sizeMiB, large.empty() ? fileCount : 1, changed,
+                    large.empty()       ? ""
+                    : large == "insert" ? " (1 KiB inserted at a tenth of the large file)"
+                                        : " (one byte of the large file)",
+                    packageSize / bench::mebi,
                     rate == 0 ? "unlimited" : (std::to_string(rate / 1000000) + " MB/s").c_str());
         std::printf("%-22s %12s %9s %9s\n", "update", "fetched MiB", "of pkg", "wall s");
         std::printf("%-22s %12.2f %8.2f%% %9.3f\n", "changed files only", fetched / bench::mebi,
@@ -238,6 +277,9 @@ int measure(int sizeMiB, int fileCount, int percent, int rounds, std::uint64_t r
                     rounds, ok ? "yes" : "NO");
     }
 
+    if (interruptions == 0) {
+        return ok ? 0 : 1;
+    }
     // One download, killed along the way, then finished; the relay counts
     // what reached the updater, nginx what it handed its socket.
     testsupport::NginxServer resumeServer(wholeRoot, rate);
@@ -278,6 +320,7 @@ int main(int argc, char** argv) {
                        std::max(0, std::stoi(bench::option(argc, argv, "--rounds", "3"))),
                        std::stoull(bench::option(argc, argv, "--rate", "100")) * 1000 * 1000,
                        std::max(0, std::stoi(bench::option(argc, argv, "--interruptions", "10"))),
+                       bench::option(argc, argv, "--large", ""),
                        bench::option(argc, argv, "--hostile", "no") == "yes"
                            ? bench::option(argc, argv, "--program", QT_UPDATE_CHILD)
                            : "");

@@ -9,7 +9,14 @@
 // entry fetches no more than its spans. Whatever directory it read, the
 // archive of its entries the update would write (with the manifest's modes
 // where a plan gives them) reads back with exactly the entries it was given.
+// The same bytes as a chunk map: one read writes back as text that reads as
+// the same map; and as a chunk's compressed bytes: inflating them alone
+// never gives more than the chunk's listed size, and they count only when
+// they inflate to exactly it.
 
+#include "delta/ChunkInflater.h"
+#include "delta/ChunkMap.h"
+#include "delta/ChunkPlan.h"
 #include "delta/DeltaPlan.h"
 #include "delta/GatheredArchive.h"
 #include "delta/Manifest.h"
@@ -40,6 +47,52 @@ void checkManifest(std::string_view text) {
     } else {
         require(!why.empty());
     }
+}
+
+void checkChunkMap(std::string_view text) {
+    std::string why;
+    const auto map = delta::parseChunkMap(text, why);
+    if (!map) {
+        require(!why.empty());
+        return;
+    }
+    if (!map->sizes) {
+        return;
+    }
+    const auto again = delta::parseChunkMap(delta::formatChunkMap(*map), why);
+    require(again && *again == *map);
+    // Planned against an installed file that holds every other chunk.
+    for (const delta::ChunkedEntry& entry : map->entries) {
+        delta::HeldChunks held;
+        for (std::size_t i = 0; i < entry.chunks.size(); i += 2) {
+            held.try_emplace(entry.chunks[i].sha256, delta::HeldChunk{0, entry.chunks[i].size});
+        }
+        const delta::ChunkPlan plan = delta::planChunks(entry, held);
+        std::uint64_t compressed = 0;
+        for (const delta::MapChunk& chunk : entry.chunks) {
+            compressed += chunk.compressedSize;
+        }
+        require(plan.steps.size() == entry.chunks.size() && plan.fetchedBytes <= compressed);
+    }
+}
+
+// The bytes as one chunk's compressed bytes, listed with a size the first
+// bytes give.
+void checkChunkBytes(std::span<const unsigned char> bytes) {
+    if (bytes.size() < 2) {
+        return;
+    }
+    const delta::MapChunk chunk{static_cast<std::uint64_t>(bytes[0]) * 1024 + bytes[1] + 1,
+                                bytes.size() - 2, delta::sha256Of("")};
+    std::uint64_t given = 0;
+    delta::ChunkInflater inflater(
+        [&given](std::span<const unsigned char> out) { given += out.size(); });
+    inflater.start(chunk, (bytes[0] & 1) != 0);
+    require(inflater.take(bytes.subspan(2)) == bytes.size() - 2);
+    const auto why = inflater.finish();
+    require(given <= chunk.size);
+    // The digest listed is of no bytes, which no chunk of a byte or more has.
+    require(why.has_value());
 }
 
 // The archive of every entry the writer takes, each span's bytes zeros, read
@@ -177,5 +230,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkDirectory(bytes, size);
     checkDirectory(bytes, size + 4096);
     checkManifest(std::string_view(reinterpret_cast<const char*>(data), size));
+    checkChunkMap(std::string_view(reinterpret_cast<const char*>(data), size));
+    checkChunkBytes(bytes);
     return 0;
 }

@@ -24,36 +24,14 @@ namespace {
 constexpr std::size_t fileBuffer = 256 * 1024;
 constexpr std::size_t copyPiece = 64 * 1024;
 
-// Why the chunk map does not describe the directory's entry, or nothing.
-std::optional<std::string> mismatch(const delta::DirectoryEntry& entry,
-                                    const delta::ChunkedEntry& chunks) {
-    std::uint64_t size = 0;
-    std::uint64_t compressed = 0;
-    for (const delta::MapChunk& chunk : chunks.chunks) {
-        size += chunk.size;
-        compressed += chunk.compressedSize;
-    }
-    if (entry.method != zipformat::deflatedMethod || zipformat::isEncrypted(entry.flags)) {
-        return "the chunked entry " + entry.name + " is not deflated as it is";
-    }
-    if (size != entry.size || compressed != entry.compressedSize) {
-        return "the chunk map's sizes of " + entry.name + " are not the directory's";
-    }
-    return std::nullopt;
-}
-
 } // namespace
 
 ChunkedFetch::ChunkedFetch(RangeFetch& fetch, Received received)
     : m_fetch(fetch), m_received(std::move(received)) {}
 
-std::uint64_t ChunkedFetch::bytesFetched(const delta::ChunkPlan& plan) {
-    return zipformat::localHeaderSize + plan.fetchedBytes;
-}
-
 std::optional<std::string> ChunkedFetch::fetch(const Source& source, const std::string& to,
                                                mode_t mode) {
-    if (auto failure = mismatch(source.entry, source.chunks)) {
+    if (auto failure = delta::chunksMismatch(source.entry, source.chunks)) {
         return failure;
     }
     std::uint64_t offset = 0;

@@ -43,10 +43,6 @@ public:
     // Writes the file at to, with exactly mode.
     std::optional<std::string> fetch(const Source& source, const std::string& to, mode_t mode);
 
-    // What fetching the entry this way takes of the package: its chunks
-    // and its local header.
-    static std::uint64_t bytesFetched(const delta::ChunkPlan& plan);
-
 private:
     std::optional<std::string> dataOffset(const Source& source, std::uint64_t& offset);
     using Write = std::function<void(std::span<const unsigned char> bytes)>;

@@ -122,8 +122,7 @@ std::optional<std::string> PackageDelta::fetchPlanned(
     std::uint64_t received = package.tailBytes + plan.manifestSpan.length;
     for (const ChunkedJob& job : jobs) {
         placedApart[job.plannedIndex] = true;
-        planned = planned - plan.entries[job.plannedIndex].span.length +
-                  ChunkedFetch::bytesFetched(job.plan);
+        planned = planned - plan.entries[job.plannedIndex].span.length + job.plan.requestedBytes();
     }
     if (chunkMap) {
         // Received already, into the temp folder.

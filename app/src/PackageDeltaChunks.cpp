@@ -73,7 +73,7 @@ PackageDelta::planChunked(const delta::PackageManifest& manifest, const delta::D
             continue;
         }
         delta::ChunkPlan chunkPlan = delta::planChunks(*chunks, held->held);
-        if (ChunkedFetch::bytesFetched(chunkPlan) < planned.span.length) {
+        if (chunkPlan.saves(planned.span)) {
             jobs.push_back({i, chunks, std::move(*held), std::move(chunkPlan)});
         }
     }

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/JournalRecovery.h"
 #include "PartialPackage.h"
 #include "RunDisplay.h"
 #include "TempFolder.h"
 #include "UpdateStages.h"
+#include "app/JournalRecovery.h"
 
 #include "app/ErrorLog.h"
 #include "app/InstallationPaths.h"

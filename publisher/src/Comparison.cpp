@@ -1,8 +1,11 @@
 #include "publisher/Comparison.h"
 
+#include "EntryChunks.h"
 #include "Release.h"
 #include "ReleaseManifest.h"
 #include "delta/ChangedFilesChoice.h"
+#include "delta/ChunkMap.h"
+#include "delta/ChunkPlan.h"
 #include "delta/DeltaPlan.h"
 #include "delta/GatheredArchive.h"
 #include "delta/LocalPackage.h"
@@ -78,7 +81,7 @@ std::string releaseOf(const std::string& path) {
 // when it takes the changed files.
 std::optional<std::string> whyWholePackage(const delta::LocalPackage& package,
                                            const delta::PackageManifest& manifest,
-                                           const delta::DeltaPlan& plan) {
+                                           const delta::DeltaPlan& plan, std::uint64_t total) {
     const std::uint64_t size = package.directory.packageSize;
     if (package.tailBytes > delta::longestFetchedTail) {
         return "its directory is too long to fetch apart";
@@ -86,7 +89,7 @@ std::optional<std::string> whyWholePackage(const delta::LocalPackage& package,
     if (auto clash = delta::flatNameClash(package.directory)) {
         return clash;
     }
-    if (delta::savesNothing(plan.totalBytes(), size)) {
+    if (delta::savesNothing(total, size)) {
         return "that is nearly all of it";
     }
     // Every entry fetched must go into the archive the update makes of them.
@@ -123,7 +126,60 @@ void reportChoice(const std::optional<std::string>& whyWhole, std::uint64_t chan
 struct InstalledFile {
     std::uint64_t size = 0;
     delta::Sha256 sha256{};
+    const delta::DirectoryEntry* entry = nullptr; // in the old package
 };
+
+// The changed entries an update rebuilds from chunks, by their place in the
+// plan: the chunks the old release's file holds, found by unpacking it from
+// the old package and cutting it as the installation will.
+std::map<std::size_t, delta::ChunkPlan> chunkPlans(const delta::LocalPackage& newer,
+                                                   const delta::PackageManifest& manifest,
+                                                   const delta::DeltaPlan& plan,
+                                                   const std::map<std::string, InstalledFile>& old,
+                                                   const std::string& oldPackage) {
+    std::map<std::size_t, delta::ChunkPlan> plans;
+    std::string why;
+    const auto map =
+        newer.chunkMapBytes ? delta::parseChunkMap(*newer.chunkMapBytes, why) : std::nullopt;
+    if (!map || !map->sizes) {
+        return plans;
+    }
+    for (std::size_t i = 0; i < plan.entries.size(); ++i) {
+        const delta::PlannedEntry& entry = plan.entries[i];
+        const delta::ManifestEntry& listed = manifest.entries[entry.manifestIndex];
+        const delta::ChunkedEntry* chunks = map->find(listed.entryName);
+        const auto held = old.find(listed.installedPath);
+        if (!entry.fetched || chunks == nullptr || held == old.end()) {
+            continue;
+        }
+        delta::ChunkPlan chunkPlan =
+            delta::planChunks(*chunks, chunksOfEntry(oldPackage, *held->second.entry, *map->sizes));
+        if (chunkPlan.saves(entry.span)) {
+            plans.emplace(i, std::move(chunkPlan));
+        }
+    }
+    return plans;
+}
+
+// The plan's lines: each file fetched, whole or by its chunks.
+void reportFetched(const delta::PackageManifest& manifest, const delta::DeltaPlan& plan,
+                   const std::map<std::size_t, delta::ChunkPlan>& chunked, std::ostream& report) {
+    for (std::size_t i = 0; i < plan.entries.size(); ++i) {
+        const delta::PlannedEntry& entry = plan.entries[i];
+        if (!entry.fetched) {
+            continue;
+        }
+        report << "  " << manifest.entries[entry.manifestIndex].installedPath << "  ";
+        if (const auto found = chunked.find(i); found != chunked.end()) {
+            report << withThousands(found->second.requestedBytes())
+                   << " bytes: " << withThousands(found->second.fetchedCount) << " of "
+                   << withThousands(found->second.steps.size()) << " chunks, the rest from the "
+                   << "installed file (whole: " << withThousands(entry.span.length) << ")\n";
+        } else {
+            report << withThousands(entry.span.length) << " bytes\n";
+        }
+    }
+}
 
 } // namespace
 
@@ -144,8 +200,10 @@ void compare(const std::string& oldPackage, const std::string& newPackage, std::
     // it, whatever the old manifest lists.
     std::map<std::string, InstalledFile> installed;
     for (const delta::ManifestEntry& entry : manifestOf(older, oldPackage).entries) {
-        if (entry.installedPath != instructionFileName) {
-            installed[entry.installedPath] = {entry.size, entry.sha256};
+        const std::size_t index = older.directory.find(entry.entryName);
+        if (entry.installedPath != instructionFileName && index < older.directory.entries.size()) {
+            installed[entry.installedPath] = {entry.size, entry.sha256,
+                                              &older.directory.entries[index]};
         }
     }
     const delta::PackageManifest manifest = manifestOf(newer, newPackage);
@@ -161,20 +219,23 @@ void compare(const std::string& oldPackage, const std::string& newPackage, std::
     if (!plan) {
         throw PublishError("the manifest of " + newPackage + " does not describe it: " + why);
     }
-    report << "a user of " << releaseOf(oldPackage) << " fetches "
-           << withThousands(plan->totalBytes()) << " of " << withThousands(newSize) << " bytes ("
-           << percentOf(plan->totalBytes(), newSize) << "): " << withThousands(plan->fetchedCount)
-           << " of " << withThousands(manifest.entries.size())
-           << " files, the directory and the manifest\n";
-    for (const delta::PlannedEntry& entry : plan->entries) {
-        if (entry.fetched) {
-            report << "  " << manifest.entries[entry.manifestIndex].installedPath << "  "
-                   << withThousands(entry.span.length) << " bytes\n";
-        }
+    const auto chunked = chunkPlans(newer, manifest, *plan, installed, oldPackage);
+    std::uint64_t total = plan->totalBytes();
+    for (const auto& [index, chunkPlan] : chunked) {
+        total = total - plan->entries[index].span.length + chunkPlan.requestedBytes();
     }
+    report << "a user of " << releaseOf(oldPackage) << " fetches " << withThousands(total) << " of "
+           << withThousands(newSize) << " bytes (" << percentOf(total, newSize)
+           << "): " << withThousands(plan->fetchedCount) << " of "
+           << withThousands(manifest.entries.size()) << " files"
+           << (chunked.empty()
+                   ? std::string()
+                   : " (" + withThousands(chunked.size()) + " of them by their changed chunks)")
+           << ", the directory and the manifest\n";
+    reportFetched(manifest, *plan, chunked, report);
     report << "  the directory  " << withThousands(plan->tailBytes) << " bytes\n"
            << "  the manifest  " << withThousands(plan->manifestSpan.length) << " bytes\n";
-    reportChoice(whyWholePackage(newer, manifest, *plan), plan->totalBytes(), newSize, report);
+    reportChoice(whyWholePackage(newer, manifest, *plan, total), total, newSize, report);
 }
 
 } // namespace publisher

@@ -1,5 +1,6 @@
 #include "InstructionLines.h"
 
+#include "delta/ChunkMap.h"
 #include "delta/Manifest.h"
 #include "text/LetterCase.h"
 #include "text/Pieces.h"
@@ -74,7 +75,8 @@ std::optional<std::string> lineMovingTheManifest(std::string_view text) {
         }
         const std::string source = text::withForwardSlashes(line.fields[1]);
         const std::string sourceName = source.substr(source.rfind('/') + 1);
-        if (text::matchesIgnoringCase(delta::manifestEntryName, sourceName)) {
+        if (text::matchesIgnoringCase(delta::manifestEntryName, sourceName) ||
+            text::matchesIgnoringCase(delta::chunkMapEntryName, sourceName)) {
             return line.text;
         }
     }

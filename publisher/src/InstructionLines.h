@@ -33,7 +33,7 @@ std::vector<InstructionLine> instructionFileLines(std::string_view text);
 
 // The first line of an instruction file's text that is a MOVE whose source,
 // as the updater matches it in its temp folder (wildcards, any letter case),
-// takes the package's manifest; nothing when there is none.
+// takes the package's manifest or its chunk map; nothing when there is none.
 std::optional<std::string> lineMovingTheManifest(std::string_view text);
 
 // The lines as the file holds them: each ended by CR LF.

@@ -1,6 +1,7 @@
 #include "Package.h"
 
 #include "ReleaseManifest.h"
+#include "delta/ChunkMap.h"
 #include "delta/Manifest.h"
 
 #include "fileio/Failure.h"
@@ -89,6 +90,24 @@ void makeArchive(CGZipFiles& zip, const std::string& what, const Release* releas
     }
 }
 
+// One zip call on archivePath: setUp names what goes in and returns what to
+// take from the list once the call succeeded. A failure is refused as
+// makeArchive refuses it, or with the binding's error.
+template <typename SetUp>
+void zipCall(const std::string& archivePath, const std::string& what, const Release* release,
+             SetUp setUp) {
+    try {
+        CGZipFiles zip;
+        zip.ZipFileName(archivePath);
+        zip.RemoveFile(placeholderName);
+        const auto after = setUp(zip);
+        makeArchive(zip, what, release);
+        after(zip);
+    } catch (const platform::Error& failure) {
+        throw PublishError("cannot build the package: " + failure.description());
+    }
+}
+
 // Every file the updater will find in its temp folder, by name.
 std::map<std::u32string, ExpectedFile> expectedFiles(const Release& release,
                                                      const PackageFolders& folders) {
@@ -101,9 +120,13 @@ std::map<std::u32string, ExpectedFile> expectedFiles(const Release& release,
         expected[text::foldCase(instructionFileName)] = {
             folders.writtenFolder + "/" + instructionFileName, instructionFileName, false, nullptr};
     }
-    const std::string manifestName(delta::manifestEntryName);
-    expected[text::foldCase(manifestName)] = {folders.manifestFolder + "/" + manifestName,
-                                              manifestName, false, nullptr};
+    for (const std::string_view written : {delta::manifestEntryName, delta::chunkMapEntryName}) {
+        const std::string name(written);
+        if (fs::exists(folders.manifestFolder + "/" + name)) {
+            expected[text::foldCase(name)] = {folders.manifestFolder + "/" + name, name, false,
+                                              nullptr};
+        }
+    }
     return expected;
 }
 
@@ -149,45 +172,46 @@ bool holdsAsItIs(const Release& release, const ExpectedFile& file, const std::st
 
 } // namespace
 
-void buildPackage(const Release& release, const PackageFolders& folders,
-                  const std::string& archivePath) {
+std::vector<WrittenChunk> buildPackage(const Release& release, const std::string& archivePath,
+                                       std::uint64_t chunkedFrom) {
     if (release.packageNames.size() > mostPackageNames) {
         throw PublishError("the release names " + std::to_string(release.packageNames.size()) +
                            " entries for the package, at most " + std::to_string(mostPackageNames) +
                            " can be: the entries at its top and the hidden ones (names "
                            "beginning with \".\") further down. Gather files into folders.");
     }
-    try {
-        // The manifest first and stored as it is: an installation fetches
-        // it by its span and reads it without unpacking anything.
-        CGZipFiles manifest;
-        manifest.ZipFileName(archivePath);
-        manifest.RootDirectory(folders.manifestFolder);
-        manifest.storedOnly(true);
-        manifest.RemoveFile(placeholderName);
-        manifest.AddFile(std::string(delta::manifestEntryName));
-        makeArchive(manifest, "start the package with its manifest", nullptr);
-        CGZipFiles zip;
-        zip.ZipFileName(archivePath);
+    std::vector<WrittenChunk> written;
+    zipCall(archivePath, "build the package", &release, [&](CGZipFiles& zip) {
         zip.RootDirectory(release.root);
         zip.RecurseFolders(true);
-        zip.RemoveFile(placeholderName);
+        zip.smallestChunkedFile(chunkedFrom);
         for (const std::string& name : release.packageNames) {
             zip.AddFile(name);
         }
-        makeArchive(zip, "build the package", &release);
+        return [&written](const CGZipFiles& done) {
+            for (const CodeModule::ZipChunk& chunk : done.chunks()) {
+                written.push_back(
+                    {chunk.entryName, chunk.uncompressedLength, chunk.compressedLength});
+            }
+        };
+    });
+    return written;
+}
+
+void finishPackage(const PackageFolders& folders, const std::string& archivePath) {
+    zipCall(archivePath, "end the package with its manifest", nullptr, [&](CGZipFiles& trailer) {
+        trailer.RootDirectory(folders.manifestFolder);
+        trailer.UpdatingZip(true);
+        trailer.storedOnly(true);
         if (!folders.writtenFolder.empty()) {
-            CGZipFiles instructions;
-            instructions.ZipFileName(archivePath);
-            instructions.RootDirectory(folders.writtenFolder);
-            instructions.UpdatingZip(true);
-            instructions.RemoveFile(placeholderName);
-            instructions.AddFile(instructionFileName);
-            makeArchive(instructions, "add updater.ini to the package", nullptr);
+            trailer.AddFile(instructionFileName);
         }
-    } catch (const platform::Error& failure) {
-        throw PublishError("cannot build the package: " + failure.description());
-    }
+        if (fs::exists(folders.manifestFolder + "/" + std::string(delta::chunkMapEntryName))) {
+            trailer.AddFile(std::string(delta::chunkMapEntryName));
+        }
+        trailer.AddFile(std::string(delta::manifestEntryName));
+        return [](const CGZipFiles&) {};
+    });
 }
 
 void checkPackage(const Release& release, const PackageFolders& folders,

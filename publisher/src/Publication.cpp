@@ -11,6 +11,7 @@
 #include "StagingFolder.h"
 #include "VersionAnswer.h"
 #include "codemodule/LibraryBoundary.h"
+#include "delta/ChunkMap.h"
 #include "delta/Manifest.h"
 #include "platform/console/ConsoleToolkit.h"
 #include "publisher/PublishError.h"
@@ -131,17 +132,15 @@ Release checkedRelease(const PublishRequest& request,
     return release;
 }
 
-// The instruction file written for a release that brings none, in a folder
-// of its own in staging; that folder, or the empty text.
-std::string writeInstructions(const Release& release, const StagingFolder& staging,
+// The instruction file written for a release that brings none, in
+// writtenFolder; that folder, or the empty text.
+std::string writeInstructions(const Release& release, const std::string& writtenFolder,
                               std::ostream& report) {
     if (release.hasInstructionFile) {
         report << "updater.ini: the release's own\n";
         return {};
     }
     const auto lines = instructionLines(release);
-    const std::string writtenFolder = staging / "instructions";
-    fs::create_directory(writtenFolder);
     writeNewFile(writtenFolder + "/" + instructionFileName, instructionFileText(lines));
     report << "updater.ini written for the release:\n";
     for (const std::string& line : lines) {
@@ -150,17 +149,29 @@ std::string writeInstructions(const Release& release, const StagingFolder& stagi
     return writtenFolder;
 }
 
-// The package's manifest, in a folder of its own in staging; that folder.
-std::string writeManifest(const Release& release, const std::string& writtenFolder,
-                          const StagingFolder& staging, std::ostream& report) {
-    const std::string manifestFolder = staging / "manifest";
-    fs::create_directory(manifestFolder);
-    const delta::PackageManifest manifest = releaseManifest(release, writtenFolder);
-    writeNewFile(manifestFolder + "/" + std::string(delta::manifestEntryName),
+// The package's chunk map, when the zip library wrote chunks, and its
+// manifest, listing the chunk map too, into folder, once the release's
+// files are packed.
+void writeManifest(const Release& release, const std::string& writtenFolder,
+                   const std::string& folder, std::uint64_t chunkedFrom,
+                   const std::vector<WrittenChunk>& written, std::ostream& report) {
+    std::vector<delta::ChunkedEntry> cut;
+    delta::PackageManifest manifest = releaseManifest(release, writtenFolder, chunkedFrom, &cut);
+    const delta::ChunkMap map = chunkMapOf(std::move(cut), written);
+    if (!map.entries.empty()) {
+        const std::string name(delta::chunkMapEntryName);
+        const std::string text = delta::formatChunkMap(map);
+        writeNewFile(folder + "/" + name, text);
+        const auto mode = fs::status(folder + "/" + name).permissions() & fs::perms::mask;
+        manifest.entries.push_back(
+            {name, name, text.size(), static_cast<std::uint16_t>(mode), delta::sha256Of(text)});
+        report << name << ": " << map.entries.size() << " files of at least " << chunkedFrom
+               << " bytes in " << written.size() << " chunks that an update fetches apart\n";
+    }
+    writeNewFile(folder + "/" + std::string(delta::manifestEntryName),
                  delta::formatManifest(manifest));
     report << delta::manifestEntryName << ": " << manifest.entries.size()
-           << " files with their SHA-256, first in the package\n";
-    return manifestFolder;
+           << " files with their SHA-256, last in the package\n";
 }
 
 } // namespace
@@ -183,11 +194,16 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
     const std::string& served = servedFolder.path();
     const StagingFolder staging(served);
     reportLeftovers(staging, report);
-    const std::string writtenFolder = writeInstructions(release, staging, report);
-    const PackageFolders folders{writeManifest(release, writtenFolder, staging, report),
-                                 writtenFolder};
+    // What the tool writes for the package, in one folder: the package ends
+    // with it.
+    const std::string trailer = staging / "trailer";
+    fs::create_directory(trailer);
+    const std::string writtenFolder = writeInstructions(release, trailer, report);
     const std::string package = staging / packageName;
-    buildPackage(release, folders, package);
+    const auto written = buildPackage(release, package, request.chunkedFrom);
+    writeManifest(release, writtenFolder, trailer, request.chunkedFrom, written, report);
+    const PackageFolders folders{trailer, writtenFolder};
+    finishPackage(folders, package);
     refuseUnansweredQuestions(toolkit);
     if (request.packed) {
         request.packed();

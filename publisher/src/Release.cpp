@@ -1,6 +1,7 @@
 #include "Release.h"
 
 #include "ReleaseNames.h"
+#include "delta/ChunkMap.h"
 #include "delta/Manifest.h"
 #include "fileio/Failure.h"
 #include "fileio/Reading.h"
@@ -94,6 +95,7 @@ public:
             refuseClash(instructionFileName, " (the one this tool writes)");
         }
         refuseClash(std::string(delta::manifestEntryName), " (the package's manifest)");
+        refuseClash(std::string(delta::chunkMapEntryName), " (the package's chunk map)");
     }
 
 private:

@@ -1,6 +1,7 @@
 #include "ReleaseChecks.h"
 
 #include "InstructionLines.h"
+#include "delta/ChunkMap.h"
 #include "delta/Manifest.h"
 #include "fileio/Failure.h"
 #include "fileio/Reading.h"
@@ -159,12 +160,13 @@ void checkOwnInstructions(const Release& release, std::ostream& report) {
         return;
     }
     const std::string text = instructionText(release, *file);
-    // Copied into the installation, the manifest would stand there as a file
-    // of the application's.
+    // Copied into the installation, the manifest or the chunk map would
+    // stand there as a file of the application's.
     if (const auto line = lineMovingTheManifest(text)) {
         throw PublishError("the release's " + file->path + " has the line \"" + *line +
                            "\", which would install the package's manifest " +
-                           std::string(delta::manifestEntryName) +
+                           std::string(delta::manifestEntryName) + " or its chunk map " +
+                           std::string(delta::chunkMapEntryName) +
                            " as a file of the application; name the files it moves");
     }
     for (const InstructionLine& line : instructionFileLines(text)) {

@@ -1,7 +1,10 @@
 #include "ReleaseManifest.h"
 
+#include "ChunkMapCheck.h"
+
 #include "delta/DeltaError.h"
 #include "delta/DeltaPlan.h"
+#include "delta/FileChunks.h"
 #include "publisher/PublishError.h"
 
 #include <algorithm>
@@ -19,19 +22,38 @@ delta::Sha256 digestOfFile(const std::string& path) {
     }
 }
 
+// The file's chunks into entry, and its SHA-256.
+delta::Sha256 cutFile(int fd, const std::string& path, delta::ChunkedEntry& entry) {
+    entry.entryName = path;
+    delta::Sha256Digest whole(path);
+    delta::cutOpenFile(
+        fd, path, zipformat::ChunkSizes{},
+        [&entry](std::uint64_t, std::uint64_t size, const delta::Sha256& sha256) {
+            entry.chunks.push_back({size, 0, sha256});
+        },
+        &whole);
+    return whole.finish();
+}
+
 PublishError manifestRefused(const std::string& why) {
     return PublishError("the package's manifest does not describe it: " + why);
 }
 
 } // namespace
 
-delta::PackageManifest releaseManifest(const Release& release, const std::string& writtenFolder) {
+delta::PackageManifest releaseManifest(const Release& release, const std::string& writtenFolder,
+                                       std::uint64_t chunkedFrom,
+                                       std::vector<delta::ChunkedEntry>* chunks) {
     delta::PackageManifest manifest;
     for (const ReleaseFile& file : release.files) {
         const fileio::UniqueFd fd = openAsRead(release, file);
         delta::Sha256 digest{};
         try {
-            digest = delta::sha256OfOpenFile(fd.get(), file.path);
+            if (chunks != nullptr && chunkedFrom > 0 && file.size >= chunkedFrom) {
+                digest = cutFile(fd.get(), file.path, chunks->emplace_back());
+            } else {
+                digest = delta::sha256OfOpenFile(fd.get(), file.path);
+            }
         } catch (const delta::DeltaError& failure) {
             throw PublishError(failure.what());
         }
@@ -50,6 +72,29 @@ delta::PackageManifest releaseManifest(const Release& release, const std::string
     return manifest;
 }
 
+delta::ChunkMap chunkMapOf(std::vector<delta::ChunkedEntry> cut,
+                           const std::vector<WrittenChunk>& written) {
+    delta::ChunkMap map;
+    map.sizes = zipformat::ChunkSizes{};
+    std::size_t next = 0;
+    for (delta::ChunkedEntry& entry : cut) {
+        for (delta::MapChunk& chunk : entry.chunks) {
+            if (next == written.size() || written[next].entryName != entry.entryName ||
+                written[next].size != chunk.size) {
+                throw PublishError("the zip library cut " + entry.entryName +
+                                   " into other chunks than the tool did");
+            }
+            chunk.compressedSize = written[next++].compressedSize;
+        }
+        map.entries.push_back(std::move(entry));
+    }
+    if (next != written.size()) {
+        throw PublishError("the zip library cut " + written[next].entryName +
+                           " into chunks the tool did not");
+    }
+    return map;
+}
+
 void checkManifest(const std::string& archivePath, const std::string& checkFolder) {
     const delta::LocalPackage package = localPackageAt(archivePath);
     const delta::PackageDirectory& directory = package.directory;
@@ -57,11 +102,11 @@ void checkManifest(const std::string& archivePath, const std::string& checkFolde
         throw manifestRefused("it has no entry " + std::string(delta::manifestEntryName));
     }
     const std::size_t manifestIndex = directory.find(delta::manifestEntryName);
-    const auto first = std::min_element(
+    const auto last = std::max_element(
         directory.spans.begin(), directory.spans.end(),
         [](const delta::ByteSpan& a, const delta::ByteSpan& b) { return a.offset < b.offset; });
-    if (first != directory.spans.begin() + static_cast<std::ptrdiff_t>(manifestIndex)) {
-        throw manifestRefused("it is not the package's first entry");
+    if (last != directory.spans.begin() + static_cast<std::ptrdiff_t>(manifestIndex)) {
+        throw manifestRefused("it is not the package's last entry");
     }
     std::string why;
     const auto manifest = delta::parseManifest(*package.manifestBytes, why);
@@ -74,6 +119,7 @@ void checkManifest(const std::string& archivePath, const std::string& checkFolde
     if (!plan) {
         throw manifestRefused(why);
     }
+    checkChunkMap(archivePath, directory, checkFolder);
     // The update unpacks every file into one folder, by its name alone.
     for (const delta::ManifestEntry& entry : manifest->entries) {
         const std::string name = entry.entryName.substr(entry.entryName.rfind('/') + 1);

@@ -56,32 +56,11 @@ void makeRelease(const std::string& folder, int n, std::size_t sharedBytes) {
 }
 
 // 1.3.1 installed, 1.3.2 published with the key; the served package's path.
-struct Publication {
-    testsupport::TempDir web;
-    testsupport::TempDir scratch;
-    testsupport::TempDir root;
-    testsupport::TempDir release;
-    testsupport::PublisherKey key;
-    std::string install;
-    std::string package;
-
-    explicit Publication(std::size_t sharedBytes)
-        : key(testsupport::makePublisherKey(scratch / "key.pem")), install(root / "Morvane"),
-          package(web / "clientfiles/morvane/morvane.zip") {
+struct Publication : KeyedPublication {
+    explicit Publication(std::size_t sharedBytes) {
         makeRelease(release.path(), 2, sharedBytes);
-        const PublisherRun run =
-            runPublisher({"--key", key.privateKeyFile, release.path(), "1.3.2", web.path()},
-                         scratch / "publish.out");
-        EXPECT_EQ(run.status, 0) << run.output;
-        testsupport::TempDir::makeFolder(install);
+        publish();
         makeRelease(install, 1, sharedBytes);
-    }
-
-    int runUpdater(const std::string& host) {
-        testsupport::ChildProcess updater(
-            {QT_UPDATE_CHILD, install, host, REAL_UNZIP32_FOLDER, "", key.publicKeyBase64},
-            scratch / "updater.out");
-        return updater.exitStatusWithin(std::chrono::seconds(60));
     }
 };
 

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "testsupport/ChildProcess.h"
+#include "testsupport/PublisherKey.h"
 #include "testsupport/TempDir.h"
 
 #include <chrono>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -23,3 +25,42 @@ inline PublisherRun runPublisher(const std::vector<std::string>& arguments,
     run.output = testsupport::readFile(outputFile);
     return run;
 }
+
+// The updater in its real window, offscreen, updating install from the
+// server at host as a user who says Yes to everything; its exit status.
+inline int runUpdaterWindow(const std::string& install, const std::string& host,
+                            const std::string& publicKeyBase64, const std::string& outputFile) {
+    testsupport::ChildProcess updater(
+        {QT_UPDATE_CHILD, install, host, REAL_UNZIP32_FOLDER, "", publicKeyBase64}, outputFile);
+    return updater.exitStatusWithin(std::chrono::seconds(60));
+}
+
+// A release folder published as 1.3.2 with a key into web, and an
+// installation folder of an earlier release to update from it.
+struct KeyedPublication {
+    testsupport::TempDir web;
+    testsupport::TempDir scratch;
+    testsupport::TempDir root;
+    testsupport::TempDir release;
+    testsupport::PublisherKey key;
+    std::string install;
+    std::string package;
+
+    KeyedPublication()
+        : key(testsupport::makePublisherKey(scratch / "key.pem")), install(root / "Morvane"),
+          package(web / "clientfiles/morvane/morvane.zip") {}
+
+    // The release folder as it stands, published; the installation folder
+    // made, empty.
+    void publish() {
+        const PublisherRun run =
+            runPublisher({"--key", key.privateKeyFile, release.path(), "1.3.2", web.path()},
+                         scratch / "publish.out");
+        EXPECT_EQ(run.status, 0) << run.output;
+        testsupport::TempDir::makeFolder(install);
+    }
+
+    int runUpdater(const std::string& host) {
+        return runUpdaterWindow(install, host, key.publicKeyBase64, scratch / "updater.out");
+    }
+};

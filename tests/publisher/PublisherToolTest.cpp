@@ -130,7 +130,7 @@ TEST_F(PublisherTool, WritesInstructionsParentsFirstAndPublishesBothFiles) {
                                       "MOVE;morvane.exe;APP_PATH\r\n");
     EXPECT_NE(run.output.find("MAKEDIR;deep;APP_PATH\\docs"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("docs/readme.txt  6 bytes"), std::string::npos) << run.output;
-    // The manifest first and stored, every file listed with its SHA-256, as
+    // The manifest last and stored, every file listed with its SHA-256, as
     // Python's zipfile reads the package.
     EXPECT_EQ(manifestScript({"check", served("morvane.zip")}), "");
 }

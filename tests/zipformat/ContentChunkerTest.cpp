@@ -153,6 +153,24 @@ TEST(ContentChunker, CutsDoNotDependOnHowTheDataArrives) {
     }
 }
 
+// Every published chunk map depends on where the chunker cuts: the same
+// bytes must be cut in the same places by every build, this one and the
+// ones after it.
+TEST(ContentChunker, CutsWhereEveryEarlierBuildCut) {
+    std::mt19937 generator(2026);
+    std::vector<unsigned char> data(1 << 20);
+    for (unsigned char& byte : data) {
+        byte = static_cast<unsigned char>(generator());
+    }
+    const auto standard = chunkLengths(data, {});
+    const auto small = chunkLengths(data, {512, 2048, 8192});
+    EXPECT_EQ(
+        std::vector<std::uint64_t>(standard.begin(), standard.begin() + 8),
+        (std::vector<std::uint64_t>{55221, 68573, 101728, 48563, 80952, 157200, 88651, 37379}));
+    EXPECT_EQ(std::vector<std::uint64_t>(small.begin(), small.begin() + 8),
+              (std::vector<std::uint64_t>{1309, 3880, 886, 2815, 2757, 2878, 1845, 1287}));
+}
+
 TEST(ContentChunker, UsableSizes) {
     struct Case {
         ChunkSizes sizes;

@@ -1,6 +1,13 @@
 #include "delta/ChunkPlan.h"
 
+#include "zipformat/EntryData.h"
+#include "zipformat/Records.h"
+
 namespace delta {
+
+std::uint64_t ChunkPlan::requestedBytes() const {
+    return zipformat::localHeaderSize + fetchedBytes;
+}
 
 ChunkPlan planChunks(const ChunkedEntry& entry, const HeldChunks& held) {
     ChunkPlan plan;
@@ -23,6 +30,22 @@ ChunkPlan planChunks(const ChunkedEntry& entry, const HeldChunks& held) {
         compressedOffset += chunk.compressedSize;
     }
     return plan;
+}
+
+std::optional<std::string> chunksMismatch(const DirectoryEntry& entry, const ChunkedEntry& chunks) {
+    std::uint64_t size = 0;
+    std::uint64_t compressed = 0;
+    for (const MapChunk& chunk : chunks.chunks) {
+        size += chunk.size;
+        compressed += chunk.compressedSize;
+    }
+    if (entry.method != zipformat::deflatedMethod || zipformat::isEncrypted(entry.flags)) {
+        return "the chunked entry " + entry.name + " is not deflated as it is";
+    }
+    if (size != entry.size || compressed != entry.compressedSize) {
+        return "the chunk map's sizes of " + entry.name + " are not the directory's";
+    }
+    return std::nullopt;
 }
 
 } // namespace delta

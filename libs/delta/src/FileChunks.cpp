@@ -21,16 +21,32 @@ std::size_t Sha256Hash::operator()(const Sha256& digest) const {
     return value;
 }
 
+ChunkHasher::ChunkHasher(const zipformat::ChunkSizes& sizes, ChunkFound found, std::string what)
+    : m_chunker(sizes), m_found(std::move(found)), m_what(std::move(what)), m_digest(m_what) {}
+
+void ChunkHasher::add(std::span<const unsigned char> bytes) {
+    while (const auto cut = m_chunker.cut(bytes)) {
+        m_digest.add(bytes.data(), *cut);
+        m_offset += *cut;
+        m_found(m_start, m_offset - m_start, m_digest.finish());
+        m_digest = Sha256Digest(m_what);
+        m_start = m_offset;
+        bytes = bytes.subspan(*cut);
+    }
+    m_digest.add(bytes.data(), bytes.size());
+    m_offset += bytes.size();
+}
+
+void ChunkHasher::finish() {
+    if (m_offset > m_start) {
+        m_found(m_start, m_offset - m_start, m_digest.finish());
+        m_start = m_offset;
+    }
+}
+
 void cutOpenFile(int fd, const std::string& path, const zipformat::ChunkSizes& sizes,
                  const ChunkFound& found, Sha256Digest* whole) {
-    zipformat::ContentChunker chunker(sizes);
-    Sha256Digest digest(path);
-    std::uint64_t start = 0;
-    const auto endChunk = [&](std::uint64_t end) {
-        found(start, end - start, digest.finish());
-        digest = Sha256Digest(path);
-        start = end;
-    };
+    ChunkHasher hasher(sizes, found, path);
     std::vector<unsigned char> block(blockSize);
     for (std::uint64_t offset = 0;;) {
         std::size_t got = 0;
@@ -42,18 +58,10 @@ void cutOpenFile(int fd, const std::string& path, const zipformat::ChunkSizes& s
         if (whole != nullptr) {
             whole->add(block.data(), got);
         }
-        std::span<const unsigned char> rest(block.data(), got);
-        while (const auto cut = chunker.cut(rest)) {
-            digest.add(rest.data(), *cut);
-            endChunk(offset + static_cast<std::uint64_t>(rest.data() + *cut - block.data()));
-            rest = rest.subspan(*cut);
-        }
-        digest.add(rest.data(), rest.size());
+        hasher.add({block.data(), got});
         offset += got;
         if (got < blockSize) {
-            if (offset > start) {
-                endChunk(offset);
-            }
+            hasher.finish();
             return;
         }
     }

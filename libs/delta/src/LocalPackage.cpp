@@ -1,5 +1,6 @@
 #include "delta/LocalPackage.h"
 
+#include "delta/ChunkMap.h"
 #include "delta/DeltaError.h"
 #include "delta/StoredEntry.h"
 #include "fileio/Failure.h"
@@ -26,6 +27,32 @@ std::vector<unsigned char> bytesAt(int fd, std::uint64_t offset, std::uint64_t l
         throw DeltaError(
             "cannot read " + path + ": " +
             (failure != 0 ? fileio::systemReason(failure) : std::string("it ended early")));
+    }
+    return bytes;
+}
+
+// The bytes of the stored entry of this name, read from its span; nothing
+// when the package has no such entry.
+std::optional<std::string> storedBytes(int fd, const PackageDirectory& directory,
+                                       std::string_view name, const std::string& what,
+                                       const std::string& path) {
+    const std::size_t index = directory.find(name);
+    if (index == directory.entries.size()) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    StoredEntryReader reader(
+        directory.entries[index], mostManifestBytes, [&bytes](std::span<const unsigned char> data) {
+            bytes.append(reinterpret_cast<const char*>(data.data()), data.size());
+        });
+    if (reader.problem()) {
+        throw DeltaError("cannot read " + what + " of " + path + ": " + *reader.problem());
+    }
+    // The directory bounds the span by the entry's size.
+    const ByteSpan span = directory.spans[index];
+    reader.take(bytesAt(fd, span.offset, span.length, path));
+    if (const auto why = reader.finish()) {
+        throw DeltaError("cannot read " + what + " of " + path + ": " + *why);
     }
     return bytes;
 }
@@ -65,26 +92,10 @@ LocalPackage readLocalPackage(const std::string& path) {
     LocalPackage package;
     package.directory = std::move(reading.directory);
     package.tailBytes = size - package.directory.directoryOffset;
-    const std::size_t index = package.directory.find(manifestEntryName);
-    if (index == package.directory.entries.size()) {
-        return package;
-    }
-    std::string manifest;
-    StoredEntryReader reader(package.directory.entries[index], mostManifestBytes,
-                             [&manifest](std::span<const unsigned char> data) {
-                                 manifest.append(reinterpret_cast<const char*>(data.data()),
-                                                 data.size());
-                             });
-    if (reader.problem()) {
-        throw DeltaError("cannot read the manifest of " + path + ": " + *reader.problem());
-    }
-    // The directory bounds the span by the entry's size.
-    const ByteSpan span = package.directory.spans[index];
-    reader.take(bytesAt(fd.get(), span.offset, span.length, path));
-    if (const auto why = reader.finish()) {
-        throw DeltaError("cannot read the manifest of " + path + ": " + *why);
-    }
-    package.manifestBytes = std::move(manifest);
+    package.manifestBytes =
+        storedBytes(fd.get(), package.directory, manifestEntryName, "the manifest", path);
+    package.chunkMapBytes =
+        storedBytes(fd.get(), package.directory, chunkMapEntryName, "the chunk map", path);
     return package;
 }
 

@@ -1,5 +1,6 @@
 #include "zipformat/ContentChunker.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 
@@ -47,17 +48,19 @@ ContentChunker::ContentChunker(const ChunkSizes& sizes) : m_sizes(sizes) {
 }
 
 std::optional<std::size_t> ContentChunker::cut(std::span<const unsigned char> data) {
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        ++m_length;
-        if (m_length <= m_sizes.minimum) {
-            // Hashing starts 64 bytes before a cut may fall, so the first
-            // test sees a hash of the chunk's own bytes alone.
-            m_hash = m_length + 64 > m_sizes.minimum ? (m_hash << 1) + gear[data[i]] : 0;
-            if (m_length < m_sizes.minimum) {
-                continue;
-            }
-        } else {
-            m_hash = (m_hash << 1) + gear[data[i]];
+    std::size_t i = 0;
+    // No cut falls before the minimum, and the hash of the 64 bytes before
+    // it is all the first test sees: the bytes before those are only
+    // counted.
+    const std::uint64_t hashFrom = m_sizes.minimum - 64;
+    if (m_length < hashFrom) {
+        i = static_cast<std::size_t>(std::min<std::uint64_t>(data.size(), hashFrom - m_length));
+        m_length += i;
+    }
+    for (; i < data.size(); ++i) {
+        m_hash = (m_hash << 1) + gear[data[i]];
+        if (++m_length < m_sizes.minimum) {
+            continue;
         }
         const std::uint64_t mask = m_length < m_sizes.average ? m_strictMask : m_looseMask;
         if ((m_hash & mask) == 0 || m_length >= m_sizes.maximum) {

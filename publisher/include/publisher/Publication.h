@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -17,6 +18,10 @@ constexpr int defaultValidDays = 30;
 // the folder the web server serves and, to sign the package and the
 // version answer, the file of the publisher's Ed25519 private key (empty:
 // nothing is signed), with the days the signed answer stays valid.
+// A file this large is worth fetching in parts: a chunk map line costs
+// less than a thousandth of it.
+inline constexpr std::uint64_t defaultChunkedFrom = 1 << 20;
+
 struct PublishRequest {
     std::string releaseFolder;
     std::string version;
@@ -33,6 +38,9 @@ struct PublishRequest {
     std::function<void()> packed;
     // Whether a version older than the one served may replace it.
     bool replaceNewer = false;
+    // Files of at least this many bytes are deflated in chunks that an
+    // update fetches one by one; 0: none is.
+    std::uint64_t chunkedFrom = defaultChunkedFrom;
 };
 
 // A served, signed version answer to sign again for another validDays,

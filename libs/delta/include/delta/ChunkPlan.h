@@ -12,6 +12,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace delta {
@@ -28,8 +30,19 @@ struct ChunkPlan {
     std::vector<ByteSpan> requests;
     std::uint64_t fetchedBytes = 0;
     std::size_t fetchedCount = 0;
+
+    // What fetching the entry this way takes of the package: its local
+    // header, which alone says where its data begins, and its chunks.
+    std::uint64_t requestedBytes() const;
+    // Whether that is less than fetching the entry whole, its span.
+    bool saves(const ByteSpan& span) const { return requestedBytes() < span.length; }
 };
 
 ChunkPlan planChunks(const ChunkedEntry& entry, const HeldChunks& held);
+
+// Why the chunk map's entry does not describe the directory's: not deflated
+// as it is (encrypted, another method), or sizes in all that are not the
+// entry's; nothing when it does.
+std::optional<std::string> chunksMismatch(const DirectoryEntry& entry, const ChunkedEntry& chunks);
 
 } // namespace delta

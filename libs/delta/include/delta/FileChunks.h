@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <unordered_map>
 
@@ -17,6 +18,24 @@ namespace delta {
 
 using ChunkFound =
     std::function<void(std::uint64_t offset, std::uint64_t size, const Sha256& sha256)>;
+
+// Bytes cut into chunks as they come, each chunk's place and SHA-256 to
+// found, in order.
+class ChunkHasher {
+public:
+    ChunkHasher(const zipformat::ChunkSizes& sizes, ChunkFound found, std::string what);
+    void add(std::span<const unsigned char> bytes);
+    // The bytes left make the last chunk.
+    void finish();
+
+private:
+    zipformat::ContentChunker m_chunker;
+    ChunkFound m_found;
+    std::string m_what;
+    Sha256Digest m_digest;
+    std::uint64_t m_start = 0;
+    std::uint64_t m_offset = 0;
+};
 
 // Cuts the file open on fd, read from its start, with sizes: each chunk to
 // found, in order; and every byte to whole, when given. path names it in a
