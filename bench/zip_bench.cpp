@@ -4,8 +4,14 @@
 // alternating the three in one run. Prints wall times, the ratios to bsdtar,
 // archive sizes and the peak resident memory of each. With --zip64 it also
 // stores a sparse file of just over 4 GiB and has 7z test the archive.
+// With --chunked it times instead the library deflating in content-defined
+// chunks (16, 64 and 256 KiB) against the library deflating plainly at the
+// same level, alternating: one large file (--large MiB, half text and half
+// random) chunked whole, and the tree with every file of at least
+// --chunk-from KiB chunked.
 //
 //   zip_bench [--size 256] [--files 2000] [--rounds 3] [--folder DIR] [--zip64]
+//             [--chunked] [--large 100] [--chunk-from 64]
 //
 // Each build runs in a process of its own, so that its peak memory is its own.
 
@@ -17,6 +23,7 @@
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -32,6 +39,9 @@ struct Settings {
     int rounds = 3;
     std::string folder;
     bool zip64 = false;
+    bool chunked = false;
+    int largeMiB = 100;
+    int chunkFromKiB = 64;
 };
 
 Settings parseArguments(int argc, char** argv) {
@@ -41,6 +51,12 @@ Settings parseArguments(int argc, char** argv) {
         const bool hasValue = i + 1 < argc;
         if (option == "--zip64") {
             settings.zip64 = true;
+        } else if (option == "--chunked") {
+            settings.chunked = true;
+        } else if (option == "--large" && hasValue) {
+            settings.largeMiB = std::stoi(argv[++i]);
+        } else if (option == "--chunk-from" && hasValue) {
+            settings.chunkFromKiB = std::stoi(argv[++i]);
         } else if (option == "--size" && hasValue) {
             settings.sizeMiB = std::stoi(argv[++i]);
         } else if (option == "--files" && hasValue) {
@@ -58,8 +74,9 @@ int32_t quietMessage(const char*, uint32_t) {
     return 0;
 }
 
-// The child side: one archive of everything below root through the library.
-int buildWithLibrary(const char* archive, const char* root) {
+// The child side: one archive of everything below root through the library,
+// files of at least smallestChunked bytes deflated in chunks (0: none).
+int buildWithLibrary(const char* archive, const char* root, uint64_t smallestChunked) {
     void* library = dlopen(ZIP32_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
         std::fprintf(stderr, "%s\n", dlerror());
@@ -77,6 +94,13 @@ int buildWithLibrary(const char* archive, const char* root) {
     options.quiet = 1;
     options.rootDirectory = root;
     setOptions(&options);
+    auto setChunking =
+        reinterpret_cast<int32_t (*)(const ZpChunking*)>(dlsym(library, "ZpSetChunking"));
+    const ZpChunking chunking{smallestChunked, 16 << 10, 64 << 10, 256 << 10, nullptr};
+    if (setChunking(&chunking) != ZP_OK) {
+        std::fprintf(stderr, "ZpSetChunking refused the chunking\n");
+        return 1;
+    }
     const char* const names[] = {"querty", "*"};
     const int32_t result = build(2, archive, names);
     if (result != ZP_OK) {
@@ -91,6 +115,7 @@ struct Tool {
     std::vector<double> times;
     double rssMiB = 0;
     double archiveMiB = 0;
+    std::vector<double> cpu;
 };
 
 bool measure(Tool& tool, const std::vector<std::string>& command, const std::string& folder,
@@ -103,6 +128,7 @@ bool measure(Tool& tool, const std::vector<std::string>& command, const std::str
         return false;
     }
     tool.times.push_back(sample.wall);
+    tool.cpu.push_back(sample.cpu);
     tool.rssMiB = std::max(tool.rssMiB, sample.rssMiB);
     tool.archiveMiB = static_cast<double>(std::filesystem::file_size(archive)) / mebi;
     return true;
@@ -114,9 +140,9 @@ void benchmark(const Settings& settings, const std::string& self) {
     std::filesystem::remove_all(work);
     std::filesystem::create_directories(source);
     bench::makeFiles(source, settings.sizeMiB, settings.files);
-    Tool library{"library", {}, 0, 0};
-    Tool bsdtar{"bsdtar", {}, 0, 0};
-    Tool sevenZip{"7z", {}, 0, 0};
+    Tool library{"library", {}, 0, 0, {}};
+    Tool bsdtar{"bsdtar", {}, 0, 0, {}};
+    Tool sevenZip{"7z", {}, 0, 0, {}};
     const std::string archive = work + "/out.zip";
     for (int round = 0; round < settings.rounds; ++round) {
         if (!measure(library, {self, "--build", archive, source}, {}, archive) ||
@@ -146,6 +172,81 @@ void benchmark(const Settings& settings, const std::string& self) {
     std::filesystem::remove_all(work);
 }
 
+// One file of about sizeMiB in folder, program.bin: half text, half random,
+// as a program file with its data might be.
+int makeLargeFile(const std::string& folder, int sizeMiB) {
+    const std::string parts = folder + "/parts";
+    bench::makeFiles(parts, sizeMiB, 2);
+    std::ofstream whole(folder + "/program.bin", std::ios::binary);
+    for (const auto& item : std::filesystem::recursive_directory_iterator(parts)) {
+        if (item.is_regular_file()) {
+            whole << std::ifstream(item.path(), std::ios::binary).rdbuf();
+        }
+    }
+    std::filesystem::remove_all(parts);
+    return whole.good() ? 0 : 1;
+}
+
+// The library deflating source plainly and in chunks, the two alternating.
+void chunkedAgainstPlain(const Settings& settings, const std::string& self,
+                         const std::string& source, uint64_t smallestChunked,
+                         const std::string& what) {
+    Tool plain{"plain", {}, 0, 0, {}};
+    Tool chunked{"chunked", {}, 0, 0, {}};
+    const std::string archive = source + "/../chunk-bench.zip";
+    const std::string threshold = std::to_string(smallestChunked);
+    std::vector<double> ratios;
+    for (int round = 0; round < settings.rounds; ++round) {
+        const bool chunkedFirst = round % 2 == 1;
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool chunking = (turn == 0) == chunkedFirst;
+            if (!measure(chunking ? chunked : plain,
+                         {self, "--build", archive, source, chunking ? threshold : "0"}, {},
+                         archive)) {
+                return;
+            }
+        }
+        ratios.push_back(chunked.times.back() / plain.times.back());
+        std::printf("  round %d: plain %.2f s (CPU %.2f s), chunked %.2f s (CPU %.2f s)\n",
+                    round + 1, plain.times.back(), plain.cpu.back(), chunked.times.back(),
+                    chunked.cpu.back());
+    }
+    const double plainWall = bench::median(plain.times);
+    const double chunkedWall = bench::median(chunked.times);
+    std::printf("%s:\n  chunked %.2f s, plain %.2f s; chunked/plain %.3f (each round's own "
+                "%.3f; target <= 1.10)\n",
+                what.c_str(), chunkedWall, plainWall, chunkedWall / plainWall,
+                bench::median(ratios));
+    const double plainCpu = bench::median(plain.cpu);
+    const double chunkedCpu = bench::median(chunked.cpu);
+    std::printf("  CPU chunked %.2f s, plain %.2f s; chunked/plain %.3f\n", chunkedCpu, plainCpu,
+                chunkedCpu / plainCpu);
+    std::printf("  archive chunked %.2f MiB, plain %.2f MiB; chunked/plain %+.3f %% (target "
+                "<= +1 %%); peak memory chunked %.1f MiB, plain %.1f MiB\n",
+                chunked.archiveMiB, plain.archiveMiB,
+                (chunked.archiveMiB / plain.archiveMiB - 1) * 100, chunked.rssMiB, plain.rssMiB);
+    std::fflush(stdout);
+}
+
+void chunkedBenchmarks(const Settings& settings, const std::string& self) {
+    const std::string work = settings.folder + "/zip-bench-chunked";
+    std::filesystem::remove_all(work);
+    std::filesystem::create_directories(work + "/large");
+    // Made by a child: a child's peak memory counts its parent's, and the
+    // parent would hold the file's content while making it.
+    bench::runMeasured({self, "--make-large", work + "/large", std::to_string(settings.largeMiB)});
+    const uint64_t largeSize = std::filesystem::file_size(work + "/large/program.bin");
+    chunkedAgainstPlain(settings, self, work + "/large", 1,
+                        "one file of " + std::to_string(largeSize >> 20) + " MiB");
+    std::filesystem::create_directories(work + "/tree");
+    bench::makeFiles(work + "/tree", settings.sizeMiB, settings.files);
+    chunkedAgainstPlain(
+        settings, self, work + "/tree", static_cast<uint64_t>(settings.chunkFromKiB) << 10,
+        std::to_string(settings.sizeMiB) + " MiB in " + std::to_string(settings.files) +
+            " files, those of " + std::to_string(settings.chunkFromKiB) + " KiB or more chunked");
+    std::filesystem::remove_all(work);
+}
+
 // An entry over 4 GiB needs zip64 fields; 7z reads the whole entry back.
 void zip64Check(const Settings& settings, const std::string& self) {
     const std::string work = settings.folder + "/zip-bench-zip64";
@@ -167,15 +268,22 @@ void zip64Check(const Settings& settings, const std::string& self) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::strcmp(argv[1], "--build") == 0) {
-        return buildWithLibrary(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "--make-large") == 0) {
+        return makeLargeFile(argv[2], std::stoi(argv[3]));
+    }
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--build") == 0) {
+        return buildWithLibrary(argv[2], argv[3], argc == 5 ? std::stoull(argv[4]) : 0);
     }
     Settings settings = parseArguments(argc, argv);
     if (settings.folder.empty()) {
         settings.folder = std::filesystem::temp_directory_path().string();
     }
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    benchmark(settings, self);
+    if (settings.chunked) {
+        chunkedBenchmarks(settings, self);
+    } else {
+        benchmark(settings, self);
+    }
     if (settings.zip64) {
         zip64Check(settings, self);
     }

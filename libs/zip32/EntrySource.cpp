@@ -3,6 +3,7 @@
 #include "FileSource.h"
 
 #include <cerrno>
+#include <new>
 
 namespace zip32 {
 
@@ -33,7 +34,25 @@ zip_int64_t EntrySource::call(void* self, void* data, zip_uint64_t length,
     return source->handle(data, length, command);
 }
 
+// libzip's frames are C: nothing thrown may pass through them.
 zip_int64_t EntrySource::handle(void* data, zip_uint64_t length, zip_source_cmd_t command) {
+    int systemError = EIO;
+    try {
+        return answer(data, length, command);
+    } catch (const std::bad_alloc&) {
+        systemError = ENOMEM;
+    } catch (...) {
+    }
+    try {
+        fail(ZIP_ER_READ, systemError);
+    } catch (...) {
+        // The failure stays libzip's alone: recording it took memory too.
+    }
+    zip_error_set(&m_error, systemError == ENOMEM ? ZIP_ER_MEMORY : ZIP_ER_INTERNAL, systemError);
+    return -1;
+}
+
+zip_int64_t EntrySource::answer(void* data, zip_uint64_t length, zip_source_cmd_t command) {
     switch (command) {
     case ZIP_SOURCE_SUPPORTS:
         return ZIP_SOURCE_SUPPORTS_READABLE;

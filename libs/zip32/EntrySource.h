@@ -50,6 +50,7 @@ protected:
 private:
     static zip_int64_t call(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command);
     zip_int64_t handle(void* data, zip_uint64_t length, zip_source_cmd_t command);
+    zip_int64_t answer(void* data, zip_uint64_t length, zip_source_cmd_t command);
     zip_int64_t fail(int zipError, int systemError);
 
     std::string m_path;

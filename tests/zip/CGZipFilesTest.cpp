@@ -61,6 +61,31 @@ TEST_F(ZipFileList, NamesFollowThePlaceholderInTheOrderAdded) {
     EXPECT_EQ(lastCall->archivePath, "/srv/out.zip");
 }
 
+TEST_F(ZipFileList, ChunkingReachesTheLibraryAndItsChunksComeBackInOrder) {
+    script->chunks = {{"big.bin", 70000, 41000}, {"big.bin", 30000, 17000}, {"data/x", 9, 7}};
+    CGZipFiles zip;
+    zip.smallestChunkedFile(1 << 20);
+    zip.chunkSizes({1024, 4096, 16384});
+    EXPECT_EQ(zip.MakeZipFile(), 0);
+    EXPECT_EQ(lastCall->chunking.smallestChunkedFile, 1u << 20);
+    EXPECT_EQ(lastCall->chunking.minimumChunk, 1024u);
+    EXPECT_EQ(lastCall->chunking.averageChunk, 4096u);
+    EXPECT_EQ(lastCall->chunking.maximumChunk, 16384u);
+    EXPECT_EQ(lastCall->chunkAnswers, (std::vector<int32_t>{0, 0, 0}));
+    EXPECT_EQ(zip.chunks(),
+              (std::vector<CodeModule::ZipChunk>{
+                  {"big.bin", 70000, 41000}, {"big.bin", 30000, 17000}, {"data/x", 9, 7}}));
+
+    // The next call, without chunking, turns the library's off: its state
+    // outlives the call. What an object was told stays its own.
+    script->chunks.clear();
+    CGZipFiles plain;
+    EXPECT_EQ(plain.MakeZipFile(), 0);
+    EXPECT_EQ(lastCall->chunking.smallestChunkedFile, 0u);
+    EXPECT_TRUE(plain.chunks().empty());
+    EXPECT_EQ(zip.chunks().size(), 3u);
+}
+
 struct ListCase {
     const char* name;
     Names added;

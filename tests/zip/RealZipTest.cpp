@@ -92,6 +92,35 @@ TEST_F(RealZipLibrary, PythonsZipfileFindsTheNamesIntactAndExecutableBitKept) {
                                  "sub/deep/c.bin 14 -\n");
 }
 
+TEST_F(RealZipLibrary, ChunksOfTheLargeFilesComeBackAndAddUpToTheirEntries) {
+    std::string large;
+    for (int i = 0; large.size() < 300000; ++i) {
+        large += "line " + std::to_string(i * 7919 % 100003) + " of the large file\n";
+    }
+    writeFile(tree / "sub/large.txt", large);
+    CodeModule::setLibraryFolder(REAL_ZIP32_FOLDER);
+    CGZipFiles zip;
+    zip.ZipFileName(archive());
+    zip.RootDirectory(tree.path());
+    zip.RecurseFolders(true);
+    zip.AddFile("sub");
+    zip.smallestChunkedFile(100000);
+    zip.chunkSizes({4096, 16384, 65536});
+    ASSERT_EQ(zip.MakeZipFile(), 0) << zip.GetLastMessage();
+    ASSERT_GT(zip.chunks().size(), 1u);
+    uint64_t uncompressed = 0;
+    for (const CodeModule::ZipChunk& chunk : zip.chunks()) {
+        EXPECT_EQ(chunk.entryName, "sub/large.txt");
+        uncompressed += chunk.uncompressedLength;
+    }
+    EXPECT_EQ(uncompressed, large.size());
+
+    CodeModule::setLibraryFolder(REAL_UNZIP32_FOLDER);
+    CGUnzipFiles unzip;
+    ASSERT_EQ(unzip.Unzip(archive(), out / "x"), 0) << unzip.GetLastMessage();
+    EXPECT_EQ(readFile(out / "x/sub/large.txt"), large);
+}
+
 TEST_F(RealZipLibrary, MissingRootIsTheLibrarysFailureWithItsMessage) {
     EXPECT_NE(zipTree(tree / "missing"), 0);
     EXPECT_FALSE(lastMessage.empty());
