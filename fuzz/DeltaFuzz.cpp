@@ -65,7 +65,7 @@ void checkChunkMap(std::string_view text) {
     for (const delta::ChunkedEntry& entry : map->entries) {
         delta::HeldChunks held;
         for (std::size_t i = 0; i < entry.chunks.size(); i += 2) {
-            held.try_emplace(entry.chunks[i].sha256, delta::HeldChunk{0, entry.chunks[i].size});
+            held.try_emplace(entry.chunks[i].digest, delta::HeldChunk{0, entry.chunks[i].size});
         }
         const delta::ChunkPlan plan = delta::planChunks(entry, held);
         std::uint64_t compressed = 0;
@@ -83,7 +83,7 @@ void checkChunkBytes(std::span<const unsigned char> bytes) {
         return;
     }
     const delta::MapChunk chunk{static_cast<std::uint64_t>(bytes[0]) * 1024 + bytes[1] + 1,
-                                bytes.size() - 2, delta::sha256Of("")};
+                                bytes.size() - 2, delta::chunkDigestOf(delta::sha256Of(""))};
     std::uint64_t given = 0;
     delta::ChunkInflater inflater(
         [&given](std::span<const unsigned char> out) { given += out.size(); });

@@ -30,7 +30,7 @@ ChunkedFetch::ChunkedFetch(RangeFetch& fetch, Received received)
     : m_fetch(fetch), m_received(std::move(received)) {}
 
 std::optional<std::string> ChunkedFetch::fetch(const Source& source, const std::string& to,
-                                               mode_t mode) {
+                                               mode_t mode, delta::Sha256& written) {
     if (auto failure = delta::chunksMismatch(source.entry, source.chunks)) {
         return failure;
     }
@@ -48,7 +48,7 @@ std::optional<std::string> ChunkedFetch::fetch(const Source& source, const std::
     if (::fchmod(fd.get(), mode) != 0) {
         failure = "cannot give " + to + " its mode: " + fileio::systemReason(errno);
     } else {
-        failure = rebuild(source, offset, fd.release());
+        failure = rebuild(source, offset, fd.release(), written);
     }
     if (failure) {
         (void)fileio::removeFile(to);
@@ -103,7 +103,7 @@ std::optional<std::string> ChunkedFetch::copyHeld(const Source& source,
         write({piece.data(), got});
         done += got;
     }
-    if (digest.finish() != chunk.sha256) {
+    if (delta::chunkDigestOf(digest.finish()) != chunk.digest) {
         return source.installed.path + " changed while the update read it";
     }
     return std::nullopt;
@@ -148,11 +148,13 @@ std::optional<std::string> ChunkedFetch::fetchRun(const Source& source, std::uin
 // Every chunk in order into file (which this closes): copied from the
 // installed file or fetched, each checked as it is written.
 std::optional<std::string> ChunkedFetch::rebuild(const Source& source, std::uint64_t dataOffset,
-                                                 int file) {
+                                                 int file, delta::Sha256& written) {
     fileio::BufferedFile out(fileio::UniqueFd(file), fileBuffer);
+    delta::Sha256Digest whole(source.entry.name);
     int writeError = 0;
-    const auto write = [&out, &writeError](std::span<const unsigned char> bytes) {
+    const auto write = [&](std::span<const unsigned char> bytes) {
         if (writeError == 0) {
+            whole.add(bytes.data(), bytes.size());
             writeError = out.write(bytes.data(), bytes.size());
         }
     };
@@ -177,6 +179,7 @@ std::optional<std::string> ChunkedFetch::rebuild(const Source& source, std::uint
     if (const int error = writeError != 0 ? writeError : out.close()) {
         return "cannot write the rebuilt " + source.entry.name + ": " + fileio::systemReason(error);
     }
+    written = whole.finish();
     return std::nullopt;
 }
 

@@ -40,13 +40,16 @@ public:
         const InstalledChunks& installed;
     };
 
-    // Writes the file at to, with exactly mode.
-    std::optional<std::string> fetch(const Source& source, const std::string& to, mode_t mode);
+    // Writes the file at to, with exactly mode; written gets the SHA-256 of
+    // every byte written, so that its check need not read it again.
+    std::optional<std::string> fetch(const Source& source, const std::string& to, mode_t mode,
+                                     delta::Sha256& written);
 
 private:
     std::optional<std::string> dataOffset(const Source& source, std::uint64_t& offset);
     using Write = std::function<void(std::span<const unsigned char> bytes)>;
-    std::optional<std::string> rebuild(const Source& source, std::uint64_t dataOffset, int file);
+    std::optional<std::string> rebuild(const Source& source, std::uint64_t dataOffset, int file,
+                                       delta::Sha256& written);
     std::optional<std::string> copyHeld(const Source& source, const delta::MapChunk& chunk,
                                         std::uint64_t offset, const Write& write);
     std::optional<std::string> fetchRun(const Source& source, std::uint64_t dataOffset,

@@ -22,6 +22,31 @@ bool InstalledFiles::same(const Identity& identity, const struct stat& status) {
            status.st_mtim.tv_nsec == identity.modified.tv_nsec;
 }
 
+// The file's SHA-256, and its chunks when it is one to cut.
+delta::Sha256 InstalledFiles::digestOf(const std::string& installedPath, int file,
+                                       const Identity& identity) {
+    if (!m_cutPaths.contains(installedPath)) {
+        return delta::sha256OfOpenFile(file, identity.path);
+    }
+    delta::Sha256Digest whole(identity.path);
+    delta::HeldChunks held;
+    delta::cutOpenFile(
+        file, identity.path, m_cutSizes,
+        [&](std::uint64_t offset, std::uint64_t size, const delta::Sha256& sha256) {
+            held.try_emplace(delta::chunkDigestOf(sha256), delta::HeldChunk{offset, size});
+            m_pump();
+        },
+        &whole);
+    m_cut[installedPath] = {identity, std::move(held)};
+    return whole.finish();
+}
+
+void InstalledFiles::cutWhenHashing(std::set<std::string> installedPaths,
+                                    const zipformat::ChunkSizes& sizes) {
+    m_cutPaths = std::move(installedPaths);
+    m_cutSizes = sizes;
+}
+
 bool InstalledFiles::holds(const std::string& installedPath, std::uint64_t size,
                            const delta::Sha256& sha256) {
     const std::string found = m_resolve(m_installFolder + "/" + installedPath);
@@ -31,15 +56,15 @@ bool InstalledFiles::holds(const std::string& installedPath, std::uint64_t size,
         return false;
     }
     m_pump();
+    const Identity identity{found, status.st_dev, status.st_ino, status.st_size, status.st_mtim};
     try {
-        if (delta::sha256OfOpenFile(file.get(), found) != sha256) {
+        if (digestOf(installedPath, file.get(), identity) != sha256) {
             return false;
         }
     } catch (const delta::DeltaError&) {
         return false;
     }
-    m_held[installedPath] =
-        Identity{found, status.st_dev, status.st_ino, status.st_size, status.st_mtim};
+    m_held[installedPath] = identity;
     return true;
 }
 
@@ -70,6 +95,11 @@ std::optional<InstalledChunks> InstalledFiles::chunks(const std::string& install
     chunks.file = fileio::openRegularFile(chunks.path, status, fileio::LastLink::refuse);
     if (!chunks.file) {
         return std::nullopt;
+    }
+    if (const auto cut = m_cut.find(installedPath);
+        cut != m_cut.end() && sizes == m_cutSizes && same(cut->second.first, status)) {
+        chunks.held = cut->second.second;
+        return chunks;
     }
     try {
         chunks.held = delta::chunksOfOpenFile(chunks.file.get(), chunks.path, sizes, m_pump);

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -43,8 +44,13 @@ public:
     std::optional<std::string> take(const std::string& installedPath, const std::string& to,
                                     mode_t mode) const;
 
-    // The regular file at installedPath, cut into chunks with sizes;
-    // nothing when there is none or it cannot be read.
+    // The installed paths whose file holds also cuts into chunks with sizes
+    // as it hashes it, so that chunks need not read it again.
+    void cutWhenHashing(std::set<std::string> installedPaths, const zipformat::ChunkSizes& sizes);
+
+    // The regular file at installedPath, cut into chunks with sizes (as
+    // holds cut it, when it is still that file); nothing when there is none
+    // or it cannot be read.
     std::optional<InstalledChunks> chunks(const std::string& installedPath,
                                           const zipformat::ChunkSizes& sizes) const;
 
@@ -58,11 +64,16 @@ private:
         timespec modified{};
     };
     static bool same(const Identity& identity, const struct stat& status);
+    delta::Sha256 digestOf(const std::string& installedPath, int file, const Identity& identity);
 
     std::string m_installFolder;
     Resolve m_resolve;
     std::function<void()> m_pump;
     std::map<std::string, Identity> m_held; // by installed path
+    std::set<std::string> m_cutPaths;
+    zipformat::ChunkSizes m_cutSizes;
+    // What holds cut, by installed path, and the file it cut.
+    std::map<std::string, std::pair<Identity, delta::HeldChunks>> m_cut;
 };
 
 } // namespace updater

@@ -42,9 +42,11 @@ std::string octalText(mode_t mode) {
     return text;
 }
 
-// Why an unpacked file is not the one listed, which unpacking gives mode.
+// Why an unpacked file is not the one listed, which unpacking gives mode;
+// written is its SHA-256 when it was taken as the file was written.
 std::optional<std::string> differenceFromListed(const std::string& path,
-                                                const delta::ManifestEntry& listed, mode_t mode) {
+                                                const delta::ManifestEntry& listed, mode_t mode,
+                                                const delta::Sha256* written) {
     struct stat status {};
     const fileio::UniqueFd file = fileio::openRegularFile(path, status, fileio::LastLink::refuse);
     if (!file) {
@@ -58,10 +60,23 @@ std::optional<std::string> differenceFromListed(const std::string& path,
         return path + " has the mode " + octalText(status.st_mode & 07777) + ", not " +
                octalText(mode);
     }
-    if (delta::sha256OfOpenFile(file.get(), path) != listed.sha256) {
+    if ((written != nullptr ? *written : delta::sha256OfOpenFile(file.get(), path)) !=
+        listed.sha256) {
         return path + " is not the file the manifest lists";
     }
     return std::nullopt;
+}
+
+// The installed paths of the entries the chunk map lists.
+std::set<std::string> chunkedPaths(const delta::PackageManifest& manifest,
+                                   const delta::ChunkMap& map) {
+    std::set<std::string> paths;
+    for (const delta::ManifestEntry& entry : manifest.entries) {
+        if (map.find(entry.entryName) != nullptr) {
+            paths.insert(entry.installedPath);
+        }
+    }
+    return paths;
 }
 
 } // namespace
@@ -77,6 +92,7 @@ PackageDelta::fetch(const std::string& url, const signature::ReleaseLine& releas
                     const std::function<std::string(const std::string&)>& resolve) {
     m_fetched.clear();
     m_entryFallbacks.clear();
+    m_written.clear();
     m_umask = fileio::processUmask();
     if (!release.manifest) {
         return "the release line names no manifest";
@@ -95,6 +111,9 @@ PackageDelta::fetch(const std::string& url, const signature::ReleaseLine& releas
         }
         const auto chunkMap = fetchChunkMap(package, manifest, tempFolder);
         InstalledFiles installed(installFolder, resolve, m_pump);
+        if (chunkMap) {
+            installed.cutWhenHashing(chunkedPaths(manifest, *chunkMap), *chunkMap->sizes);
+        }
         std::string why;
         const auto plan = delta::planDelta(
             manifest, package.directory, package.tailBytes,
@@ -322,8 +341,10 @@ std::optional<std::string> PackageDelta::gather(const Package& package,
 std::optional<std::string> PackageDelta::checkUnpacked() const {
     for (const auto& [path, listed] : m_fetched) {
         try {
+            const auto written = m_written.find(path);
             if (auto difference = differenceFromListed(
-                    path, listed, fileio::unpackedFileMode(listed.mode, m_umask))) {
+                    path, listed, fileio::unpackedFileMode(listed.mode, m_umask),
+                    written != m_written.end() ? &written->second : nullptr)) {
                 return difference;
             }
         } catch (const delta::DeltaError& failure) {

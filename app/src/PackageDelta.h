@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -124,6 +125,8 @@ private:
     // The files the gathered archive brings: name in temp, and as listed.
     std::vector<std::pair<std::string, delta::ManifestEntry>> m_fetched;
     std::vector<std::string> m_entryFallbacks;
+    // The SHA-256 of each file rebuilt from chunks, taken as it was written.
+    std::map<std::string, delta::Sha256> m_written;
 };
 
 } // namespace updater

@@ -97,10 +97,13 @@ void PackageDelta::fetchChunked(const Package& package, const delta::PackageMani
         const std::string name = tempFolder + "/" + delta::unpackedName(entry.name);
         const ChunkedFetch::Source source{package.url, package.size, entry,        planned.span,
                                           *job.chunks, job.plan,     job.installed};
-        if (auto failure =
-                fetch.fetch(source, name, fileio::unpackedFileMode(listed.mode, m_umask))) {
+        delta::Sha256 written{};
+        if (auto failure = fetch.fetch(source, name, fileio::unpackedFileMode(listed.mode, m_umask),
+                                       written)) {
             m_entryFallbacks.push_back(*failure);
             gathered.push_back({&entry, planned.span, listed.mode});
+        } else {
+            m_written.emplace(name, written);
         }
         m_fetched.emplace_back(name, listed);
     }

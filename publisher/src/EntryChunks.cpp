@@ -89,7 +89,7 @@ delta::HeldChunks chunksOfEntry(const std::string& path, const delta::DirectoryE
     delta::ChunkHasher hasher(
         sizes,
         [&held](std::uint64_t offset, std::uint64_t size, const delta::Sha256& sha256) {
-            held.try_emplace(sha256, delta::HeldChunk{offset, size});
+            held.try_emplace(delta::chunkDigestOf(sha256), delta::HeldChunk{offset, size});
         },
         entry.name);
     EntryData data(path, entry);

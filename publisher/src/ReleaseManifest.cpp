@@ -29,7 +29,7 @@ delta::Sha256 cutFile(int fd, const std::string& path, delta::ChunkedEntry& entr
     delta::cutOpenFile(
         fd, path, zipformat::ChunkSizes{},
         [&entry](std::uint64_t, std::uint64_t size, const delta::Sha256& sha256) {
-            entry.chunks.push_back({size, 0, sha256});
+            entry.chunks.push_back({size, 0, delta::chunkDigestOf(sha256)});
         },
         &whole);
     return whole.finish();

@@ -63,8 +63,8 @@ Chunked deflateInChunks(const Bytes& data, const zipformat::ChunkSizes& sizes) {
         deflate(&stream, i + 1 == lengths.size() ? Z_FINISH : Z_FULL_FLUSH);
         chunked.deflated.resize(chunked.deflated.size() - stream.avail_out);
         const std::string_view bytes(reinterpret_cast<const char*>(data.data() + at), lengths[i]);
-        chunked.entry.chunks.push_back(
-            {lengths[i], chunked.deflated.size() - before, delta::sha256Of(bytes)});
+        chunked.entry.chunks.push_back({lengths[i], chunked.deflated.size() - before,
+                                        delta::chunkDigestOf(delta::sha256Of(bytes))});
         at += lengths[i];
     }
     deflateEnd(&stream);
@@ -143,7 +143,7 @@ TEST(ChunkInflater, RefusesBytesThatAreNotTheChunk) {
     Chunked listedLonger = chunked;
     listedLonger.entry.chunks[1].size += 1;
     Chunked otherDigest = chunked;
-    otherDigest.entry.chunks[1].sha256[0] ^= 1;
+    otherDigest.entry.chunks[1].digest[0] ^= 1;
     struct Case {
         const char* name;
         const Chunked& chunked;
@@ -217,7 +217,7 @@ TEST(ChunkPlan, FetchesOnlyTheChunksTheInstalledFileLacks) {
                 const std::string_view bytes(reinterpret_cast<const char*>(old.data()) +
                                                  plan.steps[i].heldOffset,
                                              chunk.size);
-                EXPECT_EQ(delta::sha256Of(bytes), chunk.sha256) << i;
+                EXPECT_EQ(delta::chunkDigestOf(delta::sha256Of(bytes)), chunk.digest) << i;
             }
         }
         // Neighbours go in one request, and the requests cover the fetched chunks.

@@ -97,7 +97,7 @@ std::optional<std::string> ChunkInflater::finish() {
         return state.last ? "the last chunk does not end the deflate stream"
                           : "a chunk ends the deflate stream before the last";
     }
-    if (state.digest->finish() != state.chunk.sha256) {
+    if (chunkDigestOf(state.digest->finish()) != state.chunk.digest) {
         return "the chunk's bytes are not the ones the chunk map lists";
     }
     return std::nullopt;

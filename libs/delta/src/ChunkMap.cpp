@@ -3,6 +3,7 @@
 #include "DecimalSize.h"
 #include "NameEscapes.h"
 #include "delta/Manifest.h"
+#include "text/Hex.h"
 #include "text/Pieces.h"
 
 #include <algorithm>
@@ -103,17 +104,17 @@ std::string MapReading::chunkLine(const std::vector<std::string>& fields) {
     }
     const auto size = decimalSize(fields[1]);
     const auto compressedSize = decimalSize(fields[2]);
-    const auto sha256 = sha256FromHex(fields[3]);
+    const auto digest = text::bytesFromLowerHex<std::tuple_size_v<ChunkDigest>>(fields[3]);
     if (!size || !compressedSize || *size == 0 || *compressedSize == 0) {
         return "a chunk's sizes are not decimal numbers above 0";
     }
     if (m_map.sizes && *size > m_map.sizes->maximum) {
         return "a chunk is longer than the chunker's maximum";
     }
-    if (!sha256) {
-        return "a chunk's SHA-256 is not 64 lower-case hex digits";
+    if (!digest) {
+        return "a chunk's digest is not 32 lower-case hex digits";
     }
-    m_map.entries.back().chunks.push_back({*size, *compressedSize, *sha256});
+    m_map.entries.back().chunks.push_back({*size, *compressedSize, *digest});
     return {};
 }
 
@@ -125,6 +126,12 @@ std::string MapReading::finish() {
 }
 
 } // namespace
+
+ChunkDigest chunkDigestOf(const Sha256& sha256) {
+    ChunkDigest digest{};
+    std::copy_n(sha256.begin(), digest.size(), digest.begin());
+    return digest;
+}
 
 const ChunkedEntry* ChunkMap::find(std::string_view entryName) const {
     const auto found = std::find_if(entries.begin(), entries.end(), [entryName](const auto& entry) {
@@ -141,7 +148,8 @@ std::string formatChunkMap(const ChunkMap& map) {
         text += "entry " + escapedName(entry.entryName) + '\n';
         for (const MapChunk& chunk : entry.chunks) {
             text += "chunk " + std::to_string(chunk.size) + ' ' +
-                    std::to_string(chunk.compressedSize) + ' ' + hexOf(chunk.sha256) + '\n';
+                    std::to_string(chunk.compressedSize) + ' ' + text::lowerHexOf(chunk.digest) +
+                    '\n';
         }
     }
     return text;

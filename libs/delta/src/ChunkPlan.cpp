@@ -13,7 +13,7 @@ ChunkPlan planChunks(const ChunkedEntry& entry, const HeldChunks& held) {
     ChunkPlan plan;
     std::uint64_t compressedOffset = 0;
     for (const MapChunk& chunk : entry.chunks) {
-        const auto found = held.find(chunk.sha256);
+        const auto found = held.find(chunk.digest);
         ChunkStep step{true, 0, compressedOffset};
         if (found != held.end() && found->second.size == chunk.size) {
             step = {false, found->second.offset, compressedOffset};

@@ -15,7 +15,7 @@ constexpr std::size_t blockSize = 1 << 20;
 
 } // namespace
 
-std::size_t Sha256Hash::operator()(const Sha256& digest) const {
+std::size_t ChunkDigestHash::operator()(const ChunkDigest& digest) const {
     std::size_t value = 0;
     std::memcpy(&value, digest.data(), sizeof value);
     return value;
@@ -72,7 +72,7 @@ HeldChunks chunksOfOpenFile(int fd, const std::string& path, const zipformat::Ch
     HeldChunks held;
     cutOpenFile(fd, path, sizes,
                 [&](std::uint64_t offset, std::uint64_t size, const Sha256& sha256) {
-                    held.try_emplace(sha256, HeldChunk{offset, size});
+                    held.try_emplace(chunkDigestOf(sha256), HeldChunk{offset, size});
                     progress();
                 });
     return held;

@@ -48,27 +48,50 @@ ContentChunker::ContentChunker(const ChunkSizes& sizes) : m_sizes(sizes) {
 }
 
 std::optional<std::size_t> ContentChunker::cut(std::span<const unsigned char> data) {
-    std::size_t i = 0;
-    // No cut falls before the minimum, and the hash of the 64 bytes before
-    // it is all the first test sees: the bytes before those are only
-    // counted.
-    const std::uint64_t hashFrom = m_sizes.minimum - 64;
-    if (m_length < hashFrom) {
-        i = static_cast<std::size_t>(std::min<std::uint64_t>(data.size(), hashFrom - m_length));
-        m_length += i;
+    const unsigned char* const begin = data.data();
+    const unsigned char* at = begin;
+    const unsigned char* const end = begin + data.size();
+    // The bytes before the minimum are hashed without a test, and the 64
+    // before it are all the first test sees: the ones before those are only
+    // counted. Each stretch runs without a test of the length per byte.
+    const auto stretchEnd = [&](std::uint64_t length) {
+        return length <= m_length
+                   ? at
+                   : at + std::min<std::uint64_t>(length - m_length,
+                                                  static_cast<std::uint64_t>(end - at));
+    };
+    const auto advance = [&](const unsigned char* to) {
+        m_length += static_cast<std::uint64_t>(to - at);
+        at = to;
+    };
+    const auto cutHere = [&]() -> std::size_t {
+        m_hash = 0;
+        m_length = 0;
+        return static_cast<std::size_t>(at - begin);
+    };
+    advance(stretchEnd(m_sizes.minimum - 64));
+    const unsigned char* stop = stretchEnd(m_sizes.minimum - 1);
+    std::uint64_t hash = m_hash;
+    for (const unsigned char* p = at; p < stop; ++p) {
+        hash = (hash << 1) + gear[*p];
     }
-    for (; i < data.size(); ++i) {
-        m_hash = (m_hash << 1) + gear[data[i]];
-        if (++m_length < m_sizes.minimum) {
-            continue;
+    advance(stop);
+    for (const std::uint64_t mask : {m_strictMask, m_looseMask}) {
+        stop = stretchEnd(mask == m_strictMask ? m_sizes.average - 1 : m_sizes.maximum);
+        for (const unsigned char* p = at; p < stop; ++p) {
+            hash = (hash << 1) + gear[*p];
+            if ((hash & mask) == 0) {
+                stop = p + 1;
+                advance(stop);
+                return cutHere();
+            }
         }
-        const std::uint64_t mask = m_length < m_sizes.average ? m_strictMask : m_looseMask;
-        if ((m_hash & mask) == 0 || m_length >= m_sizes.maximum) {
-            m_hash = 0;
-            m_length = 0;
-            return i + 1;
-        }
+        advance(stop);
     }
+    if (m_length >= m_sizes.maximum) {
+        return cutHere();
+    }
+    m_hash = hash;
     return std::nullopt;
 }
 

@@ -9,7 +9,7 @@
 //   morvane-chunks v1
 //   chunker <name> <minimum> <average> <maximum>
 //   entry <entry name>
-//   chunk <size> <compressed size> <sha256 of its bytes, lower-case hex>
+//   chunk <size> <compressed size> <digest: the first 16 bytes of its SHA-256, lower-case hex>
 //   ...
 //
 // UTF-8, every line ended by LF; the entry name escaped as in the manifest.
@@ -23,6 +23,7 @@
 #include "delta/Sha256.h"
 #include "zipformat/ContentChunker.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,10 +35,16 @@ namespace delta {
 inline constexpr std::string_view chunkMapEntryName = "morvane.chunks";
 inline constexpr std::string_view chunkMapFirstLine = "morvane-chunks v1";
 
+// A chunk's digest: the first half of the SHA-256 of its bytes, enough to
+// tell chunks apart (the whole file's SHA-256 is checked besides) and half
+// the bytes in the map.
+using ChunkDigest = std::array<std::uint8_t, 16>;
+ChunkDigest chunkDigestOf(const Sha256& sha256);
+
 struct MapChunk {
     std::uint64_t size = 0;
     std::uint64_t compressedSize = 0;
-    Sha256 sha256{};
+    ChunkDigest digest{};
 
     bool operator==(const MapChunk&) const = default;
 };

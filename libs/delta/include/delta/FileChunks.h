@@ -4,6 +4,7 @@
 // in chunks, each chunk hashed: for the publisher's chunk map, and for an
 // installation to find the chunks it already holds.
 
+#include "delta/ChunkMap.h"
 #include "delta/Sha256.h"
 #include "zipformat/ContentChunker.h"
 
@@ -48,12 +49,12 @@ struct HeldChunk {
     std::uint64_t size = 0;
 };
 
-struct Sha256Hash {
-    std::size_t operator()(const Sha256& digest) const;
+struct ChunkDigestHash {
+    std::size_t operator()(const ChunkDigest& digest) const;
 };
-using HeldChunks = std::unordered_map<Sha256, HeldChunk, Sha256Hash>;
+using HeldChunks = std::unordered_map<ChunkDigest, HeldChunk, ChunkDigestHash>;
 
-// The chunks of the file open on fd, cut with sizes, by their SHA-256 (the
+// The chunks of the file open on fd, cut with sizes, by their digest (the
 // first of equal ones); progress is called after each chunk. Throws
 // DeltaError when the file cannot be read.
 HeldChunks chunksOfOpenFile(int fd, const std::string& path, const zipformat::ChunkSizes& sizes,
