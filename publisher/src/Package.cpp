@@ -199,13 +199,19 @@ std::vector<WrittenChunk> buildPackage(const Release& release, const std::string
 }
 
 void finishPackage(const PackageFolders& folders, const std::string& archivePath) {
+    // The written instruction file deflated, as every fetch takes it whole.
+    if (!folders.writtenFolder.empty()) {
+        zipCall(archivePath, "add updater.ini to the package", nullptr, [&](CGZipFiles& zip) {
+            zip.RootDirectory(folders.writtenFolder);
+            zip.UpdatingZip(true);
+            zip.AddFile(instructionFileName);
+            return [](const CGZipFiles&) {};
+        });
+    }
     zipCall(archivePath, "end the package with its manifest", nullptr, [&](CGZipFiles& trailer) {
         trailer.RootDirectory(folders.manifestFolder);
         trailer.UpdatingZip(true);
         trailer.storedOnly(true);
-        if (!folders.writtenFolder.empty()) {
-            trailer.AddFile(instructionFileName);
-        }
         if (fs::exists(folders.manifestFolder + "/" + std::string(delta::chunkMapEntryName))) {
             trailer.AddFile(std::string(delta::chunkMapEntryName));
         }

@@ -27,9 +27,10 @@ struct PackageFolders {
 std::vector<WrittenChunk> buildPackage(const Release& release, const std::string& archivePath,
                                        std::uint64_t chunkedFrom);
 
-// Ends the package with what the tool wrote, stored as it is: the written
-// instruction file, the chunk map and, last, the manifest, which an
-// installation fetches by their spans and reads without unpacking anything.
+// Ends the package with what the tool wrote: the written instruction file,
+// and then, stored as they are, the chunk map and, last, the manifest, which
+// an installation fetches by their spans and reads without unpacking
+// anything.
 void finishPackage(const PackageFolders& folders, const std::string& archivePath);
 
 // Unpacks the package through CGUnzipFiles the way the updater does (every
