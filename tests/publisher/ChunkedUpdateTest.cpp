@@ -122,6 +122,28 @@ TEST_P(ChunkedUpdate, FallsBackToTheWholePackageWhenAChunksBytesAreWrong) {
     EXPECT_GT(server.packageBytesSent(), damaged.size());
 }
 
+// --compare counts what the update fetches: the old release's file cut as
+// the installation cuts it, only the chunks it lacks.
+TEST_P(ChunkedUpdate, CompareCountsTheChangedChunks) {
+    ChunkedPublication published(GetParam());
+    testsupport::TempDir oldWeb;
+    testsupport::TempDir oldRelease;
+    makeRelease(oldRelease.path(), 1, testsupport::halfTextHalfRandom(largeSize, 11));
+    ASSERT_EQ(
+        runPublisher({oldRelease.path(), "1.3.1", oldWeb.path()}, published.scratch / "old.out")
+            .status,
+        0);
+    const PublisherRun run =
+        runPublisher({"--compare", oldWeb / "clientfiles/morvane/morvane.zip", published.package},
+                     published.scratch / "compare.out");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("(1 of them by their changed chunks)"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("chunks, the rest from the installed file"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("fetches the changed files"), std::string::npos) << run.output;
+}
+
 INSTANTIATE_TEST_SUITE_P(Changes, ChunkedUpdate, ::testing::ValuesIn(changes),
                          testsupport::CaseName());
 
