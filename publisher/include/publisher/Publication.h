@@ -56,7 +56,7 @@ struct RenewRequest {
 // version of its morvane.exe, the files its own updater.ini moves) and
 // against what is served now (an older version is refused unless
 // replaceNewer, another key noted), builds clientfiles/morvane/morvane.zip under the
-// output folder (its manifest first, stored, and an updater.ini written for
+// output folder (its chunk map and manifest last, stored, and an updater.ini written for
 // the release when it brings none), signs it when a key is given and checks the signature as the
 // updater will, tests it through the unzip library the updater uses, and
 // only then replaces the served package and, after it,
