@@ -2,6 +2,7 @@
 
 #include "JobError.h"
 #include "unzip32.h"
+#include "zipformat/KeyDerivation.h"
 
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
@@ -20,8 +21,10 @@ namespace {
 constexpr std::size_t blockSize = 16;
 constexpr std::size_t verifierSize = 2;
 constexpr std::size_t authenticationCodeSize = 10;
-constexpr int keyDerivationRounds = 1000;
-constexpr std::size_t keystreamBlocks = 4096;
+constexpr unsigned keyDerivationRounds = 1000;
+// Keystream made at a time: no more than the entry has left, so that a small
+// entry costs a few blocks, not a buffer's worth.
+constexpr std::size_t keystreamBlocks = 1024;
 
 std::size_t keyLengthFor(uint16_t encryptionMethod) {
     switch (encryptionMethod) {
@@ -65,8 +68,10 @@ struct AesDecryptingSource::Crypto {
         OPENSSL_cleanse(keystream.data(), keystream.size());
     }
 
-    void refillKeystream() {
-        for (std::size_t block = 0; block < keystreamBlocks; ++block) {
+    void refillKeystream(uint64_t bytesLeft) {
+        const auto blocks = static_cast<std::size_t>(
+            std::min<uint64_t>(keystreamBlocks, (bytesLeft + blockSize - 1) / blockSize));
+        for (std::size_t block = 0; block < blocks; ++block) {
             for (unsigned char& byte : counter) {
                 if (++byte != 0) {
                     break;
@@ -76,7 +81,7 @@ struct AesDecryptingSource::Crypto {
         }
         int length = 0;
         if (EVP_EncryptUpdate(cipher, keystream.data(), &length, counters.data(),
-                              static_cast<int>(counters.size())) != 1) {
+                              static_cast<int>(blocks * blockSize)) != 1) {
             throw DataError("the entry cannot be decrypted");
         }
         keystreamLength = static_cast<std::size_t>(length);
@@ -99,12 +104,9 @@ AesDecryptingSource::AesDecryptingSource(std::unique_ptr<DataSource> raw, uint64
     // Encryption key, authentication key, password check.
     std::array<unsigned char, 2 * 32 + verifierSize> keys{};
     const std::size_t keysLength = 2 * keyLength + verifierSize;
-    const bool derived =
-        PKCS5_PBKDF2_HMAC_SHA1(password, static_cast<int>(std::strlen(password)), header.data(),
-                               static_cast<int>(saltLength), keyDerivationRounds,
-                               static_cast<int>(keysLength), keys.data()) == 1;
-    const bool matches =
-        derived && std::memcmp(&keys[2 * keyLength], &header[saltLength], verifierSize) == 0;
+    zipformat::pbkdf2HmacSha1(password, {header.data(), saltLength}, keyDerivationRounds,
+                              {keys.data(), keysLength});
+    const bool matches = std::memcmp(&keys[2 * keyLength], &header[saltLength], verifierSize) == 0;
     Crypto& crypto = *m_crypto;
     crypto.cipher = EVP_CIPHER_CTX_new();
     crypto.macAlgorithm = EVP_MAC_fetch(nullptr, "HMAC", nullptr);
@@ -161,7 +163,8 @@ void AesDecryptingSource::decrypt(unsigned char* data, std::size_t length) {
     Crypto& crypto = *m_crypto;
     for (std::size_t i = 0; i < length; ++i) {
         if (crypto.keystreamUsed == crypto.keystreamLength) {
-            crypto.refillKeystream();
+            // m_encryptedLeft still counts this piece.
+            crypto.refillKeystream(m_encryptedLeft - i);
         }
         data[i] ^= crypto.keystream[crypto.keystreamUsed++];
     }

@@ -94,9 +94,10 @@ void EntryWriter::describe(zip_uint64_t index, const SelectedItem& item, bool pr
         zip_file_set_external_attributes(m_archive, index, 0, ZIP_OPSYS_UNIX, attributes) == 0 &&
         zip_file_set_mtime(m_archive, index, item.status.st_mtime, 0) == 0;
     // Data deflated ahead or in chunks keeps the default method, so libzip
-    // copies it as it is.
-    if (!item.folder && !precompressed) {
-        const bool store = m_settings.level == 0 || item.status.st_size == 0;
+    // copies it as it is. A folder has no data: stored, it costs libzip no
+    // compressor's set-up.
+    if (item.folder || !precompressed) {
+        const bool store = item.folder || m_settings.level == 0 || item.status.st_size == 0;
         described = described && zip_set_file_compression(
                                      m_archive, index, store ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
                                      store ? 0 : static_cast<zip_uint32_t>(m_settings.level)) == 0;

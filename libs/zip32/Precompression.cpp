@@ -4,9 +4,11 @@
 #include "EntrySource.h"
 #include "StoredBytes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <system_error>
 #include <utility>
 
 namespace zip32 {
@@ -19,6 +21,10 @@ namespace {
 constexpr uint64_t largestFile = 8 << 20;
 constexpr uint64_t heldBound = 16 << 20;
 constexpr std::size_t pieceSize = 64 * 1024;
+// A worker starts once this much waits that none has begun: some milliseconds
+// of deflating, many times a thread's start. Less is deflated by the writing
+// thread as it comes to it, so a small archive starts no thread at all.
+constexpr uint64_t workerStart = 64 * 1024;
 
 } // namespace
 
@@ -146,11 +152,8 @@ bool CompressionQueue::takes(uint64_t size) {
     return size > 0 && size <= largestFile;
 }
 
-CompressionQueue::CompressionQueue(int level, int workers) : m_level(level) {
-    for (int i = 0; i < workers; ++i) {
-        m_workers.emplace_back([this] { work(); });
-    }
-}
+CompressionQueue::CompressionQueue(int level, int maxWorkers)
+    : m_level(level), m_maxWorkers(static_cast<std::size_t>(std::max(maxWorkers, 0))) {}
 
 CompressionQueue::~CompressionQueue() {
     {
@@ -169,9 +172,19 @@ zip_source_t* CompressionQueue::source(zip_t* archive, const FileToStore& file,
     auto job = std::make_shared<CompressionJob>();
     job->file = file;
     job->chunking = chunking;
+    bool startWorker = false;
     {
         const std::lock_guard lock(m_mutex);
         m_waiting.push_back(job);
+        m_waitingBytes += file.size;
+        startWorker = m_workers.size() < m_maxWorkers && m_waitingBytes >= workerStart;
+    }
+    if (startWorker) {
+        try {
+            m_workers.emplace_back([this] { work(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: the writing thread deflates what waits.
+        }
     }
     m_changed.notify_all();
     return EntrySource::attach(archive, std::make_unique<DeflatedSource>(*this, job, failure));
@@ -186,8 +199,15 @@ void CompressionQueue::work() {
             return;
         }
         const std::shared_ptr<CompressionJob> job = m_waiting.front();
-        m_waiting.pop_front();
+        unqueue(*job);
         run(*job, lock);
+    }
+}
+
+void CompressionQueue::unqueue(const CompressionJob& job) {
+    const auto isJob = [&job](const auto& waiting) { return waiting.get() == &job; };
+    if (std::erase_if(m_waiting, isJob) > 0) {
+        m_waitingBytes -= job.file.size;
     }
 }
 
@@ -212,7 +232,7 @@ void CompressionQueue::run(CompressionJob& job, std::unique_lock<std::mutex>& lo
 void CompressionQueue::waitFor(CompressionJob& job) {
     std::unique_lock lock(m_mutex);
     if (!job.started) {
-        std::erase_if(m_waiting, [&job](const auto& waiting) { return waiting.get() == &job; });
+        unqueue(job);
         run(job, lock);
     }
     m_changed.wait(lock, [&job] { return job.done; });
@@ -226,7 +246,7 @@ void CompressionQueue::release(CompressionJob& job) {
         }
         job.released = true;
         if (!job.started) {
-            std::erase_if(m_waiting, [&job](const auto& waiting) { return waiting.get() == &job; });
+            unqueue(job);
         } else if (job.done) {
             m_held -= job.file.size;
             std::string().swap(job.deflated);

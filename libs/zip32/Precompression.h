@@ -23,9 +23,10 @@ struct CompressionJob;
 // libzip writes the entries before them: libzip then copies each finished
 // entry as it is. Work runs ahead of the writing only while the data held
 // stays under a fixed bound, so memory does not grow with the archive.
+// Workers start as enough work waits for them, up to maxWorkers.
 class CompressionQueue {
 public:
-    CompressionQueue(int level, int workers);
+    CompressionQueue(int level, int maxWorkers);
     ~CompressionQueue();
     CompressionQueue(const CompressionQueue&) = delete;
     CompressionQueue& operator=(const CompressionQueue&) = delete;
@@ -48,6 +49,8 @@ public:
 
 private:
     void work();
+    // Takes job off the waiting line if it is still there; the lock is held.
+    void unqueue(const CompressionJob& job);
     // Deflates job outside the lock, which lock holds on entry and on return.
     void run(CompressionJob& job, std::unique_lock<std::mutex>& lock);
 
@@ -55,8 +58,12 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::shared_ptr<CompressionJob>> m_waiting;
+    // The file sizes of the jobs waiting.
+    uint64_t m_waitingBytes = 0;
     uint64_t m_held = 0;
     bool m_stopping = false;
+    const std::size_t m_maxWorkers;
+    // Touched by the writing thread alone.
     std::vector<std::thread> m_workers;
 };
 

@@ -1,0 +1,40 @@
+#pragma once
+
+// SHA-1 for the key derivation of AES entries, on the stack alone: the
+// derivation hashes two thousand blocks an entry, and a hash that allocates
+// per block costs more than the hashing.
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace zipformat::sha1 {
+
+using State = std::array<std::uint32_t, 5>;
+// One 64-byte block as sixteen big-endian words.
+using Block = std::array<std::uint32_t, 16>;
+
+inline constexpr State initialState{0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
+inline constexpr std::size_t blockSize = 64;
+
+// The state after one more block.
+State compress(const State& state, const Block& block);
+
+// Hashes a message whose first `hashedBefore` bytes (whole blocks) are
+// already in the state it starts from.
+class Hasher {
+public:
+    explicit Hasher(const State& start = initialState, std::uint64_t hashedBefore = 0)
+        : m_state(start), m_length(hashedBefore) {}
+    void update(std::span<const unsigned char> bytes);
+    State finish();
+
+private:
+    void put(unsigned char byte);
+
+    State m_state;
+    std::uint64_t m_length;
+    Block m_block{};
+};
+
+} // namespace zipformat::sha1
