@@ -12,6 +12,7 @@ packages=(
   libcpp-httplib-dev
   fonts-liberation2
   nginx-light
+  apache2 lighttpd caddy varnish squid trafficserver
   xvfb xauth xdotool
   xdg-utils
   binutils curl python3 openssl
@@ -31,5 +32,30 @@ echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+
+# The web servers and caches are only ever started by the test harness, on
+# loopback ports with configurations it writes. Their packages would start
+# them as system services on the usual ports; a policy file that refuses
+# every start keeps them down while they install (one already present, as
+# in a container, is left as it is).
+policy=/usr/sbin/policy-rc.d
+own_policy=no
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | "${sudo_cmd[@]}" tee "$policy" >/dev/null
+  "${sudo_cmd[@]}" chmod 755 "$policy"
+  own_policy=yes
+fi
+trap '[ "$own_policy" = yes ] && "${sudo_cmd[@]}" rm -f "$policy"' EXIT
+
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+
+# ... and none of them starts at the next boot either.
+services=(apache2 apache-htcacheclean lighttpd caddy varnish varnishncsa squid trafficserver)
+for s in "${services[@]}"; do
+  if [ -d /run/systemd/system ]; then
+    "${sudo_cmd[@]}" systemctl disable --now "$s" >/dev/null 2>&1 || true
+  elif [ -e "/etc/init.d/$s" ]; then
+    "${sudo_cmd[@]}" update-rc.d "$s" disable >/dev/null 2>&1 || true
+  fi
+done

@@ -1,7 +1,6 @@
 #include "testsupport/NginxServer.h"
 
 #include <filesystem>
-#include <utility>
 
 namespace testsupport {
 
@@ -31,28 +30,16 @@ http {
 }
 )";
 
-std::string configuration(const std::string& folder, const std::string& root, int port,
-                          std::uint64_t limitRate) {
-    const std::pair<std::string, std::string> fields[] = {{"@FOLDER@", folder},
-                                                          {"@ROOT@", root},
-                                                          {"@PORT@", std::to_string(port)},
-                                                          {"@RATE@", std::to_string(limitRate)}};
-    std::string text = configurationTemplate;
-    for (const auto& [name, value] : fields) {
-        for (auto at = text.find(name); at != std::string::npos; at = text.find(name, at)) {
-            text.replace(at, name.size(), value);
-            at += value.size();
-        }
-    }
-    return text;
-}
-
 } // namespace
 
 NginxServer::NginxServer(const std::string& root, std::uint64_t limitRate) {
     const std::string& own = folder().path();
     std::filesystem::create_directories(own + "/temp");
-    writeFile(own + "/nginx.conf", configuration(own, root, port(), limitRate));
+    writeFile(own + "/nginx.conf",
+              filled(configurationTemplate, {{"@FOLDER@", own},
+                                             {"@ROOT@", root},
+                                             {"@PORT@", std::to_string(port())},
+                                             {"@RATE@", std::to_string(limitRate)}}));
     // Its complaints go to the output the start reports when it fails.
     start({"nginx", "-p", own, "-e", "stderr", "-c", own + "/nginx.conf", "-g", "daemon off;"});
 }

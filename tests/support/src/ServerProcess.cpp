@@ -2,7 +2,10 @@
 
 #include "testsupport/LoopbackServer.h"
 
+#include <filesystem>
+#include <pwd.h>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace testsupport {
 
@@ -37,6 +40,37 @@ void ServerProcess::start(const std::vector<std::string>& arguments) {
 
 std::string ServerProcess::output() const {
     return readFile(m_folder / "output.log");
+}
+
+} // namespace testsupport
+
+namespace testsupport {
+
+std::string ServerProcess::filled(std::string text,
+                                  const std::vector<std::pair<std::string, std::string>>& fields) {
+    for (const auto& [name, value] : fields) {
+        for (auto at = text.find(name); at != std::string::npos; at = text.find(name, at)) {
+            text.replace(at, name.size(), value);
+            at += value.size();
+        }
+    }
+    return text;
+}
+
+void ServerProcess::handFolderTo(const std::string& user) const {
+    const passwd* account = getpwnam(user.c_str());
+    if (geteuid() != 0 || account == nullptr) {
+        return;
+    }
+    const auto own = [&](const std::string& path) {
+        if (chown(path.c_str(), account->pw_uid, account->pw_gid) != 0) {
+            throw std::runtime_error("cannot give " + path + " to " + user);
+        }
+    };
+    own(m_folder.path());
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(m_folder.path())) {
+        own(entry.path().string());
+    }
 }
 
 } // namespace testsupport

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -32,6 +33,12 @@ protected:
     const TempDir& folder() const { return m_folder; }
     // What the program printed on its standard output and error.
     std::string output() const;
+    // A configuration template with every @NAME@ of fields filled in.
+    static std::string filled(std::string text,
+                              const std::vector<std::pair<std::string, std::string>>& fields);
+    // Servers that, started by root, drop to another user must still write
+    // in their own folder; as any other user this does nothing.
+    void handFolderTo(const std::string& user) const;
 
 private:
     TempDir m_folder;

@@ -1,0 +1,153 @@
+#include "MatrixServers.h"
+
+#include <filesystem>
+
+using testsupport::writeFile;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const varnishTemplate = R"(vcl 4.1;
+backend origin { .host = "127.0.0.1"; .port = "@ORIGIN@"; }
+)";
+
+const char* const squidTemplate = R"(http_port 127.0.0.1:@PORT@ accel defaultsite=127.0.0.1 no-vhost
+cache_peer 127.0.0.1 parent @ORIGIN@ 0 no-query no-digest originserver name=origin
+http_access allow all
+cache_peer_access origin allow all
+cache_mem 96 MB
+maximum_object_size_in_memory 80 MB
+maximum_object_size 80 MB
+pid_filename @FOLDER@/squid.pid
+cache_log @FOLDER@/cache.log
+cache_store_log none
+coredump_dir @FOLDER@
+logformat brief %>Hs %<st "%{Range}>h" %Ss %rp
+access_log stdio:@FOLDER@/access.log brief
+shutdown_lifetime 0 seconds
+)";
+
+const char* const trafficServerRecords =
+    R"(CONFIG proxy.config.http.server_ports STRING @PORT@:ip-in=127.0.0.1
+CONFIG proxy.config.admin.user_id STRING #-1
+CONFIG proxy.config.reverse_proxy.enabled INT 1
+CONFIG proxy.config.url_remap.remap_required INT 1
+CONFIG proxy.config.http.cache.http INT 1
+CONFIG proxy.config.http.wait_for_cache INT 1
+CONFIG proxy.config.cache.ram_cache.size INT 67108864
+CONFIG proxy.config.body_factory.template_sets_dir STRING @FOLDER@/etc/body_factory
+CONFIG proxy.config.local_state_dir STRING @FOLDER@/run
+CONFIG proxy.config.log.logfile_dir STRING @FOLDER@/log
+CONFIG proxy.config.log.max_secs_per_buffer INT 1
+)";
+
+// Where each part of the server looks, all in its own folder but the program.
+const char* const trafficServerLayout = R"(prefix: @FOLDER@
+exec_prefix: /usr
+bindir: /usr/bin
+sbindir: /usr/sbin
+sysconfdir: @FOLDER@/etc
+datadir: /usr/share/trafficserver
+includedir: /usr/include
+libdir: /usr/lib/x86_64-linux-gnu
+libexecdir: /usr/lib/trafficserver/modules
+localstatedir: @FOLDER@/run
+runtimedir: @FOLDER@/run
+logdir: @FOLDER@/log
+cachedir: @FOLDER@/cache
+)";
+
+const char* const trafficServerAllowed = R"(ip_allow:
+  - apply: in
+    ip_addrs: 127.0.0.1
+    action: allow
+  - apply: out
+    ip_addrs: 127.0.0.1
+    action: allow
+)";
+
+const char* const trafficServerLogging = R"(logging:
+  formats:
+    - name: brief
+      format: '%<pssc> %<psql> "%<{Range}cqh>" %<crc> %<cqup>'
+  logs:
+    - filename: access
+      format: brief
+      mode: ascii
+)";
+
+// The service name squid gives its shared memory, which outlives it.
+std::string squidService(int port) {
+    return "updatersquid" + std::to_string(port);
+}
+
+} // namespace
+
+VarnishCache::VarnishCache(int originPort) {
+    const std::string& own = folder().path();
+    writeFile(own + "/default.vcl",
+              filled(varnishTemplate, {{"@ORIGIN@", std::to_string(originPort)}}));
+    // No jail: it runs as whoever starts it, with no management port.
+    start({"varnishd", "-F", "-j", "none", "-T", "none", "-a", host(), "-f", own + "/default.vcl",
+           "-n", own + "/work", "-s", "malloc,96m"});
+}
+
+SquidCache::SquidCache(int originPort) {
+    const std::string& own = folder().path();
+    writeFile(own + "/squid.conf",
+              filled(squidTemplate, {{"@FOLDER@", own},
+                                     {"@PORT@", std::to_string(port())},
+                                     {"@ORIGIN@", std::to_string(originPort)}}));
+    // It refuses to run as root and drops to Debian's proxy user.
+    handFolderTo("proxy");
+    start({"squid", "-N", "-n", squidService(port()), "-f", own + "/squid.conf"});
+}
+
+SquidCache::~SquidCache() {
+    stop();
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/dev/shm", ec)) {
+        if (entry.path().filename().string().rfind(squidService(port()) + "-", 0) == 0) {
+            fs::remove(entry.path(), ec);
+        }
+    }
+}
+
+std::string SquidCache::accessLog() const {
+    return testsupport::readFile(folder() / "access.log");
+}
+
+TrafficServerCache::TrafficServerCache(int originPort) {
+    const std::string& own = folder().path();
+    for (const char* sub : {"etc", "run", "log", "cache"}) {
+        fs::create_directories(own + "/" + sub);
+    }
+    fs::copy("/etc/trafficserver/body_factory", own + "/etc/body_factory",
+             fs::copy_options::recursive);
+    const std::string port = std::to_string(this->port());
+    const std::pair<std::string, std::string> files[] = {
+        {"runroot.yaml", trafficServerLayout},
+        {"etc/records.config", trafficServerRecords},
+        {"etc/remap.config", "map / http://127.0.0.1:@ORIGIN@/\n"},
+        {"etc/storage.config", "@FOLDER@/cache/store 128M\n"},
+        {"etc/ip_allow.yaml", trafficServerAllowed},
+        {"etc/logging.yaml", trafficServerLogging},
+    };
+    for (const auto& [name, text] : files) {
+        writeFile(own + "/" + name, filled(text, {{"@FOLDER@", own},
+                                                  {"@PORT@", port},
+                                                  {"@ORIGIN@", std::to_string(originPort)}}));
+    }
+    // The files it reads and finds empty are the ones it needs no rule in.
+    for (const char* name :
+         {"plugin.config", "parent.config", "hosting.config", "splitdns.config", "socks.config",
+          "volume.config", "cache.config", "ssl_multicert.config", "sni.yaml", "strategies.yaml"}) {
+        writeFile(own + "/etc/" + name, "");
+    }
+    start({"traffic_server", "--run-root=" + own + "/runroot.yaml"});
+}
+
+std::string TrafficServerCache::accessLog() const {
+    return testsupport::readFile(folder() / "log/access.log");
+}
