@@ -2,6 +2,7 @@
 
 #include "DecimalSize.h"
 #include "NameEscapes.h"
+#include "TextLines.h"
 #include "delta/Manifest.h"
 #include "text/Hex.h"
 #include "text/Pieces.h"
@@ -160,26 +161,12 @@ std::optional<ChunkMap> parseChunkMap(std::string_view text, std::string& why) {
         why = "it has more than " + std::to_string(mostManifestBytes) + " bytes";
         return std::nullopt;
     }
-    if (!text.starts_with(chunkMapFirstLine) ||
-        text.substr(chunkMapFirstLine.size()).substr(0, 1) != "\n") {
-        why = "it does not begin with the line \"" + std::string(chunkMapFirstLine) + "\"";
-        return std::nullopt;
-    }
     MapReading reading;
-    std::size_t lineNumber = 1;
-    for (std::size_t at = chunkMapFirstLine.size() + 1; at < text.size();) {
-        ++lineNumber;
-        const std::size_t end = text.find('\n', at);
-        if (end == std::string_view::npos) {
-            why = "line " + std::to_string(lineNumber) + " does not end with a line feed";
-            return std::nullopt;
-        }
-        if (std::string lineWhy = reading.take(text::splitText(text.substr(at, end - at), ' '));
-            !lineWhy.empty()) {
-            why = "line " + std::to_string(lineNumber) + ": " + lineWhy;
-            return std::nullopt;
-        }
-        at = end + 1;
+    if (!readLines(
+            text, chunkMapFirstLine,
+            [&reading](std::string_view line) { return reading.take(text::splitText(line, ' ')); },
+            why)) {
+        return std::nullopt;
     }
     if (std::string endWhy = reading.finish(); !endWhy.empty()) {
         why = endWhy;

@@ -2,6 +2,7 @@
 
 #include "DecimalSize.h"
 #include "NameEscapes.h"
+#include "TextLines.h"
 #include "text/Pieces.h"
 
 #include <unordered_set>
@@ -101,29 +102,20 @@ std::optional<PackageManifest> parseManifest(std::string_view text, std::string&
               std::to_string(mostManifestBytes) + ")";
         return std::nullopt;
     }
-    if (!text.starts_with(manifestFirstLine) ||
-        text.substr(manifestFirstLine.size()).substr(0, 1) != "\n") {
-        why = "it does not begin with the line \"" + std::string(manifestFirstLine) + "\"";
-        return std::nullopt;
-    }
     PackageManifest manifest;
     std::unordered_set<std::string_view> names;
-    std::size_t lineNumber = 1;
-    for (std::size_t at = manifestFirstLine.size() + 1; at < text.size();) {
-        ++lineNumber;
-        const std::size_t end = text.find('\n', at);
-        if (end == std::string_view::npos) {
-            why = "line " + std::to_string(lineNumber) + " does not end with a line feed";
-            return std::nullopt;
-        }
-        std::string lineWhy;
-        auto entry = entryOf(text.substr(at, end - at), lineWhy);
-        if (!entry) {
-            why = "line " + std::to_string(lineNumber) + ": " + lineWhy;
-            return std::nullopt;
-        }
-        manifest.entries.push_back(std::move(*entry));
-        at = end + 1;
+    if (!readLines(
+            text, manifestFirstLine,
+            [&manifest](std::string_view line) {
+                std::string lineWhy;
+                auto entry = entryOf(line, lineWhy);
+                if (entry) {
+                    manifest.entries.push_back(std::move(*entry));
+                }
+                return lineWhy;
+            },
+            why)) {
+        return std::nullopt;
     }
     for (const ManifestEntry& entry : manifest.entries) {
         if (!names.insert(entry.entryName).second) {
