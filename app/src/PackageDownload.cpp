@@ -44,6 +44,13 @@ int64_t addReceived(int64_t received, std::size_t length) {
                           "the package was refused: " + why);
 }
 
+// Served bytes that differ from the signed answer are most often an earlier
+// package a cache still holds after a release: said so, since waiting fixes it.
+[[noreturn]] void refuseAsStale(const std::string& why) {
+    refuse(why + "; a cache between here and the publisher may still hold an earlier package, "
+                 "so the next run may find the right one");
+}
+
 std::string rangeRequest(std::uint64_t start, const std::string& validator) {
     std::string headers = "Range: bytes=" + std::to_string(start) + "-\r\n";
     if (!validator.empty()) {
@@ -135,8 +142,8 @@ void PackageDownload::receiveWhole(const std::string& path, DownloadIdentity ide
     const Announced& announced = m_announced();
     const std::string length = m_transfer.GetHeader("Content-Length");
     if (announced && !length.empty() && length != std::to_string(announced->size)) {
-        refuse("the server sends " + length + " bytes, but the version answer announced " +
-               std::to_string(announced->size));
+        refuseAsStale("the server sends " + length + " bytes, but the version answer announced " +
+                      std::to_string(announced->size));
     }
     // A bound download knows its size even when the server does not say it;
     // without a size the body runs to its end (0: none given).
@@ -162,7 +169,7 @@ void PackageDownload::receiveWhole(const std::string& path, DownloadIdentity ide
     forgetDownload(path, downloadSource);
     if (announced) {
         if (m_arrived.digest() != announced->sha512) {
-            refuse("it is not the package the version answer announced");
+            refuseAsStale("it is not the package the version answer announced");
         }
     }
     file.close();

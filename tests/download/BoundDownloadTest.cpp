@@ -88,7 +88,9 @@ INSTANTIATE_TEST_SUITE_P(
                           head("Content-Length: " + std::to_string(package.size() + 1) + "\r\n") +
                           package + "x");
                   },
-                  "the server sends 307201 bytes, but the version answer announced 307200", 0},
+                  "the server sends 307201 bytes, but the version answer announced 307200; a "
+                  "cache between here and the publisher may still hold an earlier package",
+                  0},
         // Endless data without a length: cut off at the announced size.
         BoundCase{"EndlessWithoutLength",
                   [](ServerConnection& c) {
@@ -107,7 +109,9 @@ INSTANTIATE_TEST_SUITE_P(
                   [](ServerConnection& c) {
                       c.send(head(wholeLength) + testsupport::patternedBytes(package.size(), 1));
                   },
-                  "the package was refused: it is not the package the version answer announced",
+                  "the package was refused: it is not the package the version answer "
+                  "announced; a cache between here and the publisher may still hold an earlier "
+                  "package, so the next run may find the right one",
                   package.size()}),
     testsupport::CaseName());
 
