@@ -3,7 +3,7 @@
 // package, then over the release before it by the changed files (a large
 // file by its changed chunks). Each cell's logs are left in the artifact
 // folder as the evidence of what it did.
-#include "MatrixServers.h"
+#include "testsupport/MatrixServers.h"
 
 #include "PublisherRun.h"
 #include "testsupport/CaseName.h"
@@ -17,7 +17,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <ostream>
 #include <sys/stat.h>
 
 namespace {
@@ -25,67 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using testsupport::readFile;
 using testsupport::writeFile;
-
-// What serves the published folder: an origin alone or a cache in front of
-// nginx. logs() stops it and gives every access log it kept.
-class Served {
-public:
-    virtual ~Served() = default;
-    virtual std::string host() const = 0;
-    virtual std::string logs() = 0;
-};
-
-template <class Origin> class OriginAlone : public Served {
-public:
-    explicit OriginAlone(const std::string& root) : m_origin(root) {}
-    std::string host() const override { return m_origin.host(); }
-    std::string logs() override {
-        m_origin.stop();
-        return m_origin.accessLog();
-    }
-
-private:
-    Origin m_origin;
-};
-
-template <class Cache> class CachedNginx : public Served {
-public:
-    explicit CachedNginx(const std::string& root) : m_origin(root), m_cache(m_origin.port()) {}
-    std::string host() const override { return m_cache.host(); }
-    std::string logs() override {
-        m_cache.stop();
-        m_origin.stop();
-        return "cache:\n" + m_cache.accessLog() + "origin nginx:\n" + m_origin.accessLog();
-    }
-
-private:
-    testsupport::NginxServer m_origin;
-    Cache m_cache;
-};
-
-struct Cell {
-    const char* name;
-    std::function<std::unique_ptr<Served>(const std::string& root)> serve;
-};
-
-// A failing case names its cell, not the bytes of the function.
-void PrintTo(const Cell& cell, std::ostream* out) {
-    *out << cell.name;
-}
-
-template <class Server> Cell cell(const char* name) {
-    return {name, [](const std::string& root) { return std::make_unique<Server>(root); }};
-}
-
-const std::vector<Cell> cells = {
-    cell<OriginAlone<testsupport::NginxServer>>("Nginx"),
-    cell<OriginAlone<ApacheServer>>("Apache"),
-    cell<OriginAlone<LighttpdServer>>("Lighttpd"),
-    cell<OriginAlone<CaddyServer>>("Caddy"),
-    cell<CachedNginx<VarnishCache>>("VarnishBeforeNginx"),
-    cell<CachedNginx<SquidCache>>("SquidBeforeNginx"),
-    cell<CachedNginx<TrafficServerCache>>("TrafficServerBeforeNginx"),
-};
 
 constexpr std::size_t largeSize = 3 << 20;
 
@@ -122,12 +60,12 @@ void keepEvidence(const std::string& name, const std::string& text) {
     writeFile(folder + "/" + name + ".log", text);
 }
 
-class ServerMatrix : public ::testing::TestWithParam<Cell> {
+class ServerMatrix : public ::testing::TestWithParam<testsupport::Cell> {
 protected:
     // Serves the publication, runs the updater and checks that it ended
     // exactly as the published release; what it logged, for the caller.
     std::string updateThrough(KeyedPublication& published, const std::string& scenario) {
-        const std::unique_ptr<Served> served = GetParam().serve(published.web.path());
+        const std::unique_ptr<testsupport::Served> served = GetParam().serve(published.web.path());
         const int status = published.runUpdater(served->host());
         const std::string said = readFile(published.scratch / "updater.out");
         const std::string noted = testsupport::exists(published.install + "/NoteError.txt")
@@ -161,6 +99,7 @@ TEST_P(ServerMatrix, UpdateByTheChangedFiles) {
         << noted;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cells, ServerMatrix, ::testing::ValuesIn(cells), testsupport::CaseName());
+INSTANTIATE_TEST_SUITE_P(Cells, ServerMatrix, ::testing::ValuesIn(testsupport::matrixCells()),
+                         testsupport::CaseName());
 
 } // namespace

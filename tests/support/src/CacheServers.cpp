@@ -1,8 +1,8 @@
-#include "MatrixServers.h"
+#include "testsupport/MatrixServers.h"
 
 #include <filesystem>
 
-using testsupport::writeFile;
+namespace testsupport {
 
 namespace {
 
@@ -115,7 +115,7 @@ SquidCache::~SquidCache() {
 }
 
 std::string SquidCache::accessLog() const {
-    return testsupport::readFile(folder() / "access.log");
+    return readFile(folder() / "access.log");
 }
 
 TrafficServerCache::TrafficServerCache(int originPort) {
@@ -149,5 +149,28 @@ TrafficServerCache::TrafficServerCache(int originPort) {
 }
 
 std::string TrafficServerCache::accessLog() const {
-    return testsupport::readFile(folder() / "log/access.log");
+    return readFile(folder() / "log/access.log");
 }
+
+namespace {
+
+template <class Server> Cell cell(const char* name) {
+    return {name, [](const std::string& root) { return std::make_unique<Server>(root); }};
+}
+
+} // namespace
+
+const std::vector<Cell>& matrixCells() {
+    static const std::vector<Cell> cells = {
+        cell<OriginAlone<NginxServer>>("Nginx"),
+        cell<OriginAlone<ApacheServer>>("Apache"),
+        cell<OriginAlone<LighttpdServer>>("Lighttpd"),
+        cell<OriginAlone<CaddyServer>>("Caddy"),
+        cell<CachedNginx<VarnishCache>>("VarnishBeforeNginx"),
+        cell<CachedNginx<SquidCache>>("SquidBeforeNginx"),
+        cell<CachedNginx<TrafficServerCache>>("TrafficServerBeforeNginx"),
+    };
+    return cells;
+}
+
+} // namespace testsupport

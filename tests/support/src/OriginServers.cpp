@@ -1,8 +1,8 @@
-#include "MatrixServers.h"
+#include "testsupport/MatrixServers.h"
 
 #include <filesystem>
 
-using testsupport::writeFile;
+namespace testsupport {
 
 namespace {
 
@@ -63,7 +63,7 @@ ApacheServer::ApacheServer(const std::string& root) {
 }
 
 std::string ApacheServer::accessLog() const {
-    return testsupport::readFile(folder() / "access.log");
+    return readFile(folder() / "access.log");
 }
 
 LighttpdServer::LighttpdServer(const std::string& root) {
@@ -75,7 +75,7 @@ LighttpdServer::LighttpdServer(const std::string& root) {
 }
 
 std::string LighttpdServer::accessLog() const {
-    return testsupport::readFile(folder() / "access.log");
+    return readFile(folder() / "access.log");
 }
 
 CaddyServer::CaddyServer(const std::string& root) {
@@ -90,5 +90,7 @@ CaddyServer::CaddyServer(const std::string& root) {
 }
 
 std::string CaddyServer::accessLog() const {
-    return testsupport::readFile(folder() / "access.log");
+    return readFile(folder() / "access.log");
 }
+
+} // namespace testsupport

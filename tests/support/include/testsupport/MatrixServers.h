@@ -1,0 +1,114 @@
+#pragma once
+
+#include "testsupport/NginxServer.h"
+#include "testsupport/ServerProcess.h"
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// The web servers and caches publishers serve from, each started on a
+// loopback port as an ordinary process with a configuration written into its
+// own folder, and stopped when the object goes away. Each one's access log
+// gives, a line a request, the status, the bytes sent and the Range asked
+// for; complete once the server is stopped.
+
+// Origins serving the files under root.
+class ApacheServer : public ServerProcess {
+public:
+    explicit ApacheServer(const std::string& root);
+    std::string accessLog() const;
+};
+
+class LighttpdServer : public ServerProcess {
+public:
+    explicit LighttpdServer(const std::string& root);
+    std::string accessLog() const;
+};
+
+// Its log is one JSON object a request, the headers of both sides included.
+class CaddyServer : public ServerProcess {
+public:
+    explicit CaddyServer(const std::string& root);
+    std::string accessLog() const;
+};
+
+// Caches in front of an origin on originPort, which keep what they may by
+// their own defaults. Varnish keeps its log in memory only: what it did is
+// seen at the origin.
+class VarnishCache : public ServerProcess {
+public:
+    explicit VarnishCache(int originPort);
+    std::string accessLog() const { return {}; }
+};
+
+class SquidCache : public ServerProcess {
+public:
+    explicit SquidCache(int originPort);
+    ~SquidCache();
+    std::string accessLog() const;
+};
+
+class TrafficServerCache : public ServerProcess {
+public:
+    explicit TrafficServerCache(int originPort);
+    std::string accessLog() const;
+};
+
+// What serves the published folder: an origin alone or a cache in front of
+// nginx. logs() stops it and gives every access log it kept.
+class Served {
+public:
+    virtual ~Served() = default;
+    virtual std::string host() const = 0;
+    virtual std::string logs() = 0;
+};
+
+template <class Origin> class OriginAlone : public Served {
+public:
+    explicit OriginAlone(const std::string& root) : m_origin(root) {}
+    std::string host() const override { return m_origin.host(); }
+    std::string logs() override {
+        m_origin.stop();
+        return m_origin.accessLog();
+    }
+
+private:
+    Origin m_origin;
+};
+
+template <class Cache> class CachedNginx : public Served {
+public:
+    explicit CachedNginx(const std::string& root) : m_origin(root), m_cache(m_origin.port()) {}
+    std::string host() const override { return m_cache.host(); }
+    std::string logs() override {
+        m_cache.stop();
+        m_origin.stop();
+        return "cache:\n" + m_cache.accessLog() + "origin nginx:\n" + m_origin.accessLog();
+    }
+
+private:
+    NginxServer m_origin;
+    Cache m_cache;
+};
+
+// One way of serving a folder, named for the reports.
+struct Cell {
+    const char* name;
+    std::function<std::unique_ptr<Served>(const std::string& root)> serve;
+};
+
+// nginx, Apache, lighttpd and Caddy alone; Varnish, Squid and Traffic
+// Server each in front of nginx.
+const std::vector<Cell>& matrixCells();
+
+// A failing case names its cell, not the bytes of the function.
+inline void PrintTo(const Cell& cell, std::ostream* out) {
+    *out << cell.name;
+}
+
+} // namespace testsupport
