@@ -26,94 +26,18 @@
 // line each) is made once by Python's zipfile.
 
 #include "BenchSupport.h"
-#include "signature/PackageSigning.h"
-#include "signature/ReleaseLine.h"
+#include "UpdatePackage.h"
 #include "testsupport/NginxServer.h"
-#include "testsupport/PublisherKey.h"
 #include "testsupport/TempDir.h"
-#include "testsupport/VersionedExecutable.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <exception>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
-
-std::string fileName(int index) {
-    char name[32];
-    std::snprintf(name, sizeof name, "file%02d.bin", index);
-    return name;
-}
-
-// The package and, beside it, the files it holds.
-void makePackage(const std::string& archive, const std::string& files, int sizeMiB, int fileCount) {
-    std::filesystem::create_directories(files);
-    std::string instructions;
-    for (int i = 0; i < fileCount; ++i) {
-        instructions += "MOVE;" + fileName(i) + ";APP_PATH\r\n";
-    }
-    testsupport::writeFile(files + "/updater.ini", instructions);
-    const std::string script =
-        "import os, sys, zipfile\n"
-        "folder, archive, count, size = sys.argv[1], sys.argv[2], int(sys.argv[3]), "
-        "int(sys.argv[4])\n"
-        "with zipfile.ZipFile(archive, 'w', zipfile.ZIP_DEFLATED, compresslevel=1) as z:\n"
-        "    z.write(os.path.join(folder, 'updater.ini'), 'updater.ini')\n"
-        "    for i in range(count):\n"
-        "        name = 'file%02d.bin' % i\n"
-        "        with open(os.path.join(folder, name), 'wb') as f:\n"
-        "            f.write(os.urandom(size // count))\n"
-        "        z.write(os.path.join(folder, name), name)\n";
-    testsupport::writeFile(files + "/make.py", script);
-    const std::string command = "python3 " + files + "/make.py " + files + " " + archive + " " +
-                                std::to_string(fileCount) + " " +
-                                std::to_string(static_cast<long long>(sizeMiB) * 1024 * 1024);
-    if (std::system(command.c_str()) != 0) {
-        throw std::runtime_error("could not make the package: " + command);
-    }
-}
-
-// An installation with an older Morvane, nothing else, and no other left
-// from an earlier turn: each turn finds the disk as the one before it did,
-// done with what earlier turns wrote.
-void freshInstallation(const std::string& folder, const std::string& other) {
-    std::filesystem::remove_all(other);
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-    testsupport::writeVersionedExecutable(folder + "/morvane.exe", "1.0.0.0");
-    ::sync();
-}
-
-// Every file of the package in place, the temp folder gone.
-bool updated(const std::string& folder, const std::string& files, int fileCount) {
-    for (int i = 0; i < fileCount; ++i) {
-        if (!bench::sameFiles(files + "/" + fileName(i), folder + "/" + fileName(i))) {
-            return false;
-        }
-    }
-    return !std::filesystem::exists(folder + "/temp");
-}
-
-// Signs the package for version 9.9.9 and writes the signed answer for it;
-// the public key, for the program's build.
-std::string signPublication(const std::string& published, const std::string& keyFile) {
-    const auto publisher = testsupport::makePublisherKey(keyFile);
-    const auto key = signature::SigningKey::fromFile(publisher.privateKeyFile);
-    const std::string package = published + "/morvane.zip";
-    signature::signPackage(package, key, "9.9.9");
-    const auto identity = signature::identifyPackage(package);
-    testsupport::writeFile(published + "/version.php",
-                           "9.9.9\r\n" + signature::formatReleaseLine(signature::signRelease(
-                                             "9.9.9", identity.size, identity.sha512,
-                                             std::time(nullptr) + 86400, key)));
-    return publisher.publicKeyBase64;
-}
 
 int compare(const std::string& program, int sizeMiB, int fileCount, int rounds, bool durable,
             const std::string& against, bool keyed, std::uint64_t rate) {
@@ -124,8 +48,8 @@ int compare(const std::string& program, int sizeMiB, int fileCount, int rounds, 
     const std::string files = work / "files";
     std::filesystem::create_directories(published);
     testsupport::writeFile(published + "/version.php", "9.9.9");
-    makePackage(published + "/morvane.zip", files, sizeMiB, fileCount);
-    const std::string key = keyed ? signPublication(published, work / "key.pem") : "";
+    bench::makePackage(published + "/morvane.zip", files, sizeMiB, fileCount);
+    const std::string key = keyed ? bench::signPublication(published, work / "key.pem") : "";
     testsupport::NginxServer server(www, rate);
     const std::string url = "http://" + server.host() + "/clientfiles/morvane/morvane.zip";
 
@@ -147,7 +71,7 @@ int compare(const std::string& program, int sizeMiB, int fileCount, int rounds, 
         // Alternating, so that a slow moment of the machine hits both.
         for (int turn = 0; turn < 2; ++turn) {
             if ((turn + round) % 2 == 0) {
-                freshInstallation(ours, theirs);
+                bench::freshInstallation(ours, theirs);
                 const bench::Sample s = bench::run(
                     keyed ? std::vector<std::string>{program, ours, server.host(), UNZIP32_FOLDER,
                                                      "", key}
@@ -156,9 +80,9 @@ int compare(const std::string& program, int sizeMiB, int fileCount, int rounds, 
                 oursWall.push_back(s.wall);
                 oursCpu.push_back(s.cpu);
                 oursPeak = std::max(oursPeak, s.rssMiB);
-                ok = ok && updated(ours, files, fileCount);
+                ok = ok && bench::updated(ours, files, fileCount);
             } else {
-                freshInstallation(theirs, ours);
+                bench::freshInstallation(theirs, ours);
                 const std::string other = keyed ? program : against;
                 const bench::Sample s =
                     other.empty() ? bench::run({"sh", "-c", baselineScript, "sh", theirs},
@@ -168,7 +92,7 @@ int compare(const std::string& program, int sizeMiB, int fileCount, int rounds, 
                 baseWall.push_back(s.wall);
                 baseCpu.push_back(s.cpu);
                 basePeak = std::max(basePeak, s.rssMiB);
-                ok = ok && updated(theirs, files, fileCount);
+                ok = ok && bench::updated(theirs, files, fileCount);
             }
         }
     }
