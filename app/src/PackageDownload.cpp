@@ -114,8 +114,7 @@ bool PackageDownload::resume(const std::string& url, const std::string& path,
     DownloadIdentity answered = kept.identity;
     answered.etag = m_transfer.GetHeader("ETag");
     answered.lastModified = m_transfer.GetHeader("Last-Modified");
-    const std::string validator = kept.identity.validator();
-    if (!fits || (!validator.empty() && answered.validator() != validator)) {
+    if (!fits || !kept.identity.confirmedBy(answered)) {
         return false;
     }
     const auto total = static_cast<int64_t>(range->total);

@@ -73,6 +73,11 @@ std::string DownloadIdentity::validator() const {
     return lastModified;
 }
 
+bool DownloadIdentity::confirmedBy(const DownloadIdentity& answer) const {
+    const std::string sent = validator();
+    return sent.empty() || (sent == etag ? answer.etag : answer.lastModified) == sent;
+}
+
 DownloadIdentity downloadIdentity(const std::string& url,
                                   const std::optional<signature::ReleaseLine>& announced) {
     DownloadIdentity identity;

@@ -26,6 +26,12 @@ struct DownloadIdentity {
     bool samePackage(const DownloadIdentity& other) const;
     // The If-Range value: a strong ETag, else Last-Modified, else "".
     std::string validator() const;
+    // Whether an answer named as answer is this package as far as the
+    // validator sent can tell: the same ETag when a strong one was sent, the
+    // same Last-Modified when that was. A server may name the same file by a
+    // weak ETag at first (written within its last second) and by a strong
+    // one later: the date sent still tells.
+    bool confirmedBy(const DownloadIdentity& answer) const;
 };
 
 DownloadIdentity downloadIdentity(const std::string& url,

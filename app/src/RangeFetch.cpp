@@ -31,8 +31,8 @@ std::optional<std::string> RangeFetch::fetch(const std::string& url, std::uint64
         while (m_transfer.StillExecuting()) {
             m_pump();
         }
-        if (auto refused =
-                delta::contentRangeRefusal(range, m_transfer.GetHeader("Content-Range"))) {
+        if (auto refused = delta::contentRangeRefusal(range, m_transfer.GetHeader("Content-Range"),
+                                                      m_transfer.GetHeader("Content-Length"))) {
             return refused;
         }
         for (std::uint64_t received = 0;;) {

@@ -97,13 +97,14 @@ struct AnswerCase {
     std::string contentRange;
     std::uint64_t received; // body bytes, once the body has ended
     std::string refused;    // empty when taken
+    std::string contentLength = "50";
 };
 
 class RangeAnswered : public ::testing::TestWithParam<AnswerCase> {};
 
 TEST_P(RangeAnswered, IsTakenOnlyWhenItIsExactlyTheRangeAsked) {
     const AnswerCase& c = GetParam();
-    auto why = delta::contentRangeRefusal(asked, c.contentRange);
+    auto why = delta::contentRangeRefusal(asked, c.contentRange, c.contentLength);
     // The body as it arrives: a byte at a time, then its end.
     for (std::uint64_t received = 1; !why && received <= c.received; ++received) {
         why = delta::bodyRefusal(asked, received, false);
@@ -123,7 +124,11 @@ INSTANTIATE_TEST_SUITE_P(
     Answers, RangeAnswered,
     ::testing::Values(
         AnswerCase{"Exact", "bytes 100-149/1000", 50, ""},
-        AnswerCase{"NoContentRange", "", 1000, "answered bytes 100-149 with \"\""},
+        AnswerCase{"TheWholeFileInstead", "", 1000,
+                   "sent the whole package where bytes 100-149 were asked", "1000"},
+        AnswerCase{"NoContentRangeAnotherLength", "", 900, "answered bytes 100-149 with \"\"",
+                   "900"},
+        AnswerCase{"NoContentRangeNoLength", "", 1000, "answered bytes 100-149 with \"\"", ""},
         AnswerCase{"WrongFirstByte", "bytes 101-149/1000", 49, "with \"bytes 101-149/1000\""},
         AnswerCase{"WrongLastByte", "bytes 100-148/1000", 49, "with \"bytes 100-148/1000\""},
         AnswerCase{"LongerRange", "bytes 100-150/1000", 51, "with"},

@@ -1,23 +1,35 @@
 // A signed release served by each web server and cache publishers use,
 // installed by the real updater in its real window: first as a whole
 // package, then over the release before it by the changed files (a large
-// file by its changed chunks). Each cell's logs are left in the artifact
-// folder as the evidence of what it did.
+// file by its changed chunks), then by a download killed part way and gone
+// on with. The updater reaches each cell through a relay that counts the
+// bytes it fetched and keeps the heads of every request and answer. Those,
+// the time and each cell's logs are left in the artifact folder as the
+// evidence of what it did.
 #include "testsupport/MatrixServers.h"
 
 #include "PublisherRun.h"
 #include "testsupport/CaseName.h"
 #include "testsupport/NginxServer.h"
+#include "testsupport/PacedRelay.h"
 #include "testsupport/PatternedBytes.h"
 #include "testsupport/VersionedExecutable.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <iomanip>
+#include <iterator>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <sys/stat.h>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -26,6 +38,10 @@ using testsupport::readFile;
 using testsupport::writeFile;
 
 constexpr std::size_t largeSize = 3 << 20;
+// The random part of the release whose download is killed, and the pace of
+// its first download: a third of it arrives in about half a second.
+constexpr std::size_t randomSize = 4 << 20;
+constexpr std::uint64_t pacedRate = 3 << 20;
 
 // Release 1.3.n: its executable, small files and a large one that goes by
 // chunks; 1.3.2 changes a byte of the large file and one small file.
@@ -60,24 +76,126 @@ void keepEvidence(const std::string& name, const std::string& text) {
     writeFile(folder + "/" + name + ".log", text);
 }
 
+using Exchange = testsupport::PacedRelay::Exchange;
+
+// The value of a header in a request's or answer's head, "" without it.
+std::string headerValue(const std::string& head, const std::string& name) {
+    const std::string field = "\r\n" + name + ":";
+    const auto found = std::search(
+        head.begin(), head.end(), field.begin(), field.end(),
+        [](unsigned char a, unsigned char b) { return std::tolower(a) == std::tolower(b); });
+    if (found == head.end()) {
+        return {};
+    }
+    const std::size_t start = static_cast<std::size_t>(found - head.begin()) + field.size();
+    const std::size_t end = head.find("\r\n", start);
+    const std::size_t first = head.find_first_not_of(' ', start);
+    return first < end ? head.substr(first, end - first) : std::string();
+}
+
+// "206" of "HTTP/1.1 206 Partial Content"; "" without an answer.
+std::string statusOf(const Exchange& exchange) {
+    return exchange.answer.size() > 12 ? exchange.answer.substr(9, 3) : std::string();
+}
+
+bool asksThePackage(const Exchange& exchange) {
+    return exchange.request.find("/morvane.zip ") != std::string::npos;
+}
+
+std::uint64_t bytesOf(const std::vector<Exchange>& exchanges) {
+    std::uint64_t bytes = 0;
+    for (const Exchange& exchange : exchanges) {
+        bytes += exchange.fromServer;
+    }
+    return bytes;
+}
+
+std::string describe(const std::vector<Exchange>& exchanges) {
+    std::string text;
+    for (const Exchange& exchange : exchanges) {
+        text += exchange.request + exchange.answer + "carried " +
+                std::to_string(exchange.fromServer) + " bytes\n\n";
+    }
+    return text;
+}
+
+// The updater asks single ranges only, whatever the cell does with more.
+void expectSingleRanges(const std::vector<Exchange>& exchanges) {
+    for (const Exchange& exchange : exchanges) {
+        EXPECT_EQ(headerValue(exchange.request, "Range").find(','), std::string::npos)
+            << exchange.request;
+    }
+}
+
+// A cell served through a relay that carries the updater's connections to
+// it and counts what they bring back.
+class ServedThroughRelay {
+public:
+    ServedThroughRelay(const testsupport::Cell& cell, const std::string& root,
+                       std::uint64_t rate = 0)
+        : m_served(cell.serve(root)), m_relay(portOf(m_served->host()), rate) {}
+
+    std::string host() const { return m_relay.host(); }
+    testsupport::PacedRelay& relay() { return m_relay; }
+    std::string logs() { return m_served->logs(); }
+
+private:
+    static int portOf(const std::string& host) {
+        return std::stoi(host.substr(host.rfind(':') + 1));
+    }
+
+    std::unique_ptr<testsupport::Served> m_served;
+    testsupport::PacedRelay m_relay;
+};
+
+// What one run of the updater left.
+struct Ran {
+    std::string said;
+    std::string noted;
+    double seconds = 0;
+};
+
+Ran runUpdater(KeyedPublication& published, const std::string& host) {
+    const auto start = std::chrono::steady_clock::now();
+    const int status = published.runUpdater(host);
+    Ran ran;
+    ran.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ran.said = readFile(published.scratch / "updater.out");
+    ran.noted = testsupport::exists(published.install + "/NoteError.txt")
+                    ? readFile(published.install + "/NoteError.txt")
+                    : std::string();
+    EXPECT_EQ(status, 0) << ran.said << ran.noted;
+    return ran;
+}
+
+std::string figure(const std::string& name, double value) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(2) << name << "=" << value;
+    return text.str();
+}
+
 class ServerMatrix : public ::testing::TestWithParam<testsupport::Cell> {
 protected:
     // Serves the publication, runs the updater and checks that it ended
-    // exactly as the published release; what it logged, for the caller.
-    std::string updateThrough(KeyedPublication& published, const std::string& scenario) {
-        const std::unique_ptr<testsupport::Served> served = GetParam().serve(published.web.path());
-        const int status = published.runUpdater(served->host());
-        const std::string said = readFile(published.scratch / "updater.out");
-        const std::string noted = testsupport::exists(published.install + "/NoteError.txt")
-                                      ? readFile(published.install + "/NoteError.txt")
-                                      : std::string();
-        const std::string logs = served->logs();
+    // exactly as the published release; what it logged, for the caller,
+    // and what the relay carried.
+    std::pair<std::string, std::vector<Exchange>> updateThrough(KeyedPublication& published,
+                                                                const std::string& scenario,
+                                                                std::uint64_t rate = 0) {
+        ServedThroughRelay served(GetParam(), published.web.path(), rate);
+        const Ran ran = runUpdater(published, served.host());
+        const std::vector<Exchange> exchanges = served.relay().exchanges();
+        const std::string logs = served.logs();
+        const std::uint64_t bytes = bytesOf(exchanges);
         keepEvidence(std::string(GetParam().name) + "-" + scenario,
-                     "updater:\n" + said + "noted:\n" + noted + logs);
-        EXPECT_EQ(status, 0) << said << noted << logs;
+                     "figures: bytes=" + std::to_string(bytes) +
+                         " package=" + std::to_string(fs::file_size(published.package)) + " " +
+                         figure("seconds", ran.seconds) + "\nupdater:\n" + ran.said + "noted:\n" +
+                         ran.noted + "relayed:\n" + describe(exchanges) + logs);
+        expectSingleRanges(exchanges);
         EXPECT_EQ(filesBelow(published.install), filesBelow(published.release.path()))
-            << said << noted << logs;
-        return noted;
+            << ran.said << ran.noted << logs;
+        return {ran.noted, exchanges};
     }
 };
 
@@ -94,9 +212,131 @@ TEST_P(ServerMatrix, UpdateByTheChangedFiles) {
     makeRelease(published.release.path(), 2);
     published.publish();
     makeRelease(published.install, 1);
-    const std::string noted = updateThrough(published, "changed-files");
-    EXPECT_EQ(noted.find("fetching only the files that changed did not work"), std::string::npos)
-        << noted;
+    const auto [noted, exchanges] = updateThrough(published, "changed-files", pacedRate);
+    const std::uint64_t package = fs::file_size(published.package);
+    std::vector<Exchange> whole;
+    std::copy_if(exchanges.begin(), exchanges.end(), std::back_inserter(whole),
+                 [](const Exchange& exchange) { return statusOf(exchange) == "200"; });
+    if (GetParam().servesRanges) {
+        EXPECT_EQ(noted.find("fetching only the files that changed did not work"),
+                  std::string::npos)
+            << noted;
+        EXPECT_LT(bytesOf(exchanges), package / 4);
+    } else {
+        // The first range asked is answered with the whole file, which is
+        // left at once; then the whole package comes, once.
+        ASSERT_EQ(whole.size(), 3u) << describe(exchanges); // the version answer first
+        EXPECT_NE(headerValue(whole[1].request, "Range"), "bytes=0-");
+        EXPECT_LT(whole[1].fromServer, package / 4);
+        EXPECT_EQ(headerValue(whole[2].request, "Range"), "bytes=0-");
+        EXPECT_LT(bytesOf(exchanges), package + package / 4);
+    }
+}
+
+// A release whose package cannot be packed small: what is left to fetch
+// after a cut is about what was not yet fetched.
+void makeIncompressibleRelease(const std::string& folder) {
+    testsupport::writeVersionedExecutable(folder + "/morvane.exe", "1.3.0.2");
+    chmod((folder + "/morvane.exe").c_str(), 0755);
+    testsupport::TempDir::makeFolder(folder + "/data");
+    writeFile(folder + "/data/random.bin", testsupport::halfTextHalfRandom(2 * randomSize, 11));
+}
+
+// Waits until the file at path holds at least bytes, the child has ended
+// or a while has passed.
+void waitForBytes(const std::string& path, std::uint64_t bytes, testsupport::ChildProcess& child) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (std::error_code ec; fs::file_size(path, ec) < bytes || ec;) {
+        if (!child.running() || std::chrono::steady_clock::now() > until) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+// Files made a minute ago, as any release is by the time users fetch it: a
+// file written within the second is named by a weak ETag (Apache does so)
+// and its date is no validator a range may be confirmed by yet.
+void publishedAMinuteAgo(const std::string& folder) {
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        fs::last_write_time(entry.path(),
+                            fs::last_write_time(entry.path()) - std::chrono::minutes(1));
+    }
+}
+
+// Starts the updater through served and kills it once about a third of the
+// package is kept; the length kept.
+std::uint64_t killOnceAThirdIsKept(KeyedPublication& published, ServedThroughRelay& served) {
+    const std::string part = published.install + "/temp/morvane.zip";
+    {
+        testsupport::ChildProcess killed({QT_UPDATE_CHILD, published.install, served.host(),
+                                          REAL_UNZIP32_FOLDER, "", published.key.publicKeyBase64},
+                                         published.scratch / "killed.out");
+        waitForBytes(part, fs::file_size(published.package) / 3, killed);
+    } // killed here
+    EXPECT_TRUE(testsupport::exists(part)) << readFile(published.scratch / "killed.out");
+    std::error_code ec;
+    const std::uintmax_t kept = fs::file_size(part, ec);
+    return ec ? 0 : kept;
+}
+
+// The download is killed once about a third of the package is kept; the
+// next run asks for the rest where the cell serves ranges and takes the
+// whole package again where it does not. A cache may go on fetching from
+// its origin after the updater is gone: what counts is what the updater got.
+TEST_P(ServerMatrix, ADownloadKilledPartWayGoesOn) {
+    KeyedPublication published;
+    makeIncompressibleRelease(published.release.path());
+    published.publish();
+    publishedAMinuteAgo(published.web.path());
+    testsupport::writeVersionedExecutable(published.install + "/morvane.exe", "1.2.0.5");
+    const std::uint64_t package = fs::file_size(published.package);
+    ServedThroughRelay served(GetParam(), published.web.path(), pacedRate);
+    const std::uint64_t kept = killOnceAThirdIsKept(published, served);
+    ASSERT_GE(kept, package / 3);
+    ASSERT_LT(kept, package);
+    const std::vector<Exchange> killedRun = served.relay().exchanges();
+    served.relay().setRate(0);
+    const Ran ran = runUpdater(published, served.host());
+
+    std::vector<Exchange> resumedRun = served.relay().exchanges();
+    resumedRun.erase(resumedRun.begin(), resumedRun.begin() + static_cast<long>(killedRun.size()));
+    const std::string logs = served.logs();
+    const std::uint64_t killedBytes = bytesOf(killedRun);
+    const std::uint64_t resumedBytes = bytesOf(resumedRun);
+    keepEvidence(std::string(GetParam().name) + "-resume",
+                 "figures: bytes=" + std::to_string(killedBytes + resumedBytes) +
+                     " package=" + std::to_string(package) + " kept=" + std::to_string(kept) +
+                     " killed-run=" + std::to_string(killedBytes) + " resumed-run=" +
+                     std::to_string(resumedBytes) + " " + figure("seconds", ran.seconds) +
+                     "\nupdater:\n" + ran.said + "noted:\n" + ran.noted + "relayed, killed run:\n" +
+                     describe(killedRun) + "relayed, resumed run:\n" + describe(resumedRun) + logs);
+    EXPECT_EQ(filesBelow(published.install), filesBelow(published.release.path()))
+        << ran.said << ran.noted << logs;
+    expectSingleRanges(killedRun);
+    expectSingleRanges(resumedRun);
+
+    // The package is asked for once, for the rest from the kept length.
+    std::vector<Exchange> asked;
+    std::copy_if(resumedRun.begin(), resumedRun.end(), std::back_inserter(asked), asksThePackage);
+    ASSERT_EQ(asked.size(), 1u) << describe(resumedRun);
+    EXPECT_EQ(headerValue(asked[0].request, "Range"), "bytes=" + std::to_string(kept) + "-");
+    // Confirmed by a strong validator only: a weak ETag promises no bytes.
+    EXPECT_FALSE(headerValue(asked[0].request, "If-Range").starts_with("W/"));
+    // Hardly more than the rest comes where ranges are served (heads and
+    // the version answer); the whole package where they are not.
+    const std::uint64_t rest = package - kept;
+    if (GetParam().servesRanges) {
+        EXPECT_EQ(statusOf(asked[0]), "206") << asked[0].answer;
+        EXPECT_GE(resumedBytes, rest);
+        EXPECT_LT(resumedBytes, rest + 16 * 1024);
+        // What the killed run carried past what it kept was in flight.
+        EXPECT_LT(killedBytes - kept, package / 4);
+    } else {
+        EXPECT_EQ(statusOf(asked[0]), "200") << asked[0].answer;
+        EXPECT_GE(resumedBytes, package);
+        EXPECT_LT(resumedBytes, package + 16 * 1024);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cells, ServerMatrix, ::testing::ValuesIn(testsupport::matrixCells()),

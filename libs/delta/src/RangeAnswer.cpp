@@ -27,7 +27,12 @@ std::string rangeHeaderLine(const AskedRange& range) {
 }
 
 std::optional<std::string> contentRangeRefusal(const AskedRange& range,
-                                               std::string_view contentRange) {
+                                               std::string_view contentRange,
+                                               std::string_view contentLength) {
+    if (contentRange.empty() && contentLength == std::to_string(range.total)) {
+        return "the server sent the whole package where " + bytesText(range) +
+               " were asked: it, or a cache before it, does not serve ranges";
+    }
     const std::optional<ContentRange> answered = parseContentRange(contentRange);
     if (!answered || answered->first != range.first ||
         answered->last - answered->first != range.length - 1 || answered->total != range.total) {

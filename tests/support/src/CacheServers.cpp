@@ -169,6 +169,12 @@ const std::vector<Cell>& matrixCells() {
         cell<CachedNginx<VarnishCache>>("VarnishBeforeNginx"),
         cell<CachedNginx<SquidCache>>("SquidBeforeNginx"),
         cell<CachedNginx<TrafficServerCache>>("TrafficServerBeforeNginx"),
+        {"NginxWithoutRanges",
+         [](const std::string& root) {
+             return std::make_unique<OriginAlone<NginxServer>>(root, 0,
+                                                               NginxServer::Ranges::refused);
+         },
+         false},
     };
     return cells;
 }

@@ -28,10 +28,13 @@ std::optional<std::string> rangeOutsidePackage(const AskedRange& range);
 // that lies in the package.
 std::string rangeHeaderLine(const AskedRange& range);
 
-// Why an answer whose Content-Range header reads contentRange (empty when
-// it has none) is not an answer to range.
+// Why an answer whose Content-Range and Content-Length headers read
+// contentRange and contentLength (empty when it has none) is not an answer
+// to range. A server or cache without ranges answers with the whole package,
+// and is said to.
 std::optional<std::string> contentRangeRefusal(const AskedRange& range,
-                                               std::string_view contentRange);
+                                               std::string_view contentRange,
+                                               std::string_view contentLength);
 
 // Why a body of which received bytes have arrived is not range's: more than
 // its length, or, once the body has ended, fewer.

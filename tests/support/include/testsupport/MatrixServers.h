@@ -70,7 +70,9 @@ public:
 
 template <class Origin> class OriginAlone : public Served {
 public:
-    explicit OriginAlone(const std::string& root) : m_origin(root) {}
+    template <class... Options>
+    explicit OriginAlone(const std::string& root, Options... options)
+        : m_origin(root, options...) {}
     std::string host() const override { return m_origin.host(); }
     std::string logs() override {
         m_origin.stop();
@@ -100,10 +102,13 @@ private:
 struct Cell {
     const char* name;
     std::function<std::unique_ptr<Served>(const std::string& root)> serve;
+    // Whether it answers a single range request with that range (206).
+    bool servesRanges = true;
 };
 
 // nginx, Apache, lighttpd and Caddy alone; Varnish, Squid and Traffic
-// Server each in front of nginx.
+// Server each in front of nginx; nginx with ranges refused, answering every
+// range request with the whole file, as some servers and caches do.
 const std::vector<Cell>& matrixCells();
 
 // A failing case names its cell, not the bytes of the function.

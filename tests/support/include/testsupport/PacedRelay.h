@@ -1,0 +1,68 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+// A relay on 127.0.0.1 and a free port that forwards every connection to a
+// server on 127.0.0.1:targetPort and back, as a link between the updater and
+// a web server or cache would. What it carries from the server may be held
+// to a rate, which a test can change between runs, so that a download can be
+// cut off part way the same way whatever serves it. Each request's Host line
+// names the server, so that the server answers as if asked directly.
+class PacedRelay {
+public:
+    // bytesPerSecond 0: as fast as both sides go.
+    explicit PacedRelay(int targetPort, std::uint64_t bytesPerSecond = 0);
+    ~PacedRelay();
+    PacedRelay(const PacedRelay&) = delete;
+    PacedRelay& operator=(const PacedRelay&) = delete;
+
+    int port() const { return m_port; }
+    // "127.0.0.1:port", as the program's host settings take it.
+    std::string host() const;
+    void setRate(std::uint64_t bytesPerSecond) { m_rate = bytesPerSecond; }
+
+    // One connection: what the client asked (its request heads, as the
+    // server got them), the head of the server's answer, and the bytes
+    // carried from the server to the client, head included.
+    struct Exchange {
+        std::string request;
+        std::string answer;
+        std::uint64_t fromServer = 0;
+    };
+    // Every connection so far, in the order they were accepted.
+    std::vector<Exchange> exchanges() const;
+
+private:
+    struct Link;
+
+    void run();
+    void accept();
+    // Moves what each side has ready; false once the link is done with.
+    bool pass(Link& link, short clientEvents, short serverEvents);
+    void fromClient(Link& link);
+    void fromServer(Link& link);
+    void toClient(Link& link);
+    // How many bytes the rate allows now.
+    std::uint64_t allowance();
+
+    int m_targetPort;
+    std::atomic<std::uint64_t> m_rate;
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stopping{false};
+    std::vector<Link> m_links;
+    mutable std::mutex m_mutex;
+    std::vector<Exchange> m_exchanges;
+    double m_tokens = 0;
+    std::int64_t m_lastRefill = 0;
+    std::thread m_thread;
+};
+
+} // namespace testsupport
