@@ -2,11 +2,13 @@
 // of nginx (Varnish, Squid, Traffic Server) against the same update from
 // nginx directly, through the real window offscreen: the version check, the
 // download bound to the signed answer, the signature check, the unpacking
-// and every file moved into place. The first update through a cache finds
-// it empty (the cache fetches from nginx while it answers); the later ones
-// are served from what it kept. Direct and cached turns alternate.
+// and every file moved into place. Each round starts each cache afresh: its
+// first update finds it empty (it fetches from nginx while it answers), its
+// second is served from what it kept. Direct and cached turns alternate. With
+// --rate, the updater reaches both through a relay on loopback that holds
+// what it carries to that many MB/s, as a real link would.
 //
-//   cache_bench [--size 64] [--files 16] [--rounds 3] [--only NAME]
+//   cache_bench [--size 64] [--files 16] [--rounds 3] [--only NAME] [--rate MBps]
 //
 // NAME is one cell of the server matrix (VarnishBeforeNginx, ...).
 
@@ -16,18 +18,18 @@
 #include "testsupport/TempDir.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
 struct Turns {
-    double cold = 0;
-    std::vector<double> cached;
+    std::vector<double> empty;
+    std::vector<double> kept;
     std::vector<double> direct;
     bool ok = true;
 };
@@ -60,27 +62,28 @@ private:
     std::string m_key;
 };
 
+// Each round starts the cache afresh: its first update finds it empty, the
+// second is served from what it kept.
 Turns measure(Bench& bench, const testsupport::Cell& cache, const testsupport::Cell& direct,
-              int rounds) {
-    const std::unique_ptr<testsupport::Served> viaCache = cache.serve(bench.www());
-    const std::unique_ptr<testsupport::Served> alone = direct.serve(bench.www());
+              int rounds, std::uint64_t rate) {
+    const testsupport::ServedThroughRelay alone(direct, bench.www(), rate);
     Turns turns;
-    turns.direct.push_back(bench.update(alone->host(), turns.ok));
-    turns.cold = bench.update(viaCache->host(), turns.ok);
     for (int round = 0; round < rounds; ++round) {
+        const testsupport::ServedThroughRelay viaCache(cache, bench.www(), rate);
         // Alternating, so that a slow moment of the machine hits both.
+        if (round % 2 == 1) {
+            turns.direct.push_back(bench.update(alone.host(), turns.ok));
+        }
+        turns.empty.push_back(bench.update(viaCache.host(), turns.ok));
+        turns.kept.push_back(bench.update(viaCache.host(), turns.ok));
         if (round % 2 == 0) {
-            turns.cached.push_back(bench.update(viaCache->host(), turns.ok));
-            turns.direct.push_back(bench.update(alone->host(), turns.ok));
-        } else {
-            turns.direct.push_back(bench.update(alone->host(), turns.ok));
-            turns.cached.push_back(bench.update(viaCache->host(), turns.ok));
+            turns.direct.push_back(bench.update(alone.host(), turns.ok));
         }
     }
     return turns;
 }
 
-int compare(int sizeMiB, int fileCount, int rounds, const std::string& only) {
+int compare(int sizeMiB, int fileCount, int rounds, const std::string& only, std::uint64_t rate) {
     Bench bench(sizeMiB, fileCount);
     const testsupport::Cell* direct = nullptr;
     std::vector<const testsupport::Cell*> caches;
@@ -100,17 +103,21 @@ int compare(int sizeMiB, int fileCount, int rounds, const std::string& only) {
                 "ratio");
     bool ok = true;
     for (const testsupport::Cell* cache : caches) {
-        const Turns turns = measure(bench, *cache, *direct, rounds);
+        const Turns turns = measure(bench, *cache, *direct, rounds, rate);
         const double directTime = bench::median(turns.direct);
-        std::printf("%-26s %9.3f %9.3f %9.3f %9.3f %9.3f\n", cache->name, directTime, turns.cold,
-                    turns.cold / directTime, bench::median(turns.cached),
-                    bench::median(turns.cached) / directTime);
+        std::printf("%-26s %9.3f %9.3f %9.3f %9.3f %9.3f\n", cache->name, directTime,
+                    bench::median(turns.empty), bench::median(turns.empty) / directTime,
+                    bench::median(turns.kept), bench::median(turns.kept) / directTime);
         ok = ok && turns.ok;
     }
     std::printf("%d MiB signed package in %d files; the update through the Qt window offscreen; "
-                "empty: the cache's first update, kept: the median of %d later ones; direct: "
-                "the median of %d from nginx alone; every file in place every time: %s\n",
-                sizeMiB, fileCount, rounds, rounds + 1, ok ? "yes" : "NO");
+                "medians of %d rounds, each with the cache started afresh (empty: its first "
+                "update, kept: its second) and one update from nginx alone (direct); through a "
+                "relay, %s; every file in place every "
+                "time: %s\n",
+                sizeMiB, fileCount, rounds,
+                rate == 0 ? "unlimited" : (std::to_string(rate / 1000000) + " MB/s").c_str(),
+                ok ? "yes" : "NO");
     return ok ? 0 : 1;
 }
 
@@ -121,7 +128,8 @@ int main(int argc, char** argv) {
         return compare(std::max(1, std::stoi(bench::option(argc, argv, "--size", "64"))),
                        std::max(1, std::stoi(bench::option(argc, argv, "--files", "16"))),
                        std::max(1, std::stoi(bench::option(argc, argv, "--rounds", "3"))),
-                       bench::option(argc, argv, "--only", ""));
+                       bench::option(argc, argv, "--only", ""),
+                       std::stoull(bench::option(argc, argv, "--rate", "0")) * 1000 * 1000);
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "cache_bench: %s\n", failure.what());
         return 1;

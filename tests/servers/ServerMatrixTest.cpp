@@ -127,27 +127,6 @@ void expectSingleRanges(const std::vector<Exchange>& exchanges) {
     }
 }
 
-// A cell served through a relay that carries the updater's connections to
-// it and counts what they bring back.
-class ServedThroughRelay {
-public:
-    ServedThroughRelay(const testsupport::Cell& cell, const std::string& root,
-                       std::uint64_t rate = 0)
-        : m_served(cell.serve(root)), m_relay(portOf(m_served->host()), rate) {}
-
-    std::string host() const { return m_relay.host(); }
-    testsupport::PacedRelay& relay() { return m_relay; }
-    std::string logs() { return m_served->logs(); }
-
-private:
-    static int portOf(const std::string& host) {
-        return std::stoi(host.substr(host.rfind(':') + 1));
-    }
-
-    std::unique_ptr<testsupport::Served> m_served;
-    testsupport::PacedRelay m_relay;
-};
-
 // What one run of the updater left.
 struct Ran {
     std::string said;
@@ -182,7 +161,7 @@ protected:
     std::pair<std::string, std::vector<Exchange>> updateThrough(KeyedPublication& published,
                                                                 const std::string& scenario,
                                                                 std::uint64_t rate = 0) {
-        ServedThroughRelay served(GetParam(), published.web.path(), rate);
+        testsupport::ServedThroughRelay served(GetParam(), published.web.path(), rate);
         const Ran ran = runUpdater(published, served.host());
         const std::vector<Exchange> exchanges = served.relay().exchanges();
         const std::string logs = served.logs();
@@ -266,7 +245,8 @@ void publishedAMinuteAgo(const std::string& folder) {
 
 // Starts the updater through served and kills it once about a third of the
 // package is kept; the length kept.
-std::uint64_t killOnceAThirdIsKept(KeyedPublication& published, ServedThroughRelay& served) {
+std::uint64_t killOnceAThirdIsKept(KeyedPublication& published,
+                                   testsupport::ServedThroughRelay& served) {
     const std::string part = published.install + "/temp/morvane.zip";
     {
         testsupport::ChildProcess killed({QT_UPDATE_CHILD, published.install, served.host(),
@@ -291,7 +271,7 @@ TEST_P(ServerMatrix, ADownloadKilledPartWayGoesOn) {
     publishedAMinuteAgo(published.web.path());
     testsupport::writeVersionedExecutable(published.install + "/morvane.exe", "1.2.0.5");
     const std::uint64_t package = fs::file_size(published.package);
-    ServedThroughRelay served(GetParam(), published.web.path(), pacedRate);
+    testsupport::ServedThroughRelay served(GetParam(), published.web.path(), pacedRate);
     const std::uint64_t kept = killOnceAThirdIsKept(published, served);
     ASSERT_GE(kept, package / 3);
     ASSERT_LT(kept, package);

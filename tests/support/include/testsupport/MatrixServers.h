@@ -1,8 +1,10 @@
 #pragma once
 
 #include "testsupport/NginxServer.h"
+#include "testsupport/PacedRelay.h"
 #include "testsupport/ServerProcess.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -104,6 +106,26 @@ struct Cell {
     std::function<std::unique_ptr<Served>(const std::string& root)> serve;
     // Whether it answers a single range request with that range (206).
     bool servesRanges = true;
+};
+
+// A cell served through a relay that carries the updater's connections to
+// it and counts what they bring back.
+class ServedThroughRelay {
+public:
+    ServedThroughRelay(const Cell& cell, const std::string& root, std::uint64_t rate = 0)
+        : m_served(cell.serve(root)), m_relay(portOf(m_served->host()), rate) {}
+
+    std::string host() const { return m_relay.host(); }
+    PacedRelay& relay() { return m_relay; }
+    std::string logs() { return m_served->logs(); }
+
+private:
+    static int portOf(const std::string& host) {
+        return std::stoi(host.substr(host.rfind(':') + 1));
+    }
+
+    std::unique_ptr<Served> m_served;
+    PacedRelay m_relay;
 };
 
 // nginx, Apache, lighttpd and Caddy alone; Varnish, Squid and Traffic
