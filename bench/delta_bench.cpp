@@ -33,12 +33,12 @@
 // commit's tests/qt_update_child, say).
 
 #include "BenchSupport.h"
-#include "CountingRelay.h"
 #include "delta/LocalPackage.h"
 #include "signature/PackageSigning.h"
 #include "signature/ReleaseLine.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/NginxServer.h"
+#include "testsupport/PacedRelay.h"
 #include "testsupport/PatternedBytes.h"
 #include "testsupport/PublisherKey.h"
 #include "testsupport/TempDir.h"
@@ -283,7 +283,8 @@ int measure(int sizeMiB, int fileCount, int percent, int rounds, std::uint64_t r
     // One download, killed along the way, then finished; the relay counts
     // what reached the updater, nginx what it handed its socket.
     testsupport::NginxServer resumeServer(wholeRoot, rate);
-    const bench::CountingRelay relay(resumeServer.host());
+    const testsupport::PacedRelay relay(resumeServer.port(), 0,
+                                        testsupport::PacedRelay::ClientBuffer::smallest);
     freshCopy(releaseA, install);
     const std::string package = install + "/temp/morvane.zip";
     for (int cut = 1; cut <= interruptions; ++cut) {

@@ -68,8 +68,8 @@ struct PacedRelay::Link {
     bool done = false;
 };
 
-PacedRelay::PacedRelay(int targetPort, std::uint64_t bytesPerSecond)
-    : m_targetPort(targetPort), m_rate(bytesPerSecond) {
+PacedRelay::PacedRelay(int targetPort, std::uint64_t bytesPerSecond, ClientBuffer clientBuffer)
+    : m_targetPort(targetPort), m_clientBuffer(clientBuffer), m_rate(bytesPerSecond) {
     m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
@@ -100,6 +100,15 @@ std::string PacedRelay::host() const {
 std::vector<PacedRelay::Exchange> PacedRelay::exchanges() const {
     const std::lock_guard<std::mutex> hold(m_mutex);
     return m_exchanges;
+}
+
+std::uint64_t PacedRelay::delivered() const {
+    const std::lock_guard<std::mutex> hold(m_mutex);
+    std::uint64_t bytes = 0;
+    for (const Exchange& exchange : m_exchanges) {
+        bytes += exchange.fromServer;
+    }
+    return bytes;
 }
 
 std::uint64_t PacedRelay::allowance() {
@@ -170,6 +179,10 @@ void PacedRelay::accept() {
         return;
     }
     setNonBlocking(server);
+    if (m_clientBuffer == ClientBuffer::smallest) {
+        const int smallest = 4096;
+        setsockopt(client, SOL_SOCKET, SO_SNDBUF, &smallest, sizeof smallest);
+    }
     Link link;
     link.client = client;
     link.server = server;

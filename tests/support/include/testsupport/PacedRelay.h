@@ -17,8 +17,14 @@ namespace testsupport {
 // names the server, so that the server answers as if asked directly.
 class PacedRelay {
 public:
+    // How much the client's socket may hold that the client has not read.
+    // With the smallest, the bytes counted are bytes the client took, not
+    // bytes queued towards a client that was killed.
+    enum class ClientBuffer { system, smallest };
+
     // bytesPerSecond 0: as fast as both sides go.
-    explicit PacedRelay(int targetPort, std::uint64_t bytesPerSecond = 0);
+    explicit PacedRelay(int targetPort, std::uint64_t bytesPerSecond = 0,
+                        ClientBuffer clientBuffer = ClientBuffer::system);
     ~PacedRelay();
     PacedRelay(const PacedRelay&) = delete;
     PacedRelay& operator=(const PacedRelay&) = delete;
@@ -38,6 +44,8 @@ public:
     };
     // Every connection so far, in the order they were accepted.
     std::vector<Exchange> exchanges() const;
+    // The bytes carried from the server, all connections together.
+    std::uint64_t delivered() const;
 
 private:
     struct Link;
@@ -53,6 +61,7 @@ private:
     std::uint64_t allowance();
 
     int m_targetPort;
+    ClientBuffer m_clientBuffer;
     std::atomic<std::uint64_t> m_rate;
     int m_listener = -1;
     int m_port = 0;
