@@ -6,7 +6,7 @@ namespace testsupport {
 
 namespace {
 
-// @FOLDER@, @ROOT@, @PORT@ and @RATE@ are filled in.
+// @FOLDER@, @ROOT@, @PORT@, @RATE@ and @INCLUDE@ are filled in.
 const char* const configurationTemplate = R"(master_process off;
 worker_processes 1;
 pid @FOLDER@/nginx.pid;
@@ -26,20 +26,23 @@ http {
         listen 127.0.0.1:@PORT@;
         root @ROOT@;
         limit_rate @RATE@;
+        @INCLUDE@
     }
 }
 )";
 
 } // namespace
 
-NginxServer::NginxServer(const std::string& root, std::uint64_t limitRate) {
+NginxServer::NginxServer(const std::string& root, std::uint64_t limitRate,
+                         const std::string& settings) {
     const std::string& own = folder().path();
     std::filesystem::create_directories(own + "/temp");
     writeFile(own + "/nginx.conf",
               filled(configurationTemplate, {{"@FOLDER@", own},
                                              {"@ROOT@", root},
                                              {"@PORT@", std::to_string(port())},
-                                             {"@RATE@", std::to_string(limitRate)}}));
+                                             {"@RATE@", std::to_string(limitRate)},
+                                             {"@INCLUDE@", included("include @;", settings)}}));
     // Its complaints go to the output the start reports when it fails.
     start({"nginx", "-p", own, "-e", "stderr", "-c", own + "/nginx.conf", "-g", "daemon off;"});
 }

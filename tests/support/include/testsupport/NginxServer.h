@@ -9,10 +9,13 @@ namespace testsupport {
 
 // nginx serving the files under root, with a generated configuration. It
 // answers a range request with 206. A rate limit (bytes per second per
-// connection; 0 for none) makes it behave like a real link.
+// connection; 0 for none) makes it behave like a real link. A settings file
+// (the publisher's for nginx) is included in its server block; empty for
+// nginx's defaults.
 class NginxServer : public ServerProcess {
 public:
-    explicit NginxServer(const std::string& root, std::uint64_t limitRate = 0);
+    explicit NginxServer(const std::string& root, std::uint64_t limitRate = 0,
+                         const std::string& settings = {});
 
     // One line per request: status, body bytes sent, the Range asked for.
     // Complete once the server is stopped.
