@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -131,6 +133,45 @@ TEST_P(ServerMatrix, UpdateByTheChangedFiles) {
     const std::string noted = updateThrough(published, "changed-files");
     EXPECT_EQ(noted.find("fetching only the files that changed did not work"), std::string::npos)
         << noted;
+}
+
+// The headers a client meets through the cell with the recommended
+// settings, asked as a browser asks (compression welcome): the answer kept
+// at most its lifetime, the package to be checked before each use, with a
+// strong ETag, uncompressed, and a range answered with 206.
+TEST_P(ServerMatrix, RecommendedSettingsSayWhatTheyPromise) {
+    KeyedPublication published;
+    makeRelease(published.release.path(), 2);
+    published.publish("1.3.2", {"--answer-lifetime", "7"});
+    // Apache makes the ETag of a file changed within the last second weak;
+    // the files are as old as a publisher's are when users come.
+    for (const std::string& file :
+         {published.package, published.web / "clientfiles/morvane/version.php"}) {
+        fs::last_write_time(file, fs::last_write_time(file) - std::chrono::minutes(1));
+    }
+    const std::unique_ptr<testsupport::Served> served =
+        GetParam().serve(published.web.path(), testsupport::Settings::recommended);
+    const auto headers = [&](const std::string& name, const std::string& range) {
+        const std::string file = published.scratch / (name + range + ".headers");
+        testsupport::ChildProcess curl(
+            {"curl", "-s", "-o", "/dev/null", "-D", file, "-H", "Accept-Encoding: gzip, br", "-r",
+             range, "http://" + served->host() + "/clientfiles/morvane/" + name},
+            published.scratch / "curl.out");
+        EXPECT_EQ(curl.exitStatusWithin(std::chrono::seconds(30)), 0);
+        std::string text = readFile(file);
+        std::transform(text.begin(), text.end(), text.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return text;
+    };
+    const std::string answer = headers("version.php", "0-");
+    const std::string package = headers("morvane.zip", "10-19");
+    const std::string logs = served->logs();
+    keepEvidence(std::string(GetParam().name) + "-headers", answer + package + logs);
+    EXPECT_NE(answer.find("cache-control: max-age=7\r\n"), std::string::npos) << answer;
+    EXPECT_EQ(package.rfind("http/1.1 206", 0), 0U) << package;
+    EXPECT_NE(package.find("cache-control: no-cache\r\n"), std::string::npos) << package;
+    EXPECT_NE(package.find("etag: \""), std::string::npos) << package;
+    EXPECT_EQ(package.find("content-encoding"), std::string::npos) << package;
 }
 
 INSTANTIATE_TEST_SUITE_P(Cells, ServerMatrix, ::testing::ValuesIn(testsupport::matrixCells()),
