@@ -124,11 +124,10 @@ range_offset_limit none morvanePackage
 const char* const trafficServerCacheText =
     R"(# Morvane's update files, for Apache Traffic Server 9: add these lines to
 # cache.config. They hold whatever the origin says: the version answer is
-# fresh at most @LIFETIME@ seconds; the package, when kept (ranges of it are
-# passed to the origin), is kept although the origin says no-cache, and
-# checked with the origin before each use.
+# fresh at most @LIFETIME@ seconds, and the package, where it is kept at all
+# (a range of it, as updaters ask, is passed to the origin), is checked
+# with the origin before each use.
 url_regex=@VERSION_PATTERN@$ revalidate=@LIFETIME@s
-url_regex=@PACKAGE_PATTERN@$ action=ignore-server-no-cache
 url_regex=@PACKAGE_PATTERN@$ revalidate=0s
 )";
 
