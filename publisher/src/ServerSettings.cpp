@@ -17,8 +17,8 @@ namespace publisher {
 
 namespace {
 
-// The path as a regular expression: every character that is not a letter,
-// a digit or a slash taken literally.
+// The path as a regular expression that matches it alone: every character
+// but letters, digits, slashes, '_' and '-' escaped.
 std::string patternOf(const std::string& path) {
     std::string pattern;
     for (const char c : path) {
@@ -37,7 +37,12 @@ std::string patternOf(const std::string& path) {
 void replaceFile(const std::string& folder, const std::string& name, const std::string& text) {
     const std::string written = folder + "/." + name + ".new";
     (void)fileio::removeFile(written); // what a stopped run left
-    writeNewFile(written, text);
+    try {
+        writeNewFile(written, text);
+    } catch (const PublishError&) {
+        (void)fileio::removeFile(written);
+        throw;
+    }
     if (const int failure = fileio::renameName(written, folder + "/" + name); failure != 0) {
         (void)fileio::removeFile(written);
         throw PublishError("cannot write " + folder + "/" + name + ": " +
