@@ -6,7 +6,8 @@
 // first update finds it empty (it fetches from nginx while it answers), its
 // second is served from what it kept. Direct and cached turns alternate. With
 // --rate, the updater reaches both through a relay on loopback that holds
-// what it carries to that many MB/s, as a real link would.
+// what it carries to that many MB/s, as a real link would. Each program
+// runs with its own defaults.
 //
 //   cache_bench [--size 64] [--files 16] [--rounds 3] [--only NAME] [--rate MBps]
 //
@@ -66,10 +67,12 @@ private:
 // second is served from what it kept.
 Turns measure(Bench& bench, const testsupport::Cell& cache, const testsupport::Cell& direct,
               int rounds, std::uint64_t rate) {
-    const testsupport::ServedThroughRelay alone(direct, bench.www(), rate);
+    const testsupport::ServedThroughRelay alone(direct, bench.www(), rate,
+                                                testsupport::Settings::defaults);
     Turns turns;
     for (int round = 0; round < rounds; ++round) {
-        const testsupport::ServedThroughRelay viaCache(cache, bench.www(), rate);
+        const testsupport::ServedThroughRelay viaCache(cache, bench.www(), rate,
+                                                       testsupport::Settings::defaults);
         // Alternating, so that a slow moment of the machine hits both.
         if (round % 2 == 1) {
             turns.direct.push_back(bench.update(alone.host(), turns.ok));

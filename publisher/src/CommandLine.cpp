@@ -1,5 +1,7 @@
 #include "publisher/CommandLine.h"
 
+#include "publisher/Publication.h"
+
 #include <charconv>
 #include <map>
 
@@ -7,7 +9,8 @@ namespace publisher {
 
 const char* const shortUsage =
     "usage: morvane-publish [--key PRIVATE_KEY_FILE [--valid-days N] [--for-older-updaters]]\n"
-    "                       [--replace-newer] RELEASE_FOLDER VERSION OUTPUT_FOLDER\n"
+    "                       [--replace-newer] [--answer-lifetime SECONDS]\n"
+    "                       RELEASE_FOLDER VERSION OUTPUT_FOLDER\n"
     "       morvane-publish --key PRIVATE_KEY_FILE [--valid-days N] --renew OUTPUT_FOLDER "
     "VERSION\n"
     "       morvane-publish --compare OLD_PACKAGE NEW_PACKAGE\n";
@@ -42,7 +45,14 @@ const char* const fullUsage =
     "package. --compare writes nothing: it reports how many bytes of\n"
     "NEW_PACKAGE a user who has the release of OLD_PACKAGE installed fetches,\n"
     "against NEW_PACKAGE's whole size, and whether the updater takes those or\n"
-    "the whole package.\n";
+    "the whole package.\n"
+    "\n"
+    "Each publication also writes, into OUTPUT_FOLDER/server-settings (which\n"
+    "need not be served), the settings to include in nginx, Apache httpd,\n"
+    "lighttpd, Caddy, Varnish, Squid and Apache Traffic Server so that they\n"
+    "serve the two files safely: caches keep version.php at most SECONDS\n"
+    "(--answer-lifetime, 1 to 60, default 60), check the package with the\n"
+    "publisher's server before each use, byte ranges on, no compression.\n";
 
 namespace {
 
@@ -55,8 +65,45 @@ const std::map<std::string, Flag, std::less<>> flags{
     {"--replace-newer", Flag::replaceNewer},
 };
 
+std::optional<int> wholeNumber(const std::string& value) {
+    int number = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+    if (error != std::errc() || end != value.data() + value.size()) {
+        return std::nullopt;
+    }
+    return number;
+}
+
 std::string operandsText(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " operand" : " operands");
+}
+
+// The value given after option, taken into command; the mistake when it is
+// not one the option takes.
+std::optional<UsageMistake> takeValue(const std::string& option, const std::string& value,
+                                      Command& command) {
+    if (option == "--key") {
+        command.privateKeyFile = value;
+        return std::nullopt;
+    }
+    const bool days = option == "--valid-days";
+    const std::optional<int> number = wholeNumber(value);
+    if (!number) {
+        return UsageMistake{option + " takes a whole number of " + (days ? "days" : "seconds") +
+                            ", not \"" + value + "\""};
+    }
+    if (days) {
+        command.validDays = number;
+        return std::nullopt;
+    }
+    if (*number < 1 || *number > maxAnswerLifetime) {
+        return UsageMistake{"--answer-lifetime takes 1 to " + std::to_string(maxAnswerLifetime) +
+                            " seconds (caches must not keep the version answer longer than a "
+                            "minute), not \"" +
+                            value + "\""};
+    }
+    command.answerLifetime = number;
+    return std::nullopt;
 }
 
 // The options at the front of the arguments, which it leaves with the
@@ -73,30 +120,24 @@ std::optional<UsageMistake> readOptions(std::vector<std::string>& arguments, Com
             given[flag->second] = true;
             continue;
         }
-        if (option != "--key" && option != "--valid-days") {
+        if (option != "--key" && option != "--valid-days" && option != "--answer-lifetime") {
             return UsageMistake{"there is no option " + option};
         }
         if ((option == "--key" && !command.privateKeyFile.empty()) ||
-            (option == "--valid-days" && command.validDays)) {
+            (option == "--valid-days" && command.validDays) ||
+            (option == "--answer-lifetime" && command.answerLifetime)) {
             return UsageMistake{option + " is given twice"};
         }
         if (at + 1 == arguments.size()) {
-            return UsageMistake{
-                option +
-                (option == "--key" ? " needs the private key file" : " needs the number of days") +
-                " after it"};
+            return UsageMistake{option +
+                                (option == "--key"          ? " needs the private key file"
+                                 : option == "--valid-days" ? " needs the number of days"
+                                                            : " needs the number of seconds") +
+                                " after it"};
         }
-        const std::string& value = arguments[++at];
-        if (option == "--key") {
-            command.privateKeyFile = value;
-            continue;
+        if (auto mistake = takeValue(option, arguments[++at], command)) {
+            return mistake;
         }
-        int days = 0;
-        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), days);
-        if (error != std::errc() || end != value.data() + value.size()) {
-            return UsageMistake{"--valid-days takes a whole number of days, not \"" + value + "\""};
-        }
-        command.validDays = days;
     }
     arguments.erase(arguments.begin(), arguments.begin() + static_cast<std::ptrdiff_t>(at));
     for (const std::string& operand : arguments) {
@@ -116,8 +157,8 @@ std::optional<UsageMistake> mismatchedOptions(const Command& command,
     if (has(Flag::renew) && has(Flag::compare)) {
         return UsageMistake{"--renew and --compare do not go together"};
     }
-    if (has(Flag::compare) &&
-        (keyed || command.validDays || has(Flag::forOlderUpdaters) || has(Flag::replaceNewer))) {
+    if (has(Flag::compare) && (keyed || command.validDays || command.answerLifetime ||
+                               has(Flag::forOlderUpdaters) || has(Flag::replaceNewer))) {
         return UsageMistake{"--compare signs and publishes nothing, so it takes no other option"};
     }
     if (has(Flag::renew) && !keyed) {
@@ -131,6 +172,10 @@ std::optional<UsageMistake> mismatchedOptions(const Command& command,
         return UsageMistake{
             std::string(has(Flag::forOlderUpdaters) ? "--for-older-updaters" : "--replace-newer") +
             " is for publishing; --renew keeps what the served answer names"};
+    }
+    if (has(Flag::renew) && command.answerLifetime) {
+        return UsageMistake{"--answer-lifetime is for publishing: it is written into the server "
+                            "settings beside the published files, which --renew leaves alone"};
     }
     if (has(Flag::forOlderUpdaters) && !keyed) {
         return UsageMistake{"--for-older-updaters needs --key: it shapes the signed release line"};

@@ -8,6 +8,8 @@
 #include "RunLeftovers.h"
 #include "ServedFolder.h"
 #include "ServedRelease.h"
+#include "ServedTime.h"
+#include "ServerSettings.h"
 #include "StagingFolder.h"
 #include "VersionAnswer.h"
 #include "codemodule/LibraryBoundary.h"
@@ -34,8 +36,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const packageName = "morvane.zip";
-const char* const versionName = "version.php";
+const char* const packageName = servedPackageName;
+const char* const versionName = servedVersionName;
 
 // The boxes the libraries' callbacks could show have no user to answer them.
 void refuseUnansweredQuestions(const platform::ConsoleToolkit& toolkit) {
@@ -174,6 +176,28 @@ void writeManifest(const Release& release, const std::string& writtenFolder,
            << " files with their SHA-256, last in the package\n";
 }
 
+// A lifetime outside the settings' range would let caches keep an earlier
+// answer too long, or not at all.
+void requireAnswerLifetime(int seconds) {
+    if (seconds < 1 || seconds > maxAnswerLifetime) {
+        throw PublishError("the version answer's lifetime in caches must be 1 to " +
+                           std::to_string(maxAnswerLifetime) + " seconds, not " +
+                           std::to_string(seconds));
+    }
+}
+
+void reportPublished(const PublishRequest& request, const std::string& served,
+                     std::ostream& report) {
+    report << "package tested: every file unpacks as it is in the release, and the manifest "
+              "describes every entry\n"
+           << "published " << served << "/" << packageName << "  "
+           << fs::file_size(served + "/" + packageName) << " bytes\n"
+           << "published " << served << "/" << versionName << "  " << request.version << '\n'
+           << "wrote the web servers' and caches' settings for these files into "
+           << serverSettingsFolderOf(request.outputFolder) << " (caches keep the version answer "
+           << request.answerLifetime << " s at most)\n";
+}
+
 } // namespace
 
 void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
@@ -183,6 +207,7 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
                            "not \"" +
                            request.version + "\"");
     }
+    requireAnswerLifetime(request.answerLifetime);
     const auto signingKey = signingKeyOf(request.privateKeyFile);
     if (signingKey) {
         requireValidDays(request.validDays);
@@ -230,16 +255,17 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
     // at least as new.
     {
         RunLeftovers::Held commit = RunLeftovers::instance().hold();
+        // Before anything served changes: settings that cannot be written
+        // refuse the publication.
+        writeServerSettings(request.outputFolder, request.answerLifetime);
+        laterThanServed(package, served + "/" + packageName);
+        laterThanServed(staging / versionName, served + "/" + versionName);
         putInPlace(package, served + "/" + packageName, false);
         putInPlace(staging / versionName, served + "/" + versionName, true);
         commit.done("published");
     }
     servedFolder.keep();
-    report << "package tested: every file unpacks as it is in the release, and the manifest "
-              "describes every entry\n"
-           << "published " << served << "/" << packageName << "  "
-           << fs::file_size(served + "/" + packageName) << " bytes\n"
-           << "published " << served << "/" << versionName << "  " << request.version << '\n';
+    reportPublished(request, served, report);
 }
 
 void renew(const RenewRequest& request, std::ostream& report) {

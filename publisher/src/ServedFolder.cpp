@@ -51,6 +51,10 @@ std::string servedFolderOf(const std::string& outputFolder) {
     return (fs::path(outputFolder) / "clientfiles" / "morvane").string();
 }
 
+std::string servedUrlPath(const std::string& name) {
+    return "/clientfiles/morvane/" + name;
+}
+
 ServedFolder::ServedFolder(const std::string& outputFolder, const std::string& releaseRoot) {
     const fs::path served = servedFolderOf(outputFolder);
     refuseInsideRelease(outputFolder, served, releaseRoot);

@@ -5,8 +5,14 @@
 
 namespace publisher {
 
+// The two files the web server serves, in the served folder.
+inline constexpr const char* servedPackageName = "morvane.zip";
+inline constexpr const char* servedVersionName = "version.php";
+
 // OUTPUT_FOLDER/clientfiles/morvane, the folder the web server serves.
 std::string servedFolderOf(const std::string& outputFolder);
+// The path of a served file in the URL the updater asks for.
+std::string servedUrlPath(const std::string& name);
 
 // The served folder, made where it is missing. What it made is taken away
 // again when the object goes away, or the run is stopped, unless the run

@@ -44,7 +44,9 @@ void carryOut(const Command& command, platform::ConsoleToolkit& toolkit) {
                         validDays,
                         !command.forOlderUpdaters,
                         {},
-                        command.replaceNewer},
+                        command.replaceNewer,
+                        publisher::defaultChunkedFrom,
+                        command.answerLifetime.value_or(publisher::defaultAnswerLifetime)},
                        toolkit, std::cout);
 }
 

@@ -14,8 +14,9 @@ using publisher::readCommand;
 using publisher::UsageMistake;
 
 TEST(CommandLine, ReadsEachForm) {
-    const auto publish = readCommand({"--key", "k.pem", "--valid-days", "7", "--for-older-updaters",
-                                      "--replace-newer", "rel", "1.3.0", "out"});
+    const auto publish =
+        readCommand({"--key", "k.pem", "--valid-days", "7", "--for-older-updaters",
+                     "--replace-newer", "--answer-lifetime", "60", "rel", "1.3.0", "out"});
     ASSERT_TRUE(std::holds_alternative<Command>(publish));
     const Command& command = std::get<Command>(publish);
     EXPECT_EQ(command.task, Command::Task::publish);
@@ -23,6 +24,7 @@ TEST(CommandLine, ReadsEachForm) {
     EXPECT_EQ(command.validDays, 7);
     EXPECT_TRUE(command.forOlderUpdaters);
     EXPECT_TRUE(command.replaceNewer);
+    EXPECT_EQ(command.answerLifetime, 60);
     EXPECT_EQ(command.operands, (std::vector<std::string>{"rel", "1.3.0", "out"}));
 
     const auto renew = readCommand({"--key", "k.pem", "--renew", "out", "1.3.0"});
@@ -63,6 +65,20 @@ TEST(CommandLine, EachMistakeIsNamed) {
         {{"--renew", "--compare", "a", "b"}, "--renew and --compare do not go together"},
         {{"--compare", "--key", "k.pem", "a", "b"}, "--compare signs and publishes nothing"},
         {{"--compare", "a.zip"}, "--compare takes OLD_PACKAGE NEW_PACKAGE, not 1 operand"},
+        {{"--answer-lifetime", "0", "rel", "1.3.0", "out"},
+         "--answer-lifetime takes 1 to 60 seconds (caches must not keep the version answer "
+         "longer than a minute), not \"0\""},
+        {{"--answer-lifetime", "61", "rel", "1.3.0", "out"}, "--answer-lifetime takes 1 to 60"},
+        {{"--answer-lifetime", "-5", "rel", "1.3.0", "out"}, "--answer-lifetime takes 1 to 60"},
+        {{"--answer-lifetime", "1m", "rel", "1.3.0", "out"},
+         "--answer-lifetime takes a whole number of seconds, not \"1m\""},
+        {{"--answer-lifetime"}, "--answer-lifetime needs the number of seconds after it"},
+        {{"--answer-lifetime", "5", "--answer-lifetime", "6", "rel", "1.3.0", "out"},
+         "--answer-lifetime is given twice"},
+        {{"--key", "k.pem", "--answer-lifetime", "5", "--renew", "out", "1.3.0"},
+         "--answer-lifetime is for publishing"},
+        {{"--compare", "--answer-lifetime", "5", "a", "b"},
+         "--compare signs and publishes nothing"},
         {{"rel", "1.3.0"}, "publishing takes RELEASE_FOLDER VERSION OUTPUT_FOLDER, not 2 operands"},
         {{}, "publishing takes RELEASE_FOLDER VERSION OUTPUT_FOLDER, not 0 operands"},
     };

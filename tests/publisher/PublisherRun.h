@@ -35,8 +35,9 @@ inline int runUpdaterWindow(const std::string& install, const std::string& host,
     return updater.exitStatusWithin(std::chrono::seconds(60));
 }
 
-// A release folder published as 1.3.2 with a key into web, and an
-// installation folder of an earlier release to update from it.
+// A release folder published with a key into web (as 1.3.2 unless told;
+// again into the same folder for a later release), and an installation
+// folder of an earlier release to update from it.
 struct KeyedPublication {
     testsupport::TempDir web;
     testsupport::TempDir scratch;
@@ -50,14 +51,18 @@ struct KeyedPublication {
         : key(testsupport::makePublisherKey(scratch / "key.pem")), install(root / "Morvane"),
           package(web / "clientfiles/morvane/morvane.zip") {}
 
-    // The release folder as it stands, published; the installation folder
-    // made, empty.
-    void publish() {
-        const PublisherRun run =
-            runPublisher({"--key", key.privateKeyFile, release.path(), "1.3.2", web.path()},
-                         scratch / "publish.out");
+    // The release folder as it stands, published with the options; the
+    // installation folder made, empty, the first time.
+    void publish(const std::string& version = "1.3.2",
+                 const std::vector<std::string>& options = {}) {
+        std::vector<std::string> arguments{"--key", key.privateKeyFile};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        arguments.insert(arguments.end(), {release.path(), version, web.path()});
+        const PublisherRun run = runPublisher(arguments, scratch / "publish.out");
         EXPECT_EQ(run.status, 0) << run.output;
-        testsupport::TempDir::makeFolder(install);
+        if (!testsupport::exists(install)) {
+            testsupport::TempDir::makeFolder(install);
+        }
     }
 
     int runUpdater(const std::string& host) {

@@ -158,6 +158,31 @@ TEST_F(PublisherTool, PublishingAgainReplacesBothServedFiles) {
     EXPECT_EQ(servedEntries(), (std::vector<std::string>{"morvane.zip", "version.php"}));
 }
 
+// Web servers name a file by its time in whole seconds and its size, and
+// caches ask by those whether it changed: a package and an answer of the
+// same size published again at once must still read as changed.
+TEST_F(PublisherTool, FilesReplacedAtOnceReadAsChangedToCaches) {
+    const auto stamps = [this] {
+        std::vector<std::pair<time_t, off_t>> both;
+        for (const char* name : {"morvane.zip", "version.php"}) {
+            struct stat status {};
+            EXPECT_EQ(stat(served(name).c_str(), &status), 0);
+            both.emplace_back(status.st_mtim.tv_sec, status.st_size);
+        }
+        return both;
+    };
+    writeFile(release / "morvane.exe", "program 1.3.0");
+    ASSERT_EQ(publish(release.path(), "1.3.0").status, 0);
+    const auto first = stamps();
+    writeFile(release / "morvane.exe", "program 1.3.1");
+    ASSERT_EQ(publish(release.path(), "1.3.1").status, 0);
+    const auto second = stamps();
+    for (std::size_t file = 0; file < 2; ++file) {
+        EXPECT_EQ(second[file].second, first[file].second) << "the test wants files of one size";
+        EXPECT_GT(second[file].first, first[file].first) << file;
+    }
+}
+
 // The file list of the zip call starts with a placeholder of this name;
 // a release entry of that name is a file like any other.
 TEST_F(PublisherTool, FileNamedLikeTheListsPlaceholderIsPublished) {

@@ -8,8 +8,10 @@
 // evidence of what it did.
 #include "testsupport/MatrixServers.h"
 
+#include "MatrixReleases.h"
 #include "PublisherRun.h"
 #include "testsupport/CaseName.h"
+#include "testsupport/ChildProcess.h"
 #include "testsupport/NginxServer.h"
 #include "testsupport/PacedRelay.h"
 #include "testsupport/PatternedBytes.h"
@@ -33,48 +35,12 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-using testsupport::readFile;
-using testsupport::writeFile;
+using namespace matrix;
 
-constexpr std::size_t largeSize = 3 << 20;
 // The random part of the release whose download is killed, and the pace of
 // its first download: a third of it arrives in about half a second.
 constexpr std::size_t randomSize = 4 << 20;
 constexpr std::uint64_t pacedRate = 3 << 20;
-
-// Release 1.3.n: its executable, small files and a large one that goes by
-// chunks; 1.3.2 changes a byte of the large file and one small file.
-void makeRelease(const std::string& folder, int n) {
-    testsupport::writeVersionedExecutable(folder + "/morvane.exe", "1.3.0." + std::to_string(n));
-    chmod((folder + "/morvane.exe").c_str(), 0755);
-    testsupport::TempDir::makeFolder(folder + "/data");
-    std::string large = testsupport::halfTextHalfRandom(largeSize, 5);
-    large[largeSize / 3] ^= static_cast<char>(n);
-    writeFile(folder + "/data/large.bin", large);
-    for (int file = 0; file < 4; ++file) {
-        writeFile(folder + "/data/small" + std::to_string(file) + ".txt",
-                  "small file " + std::to_string(file) + (file == 0 ? std::to_string(n) : "") +
-                      "\n");
-    }
-}
-
-std::map<std::string, std::string> filesBelow(const std::string& folder) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file() && entry.path().filename() != "NoteError.txt") {
-            files[fs::relative(entry.path(), folder).string()] = readFile(entry.path().string());
-        }
-    }
-    return files;
-}
-
-// Leaves what the cell did where the run's artifacts go.
-void keepEvidence(const std::string& name, const std::string& text) {
-    const std::string folder = testsupport::artifactFolder() + "/servers";
-    fs::create_directories(folder);
-    writeFile(folder + "/" + name + ".log", text);
-}
 
 using Exchange = testsupport::PacedRelay::Exchange;
 
@@ -233,16 +199,6 @@ void waitForBytes(const std::string& path, std::uint64_t bytes, testsupport::Chi
     }
 }
 
-// Files made a minute ago, as any release is by the time users fetch it: a
-// file written within the second is named by a weak ETag (Apache does so)
-// and its date is no validator a range may be confirmed by yet.
-void publishedAMinuteAgo(const std::string& folder) {
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        fs::last_write_time(entry.path(),
-                            fs::last_write_time(entry.path()) - std::chrono::minutes(1));
-    }
-}
-
 // Starts the updater through served and kills it once about a third of the
 // package is kept; the length kept.
 std::uint64_t killOnceAThirdIsKept(KeyedPublication& published,
@@ -317,6 +273,42 @@ TEST_P(ServerMatrix, ADownloadKilledPartWayGoesOn) {
         EXPECT_GE(resumedBytes, package);
         EXPECT_LT(resumedBytes, package + 16 * 1024);
     }
+}
+
+// The headers a client meets through the cell with the recommended
+// settings, asked as a browser asks (compression welcome): the answer kept
+// at most its lifetime, the package to be checked before each use, with a
+// strong ETag, uncompressed, and a range answered with 206 (200 where
+// ranges are refused).
+TEST_P(ServerMatrix, RecommendedSettingsSayWhatTheyPromise) {
+    KeyedPublication published;
+    makeRelease(published.release.path(), 2);
+    published.publish("1.3.2", {"--answer-lifetime", "7"});
+    publishedAMinuteAgo(published.web.path());
+    const std::unique_ptr<testsupport::Served> served =
+        GetParam().serve(published.web.path(), testsupport::Settings::recommended);
+    const auto headers = [&](const std::string& name, const std::string& range) {
+        const std::string file = published.scratch / (name + range + ".headers");
+        testsupport::ChildProcess curl(
+            {"curl", "-s", "-o", "/dev/null", "-D", file, "-H", "Accept-Encoding: gzip, br", "-r",
+             range, "http://" + served->host() + "/clientfiles/morvane/" + name},
+            published.scratch / "curl.out");
+        EXPECT_EQ(curl.exitStatusWithin(std::chrono::seconds(30)), 0);
+        std::string text = readFile(file);
+        std::transform(text.begin(), text.end(), text.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return text;
+    };
+    const std::string answer = headers("version.php", "0-");
+    const std::string package = headers("morvane.zip", "10-19");
+    const std::string logs = served->logs();
+    keepEvidence(std::string(GetParam().name) + "-headers", answer + package + logs);
+    EXPECT_NE(answer.find("cache-control: max-age=7\r\n"), std::string::npos) << answer;
+    EXPECT_EQ(package.rfind(GetParam().servesRanges ? "http/1.1 206" : "http/1.1 200", 0), 0U)
+        << package;
+    EXPECT_NE(package.find("cache-control: no-cache\r\n"), std::string::npos) << package;
+    EXPECT_NE(package.find("etag: \""), std::string::npos) << package;
+    EXPECT_EQ(package.find("content-encoding"), std::string::npos) << package;
 }
 
 INSTANTIATE_TEST_SUITE_P(Cells, ServerMatrix, ::testing::ValuesIn(testsupport::matrixCells()),

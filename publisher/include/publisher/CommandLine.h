@@ -13,6 +13,7 @@ struct Command {
     Task task = Task::publish;
     std::string privateKeyFile;
     std::optional<int> validDays;
+    std::optional<int> answerLifetime;
     bool forOlderUpdaters = false;
     bool replaceNewer = false;
     // RELEASE_FOLDER VERSION OUTPUT_FOLDER; OUTPUT_FOLDER VERSION; OLD_PACKAGE

@@ -13,6 +13,11 @@ namespace publisher {
 
 // How long a signed version answer is valid unless the publisher says.
 constexpr int defaultValidDays = 30;
+// The seconds a cache may keep the version answer, by the server settings
+// written beside the served files: at most a minute, so that a release
+// reaches every installation within one.
+constexpr int defaultAnswerLifetime = 60;
+constexpr int maxAnswerLifetime = 60;
 
 // What the publisher asks for: a release folder, the version it carries,
 // the folder the web server serves and, to sign the package and the
@@ -41,6 +46,9 @@ struct PublishRequest {
     // Files of at least this many bytes are deflated in chunks that an
     // update fetches one by one; 0: none is.
     std::uint64_t chunkedFrom = defaultChunkedFrom;
+    // The seconds the server settings let a cache keep the version answer,
+    // 1 to maxAnswerLifetime.
+    int answerLifetime = defaultAnswerLifetime;
 };
 
 // A served, signed version answer to sign again for another validDays,
@@ -62,7 +70,10 @@ struct RenewRequest {
 // only then replaces the served package and, after it,
 // clientfiles/morvane/version.php: the version, and with a key a CR LF and
 // the signed release line that binds the answer to this package, and its
-// manifest, until it expires.
+// manifest, until it expires. Just before the package, the settings each
+// web server and cache needs to serve the two files (the answer kept at
+// most answerLifetime seconds, the package checked before each use, byte
+// ranges on, no compression) are written into OUTPUT_FOLDER/server-settings.
 // Staging folders that earlier runs, stopped part way, left in the served
 // folder are removed (never one of a run still going). Reports what it did
 // on report. Anything wrong is raised as PublishError, and then the served

@@ -1,6 +1,7 @@
 #include "testsupport/MatrixServers.h"
 
 #include <filesystem>
+#include <stdexcept>
 
 namespace testsupport {
 
@@ -10,11 +11,13 @@ namespace fs = std::filesystem;
 
 const char* const varnishTemplate = R"(vcl 4.1;
 backend origin { .host = "127.0.0.1"; .port = "@ORIGIN@"; }
+@INCLUDE@
 )";
 
 const char* const squidTemplate = R"(http_port 127.0.0.1:@PORT@ accel defaultsite=127.0.0.1 no-vhost
 cache_peer 127.0.0.1 parent @ORIGIN@ 0 no-query no-digest originserver name=origin
 http_access allow all
+@INCLUDE@
 cache_peer_access origin allow all
 cache_mem 96 MB
 maximum_object_size_in_memory 80 MB
@@ -84,21 +87,23 @@ std::string squidService(int port) {
 
 } // namespace
 
-VarnishCache::VarnishCache(int originPort) {
+VarnishCache::VarnishCache(int originPort, const std::string& settings) {
     const std::string& own = folder().path();
     writeFile(own + "/default.vcl",
-              filled(varnishTemplate, {{"@ORIGIN@", std::to_string(originPort)}}));
+              filled(varnishTemplate, {{"@ORIGIN@", std::to_string(originPort)},
+                                       {"@INCLUDE@", included("include \"@\";", settings)}}));
     // No jail: it runs as whoever starts it, with no management port.
     start({"varnishd", "-F", "-j", "none", "-T", "none", "-a", host(), "-f", own + "/default.vcl",
            "-n", own + "/work", "-s", "malloc,96m"});
 }
 
-SquidCache::SquidCache(int originPort) {
+SquidCache::SquidCache(int originPort, const std::string& settings) {
     const std::string& own = folder().path();
     writeFile(own + "/squid.conf",
               filled(squidTemplate, {{"@FOLDER@", own},
                                      {"@PORT@", std::to_string(port())},
-                                     {"@ORIGIN@", std::to_string(originPort)}}));
+                                     {"@ORIGIN@", std::to_string(originPort)},
+                                     {"@INCLUDE@", included("include @", settings)}}));
     // It refuses to run as root and drops to Debian's proxy user.
     handFolderTo("proxy");
     start({"squid", "-N", "-n", squidService(port()), "-f", own + "/squid.conf"});
@@ -118,7 +123,7 @@ std::string SquidCache::accessLog() const {
     return readFile(folder() / "access.log");
 }
 
-TrafficServerCache::TrafficServerCache(int originPort) {
+TrafficServerCache::TrafficServerCache(int originPort, const std::string& settings) {
     const std::string& own = folder().path();
     for (const char* sub : {"etc", "run", "log", "cache"}) {
         fs::create_directories(own + "/" + sub);
@@ -133,6 +138,8 @@ TrafficServerCache::TrafficServerCache(int originPort) {
         {"etc/storage.config", "@FOLDER@/cache/store 128M\n"},
         {"etc/ip_allow.yaml", trafficServerAllowed},
         {"etc/logging.yaml", trafficServerLogging},
+        // The settings are lines to add to cache.config.
+        {"etc/cache.config", settings.empty() ? std::string() : readFile(settings)},
     };
     for (const auto& [name, text] : files) {
         writeFile(own + "/" + name, filled(text, {{"@FOLDER@", own},
@@ -142,7 +149,7 @@ TrafficServerCache::TrafficServerCache(int originPort) {
     // The files it reads and finds empty are the ones it needs no rule in.
     for (const char* name :
          {"plugin.config", "parent.config", "hosting.config", "splitdns.config", "socks.config",
-          "volume.config", "cache.config", "ssl_multicert.config", "sni.yaml", "strategies.yaml"}) {
+          "volume.config", "ssl_multicert.config", "sni.yaml", "strategies.yaml"}) {
         writeFile(own + "/etc/" + name, "");
     }
     start({"traffic_server", "--run-root=" + own + "/runroot.yaml"});
@@ -154,27 +161,67 @@ std::string TrafficServerCache::accessLog() const {
 
 namespace {
 
-template <class Server> Cell cell(const char* name) {
-    return {name, [](const std::string& root) { return std::make_unique<Server>(root); }};
+// nginx as the other origins are made: from the root and its settings.
+class NginxOrigin : public NginxServer {
+public:
+    NginxOrigin(const std::string& root, const std::string& settings)
+        : NginxServer(root, 0, settings) {}
+};
+
+// nginx answering every range request with the whole file.
+class NginxWithoutRanges : public NginxServer {
+public:
+    NginxWithoutRanges(const std::string& root, const std::string& settings)
+        : NginxServer(root, 0, settings, Ranges::refused) {}
+};
+
+Cell withoutRanges(Cell cell) {
+    cell.servesRanges = false;
+    return cell;
+}
+
+template <class Origin> Cell origin(const char* name, const char* settingsName) {
+    return {name,
+            [settingsName](const std::string& root, Settings settings) {
+                return std::make_unique<OriginAlone<Origin>>(
+                    root, serverSettings(root, settings, settingsName));
+            },
+            false};
+}
+
+template <class Cache> Cell cached(const char* name, const char* settingsName) {
+    return {name,
+            [settingsName](const std::string& root, Settings settings) {
+                return std::make_unique<CachedNginx<Cache>>(
+                    root, serverSettings(root, settings, "nginx.conf"),
+                    serverSettings(root, settings, settingsName));
+            },
+            true};
 }
 
 } // namespace
 
+std::string serverSettings(const std::string& root, Settings settings, const std::string& name) {
+    if (settings == Settings::defaults) {
+        return {};
+    }
+    const std::string path = root + "/server-settings/" + name;
+    if (!exists(path)) {
+        throw std::runtime_error("the publisher wrote no settings " + path);
+    }
+    return path;
+}
+
 const std::vector<Cell>& matrixCells() {
     static const std::vector<Cell> cells = {
-        cell<OriginAlone<NginxServer>>("Nginx"),
-        cell<OriginAlone<ApacheServer>>("Apache"),
-        cell<OriginAlone<LighttpdServer>>("Lighttpd"),
-        cell<OriginAlone<CaddyServer>>("Caddy"),
-        cell<CachedNginx<VarnishCache>>("VarnishBeforeNginx"),
-        cell<CachedNginx<SquidCache>>("SquidBeforeNginx"),
-        cell<CachedNginx<TrafficServerCache>>("TrafficServerBeforeNginx"),
-        {"NginxWithoutRanges",
-         [](const std::string& root) {
-             return std::make_unique<OriginAlone<NginxServer>>(root, 0,
-                                                               NginxServer::Ranges::refused);
-         },
-         false},
+        origin<NginxOrigin>("Nginx", "nginx.conf"),
+        origin<ApacheServer>("Apache", "apache2.conf"),
+        origin<LighttpdServer>("Lighttpd", "lighttpd.conf"),
+        origin<CaddyServer>("Caddy", "Caddyfile"),
+        cached<VarnishCache>("VarnishBeforeNginx", "varnish.vcl"),
+        cached<SquidCache>("SquidBeforeNginx", "squid.conf"),
+        cached<TrafficServerCache>("TrafficServerBeforeNginx", "trafficserver-cache.config"),
+        withoutRanges(origin<NginxWithoutRanges>("NginxWithoutRanges", "nginx.conf")),
     };
     return cells;
 }

@@ -6,7 +6,7 @@ namespace testsupport {
 
 namespace {
 
-// @FOLDER@, @ROOT@, @PORT@, @RATE@ and @RANGES@ are filled in.
+// @FOLDER@, @ROOT@, @PORT@, @RATE@, @RANGES@ and @INCLUDE@ are filled in.
 const char* const configurationTemplate = R"(master_process off;
 worker_processes 1;
 pid @FOLDER@/nginx.pid;
@@ -27,13 +27,15 @@ http {
         root @ROOT@;
         limit_rate @RATE@;
         @RANGES@
+        @INCLUDE@
     }
 }
 )";
 
 } // namespace
 
-NginxServer::NginxServer(const std::string& root, std::uint64_t limitRate, Ranges ranges) {
+NginxServer::NginxServer(const std::string& root, std::uint64_t limitRate,
+                         const std::string& settings, Ranges ranges) {
     const std::string& own = folder().path();
     std::filesystem::create_directories(own + "/temp");
     writeFile(own + "/nginx.conf",
@@ -43,7 +45,8 @@ NginxServer::NginxServer(const std::string& root, std::uint64_t limitRate, Range
                       {"@PORT@", std::to_string(port())},
                       {"@RATE@", std::to_string(limitRate)},
                       // None: every range request is answered whole.
-                      {"@RANGES@", ranges == Ranges::served ? "" : "max_ranges 0;"}}));
+                      {"@RANGES@", ranges == Ranges::served ? "" : "max_ranges 0;"},
+                      {"@INCLUDE@", included("include @;", settings)}}));
     // Its complaints go to the output the start reports when it fails.
     start({"nginx", "-p", own, "-e", "stderr", "-c", own + "/nginx.conf", "-g", "daemon off;"});
 }

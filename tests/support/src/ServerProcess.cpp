@@ -57,6 +57,15 @@ std::string ServerProcess::filled(std::string text,
     return text;
 }
 
+std::string ServerProcess::included(const std::string& pattern, const std::string& settings) {
+    if (settings.empty()) {
+        return {};
+    }
+    std::string line = pattern;
+    line.replace(line.find('@'), 1, settings);
+    return line;
+}
+
 void ServerProcess::handFolderTo(const std::string& user) const {
     const passwd* account = getpwnam(user.c_str());
     if (geteuid() != 0 || account == nullptr) {

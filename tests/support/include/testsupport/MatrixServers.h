@@ -17,49 +17,60 @@ namespace testsupport {
 // loopback port as an ordinary process with a configuration written into its
 // own folder, and stopped when the object goes away. Each one's access log
 // gives, a line a request, the status, the bytes sent and the Range asked
-// for; complete once the server is stopped.
+// for; complete once the server is stopped. Each takes the path of a
+// settings file to include in the configuration it writes (the publisher's
+// settings for that program, see serverSettings), or empty for the
+// program's own defaults.
 
 // Origins serving the files under root.
 class ApacheServer : public ServerProcess {
 public:
-    explicit ApacheServer(const std::string& root);
+    explicit ApacheServer(const std::string& root, const std::string& settings = {});
     std::string accessLog() const;
 };
 
 class LighttpdServer : public ServerProcess {
 public:
-    explicit LighttpdServer(const std::string& root);
+    explicit LighttpdServer(const std::string& root, const std::string& settings = {});
     std::string accessLog() const;
 };
 
 // Its log is one JSON object a request, the headers of both sides included.
 class CaddyServer : public ServerProcess {
 public:
-    explicit CaddyServer(const std::string& root);
+    explicit CaddyServer(const std::string& root, const std::string& settings = {});
     std::string accessLog() const;
 };
 
 // Caches in front of an origin on originPort, which keep what they may by
-// their own defaults. Varnish keeps its log in memory only: what it did is
+// their own defaults or by the settings. Varnish keeps its log in memory only: what it did is
 // seen at the origin.
 class VarnishCache : public ServerProcess {
 public:
-    explicit VarnishCache(int originPort);
+    explicit VarnishCache(int originPort, const std::string& settings = {});
     std::string accessLog() const { return {}; }
 };
 
 class SquidCache : public ServerProcess {
 public:
-    explicit SquidCache(int originPort);
+    explicit SquidCache(int originPort, const std::string& settings = {});
     ~SquidCache();
     std::string accessLog() const;
 };
 
 class TrafficServerCache : public ServerProcess {
 public:
-    explicit TrafficServerCache(int originPort);
+    explicit TrafficServerCache(int originPort, const std::string& settings = {});
     std::string accessLog() const;
 };
+
+// How a cell's programs are configured: each with its own defaults, or with
+// the publisher's settings for it included (the cache's and its origin's).
+enum class Settings { defaults, recommended };
+
+// The file of the publisher's settings for a program (nginx.conf, ...) that
+// its tool wrote beside the served folder root; empty for the defaults.
+std::string serverSettings(const std::string& root, Settings settings, const std::string& name);
 
 // What serves the published folder: an origin alone or a cache in front of
 // nginx. logs() stops it and gives every access log it kept.
@@ -72,9 +83,7 @@ public:
 
 template <class Origin> class OriginAlone : public Served {
 public:
-    template <class... Options>
-    explicit OriginAlone(const std::string& root, Options... options)
-        : m_origin(root, options...) {}
+    OriginAlone(const std::string& root, const std::string& settings) : m_origin(root, settings) {}
     std::string host() const override { return m_origin.host(); }
     std::string logs() override {
         m_origin.stop();
@@ -87,7 +96,9 @@ private:
 
 template <class Cache> class CachedNginx : public Served {
 public:
-    explicit CachedNginx(const std::string& root) : m_origin(root), m_cache(m_origin.port()) {}
+    CachedNginx(const std::string& root, const std::string& originSettings,
+                const std::string& cacheSettings)
+        : m_origin(root, 0, originSettings), m_cache(m_origin.port(), cacheSettings) {}
     std::string host() const override { return m_cache.host(); }
     std::string logs() override {
         m_cache.stop();
@@ -100,10 +111,12 @@ private:
     Cache m_cache;
 };
 
-// One way of serving a folder, named for the reports.
+// One way of serving a folder, named for the reports; cache tells whether
+// a cache stands in front of the origin.
 struct Cell {
     const char* name;
-    std::function<std::unique_ptr<Served>(const std::string& root)> serve;
+    std::function<std::unique_ptr<Served>(const std::string& root, Settings settings)> serve;
+    bool cache;
     // Whether it answers a single range request with that range (206).
     bool servesRanges = true;
 };
@@ -112,8 +125,9 @@ struct Cell {
 // it and counts what they bring back.
 class ServedThroughRelay {
 public:
-    ServedThroughRelay(const Cell& cell, const std::string& root, std::uint64_t rate = 0)
-        : m_served(cell.serve(root)), m_relay(portOf(m_served->host()), rate) {}
+    ServedThroughRelay(const Cell& cell, const std::string& root, std::uint64_t rate = 0,
+                       Settings settings = Settings::recommended)
+        : m_served(cell.serve(root, settings)), m_relay(portOf(m_served->host()), rate) {}
 
     std::string host() const { return m_relay.host(); }
     PacedRelay& relay() { return m_relay; }

@@ -36,6 +36,9 @@ protected:
     // A configuration template with every @NAME@ of fields filled in.
     static std::string filled(std::string text,
                               const std::vector<std::pair<std::string, std::string>>& fields);
+    // The line that includes a settings file, pattern with @ for its path;
+    // empty when there is none.
+    static std::string included(const std::string& pattern, const std::string& settings);
     // Servers that, started by root, drop to another user must still write
     // in their own folder; as any other user this does nothing.
     void handFolderTo(const std::string& user) const;
