@@ -63,10 +63,14 @@ __attribute__((no_sanitize("address", "undefined"))) State compressPortably(cons
     return rounds(state, block, std::make_index_sequence<80>{});
 }
 
-State compress(const State& state, const Block& block) {
+CompressFunction chosenCompress() {
     static const CompressFunction chosen =
         compressOnInstructions() != nullptr ? compressOnInstructions() : &compressPortably;
-    return chosen(state, block);
+    return chosen;
+}
+
+State compress(const State& state, const Block& block) {
+    return chosenCompress()(state, block);
 }
 
 void Hasher::put(unsigned char byte) {

@@ -27,6 +27,8 @@ State compress(const State& state, const Block& block);
 using CompressFunction = State (*)(const State&, const Block&);
 State compressPortably(const State& state, const Block& block);
 CompressFunction compressOnInstructions();
+// The way compress takes, for a loop that calls it many times.
+CompressFunction chosenCompress();
 
 // Hashes a message whose first `hashedBefore` bytes (whole blocks) are
 // already in the state it starts from.
