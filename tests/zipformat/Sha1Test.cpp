@@ -62,4 +62,34 @@ TEST(Sha1Compression, InstructionsAgreeWithThePortableRounds) {
     }
 }
 
+// Blocks compressed side by side, one to four of them, each come out as the
+// portable rounds give it alone.
+TEST(Sha1Compression, SideBySideAgreesWithOneAtATime) {
+    std::mt19937 random(8018);
+    for (const auto compressEach : {zipformat::sha1::chosenCompressSideBySide(),
+                                    zipformat::sha1::compressSideBySideOnInstructions()}) {
+        if (compressEach == nullptr) {
+            continue;
+        }
+        for (std::size_t count = 1; count <= zipformat::sha1::maxSideBySide; ++count) {
+            State state;
+            for (auto& word : state) {
+                word = static_cast<std::uint32_t>(random());
+            }
+            Block blocks[zipformat::sha1::maxSideBySide];
+            for (auto& block : blocks) {
+                for (auto& word : block) {
+                    word = static_cast<std::uint32_t>(random());
+                }
+            }
+            State next[zipformat::sha1::maxSideBySide];
+            compressEach(state, blocks, next, count);
+            for (std::size_t i = 0; i < count; ++i) {
+                EXPECT_EQ(next[i], zipformat::sha1::compressPortably(state, blocks[i]))
+                    << count << " side by side, block " << i;
+            }
+        }
+    }
+}
+
 } // namespace

@@ -70,7 +70,7 @@ wordsOf(const std::array<std::uint32_t, N>& words) {
 // The key blocks derived side by side: their rounds do not depend on each
 // other, so the processor overlaps one block's hashing with the next's.
 // Four is what an AES-256 entry's keys and check take.
-constexpr std::size_t lanes = 4;
+constexpr std::size_t lanes = sha1::maxSideBySide;
 
 // The rounds of F after the first for count key blocks, each an HMAC of the
 // digest its block holds (the round before), XORed into its sum. Like the
@@ -82,21 +82,22 @@ __attribute__((no_sanitize("address", "undefined"))) void
 addLaterRounds(const HmacStates& states, unsigned rounds, std::size_t count, Block* blocks,
                State* sums) {
     constexpr std::size_t stateWords = digestSize / 4;
-    const sha1::CompressFunction compress = sha1::chosenCompress();
+    const sha1::CompressSideBySideFunction compress = sha1::chosenCompressSideBySide();
+    State digests[lanes];
     for (unsigned i = 1; i < rounds; ++i) {
+        compress(states.inner, blocks, digests, count);
         for (std::size_t lane = 0; lane < count; ++lane) {
-            const State inner = compress(states.inner, blocks[lane]);
             std::uint32_t* const digest = wordsOf(blocks[lane]);
             for (std::size_t word = 0; word < stateWords; ++word) {
-                digest[word] = wordsOf(inner)[word];
+                digest[word] = wordsOf(digests[lane])[word];
             }
         }
+        compress(states.outer, blocks, digests, count);
         for (std::size_t lane = 0; lane < count; ++lane) {
-            const State round = compress(states.outer, blocks[lane]);
             std::uint32_t* const digest = wordsOf(blocks[lane]);
             std::uint32_t* const total = wordsOf(sums[lane]);
             for (std::size_t word = 0; word < stateWords; ++word) {
-                digest[word] = wordsOf(round)[word];
+                digest[word] = wordsOf(digests[lane])[word];
                 total[word] ^= digest[word];
             }
         }

@@ -63,14 +63,27 @@ __attribute__((no_sanitize("address", "undefined"))) State compressPortably(cons
     return rounds(state, block, std::make_index_sequence<80>{});
 }
 
-CompressFunction chosenCompress() {
+State compress(const State& state, const Block& block) {
     static const CompressFunction chosen =
         compressOnInstructions() != nullptr ? compressOnInstructions() : &compressPortably;
-    return chosen;
+    return chosen(state, block);
 }
 
-State compress(const State& state, const Block& block) {
-    return chosenCompress()(state, block);
+namespace {
+
+void compressEachPortably(const State& state, const Block* blocks, State* next, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        next[i] = compressPortably(state, blocks[i]);
+    }
+}
+
+} // namespace
+
+CompressSideBySideFunction chosenCompressSideBySide() {
+    static const CompressSideBySideFunction chosen = compressSideBySideOnInstructions() != nullptr
+                                                         ? compressSideBySideOnInstructions()
+                                                         : &compressEachPortably;
+    return chosen;
 }
 
 void Hasher::put(unsigned char byte) {

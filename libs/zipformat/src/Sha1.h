@@ -27,8 +27,15 @@ State compress(const State& state, const Block& block);
 using CompressFunction = State (*)(const State&, const Block&);
 State compressPortably(const State& state, const Block& block);
 CompressFunction compressOnInstructions();
-// The way compress takes, for a loop that calls it many times.
-CompressFunction chosenCompress();
+// Compresses count blocks (at most maxSideBySide) from the same state into
+// next: side by side on the processor's instructions, whose rounds then
+// overlap, otherwise one after the other by the portable rounds.
+inline constexpr std::size_t maxSideBySide = 4;
+using CompressSideBySideFunction = void (*)(const State& state, const Block* blocks, State* next,
+                                            std::size_t count);
+CompressSideBySideFunction chosenCompressSideBySide();
+// The side-by-side way on the processor's instructions (null without them).
+CompressSideBySideFunction compressSideBySideOnInstructions();
 
 // Hashes a message whose first `hashedBefore` bytes (whole blocks) are
 // already in the state it starts from.

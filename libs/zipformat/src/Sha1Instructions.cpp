@@ -51,33 +51,85 @@ roundGroups(__m128i (&message)[4], __m128i& abcd, __m128i& before, std::index_se
     (roundGroup<static_cast<int>(J) + 1>(message, abcd, before), ...);
 }
 
-// The words are in the order the instructions take them: a in the highest
-// lane, e alone in the highest lane of its own register.
-__attribute__((target("sha,sse4.1"), no_sanitize("address", "undefined"))) State
-compressWithInstructions(const State& state, const Block& block) {
-    const auto* const words = reinterpret_cast<const __m128i*>(block.data());
+// Each lane's rounds J+1 in turn, the lanes side by side: they do not
+// depend on each other, so the processor overlaps them. Folded out rather
+// than looped, like the rounds: a loop would be traced at every turn in
+// the fuzz builds.
+template <int J, std::size_t... Lane>
+__attribute__((always_inline, target("sha,sse4.1"))) inline void
+laneGroup(__m128i (&message)[sizeof...(Lane)][4], __m128i (&abcd)[sizeof...(Lane)],
+          __m128i (&before)[sizeof...(Lane)], std::index_sequence<Lane...>) {
+    (roundGroup<J>(message[Lane], abcd[Lane], before[Lane]), ...);
+}
+
+template <std::size_t Lanes, std::size_t... J>
+__attribute__((always_inline, target("sha,sse4.1"))) inline void
+laneGroups(__m128i (&message)[Lanes][4], __m128i (&abcd)[Lanes], __m128i (&before)[Lanes],
+           std::index_sequence<J...>) {
+    (laneGroup<static_cast<int>(J) + 1>(message, abcd, before, std::make_index_sequence<Lanes>{}),
+     ...);
+}
+
+// Lanes blocks from the same state. The words are in the order the
+// instructions take them: a in the highest lane, e alone in the highest
+// lane of its own register.
+template <std::size_t Lanes>
+__attribute__((target("sha,sse4.1"), no_sanitize("address", "undefined"))) void
+compressLanes(const State& state, const Block* blocks, State* next) {
     const auto* const start = reinterpret_cast<const __m128i*>(state.data());
     const __m128i startAbcd = _mm_shuffle_epi32(_mm_loadu_si128(start), 0x1B);
     const __m128i startE = _mm_set_epi32(static_cast<int>(state.data()[4]), 0, 0, 0);
-    __m128i message[4];
-    for (int i = 0; i < 4; ++i) {
-        message[i] = _mm_shuffle_epi32(_mm_loadu_si128(words + i), 0x1B);
+    __m128i message[Lanes][4];
+    __m128i abcd[Lanes];
+    __m128i before[Lanes];
+    for (std::size_t lane = 0; lane < Lanes; ++lane) {
+        const auto* const words = reinterpret_cast<const __m128i*>(blocks[lane].data());
+        for (int i = 0; i < 4; ++i) {
+            message[lane][i] = _mm_shuffle_epi32(_mm_loadu_si128(words + i), 0x1B);
+        }
+        before[lane] = startAbcd;
+        abcd[lane] = _mm_sha1rnds4_epu32(startAbcd, _mm_add_epi32(startE, message[lane][0]), 0);
     }
-    __m128i before = startAbcd;
-    __m128i abcd = _mm_sha1rnds4_epu32(startAbcd, _mm_add_epi32(startE, message[0]), 0);
-    roundGroups(message, abcd, before, std::make_index_sequence<19>{});
-    const __m128i e = _mm_sha1nexte_epu32(before, startE);
+    laneGroups<Lanes>(message, abcd, before, std::make_index_sequence<19>{});
+    for (std::size_t lane = 0; lane < Lanes; ++lane) {
+        const __m128i e = _mm_sha1nexte_epu32(before[lane], startE);
+        std::uint32_t* const out = next[lane].data();
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                         _mm_shuffle_epi32(_mm_add_epi32(abcd[lane], startAbcd), 0x1B));
+        out[4] = static_cast<std::uint32_t>(_mm_extract_epi32(e, 3));
+    }
+}
+
+State compressWithInstructions(const State& state, const Block& block) {
     State next;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(next.data()),
-                     _mm_shuffle_epi32(_mm_add_epi32(abcd, startAbcd), 0x1B));
-    next.data()[4] = static_cast<std::uint32_t>(_mm_extract_epi32(e, 3));
+    compressLanes<1>(state, &block, &next);
     return next;
+}
+
+void compressSideBySideWithInstructions(const State& state, const Block* blocks, State* next,
+                                        std::size_t count) {
+    switch (count) {
+    case 4:
+        return compressLanes<4>(state, blocks, next);
+    case 3:
+        return compressLanes<3>(state, blocks, next);
+    case 2:
+        return compressLanes<2>(state, blocks, next);
+    default:
+        for (std::size_t i = 0; i < count; ++i) {
+            compressLanes<1>(state, blocks + i, next + i);
+        }
+    }
 }
 
 } // namespace
 
 CompressFunction compressOnInstructions() {
     return hasShaInstructions() ? &compressWithInstructions : nullptr;
+}
+
+CompressSideBySideFunction compressSideBySideOnInstructions() {
+    return hasShaInstructions() ? &compressSideBySideWithInstructions : nullptr;
 }
 
 } // namespace zipformat::sha1
@@ -87,6 +139,10 @@ CompressFunction compressOnInstructions() {
 namespace zipformat::sha1 {
 
 CompressFunction compressOnInstructions() {
+    return nullptr;
+}
+
+CompressSideBySideFunction compressSideBySideOnInstructions() {
     return nullptr;
 }
 
