@@ -1,10 +1,14 @@
 #pragma once
 
 #include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 // A folder of the fuzz target's own, made on first use and kept for the
 // whole run, then removed when the run ends (a run that stops on a finding
@@ -33,4 +37,42 @@ inline const std::string& fuzzSandbox(const char* name) {
     };
     static const Sandbox sandbox(name);
     return sandbox.path;
+}
+
+// Removes everything in the open folder fd, and closes it. Names are taken
+// relative to each open folder, so no path is looked up from the root again.
+inline void emptyOpenFolder(int fd) {
+    DIR* listing = fdopendir(fd);
+    if (listing == nullptr) {
+        close(fd);
+        return;
+    }
+    std::vector<std::pair<std::string, bool>> entries;
+    while (const dirent* entry = readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            entries.emplace_back(name, entry->d_type == DT_DIR);
+        }
+    }
+    for (const auto& [name, folder] : entries) {
+        // A name whose type the listing did not tell is tried as a file first.
+        if (folder || unlinkat(fd, name.c_str(), 0) != 0) {
+            const int inner =
+                openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (inner >= 0) {
+                emptyOpenFolder(inner);
+                unlinkat(fd, name.c_str(), AT_REMOVEDIR);
+            }
+        }
+    }
+    closedir(listing);
+}
+
+// Empties a folder of the sandbox for the next execution, which then starts
+// from the folder as the run made it instead of making it again.
+inline void emptyFolder(const std::string& folder) {
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        emptyOpenFolder(fd);
+    }
 }

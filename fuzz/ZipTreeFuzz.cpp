@@ -13,6 +13,7 @@
 #include "zip32test/ZipHarness.h"
 
 #include "FuzzSandbox.h"
+#include "fileio/Reading.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -63,13 +64,17 @@ std::string safeName(const std::string& raw) {
     return name;
 }
 
+// The regular files below folder by their names under it, with their bytes.
 std::map<std::string, std::string> filesBelow(const std::string& folder) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         if (entry.is_regular_file()) {
-            std::ifstream in(entry.path(), std::ios::binary);
-            files[fs::relative(entry.path(), folder).string()] =
-                std::string(std::istreambuf_iterator<char>(in), {});
+            std::string content;
+            if (fileio::readWholeFile(entry.path(), content) != 0) {
+                std::abort(); // a file just listed could not be read
+            }
+            // The iterator names each entry by folder and the names below it.
+            files.emplace(entry.path().string().substr(folder.size() + 1), std::move(content));
         }
     }
     return files;
@@ -86,15 +91,13 @@ extern "C" const char* __asan_default_options() {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string root = fuzzSandbox("zip-fuzz");
+    const std::string& root = fuzzSandbox("zip-fuzz");
     const std::string tree = root + "/tree";
     const std::string out = root + "/out";
     const std::string archive = root + "/a.zip";
+    emptyFolder(root);
     std::error_code ignored;
-    fs::remove_all(tree, ignored);
-    fs::remove_all(out, ignored);
-    fs::remove(archive, ignored);
-    fs::create_directories(tree);
+    fs::create_directory(tree);
 
     Input input(data, size);
     const uint32_t bits = input.byte() | input.byte() << 8 | input.byte() << 16 |
@@ -156,14 +159,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            options.crlfToLf == 0 && options.lfToCrlf == 0 &&
                            options.freshenNewer == 0 && options.deleteEntries == 0 &&
                            options.includeSystemAndHidden == 1;
+    if (result != 0 || !asTheyAre) {
+        return 0;
+    }
     const auto files = filesBelow(tree);
-    if (result != 0 || !asTheyAre || files.empty()) {
+    if (files.empty()) {
         return 0;
     }
     unzip32test::UnzipCall unzip;
     unzip.options.quietLevel = 2;
     unzip.password = [](const std::string&) { return std::optional<std::string>("pw"); };
-    fs::create_directories(out);
+    fs::create_directory(out);
     if (unzip.run(archive, out) != 0 || filesBelow(out) != files) {
         std::abort(); // what we zipped did not come back as it was
     }

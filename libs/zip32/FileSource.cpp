@@ -106,11 +106,12 @@ uint64_t translatedSize(const std::string& path, zipformat::LineEndChange change
                          path + ": cannot read: " + fileio::systemReason(errno));
     }
     zipformat::LineEndTranslator translator(change);
-    std::vector<char> piece(pieceSize);
+    // Every byte read is written first: left unset, not zeroed.
+    const auto piece = std::make_unique_for_overwrite<char[]>(pieceSize);
     std::string out;
     uint64_t size = 0;
     for (;;) {
-        const ssize_t got = fileio::readSome(fd.get(), piece.data(), piece.size());
+        const ssize_t got = fileio::readSome(fd.get(), piece.get(), pieceSize);
         if (got < 0) {
             const int error = errno;
             throw JobFailure(ZP_FILE_UNREADABLE,
@@ -122,7 +123,7 @@ uint64_t translatedSize(const std::string& path, zipformat::LineEndChange change
             size += out.size();
             break;
         }
-        translator.translate({piece.data(), static_cast<std::size_t>(got)}, out);
+        translator.translate({piece.get(), static_cast<std::size_t>(got)}, out);
         size += out.size();
     }
     return size;
@@ -130,16 +131,18 @@ uint64_t translatedSize(const std::string& path, zipformat::LineEndChange change
 
 bool fileLooksLikeText(const std::string& path) {
     // Made before the file is opened, so that running out of memory here
-    // leaves nothing open.
-    std::vector<char> start(zipformat::textSampleLength);
+    // leaves nothing open; left unset, as only the bytes read are looked at
+    // (zeroing it cost more than reading a small file).
+    const auto start = std::make_unique_for_overwrite<char[]>(zipformat::textSampleLength);
     std::string refusal;
     const fileio::UniqueFd fd = openChosenFile(path, refusal);
     if (!fd) {
         return false;
     }
     std::size_t got = 0;
-    while (got < start.size()) {
-        const ssize_t more = fileio::readSome(fd.get(), start.data() + got, start.size() - got);
+    while (got < zipformat::textSampleLength) {
+        const ssize_t more =
+            fileio::readSome(fd.get(), start.get() + got, zipformat::textSampleLength - got);
         if (more < 0) {
             return false;
         }
@@ -148,7 +151,7 @@ bool fileLooksLikeText(const std::string& path) {
         }
         got += static_cast<std::size_t>(more);
     }
-    return zipformat::looksLikeText({start.data(), got});
+    return zipformat::looksLikeText({start.get(), got});
 }
 
 } // namespace zip32

@@ -16,7 +16,6 @@
 #include <cstring>
 #include <limits>
 #include <optional>
-#include <thread>
 #include <unistd.h>
 
 namespace zip32 {
@@ -182,8 +181,7 @@ int32_t Job::run() {
     ChunkReport chunkReport(m_chunking.chunkWritten);
     std::optional<CompressionQueue> queue;
     if (m_settings.level > 0) {
-        queue.emplace(m_settings.level,
-                      static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+        queue.emplace(m_settings.level);
     }
     zip_error_t sourceError;
     zip_error_init(&sourceError);

@@ -60,17 +60,16 @@ void deflateFile(CompressionJob& job, int level) {
     ChunkedDeflater deflater(level,
                              job.chunking ? std::optional(job.chunking->sizes) : std::nullopt);
     std::vector<Chunk> chunks;
+    // Deflated into a piece left unset and appended from there: growing the
+    // data by a zeroed piece cost more than deflating a small file.
+    const auto piece = std::make_unique_for_overwrite<unsigned char[]>(pieceSize);
     while (!deflater.finished()) {
-        const std::size_t start = job.deflated.size();
-        job.deflated.resize(start + pieceSize);
-        const auto made =
-            deflater.produce(input, reinterpret_cast<unsigned char*>(job.deflated.data() + start),
-                             pieceSize, chunks);
-        job.deflated.resize(start + made.value_or(0));
+        const auto made = deflater.produce(input, piece.get(), pieceSize, chunks);
         if (!made) {
             job.error = errno;
             return;
         }
+        job.deflated.append(reinterpret_cast<const char*>(piece.get()), *made);
     }
     if (job.chunking) {
         job.chunks = std::move(chunks);
@@ -152,8 +151,7 @@ bool CompressionQueue::takes(uint64_t size) {
     return size > 0 && size <= largestFile;
 }
 
-CompressionQueue::CompressionQueue(int level, int maxWorkers)
-    : m_level(level), m_maxWorkers(static_cast<std::size_t>(std::max(maxWorkers, 0))) {}
+CompressionQueue::CompressionQueue(int level) : m_level(level) {}
 
 CompressionQueue::~CompressionQueue() {
     {
@@ -172,14 +170,17 @@ zip_source_t* CompressionQueue::source(zip_t* archive, const FileToStore& file,
     auto job = std::make_shared<CompressionJob>();
     job->file = file;
     job->chunking = chunking;
-    bool startWorker = false;
+    bool enoughWaits = false;
     {
         const std::lock_guard lock(m_mutex);
         m_waiting.push_back(job);
         m_waitingBytes += file.size;
-        startWorker = m_workers.size() < m_maxWorkers && m_waitingBytes >= workerStart;
+        enoughWaits = m_waitingBytes >= workerStart;
     }
-    if (startWorker) {
+    if (enoughWaits && !m_maxWorkers) {
+        m_maxWorkers = std::max(1u, std::thread::hardware_concurrency());
+    }
+    if (enoughWaits && m_workers.size() < *m_maxWorkers) {
         try {
             m_workers.emplace_back([this] { work(); });
         } catch (const std::system_error&) {

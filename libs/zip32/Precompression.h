@@ -23,10 +23,10 @@ struct CompressionJob;
 // libzip writes the entries before them: libzip then copies each finished
 // entry as it is. Work runs ahead of the writing only while the data held
 // stays under a fixed bound, so memory does not grow with the archive.
-// Workers start as enough work waits for them, up to maxWorkers.
+// Workers start as enough work waits for them, up to one a processor.
 class CompressionQueue {
 public:
-    CompressionQueue(int level, int maxWorkers);
+    explicit CompressionQueue(int level);
     ~CompressionQueue();
     CompressionQueue(const CompressionQueue&) = delete;
     CompressionQueue& operator=(const CompressionQueue&) = delete;
@@ -62,8 +62,9 @@ private:
     uint64_t m_waitingBytes = 0;
     uint64_t m_held = 0;
     bool m_stopping = false;
-    const std::size_t m_maxWorkers;
-    // Touched by the writing thread alone.
+    // Touched by the writing thread alone; the processors are counted when
+    // a first worker would start (three system calls an archive otherwise).
+    std::optional<std::size_t> m_maxWorkers;
     std::vector<std::thread> m_workers;
 };
 

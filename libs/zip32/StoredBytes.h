@@ -3,6 +3,7 @@
 #include "zipformat/LineEnds.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,7 +29,8 @@ private:
     int m_fd;
     zipformat::LineEndChange m_change;
     zipformat::LineEndTranslator m_translator;
-    std::vector<char> m_piece;
+    // Left unset: each read writes what is then looked at.
+    std::unique_ptr<char[]> m_piece;
     std::string m_translated;
     bool m_ended = false;
     uint64_t m_size = 0;

@@ -79,6 +79,9 @@ INSTANTIATE_TEST_SUITE_P(
         DerivationCase{"SaltOverABlock", "pw", 70, 2, 20}, DerivationCase{"NoSalt", "pw", 0, 2, 20},
         DerivationCase{"OneRound", "pw", 16, 1, 66},
         DerivationCase{"KeyEndsInsideADigest", "pw", 16, 5, 21},
+        // Blocks are derived four side by side: a fifth starts a second group.
+        DerivationCase{"KeyOfFiveBlocks", "pw", 16, 5, 100},
+        DerivationCase{"KeyOfEightBlocksAndAByte", "pw", 16, 2, 161},
         DerivationCase{"OneByte", "pw", 16, 5, 1}),
     testsupport::CaseName());
 

@@ -58,9 +58,32 @@ template <std::size_t... I>
 // Only its own locals and its two arguments are touched here, two thousand
 // times a key: exempt from the sanitizers' checks, which would double its
 // time in the checked builds (the fuzz targets derive many keys).
-__attribute__((no_sanitize("address", "undefined"))) State compress(const State& state,
-                                                                    const Block& block) {
+__attribute__((no_sanitize("address", "undefined"))) State compressPortably(const State& state,
+                                                                            const Block& block) {
     return rounds(state, block, std::make_index_sequence<80>{});
+}
+
+State compress(const State& state, const Block& block) {
+    static const CompressFunction chosen =
+        compressOnInstructions() != nullptr ? compressOnInstructions() : &compressPortably;
+    return chosen(state, block);
+}
+
+namespace {
+
+void compressEachPortably(const State& state, const Block* blocks, State* next, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        next[i] = compressPortably(state, blocks[i]);
+    }
+}
+
+} // namespace
+
+CompressSideBySideFunction chosenCompressSideBySide() {
+    static const CompressSideBySideFunction chosen = compressSideBySideOnInstructions() != nullptr
+                                                         ? compressSideBySideOnInstructions()
+                                                         : &compressEachPortably;
+    return chosen;
 }
 
 void Hasher::put(unsigned char byte) {
