@@ -67,8 +67,13 @@ std::optional<std::vector<std::string>> readFolder(const std::string& folder) {
 }
 
 std::vector<std::string> expandPattern(const std::string& absolutePattern, bool hidden) {
-    std::vector<std::string> paths{"/"};
-    for (const std::string& component : text::splitText(absolutePattern, '/')) {
+    return expandBelow("/", absolutePattern, hidden);
+}
+
+std::vector<std::string> expandBelow(const std::string& folder, const std::string& pattern,
+                                     bool hidden) {
+    std::vector<std::string> paths{folder};
+    for (const std::string& component : text::splitText(pattern, '/')) {
         if (component.empty() || component == ".") {
             continue;
         }

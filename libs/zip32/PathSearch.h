@@ -20,6 +20,12 @@ std::string resolvePath(const std::string& absolutePath);
 // hidden is true or the component itself begins with ".".
 std::vector<std::string> expandPattern(const std::string& absolutePattern, bool hidden);
 
+// The same for a pattern relative to folder, which must be a path as
+// resolvePath gives it without wildcards: its own components are taken as
+// they stand rather than looked up again.
+std::vector<std::string> expandBelow(const std::string& folder, const std::string& pattern,
+                                     bool hidden);
+
 // The names in a folder, in byte order; nothing when it cannot be read.
 std::optional<std::vector<std::string>> readFolder(const std::string& folder);
 // The same, empty when the folder cannot be read.

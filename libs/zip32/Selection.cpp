@@ -6,6 +6,7 @@
 #include "fileio/Reading.h"
 #include "text/LetterCase.h"
 #include "text/Slashes.h"
+#include "text/Wildcards.h"
 
 #include <map>
 #include <set>
@@ -28,14 +29,12 @@ Selection::Selection(const JobSettings& settings, const Reporter& reporter, std:
 
 std::vector<SelectedItem> Selection::select(const std::vector<std::string>& names) {
     for (const std::string& name : names) {
-        const std::vector<std::string> paths =
-            expandPattern(absoluteName(m_root, name), m_settings.includeHidden);
         bool matched = false;
-        for (const std::string& path : paths) {
+        for (const std::string& path : candidates(name)) {
             struct stat status {};
             if (::lstat(path.c_str(), &status) == 0) {
                 matched = true;
-                take(path);
+                take(path, status);
             }
         }
         if (!matched) {
@@ -67,11 +66,25 @@ std::vector<SelectedItem> Selection::select(const std::vector<std::string>& name
     return unique;
 }
 
+std::vector<std::string> Selection::candidates(const std::string& name) const {
+    const std::string forward = text::withForwardSlashes(name);
+    // The root is already spelt as on disk: a relative name is looked up
+    // below it only, unless the root's own name holds wildcards, which
+    // then stand for every folder they match.
+    if (!forward.starts_with('/') && !text::hasWildcards(m_root)) {
+        return expandBelow(m_root, forward, m_settings.includeHidden);
+    }
+    return expandPattern(absoluteName(m_root, name), m_settings.includeHidden);
+}
+
 void Selection::take(const std::string& path) {
     struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0) {
-        return;
+    if (::lstat(path.c_str(), &status) == 0) {
+        take(path, status);
     }
+}
+
+void Selection::take(const std::string& path, struct stat status) {
     if (S_ISLNK(status.st_mode)) {
         struct stat target {};
         if (::stat(path.c_str(), &target) != 0) {

@@ -32,7 +32,11 @@ public:
     std::vector<SelectedItem> select(const std::vector<std::string>& names);
 
 private:
+    // The paths a given name stands for.
+    std::vector<std::string> candidates(const std::string& name) const;
     void take(const std::string& path);
+    // The same with the entry's own status (not followed) already at hand.
+    void take(const std::string& path, struct stat status);
     void takeTree(const std::string& folder);
     void add(const std::string& path, const struct stat& status, bool folder);
     bool isArchive(const struct stat& status) const;
