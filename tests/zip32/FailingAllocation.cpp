@@ -12,19 +12,36 @@ namespace {
 // to fail; -1 when there is none.
 thread_local int failingAfter = -1;
 
-} // namespace
+using Allocation = void* (*)(std::size_t);
 
-void* operator new(std::size_t size) {
+// The allocation function one here stands in front of, found by its
+// symbol's name: the sanitizer's in a sanitized build, the C++ library's
+// otherwise.
+Allocation following(const char* symbol) {
+    return reinterpret_cast<Allocation>(::dlsym(RTLD_NEXT, symbol));
+}
+
+// The next allocation fails once a file set it up; otherwise next does it.
+void* allocate(std::size_t size, Allocation next) {
     if (failingAfter >= 0) {
         failingAfter = -1;
         throw std::bad_alloc();
     }
-    // The allocation function this one stands in front of, found by its
-    // symbol's name: the sanitizer's in a sanitized build, the C++ library's
-    // otherwise.
-    using Allocation = void* (*)(std::size_t);
-    static const auto next = reinterpret_cast<Allocation>(::dlsym(RTLD_NEXT, "_Znwm"));
     return next(size);
+}
+
+} // namespace
+
+void* operator new(std::size_t size) {
+    static const Allocation next = following("_Znwm");
+    return allocate(size, next);
+}
+
+// Arrays too: the sanitizer's own operator new[] does not pass through the
+// one above, as the C++ library's does.
+void* operator new[](std::size_t size) {
+    static const Allocation next = following("_Znam");
+    return allocate(size, next);
 }
 
 namespace zip32test {
