@@ -8,6 +8,7 @@
 #include "fileio/UniqueFd.h"
 #include "unzip32.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
@@ -153,6 +154,14 @@ Archive::Archive(const std::string& path) {
 
 Archive::~Archive() {
     zip_discard(m_zip);
+}
+
+uint64_t Archive::largestEntrySize() const {
+    uint64_t largest = 0;
+    for (const DirectoryEntry& entry : m_directory.entries) {
+        largest = std::max(largest, entry.size);
+    }
+    return largest;
 }
 
 EntryInfo Archive::entry(uint64_t index) const {

@@ -28,6 +28,8 @@ public:
     int fileDescriptor() const { return m_fd.get(); }
     uint64_t entryCount() const { return m_directory.entries.size(); }
     EntryInfo entry(uint64_t index) const;
+    // The largest size an entry's directory record gives its data unpacked.
+    uint64_t largestEntrySize() const;
     // The archive comment as UTF-8; empty when there is none.
     std::string comment() const;
 

@@ -8,6 +8,7 @@
 #include "RoomCheck.h"
 #include "TestHandler.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <memory>
@@ -22,6 +23,18 @@ namespace {
 // Large enough for few calls into the archive engine, small enough to keep
 // memory use modest and independent of the entries' sizes.
 constexpr std::size_t readBufferSize = 256 * 1024;
+constexpr std::size_t smallestReadBuffer = 16 * 1024;
+
+// The read buffer an archive needs: the largest entry in one piece (and the
+// byte past it that shows an entry longer than it says), within the bounds
+// above. The file writer's buffers take the same size, so an archive of small
+// files does not cost five buffers of a quarter megabyte each. A directory
+// that understates a size only cuts the data into more pieces.
+std::size_t readBufferSizeFor(const Archive& archive) {
+    const uint64_t wanted = archive.largestEntrySize() + 1;
+    return static_cast<std::size_t>(
+        std::clamp<uint64_t>(wanted, smallestReadBuffer, readBufferSize));
+}
 
 std::unique_ptr<EntryHandler> handlerFor(const JobContext& context) {
     switch (context.settings.kind) {
@@ -72,9 +85,10 @@ void Job::runEntries() {
         std::fflush(stdout);
     }
     // Left unset: a read says how much of it holds data.
-    const auto buffer = std::make_unique_for_overwrite<char[]>(readBufferSize);
+    const std::size_t bufferSize = readBufferSizeFor(archive);
+    const auto buffer = std::make_unique_for_overwrite<char[]>(bufferSize);
     KnownPassword password;
-    const std::span<char> room(buffer.get(), readBufferSize);
+    const std::span<char> room(buffer.get(), bufferSize);
     const JobContext context{m_settings, m_reporter, m_callbacks, archive, *this, room, password};
     const std::unique_ptr<EntryHandler> handler = handlerFor(context);
     if (m_settings.kind == JobKind::Extract) {
