@@ -39,22 +39,37 @@ inline const std::string& fuzzSandbox(const char* name) {
     return sandbox.path;
 }
 
+// The names in the open folder fd, with whether each is a folder, read
+// straight from the kernel into a buffer on the stack: a listing object
+// would allocate 32 KiB for every folder, and every execution lists several.
+// A name whose type the file system does not tell counts as a file.
+struct FolderName {
+    std::string name;
+    bool folder;
+};
+inline std::vector<FolderName> namesIn(int fd) {
+    std::vector<FolderName> names;
+    alignas(8) char buffer[4096];
+    for (;;) {
+        const ssize_t length = getdents64(fd, buffer, sizeof buffer);
+        if (length <= 0) {
+            return names;
+        }
+        for (ssize_t at = 0; at < length;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") {
+                names.push_back({name, entry->d_type == DT_DIR});
+            }
+            at += entry->d_reclen;
+        }
+    }
+}
+
 // Removes everything in the open folder fd, and closes it. Names are taken
 // relative to each open folder, so no path is looked up from the root again.
 inline void emptyOpenFolder(int fd) {
-    DIR* listing = fdopendir(fd);
-    if (listing == nullptr) {
-        close(fd);
-        return;
-    }
-    std::vector<std::pair<std::string, bool>> entries;
-    while (const dirent* entry = readdir(listing)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            entries.emplace_back(name, entry->d_type == DT_DIR);
-        }
-    }
-    for (const auto& [name, folder] : entries) {
+    for (const auto& [name, folder] : namesIn(fd)) {
         // A name whose type the listing did not tell is tried as a file first.
         if (folder || unlinkat(fd, name.c_str(), 0) != 0) {
             const int inner =
@@ -65,7 +80,7 @@ inline void emptyOpenFolder(int fd) {
             }
         }
     }
-    closedir(listing);
+    close(fd);
 }
 
 // Empties a folder of the sandbox for the next execution, which then starts

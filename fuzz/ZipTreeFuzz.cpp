@@ -7,24 +7,24 @@
 // prefixed by its length byte) for up to eight files and folders.
 // Encryption takes bit 11 and bit 14 together: each encrypted entry costs two
 // key derivations of a thousand rounds, so one input in four encrypts, not
-// one in two, and the rest runs that much more often.
+// one in two, and an encrypting input makes at most two files and folders:
+// two entries show all that encryption adds (the second opened with the
+// password the first took), and the rest runs that much more often.
 
 #include "unzip32test/UnzipHarness.h"
 #include "zip32test/ZipHarness.h"
 
 #include "FuzzSandbox.h"
-#include "fileio/Reading.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <fcntl.h>
 #include <map>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -64,20 +64,87 @@ std::string safeName(const std::string& raw) {
     return name;
 }
 
+// The bytes of the file name in the open folder fd; aborts when it cannot be
+// read, since it was just listed.
+std::string contentOf(int fd, const std::string& name) {
+    const int file = openat(fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    std::string content;
+    char buffer[4096];
+    ssize_t length = file < 0 ? -1 : 0;
+    while (file >= 0 && (length = read(file, buffer, sizeof buffer)) > 0) {
+        content.append(buffer, static_cast<std::size_t>(length));
+    }
+    if (length < 0) {
+        std::abort();
+    }
+    close(file);
+    return content;
+}
+
+// Adds the regular files below the open folder fd to files, by prefix and
+// their names below it, and closes fd. Walked by open folders, not paths.
+void addFilesBelow(int fd, const std::string& prefix, std::map<std::string, std::string>& files) {
+    for (const auto& [name, folder] : namesIn(fd)) {
+        const int inner =
+            folder ? openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
+        if (inner >= 0) {
+            addFilesBelow(inner, prefix + name + "/", files);
+            continue;
+        }
+        struct stat status {};
+        if (fstatat(fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(status.st_mode)) {
+            files.emplace(prefix + name, contentOf(fd, name));
+        }
+    }
+    close(fd);
+}
+
 // The regular files below folder by their names under it, with their bytes.
 std::map<std::string, std::string> filesBelow(const std::string& folder) {
     std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file()) {
-            std::string content;
-            if (fileio::readWholeFile(entry.path(), content) != 0) {
-                std::abort(); // a file just listed could not be read
-            }
-            // The iterator names each entry by folder and the names below it.
-            files.emplace(entry.path().string().substr(folder.size() + 1), std::move(content));
-        }
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        addFilesBelow(fd, "", files);
     }
     return files;
+}
+
+// The names directly in folder, in the order the file system lists them.
+std::vector<std::string> namesDirectlyIn(const std::string& folder) {
+    std::vector<std::string> names;
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        for (auto& entry : namesIn(fd)) {
+            names.push_back(std::move(entry.name));
+        }
+        close(fd);
+    }
+    return names;
+}
+
+// Makes each folder on the way from tree to path and path itself, as far as
+// it goes: a file in the way leaves the rest unmade.
+void makeFolders(const std::string& tree, const std::string& path) {
+    if (path.size() <= tree.size()) {
+        return;
+    }
+    for (std::size_t at = path.find('/', tree.size() + 1); at != std::string::npos;
+         at = path.find('/', at + 1)) {
+        mkdir(path.substr(0, at).c_str(), 0777);
+    }
+    mkdir(path.c_str(), 0777);
+}
+
+// Puts content in a new file at path; a name already taken keeps what it has.
+void makeFile(const std::string& path, const std::string& content) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        if (write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) {
+            std::abort(); // the sandbox lies in memory: a short write is a fault here
+        }
+        close(fd);
+    }
 }
 
 } // namespace
@@ -96,23 +163,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string out = root + "/out";
     const std::string archive = root + "/a.zip";
     emptyFolder(root);
-    std::error_code ignored;
-    fs::create_directory(tree);
+    mkdir(tree.c_str(), 0777);
 
     Input input(data, size);
     const uint32_t bits = input.byte() | input.byte() << 8 | input.byte() << 16 |
                           static_cast<uint32_t>(input.byte()) << 24;
     const uint8_t level = input.byte();
     const uint8_t naming = input.byte();
-    for (int i = 0; i < 8 && !input.done(); ++i) {
+    const bool encrypts = ((bits >> 11) & (bits >> 14) & 1u) != 0;
+    for (int i = 0; i < (encrypts ? 2 : 8) && !input.done(); ++i) {
         const uint8_t kind = input.byte();
-        const fs::path path = fs::path(tree) / safeName(input.text(24));
+        const std::string path = tree + "/" + safeName(input.text(24));
         const std::string content = input.text(255);
-        fs::create_directories(path.parent_path(), ignored);
         if (kind % 5 == 0) {
-            fs::create_directories(path, ignored);
-        } else if (!fs::exists(path)) {
-            std::ofstream(path, std::ios::binary) << content;
+            makeFolders(tree, path);
+        } else {
+            makeFolders(tree, path.substr(0, path.rfind('/')));
+            makeFile(path, content);
         }
     }
 
@@ -135,7 +202,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (std::size_t i = 0; i < std::size(flags); ++i) {
         *flags[i] = (bits >> i) & 1u;
     }
-    options.encryptEntries &= static_cast<int32_t>((bits >> 14) & 1u);
+    options.encryptEntries = encrypts ? 1 : 0;
     options.compressionLevel =
         static_cast<uint8_t>(level % 12 == 11 ? '0' + level % 10 : level % 11);
     call.password = std::string("pw");
@@ -143,9 +210,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (naming % 3 == 0) {
         names = {"*"};
     } else {
-        for (const auto& entry : fs::directory_iterator(tree)) {
-            names.push_back(entry.path().filename().string());
-        }
+        names = namesDirectlyIn(tree);
         if (naming % 3 == 2 && !names.empty()) {
             names.front() += "?*";
         }
@@ -169,7 +234,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unzip32test::UnzipCall unzip;
     unzip.options.quietLevel = 2;
     unzip.password = [](const std::string&) { return std::optional<std::string>("pw"); };
-    fs::create_directory(out);
+    mkdir(out.c_str(), 0777);
     if (unzip.run(archive, out) != 0 || filesBelow(out) != files) {
         std::abort(); // what we zipped did not come back as it was
     }
