@@ -20,9 +20,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using updater::InstallationPaths;
@@ -31,8 +32,6 @@ using updater::Restoration;
 using updater::UpdateCommands;
 using updater::UpdateJournal;
 
-namespace fs = std::filesystem;
-
 namespace {
 
 const std::string& sandbox() {
@@ -40,17 +39,25 @@ const std::string& sandbox() {
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+        std::abort(); // the sandbox lies in memory: the fresh installation must be whole
+    }
+    close(fd);
 }
 
-// An installation with a package unpacked into its temp folder.
+// An installation with a package unpacked into its temp folder. What the
+// last execution left is removed by names relative to each open folder.
 InstallationPaths freshInstallation(const uint8_t* data, size_t size) {
     const std::string install = sandbox() + "/Morvane";
     std::error_code ignored;
-    fs::permissions(install, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(install, ignored);
-    fs::create_directories(install + "/temp");
-    fs::create_directories(install + "/plugins");
+    std::filesystem::permissions(install, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    emptyFolder(install);
+    rmdir(install.c_str());
+    mkdir(install.c_str(), 0777);
+    mkdir((install + "/temp").c_str(), 0777);
+    mkdir((install + "/plugins").c_str(), 0777);
     writeFile(install + "/morvane.exe", "old application");
     writeFile(install + "/temp/morvane.exe", "new application");
     writeFile(install + "/temp/Viewer.so", "plugin");
