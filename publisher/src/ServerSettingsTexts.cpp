@@ -55,6 +55,10 @@ const char* const lighttpdText = R"(# Morvane's update files, for lighttpd 1.4: 
 # Byte ranges and strong ETags are lighttpd's defaults, set here again;
 # the package is not among the types mod_deflate compresses by default.
 server.modules += ("mod_setenv")
+# lighttpd keeps what it read of a file, its bytes included, for the rest of
+# the second: a release published within it would be served as a new answer
+# before the old package. Each request reads the files as they are now.
+server.stat-cache-engine := "disable"
 # The version answer: no cache keeps it longer than @LIFETIME@ seconds.
 $HTTP["url"] == "@VERSION_PATH@" {
     setenv.set-response-header = ("Cache-Control" => "max-age=@LIFETIME@")

@@ -103,9 +103,10 @@ protected:
 };
 
 // With the recommended settings a run at once leaves exactly A (a cache
-// still answers A, or lighttpd, which keeps what it read of a file about a
-// second) or exactly B, never a refusal; once the answer's lifetime has
-// passed, a run installs exactly B.
+// still answers A) or exactly B, never a refusal; once the answer's lifetime
+// has passed, a run installs exactly B. (lighttpd by its defaults served a
+// file replaced within the same second as it was: a new answer, then the
+// old package, refused.)
 TEST_P(StaleCache, RecommendedSettingsReachTheNewReleaseWithinTheLifetime) {
     ASSERT_NO_FATAL_FAILURE(publishAndInstallA(testsupport::Settings::recommended));
     publishB();
