@@ -99,8 +99,14 @@ std::vector<std::string> expandBelow(const std::string& folder, const std::strin
 }
 
 std::string resolvePath(const std::string& absolutePath) {
-    const std::vector<std::string> paths = expandPattern(absolutePath, true);
-    return paths.empty() ? absolutePath : paths.front();
+    std::string path = "/";
+    for (const std::string& component : text::splitText(absolutePath, '/')) {
+        if (component.empty() || component == ".") {
+            continue;
+        }
+        path = component == ".." ? parentOf(path) : joinPath(path, spelling(path, component));
+    }
+    return path;
 }
 
 } // namespace zip32

@@ -11,7 +11,9 @@ namespace zip32 {
 // The path with every component that names an existing entry spelt as it is
 // on disk, found without regard to letter case: an exact match wins, then
 // the first case variant in byte order. Components that do not exist stay as
-// written. "." and ".." are resolved by the text alone.
+// written. "." and ".." are resolved by the text alone. "*" and "?" are part
+// of a name here: the root folder and the archive are the ones named, never
+// another that the characters would match.
 std::string resolvePath(const std::string& absolutePath);
 
 // Every existing path a pattern ("*" and "?" within one component) stands
@@ -21,8 +23,8 @@ std::string resolvePath(const std::string& absolutePath);
 std::vector<std::string> expandPattern(const std::string& absolutePattern, bool hidden);
 
 // The same for a pattern relative to folder, which must be a path as
-// resolvePath gives it without wildcards: its own components are taken as
-// they stand rather than looked up again.
+// resolvePath gives it: its own components are taken as they stand rather
+// than looked up again, so wildcards in them match nothing beside it.
 std::vector<std::string> expandBelow(const std::string& folder, const std::string& pattern,
                                      bool hidden);
 

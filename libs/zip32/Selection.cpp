@@ -6,7 +6,6 @@
 #include "fileio/Reading.h"
 #include "text/LetterCase.h"
 #include "text/Slashes.h"
-#include "text/Wildcards.h"
 
 #include <map>
 #include <set>
@@ -69,12 +68,12 @@ std::vector<SelectedItem> Selection::select(const std::vector<std::string>& name
 std::vector<std::string> Selection::candidates(const std::string& name) const {
     const std::string forward = text::withForwardSlashes(name);
     // The root is already spelt as on disk: a relative name is looked up
-    // below it only, unless the root's own name holds wildcards, which
-    // then stand for every folder they match.
-    if (!forward.starts_with('/') && !text::hasWildcards(m_root)) {
+    // below it only. A "*" or "?" in the root's own name is part of that
+    // name; taken as a pattern it would pick up the folders beside it.
+    if (!forward.starts_with('/')) {
         return expandBelow(m_root, forward, m_settings.includeHidden);
     }
-    return expandPattern(absoluteName(m_root, name), m_settings.includeHidden);
+    return expandPattern(forward, m_settings.includeHidden);
 }
 
 void Selection::take(const std::string& path) {

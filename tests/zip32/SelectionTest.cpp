@@ -133,6 +133,24 @@ TEST(Zip32Selection, AbsoluteNamesAreStoredRelative) {
     EXPECT_EQ(archiveEntries(archive), (Entries{{"docs/guide.txt", "guide"}, {outside, "far"}}));
 }
 
+// A root folder or an archive whose name holds "*" or "?" is the one named:
+// names are taken below that root alone, never from the folders beside it
+// that the characters would match, and an existing archive they would match
+// is left alone.
+TEST(Zip32Selection, WildcardsInTheRootAndArchiveNamesAreTakenAsWritten) {
+    const testsupport::TempDir temp;
+    unzip32test::writeTree(temp / "data/a*", {{"mine.txt", "mine"}});
+    unzip32test::writeTree(temp / "data/ab", {{"beside.txt", "beside"}});
+    ZipCall first;
+    ASSERT_EQ(first.run(temp / "out1.zip", temp / "data/ab", {"beside.txt"}), ZP_OK);
+    ZipCall call;
+    call.options.recurseFolders = 1;
+    // Upper-cased as the program sends it: still found by its letter case.
+    ASSERT_EQ(call.run(temp / "out?.zip", temp / "DATA/A*", {"*"}), ZP_OK) << call.printed;
+    EXPECT_EQ(archiveEntries(temp / "out?.zip"), (Entries{{"mine.txt", "mine"}})) << call.printed;
+    EXPECT_EQ(archiveEntries(temp / "out1.zip"), (Entries{{"beside.txt", "beside"}}));
+}
+
 TEST(Zip32Selection, ArchiveIsNeverAddedToItself) {
     const testsupport::TempDir temp;
     writeSelectionTree(temp);
