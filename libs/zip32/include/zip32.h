@@ -127,7 +127,9 @@ typedef struct ZpCallbacks {
  * characters, "?" one character, within one path component), absolute or
  * relative to rootDirectory. "\" reads as "/". Existing names and the root
  * are found without regard to letter case (an exact match wins, then the
- * first in byte order). A name that matches nothing is a warning.
+ * first in byte order). A name that matches nothing is a warning. The root
+ * directory and the archive are the ones named: a "*" or "?" in them is part
+ * of the name, never a pattern.
  *
  * Stored names are relative with "/" separators: relative to the root for
  * what lies below it, the full path without its leading "/" otherwise.
