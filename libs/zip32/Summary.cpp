@@ -52,6 +52,11 @@ void setArchiveTime(const std::string& path, zip_t* archive, const Reporter& rep
 
 void reportDone(const std::string& archivePath, const std::vector<DoneEntry>& done,
                 const JobSettings& settings, const Reporter& reporter) {
+    // Quiet, with the archive's time left as written: nothing needs the
+    // finished archive read back.
+    if (settings.quiet && !settings.archiveTimeFromLatest) {
+        return;
+    }
     zip_t* archive = zip_open(archivePath.c_str(), ZIP_RDONLY, nullptr);
     zip_uint64_t totalSize = 0;
     zip_uint64_t totalCompressed = 0;
