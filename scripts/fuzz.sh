@@ -25,6 +25,12 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DUPDATER_FUZZ=ON -DUPDATER_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"
 
+# libFuzzer keeps every feature seen fewer times than this threshold in a
+# list it searches once for each feature every execution hits. At the default
+# of 255 a run of minutes never trims that list, and the search took a sixth
+# of the zip tree target's time; at 16 it takes a fiftieth, with the same
+# coverage.
+rare_threshold=16
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
@@ -35,6 +41,7 @@ for target in "${targets[@]}"; do
     log=$build/fuzz-$target.log
     if "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$artifacts" \
+        -entropic_feature_frequency_threshold=$rare_threshold \
         "$corpus" "fuzz/corpus/$target" >"$log" 2>&1; then
         verdict=clean
     else
