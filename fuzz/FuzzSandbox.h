@@ -1,7 +1,8 @@
 #pragma once
 
+#include "fileio/FolderListing.h"
+
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
@@ -39,31 +40,11 @@ inline const std::string& fuzzSandbox(const char* name) {
     return sandbox.path;
 }
 
-// The names in the open folder fd, with whether each is a folder, read
-// straight from the kernel into a buffer on the stack: a listing object
-// would allocate 32 KiB for every folder, and every execution lists several.
-// A name whose type the file system does not tell counts as a file.
-struct FolderName {
-    std::string name;
-    bool folder;
-};
-inline std::vector<FolderName> namesIn(int fd) {
-    std::vector<FolderName> names;
-    alignas(8) char buffer[4096];
-    for (;;) {
-        const ssize_t length = getdents64(fd, buffer, sizeof buffer);
-        if (length <= 0) {
-            return names;
-        }
-        for (ssize_t at = 0; at < length;) {
-            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") {
-                names.push_back({name, entry->d_type == DT_DIR});
-            }
-            at += entry->d_reclen;
-        }
-    }
+// The entries of the open folder fd (fileio's listing allocates no 32 KiB
+// stream per folder: every execution lists several); none when it cannot be
+// read.
+inline std::vector<fileio::FolderEntry> namesIn(int fd) {
+    return fileio::folderEntries(fd).value_or(std::vector<fileio::FolderEntry>{});
 }
 
 // Removes everything in the open folder fd, and closes it. Names are taken

@@ -1,12 +1,11 @@
 #include "PathSearch.h"
 
+#include "fileio/FolderListing.h"
 #include "text/LetterCase.h"
 #include "text/Pieces.h"
 #include "text/Wildcards.h"
 
 #include <algorithm>
-#include <dirent.h>
-#include <memory>
 #include <sys/stat.h>
 
 namespace zip32 {
@@ -51,18 +50,10 @@ std::vector<std::string> folderNames(const std::string& folder) {
 }
 
 std::optional<std::vector<std::string>> readFolder(const std::string& folder) {
-    std::vector<std::string> names;
-    const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(folder.c_str()), &::closedir);
-    if (!listing) {
-        return std::nullopt;
+    auto names = fileio::folderNames(folder);
+    if (names) {
+        std::sort(names->begin(), names->end());
     }
-    while (const dirent* entry = ::readdir(listing.get())) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
-    std::sort(names.begin(), names.end());
     return names;
 }
 
