@@ -56,14 +56,26 @@ struct Publisher {
     }();
 };
 
+// Whether the answer starts with a plain "HTTP/1.x NNN" status line whose
+// status is final. The client's HTTP library reads other forms too, and not
+// as they look: "HTTP/2101 .0 OK" is version 2 with an interim status 101.
+bool plainFinalStatus(const std::string& answer) {
+    const auto digit = [&](std::size_t at) {
+        return at < answer.size() && std::isdigit(static_cast<unsigned char>(answer[at])) != 0;
+    };
+    return answer.compare(0, 7, "HTTP/1.") == 0 && digit(7) && answer.size() > 12 &&
+           answer[8] == ' ' && digit(9) && digit(10) && digit(11) && answer[9] != '1' &&
+           (answer[12] == ' ' || answer[12] == '\r');
+}
+
 // The Content-Length the answer's own head announces, as the download reads
 // it; nothing when the head is not plainly one response with one length
 // (line ends other than CR LF, a CR alone included, several lengths, interim
-// responses, a NUL byte: the client reads no header past one).
+// responses, a status line of another form, a NUL byte: the client reads no
+// header past one).
 std::optional<double> announcedLength(const std::string& answer) {
     const std::size_t end = answer.find("\r\n\r\n");
-    if (end == std::string::npos || answer.compare(0, 5, "HTTP/") != 0 ||
-        answer.compare(9, 1, "1") == 0) {
+    if (end == std::string::npos || !plainFinalStatus(answer)) {
         return std::nullopt;
     }
     std::string head = answer.substr(0, end + 2);
