@@ -1,12 +1,12 @@
 #include "ArchiveFile.h"
 
+#include "fileio/UnpackedMode.h"
 #include "fileio/Writing.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <unistd.h>
 
 namespace zip32 {
@@ -29,17 +29,11 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A new archive gets the mode any new file would get. The mask is read
-// rather than set and set back, which would race with other threads.
+// A new archive gets the mode any new file would get: 0666 less the
+// process's mask, which is read rather than set and set back (that would
+// race with other threads).
 mode_t creationMode() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.starts_with("Umask:")) {
-            return 0666 & ~static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
-        }
-    }
-    return 0644;
+    return 0666 & ~fileio::processUmask();
 }
 
 } // namespace

@@ -41,6 +41,28 @@ INSTANTIATE_TEST_SUITE_P(Modes, UnpackedMode,
                                          ModeCase{"MaskTakingTheOwner", 0755, 0277, 0700, 0700}),
                          testsupport::CaseName{});
 
+TEST(ProcessUmask, IsReadFromItsOwnLineOnly) {
+    const struct {
+        const char* status;
+        std::optional<mode_t> mask;
+    } cases[] = {
+        {"Name:\tx\nUmask:\t0022\nState:\tR\n", 022},
+        {"Umask:\t0077\n", 077},
+        {"Name:\tx\nUmask:   027", 027},             // the last line, unended
+        {"Name:\tx\nUmask:\t4777\n", 0777},          // only permission bits
+        {"Name:\tUmask:\t0022\nUmask:\t0002\n", 02}, // at a line's start only
+        {"Name:\tx\n", std::nullopt},
+        {"Name:\tx\nUmask:\t\n", std::nullopt},
+        {"Name:\tx\nUmask:\t0028\n", std::nullopt},   // not octal
+        {"Name:\tx\nUmask:\t0022 x\n", std::nullopt}, // more than a number
+        {"Umask:\t000000000022\n", std::nullopt},     // longer than any mask
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fileio::umaskInStatus(c.status), c.mask) << c.status;
+    }
+}
+
 TEST(ProcessUmask, IsTheMaskInForce) {
     const mode_t earlier = ::umask(027);
     EXPECT_EQ(fileio::processUmask(), 027u);

@@ -243,6 +243,25 @@ TEST(Zip32Changes, TimesModesAndCommentAreRecorded) {
     EXPECT_NE(entryRecord(temp / "p.zip").find("b'Release 1.3'"), std::string::npos);
 }
 
+TEST(Zip32Changes, ANewArchiveTakesTheMaskAndAChangedOneKeepsItsMode) {
+    const testsupport::TempDir temp;
+    unzip32test::writeTree(temp / "root", {{"a.txt", "a"}});
+    const auto modeOf = [](const std::string& path) {
+        struct stat status {};
+        EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+        return status.st_mode & 07777;
+    };
+    const mode_t earlier = ::umask(027);
+    ZipCall call;
+    EXPECT_EQ(call.run(temp / "p.zip", temp / "root", {"a.txt"}), ZP_OK);
+    EXPECT_EQ(modeOf(temp / "p.zip"), 0640u);
+    ::chmod((temp / "p.zip").c_str(), 0604);
+    testsupport::writeFile(temp / "root/b.txt", "b");
+    EXPECT_EQ(call.run(temp / "p.zip", temp / "root", {"b.txt"}), ZP_OK);
+    ::umask(earlier);
+    EXPECT_EQ(modeOf(temp / "p.zip"), 0604u);
+}
+
 TEST(Zip32Changes, RepairRebuildsFromLocalHeadersKeepingSoundEntries) {
     const testsupport::TempDir temp;
     unzip32test::writeTree(temp / "root", unzip32test::samplePackage());

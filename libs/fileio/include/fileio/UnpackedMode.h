@@ -7,6 +7,8 @@
 // owner, so that the folder unpacked into can be emptied and a later update
 // can replace what this one installed.
 
+#include <optional>
+#include <string_view>
 #include <sys/types.h>
 
 namespace fileio {
@@ -19,5 +21,8 @@ mode_t unpackedFolderMode(mode_t recorded, mode_t umask);
 // The process's file creation mask, read without changing it: asking
 // umask(2) would change it for a moment under every other thread.
 mode_t processUmask();
+// The mask a process status text gives on its "Umask:" line, in octal;
+// nothing when there is no such line or it holds no plain octal number.
+std::optional<mode_t> umaskInStatus(std::string_view status);
 
 } // namespace fileio
