@@ -10,13 +10,16 @@
 // libzip's salts come from here too: the n-th salt of an execution is the
 // same in every execution, and differs from the others in it. So libzip's
 // derivations repeat, and the keys it derived before are given again instead
-// of deriving them anew (a seventh of the target's time). The unzip library
+// of deriving them anew (7 % of the target's time). The unzip library
 // still derives every key itself from what the archive holds, and entries
 // in one archive never share a salt, so a key kept for the wrong entry would
 // still fail the round trip.
 #include "LibzipKeyDerivation.h"
 
 #include "zipformat/KeyDerivation.h"
+
+#include <openssl/evp.h>
+#include <openssl/rand.h>
 
 #include <algorithm>
 #include <cstring>
