@@ -7,12 +7,22 @@
 
 namespace zip32 {
 
-ChunkedDeflater::ChunkedDeflater(int level, const std::optional<zipformat::ChunkSizes>& sizes)
-    : m_deflate(level) {
-    if (sizes) {
-        m_chunker.emplace(*sizes);
-    }
+namespace {
+
+std::optional<zipformat::ContentChunker>
+chunkerFor(const std::optional<zipformat::ChunkSizes>& sizes) {
+    return sizes ? std::optional<zipformat::ContentChunker>(*sizes) : std::nullopt;
 }
+
+} // namespace
+
+ChunkedDeflater::ChunkedDeflater(int level, const std::optional<zipformat::ChunkSizes>& sizes)
+    : m_ownStream(std::make_unique<DeflateStream>(level)), m_deflate(*m_ownStream),
+      m_chunker(chunkerFor(sizes)) {}
+
+ChunkedDeflater::ChunkedDeflater(DeflateStream& stream,
+                                 const std::optional<zipformat::ChunkSizes>& sizes)
+    : m_deflate(stream), m_chunker(chunkerFor(sizes)) {}
 
 bool ChunkedDeflater::nextStep(StoredBytes& input) {
     if (m_rest.empty() && !m_inputEnded) {

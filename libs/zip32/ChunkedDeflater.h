@@ -6,6 +6,7 @@
 #include "zipformat/ContentChunker.h"
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,8 @@ class ChunkedDeflater {
 public:
     // Throws std::bad_alloc when zlib cannot set its state up.
     ChunkedDeflater(int level, const std::optional<zipformat::ChunkSizes>& sizes);
+    // Deflates through stream, new or reset, which must outlive this.
+    ChunkedDeflater(DeflateStream& stream, const std::optional<zipformat::ChunkSizes>& sizes);
 
     // Deflates what input gives into out, up to capacity bytes, and appends
     // every chunk whose compressed bytes are now complete to chunks. The
@@ -35,7 +38,9 @@ private:
     // Sets up deflate's next step once it has used all it was given.
     bool nextStep(StoredBytes& input);
 
-    DeflateStream m_deflate;
+    // Set when the stream is this deflater's own.
+    std::unique_ptr<DeflateStream> m_ownStream;
+    DeflateStream& m_deflate;
     std::optional<zipformat::ContentChunker> m_chunker;
     // The stored bytes read and not yet handed to deflate.
     std::string_view m_rest;

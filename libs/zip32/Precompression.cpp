@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -28,6 +29,16 @@ constexpr uint64_t workerStart = 64 * 1024;
 
 } // namespace
 
+// What deflating a file takes besides the file: zlib's state (some hundred
+// KiB that cost more to set up than deflating a small file) and the piece
+// the deflated data passes through. A job's files share them in turn.
+struct DeflateKit {
+    explicit DeflateKit(int level)
+        : stream(level), piece(std::make_unique_for_overwrite<unsigned char[]>(pieceSize)) {}
+    DeflateStream stream;
+    std::unique_ptr<unsigned char[]> piece;
+};
+
 // One file's deflated data, made by a worker and read by its source.
 struct CompressionJob {
     FileToStore file;
@@ -47,29 +58,29 @@ struct CompressionJob {
 
 namespace {
 
-// Reads the file (changing line ends where asked) and deflates it into job,
-// in chunks when its plan says so. What zlib cannot set up or memory that
-// runs out is thrown as bad_alloc.
-void deflateFile(CompressionJob& job, int level) {
+// Reads the file (changing line ends where asked) and deflates it into job
+// with kit, in chunks when its plan says so. Memory that runs out is thrown
+// as bad_alloc.
+void deflateFile(CompressionJob& job, DeflateKit& kit) {
     const fileio::UniqueFd fd = openChosenFile(job.file.path, job.refusal);
     if (!fd) {
         job.error = errno;
         return;
     }
     StoredBytes input(fd.get(), job.file.lineEnds);
-    ChunkedDeflater deflater(level,
+    ChunkedDeflater deflater(kit.stream,
                              job.chunking ? std::optional(job.chunking->sizes) : std::nullopt);
     std::vector<Chunk> chunks;
     // Deflated into a piece left unset and appended from there: growing the
     // data by a zeroed piece cost more than deflating a small file.
-    const auto piece = std::make_unique_for_overwrite<unsigned char[]>(pieceSize);
+    unsigned char* const piece = kit.piece.get();
     while (!deflater.finished()) {
-        const auto made = deflater.produce(input, piece.get(), pieceSize, chunks);
+        const auto made = deflater.produce(input, piece, pieceSize, chunks);
         if (!made) {
             job.error = errno;
             return;
         }
-        job.deflated.append(reinterpret_cast<const char*>(piece.get()), *made);
+        job.deflated.append(reinterpret_cast<const char*>(piece), *made);
     }
     if (job.chunking) {
         job.chunks = std::move(chunks);
@@ -215,13 +226,30 @@ void CompressionQueue::unqueue(const CompressionJob& job) {
 void CompressionQueue::run(CompressionJob& job, std::unique_lock<std::mutex>& lock) {
     job.started = true;
     m_held += job.file.size;
+    std::unique_ptr<DeflateKit> kit;
+    if (!m_idleKits.empty()) {
+        kit = std::move(m_idleKits.back());
+        m_idleKits.pop_back();
+    }
     lock.unlock();
     try {
-        deflateFile(job, m_level);
+        if (!kit) {
+            kit = std::make_unique<DeflateKit>(m_level);
+        }
+        deflateFile(job, *kit);
     } catch (...) {
         job.error = ENOMEM;
     }
+    // A stream left mid-way by a failure is as good as new once reset.
+    const bool reusable = kit && kit->stream.reset();
     lock.lock();
+    if (reusable) {
+        try {
+            m_idleKits.push_back(std::move(kit));
+        } catch (const std::bad_alloc&) {
+            // Not kept, then: the next file sets its own up.
+        }
+    }
     job.done = true;
     if (job.released) {
         m_held -= job.file.size;

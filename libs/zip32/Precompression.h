@@ -18,6 +18,7 @@
 namespace zip32 {
 
 struct CompressionJob;
+struct DeflateKit;
 
 // Deflates files on worker threads, in the order they will be written, while
 // libzip writes the entries before them: libzip then copies each finished
@@ -56,6 +57,8 @@ private:
 
     const int m_level;
     std::mutex m_mutex;
+    // What deflating took, kept for the next file: no more than ran at once.
+    std::vector<std::unique_ptr<DeflateKit>> m_idleKits;
     std::condition_variable m_changed;
     std::deque<std::shared_ptr<CompressionJob>> m_waiting;
     // The file sizes of the jobs waiting.

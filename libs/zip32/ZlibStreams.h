@@ -18,6 +18,10 @@ public:
     DeflateStream& operator=(const DeflateStream&) = delete;
 
     z_stream& get() { return m_stream; }
+    // Back to the state of a new stream at the same level, for the next
+    // entry: setting zlib's state up anew costs more than deflating a small
+    // file. False when the state was found broken.
+    bool reset() { return deflateReset(&m_stream) == Z_OK; }
 
 private:
     z_stream m_stream{};
