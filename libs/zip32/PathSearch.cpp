@@ -90,12 +90,32 @@ std::vector<std::string> expandBelow(const std::string& folder, const std::strin
 }
 
 std::string resolvePath(const std::string& absolutePath) {
-    std::string path = "/";
-    for (const std::string& component : text::splitText(absolutePath, '/')) {
-        if (component.empty() || component == ".") {
-            continue;
+    // "." and ".." first, by the text: a component that ".." takes away
+    // leaves no trace of how it was spelt.
+    std::vector<std::string> components;
+    for (std::string& component : text::splitText(absolutePath, '/')) {
+        if (component == "..") {
+            if (!components.empty()) {
+                components.pop_back();
+            }
+        } else if (!component.empty() && component != ".") {
+            components.push_back(std::move(component));
         }
-        path = component == ".." ? parentOf(path) : joinPath(path, spelling(path, component));
+    }
+    // The longest start that exists as written: every folder on its way
+    // does too, and an exact match wins, so it stands as it is. Most paths
+    // given exist whole or but for their last name.
+    std::string path = "/";
+    for (const std::string& component : components) {
+        path = joinPath(path, component);
+    }
+    std::size_t existing = components.size();
+    while (existing > 0 && !exists(path)) {
+        --existing;
+        path = parentOf(path);
+    }
+    for (std::size_t i = existing; i < components.size(); ++i) {
+        path = joinPath(path, spelling(path, components[i]));
     }
     return path;
 }

@@ -151,6 +151,46 @@ TEST(Zip32Selection, WildcardsInTheRootAndArchiveNamesAreTakenAsWritten) {
     EXPECT_EQ(archiveEntries(temp / "out1.zip"), (Entries{{"beside.txt", "beside"}}));
 }
 
+// The root and the archive as a caller may write them: "." and "..", letter
+// cases other than the disk's, a link on the way, a name not there yet.
+struct SpellingCase {
+    const char* name;
+    const char* root;
+    const char* archive;
+    // Where the archive must land.
+    const char* placed;
+};
+
+const SpellingCase spellingCases[] = {
+    {"AsOnDisk", "root/docs", "out.zip", "out.zip"},
+    {"DotsTakenByTheText", "root/./deep/../../root/docs/", "root/missing/../out.zip",
+     "root/out.zip"},
+    {"OtherLetterCases", "ROOT/Docs", "Root/DOCS/Out.zip", "root/docs/Out.zip"},
+    {"AnExistingArchiveInAnotherCase", "root/docs", "ROOT/A.TXT.ZIP", "root/a.txt.zip"},
+    {"ThroughALinkToAFolder", "root/link-to-docs", "root/link-to-docs/out.zip",
+     "root/docs/out.zip"},
+};
+
+class Spelling : public testing::TestWithParam<SpellingCase> {};
+
+TEST_P(Spelling, RootAndArchiveAreTheOnesOnDisk) {
+    const SpellingCase& c = GetParam();
+    const testsupport::TempDir temp;
+    writeSelectionTree(temp);
+    ZipCall earlier;
+    ASSERT_EQ(earlier.run(temp / "root/a.txt.zip", temp / "root", {"old.txt"}), ZP_OK);
+    ZipCall call;
+    ASSERT_EQ(call.run(temp / c.archive, temp / c.root, {"guide.txt"}), ZP_OK) << call.printed;
+    Entries expected{{"guide.txt", "guide"}};
+    if (std::string(c.placed) == "root/a.txt.zip") {
+        expected.emplace("old.txt", "old");
+    }
+    EXPECT_EQ(archiveEntries(temp / c.placed), expected) << call.printed;
+}
+
+INSTANTIATE_TEST_SUITE_P(Zip32, Spelling, testing::ValuesIn(spellingCases),
+                         testsupport::CaseName{});
+
 TEST(Zip32Selection, ArchiveIsNeverAddedToItself) {
     const testsupport::TempDir temp;
     writeSelectionTree(temp);
