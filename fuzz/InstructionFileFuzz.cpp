@@ -21,7 +21,6 @@
 #include <cstdlib>
 #include <exception>
 #include <fcntl.h>
-#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,16 +45,11 @@ void writeFile(const std::string& path, const std::string& bytes) {
     close(fd);
 }
 
-// An installation with a package unpacked into its temp folder. What the
-// last execution left is removed by names relative to each open folder.
+// An installation with a package unpacked into its temp folder, where the
+// last execution's was.
 InstallationPaths freshInstallation(const uint8_t* data, size_t size) {
     const std::string install = sandbox() + "/Morvane";
-    std::error_code ignored;
-    std::filesystem::permissions(install, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
-    emptyFolder(install);
-    rmdir(install.c_str());
-    mkdir(install.c_str(), 0777);
+    clearFolder(install);
     mkdir((install + "/temp").c_str(), 0777);
     mkdir((install + "/plugins").c_str(), 0777);
     writeFile(install + "/morvane.exe", "old application");

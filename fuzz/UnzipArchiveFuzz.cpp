@@ -5,6 +5,7 @@
 #include "unzip32test/UnzipHarness.h"
 
 #include "FuzzSandbox.h"
+#include "LocalTimeZone.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -54,6 +55,11 @@ std::set<fs::path> escapes(const std::string& archive, const std::string& folder
 }
 
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    readLocalTimeZoneOnce();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string archive = sandbox() + "/input.zip";

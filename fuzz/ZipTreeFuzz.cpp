@@ -17,7 +17,9 @@
 
 #include "FuzzSandbox.h"
 #include "LibzipKeyDerivation.h"
+#include "LocalTimeZone.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -35,11 +37,10 @@ public:
     Input(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
     uint8_t byte() { return m_at < m_size ? m_data[m_at++] : 0; }
     std::string text(std::size_t limit) {
-        const std::size_t length = std::min<std::size_t>(byte(), limit);
-        std::string out;
-        while (out.size() < length && m_at < m_size) {
-            out.push_back(static_cast<char>(m_data[m_at++]));
-        }
+        const std::size_t length =
+            std::min<std::size_t>({byte(), limit, m_size - std::min(m_at, m_size)});
+        std::string out(reinterpret_cast<const char*>(m_data + m_at), length);
+        m_at += length;
         return out;
     }
     bool done() const { return m_at >= m_size; }
@@ -159,12 +160,17 @@ extern "C" const char* __asan_default_options() {
     return "quarantine_size_mb=16";
 }
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    readLocalTimeZoneOnce();
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& root = fuzzSandbox("zip-fuzz");
     const std::string tree = root + "/tree";
     const std::string out = root + "/out";
     const std::string archive = root + "/a.zip";
-    emptyFolder(root);
+    clearFolder(root);
     mkdir(tree.c_str(), 0777);
     restartLibzipSalts();
 

@@ -3,7 +3,6 @@
 #include "fileio/UniqueFd.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 #include <utility>
@@ -24,31 +23,25 @@ std::optional<std::vector<std::string>> namesOf(std::optional<std::vector<Folder
     return names;
 }
 
+// The entries from where the descriptor stands.
+std::optional<std::vector<FolderEntry>> entriesFromHere(int folder) {
+    std::vector<FolderEntry> entries;
+    const bool read = visitFolder(folder, [&entries](std::string_view name, bool isFolder) {
+        entries.push_back({std::string(name), isFolder});
+    });
+    if (!read) {
+        return std::nullopt;
+    }
+    return entries;
+}
+
 } // namespace
 
 std::optional<std::vector<FolderEntry>> folderEntries(int folder) {
     if (::lseek(folder, 0, SEEK_SET) != 0) {
         return std::nullopt;
     }
-    std::vector<FolderEntry> entries;
-    alignas(dirent64) char buffer[4096];
-    for (;;) {
-        const ssize_t length = ::getdents64(folder, buffer, sizeof buffer);
-        if (length < 0) {
-            return std::nullopt;
-        }
-        if (length == 0) {
-            return entries;
-        }
-        for (ssize_t at = 0; at < length;) {
-            const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") {
-                entries.push_back({name, entry->d_type == DT_DIR});
-            }
-            at += entry->d_reclen;
-        }
-    }
+    return entriesFromHere(folder);
 }
 
 std::optional<std::vector<FolderEntry>> folderEntries(const std::string& path) {
@@ -56,7 +49,8 @@ std::optional<std::vector<FolderEntry>> folderEntries(const std::string& path) {
     if (!folder) {
         return std::nullopt;
     }
-    auto entries = folderEntries(folder.get());
+    // Just opened: it stands at the first entry.
+    auto entries = entriesFromHere(folder.get());
     // The close must not change what errno tells of the listing.
     const int reason = errno;
     folder.reset();
