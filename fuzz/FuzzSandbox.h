@@ -102,7 +102,9 @@ private:
             for (const unsigned taken = m_taken.load(std::memory_order_acquire);
                  m_deleted != taken;) {
                 deleteOne(m_deleted);
-                m_deleted.store(m_deleted + 1, std::memory_order_release);
+                // In full order with the look at m_mainWaits below, as the
+                // fuzzing thread sets that flag before it looks at this.
+                ++m_deleted;
                 if (m_mainWaits) {
                     { const std::lock_guard lock(m_mutex); }
                     m_changed.notify_all();
