@@ -65,7 +65,7 @@ std::optional<std::string> ChunkedFetch::dataOffset(const Source& source, std::u
                                      [&header](const std::uint8_t* data, std::size_t size) {
                                          header.insert(header.end(), data, data + size);
                                      })) {
-        return failure;
+        return "the local header of " + source.entry.name + ": " + *failure;
     }
     m_received(header.size());
     if (header.size() != zipformat::localHeaderSize ||
@@ -117,6 +117,7 @@ std::optional<std::string> ChunkedFetch::fetchRun(const Source& source, std::uin
     const auto& chunks = source.chunks.chunks;
     delta::ChunkInflater inflater(write);
     std::optional<std::string> failure;
+    std::size_t failed = index;
     std::uint64_t left = chunks[index].compressedSize;
     inflater.start(chunks[index], index + 1 == chunks.size());
     const auto take = [&](const std::uint8_t* data, std::size_t size) {
@@ -128,19 +129,27 @@ std::optional<std::string> ChunkedFetch::fetchRun(const Source& source, std::uin
             if (left > 0) {
                 continue;
             }
-            failure = inflater.finish();
-            if (++index < chunks.size() && source.plan.steps[index].fetched && !bytes.empty()) {
+            if ((failure = inflater.finish())) {
+                failed = index;
+            }
+            // The next chunk of the run begins at once, even where this one
+            // ended with the piece: its bytes come with the next piece.
+            if (++index < chunks.size() && source.plan.steps[index].fetched) {
                 left = chunks[index].compressedSize;
                 inflater.start(chunks[index], index + 1 == chunks.size());
+            } else if (!bytes.empty()) {
+                failure = "more bytes came than its chunks have";
+                failed = index - 1;
             }
         }
     };
     if (auto fetchFailure = m_fetch.fetch(source.url, dataOffset + request.offset, request.length,
                                           source.packageSize, take)) {
-        return fetchFailure;
+        return "chunks " + std::to_string(failed) + " on of " + source.entry.name + ": " +
+               *fetchFailure;
     }
     if (failure) {
-        return "chunk " + std::to_string(index) + " of " + source.entry.name + ": " + *failure;
+        return "chunk " + std::to_string(failed) + " of " + source.entry.name + ": " + *failure;
     }
     return std::nullopt;
 }

@@ -43,10 +43,12 @@ std::string octalText(mode_t mode) {
 }
 
 // Why an unpacked file is not the one listed, which unpacking gives mode;
-// written is its SHA-256 when it was taken as the file was written.
+// written is its SHA-256 when it was taken as the file was written. One that
+// is gets its entry's time.
 std::optional<std::string> differenceFromListed(const std::string& path,
                                                 const delta::ManifestEntry& listed, mode_t mode,
-                                                const delta::Sha256* written) {
+                                                const delta::Sha256* written,
+                                                std::int64_t modified) {
     struct stat status {};
     const fileio::UniqueFd file = fileio::openRegularFile(path, status, fileio::LastLink::refuse);
     if (!file) {
@@ -63,6 +65,11 @@ std::optional<std::string> differenceFromListed(const std::string& path,
     if ((written != nullptr ? *written : delta::sha256OfOpenFile(file.get(), path)) !=
         listed.sha256) {
         return path + " is not the file the manifest lists";
+    }
+    const timespec times[2] = {{static_cast<time_t>(modified), 0},
+                               {static_cast<time_t>(modified), 0}};
+    if (::futimens(file.get(), times) != 0) {
+        return "cannot give " + path + " its time: " + fileio::systemReason(errno);
     }
     return std::nullopt;
 }
@@ -100,7 +107,10 @@ PackageDelta::fetch(const std::string& url, const signature::ReleaseLine& releas
     try {
         Package package{url, release.size, 0, {}};
         delta::PackageManifest manifest;
-        if (auto failure = fetchDirectory(package)) {
+        if (!release.directory) {
+            return "the release line does not name the package's directory";
+        }
+        if (auto failure = fetchDirectory(package, *release.directory)) {
             return failure;
         }
         if (auto failure = delta::flatNameClash(package.directory)) {
@@ -165,8 +175,10 @@ std::optional<std::string> PackageDelta::fetchPlanned(
     return gather(package, std::move(gathered), archive, received, planned);
 }
 
-// The package's end, longer once when its directory needs it.
-std::optional<std::string> PackageDelta::fetchDirectory(Package& package) {
+// The package's end, longer once when its directory needs it; its records
+// must be the ones the signed line names.
+std::optional<std::string> PackageDelta::fetchDirectory(Package& package,
+                                                        const signature::DirectoryDigest& signed_) {
     std::string tail;
     delta::DirectoryReading reading;
     for (std::uint64_t length = std::min(package.size, firstTail);;) {
@@ -193,6 +205,11 @@ std::optional<std::string> PackageDelta::fetchDirectory(Package& package) {
     }
     if (reading.outcome != delta::DirectoryReading::Outcome::read) {
         return "the package's directory: " + reading.why;
+    }
+    const auto tailBytes =
+        std::span(reinterpret_cast<const unsigned char*>(tail.data()), tail.size());
+    if (delta::directoryDigest(tailBytes, reading.directory) != signed_) {
+        return "the package's directory is not the one the release line names";
     }
     package.tailBytes = tail.size();
     package.directory = std::move(reading.directory);
@@ -289,7 +306,7 @@ PackageDelta::placeEntries(const Package& package, const delta::PackageManifest&
         const std::string name = tempFolder + "/" + delta::unpackedName(entry.name);
         if (planned.fetched) {
             gathered.push_back({&entry, planned.span, listed.mode});
-            m_fetched.emplace_back(name, listed);
+            m_fetched.push_back({name, listed, delta::modifiedSeconds(entry)});
         } else if (auto failure = installed.take(listed.installedPath, name,
                                                  fileio::unpackedFileMode(listed.mode, m_umask))) {
             return failure;
@@ -338,13 +355,13 @@ std::optional<std::string> PackageDelta::gather(const Package& package,
     return std::nullopt;
 }
 
-std::optional<std::string> PackageDelta::checkUnpacked() const {
-    for (const auto& [path, listed] : m_fetched) {
+std::optional<std::string> PackageDelta::finishUnpacked() const {
+    for (const auto& [path, listed, modified] : m_fetched) {
         try {
             const auto written = m_written.find(path);
             if (auto difference = differenceFromListed(
                     path, listed, fileio::unpackedFileMode(listed.mode, m_umask),
-                    written != m_written.end() ? &written->second : nullptr)) {
+                    written != m_written.end() ? &written->second : nullptr, modified)) {
                 return difference;
             }
         } catch (const delta::DeltaError& failure) {

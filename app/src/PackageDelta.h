@@ -53,8 +53,10 @@ public:
 
     // After archive was unpacked into the temp folder: the reason a file it
     // brought or one rebuilt from chunks is not the one listed (its size,
-    // SHA-256 or mode), or nothing.
-    std::optional<std::string> checkUnpacked() const;
+    // SHA-256 or mode), or nothing. Each that is gets the time the signed
+    // directory gives its entry, as unpacking the whole package would give
+    // it: never one from the fetched local headers.
+    std::optional<std::string> finishUnpacked() const;
 
     // Why each entry that was to be rebuilt from chunks was fetched whole
     // instead, in the last fetch.
@@ -67,6 +69,13 @@ private:
         std::uint64_t size = 0;
         std::uint64_t tailBytes = 0;
         delta::PackageDirectory directory;
+    };
+    // A file the temp folder gets from the server: its name there, the
+    // manifest's line and its entry's time.
+    struct Fetched {
+        std::string path;
+        delta::ManifestEntry listed;
+        std::int64_t modified = 0;
     };
     // An entry to fetch, with the mode the manifest lists.
     struct Gathered {
@@ -83,7 +92,8 @@ private:
         delta::ChunkPlan plan;
     };
 
-    std::optional<std::string> fetchDirectory(Package& package);
+    std::optional<std::string> fetchDirectory(Package& package,
+                                              const signature::DirectoryDigest& signed_);
     std::optional<std::string> fetchManifest(const Package& package, const delta::Sha256& signed_,
                                              const std::string& tempFolder,
                                              delta::PackageManifest& manifest);
@@ -107,7 +117,7 @@ private:
     void fetchChunked(const Package& package, const delta::PackageManifest& manifest,
                       const delta::DeltaPlan& plan, const std::vector<ChunkedJob>& jobs,
                       const std::string& tempFolder, std::vector<Gathered>& gathered,
-                      std::uint64_t& received, std::uint64_t planned);
+                      std::uint64_t& received, std::uint64_t& planned);
     std::optional<std::string>
     placeEntries(const Package& package, const delta::PackageManifest& manifest,
                  const delta::DeltaPlan& plan, const std::string& tempFolder,
@@ -122,8 +132,8 @@ private:
     Progress m_progress;
     // The process's file creation mask, as unpacking applies it.
     mode_t m_umask = 0;
-    // The files the gathered archive brings: name in temp, and as listed.
-    std::vector<std::pair<std::string, delta::ManifestEntry>> m_fetched;
+    // The files the gathered archive brings and those rebuilt from chunks.
+    std::vector<Fetched> m_fetched;
     std::vector<std::string> m_entryFallbacks;
     // The SHA-256 of each file rebuilt from chunks, taken as it was written.
     std::map<std::string, delta::Sha256> m_written;

@@ -81,11 +81,12 @@ PackageDelta::planChunked(const delta::PackageManifest& manifest, const delta::D
 }
 
 // Each job's file rebuilt in the temp folder, to be checked with the
-// gathered ones; a job that fails leaves no file and is gathered whole.
+// gathered ones; a job that fails leaves no file and is gathered whole, its
+// span added to what is planned (what the try brought stays received).
 void PackageDelta::fetchChunked(const Package& package, const delta::PackageManifest& manifest,
                                 const delta::DeltaPlan& plan, const std::vector<ChunkedJob>& jobs,
                                 const std::string& tempFolder, std::vector<Gathered>& gathered,
-                                std::uint64_t& received, std::uint64_t plannedBytes) {
+                                std::uint64_t& received, std::uint64_t& plannedBytes) {
     ChunkedFetch fetch(m_fetch, [&](std::uint64_t bytes) {
         received += bytes;
         m_progress(received, plannedBytes);
@@ -102,10 +103,11 @@ void PackageDelta::fetchChunked(const Package& package, const delta::PackageMani
                                        written)) {
             m_entryFallbacks.push_back(*failure);
             gathered.push_back({&entry, planned.span, listed.mode});
+            plannedBytes += planned.span.length;
         } else {
             m_written.emplace(name, written);
         }
-        m_fetched.emplace_back(name, listed);
+        m_fetched.push_back({name, listed, delta::modifiedSeconds(entry)});
     }
 }
 

@@ -1,7 +1,5 @@
 #include "UpdateStages.h"
 
-#include "SourceLabels.h"
-
 #include "app/DownloadPercent.h"
 
 #include <ctime>
@@ -23,8 +21,7 @@ UpdateStages::UpdateStages(const Window& window, const UpdaterSettings& settings
       delta(
           window.transfer, [&context = window.context] { context.pumpWhileBusy(); },
           [progress = window.progress](std::uint64_t received, std::uint64_t total) {
-              progress(downloadPercent(static_cast<std::int64_t>(received),
-                                       static_cast<std::int64_t>(total), sources::downloadFile));
+              progress(plannedPercent(received, total));
           }),
       instructions(paths, window.context, window.services.shell(), window.log) {}
 

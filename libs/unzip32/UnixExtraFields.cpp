@@ -1,14 +1,13 @@
 #include "UnixExtraFields.h"
 
+#include "zipformat/EntryTime.h"
 #include "zipformat/LittleEndian.h"
 
 namespace unzip32 {
 
 namespace {
 
-constexpr zip_uint16_t extendedTimestampId = 0x5455;
 constexpr zip_uint16_t unixOwnerId = 0x7875;
-constexpr uint8_t modificationTimePresent = 1;
 
 const unsigned char* extraField(zip_t* archive, uint64_t index, zip_uint16_t id,
                                 zip_uint16_t& length) {
@@ -19,11 +18,13 @@ const unsigned char* extraField(zip_t* archive, uint64_t index, zip_uint16_t id,
 
 void readTimestamp(zip_t* archive, uint64_t index, EntryInfo& info) {
     zip_uint16_t length = 0;
-    const unsigned char* data = extraField(archive, index, extendedTimestampId, length);
-    if (data == nullptr || length < 5 || (data[0] & modificationTimePresent) == 0) {
+    const unsigned char* data = extraField(archive, index, zipformat::extendedTimestampId, length);
+    const auto modified =
+        data != nullptr ? zipformat::extendedModification(std::span(data, length)) : std::nullopt;
+    if (!modified) {
         return;
     }
-    info.modified = static_cast<int32_t>(zipformat::read32(&data[1]));
+    info.modified = *modified;
     info.modifiedExactly = true;
 }
 

@@ -4,6 +4,7 @@
 #include "JobFailure.h"
 #include "text/Utf8.h"
 #include "zip32.h"
+#include "zipformat/EntryTime.h"
 
 #include <array>
 #include <optional>
@@ -11,10 +12,6 @@
 namespace zip32 {
 
 namespace {
-
-// The extended timestamp field: the modification time to the second, in
-// UTC, beside the DOS time's two-second local time.
-constexpr zip_uint16_t extendedTimestampId = 0x5455;
 
 // MS-DOS folder attribute, for readers that look at the low bytes only.
 constexpr zip_uint32_t dosFolderAttribute = 0x10;
@@ -107,15 +104,15 @@ void EntryWriter::describe(zip_uint64_t index, const SelectedItem& item, bool pr
                                                          m_password.c_str()) == 0;
     }
     // A replaced entry's own field would otherwise stay beside the new one.
-    zip_file_extra_field_delete_by_id(m_archive, index, extendedTimestampId, ZIP_EXTRA_FIELD_ALL,
-                                      ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
+    zip_file_extra_field_delete_by_id(m_archive, index, zipformat::extendedTimestampId,
+                                      ZIP_EXTRA_FIELD_ALL, ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
     if (m_settings.exactTimes) {
         const auto seconds = static_cast<uint32_t>(item.status.st_mtime);
         const std::array<zip_uint8_t, 5> field{
             1, static_cast<zip_uint8_t>(seconds), static_cast<zip_uint8_t>(seconds >> 8),
             static_cast<zip_uint8_t>(seconds >> 16), static_cast<zip_uint8_t>(seconds >> 24)};
         described =
-            described && zip_file_extra_field_set(m_archive, index, extendedTimestampId,
+            described && zip_file_extra_field_set(m_archive, index, zipformat::extendedTimestampId,
                                                   ZIP_EXTRA_FIELD_NEW, field.data(), field.size(),
                                                   ZIP_FL_LOCAL | ZIP_FL_CENTRAL) == 0;
     }

@@ -138,12 +138,12 @@ delta::LocalPackage localPackageAt(const std::string& path) {
     }
 }
 
-std::optional<delta::Sha256> manifestDigestOf(const std::string& packagePath) {
+std::optional<ManifestDigests> manifestDigestOf(const std::string& packagePath) {
     const delta::LocalPackage package = localPackageAt(packagePath);
     if (!package.manifestBytes) {
         return std::nullopt;
     }
-    return delta::sha256Of(*package.manifestBytes);
+    return ManifestDigests{delta::sha256Of(*package.manifestBytes), package.directorySha256};
 }
 
 } // namespace publisher

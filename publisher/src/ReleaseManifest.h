@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Release.h"
+#include "VersionAnswer.h"
 #include "delta/ChunkMap.h"
 #include "delta/LocalPackage.h"
 #include "delta/Manifest.h"
@@ -48,8 +49,9 @@ void checkManifest(const std::string& archivePath, const std::string& checkFolde
 // its manifest's bytes. PublishError when it cannot be read.
 delta::LocalPackage localPackageAt(const std::string& path);
 
-// The SHA-256 of the manifest entry's bytes in the package at path, or
-// nothing when it carries none. PublishError when it cannot be read.
-std::optional<delta::Sha256> manifestDigestOf(const std::string& packagePath);
+// The SHA-256 of the manifest entry's bytes in the package at path and of
+// its directory, or nothing when it carries no manifest. PublishError when
+// it cannot be read.
+std::optional<ManifestDigests> manifestDigestOf(const std::string& packagePath);
 
 } // namespace publisher

@@ -14,14 +14,15 @@ void requireValidDays(int days) {
 
 std::string signedVersionAnswer(const std::string& version,
                                 const signature::PackageIdentity& package,
-                                const std::optional<signature::ManifestDigest>& manifest,
+                                const std::optional<ManifestDigests>& manifest,
                                 const signature::SigningKey& key, int validDays, std::int64_t now,
                                 std::vector<std::pair<std::string, std::string>> laterFields) {
     requireValidDays(validDays);
     constexpr std::int64_t secondsPerDay = 24 * 60 * 60;
     const signature::ReleaseLine line = signature::signRelease(
-        version, package.size, package.sha512, now + validDays * secondsPerDay, key, manifest,
-        std::move(laterFields));
+        version, package.size, package.sha512, now + validDays * secondsPerDay, key,
+        manifest ? std::optional(manifest->manifest) : std::nullopt,
+        manifest ? std::optional(manifest->directory) : std::nullopt, std::move(laterFields));
     const std::string answer = version + "\r\n" + signature::formatReleaseLine(line);
     const signature::AnswerCheck check =
         signature::checkVersionAnswer(answer, key.publicKey(), now);

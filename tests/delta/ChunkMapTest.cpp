@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <zlib.h>
+
 namespace {
 
 const std::string digestA(32, 'a');
@@ -83,6 +86,19 @@ INSTANTIATE_TEST_SUITE_P(
         MapCase{"LeadingZero", mapOf({chunker, "entry a", "chunk 01 1 " + digestA}), "above 0"},
         MapCase{"LongerThanMaximum", mapOf({chunker, "entry a", "chunk 262145 1 " + digestA}),
                 "maximum"},
+        // Deflate makes at most 70,039 bytes of 70,000 (zlib's bound and a
+        // flush marker).
+        MapCase{"CompressedAsDeflateAtMostMakes",
+                mapOf({chunker, "entry a", "chunk 70000 70039 " + digestA}), ""},
+        MapCase{"CompressedPastWhatDeflateMakes",
+                mapOf({chunker, "entry a", "chunk 70000 70040 " + digestA}), "compressed size"},
+        MapCase{"CompressedSizeNoChunkHas",
+                mapOf({chunker, "entry a", "chunk 70000 3099999999999999000 " + digestA}),
+                "compressed size"},
+        MapCase{"SizesAddingPast2To63",
+                mapOf({"chunker other 1 2 3", "entry a", "chunk 5000000000000000000 3 " + digestA,
+                       "chunk 5000000000000000000 3 " + digestA}),
+                "2^63"},
         MapCase{"UpperCaseDigest", mapOf({chunker, "entry a", "chunk 1 1 " + std::string(32, 'A')}),
                 "digest"},
         MapCase{"ThreeFields", mapOf({chunker, "entry a", "chunk 1 " + digestA}), "chunk line"}),
@@ -101,6 +117,42 @@ TEST(ChunkMap, KnownChunkerGivesItsSizesAndEntriesByName) {
     const auto other = delta::parseChunkMap(mapOf({"chunker other 1 2 3"}), why);
     ASSERT_TRUE(other);
     EXPECT_FALSE(other->sizes);
+}
+
+// What deflate really makes of bytes it cannot compress, a chunk ended by
+// a full flush after one before it, at every level the zip library may use:
+// a map listing it is read, so the bound refuses no chunk a package has.
+TEST(ChunkMap, TakesWhatDeflateMakesOfBytesItCannotCompress) {
+    std::mt19937 random(7);
+    for (const int level : {0, 1, 6, 9}) {
+        for (const std::size_t size : {1u, 1000u, 16384u, 65536u, 100001u, 262144u}) {
+            z_stream stream{};
+            ASSERT_EQ(deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY),
+                      Z_OK);
+            std::vector<unsigned char> out(2 * size + 1024);
+            std::uint64_t compressed = 0;
+            for (int chunk = 0; chunk < 2; ++chunk) {
+                std::vector<unsigned char> bytes(size);
+                std::generate(bytes.begin(), bytes.end(),
+                              [&] { return static_cast<unsigned char>(random()); });
+                stream.next_in = bytes.data();
+                stream.avail_in = static_cast<uInt>(size);
+                stream.next_out = out.data();
+                stream.avail_out = static_cast<uInt>(out.size());
+                ASSERT_EQ(deflate(&stream, Z_NO_FLUSH), Z_OK);
+                ASSERT_EQ(deflate(&stream, Z_FULL_FLUSH), Z_OK);
+                compressed = out.size() - stream.avail_out;
+            }
+            deflateEnd(&stream);
+            std::string why;
+            EXPECT_TRUE(
+                delta::parseChunkMap(mapOf({"chunker other 1 2 3", "entry a",
+                                            "chunk " + std::to_string(size) + ' ' +
+                                                std::to_string(compressed) + ' ' + digestA}),
+                                     why))
+                << "level " << level << ", " << size << " bytes: " << why;
+        }
+    }
 }
 
 } // namespace

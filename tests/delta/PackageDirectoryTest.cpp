@@ -13,7 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <functional>
+#include <zip.h>
 
 namespace {
 
@@ -199,5 +202,53 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    "two entries are named \"a.txt\""}),
     testsupport::CaseName());
+
+} // namespace
+
+namespace {
+
+// The time unpacking gives each entry, read from the directory as the
+// changed files read it, is the one libzip gives the whole package's entry
+// (an MS-DOS time as local time, either side of a change of daylight saving
+// time) or the extended timestamp where the record has one.
+TEST(EntryTime, IsTheOneTheUnzipLibraryGivesTheWholePackage) {
+    const testsupport::TempDir folder;
+    const std::string archive = folder / "times.zip";
+    const std::string script =
+        "import sys, zipfile, struct\n"
+        "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
+        "for i, t in enumerate([(1980,1,1,0,0,0), (2024,3,31,1,59,58), (2024,3,31,3,0,0),\n"
+        "                       (2024,10,27,2,30,0), (2107,12,31,23,59,58)]):\n"
+        "    z.writestr(zipfile.ZipInfo('dos%d' % i, t), 'x')\n"
+        "info = zipfile.ZipInfo('exact', (2000,1,1,0,0,0))\n"
+        "info.extra = struct.pack('<HHBi', 0x5455, 5, 1, 1750000000)\n"
+        "z.writestr(info, 'y')\n"
+        "z.close()\n";
+    testsupport::writeFile(folder / "make.py", script);
+    const std::string command = "python3 '" + (folder / "make.py") + "' '" + archive + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    // A zone with daylight saving time, for this test alone.
+    const char* zone = std::getenv("TZ");
+    const std::string before = zone != nullptr ? zone : "";
+    ::setenv("TZ", "Europe/Berlin", 1);
+    ::tzset();
+    const delta::PackageDirectory directory = delta::readLocalPackage(archive).directory;
+    int error = 0;
+    zip_t* zip = zip_open(archive.c_str(), ZIP_RDONLY, &error);
+    ASSERT_NE(zip, nullptr);
+    for (const delta::DirectoryEntry& entry : directory.entries) {
+        zip_stat_t status;
+        ASSERT_EQ(zip_stat(zip, entry.name.c_str(), 0, &status), 0);
+        const std::int64_t expected = entry.name == "exact" ? 1750000000 : status.mtime;
+        EXPECT_EQ(delta::modifiedSeconds(entry), expected) << entry.name;
+    }
+    zip_close(zip);
+    if (zone != nullptr) {
+        ::setenv("TZ", before.c_str(), 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+    ::tzset();
+}
 
 } // namespace

@@ -203,6 +203,20 @@ INSTANTIATE_TEST_SUITE_P(
                                        " ed25519=", manifestField() + " ed25519=");
                    },
                    AnswerVerdict::malformedLine, "signature of 64 bytes"},
+        // The directory's digest, which earlier readers read past, is read
+        // only as a SHA-256.
+        AnswerCase{"WithDirectory",
+                   [] {
+                       return "1.3.0\r\n" +
+                              signedFields(knownFields + " directory=" + std::string(64, 'e'));
+                   },
+                   AnswerVerdict::verified, ""},
+        AnswerCase{"DirectoryShort",
+                   [] {
+                       return "1.3.0\r\n" +
+                              signedFields(knownFields + " directory=" + std::string(63, 'e'));
+                   },
+                   AnswerVerdict::malformedLine, "64 lower-case hex digits"},
         // The line grows: a field a later tool adds is read past, signed
         // with the rest; the known ones may stand in any order.
         AnswerCase{"LaterField",
@@ -270,6 +284,23 @@ TEST(ReleaseLine, ReadsBackTheManifestDigestOnlyWhenItCarriesOne) {
     const auto without = signature::parseReleaseLine(line("1.3.0"), why);
     ASSERT_TRUE(without.has_value()) << why;
     EXPECT_FALSE(without->manifest.has_value());
+}
+
+// A line with both digests reads back with both and writes back as the
+// same text, the directory right after the manifest: where a reader that
+// knows only the manifest puts it when it renews the line.
+TEST(ReleaseLine, ReadsBackTheDirectoryDigestAfterTheManifest) {
+    signature::PackageDigest package{};
+    signature::DirectoryDigest directory{};
+    directory.fill(0xef);
+    const std::string text = signature::formatReleaseLine(signature::signRelease(
+        "1.3.0", 4096, package, expires, keys().publisherKey, manifestDigest(), directory));
+    std::string why;
+    const auto read = signature::parseReleaseLine(text, why);
+    ASSERT_TRUE(read.has_value()) << why;
+    EXPECT_EQ(read->directory, directory);
+    EXPECT_EQ(signature::formatReleaseLine(*read), text);
+    EXPECT_LT(text.find(" manifest="), text.find(" directory="));
 }
 
 // A line read with fields it does not know writes them back as they came,

@@ -9,10 +9,31 @@
 
 #include <algorithm>
 #include <unordered_set>
+#include <zlib.h>
 
 namespace delta {
 
 namespace {
+
+// The most compressed bytes deflate makes of size bytes, ended by a full
+// flush: zlib's bound, which leaves room for its own six header and trailer
+// bytes that a raw stream has not, and the flush's five-byte marker. A map
+// that lists more lies, and would have the updater fetch bytes no chunk has.
+std::uint64_t mostCompressedBytes(std::uint64_t size) {
+    constexpr std::uint64_t flushMarker = 5;
+    return compressBound(static_cast<uLong>(size)) + flushMarker;
+}
+
+// Totals of one entry's chunks, kept below 2^63 like every size in the map,
+// so that no sum an update makes of them can wrap.
+bool addWithin(std::uint64_t& total, std::uint64_t size) {
+    constexpr std::uint64_t limit = std::uint64_t{1} << 63;
+    if (size >= limit - total) {
+        return false;
+    }
+    total += size;
+    return true;
+}
 
 // The map being read, line by line.
 class MapReading {
@@ -29,6 +50,9 @@ private:
 
     ChunkMap m_map;
     bool m_chunkerRead = false;
+    // The current entry's chunks in all.
+    std::uint64_t m_entrySize = 0;
+    std::uint64_t m_entryCompressed = 0;
     std::unordered_set<std::string> m_names;
 };
 
@@ -93,6 +117,8 @@ std::string MapReading::entryLine(const std::vector<std::string>& fields) {
         return "a second entry line for \"" + fields[1] + "\"";
     }
     m_map.entries.push_back({std::move(*name), {}});
+    m_entrySize = 0;
+    m_entryCompressed = 0;
     return {};
 }
 
@@ -111,6 +137,12 @@ std::string MapReading::chunkLine(const std::vector<std::string>& fields) {
     }
     if (m_map.sizes && *size > m_map.sizes->maximum) {
         return "a chunk is longer than the chunker's maximum";
+    }
+    if (*compressedSize > mostCompressedBytes(*size)) {
+        return "a chunk's compressed size is more than deflate makes of its size";
+    }
+    if (!addWithin(m_entrySize, *size) || !addWithin(m_entryCompressed, *compressedSize)) {
+        return "an entry's chunks come to 2^63 bytes or more";
     }
     if (!digest) {
         return "a chunk's digest is not 32 lower-case hex digits";

@@ -75,9 +75,9 @@ LocalPackage readLocalPackage(const std::string& path) {
     // the directory turns out to need.
     std::uint64_t tailLength = std::min<std::uint64_t>(size, zipformat::endSearchLength);
     DirectoryReading reading;
+    std::vector<unsigned char> tail;
     for (;;) {
-        const std::vector<unsigned char> tail =
-            bytesAt(fd.get(), size - tailLength, tailLength, path);
+        tail = bytesAt(fd.get(), size - tailLength, tailLength, path);
         reading = readPackageDirectory(tail, size);
         if (reading.outcome != DirectoryReading::Outcome::needsMore ||
             reading.bytesNeeded <= tailLength || reading.bytesNeeded > size) {
@@ -91,6 +91,7 @@ LocalPackage readLocalPackage(const std::string& path) {
     }
     LocalPackage package;
     package.directory = std::move(reading.directory);
+    package.directorySha256 = directoryDigest(tail, package.directory);
     package.tailBytes = size - package.directory.directoryOffset;
     package.manifestBytes =
         storedBytes(fd.get(), package.directory, manifestEntryName, "the manifest", path);

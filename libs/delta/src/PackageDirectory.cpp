@@ -2,6 +2,7 @@
 
 #include "zipformat/Directory.h"
 #include "zipformat/EndRecord.h"
+#include "zipformat/EntryTime.h"
 #include "zipformat/LittleEndian.h"
 #include "zipformat/Records.h"
 
@@ -80,19 +81,23 @@ std::optional<std::string> readEntries(const Tail& tail, const zipformat::Direct
         zipformat::Zip64Values values{read32(&record[zipformat::centralSizeAt]),
                                       read32(&record[zipformat::centralCompressedSizeAt]),
                                       read32(&record[zipformat::centralLocalOffsetAt])};
-        zipformat::forEachExtraField(std::span(name + nameLength, extraLength),
-                                     [&](std::uint16_t id, std::span<const unsigned char> data) {
-                                         if (id == zipformat::zip64ExtraFieldId) {
-                                             zipformat::applyZip64Field(data, values);
-                                         }
-                                     });
+        std::optional<std::int32_t> extendedModified;
+        zipformat::forEachExtraField(
+            std::span(name + nameLength, extraLength),
+            [&](std::uint16_t id, std::span<const unsigned char> data) {
+                if (id == zipformat::zip64ExtraFieldId) {
+                    zipformat::applyZip64Field(data, values);
+                } else if (id == zipformat::extendedTimestampId && !extendedModified) {
+                    extendedModified = zipformat::extendedModification(data);
+                }
+            });
         entries.push_back(DirectoryEntry{
             std::string(name, name + nameLength), read16(&record[zipformat::centralMethodAt]),
             read16(&record[zipformat::centralFlagsAt]), read32(&record[zipformat::centralCrcAt]),
             values.compressedSize, values.size, values.localHeaderOffset, at, recordLength,
             read16(&record[zipformat::centralTimeAt]), read16(&record[zipformat::centralDateAt]),
             read16(&record[zipformat::centralInternalAttributesAt]),
-            read32(&record[zipformat::centralExternalAttributesAt])});
+            read32(&record[zipformat::centralExternalAttributesAt]), extendedModified});
         at += recordLength;
     }
     if (at != end) {
@@ -220,6 +225,19 @@ DirectoryReading readPackageDirectory(std::span<const unsigned char> tailBytes,
         return refused(std::move(*why));
     }
     return reading;
+}
+
+Sha256 directoryDigest(std::span<const unsigned char> tail, const PackageDirectory& directory) {
+    const std::uint64_t tailStart = directory.packageSize - tail.size();
+    return sha256Of(std::string_view(
+        reinterpret_cast<const char*>(tail.data() + (directory.directoryOffset - tailStart)),
+        static_cast<std::size_t>(directory.directorySize)));
+}
+
+std::int64_t modifiedSeconds(const DirectoryEntry& entry) {
+    return entry.extendedModified
+               ? *entry.extendedModified
+               : zipformat::dosTimeToUnix(entry.modifiedTime, entry.modifiedDate);
 }
 
 } // namespace delta

@@ -58,6 +58,13 @@ AnswerCheck refused(AnswerVerdict verdict, std::string description) {
     return AnswerCheck{verdict, std::move(description), std::nullopt};
 }
 
+// A SHA-256 in 64 lower-case hex digits, into the line's field.
+template <std::optional<std::array<std::uint8_t, 32>> ReleaseLine::*field>
+bool readSha256(std::string_view value, ReleaseLine& line) {
+    line.*field = std::array<std::uint8_t, 32>{};
+    return text::fromLowerHex(value, *(line.*field));
+}
+
 // The fields this reader knows: each read into the line, or refused with
 // its reason.
 struct KnownField {
@@ -95,13 +102,10 @@ const KnownField knownFields[] = {
          return expires.has_value();
      },
      "it gives no expiry time such as 2027-01-08T00:00:00Z"},
-    {"manifest", false,
-     [](std::string_view value, ReleaseLine& line) {
-         ManifestDigest digest{};
-         line.manifest = digest;
-         return text::fromLowerHex(value, *line.manifest);
-     },
+    {"manifest", false, readSha256<&ReleaseLine::manifest>,
      "it gives a manifest that is not a SHA-256 of 64 lower-case hex digits"},
+    {"directory", false, readSha256<&ReleaseLine::directory>,
+     "it gives a directory that is not a SHA-256 of 64 lower-case hex digits"},
 };
 
 bool isFieldName(std::string_view name) {
@@ -178,7 +182,8 @@ std::string releaseSignedText(const ReleaseLine& line) {
     std::string text = std::string(lineStart) + "version=" + line.version +
                        " size=" + std::to_string(line.size) + " sha512=" + hexOf(line.sha512) +
                        " expires=" + formatUtcTime(line.expires) +
-                       (line.manifest ? " manifest=" + text::lowerHexOf(*line.manifest) : "");
+                       (line.manifest ? " manifest=" + text::lowerHexOf(*line.manifest) : "") +
+                       (line.directory ? " directory=" + text::lowerHexOf(*line.directory) : "");
     for (const auto& [name, value] : line.laterFields) {
         text += " " + name + "=" + value;
     }
@@ -221,9 +226,11 @@ PackageIdentity identifyPackage(const std::string& path) {
 ReleaseLine signRelease(const std::string& version, std::uint64_t size, const PackageDigest& sha512,
                         std::int64_t expires, const SigningKey& key,
                         const std::optional<ManifestDigest>& manifest,
+                        const std::optional<DirectoryDigest>& directory,
                         std::vector<std::pair<std::string, std::string>> laterFields) {
-    ReleaseLine line{
-        version, size, sha512, expires, manifest, key.publicKey(), {}, std::move(laterFields)};
+    ReleaseLine line{version,         size,     sha512,
+                     expires,         manifest, directory,
+                     key.publicKey(), {},       std::move(laterFields)};
     line.signature = key.sign(releaseSignedText(line));
     return line;
 }

@@ -75,7 +75,9 @@ std::string formatChunkMap(const ChunkMap& map);
 // them, a known chunker with sizes it cannot use, a chunk line before any
 // entry, an entry without chunks or named twice, a number, digest or name
 // of another form, a chunk of no bytes or, for a known chunker, longer than
-// its maximum, a line without its LF, or more than mostManifestBytes.
+// its maximum, a compressed size past what deflate can make of the chunk's
+// size, an entry whose chunks' sizes or compressed sizes come to 2^63 or
+// more, a line without its LF, or more than mostManifestBytes.
 std::optional<ChunkMap> parseChunkMap(std::string_view text, std::string& why);
 
 } // namespace delta

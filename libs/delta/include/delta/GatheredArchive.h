@@ -6,14 +6,18 @@
 // after another, then a directory of its own. Each central record is made
 // from the package's directory entry, with the mode the signed manifest
 // lists in place of whatever the package's own record says, so that
-// unpacking gives every file the manifest's mode. It takes only entries that
-// every reader here reads with zlib alone and numbers that fit records
-// without zip64 fields.
+// unpacking gives every file the manifest's mode. In each local header's
+// extra field every field but the zip64 one (the header's sizes) is blanked
+// as it passes: given an id no reader knows and zeros for data, so that no
+// time, owner or name from bytes no signature covers reaches unpacking. It
+// takes only entries that every reader here reads with zlib alone and
+// numbers that fit records without zip64 fields.
 //
 // Begun by making one, each entry added before its span's bytes are written,
 // closed by finish; the bytes go to the sink as they come.
 
 #include "delta/PackageDirectory.h"
+#include "zipformat/Records.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +25,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace delta {
 
@@ -48,8 +53,18 @@ public:
     std::optional<std::string> finish();
 
 private:
+    // Blanks the extra field of the local header in m_header.
+    void blankExtraField();
+
     Sink m_sink;
     std::string m_directory;
+    std::vector<std::uint64_t> m_spans; // the spans' lengths, in order
+    std::size_t m_span = 0;
+    std::uint64_t m_inSpan = 0;
+    // Where the current span's local header, name and extra field end, and
+    // as much of them as has come.
+    std::uint64_t m_headerEnd = zipformat::localHeaderSize;
+    std::vector<unsigned char> m_header;
     std::uint64_t m_entries = 0;
     std::uint64_t m_added = 0;   // the spans' bytes added
     std::uint64_t m_written = 0; // and written

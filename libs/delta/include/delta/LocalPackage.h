@@ -21,6 +21,8 @@ struct LocalPackage {
     std::optional<std::string> chunkMapBytes;
     // How many bytes from the end hold the directory and its end records.
     std::uint64_t tailBytes = 0;
+    // The SHA-256 of its directory's records (see directoryDigest).
+    Sha256 directorySha256{};
 };
 
 // Throws DeltaError, naming the path, when the file cannot be read, its

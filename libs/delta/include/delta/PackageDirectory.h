@@ -5,7 +5,10 @@
 // a server, so reading it is bounded by the bytes given and refuses anything
 // malformed.
 
+#include "delta/Sha256.h"
+
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -29,7 +32,13 @@ struct DirectoryEntry {
     std::uint16_t modifiedDate = 0;
     std::uint16_t internalAttributes = 0;
     std::uint32_t externalAttributes = 0;
+    // The modification time of the record's extended timestamp field.
+    std::optional<std::int32_t> extendedModified = std::nullopt;
 };
+
+// The time unpacking gives the entry's file: the record's extended
+// timestamp, else its MS-DOS time and date as local time.
+std::int64_t modifiedSeconds(const DirectoryEntry& entry);
 
 // Bytes of the package, from offset on.
 struct ByteSpan {
@@ -83,5 +92,11 @@ struct DirectoryReading {
 // needed.
 DirectoryReading readPackageDirectory(std::span<const unsigned char> tail,
                                       std::uint64_t packageSize);
+
+// The SHA-256 of the directory's records, from the first central record to
+// the last, out of the tail that readPackageDirectory read it from: what a
+// signed release line names, so that every record's fields (names, times,
+// attributes) are as trusted as the package.
+Sha256 directoryDigest(std::span<const unsigned char> tail, const PackageDirectory& directory);
 
 } // namespace delta

@@ -16,12 +16,15 @@ class SigningKey;
 using PackageDigest = std::array<std::uint8_t, digestSize>;
 // SHA-256 of the manifest entry's bytes in the package.
 using ManifestDigest = std::array<std::uint8_t, 32>;
+// SHA-256 of the package's central directory records.
+using DirectoryDigest = std::array<std::uint8_t, 32>;
 
 // The signed release line a keyed publication adds to the version answer,
 // after the version line and a CR LF:
 //
 //   morvane-release v1 version=1.3.0 size=<bytes> sha512=<hex>
-//     expires=<2027-01-08T00:00:00Z> [manifest=<hex>] key=<base64> ed25519=<base64>
+//     expires=<2027-01-08T00:00:00Z> [manifest=<hex> [directory=<hex>]]
+//     key=<base64> ed25519=<base64>
 //
 // (one line, one blank between fields). The signed part is a list of
 // fields NAME=VALUE, a name of lower-case letters, digits and "-", a value
@@ -32,7 +35,11 @@ using ManifestDigest = std::array<std::uint8_t, 32>;
 // refusing it. key and then ed25519 end the line. size and sha512 are the
 // whole package's; expires is a UTC time; manifest, present when the
 // package carries a manifest, its SHA-256 in 64 lower-case hex digits, so
-// that the manifest is as trusted as the package; the signature (by key)
+// that the manifest is as trusted as the package; directory, written with
+// the manifest by tools that know it, the SHA-256 of the package's central
+// directory records, so that what an update fetching only some entries
+// takes from the directory (each entry's time, above all) is as trusted as
+// the package too (older updaters read it past); the signature (by key)
 // covers the line's text as it stands up to, not including, " key=". A
 // reader that splits the answer at "." and takes the number each of its
 // first three pieces begins with reads the same version with the line as
@@ -43,6 +50,7 @@ struct ReleaseLine {
     PackageDigest sha512{};
     std::int64_t expires = 0; // seconds since 1970-01-01 UTC
     std::optional<ManifestDigest> manifest;
+    std::optional<DirectoryDigest> directory;
     PublicKey key{};
     SignatureBytes signature{};
     // Fields of names this reader does not know, as they stood, in order;
@@ -65,11 +73,12 @@ struct PackageIdentity {
 PackageIdentity identifyPackage(const std::string& path);
 
 // A release line for the package of the given size and digest (and
-// manifest, when it carries one), signed by key, valid until expires; the
-// later fields, those of a line read before, go with it.
+// manifest and directory, when it carries a manifest), signed by key, valid
+// until expires; the later fields, those of a line read before, go with it.
 ReleaseLine signRelease(const std::string& version, std::uint64_t size, const PackageDigest& sha512,
                         std::int64_t expires, const SigningKey& key,
                         const std::optional<ManifestDigest>& manifest = std::nullopt,
+                        const std::optional<DirectoryDigest>& directory = std::nullopt,
                         std::vector<std::pair<std::string, std::string>> laterFields = {});
 
 // "2027-01-08T00:00:00Z"; parseUtcTime takes exactly that form.
