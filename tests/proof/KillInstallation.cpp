@@ -121,6 +121,16 @@ Installation changedFilesLayout(const testsupport::TempDir& scratch) {
             if (i == 3 || i == 33) {
                 file.installedMode = 0600;
             }
+            if (i == 7) {
+                // Large enough to come by its chunks: three of them changed,
+                // far apart, each fetched alone.
+                constexpr std::size_t large = 3 << 20;
+                file = {chunkedName, chunkedName, randomBytes(seed, large), {}};
+                file.after = file.before;
+                for (const std::size_t at : {large / 6, large / 2, large * 5 / 6}) {
+                    file.after[at] ^= 0x5a;
+                }
+            }
             return file;
         },
         2,

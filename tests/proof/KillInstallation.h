@@ -29,11 +29,15 @@ struct Installation {
 // every file of it changed: the whole package pays.
 Installation wholePackageLayout(const testsupport::TempDir& scratch);
 
-// morvane.exe, 50 libraries (45 unchanged, two of them installed with
+// The file of the changed-files installation large enough to be fetched
+// by its chunks.
+inline constexpr const char* chunkedName = "large.dat";
+
+// morvane.exe, 50 libraries (44 unchanged, two of them installed with
 // another mode than the release's, so that they are copied into temp
-// rather than linked) and 2 plugins in a folder the package makes; random
-// bytes, so that the package is as large as its files and a third of it is
-// fetched.
+// rather than linked; one of 3 MiB changed in three places, which comes by
+// its chunks) and 2 plugins in a folder the package makes; random bytes, so
+// that the package is as large as its files.
 Installation changedFilesLayout(const testsupport::TempDir& scratch);
 
 // The installation as it was before the update, in a fresh folder.

@@ -1,5 +1,7 @@
 #include "KillMoments.h"
 
+#include "KillInstallation.h"
+
 #include "testsupport/FailingWrites.h"
 
 #include <csignal>
@@ -12,11 +14,11 @@
 namespace {
 
 // Every phase's name, so that the phase can be held in an atomic pointer.
-const char* const phaseNames[] = {"version-check", "download", "tail",      "manifest",
-                                  "hashing",       "linking",  "gathering", "unpacking",
-                                  "instructions",  "end"};
+const char* const phaseNames[] = {"version-check", "download",     "tail",   "manifest",
+                                  "hashing",       "linking",      "chunks", "gathering",
+                                  "unpacking",     "instructions", "end"};
 // The changed-files update's steps, in the order a run meets them.
-const char* const steps[] = {"tail", "manifest", "hashing", "linking", "gathering"};
+const char* const steps[] = {"tail", "manifest", "hashing", "linking", "chunks", "gathering"};
 
 const char* named(const std::string& name) {
     for (const char* phase : phaseNames) {
@@ -109,6 +111,8 @@ void KillMoments::opened(const char* path, int flags) {
         advance("manifest");
     } else if (name == m_temp + "/morvane.zip") {
         advance("gathering");
+    } else if (name == m_temp + "/" + killproof::chunkedName && (flags & O_CREAT) != 0) {
+        advance("chunks");
     } else if (inTemp(name) && (flags & O_CREAT) != 0) {
         advance("linking"); // a copy of an installed file
     } else if (!inTemp(name) && m_phase.load() == named("manifest")) {
@@ -148,6 +152,7 @@ void KillMoments::report() const {
         std::printf("unzip-us %ld\n", m_unzipMicros);
     }
     const bool whole = m_visited.contains("download");
-    const bool changed = m_visited.contains("linking") || m_visited.contains("gathering");
+    const bool changed = m_visited.contains("linking") || m_visited.contains("chunks") ||
+                         m_visited.contains("gathering");
     std::printf("way %s\n", whole ? "whole-package" : changed ? "changed-files" : "none");
 }

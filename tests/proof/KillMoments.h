@@ -14,10 +14,12 @@
 // the stage the status line names, and within the download the step of the
 // changed-files update the files it touches show: the package's tail comes
 // first (nothing written), then the manifest is written, installed files
-// are read, then linked or copied into temp, then the gathered entries are
-// written to the small archive; emptying temp there means the whole package
-// comes after all. (A keyed run here is always offered a manifest, so its
-// download begins with the tail.)
+// are read, then linked or copied into temp, then the large file named
+// chunkedName is rebuilt from its chunks (taken from the installed file,
+// fetched and inflated), then the gathered entries are written to the
+// small archive; emptying temp there means the whole package comes after
+// all. (A keyed run here is always offered a manifest, so its download
+// begins with the tail.)
 //
 // A kill is aimed at the K-th moment of a phase; should the run leave that
 // phase with fewer moments, it falls on the first moment after it. Either

@@ -185,6 +185,7 @@ std::vector<KillPoint> changedFilesPoints(const Calibration& calibration, int to
         choice.phase(step, total / 20);
     }
     choice.phase("linking", total / 10);
+    choice.phase("chunks", total / 10);
     choice.phase("gathering", total / 10);
     choice.unpacking(total / 10);
     choice.instructionStage(total);

@@ -41,7 +41,8 @@ std::vector<KillPoint> wholePackagePoints(const Calibration& calibration, int to
 
 // The points of the changed-files update: its download's every step (the
 // tail, the manifest, the installed files read, then linked or copied into
-// temp, the gathered entries), the small archive's unpacking, and then the
+// temp, the large file's chunks taken, fetched and inflated, the gathered
+// entries), the small archive's unpacking, and then the
 // instruction file, the journal, the commit and the end as above.
 std::vector<KillPoint> changedFilesPoints(const Calibration& calibration, int total);
 

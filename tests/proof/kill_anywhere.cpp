@@ -7,11 +7,13 @@
 //   the instruction file, the journal's writes, the commit, the end;
 // - the changed files: a keyed updater, a release published with its
 //   manifest and served by nginx, an installation that holds most of it
-//   (morvane.exe and 5 of 50 libraries changed, 2 plugins new in a folder
-//   the package makes): while the package's tail, the manifest and the
-//   gathered entries arrive, while installed files are read and linked or
-//   copied into temp, while the small archive unpacks, then through the
-//   instruction file, the journal, the commit and the end.
+//   (morvane.exe and 6 of 50 libraries changed, one of them of 3 MiB in
+//   three places, 2 plugins new in a folder the package makes): while the
+//   package's tail, the manifest and the gathered entries arrive, while
+//   installed files are read and linked or copied into temp, while the
+//   large file's chunks are taken, fetched and inflated, while the small
+//   archive unpacks, then through the instruction file, the journal, the
+//   commit and the end.
 //
 // Each family has a second series whose package's last line fails, killed
 // inside its instruction file, its journal and, most, its rollback. After
