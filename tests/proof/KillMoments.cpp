@@ -107,7 +107,10 @@ void KillMoments::advance(const char* step) {
 void KillMoments::opened(const char* path, int flags) {
     follow(stageOf(m_controls.lblMessage().caption()));
     const std::string name = path;
-    if (name == m_temp + "/morvane.manifest" && (flags & O_CREAT) != 0) {
+    // The chunk map arrives with the manifest, before the installed files
+    // are read.
+    if ((name == m_temp + "/morvane.manifest" || name == m_temp + "/morvane.chunks") &&
+        (flags & O_CREAT) != 0) {
         advance("manifest");
     } else if (name == m_temp + "/morvane.zip") {
         advance("gathering");
