@@ -98,11 +98,6 @@ UpdateRun::ChangedFiles UpdateRun::fetchChangedFiles() {
         m_stages.packageAddress, *release, m_paths.folder(),
         m_context.resolve(m_paths.tempFolder()), m_context.resolve(m_paths.packageFile()),
         [this](const std::string& path) { return m_context.resolve(path); });
-    // The log says why a file came whole rather than by its chunks.
-    for (const std::string& reason : m_stages.delta.entryFallbacks()) {
-        m_log.note(logLabels::stage,
-                   "a file was fetched whole, not by its changed chunks: " + reason, false);
-    }
     if (!failure) {
         m_display.extracting();
         failure = m_stages.unpacking.unpack("morvane.zip", PackageUnpacking::Failures::quiet);
@@ -111,6 +106,11 @@ UpdateRun::ChangedFiles UpdateRun::fetchChangedFiles() {
         failure = m_stages.delta.finishUnpacked();
     }
     if (failure) {
+        // A file fetched whole because its chunks did not come as listed
+        // is part of why, should the log have to say it.
+        for (const std::string& reason : m_stages.delta.entryFallbacks()) {
+            *failure += "; before that: " + reason;
+        }
         return {false, *failure};
     }
     return {true, {}};
