@@ -110,7 +110,7 @@ private:
                           bool atTop) {
         const std::string reason = refusedNameReason(name, isFolder, atTop);
         if (!reason.empty()) {
-            throw PublishError("cannot publish " + path + ": " + reason);
+            throw PublishError("cannot publish " + text::withStrayBytesShown(path) + ": " + reason);
         }
     }
 

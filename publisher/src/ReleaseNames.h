@@ -4,8 +4,9 @@
 
 namespace publisher {
 
-// Names of a release that updater.ini could not carry: a ";" or a line end
-// would cut the line, "*" and "?" are wildcards, a "\" reads as a folder
+// Names of a release that updater.ini or the package could not carry: a ";"
+// or a line end would cut the line, another control character but the tab
+// is no entry name, "*" and "?" are wildcards, a "\" reads as a folder
 // separator, in a folder name the text APP_PATH (in any letter case) would
 // become the installation folder, a file named like the package would
 // replace it in the update's temp folder, and at the top (atTop) a file or

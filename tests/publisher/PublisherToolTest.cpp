@@ -673,6 +673,29 @@ INSTANTIATE_TEST_SUITE_P(
                     {"cannot publish .UPDATER-JOURNAL", "every update would fail"}}),
     testsupport::CaseName());
 
+// A control character in a name is named with the character shown, before
+// the zip library meets it.
+INSTANTIATE_TEST_SUITE_P(ControlCharacters, PublisherRefuses,
+                         ::testing::Values(RefusalCase{"InAFileName",
+                                                       [](const auto& r) {
+                                                           withFile(r, "morvane.exe");
+                                                           withFile(r, "docs/bad\x01name.txt");
+                                                       },
+                                                       "",
+                                                       "1.3.0",
+                                                       {"cannot publish docs/bad\\x01name.txt"}},
+                                           RefusalCase{"InAFolderName",
+                                                       [](const auto& r) {
+                                                           withFile(r, "morvane.exe");
+                                                           testsupport::TempDir::makeFolder(
+                                                               r / "old\x1f_docs");
+                                                           withFile(r, "old\x1f_docs/a.txt");
+                                                       },
+                                                       "",
+                                                       "1.3.0",
+                                                       {"cannot publish old\\x1F_docs"}}),
+                         testsupport::CaseName());
+
 // Publishing over what is served: an older version only when the publisher
 // says it is meant, another key (the key rotation) or none with a note of
 // what keyed updaters then do.
