@@ -129,8 +129,7 @@ Release checkedRelease(const PublishRequest& request,
     reportRelease(release, report);
     checkApplicationVersion(release, request.version, report);
     checkOwnInstructions(release, report);
-    checkAgainstServed(servedFolderOf(request.outputFolder), request.version, key,
-                       request.replaceNewer, report);
+    checkAgainstServed(servedFolderOf(request.outputFolder), request, key, report);
     return release;
 }
 
