@@ -1,5 +1,6 @@
 #include "ReleaseNames.h"
 
+#include "delta/ChunkMap.h"
 #include "delta/Manifest.h"
 #include "text/LetterCase.h"
 
@@ -11,9 +12,8 @@ namespace {
 
 // The zip library keeps no entry name with a control character but the tab.
 bool holdsControlCharacter(const std::string& name) {
-    return std::any_of(name.begin(), name.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 && c != '\t';
-    });
+    return std::any_of(name.begin(), name.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\t'; });
 }
 
 } // namespace
@@ -54,6 +54,12 @@ std::string refusedNameReason(const std::string& name, bool isFolder, bool atTop
     if (atTop && text::foldCase(name) == text::foldCase(delta::manifestEntryName)) {
         return "the package carries its manifest under this name at its top, and an update "
                "never installs it";
+    }
+    // Updaters read the package's top entry of this name as its chunk map,
+    // whether the tool wrote one or not.
+    if (atTop && !isFolder && text::foldCase(name) == text::foldCase(delta::chunkMapEntryName)) {
+        return "updaters read the package's file of this name at its top as the package's chunk "
+               "map";
     }
     if (isFolder && text::upperCase(name).find("APP_PATH") != std::string::npos) {
         return "APP_PATH in a folder name would become the installation folder";

@@ -11,9 +11,9 @@ namespace publisher {
 // become the installation folder, a file named like the package would
 // replace it in the update's temp folder, and at the top (atTop) a file or
 // folder named temp would be the updater's own temp folder, one named
-// .updater-journal its journal, and one named like the package's manifest
-// would meet it there. Returns why the name is
-// refused, or the empty text.
+// .updater-journal its journal, one named like the package's manifest
+// would meet it there, and a file named like its chunk map would be read as
+// one. Returns why the name is refused, or the empty text.
 std::string refusedNameReason(const std::string& name, bool isFolder, bool atTop);
 
 } // namespace publisher
