@@ -5,6 +5,7 @@
 #include "Release.h"
 #include "ReleaseChecks.h"
 #include "ReleaseManifest.h"
+#include "ReleaseNotes.h"
 #include "RunLeftovers.h"
 #include "ServedFolder.h"
 #include "ServedRelease.h"
@@ -127,6 +128,7 @@ Release checkedRelease(const PublishRequest& request,
     requireLibraries();
     Release release = readRelease(request.releaseFolder, request.chunkedFrom);
     reportRelease(release, report);
+    noteOverlookedEntries(release, report);
     checkApplicationVersion(release, request.version, report);
     checkOwnInstructions(release, report);
     checkAgainstServed(servedFolderOf(request.outputFolder), request, key, report);

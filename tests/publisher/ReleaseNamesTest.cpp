@@ -1,5 +1,7 @@
-// Names a release may hold that the tool writes too: the chunk map's name is
-// the tool's only where the package carries a chunk map.
+// Names a release may hold that the tool writes too, or that ship without a
+// publisher noticing: the chunk map's name is the tool's only where the
+// package carries a chunk map, and hidden entries and empty folders are
+// named as they go out, never refused.
 #include "PublisherRun.h"
 
 #include "testsupport/TempDir.h"
@@ -66,6 +68,17 @@ std::string chunkedFile() {
 
 bool holds(const std::vector<std::string>& names, const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// The lines of what the tool said that begin with "note: " and then name.
+bool noted(const std::string& output, const std::string& name) {
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("note: " + name + " ")) {
+            return true;
+        }
+    }
+    return false;
 }
 
 TEST_F(ReleaseNames, ChunkMapNameIsTakenOnlyWhereThePackageCarriesAChunkMap) {
@@ -135,6 +148,40 @@ TEST_F(ReleaseNames, ChunkMapNameIsTakenOnlyWhereThePackageCarriesAChunkMap) {
         }
         EXPECT_FALSE(holds(entries, "morvane.chunks"));
     }
+}
+
+TEST_F(ReleaseNames, HiddenEntriesAndEmptyFoldersAreNamedAndShipped) {
+    make({{"morvane.exe", "program"},
+          {".DS_Store", "finder"},
+          {"docs/readme.txt", "readme"},
+          {"docs/.x.swp", "swap"},
+          {".git/config", "config"},
+          {".git/objects/.keep", ""}},
+         {"logs/empty", "cache/inner"});
+
+    PublisherRun run = publish();
+
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::vector<std::string> entries = packageEntries();
+    for (const char* path : {".DS_Store", "docs/.x.swp", ".git/config", ".git/objects/.keep"}) {
+        EXPECT_TRUE(holds(entries, path)) << path;
+    }
+    // A hidden folder once, with all it holds; a folder that holds only an
+    // empty one is not empty.
+    for (const char* name : {".DS_Store", "docs/.x.swp", ".git/", "logs/empty/", "cache/inner/"}) {
+        EXPECT_TRUE(noted(run.output, name)) << name << '\n' << run.output;
+    }
+    for (const char* name :
+         {"docs/readme.txt", "docs/", ".git/config", ".git/objects/", "logs/", "cache/"}) {
+        EXPECT_FALSE(noted(run.output, name)) << name << '\n' << run.output;
+    }
+
+    // The release's own updater.ini makes no folder it does not name.
+    testsupport::writeFile(release / "updater.ini", "MOVE;morvane.exe;APP_PATH\r\n");
+    run = publish();
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(noted(run.output, ".DS_Store")) << run.output;
+    EXPECT_FALSE(noted(run.output, "logs/empty/")) << run.output;
 }
 
 } // namespace

@@ -68,7 +68,8 @@ struct RenewRequest {
 // version of its morvane.exe, the files its own updater.ini moves) and
 // against what is served now (an older version is refused unless
 // replaceNewer, a signed one replaced by another key or unsigned unless
-// replaceKey), builds clientfiles/morvane/morvane.zip under the
+// replaceKey), names what it ships that a publisher may not have meant to
+// (hidden files, empty folders), builds clientfiles/morvane/morvane.zip under the
 // output folder (its chunk map and manifest last, stored, and an updater.ini written for
 // the release when it brings none), signs it when a key is given and checks the signature as the
 // updater will, tests it through the unzip library the updater uses, and
