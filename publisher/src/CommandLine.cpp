@@ -9,7 +9,7 @@ namespace publisher {
 
 const char* const shortUsage =
     "usage: morvane-publish [--key PRIVATE_KEY_FILE [--valid-days N] [--for-older-updaters]]\n"
-    "                       [--replace-newer] [--answer-lifetime SECONDS]\n"
+    "                       [--replace-newer] [--replace-key] [--answer-lifetime SECONDS]\n"
     "                       RELEASE_FOLDER VERSION OUTPUT_FOLDER\n"
     "       morvane-publish --key PRIVATE_KEY_FILE [--valid-days N] --renew OUTPUT_FOLDER "
     "VERSION\n"
@@ -28,7 +28,9 @@ const char* const fullUsage =
     "this package for N days (default 30); an updater built with the matching\n"
     "public key insists on both. The package is tested before either served\n"
     "file is replaced. A VERSION older than the one served is refused unless\n"
-    "--replace-newer says it is meant.\n"
+    "--replace-newer says it is meant, and so is a release signed by another\n"
+    "key than the served one, or not signed where it is, unless --replace-key\n"
+    "says it is meant (updaters built with the served key refuse it).\n"
     "\n"
     "--renew signs the served version.php again for N days from now without\n"
     "touching the package, when it still names VERSION: run it daily, well\n"
@@ -56,13 +58,14 @@ const char* const fullUsage =
 
 namespace {
 
-enum class Flag { renew, compare, forOlderUpdaters, replaceNewer };
+enum class Flag { renew, compare, forOlderUpdaters, replaceNewer, replaceKey };
 
 const std::map<std::string, Flag, std::less<>> flags{
     {"--renew", Flag::renew},
     {"--compare", Flag::compare},
     {"--for-older-updaters", Flag::forOlderUpdaters},
     {"--replace-newer", Flag::replaceNewer},
+    {"--replace-key", Flag::replaceKey},
 };
 
 std::optional<int> wholeNumber(const std::string& value) {
@@ -157,8 +160,9 @@ std::optional<UsageMistake> mismatchedOptions(const Command& command,
     if (has(Flag::renew) && has(Flag::compare)) {
         return UsageMistake{"--renew and --compare do not go together"};
     }
-    if (has(Flag::compare) && (keyed || command.validDays || command.answerLifetime ||
-                               has(Flag::forOlderUpdaters) || has(Flag::replaceNewer))) {
+    if (has(Flag::compare) &&
+        (keyed || command.validDays || command.answerLifetime || has(Flag::forOlderUpdaters) ||
+         has(Flag::replaceNewer) || has(Flag::replaceKey))) {
         return UsageMistake{"--compare signs and publishes nothing, so it takes no other option"};
     }
     if (has(Flag::renew) && !keyed) {
@@ -168,10 +172,13 @@ std::optional<UsageMistake> mismatchedOptions(const Command& command,
     if (command.validDays && !keyed) {
         return UsageMistake{"--valid-days needs --key: only a signed answer expires"};
     }
-    if (has(Flag::renew) && (has(Flag::forOlderUpdaters) || has(Flag::replaceNewer))) {
-        return UsageMistake{
-            std::string(has(Flag::forOlderUpdaters) ? "--for-older-updaters" : "--replace-newer") +
-            " is for publishing; --renew keeps what the served answer names"};
+    if (has(Flag::renew)) {
+        for (const auto& [option, flag] : flags) {
+            if (flag != Flag::renew && flag != Flag::compare && has(flag)) {
+                return UsageMistake{
+                    option + " is for publishing; --renew keeps what the served answer names"};
+            }
+        }
     }
     if (has(Flag::renew) && command.answerLifetime) {
         return UsageMistake{"--answer-lifetime is for publishing: it is written into the server "
@@ -200,6 +207,7 @@ std::variant<Command, UsageMistake> readCommand(const std::vector<std::string>& 
                                           : Command::Task::publish;
     command.forOlderUpdaters = given[Flag::forOlderUpdaters];
     command.replaceNewer = given[Flag::replaceNewer];
+    command.replaceKey = given[Flag::replaceKey];
     const std::size_t count = command.operands.size();
     switch (command.task) {
     case Command::Task::renew:

@@ -68,16 +68,22 @@ std::vector<InstructionLine> instructionFileLines(std::string_view text) {
     return lines;
 }
 
-std::optional<std::string> lineMovingTheManifest(std::string_view text) {
+std::optional<LineMovingWritten> lineMovingWhatTheToolWrites(std::string_view text,
+                                                             bool withChunkMap) {
+    std::vector<std::string_view> written{delta::manifestEntryName};
+    if (withChunkMap) {
+        written.push_back(delta::chunkMapEntryName);
+    }
     for (const InstructionLine& line : instructionFileLines(text)) {
         if (!line.isMove()) {
             continue;
         }
         const std::string source = text::withForwardSlashes(line.fields[1]);
         const std::string sourceName = source.substr(source.rfind('/') + 1);
-        if (text::matchesIgnoringCase(delta::manifestEntryName, sourceName) ||
-            text::matchesIgnoringCase(delta::chunkMapEntryName, sourceName)) {
-            return line.text;
+        for (const std::string_view name : written) {
+            if (text::matchesIgnoringCase(name, sourceName)) {
+                return LineMovingWritten{line.text, name};
+            }
         }
     }
     return std::nullopt;

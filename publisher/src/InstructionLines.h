@@ -31,10 +31,19 @@ struct InstructionLine {
 // with a line end has no empty line after it.
 std::vector<InstructionLine> instructionFileLines(std::string_view text);
 
+// A MOVE line that takes a file the tool writes into the package, and the
+// name of that file.
+struct LineMovingWritten {
+    std::string line;
+    std::string_view name;
+};
+
 // The first line of an instruction file's text that is a MOVE whose source,
 // as the updater matches it in its temp folder (wildcards, any letter case),
-// takes the package's manifest or its chunk map; nothing when there is none.
-std::optional<std::string> lineMovingTheManifest(std::string_view text);
+// takes the package's manifest, or its chunk map when withChunkMap says the
+// package carries one; nothing when there is none.
+std::optional<LineMovingWritten> lineMovingWhatTheToolWrites(std::string_view text,
+                                                             bool withChunkMap);
 
 // The lines as the file holds them: each ended by CR LF.
 std::string instructionFileText(const std::vector<std::string>& lines);

@@ -172,8 +172,7 @@ bool holdsAsItIs(const Release& release, const ExpectedFile& file, const std::st
 
 } // namespace
 
-std::vector<WrittenChunk> buildPackage(const Release& release, const std::string& archivePath,
-                                       std::uint64_t chunkedFrom) {
+std::vector<WrittenChunk> buildPackage(const Release& release, const std::string& archivePath) {
     if (release.packageNames.size() > mostPackageNames) {
         throw PublishError("the release names " + std::to_string(release.packageNames.size()) +
                            " entries for the package, at most " + std::to_string(mostPackageNames) +
@@ -184,7 +183,7 @@ std::vector<WrittenChunk> buildPackage(const Release& release, const std::string
     zipCall(archivePath, "build the package", &release, [&](CGZipFiles& zip) {
         zip.RootDirectory(release.root);
         zip.RecurseFolders(true);
-        zip.smallestChunkedFile(chunkedFrom);
+        zip.smallestChunkedFile(release.chunkedFrom);
         for (const std::string& name : release.packageNames) {
             zip.AddFile(name);
         }

@@ -19,13 +19,11 @@ struct PackageFolders {
 };
 
 // Builds archivePath through CGZipFiles from the release's package names
-// taken against its root, folders with their trees, each file of at least
-// chunkedFrom bytes (0: none) deflated in chunks; the chunks the library
-// wrote. A library result other than 0 is refused with the library's
-// messages, after how the release changed since it was read when it did (a
-// file gone, or no longer a file).
-std::vector<WrittenChunk> buildPackage(const Release& release, const std::string& archivePath,
-                                       std::uint64_t chunkedFrom);
+// taken against its root, folders with their trees, each file the release
+// has chunked deflated in chunks; the chunks the library wrote. A library result other than 0 is
+// refused with the library's messages, after how the release changed since it was read when it did
+// (a file gone, or no longer a file).
+std::vector<WrittenChunk> buildPackage(const Release& release, const std::string& archivePath);
 
 // Ends the package with what the tool wrote: the written instruction file,
 // and then, stored as they are, the chunk map and, last, the manifest, which

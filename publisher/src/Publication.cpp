@@ -5,6 +5,7 @@
 #include "Release.h"
 #include "ReleaseChecks.h"
 #include "ReleaseManifest.h"
+#include "ReleaseNotes.h"
 #include "RunLeftovers.h"
 #include "ServedFolder.h"
 #include "ServedRelease.h"
@@ -125,12 +126,12 @@ void reportLeftovers(const StagingFolder& staging, std::ostream& report) {
 Release checkedRelease(const PublishRequest& request,
                        const std::optional<signature::PublicKey>& key, std::ostream& report) {
     requireLibraries();
-    Release release = readRelease(request.releaseFolder);
+    Release release = readRelease(request.releaseFolder, request.chunkedFrom);
     reportRelease(release, report);
+    noteOverlookedEntries(release, report);
     checkApplicationVersion(release, request.version, report);
     checkOwnInstructions(release, report);
-    checkAgainstServed(servedFolderOf(request.outputFolder), request.version, key,
-                       request.replaceNewer, report);
+    checkAgainstServed(servedFolderOf(request.outputFolder), request, key, report);
     return release;
 }
 
@@ -155,10 +156,10 @@ std::string writeInstructions(const Release& release, const std::string& written
 // manifest, listing the chunk map too, into folder, once the release's
 // files are packed.
 void writeManifest(const Release& release, const std::string& writtenFolder,
-                   const std::string& folder, std::uint64_t chunkedFrom,
-                   const std::vector<WrittenChunk>& written, std::ostream& report) {
+                   const std::string& folder, const std::vector<WrittenChunk>& written,
+                   std::ostream& report) {
     std::vector<delta::ChunkedEntry> cut;
-    delta::PackageManifest manifest = releaseManifest(release, writtenFolder, chunkedFrom, &cut);
+    delta::PackageManifest manifest = releaseManifest(release, writtenFolder, &cut);
     const delta::ChunkMap map = chunkMapOf(std::move(cut), written);
     if (!map.entries.empty()) {
         const std::string name(delta::chunkMapEntryName);
@@ -167,7 +168,7 @@ void writeManifest(const Release& release, const std::string& writtenFolder,
         const auto mode = fs::status(folder + "/" + name).permissions() & fs::perms::mask;
         manifest.entries.push_back(
             {name, name, text.size(), static_cast<std::uint16_t>(mode), delta::sha256Of(text)});
-        report << name << ": " << map.entries.size() << " files of at least " << chunkedFrom
+        report << name << ": " << map.entries.size() << " files of at least " << release.chunkedFrom
                << " bytes in " << written.size() << " chunks that an update fetches apart\n";
     }
     writeNewFile(folder + "/" + std::string(delta::manifestEntryName),
@@ -225,8 +226,8 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
     fs::create_directory(trailer);
     const std::string writtenFolder = writeInstructions(release, trailer, report);
     const std::string package = staging / packageName;
-    const auto written = buildPackage(release, package, request.chunkedFrom);
-    writeManifest(release, writtenFolder, trailer, request.chunkedFrom, written, report);
+    const auto written = buildPackage(release, package);
+    writeManifest(release, writtenFolder, trailer, written, report);
     const PackageFolders folders{trailer, writtenFolder};
     finishPackage(folders, package);
     refuseUnansweredQuestions(toolkit);

@@ -87,15 +87,18 @@ public:
     }
 
     // Without an instruction file of its own the release gets one at the
-    // top, and every package carries its manifest there: the update unpacks
-    // every file into one folder, so no file of the release may share a name
-    // with either.
+    // top, every package carries its manifest there, and a package with a
+    // chunked file its chunk map: the update unpacks every file into one
+    // folder, so no file of the release may share a name with any of them.
+    // Without a chunk map the name is the release's to use.
     void checkNamesTheToolWrites() {
         if (!m_release.hasInstructionFile) {
             refuseClash(instructionFileName, " (the one this tool writes)");
         }
         refuseClash(std::string(delta::manifestEntryName), " (the package's manifest)");
-        refuseClash(std::string(delta::chunkMapEntryName), " (the package's chunk map)");
+        if (m_release.hasChunkMap()) {
+            refuseClash(std::string(delta::chunkMapEntryName), " (the package's chunk map)");
+        }
     }
 
 private:
@@ -110,7 +113,7 @@ private:
                           bool atTop) {
         const std::string reason = refusedNameReason(name, isFolder, atTop);
         if (!reason.empty()) {
-            throw PublishError("cannot publish " + path + ": " + reason);
+            throw PublishError("cannot publish " + text::withStrayBytesShown(path) + ": " + reason);
         }
     }
 
@@ -198,7 +201,12 @@ FileStamp stampOf(const struct stat& status) {
             status.st_mtim.tv_nsec};
 }
 
-Release readRelease(const std::string& folder) {
+bool Release::hasChunkMap() const {
+    return std::any_of(files.begin(), files.end(),
+                       [this](const ReleaseFile& file) { return chunked(file); });
+}
+
+Release readRelease(const std::string& folder, std::uint64_t chunkedFrom) {
     std::error_code failure;
     const fs::file_status status = fs::status(folder, failure);
     if (!fs::exists(status)) {
@@ -208,6 +216,7 @@ Release readRelease(const std::string& folder) {
         throw PublishError(folder + " is not a folder; name the folder that holds the release");
     }
     Release release;
+    release.chunkedFrom = chunkedFrom;
     release.root = fs::canonical(folder, failure).string();
     if (failure) {
         throw PublishError("cannot read the release folder " + folder + ": " + failure.message());

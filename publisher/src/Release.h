@@ -43,6 +43,15 @@ struct Release {
     // a folder's tree leaves out.
     std::vector<std::string> packageNames;
     bool hasInstructionFile = false; // the release brings its own updater.ini
+    // Files of at least this many bytes are deflated in chunks (0: none is).
+    std::uint64_t chunkedFrom = 0;
+
+    // Whether the package deflates file in chunks, which its chunk map lists.
+    bool chunked(const ReleaseFile& file) const {
+        return chunkedFrom > 0 && file.size >= chunkedFrom;
+    }
+    // Whether the package carries a chunk map: only then is its name taken.
+    bool hasChunkMap() const;
 };
 
 // What a refusal of a release that changed while it was packed asks for.
@@ -57,12 +66,15 @@ fileio::UniqueFd openAsRead(const Release& release, const ReleaseFile& file);
 // The instruction file's name in the package and in the update's temp folder.
 inline constexpr const char* instructionFileName = "updater.ini";
 
-// Reads the release folder. Refuses (PublishError) what the updater could not
-// deliver as it stands: a missing or empty folder, links and special files,
-// names that updater.ini cannot carry, two entries of one folder that differ
-// only in letter case, names that are not UTF-8, and two files of one name in
-// different folders or with the instruction file the tool writes or the
-// package's manifest (the update unpacks every file into one folder).
-Release readRelease(const std::string& folder);
+// Reads the release folder, whose files of at least chunkedFrom bytes (0:
+// none) the package deflates in chunks. Refuses (PublishError) what the
+// updater could not deliver as it stands: a missing or empty folder, links
+// and special files, names that updater.ini or the package cannot carry, two
+// entries of one folder that differ only in letter case, names that are not
+// UTF-8, and two files of one name in different folders or with the
+// instruction file the tool writes, the package's manifest or, when the
+// package carries one, its chunk map (the update unpacks every file into one
+// folder).
+Release readRelease(const std::string& folder, std::uint64_t chunkedFrom);
 
 } // namespace publisher

@@ -162,11 +162,11 @@ void checkOwnInstructions(const Release& release, std::ostream& report) {
     const std::string text = instructionText(release, *file);
     // Copied into the installation, the manifest or the chunk map would
     // stand there as a file of the application's.
-    if (const auto line = lineMovingTheManifest(text)) {
-        throw PublishError("the release's " + file->path + " has the line \"" + *line +
-                           "\", which would install the package's manifest " +
-                           std::string(delta::manifestEntryName) + " or its chunk map " +
-                           std::string(delta::chunkMapEntryName) +
+    if (const auto moving = lineMovingWhatTheToolWrites(text, release.hasChunkMap())) {
+        const bool manifest = moving->name == delta::manifestEntryName;
+        throw PublishError("the release's " + file->path + " has the line \"" + moving->line +
+                           "\", which would install the package's " +
+                           (manifest ? "manifest " : "chunk map ") + std::string(moving->name) +
                            " as a file of the application; name the files it moves");
     }
     for (const InstructionLine& line : instructionFileLines(text)) {

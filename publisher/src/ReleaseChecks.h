@@ -21,9 +21,9 @@ void checkApplicationVersion(const Release& release, const std::string& version,
 // take a file the package brings into the update's temp folder, where the
 // updater looks for it (the temp folder and the source as written, every
 // file unpacked there without its folder), and none may take the package's
-// manifest. Refused (PublishError) otherwise, since every user's update
-// would fail at that line. A source that leads out of the temp folder takes
-// a file of the installation, which is noted on report.
+// manifest or, when it carries one, its chunk map. Refused (PublishError) otherwise, since every
+// user's update would fail at that line. A source that leads out of the temp folder takes a file of
+// the installation, which is noted on report.
 void checkOwnInstructions(const Release& release, std::ostream& report);
 
 } // namespace publisher

@@ -42,14 +42,13 @@ PublishError manifestRefused(const std::string& why) {
 } // namespace
 
 delta::PackageManifest releaseManifest(const Release& release, const std::string& writtenFolder,
-                                       std::uint64_t chunkedFrom,
                                        std::vector<delta::ChunkedEntry>* chunks) {
     delta::PackageManifest manifest;
     for (const ReleaseFile& file : release.files) {
         const fileio::UniqueFd fd = openAsRead(release, file);
         delta::Sha256 digest{};
         try {
-            if (chunks != nullptr && chunkedFrom > 0 && file.size >= chunkedFrom) {
+            if (chunks != nullptr && release.chunked(file)) {
                 digest = cutFile(fd.get(), file.path, chunks->emplace_back());
             } else {
                 digest = delta::sha256OfOpenFile(fd.get(), file.path);

@@ -18,12 +18,11 @@ namespace publisher {
 // one too. Entry names and installed paths are the paths in the release.
 // Each file is hashed only while it is the one the release was read with
 // (PublishError otherwise).
-// With chunks set, the release's files of at least chunkedFrom bytes are
+// With chunks set, the release's files the package deflates in chunks are
 // also cut as the zip library cuts them, in the same read: their chunks'
 // sizes and SHA-256 go to *chunks, in the order of the files (compressed
 // sizes 0: the zip library gives them).
 delta::PackageManifest releaseManifest(const Release& release, const std::string& writtenFolder,
-                                       std::uint64_t chunkedFrom = 0,
                                        std::vector<delta::ChunkedEntry>* chunks = nullptr);
 
 // A chunk the zip library reports as it writes an entry in chunks.

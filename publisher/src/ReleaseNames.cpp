@@ -1,9 +1,22 @@
 #include "ReleaseNames.h"
 
+#include "delta/ChunkMap.h"
 #include "delta/Manifest.h"
 #include "text/LetterCase.h"
 
+#include <algorithm>
+
 namespace publisher {
+
+namespace {
+
+// The zip library keeps no entry name with a control character but the tab.
+bool holdsControlCharacter(const std::string& name) {
+    return std::any_of(name.begin(), name.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\t'; });
+}
+
+} // namespace
 
 std::string refusedNameReason(const std::string& name, bool isFolder, bool atTop) {
     if (name.find(';') != std::string::npos) {
@@ -11,6 +24,10 @@ std::string refusedNameReason(const std::string& name, bool isFolder, bool atTop
     }
     if (name.find_first_of("\r\n") != std::string::npos) {
         return "a line end would cut its updater.ini line";
+    }
+    if (holdsControlCharacter(name)) {
+        return "its name holds a control character (shown as \\xNN), which a package cannot "
+               "carry in an entry's name; rename it";
     }
     if (name.find_first_of("*?") != std::string::npos) {
         return "\"*\" and \"?\" are wildcards to the zip library and the update's copy";
@@ -37,6 +54,12 @@ std::string refusedNameReason(const std::string& name, bool isFolder, bool atTop
     if (atTop && text::foldCase(name) == text::foldCase(delta::manifestEntryName)) {
         return "the package carries its manifest under this name at its top, and an update "
                "never installs it";
+    }
+    // Updaters read the package's top entry of this name as its chunk map,
+    // whether the tool wrote one or not.
+    if (atTop && !isFolder && text::foldCase(name) == text::foldCase(delta::chunkMapEntryName)) {
+        return "updaters read the package's file of this name at its top as the package's chunk "
+               "map";
     }
     if (isFolder && text::upperCase(name).find("APP_PATH") != std::string::npos) {
         return "APP_PATH in a folder name would become the installation folder";

@@ -26,29 +26,37 @@ std::optional<signature::PublicKey> signerOf(std::string_view answer) {
     return release ? std::optional(release->key) : std::nullopt;
 }
 
-void noteSigner(const std::string& answer, const std::optional<signature::PublicKey>& key,
-                std::ostream& report) {
+// What keyed updaters do with a release signed by another key than the
+// served one, or not signed where it is: refused unless replaceKey, noted
+// when it is meant.
+void checkSigner(const std::string& answer, const std::optional<signature::PublicKey>& key,
+                 bool replaceKey, std::ostream& report) {
     const auto signer = signerOf(answer);
     if (!signer || (key && *signer == *key)) {
         return;
     }
-    if (key) {
-        report << "note: the served release is signed by another key ("
-               << signature::base64Of(*signer) << ") than this one (" << signature::base64Of(*key)
-               << "): updaters built with that key refuse this release and report the server "
-                  "unreachable until they have installed an updater built with this key\n";
-        return;
+    const std::string served = signature::base64Of(*signer);
+    const std::string change =
+        key ? "is signed by another key (" + served + ") than this one (" +
+                  signature::base64Of(*key) +
+                  "): updaters built with that key refuse this release and report the server "
+                  "unreachable until they have installed an updater built with this key"
+            : "is signed (by the key " + served +
+                  ") and this one is not: updaters built with a key refuse it and report the "
+                  "server unreachable";
+    if (!replaceKey) {
+        throw PublishError("the served release " + change +
+                           ". To replace the served key on purpose (a new key, or none), give "
+                           "--replace-key");
     }
-    report << "note: the served release is signed (by the key " << signature::base64Of(*signer)
-           << ") and this one is not: updaters built with a key refuse it and report the server "
-              "unreachable\n";
+    report << "note: the served release " << change << " (--replace-key)\n";
 }
 
 } // namespace
 
-void checkAgainstServed(const std::string& servedFolder, const std::string& version,
-                        const std::optional<signature::PublicKey>& key, bool replaceNewer,
-                        std::ostream& report) {
+void checkAgainstServed(const std::string& servedFolder, const PublishRequest& request,
+                        const std::optional<signature::PublicKey>& key, std::ostream& report) {
+    const std::string& version = request.version;
     const std::string path = servedFolder + "/version.php";
     std::string answer;
     if (const int failure = fileio::readWholeFile(path, answer); failure != 0) {
@@ -65,7 +73,7 @@ void checkAgainstServed(const std::string& servedFolder, const std::string& vers
     const std::string servedText(firstLine);
     if (!served[0].empty() &&
         text::versionValues(served) > text::versionValues(text::versionPieces(version))) {
-        if (!replaceNewer) {
+        if (!request.replaceNewer) {
             throw PublishError(
                 "the served answer names " + servedText + ", a newer version than " + version +
                 ": installations that have " + servedText + " would not be offered " + version +
@@ -75,7 +83,7 @@ void checkAgainstServed(const std::string& servedFolder, const std::string& vers
         report << "note: " << version << " replaces the newer " << servedText
                << " (--replace-newer): installations that have " << servedText << " keep it\n";
     }
-    noteSigner(answer, key, report);
+    checkSigner(answer, key, request.replaceKey, report);
 }
 
 } // namespace publisher

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "publisher/Publication.h"
 #include "signature/SignatureLine.h"
 
 #include <optional>
@@ -12,11 +13,13 @@ namespace publisher {
 // a version older than the served answer names is refused (PublishError),
 // since installations that have the newer one would not be offered it and
 // those that have not updated yet would install it in the newer one's place,
-// unless replaceNewer says it is meant. An answer signed by another key than
-// key (the key rotation, or a mistake), or signed when this publication is
-// not (key empty), is noted on report with what keyed updaters will do.
-void checkAgainstServed(const std::string& servedFolder, const std::string& version,
-                        const std::optional<signature::PublicKey>& key, bool replaceNewer,
-                        std::ostream& report);
+// unless the request's replaceNewer says it is meant. An answer signed by
+// another key than key, or signed when this publication is not (key empty),
+// is refused too, since every updater built with the served key refuses the
+// new release and reports the server unreachable, unless the request's
+// replaceKey says it is meant (the key rotation); it is then noted on report
+// with what keyed updaters will do.
+void checkAgainstServed(const std::string& servedFolder, const PublishRequest& request,
+                        const std::optional<signature::PublicKey>& key, std::ostream& report);
 
 } // namespace publisher

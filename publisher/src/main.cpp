@@ -46,7 +46,8 @@ void carryOut(const Command& command, platform::ConsoleToolkit& toolkit) {
                         {},
                         command.replaceNewer,
                         publisher::defaultChunkedFrom,
-                        command.answerLifetime.value_or(publisher::defaultAnswerLifetime)},
+                        command.answerLifetime.value_or(publisher::defaultAnswerLifetime),
+                        command.replaceKey},
                        toolkit, std::cout);
 }
 

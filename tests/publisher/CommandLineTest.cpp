@@ -14,9 +14,9 @@ using publisher::readCommand;
 using publisher::UsageMistake;
 
 TEST(CommandLine, ReadsEachForm) {
-    const auto publish =
-        readCommand({"--key", "k.pem", "--valid-days", "7", "--for-older-updaters",
-                     "--replace-newer", "--answer-lifetime", "60", "rel", "1.3.0", "out"});
+    const auto publish = readCommand({"--key", "k.pem", "--valid-days", "7", "--for-older-updaters",
+                                      "--replace-newer", "--replace-key", "--answer-lifetime", "60",
+                                      "rel", "1.3.0", "out"});
     ASSERT_TRUE(std::holds_alternative<Command>(publish));
     const Command& command = std::get<Command>(publish);
     EXPECT_EQ(command.task, Command::Task::publish);
@@ -24,6 +24,7 @@ TEST(CommandLine, ReadsEachForm) {
     EXPECT_EQ(command.validDays, 7);
     EXPECT_TRUE(command.forOlderUpdaters);
     EXPECT_TRUE(command.replaceNewer);
+    EXPECT_TRUE(command.replaceKey);
     EXPECT_EQ(command.answerLifetime, 60);
     EXPECT_EQ(command.operands, (std::vector<std::string>{"rel", "1.3.0", "out"}));
 
@@ -58,6 +59,9 @@ TEST(CommandLine, EachMistakeIsNamed) {
          "--for-older-updaters is for publishing"},
         {{"--key", "k.pem", "--replace-newer", "--renew", "out", "1.3.0"},
          "--replace-newer is for publishing"},
+        {{"--key", "k.pem", "--replace-key", "--renew", "out", "1.3.0"},
+         "--replace-key is for publishing"},
+        {{"--compare", "--replace-key", "a", "b"}, "--compare signs and publishes nothing"},
         {{"--key", "k.pem", "--key", "other.pem", "rel", "1.3.0", "out"}, "--key is given twice"},
         {{"--renew", "--renew"}, "--renew is given twice"},
         {{"--key"}, "--key needs the private key file after it"},

@@ -217,13 +217,14 @@ TEST(PublishedUpdate, AReleaseSignedByTheOldKeyCarriesTheUpdaterOfTheNewKey) {
         chmod((folder + "/updater-program").c_str(), 0755);
     };
     const auto publish = [&](const std::string& version, const testsupport::PublisherKey& signer,
-                             const testsupport::PublisherKey& carried) {
+                             const testsupport::PublisherKey& carried,
+                             std::vector<std::string> arguments = {}) {
         testsupport::TempDir release;
         testsupport::writeVersionedExecutable(release / "morvane.exe", version + ".0");
         updaterFiles(release.path(), carried);
-        const PublisherRun run =
-            runPublisher({"--key", signer.privateKeyFile, release.path(), version, web.path()},
-                         scratch / "publish.out");
+        arguments.insert(arguments.end(),
+                         {"--key", signer.privateKeyFile, release.path(), version, web.path()});
+        const PublisherRun run = runPublisher(arguments, scratch / "publish.out");
         ASSERT_EQ(run.status, 0) << run.output;
     };
     const auto runInstalledUpdater = [&] {
@@ -249,7 +250,9 @@ TEST(PublishedUpdate, AReleaseSignedByTheOldKeyCarriesTheUpdaterOfTheNewKey) {
     EXPECT_NE(readFile(install + "/NoteError.txt").find("signed by another key"),
               std::string::npos);
 
-    publish("1.4.0", newKey, newKey);
+    // The served release is the old key's: the new one replaces it only
+    // when the publisher says so.
+    publish("1.4.0", newKey, newKey, {"--replace-key"});
     ASSERT_EQ(runInstalledUpdater(), 0) << readFile(scratch / "updater.out");
     EXPECT_EQ(installedVersion(), "1.4.0.0");
 }

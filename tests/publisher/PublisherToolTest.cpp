@@ -673,9 +673,33 @@ INSTANTIATE_TEST_SUITE_P(
                     {"cannot publish .UPDATER-JOURNAL", "every update would fail"}}),
     testsupport::CaseName());
 
-// Publishing over what is served: an older version only when the publisher
-// says it is meant, another key (the key rotation) or none with a note of
-// what keyed updaters then do.
+// A control character in a name is named with the character shown, before
+// the zip library meets it.
+INSTANTIATE_TEST_SUITE_P(ControlCharacters, PublisherRefuses,
+                         ::testing::Values(RefusalCase{"InAFileName",
+                                                       [](const auto& r) {
+                                                           withFile(r, "morvane.exe");
+                                                           withFile(r, "docs/bad\x01name.txt");
+                                                       },
+                                                       "",
+                                                       "1.3.0",
+                                                       {"cannot publish docs/bad\\x01name.txt"}},
+                                           RefusalCase{"InAFolderName",
+                                                       [](const auto& r) {
+                                                           withFile(r, "morvane.exe");
+                                                           testsupport::TempDir::makeFolder(
+                                                               r / "old\x1f_docs");
+                                                           withFile(r, "old\x1f_docs/a.txt");
+                                                       },
+                                                       "",
+                                                       "1.3.0",
+                                                       {"cannot publish old\\x1F_docs"}}),
+                         testsupport::CaseName());
+
+// Publishing over what is served: an older version, another key (the key
+// rotation) or none where the served release is signed only when the
+// publisher says it is meant, and then with a note of what changes; refused
+// otherwise, the served files as they were.
 TEST_F(PublisherTool, PublishingOverTheServedReleaseSaysWhatChanges) {
     withFile(release, "morvane.exe");
     const auto key = testsupport::makePublisherKey(scratch / "key.pem");
@@ -684,45 +708,60 @@ TEST_F(PublisherTool, PublishingOverTheServedReleaseSaysWhatChanges) {
         const char* what;
         std::vector<std::string> options;
         const char* version;
-        std::string note;
+        bool published;
+        std::string said; // a note when published; what the refusal names else
     } cases[] = {
         {"an older version, meant",
          {"--key", key.privateKeyFile, "--replace-newer"},
          "1.2.9",
+         true,
          "note: 1.2.9 replaces the newer 1.3.0 (--replace-newer): installations that have 1.3.0 "
          "keep it"},
-        {"the same version again", {"--key", key.privateKeyFile}, "1.3.0", ""},
-        {"another key",
-         {"--key", other.privateKeyFile},
+        {"the same version again", {"--key", key.privateKeyFile}, "1.3.0", true, ""},
+        {"another key", {"--key", other.privateKeyFile}, "1.3.1", false, "--replace-key"},
+        {"no key", {}, "1.3.1", false, "--replace-key"},
+        {"another key, meant",
+         {"--key", other.privateKeyFile, "--replace-key"},
          "1.3.1",
+         true,
          "note: the served release is signed by another key (" + key.publicKeyBase64 +
              ") than this one (" + other.publicKeyBase64 +
              "): updaters built with that key refuse this release"},
-        {"no key",
-         {},
+        {"no key, meant",
+         {"--replace-key"},
          "1.3.1",
+         true,
          "note: the served release is signed (by the key " + key.publicKeyBase64 +
              ") and this one is not: updaters built with a key refuse it"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         testsupport::TempDir output;
         const auto tool = [&](std::vector<std::string> arguments, const std::string& version) {
             arguments.insert(arguments.end(), {release.path(), version, output.path()});
             return runPublisher(arguments, scratch / "tool.out");
         };
-        ASSERT_EQ(tool({"--key", key.privateKeyFile}, "1.3.0").status, 0) << c.what;
+        ASSERT_EQ(tool({"--key", key.privateKeyFile}, "1.3.0").status, 0);
+        const testsupport::TreeSnapshot before = testsupport::snapshotTree(output.path(), {});
 
         const PublisherRun run = tool(c.options, c.version);
 
-        ASSERT_EQ(run.status, 0) << c.what << run.output;
-        EXPECT_EQ(readFile(output / "clientfiles/morvane/version.php").substr(0, 5), c.version)
-            << c.what;
+        if (!c.published) {
+            EXPECT_EQ(run.status, 1) << run.output;
+            EXPECT_NE(run.output.find(c.said), std::string::npos) << run.output;
+            EXPECT_EQ(
+                testsupport::treeDifferences(before, testsupport::snapshotTree(output.path(), {})),
+                "");
+            continue;
+        }
+        ASSERT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(readFile(output / "clientfiles/morvane/version.php").substr(0, 5), c.version);
         const std::size_t note = run.output.find("note: the served");
-        if (c.note.empty()) {
+        if (c.said.empty()) {
             EXPECT_EQ(run.output.find("replaces the newer"), std::string::npos) << run.output;
-            EXPECT_EQ(note, std::string::npos) << c.what << run.output;
+            EXPECT_EQ(note, std::string::npos) << run.output;
         } else {
-            EXPECT_NE(run.output.find(c.note), std::string::npos) << c.what << run.output;
+            EXPECT_NE(run.output.find(c.said), std::string::npos) << run.output;
         }
     }
 }

@@ -60,7 +60,8 @@ TEST(Utf8, AnyBytesComeBackUnchanged) {
 }
 
 // A name that is not UTF-8 is told apart, and named with its stray bytes
-// shown, the valid characters around them as they are.
+// and control characters shown, the valid characters around them as they
+// are.
 TEST(Utf8, StrayBytesAreFoundAndShownEscaped) {
     EXPECT_TRUE(text::isUtf8("caf\xc3\xa9 \xe2\x82\xac.txt"));
     EXPECT_TRUE(text::isUtf8(""));
@@ -69,6 +70,9 @@ TEST(Utf8, StrayBytesAreFoundAndShownEscaped) {
     EXPECT_EQ(text::withStrayBytesShown("docs/caf\xe9 \xc3\xa9\xff.txt"),
               "docs/caf\\xE9 \xc3\xa9\\xFF.txt");
     EXPECT_EQ(text::withStrayBytesShown("plain"), "plain");
+    // A control character would not show at all, or change the terminal.
+    EXPECT_EQ(text::withStrayBytesShown("bad\x01na\x1bme\tx\x7f.txt"),
+              "bad\\x01na\\x1Bme\\x09x\x7f.txt");
 }
 
 TEST(Wildcards, MatchTheWholeNameIgnoringCase) {

@@ -97,8 +97,8 @@ std::string withStrayBytesShown(std::string_view text) {
     static constexpr char hex[] = "0123456789ABCDEF";
     std::u32string shown;
     for (const char32_t c : decodeUtf8(text)) {
-        if (isStrayByte(c)) {
-            const auto byte = static_cast<unsigned>(c - strayByteBase);
+        if (isStrayByte(c) || c < 0x20) {
+            const auto byte = static_cast<unsigned>(isStrayByte(c) ? c - strayByteBase : c);
             shown += U"\\x";
             shown.push_back(static_cast<char32_t>(hex[byte >> 4]));
             shown.push_back(static_cast<char32_t>(hex[byte & 0xF]));

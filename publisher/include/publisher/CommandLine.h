@@ -16,6 +16,7 @@ struct Command {
     std::optional<int> answerLifetime;
     bool forOlderUpdaters = false;
     bool replaceNewer = false;
+    bool replaceKey = false;
     // RELEASE_FOLDER VERSION OUTPUT_FOLDER; OUTPUT_FOLDER VERSION; OLD_PACKAGE
     // NEW_PACKAGE.
     std::vector<std::string> operands;

@@ -49,6 +49,10 @@ struct PublishRequest {
     // The seconds the server settings let a cache keep the version answer,
     // 1 to maxAnswerLifetime.
     int answerLifetime = defaultAnswerLifetime;
+    // Whether a release signed by another key than the served one, or not
+    // signed where the served one is, may replace it: updaters built with
+    // the served one's key refuse it.
+    bool replaceKey = false;
 };
 
 // A served, signed version answer to sign again for another validDays,
@@ -63,7 +67,9 @@ struct RenewRequest {
 // Publishes a release: checks it against the version published (the
 // version of its morvane.exe, the files its own updater.ini moves) and
 // against what is served now (an older version is refused unless
-// replaceNewer, another key noted), builds clientfiles/morvane/morvane.zip under the
+// replaceNewer, a signed one replaced by another key or unsigned unless
+// replaceKey), names what it ships that a publisher may not have meant to
+// (hidden files, empty folders), builds clientfiles/morvane/morvane.zip under the
 // output folder (its chunk map and manifest last, stored, and an updater.ini written for
 // the release when it brings none), signs it when a key is given and checks the signature as the
 // updater will, tests it through the unzip library the updater uses, and
