@@ -113,16 +113,26 @@ sub vcl_backend_response {
 const char* const squidText =
     R"(# Morvane's update files, for Squid 5: include this file in squid.conf
 # (include /path/to/server-settings/squid.conf) before your own
-# refresh_pattern lines, since the first that matches applies.
+# refresh_pattern and range_offset_limit lines, since the first that
+# matches applies.
 # The version answer: kept at most a minute where the origin says nothing,
 # and never longer than the origin's max-age (@LIFETIME@ seconds with the
 # origin settings written beside this file).
 refresh_pattern @VERSION_PATTERN@$ 0 0% 1
-# The package: checked with the origin before each use; a range asked of
-# it fetches it whole once, and ranges are served from that copy.
+# The package: where Squid keeps it (asked for without a range, as a
+# browser does), checked with the origin before each use. Updaters ask for
+# it by ranges only (its end, its manifest, the files and chunks that
+# changed, or all of it from byte 0); each is passed to the origin as asked
+# and its answer is not kept, so an update costs the origin what it fetches.
+# Fetching the whole package for a range (range_offset_limit none) would
+# keep it only within maximum_object_size (4 MB by default) and, without a
+# cache_dir, maximum_object_size_in_memory (512 KB), limits that hold for
+# all Squid keeps: past them it fetches the whole package again for every
+# range. And a range near the package's end would wait until all before it
+# had come, longer than an updater waits (30 s) from a slow origin.
 refresh_pattern @PACKAGE_PATTERN@$ 0 0% 0
 acl morvanePackage urlpath_regex @PACKAGE_PATTERN@$
-range_offset_limit none morvanePackage
+range_offset_limit 0 morvanePackage
 )";
 
 const char* const trafficServerCacheText =

@@ -22,14 +22,15 @@ using testsupport::writeFile;
 
 constexpr std::size_t largeSize = 3 << 20;
 
-// Release 1.3.n: its executable, small files and a large one that goes by
-// chunks; each n changes a byte of the large file and one small file.
-inline void makeRelease(const std::string& folder, int n) {
+// Release 1.3.n: its executable, small files and a large one (of size
+// bytes, half of them random) that goes by chunks; each n changes a byte of
+// the large file and one small file.
+inline void makeRelease(const std::string& folder, int n, std::size_t size = largeSize) {
     testsupport::writeVersionedExecutable(folder + "/morvane.exe", "1.3.0." + std::to_string(n));
     chmod((folder + "/morvane.exe").c_str(), 0755);
     testsupport::TempDir::makeFolder(folder + "/data");
-    std::string large = testsupport::halfTextHalfRandom(largeSize, 5);
-    large[largeSize / 3] ^= static_cast<char>(n);
+    std::string large = testsupport::halfTextHalfRandom(size, 5);
+    large[size / 3] ^= static_cast<char>(n);
     writeFile(folder + "/data/large.bin", large);
     for (int file = 0; file < 4; ++file) {
         writeFile(folder + "/data/small" + std::to_string(file) + ".txt",

@@ -132,8 +132,12 @@ protected:
         const std::vector<Exchange> exchanges = served.relay().exchanges();
         const std::string logs = served.logs();
         const std::uint64_t bytes = bytesOf(exchanges);
+        const std::string fromOrigin =
+            served.originLink() != nullptr
+                ? " origin=" + std::to_string(served.originLink()->delivered())
+                : std::string();
         keepEvidence(std::string(GetParam().name) + "-" + scenario,
-                     "figures: bytes=" + std::to_string(bytes) +
+                     "figures: bytes=" + std::to_string(bytes) + fromOrigin +
                          " package=" + std::to_string(fs::file_size(published.package)) + " " +
                          figure("seconds", ran.seconds) + "\nupdater:\n" + ran.said + "noted:\n" +
                          ran.noted + "relayed:\n" + describe(exchanges) + logs);

@@ -13,9 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -152,15 +150,7 @@ INSTANTIATE_TEST_SUITE_P(Cells, StaleCache, ::testing::ValuesIn(testsupport::mat
                          testsupport::CaseName());
 
 // An origin alone keeps nothing: its defaults need no such scenario.
-std::vector<testsupport::Cell> cacheCells() {
-    std::vector<testsupport::Cell> caches;
-    std::copy_if(testsupport::matrixCells().begin(), testsupport::matrixCells().end(),
-                 std::back_inserter(caches),
-                 [](const testsupport::Cell& cell) { return cell.cache; });
-    return caches;
-}
-
-INSTANTIATE_TEST_SUITE_P(Caches, StaleCacheDefaults, ::testing::ValuesIn(cacheCells()),
+INSTANTIATE_TEST_SUITE_P(Caches, StaleCacheDefaults, ::testing::ValuesIn(testsupport::cacheCells()),
                          testsupport::CaseName());
 
 // A stale package behind a fresh answer, made to happen: only the package

@@ -1,6 +1,8 @@
 #include "testsupport/MatrixServers.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <stdexcept>
 
 namespace testsupport {
@@ -19,9 +21,6 @@ cache_peer 127.0.0.1 parent @ORIGIN@ 0 no-query no-digest originserver name=orig
 http_access allow all
 @INCLUDE@
 cache_peer_access origin allow all
-cache_mem 96 MB
-maximum_object_size_in_memory 80 MB
-maximum_object_size 80 MB
 pid_filename @FOLDER@/squid.pid
 cache_log @FOLDER@/cache.log
 cache_store_log none
@@ -224,6 +223,13 @@ const std::vector<Cell>& matrixCells() {
         withoutRanges(origin<NginxWithoutRanges>("NginxWithoutRanges", "nginx.conf")),
     };
     return cells;
+}
+
+std::vector<Cell> cacheCells() {
+    std::vector<Cell> caches;
+    std::copy_if(matrixCells().begin(), matrixCells().end(), std::back_inserter(caches),
+                 [](const Cell& cell) { return cell.cache; });
+    return caches;
 }
 
 } // namespace testsupport

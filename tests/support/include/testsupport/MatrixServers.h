@@ -43,14 +43,17 @@ public:
 };
 
 // Caches in front of an origin on originPort, which keep what they may by
-// their own defaults or by the settings. Varnish keeps its log in memory only: what it did is
-// seen at the origin.
+// their own defaults or by the settings. Varnish keeps its log in memory
+// only: what it did is seen at the origin.
 class VarnishCache : public ServerProcess {
 public:
     explicit VarnishCache(int originPort, const std::string& settings = {});
     std::string accessLog() const { return {}; }
 };
 
+// Squid as Debian installs it: its configuration names only its port, its
+// origin, its own folder and its log, so it keeps what a stock Squid keeps
+// (no cache folder; in memory, objects up to 512 KB).
 class SquidCache : public ServerProcess {
 public:
     explicit SquidCache(int originPort, const std::string& settings = {});
@@ -79,6 +82,10 @@ public:
     virtual ~Served() = default;
     virtual std::string host() const = 0;
     virtual std::string logs() = 0;
+    // The link a cache fetches from its origin through, which counts what
+    // the origin sent and can be held to a rate as a distant origin's is;
+    // none for an origin alone.
+    virtual PacedRelay* originLink() { return nullptr; }
 };
 
 template <class Origin> class OriginAlone : public Served {
@@ -98,16 +105,21 @@ template <class Cache> class CachedNginx : public Served {
 public:
     CachedNginx(const std::string& root, const std::string& originSettings,
                 const std::string& cacheSettings)
-        : m_origin(root, 0, originSettings), m_cache(m_origin.port(), cacheSettings) {}
+        : m_origin(root, 0, originSettings), m_originLink(m_origin.port()),
+          m_cache(m_originLink.port(), cacheSettings) {}
     std::string host() const override { return m_cache.host(); }
     std::string logs() override {
         m_cache.stop();
         m_origin.stop();
-        return "cache:\n" + m_cache.accessLog() + "origin nginx:\n" + m_origin.accessLog();
+        return "cache:\n" + m_cache.accessLog() + "origin nginx (" +
+               std::to_string(m_originLink.delivered()) + " bytes to the cache):\n" +
+               m_origin.accessLog();
     }
+    PacedRelay* originLink() override { return &m_originLink; }
 
 private:
     NginxServer m_origin;
+    PacedRelay m_originLink;
     Cache m_cache;
 };
 
@@ -131,6 +143,7 @@ public:
 
     std::string host() const { return m_relay.host(); }
     PacedRelay& relay() { return m_relay; }
+    PacedRelay* originLink() { return m_served->originLink(); }
     std::string logs() { return m_served->logs(); }
 
 private:
@@ -146,6 +159,8 @@ private:
 // Server each in front of nginx; nginx with ranges refused, answering every
 // range request with the whole file, as some servers and caches do.
 const std::vector<Cell>& matrixCells();
+// The cells with a cache in front of nginx.
+std::vector<Cell> cacheCells();
 
 // A failing case names its cell, not the bytes of the function.
 inline void PrintTo(const Cell& cell, std::ostream* out) {
