@@ -145,8 +145,8 @@ std::optional<std::string> ChunkedFetch::fetchRun(const Source& source, std::uin
     };
     if (auto fetchFailure = m_fetch.fetch(source.url, dataOffset + request.offset, request.length,
                                           source.packageSize, take)) {
-        return "chunks " + std::to_string(failed) + " on of " + source.entry.name + ": " +
-               *fetchFailure;
+        return "the chunks of " + source.entry.name + " from chunk " + std::to_string(failed) +
+               " on: " + *fetchFailure;
     }
     if (failure) {
         return "chunk " + std::to_string(failed) + " of " + source.entry.name + ": " + *failure;

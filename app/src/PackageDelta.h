@@ -24,8 +24,8 @@ namespace updater {
 
 // An update that fetches only what the installation lacks, from the one
 // package every updater downloads. The package's tail (its directory) and
-// its manifest come first, by range requests; the manifest must be the one
-// the signed release line names. Every entry whose installed file already
+// its manifest come first, by range requests; the directory's records and
+// the manifest must be the ones the signed release line names. Every entry whose installed file already
 // has the listed size and SHA-256 is put into the temp folder under the name
 // unpacking gives it, with the mode unpacking gives the listed mode; every
 // other entry's bytes are fetched and gathered into a small archive whose
