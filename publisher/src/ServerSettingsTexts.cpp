@@ -89,6 +89,17 @@ header @morvanePackage Cache-Control "no-cache"
 const char* const varnishText =
     R"(# Morvane's update files, for Varnish 7: include this file in your VCL
 # after the backend is declared (include "/path/to/server-settings/varnish.vcl";).
+# The package asked by a range, as updaters ask for it (its end, its
+# manifest, the files and chunks that changed, or all of it from byte 0):
+# passed to the origin as asked, and its answer not kept. Fetching the whole
+# package for a range would hold a range near its end until all before it
+# had come, and any other request of it until that fetch ended: from a slow
+# origin, longer than an updater waits (30 s).
+sub vcl_recv {
+    if (req.url == "@PACKAGE_PATH@" && req.method == "GET" && req.http.Range) {
+        return (pass);
+    }
+}
 sub vcl_backend_response {
     # The version answer: kept at most @LIFETIME@ seconds, or less when the
     # origin says so, and never served once that has passed.
@@ -98,9 +109,9 @@ sub vcl_backend_response {
         }
         set beresp.grace = 0s;
     }
-    # The package: kept, but each use asks the origin first whether it
-    # changed (If-None-Match, If-Modified-Since); ranges come from it. A TTL
-    # of 0 would keep nothing to ask with, so it is a millisecond.
+    # The package asked whole (as a browser does): kept, but each use asks
+    # the origin first whether it changed (If-None-Match, If-Modified-Since).
+    # A TTL of 0 would keep nothing to ask with, so it is a millisecond.
     if (bereq.url == "@PACKAGE_PATH@" && beresp.status == 200) {
         set beresp.ttl = 0.001s;
         set beresp.grace = 0s;

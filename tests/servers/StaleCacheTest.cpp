@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(Caches, StaleCacheDefaults, ::testing::ValuesIn(testsup
 // of A is fetched through the cache, whole; B is published and its answer
 // comes fresh. Varnish with its defaults keeps the package two minutes, and
 // it is refused with the sentence that names a cache; with the recommended
-// settings each cache asks the origin before using what it keeps, and B is
+// settings each cache passes the updater's ranges to the origin, and B is
 // installed. (Squid's and Traffic Server's defaults keep a file published
 // seconds ago for about no time, so they cannot be made to hold it.)
 struct StalePackageCase {

@@ -63,6 +63,8 @@ struct PacedRelay::Link {
     std::string unfinishedHead; // from the client, its end not yet seen
     std::string toServer;
     std::string toClient;
+    std::uint64_t received = 0; // from the server
+    std::uint64_t headLength = 0;
     bool answerHeadDone = false;
     bool serverEnded = false;
     bool done = false;
@@ -234,8 +236,13 @@ void PacedRelay::fromClient(Link& link) {
                                  "\r\n";
         link.unfinishedHead.erase(0, end + headEnd.size());
         link.toServer += head;
+        const std::uint64_t origin = originDelivered();
         const std::lock_guard<std::mutex> hold(m_mutex);
-        m_exchanges[link.exchange].request += head;
+        Exchange& exchange = m_exchanges[link.exchange];
+        if (exchange.request.empty()) {
+            exchange.originAtRequest = origin;
+        }
+        exchange.request += head;
     }
 }
 
@@ -257,17 +264,32 @@ void PacedRelay::fromServer(Link& link) {
         m_tokens -= static_cast<double>(got);
     }
     link.toClient.append(buffer, static_cast<std::size_t>(got));
+    const bool bodyBegan = link.answerHeadDone && link.received > link.headLength;
+    link.received += static_cast<std::uint64_t>(got);
+    if (bodyBegan) {
+        return;
+    }
+    const std::uint64_t origin = originDelivered();
+    const std::lock_guard<std::mutex> hold(m_mutex);
+    Exchange& exchange = m_exchanges[link.exchange];
     if (!link.answerHeadDone) {
-        const std::lock_guard<std::mutex> hold(m_mutex);
-        std::string& answer = m_exchanges[link.exchange].answer;
+        std::string& answer = exchange.answer;
         answer.append(buffer, std::min<std::size_t>(static_cast<std::size_t>(got), longestHead));
         const std::size_t end = answer.find(headEnd);
         if (end != std::string::npos || answer.size() >= longestHead) {
-            answer.resize(
-                std::min(answer.size(), end == std::string::npos ? longestHead : end + 2));
+            link.headLength = end == std::string::npos ? longestHead : end + headEnd.size();
+            answer.resize(link.headLength - (end == std::string::npos ? 0 : 2));
             link.answerHeadDone = true;
         }
     }
+    if (link.answerHeadDone && link.received > link.headLength && m_origin) {
+        exchange.originAtBody = origin;
+    }
+}
+
+std::uint64_t PacedRelay::originDelivered() const {
+    const PacedRelay* origin = m_origin;
+    return origin != nullptr ? origin->delivered() : 0;
 }
 
 void PacedRelay::toClient(Link& link) {

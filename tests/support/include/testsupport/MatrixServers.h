@@ -134,12 +134,17 @@ struct Cell {
 };
 
 // A cell served through a relay that carries the updater's connections to
-// it and counts what they bring back.
+// it and counts what they bring back; before a cache, it watches the cache's
+// link to its origin.
 class ServedThroughRelay {
 public:
     ServedThroughRelay(const Cell& cell, const std::string& root, std::uint64_t rate = 0,
                        Settings settings = Settings::recommended)
-        : m_served(cell.serve(root, settings)), m_relay(portOf(m_served->host()), rate) {}
+        : m_served(cell.serve(root, settings)), m_relay(portOf(m_served->host()), rate) {
+        if (const PacedRelay* origin = m_served->originLink()) {
+            m_relay.watchOrigin(*origin);
+        }
+    }
 
     std::string host() const { return m_relay.host(); }
     PacedRelay& relay() { return m_relay; }

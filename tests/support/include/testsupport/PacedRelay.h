@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +34,11 @@ public:
     // "127.0.0.1:port", as the program's host settings take it.
     std::string host() const;
     void setRate(std::uint64_t bytesPerSecond) { m_rate = bytesPerSecond; }
+    // The relay a cache behind this one fetches from its origin through:
+    // each exchange then notes what the origin had sent when its request went
+    // on and when its answer's body began, so that a test sees how much of
+    // the origin's answer a cache waited for before the first byte.
+    void watchOrigin(const PacedRelay& origin) { m_origin = &origin; }
 
     // One connection: what the client asked (its request heads, as the
     // server got them), the head of the server's answer, and the bytes
@@ -41,6 +47,10 @@ public:
         std::string request;
         std::string answer;
         std::uint64_t fromServer = 0;
+        // With a watched origin: its bytes delivered when the request was
+        // forwarded and when the answer's body began (none without a body).
+        std::uint64_t originAtRequest = 0;
+        std::optional<std::uint64_t> originAtBody;
     };
     // Every connection so far, in the order they were accepted.
     std::vector<Exchange> exchanges() const;
@@ -59,10 +69,13 @@ private:
     void toClient(Link& link);
     // How many bytes the rate allows now.
     std::uint64_t allowance();
+    // What the watched origin has sent so far; 0 without one.
+    std::uint64_t originDelivered() const;
 
     int m_targetPort;
     ClientBuffer m_clientBuffer;
     std::atomic<std::uint64_t> m_rate;
+    std::atomic<const PacedRelay*> m_origin{nullptr};
     int m_listener = -1;
     int m_port = 0;
     std::atomic<bool> m_stopping{false};
