@@ -236,10 +236,9 @@ PlacedFile placedFileOf(const struct stat& status) {
             nanoseconds(status.st_mtim)};
 }
 
-bool isPlaced(const PlacedFile& placed, const struct stat& status, bool copies) {
-    const PlacedFile now = placedFileOf(status);
-    return S_ISREG(status.st_mode) && now.modifiedNanoseconds == placed.modifiedNanoseconds &&
-           (copies || (now.device == placed.device && now.inode == placed.inode));
+bool isPlaced(const PlacedFile& placed, const struct stat& status) {
+    return S_ISREG(status.st_mode) &&
+           placedFileOf(status).modifiedNanoseconds == placed.modifiedNanoseconds;
 }
 
 std::string journalHeader(const std::string& installFolder) {

@@ -81,14 +81,18 @@ public:
             ++m_result.outsideLeft;
             return true;
         }
-        Place place = m_places.placeOf(record.path);
+        struct stat kept {};
+        if (record.kind == JournalRecord::Kind::kept && !keptFile(record, kept)) {
+            return m_result.whole();
+        }
+        const Place place = m_places.placeOf(record.path);
         if (place.error != 0) {
             return unreachable(record, place);
         }
         clearLeftovers(record, place);
         switch (record.kind) {
         case JournalRecord::Kind::kept:
-            return restore(record, place);
+            return restore(record, kept, place);
         case JournalRecord::Kind::added:
             return removeAdded(record, place);
         case JournalRecord::Kind::folder:
@@ -98,6 +102,19 @@ public:
     }
 
 private:
+    // The file the journal kept for the record, into status; false when
+    // there is none (never kept, so never replaced; or put back already) or
+    // the journal cannot be opened (the failure set).
+    bool keptFile(const JournalRecord& record, struct stat& status) {
+        const int journal = m_places.journal();
+        if (journal < 0) {
+            fail(reason("open", m_journal.path(), errno));
+            return false;
+        }
+        return fstatat(journal, JournalFolder::keptName(record.number).c_str(), &status,
+                       AT_SYMLINK_NOFOLLOW) == 0;
+    }
+
     // The folder that holds the entry could not be opened.
     bool unreachable(const JournalRecord& record, const Place& place) {
         const bool kept = record.kind == JournalRecord::Kind::kept;
@@ -113,24 +130,16 @@ private:
         return fail(reason(kept ? "put back" : "remove", place.path, place.error));
     }
 
-    bool restore(const JournalRecord& record, const Place& place) {
-        const std::string kept = JournalFolder::keptName(record.number);
+    bool restore(const JournalRecord& record, const struct stat& kept, const Place& place) {
         const int journal = m_places.journal();
-        struct stat keptStatus {};
-        if (journal < 0) {
-            return fail(reason("open", m_journal.path(), errno));
-        }
-        if (fstatat(journal, kept.c_str(), &keptStatus, AT_SYMLINK_NOFOLLOW) != 0) {
-            // Never kept, so never replaced; or put back already.
-            return true;
-        }
+        const std::string keptName = JournalFolder::keptName(record.number);
         struct stat now {};
         const bool present =
             fstatat(place.folder.get(), place.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0;
-        if (present && stillThere(record, keptStatus, now)) {
+        if (present && stillThere(record, kept, now)) {
             // Kept, but the new file never took its place: nothing to put
             // back, and the kept file is not needed.
-            const int error = fileio::removeName(journal, kept, 0);
+            const int error = fileio::removeName(journal, keptName, 0);
             return error == 0 || error == ENOENT ||
                    fail(reason("remove", m_journal.kept(record.number), error));
         }
@@ -140,7 +149,7 @@ private:
                         "update made; the file kept for it stays in " +
                         m_journal.kept(record.number));
         }
-        return renameBack(journal, kept, place);
+        return renameBack(journal, keptName, place);
     }
 
     bool renameBack(int journal, const std::string& kept, const Place& place) {
@@ -171,8 +180,7 @@ private:
         }
         // An earlier updater's record says only where: a file is taken for
         // the update's inside the installation.
-        const bool updates =
-            record.placed ? isPlaced(*record.placed, now, !outside) : S_ISREG(now.st_mode);
+        const bool updates = record.placed ? isPlaced(*record.placed, now) : S_ISREG(now.st_mode);
         if (!updates) {
             return leave(place, LeftChange::Reason::otherFile);
         }

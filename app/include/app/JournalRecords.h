@@ -24,10 +24,11 @@ struct FileIdentity {
 // The identity of the file that status (of lstat) describes.
 FileIdentity identityOf(const struct stat& status);
 
-// The file an update put where there was none: its device and inode, and
-// its modification time, which a copy of it made with its times keeps too
-// (an installation copied with its journal, a copy the update made in place
-// of a second name).
+// The file an update put where there was none: the device and inode of the
+// file it was made from (the very file where that was linked into place),
+// and the modification time it was given, which it keeps wherever it is
+// copied with its times (an installation copied with its journal, a file
+// put back from a copy, a copy the update made where it could not link).
 struct PlacedFile {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
@@ -40,10 +41,9 @@ struct PlacedFile {
 PlacedFile placedFileOf(const struct stat& status);
 
 // Whether status describes the placed file as the update left it: a
-// regular file with its modification time, the very file or, when copies
-// count, a copy of it made with its times. A file written or put there
-// since has another time.
-bool isPlaced(const PlacedFile& placed, const struct stat& status, bool copies);
+// regular file with its modification time. A file written or put there
+// since has another.
+bool isPlaced(const PlacedFile& placed, const struct stat& status);
 
 // One change of an update, as its journal records it. A change inside the
 // installation names its path relative to the installation folder, so that
