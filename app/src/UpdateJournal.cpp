@@ -116,8 +116,8 @@ void UpdateJournal::keepCopy(const std::string& target, unsigned number) {
     copy.commit();
 }
 
-void UpdateJournal::noteAdded(const std::string& target, const struct stat& source) {
-    append({JournalRecord::Kind::added, target, 0, std::nullopt, placedFileOf(source)});
+void UpdateJournal::noteAdded(const std::string& target, const struct stat& from) {
+    append({JournalRecord::Kind::added, target, 0, std::nullopt, placedFileOf(from)});
 }
 
 std::string UpdateJournal::placeFor(const std::string& target) {

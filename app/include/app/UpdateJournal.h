@@ -29,7 +29,7 @@ public:
     ~UpdateJournal() override = default;
 
     void keepReplaced(const std::string& target) override;
-    void noteAdded(const std::string& target, const struct stat& source) override;
+    void noteAdded(const std::string& target, const struct stat& from) override;
     void noteFolder(const std::string& folder) override;
     std::string placeFor(const std::string& target) override;
     void makeDurable() override;
