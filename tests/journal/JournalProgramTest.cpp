@@ -91,17 +91,4 @@ INSTANTIATE_TEST_SUITE_P(
                       ProgramCase{"NewUpdaterPlacingRefused", Stop::programRefused, false, false}),
     testsupport::CaseName());
 
-// An update that lands replaces the updater with the rest, keeping its mode.
-TEST_F(JournalFixture, UpdaterOwnProgramLandsWithTheUpdate) {
-    installed("updater", "old updater", 0755);
-    writeFile(temp("updater"), "new updater");
-    run(withTheUpdater);
-    EXPECT_TRUE(logLines().empty());
-    EXPECT_EQ(readFile(app("updater")), "new updater");
-    struct stat status {};
-    ASSERT_EQ(stat(app("updater").c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0755u);
-    EXPECT_FALSE(exists(journal() + "/program"));
-}
-
 } // namespace
