@@ -80,7 +80,10 @@ void InstructionStage::requireRoom(const std::string& instructions) {
 
 std::string InstructionStage::restorationReport(const Restoration& restoration) const {
     if (restoration.whole()) {
-        return "the installation was restored as it was: " + describeRestoration(restoration);
+        return std::string(restoration.left.empty()
+                               ? "the installation was restored as it was: "
+                               : "the installation was restored as far as it safely could be: ") +
+               describeRestoration(restoration);
     }
     return "the installation could not be wholly restored: " + restoration.failure +
            "; the files the update replaced are kept in " + m_journal->folder().path() +

@@ -2,6 +2,7 @@
 
 #include "SourceLabels.h"
 
+#include "app/InstallationPaths.h"
 #include "fileio/Names.h"
 #include "platform/Error.h"
 #include "platform/files/FolderListing.h"
@@ -22,6 +23,37 @@ const char* const source = sources::journal;
 bool JournalFolder::exists() const {
     struct stat status {};
     return lstat(m_path.c_str(), &status) == 0;
+}
+
+void JournalFolder::requireFolder() const {
+    struct stat status {};
+    if (lstat(m_path.c_str(), &status) != 0) {
+        throw platform::systemError(errno, source, m_path);
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        platform::raiseError(platform::ErrorNumber::pathFileAccess, source,
+                             m_path + " is no folder of this installation but " +
+                                 (S_ISLNK(status.st_mode) ? "a link" : "a file") +
+                                 "; it is left as it is");
+    }
+}
+
+bool JournalFolder::placeProgram() const {
+    struct stat status {};
+    if (lstat(program().c_str(), &status) != 0) {
+        if (errno == ENOENT) {
+            return false;
+        }
+        throw platform::systemError(errno, source, program());
+    }
+    const std::string place = InstallationPaths(m_installFolder).updaterProgram();
+    if (const int error = fileio::renameName(program(), place)) {
+        throw platform::systemError(error, source, place);
+    }
+    if (const int error = fileio::syncFolder(m_installFolder)) {
+        throw platform::systemError(error, source, m_installFolder);
+    }
+    return true;
 }
 
 bool JournalFolder::holds(const std::string& path) const {

@@ -2,10 +2,10 @@
 
 #include "SourceLabels.h"
 
+#include "fileio/Beneath.h"
 #include "platform/Error.h"
 #include "platform/files/PathPlace.h"
 #include "platform/files/PathText.h"
-#include "text/Pieces.h"
 
 namespace updater {
 
@@ -13,15 +13,7 @@ bool namesDirectly(std::string_view path) {
     if (path.starts_with('/')) {
         path.remove_prefix(1);
     }
-    if (path.empty()) {
-        return false;
-    }
-    for (const std::string& piece : text::splitText(path, '/')) {
-        if (piece.empty() || piece == "." || piece == "..") {
-            return false;
-        }
-    }
-    return true;
+    return fileio::directBelow(path);
 }
 
 std::optional<std::string> pathBelow(std::string_view folder, std::string_view path) {

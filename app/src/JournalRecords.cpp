@@ -142,6 +142,22 @@ bool readPath(std::string_view field, const std::string& installation, std::stri
     return !path.starts_with('/') || (path != installation && !pathBelow(installation, path));
 }
 
+// The identity written after an added file's path, when there is one; a
+// record that begins one must hold it whole.
+bool readPlaced(const std::vector<std::string>& fields, JournalRecord& record) {
+    if (fields.size() == 2) {
+        return true;
+    }
+    PlacedFile placed;
+    if (fields.size() < 5 || !readNumber(fields[2], placed.device) ||
+        !readNumber(fields[3], placed.inode) ||
+        !readNumber(fields[4], placed.modifiedNanoseconds)) {
+        return false;
+    }
+    record.placed = placed;
+    return true;
+}
+
 // A record of the second format. Fields after those its kind has were
 // added by a later writer and are skipped.
 bool readSecondFormat(const std::vector<std::string>& fields, const std::string& installation,
@@ -159,6 +175,9 @@ bool readSecondFormat(const std::vector<std::string>& fields, const std::string&
         }
         record.replaced = identity;
         pathField = 5;
+    }
+    if (record.kind == JournalRecord::Kind::added && !readPlaced(fields, record)) {
+        return false;
     }
     return fields.size() > pathField && readPath(fields[pathField], installation, record.path);
 }
@@ -197,10 +216,29 @@ bool readLine(std::string_view line, bool firstFormatText, JournalContents& cont
 
 } // namespace
 
+namespace {
+
+constexpr std::int64_t perSecond = 1000000000;
+
+std::int64_t nanoseconds(const struct timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * perSecond + time.tv_nsec;
+}
+
+} // namespace
+
 FileIdentity identityOf(const struct stat& status) {
-    constexpr std::int64_t perSecond = 1000000000;
     return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
-            static_cast<std::int64_t>(status.st_ctim.tv_sec) * perSecond + status.st_ctim.tv_nsec};
+            nanoseconds(status.st_ctim)};
+}
+
+PlacedFile placedFileOf(const struct stat& status) {
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+            nanoseconds(status.st_mtim)};
+}
+
+bool isPlaced(const PlacedFile& placed, const struct stat& status) {
+    return S_ISREG(status.st_mode) &&
+           placedFileOf(status).modifiedNanoseconds == placed.modifiedNanoseconds;
 }
 
 std::string journalHeader(const std::string& installFolder) {
@@ -215,7 +253,13 @@ std::string recordLine(const JournalRecord& record) {
         line += " " + std::to_string(record.number) + " " + std::to_string(identity.device) + " " +
                 std::to_string(identity.inode) + " " + std::to_string(identity.changedNanoseconds);
     }
-    return line + " " + escaped(record.path) + "\n";
+    line += " " + escaped(record.path);
+    if (record.kind == JournalRecord::Kind::added && record.placed) {
+        line += " " + std::to_string(record.placed->device) + " " +
+                std::to_string(record.placed->inode) + " " +
+                std::to_string(record.placed->modifiedNanoseconds);
+    }
+    return line + "\n";
 }
 
 JournalContents readJournal(std::string_view text, const std::string& path) {

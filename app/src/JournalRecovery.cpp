@@ -36,10 +36,12 @@ std::string readWhole(const std::string& path) {
 
 Recovery finish(const JournalFolder& journal, const InstallationPaths& paths,
                 platform::FileSystem& fileSystem) {
+    const bool program = journal.placeProgram();
     const unsigned cleaned = journal.removeKept();
-    std::string report =
-        "an update cut short after it was complete was finished: " + std::to_string(cleaned) +
-        (cleaned == 1 ? " kept file" : " kept files") + " cleaned up";
+    std::string report = "an update cut short after it was complete was finished: " +
+                         std::string(program ? "the updater's own program put in place, " : "") +
+                         std::to_string(cleaned) + (cleaned == 1 ? " kept file" : " kept files") +
+                         " cleaned up";
     // The installation is whole and new: a temp folder that will not go is
     // no reason to keep the journal, and the next download empties it.
     try {
@@ -50,7 +52,7 @@ Recovery finish(const JournalFolder& journal, const InstallationPaths& paths,
         report += "; the temp folder stays: " + std::string(failure.what());
     }
     journal.remove();
-    return {Recovery::Outcome::finished, report};
+    return {Recovery::Outcome::finished, report, {}};
 }
 
 // What the rollback left outside the installation, for its log line.
@@ -59,9 +61,10 @@ std::string outsideReport(const Restoration& restoration, const JournalScope& sc
         return {};
     }
     return "; " + std::to_string(restoration.outsideLeft) +
-           (restoration.outsideLeft == 1 ? " change outside this installation was"
-                                         : " changes outside this installation were") +
-           " left as they are, for " + scope.outsideOwner;
+           (restoration.outsideLeft == 1
+                ? " change outside this installation was left as it is, for "
+                : " changes outside this installation were left as they are, for ") +
+           scope.outsideOwner;
 }
 
 Recovery rollBack(const JournalFolder& journal, const InstallationPaths& paths) {
@@ -70,17 +73,22 @@ Recovery rollBack(const JournalFolder& journal, const InstallationPaths& paths) 
         present(journal.records())
             ? scopeOf(readJournal(readWhole(journal.records()), journal.records()), paths.folder())
             : JournalScope{};
-    const Restoration restoration = undoChanges(journal, scope.records, scope.scope);
+    Restoration restoration = undoChanges(journal, scope.records, scope.scope);
     if (!restoration.whole()) {
         return {Recovery::Outcome::failed,
                 "an update cut short could not be rolled back: " + restoration.failure +
                     "; the files it replaced are kept in " + journal.path() +
-                    ", and the next start tries again"};
+                    ", and the next start tries again",
+                std::move(restoration.left)};
     }
     journal.remove();
+    const std::string done = restoration.left.empty()
+                                 ? ", the installation is as it was before it: "
+                                 : " as far as it safely could be: ";
     return {Recovery::Outcome::rolledBack,
-            "an update cut short was rolled back, the installation is as it was before it: " +
-                describeRestoration(restoration) + outsideReport(restoration, scope)};
+            "an update cut short was rolled back" + done + describeRestoration(restoration) +
+                outsideReport(restoration, scope),
+            std::move(restoration.left)};
 }
 
 // Finishes the journal, if there is one; the caller holds the
@@ -101,6 +109,7 @@ Recovery recover(const InstallationPaths& paths, platform::FileSystem& fileSyste
         if (!journal.exists()) {
             return {};
         }
+        journal.requireFolder();
         if (present(journal.complete())) {
             return finish(journal, paths, fileSystem);
         }
@@ -108,8 +117,8 @@ Recovery recover(const InstallationPaths& paths, platform::FileSystem& fileSyste
     } catch (const std::exception& failure) {
         return {Recovery::Outcome::failed,
                 "an update cut short could not be finished: " + std::string(failure.what()) +
-                    "; its journal stays in " + journal.path() +
-                    ", and the next start tries again"};
+                    "; its journal stays in " + journal.path() + ", and the next start tries again",
+                {}};
     }
 }
 

@@ -24,6 +24,8 @@ namespace logLabels {
 inline constexpr const char* download = "Updater: Download";
 inline constexpr const char* stage = "Updater";
 inline constexpr const char* version = "Updater: Version";
+// Another run holds the installation: no failure, the user tries later.
+inline constexpr const char* busy = "Updater: Busy";
 
 } // namespace logLabels
 

@@ -2,11 +2,13 @@
 
 #include "SourceLabels.h"
 
+#include "app/InstallationPaths.h"
 #include "app/JournalPaths.h"
 #include "fileio/Names.h"
 #include "fileio/Writing.h"
 #include "platform/Error.h"
 #include "platform/files/PathPlace.h"
+#include "platform/files/PathText.h"
 #include "platform/files/ReplacementFile.h"
 
 #include <cerrno>
@@ -28,7 +30,8 @@ bool linkImpossible(int error) {
 } // namespace
 
 UpdateJournal::UpdateJournal(const std::string& installFolder)
-    : m_folder(installFolder), m_installation(platform::canonicalPath(installFolder)) {}
+    : m_folder(installFolder), m_installation(platform::canonicalPath(installFolder)),
+      m_program(platform::nameOf(InstallationPaths(installFolder).updaterProgram())) {}
 
 void UpdateJournal::begin() {
     if (m_begun) {
@@ -86,7 +89,7 @@ void UpdateJournal::keepReplaced(const std::string& target) {
         throw platform::systemError(errno, source, target);
     }
     const unsigned number = ++m_kept;
-    append({JournalRecord::Kind::kept, target, number, identityOf(status)});
+    append({JournalRecord::Kind::kept, target, number, identityOf(status), std::nullopt});
     const int error = fileio::linkName(target, m_folder.kept(number));
     if (linkImpossible(error)) {
         keepCopy(target, number);
@@ -113,12 +116,20 @@ void UpdateJournal::keepCopy(const std::string& target, unsigned number) {
     copy.commit();
 }
 
-void UpdateJournal::noteAdded(const std::string& target) {
-    append({JournalRecord::Kind::added, target, 0, std::nullopt});
+void UpdateJournal::noteAdded(const std::string& target, const struct stat& from) {
+    append({JournalRecord::Kind::added, target, 0, std::nullopt, placedFileOf(from)});
+}
+
+std::string UpdateJournal::placeFor(const std::string& target) {
+    if (journalPath(m_installation, target) != m_program) {
+        return target;
+    }
+    begin();
+    return m_folder.program();
 }
 
 void UpdateJournal::noteFolder(const std::string& folder) {
-    append({JournalRecord::Kind::folder, folder, 0, std::nullopt});
+    append({JournalRecord::Kind::folder, folder, 0, std::nullopt, std::nullopt});
 }
 
 void UpdateJournal::makeDurable() {
@@ -171,6 +182,7 @@ void UpdateJournal::commit() {
     if (const int error = fileio::syncFolder(m_folder.path())) {
         throw platform::systemError(error, source, m_folder.path());
     }
+    m_folder.placeProgram();
 }
 
 void UpdateJournal::removeKept() {

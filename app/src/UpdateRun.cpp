@@ -1,7 +1,6 @@
 #include "UpdateRun.h"
 
 #include "SourceLabels.h"
-#include "WindowTexts.h"
 
 #include "app/UpdateDecision.h"
 #include "platform/Error.h"
@@ -11,9 +10,13 @@ namespace updater {
 UpdateRun::UpdateRun(UpdateStages& stages, RunDisplay& display, ErrorLog& log,
                      const InstallationPaths& paths, StageContext& context)
     : m_stages(stages), m_display(display), m_log(log), m_paths(paths), m_context(context),
-      m_lock(paths.folder(), sources::updateRun, texts::runBusy), m_temp(paths, context) {}
+      m_lock(platform::FolderLock::takeIfFree(paths.folder(), sources::updateRun)),
+      m_temp(paths, context) {}
 
 UpdateRun::Checked UpdateRun::check() {
+    if (!m_lock) {
+        return {Check::busy, {}};
+    }
     // The check must see a whole installation, old or new.
     if (!noteRecovery(recoverLockedInstallation(m_paths, m_context.files()), m_log)) {
         return {Check::stopped, {}};

@@ -27,12 +27,13 @@ namespace updater {
 // unpacks to. The window maps what it comes to onto captions and boxes.
 class UpdateRun {
 public:
-    // Takes the lock; raises platform::Error when another run holds it
-    // (nothing of the installation is read then) or it cannot be taken.
+    // Takes the lock when no other run holds it; raises platform::Error when
+    // it cannot be taken for another reason.
     UpdateRun(UpdateStages& stages, RunDisplay& display, ErrorLog& log,
               const InstallationPaths& paths, StageContext& context);
 
     enum class Check {
+        busy,        // another run holds the installation (nothing of it read)
         stopped,     // an earlier update could not be finished (logged and shown)
         unreachable, // no usable answer (why, when known, logged)
         latest,      // nothing newer (an older signed offer logged)
@@ -75,7 +76,7 @@ private:
     ErrorLog& m_log;
     const InstallationPaths& m_paths;
     StageContext& m_context;
-    platform::FolderLock m_lock;
+    std::optional<platform::FolderLock> m_lock;
     TempFolder m_temp;
 };
 

@@ -89,6 +89,9 @@ void frmUpdater::cmdDownload_Click() {
         UpdateRun run(*m_stages, *m_display, m_errorLog, m_paths, *this);
         const UpdateRun::Checked checked = run.check();
         switch (checked.outcome) {
+        case UpdateRun::Check::busy:
+            showBusy();
+            break;
         case UpdateRun::Check::stopped:
             break;
         case UpdateRun::Check::unreachable:
@@ -133,6 +136,11 @@ void frmUpdater::showUnreachable(const std::string& reason) {
         text += "\r\n" + text::upperCase(reason.substr(0, 1)) + reason.substr(1);
     }
     m_toolkit.msgBox(text, MsgBoxStyle::okOnly + MsgBoxStyle::information, "");
+}
+
+void frmUpdater::showBusy() {
+    m_errorLog.note(logLabels::busy, texts::runBusy, false);
+    m_toolkit.msgBox(texts::runBusy, MsgBoxStyle::okOnly + MsgBoxStyle::information, "");
 }
 
 void frmUpdater::showLatest() {

@@ -114,11 +114,14 @@ INSTANTIATE_TEST_SUITE_P(
     testsupport::CaseName());
 
 // Changes outside the installation: a file replaced, a folder made and a
-// file added in it, beside the installation.
+// file added in it, and a copy of that file added beside it, next to the
+// installation.
 const std::string outsideKinds = "MOVE;morvane.exe;APP_PATH\r\n"
                                  "MOVE;b.dll;APP_PATH\\..\\SHARED\r\n"
                                  "MAKEDIR;extra;APP_PATH\\..\\SHARED\r\n"
-                                 "MOVE;p.so;APP_PATH\\..\\SHARED\\EXTRA\r\n";
+                                 "MOVE;p.so;APP_PATH\\..\\SHARED\\EXTRA\r\n"
+                                 // A second place for the same file: a copy.
+                                 "MOVE;p.so;APP_PATH\\..\\SHARED\r\n";
 
 enum class Ending { ownRollback, recoveryInPlace, recoveryInACopy };
 
@@ -144,7 +147,7 @@ TEST_P(OutsideChange, IsPutBackByTheInstallationThatMadeItOnly) {
     if (c.ending == Ending::ownRollback) {
         run(outsideKinds + "MOVE;missing.dll;APP_PATH\r\n");
         ASSERT_EQ(logLines().size(), 2u);
-        EXPECT_NE(logLines()[1].find("restored as it was: 2 files restored, 1 added file and 1 "
+        EXPECT_NE(logLines()[1].find("restored as it was: 2 files restored, 2 added files and 1 "
                                      "added folder removed\""),
                   std::string::npos)
             << logLines()[1];
@@ -162,7 +165,7 @@ TEST_P(OutsideChange, IsPutBackByTheInstallationThatMadeItOnly) {
         ASSERT_EQ(logLinesIn(copy).size(), 1u);
         EXPECT_NE(logLinesIn(copy)[0].find(
                       "the installation is as it was before it: 1 file restored, 0 added files "
-                      "and 0 added folders removed; 3 changes outside this installation were "
+                      "and 0 added folders removed; 4 changes outside this installation were "
                       "left as they are, for the journal was written by the installation in " +
                       installFolder + "\""),
                   std::string::npos)
@@ -170,7 +173,7 @@ TEST_P(OutsideChange, IsPutBackByTheInstallationThatMadeItOnly) {
     }
     if (c.ending != Ending::ownRollback) {
         EXPECT_TRUE(recoverAt(installFolder));
-        EXPECT_NE(logLines().back().find("2 files restored, 1 added file and 1 added folder "
+        EXPECT_NE(logLines().back().find("2 files restored, 2 added files and 1 added folder "
                                          "removed\""),
                   std::string::npos)
             << logLines().back();

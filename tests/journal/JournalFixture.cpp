@@ -1,5 +1,6 @@
 #include "JournalFixture.h"
 
+#include "testsupport/FailingWrites.h"
 #include "testsupport/TempDir.h"
 
 #include <cerrno>
@@ -15,8 +16,14 @@ bool inJournal(const char* path) {
     return std::strstr(path, "/.updater-journal/") != nullptr;
 }
 
-bool within(const char* path, const std::string& folder) {
-    return path == folder || std::string_view(path).starts_with(folder + "/");
+bool within(const std::string& path, const std::string& folder) {
+    return path == folder || path.starts_with(folder + "/");
+}
+
+// The path a call names relative to an open folder, whole.
+std::string named(int folder, const char* name) {
+    return folder == AT_FDCWD || name[0] == '/' ? name
+                                                : testsupport::openFilePath(folder) + "/" + name;
 }
 
 // The system's calls, but a rename that caught takes (by failing with errno
@@ -26,7 +33,9 @@ fileio::SystemCalls renamesCaught(std::function<bool(const char* from, const cha
     const auto real = calls.renameat;
     calls.renameat = [real, caught](int fromFolder, const char* from, int toFolder,
                                     const char* to) {
-        return caught(from, to) ? -1 : real(fromFolder, from, toFolder, to);
+        return caught(named(fromFolder, from).c_str(), named(toFolder, to).c_str())
+                   ? -1
+                   : real(fromFolder, from, toFolder, to);
     };
     return calls;
 }
@@ -54,12 +63,12 @@ fileio::SystemCalls withoutSecondNames() {
     return calls;
 }
 
-fileio::SystemCalls keptFilesStuck() {
-    return renamesCaught([](const char* from, const char*) {
+fileio::SystemCalls keptFilesStuck(int error) {
+    return renamesCaught([error](const char* from, const char*) {
         if (std::strstr(from, "/.updater-journal/kept-") == nullptr) {
             return false;
         }
-        errno = EIO;
+        errno = error;
         return true;
     });
 }
@@ -70,6 +79,19 @@ fileio::SystemCalls cutAtTheCommit() {
             throw Cut{};
         }
         return false;
+    });
+}
+
+fileio::SystemCalls atTheProgramsPlace(int error) {
+    return renamesCaught([error](const char* from, const char*) {
+        if (!std::string_view(from).ends_with("/.updater-journal/program")) {
+            return false;
+        }
+        if (error == 0) {
+            throw Cut{};
+        }
+        errno = error;
+        return true;
     });
 }
 
@@ -100,13 +122,13 @@ fileio::SystemCalls readOnlyFolder(const std::string& folder, bool cutAtTheCopy)
         return real.linkat(fromFolder, from, toFolder, to, flags);
     };
     calls.renameat = [=](int fromFolder, const char* from, int toFolder, const char* to) {
-        if (within(from, folder) || within(to, folder)) {
+        if (within(named(fromFolder, from), folder) || within(named(toFolder, to), folder)) {
             return refused(EACCES);
         }
         return real.renameat(fromFolder, from, toFolder, to);
     };
     calls.unlinkat = [=](int at, const char* name, int flags) {
-        if (within(name, folder)) {
+        if (within(named(at, name), folder)) {
             return refused(EACCES);
         }
         return real.unlinkat(at, name, flags);

@@ -7,6 +7,7 @@
 #include "fixtures/InstructionFixture.h"
 #include "testsupport/TempDir.h"
 
+#include <cerrno>
 #include <string>
 #include <sys/types.h>
 
@@ -17,10 +18,15 @@ struct Cut {};
 // The system's calls, but a second name in the journal is refused the way
 // a file system without hard links refuses it.
 fileio::SystemCalls withoutSecondNames();
-// The system's calls, but no kept file can be renamed back.
-fileio::SystemCalls keptFilesStuck();
+// The system's calls, but no kept file can be renamed back: with EIO, or
+// with EXDEV, as when the journal lies on another file system than the
+// file's place.
+fileio::SystemCalls keptFilesStuck(int error = EIO);
 // The system's calls, but the commit point is never reached.
 fileio::SystemCalls cutAtTheCommit();
+// The system's calls, but the updater's own new program never takes its
+// place: the run is cut there, or with an error, the rename is refused.
+fileio::SystemCalls atTheProgramsPlace(int error = 0);
 // The calls a user meets in a folder root owns and the user may only read,
 // on a system with protected hard links: nothing can be made, renamed or
 // removed in it, and none of its files linked. With cutAtTheCopy, the first

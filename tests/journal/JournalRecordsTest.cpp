@@ -51,7 +51,10 @@ INSTANTIATE_TEST_SUITE_P(
                     4},
         RecordsCase{"ChangedBefore1970", header + "kept 1 2049 77 -5 a.dll\n", 1},
         RecordsCase{"FieldsOfALaterWriterSkipped",
-                    header + "kept 1 2049 77 3 a.dll sha256=00ff\nadded b.dll later\n", 2},
+                    header + "kept 1 2049 77 3 a.dll sha256=00ff\nadded b.dll 2049 78 5 later\n",
+                    2},
+        // What the updaters before added files' identities wrote.
+        RecordsCase{"AddedWithoutIdentity", header + "added b.dll\nadded /opt/x/c.dll\n", 2},
         // The format earlier updaters wrote: absolute paths, spaces as they
         // are, no identity.
         RecordsCase{"OldRecords",
@@ -118,6 +121,11 @@ added a%41
 added a%2
 added
 kept 1 /opt/m/a.dll
+added a.dll 2049
+added a.dll 2049 78
+added a.dll 2049 78 x
+added a.dll -1 78 5
+added a.dll 2049 78 05
 )"},
                              DamagedCase{"OldFormat", oldHeader, R"(
 added a
@@ -132,13 +140,15 @@ TEST(JournalRecords, EveryPathAnInstructionFileCanNameReadsBackAsWritten) {
     std::string text = updater::journalHeader("/opt/Morvane App %");
     std::vector<JournalRecord> written;
     const updater::FileIdentity identity{2049, 1234567, 1700000000123456789};
+    const updater::PlacedFile placed{2049, 7654321, -1700000000123456789};
     for (const std::string& path :
          {std::string("a b/%25/c"), std::string("line\nbreak\r"),
           std::string("\xc3\xa9t\xc3\xa9;x"), std::string("100%"), std::string("/elsewhere/ b"),
           std::string("/opt/Morvane App")}) {
-        written.push_back({JournalRecord::Kind::kept, path, 7, identity});
-        written.push_back({JournalRecord::Kind::added, path, 0, std::nullopt});
-        written.push_back({JournalRecord::Kind::folder, path, 0, std::nullopt});
+        written.push_back({JournalRecord::Kind::kept, path, 7, identity, std::nullopt});
+        written.push_back({JournalRecord::Kind::added, path, 0, std::nullopt, placed});
+        written.push_back({JournalRecord::Kind::added, path, 0, std::nullopt, std::nullopt});
+        written.push_back({JournalRecord::Kind::folder, path, 0, std::nullopt, std::nullopt});
     }
     for (const JournalRecord& record : written) {
         text += updater::recordLine(record);
@@ -152,9 +162,10 @@ TEST(JournalRecords, EveryPathAnInstructionFileCanNameReadsBackAsWritten) {
 TEST(JournalRecords, OldJournalReadsAsItWasWritten) {
     const auto read = readJournal(oldHeader + "kept 3 /opt/m/a b%25.dll\nfolder /x\n", "records");
     EXPECT_EQ(read.installation, "");
-    EXPECT_EQ(read.records, (std::vector<JournalRecord>{
-                                {JournalRecord::Kind::kept, "/opt/m/a b%.dll", 3, std::nullopt},
-                                {JournalRecord::Kind::folder, "/x", 0, std::nullopt}}));
+    EXPECT_EQ(read.records,
+              (std::vector<JournalRecord>{
+                  {JournalRecord::Kind::kept, "/opt/m/a b%.dll", 3, std::nullopt, std::nullopt},
+                  {JournalRecord::Kind::folder, "/x", 0, std::nullopt, std::nullopt}}));
 }
 
 } // namespace

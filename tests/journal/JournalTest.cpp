@@ -33,7 +33,7 @@ struct FailedRunCase {
     std::string instructions;
     std::string failure;  // part of the first log line
     std::string restored; // what the second says was undone; empty: not checked
-    enum class Disk { plain, noSecondNames, fillsUp } disk = Disk::plain;
+    enum class Disk { plain, noSecondNames, fillsUp, keptElsewhere } disk = Disk::plain;
 };
 
 class FailedRun : public JournalFixture, public ::testing::WithParamInterface<FailedRunCase> {};
@@ -46,6 +46,8 @@ TEST_P(FailedRun, PutsTheInstallationBackExactlyBeforeItReports) {
         std::optional<testsupport::FailingWrites> fullDisk;
         if (c.disk == FailedRunCase::Disk::noSecondNames) {
             noLinks.emplace(withoutSecondNames());
+        } else if (c.disk == FailedRunCase::Disk::keptElsewhere) {
+            noLinks.emplace(keptFilesStuck(EXDEV));
         } else if (c.disk == FailedRunCase::Disk::fillsUp) {
             // The last copy finds the disk full.
             fullDisk.emplace(app("data"), ENOSPC);
@@ -94,6 +96,12 @@ INSTANTIATE_TEST_SUITE_P(
                       "File not found",
                       "2 files restored, 2 added files and 2 added folders removed\"",
                       FailedRunCase::Disk::noSecondNames},
+        // Kept files that cannot be renamed back are copied back, with their
+        // mode and times, beside their place.
+        FailedRunCase{"KeptFilesOnAnotherFileSystem", everyKind + "MOVE;missing.dll;APP_PATH\r\n",
+                      "File not found",
+                      "2 files restored, 2 added files and 2 added folders removed\"",
+                      FailedRunCase::Disk::keptElsewhere},
         // Files from temp are installed as they lie there; the last line's
         // source, an installed file, is written, and the disk is full.
         FailedRunCase{"DiskFillsUp", everyKind + "MOVE;..\\a.dll;APP_PATH\\DATA\r\n",

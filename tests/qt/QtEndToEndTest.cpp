@@ -418,7 +418,8 @@ TEST_F(RealWindowUpdate, SecondUpdaterOnTheSameInstallationSaysSoAtOnce) {
     EXPECT_EQ(second.status, 4);
     // Nothing is offered: the installed version is not even read.
     EXPECT_FALSE(second.mentions("New version found"));
-    EXPECT_TRUE(second.mentions("box Updater: Download: "));
+    EXPECT_TRUE(second.mentions("box Morvane Updater: "));
+    EXPECT_FALSE(second.mentions("box Updater: Download: "));
     EXPECT_TRUE(second.mentions("Another update of this installation is running"));
     EXPECT_EQ(firstOutcome.status, 0);
     EXPECT_EQ(installedVersion(), "1.3.0.0");

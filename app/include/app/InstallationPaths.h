@@ -16,6 +16,8 @@ public:
     std::string packageFile() const { return m_folder + "/temp/morvane.zip"; }
     std::string instructionFile() const { return m_folder + "/temp/updater.ini"; }
     std::string application() const { return m_folder + "/morvane.exe"; }
+    // The updater's own program, as it is installed.
+    std::string updaterProgram() const { return m_folder + "/updater"; }
     std::string errorLog() const { return m_folder + "/NoteError.txt"; }
 
 private:

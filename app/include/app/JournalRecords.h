@@ -24,6 +24,27 @@ struct FileIdentity {
 // The identity of the file that status (of lstat) describes.
 FileIdentity identityOf(const struct stat& status);
 
+// The file an update put where there was none: the device and inode of the
+// file it was made from (the very file where that was linked into place),
+// and the modification time it was given, which it keeps wherever it is
+// copied with its times (an installation copied with its journal, a file
+// put back from a copy, a copy the update made where it could not link).
+struct PlacedFile {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t modifiedNanoseconds = 0;
+
+    bool operator==(const PlacedFile&) const = default;
+};
+
+// The placed file that status (of fstat or lstat) describes.
+PlacedFile placedFileOf(const struct stat& status);
+
+// Whether status describes the placed file as the update left it: a
+// regular file with its modification time. A file written or put there
+// since has another.
+bool isPlaced(const PlacedFile& placed, const struct stat& status);
+
 // One change of an update, as its journal records it. A change inside the
 // installation names its path relative to the installation folder, so that
 // a copied or moved installation puts back its own files; a change outside
@@ -40,6 +61,9 @@ struct JournalRecord {
     // What stood at path when it was kept; journals of the first format did
     // not record it.
     std::optional<FileIdentity> replaced;
+    // What the update put at path, for an added file; earlier updaters did
+    // not record it.
+    std::optional<PlacedFile> placed;
 
     bool outside() const { return path.starts_with('/'); }
     bool operator==(const JournalRecord&) const = default;
@@ -58,7 +82,7 @@ struct JournalContents {
 // then one line per change in the order the changes were made:
 //
 //     kept <number> <device> <inode> <status change, ns> <path>
-//     added <path>
+//     added <path> <device> <inode> <modification, ns>
 //     folder <path>
 //
 // Fields are separated by one space; a path is written with "%", space, CR
@@ -67,7 +91,9 @@ struct JournalContents {
 // takes the fields it knows and skips any that a later writer adds after
 // them. A change of a kind a reader does not know is one it cannot undo, so
 // a writer that adds a kind raises the format's number, and a reader
-// refuses a number it does not know. Journals of the first format
+// refuses a number it does not know. An added file's identity follows its
+// path, where updaters that wrote the path alone skip it; their records
+// have none. Journals of the first format
 // ("updater-journal 1", written by earlier updaters) have no installation
 // line and no identity, name every path absolute and leave spaces as they
 // are.

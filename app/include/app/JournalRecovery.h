@@ -1,9 +1,11 @@
 #pragma once
 
 #include "app/InstallationPaths.h"
+#include "app/JournalUndo.h"
 #include "platform/files/FileSystem.h"
 
 #include <string>
+#include <vector>
 
 namespace updater {
 
@@ -19,12 +21,15 @@ struct Recovery {
     // For the log: what was done and how many files it concerned, or what
     // could not be done.
     std::string report;
+    // What a rollback left as it was, for undoing it was not safe.
+    std::vector<LeftChange> left;
 };
 
 // Finishes the journal an update left when it was killed or could not undo
 // its changes, under the installation's lock: an incomplete journal is
-// rolled back, a complete one finished (its kept files removed, the temp
-// folder deleted, the journal removed). When another update holds the lock,
+// rolled back, a complete one finished (the updater's own new program put in
+// its place, the kept files removed, the temp folder deleted, the journal
+// removed). When another update holds the lock,
 // the journal is that update's own and is left alone. A copied or moved
 // installation puts back its own files from the journal it carries, and
 // leaves changes outside it to the installation folder that made them.

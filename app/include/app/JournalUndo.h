@@ -8,6 +8,25 @@
 
 namespace updater {
 
+// A change an undo left as it is, for undoing it was not safe.
+struct LeftChange {
+    enum class Reason {
+        // A symbolic link stands on the way now: what lies behind it is not
+        // the installation's.
+        link,
+        // What stands there is not what the update put there.
+        otherFile,
+        // It lies outside the installation, and nothing shows that the
+        // update made it: it was not changed since the journal began, or an
+        // earlier updater did not record what it put there.
+        unproven,
+    };
+    std::string path; // where it lies
+    Reason reason;
+
+    bool operator==(const LeftChange&) const = default;
+};
+
 // What putting an update's changes back did.
 struct Restoration {
     unsigned restoredFiles = 0;  // replaced files put back
@@ -20,6 +39,8 @@ struct Restoration {
     // Changes outside the installation left as they are, for the journal
     // was written by another installation folder (UndoScope::installation).
     unsigned outsideLeft = 0;
+    // Changes left as they are, for undoing them was not safe.
+    std::vector<LeftChange> left;
     // What could not be put back and why; empty when everything was.
     std::string failure;
 
@@ -40,13 +61,17 @@ enum class UndoScope {
 // folder synced after its change. Changes that were never made (a kept file
 // whose place still holds the very file that was kept), or were already put
 // back by an earlier try, are passed over, so it may run again on the same
-// records after any interruption. Stops at the first change that cannot be
+// records after any interruption. Nothing is reached through a symbolic
+// link; an added file goes only when it is what the update put there; a
+// change outside the installation is undone only when it shows that the
+// update made it. What cannot be undone safely is left (LeftChange), but a
+// kept file is never given up: stops at the first change that cannot be
 // put back.
 Restoration undoChanges(const JournalFolder& journal, const std::vector<JournalRecord>& records,
                         UndoScope scope);
 
 // "3 files restored, 2 added files and 1 added folder removed", and the
-// folders left.
+// folders and changes left.
 std::string describeRestoration(const Restoration& restoration);
 
 } // namespace updater

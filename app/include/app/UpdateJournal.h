@@ -29,8 +29,9 @@ public:
     ~UpdateJournal() override = default;
 
     void keepReplaced(const std::string& target) override;
-    void noteAdded(const std::string& target) override;
+    void noteAdded(const std::string& target, const struct stat& from) override;
     void noteFolder(const std::string& folder) override;
+    std::string placeFor(const std::string& target) override;
     void makeDurable() override;
     void syncBeforeCommit(const std::string& path) override;
 
@@ -43,6 +44,8 @@ public:
     // system they lie on synced once), then marks the journal complete in
     // one step (a rename, synced with its folder). From then on the update's changes are
     // final and a later start finishes the journal instead of undoing it.
+    // Last, the updater's own new program takes its place; a start after a
+    // kill before that puts it there.
     void commit();
     // After the commit: removes the kept files, then the journal itself.
     void removeKept();
@@ -66,6 +69,8 @@ private:
     JournalFolder m_folder;
     // The installation folder as the records name it.
     std::string m_installation;
+    // The updater's own program as the records name it.
+    std::string m_program;
     fileio::UniqueFd m_records;
     std::vector<JournalRecord> m_written;
     unsigned m_kept = 0;

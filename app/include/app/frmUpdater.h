@@ -84,6 +84,8 @@ private:
     void RunUpdateCommand(const std::string& line);
     void showUnreachable(const std::string& reason);
     void showLatest();
+    // Another run holds the installation: said, and logged, as no failure.
+    void showBusy();
 
     platform::Toolkit& m_toolkit;
     platform::UpdaterControls& m_controls;

@@ -27,7 +27,11 @@ int linkDescriptor(int fd, const std::string& name) {
 }
 
 int renameName(const std::string& from, const std::string& to) {
-    return result(systemCalls().renameat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str()));
+    return renameNameAt(AT_FDCWD, from, AT_FDCWD, to);
+}
+
+int renameNameAt(int fromFolder, const std::string& from, int toFolder, const std::string& to) {
+    return result(systemCalls().renameat(fromFolder, from.c_str(), toFolder, to.c_str()));
 }
 
 int removeName(int folder, const std::string& name, int flags) {

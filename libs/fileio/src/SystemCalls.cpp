@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <utility>
 
@@ -24,6 +26,12 @@ SystemCalls realSystemCalls() {
     calls.open = [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); };
     calls.openat = [](int folder, const char* name, int flags, mode_t mode) {
         return ::openat(folder, name, flags, mode);
+    };
+    calls.openat2 = [](int folder, const char* name, int flags, std::uint64_t resolve) {
+        open_how how{};
+        how.flags = static_cast<std::uint64_t>(flags);
+        how.resolve = resolve;
+        return static_cast<int>(::syscall(SYS_openat2, folder, name, &how, sizeof how));
     };
     calls.write = [](int fd, const void* data, std::size_t size) {
         return ::write(fd, data, size);

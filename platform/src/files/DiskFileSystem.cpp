@@ -267,13 +267,14 @@ void DiskFileSystem::copyOne(const std::string& from, const std::string& to,
     }
     const bool replacing = stat(to.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
     const mode_t permissions = (replacing ? existing.st_mode : status.st_mode) & 0777;
+    const std::string placed = m_journal != nullptr ? m_journal->placeFor(to) : to;
     if (m_journal != nullptr) {
         // Whatever the name holds, a dangling link too, is kept to go back to.
         struct stat link {};
         if (lstat(to.c_str(), &link) == 0) {
             m_journal->keepReplaced(to);
         } else {
-            m_journal->noteAdded(to);
+            m_journal->noteAdded(to, status);
         }
     }
     // Under a journal, the copies reach the disk all at once before the
@@ -281,15 +282,19 @@ void DiskFileSystem::copyOne(const std::string& from, const std::string& to,
     // undone by the journal's records, which are on disk before each change.
     const auto durability = m_journal != nullptr ? ReplacementFile::Durability::later
                                                  : ReplacementFile::Durability::now;
-    std::unique_ptr<ReplacementFile> replacement = sharedReplacement(input.get(), status, from, to);
+    std::unique_ptr<ReplacementFile> replacement =
+        sharedReplacement(input.get(), status, from, placed);
     if (!replacement) {
-        replacement = std::make_unique<ReplacementFile>(to, label);
+        replacement = std::make_unique<ReplacementFile>(placed, label);
         replacement->copyFrom(input.get(), from);
     }
-    replacement->finish(permissions, nullptr, durability);
+    // Under a journal a copy keeps the source's modification time, by which
+    // the journal knows a new file for the update's own.
+    const struct timespec sourceTimes[2] = {{0, UTIME_OMIT}, status.st_mtim};
+    replacement->finish(permissions, m_journal != nullptr ? sourceTimes : nullptr, durability);
     if (m_journal != nullptr) {
         m_journal->makeDurable();
-        m_journal->syncBeforeCommit(folderOf(to));
+        m_journal->syncBeforeCommit(folderOf(placed));
     }
     replacement->commit(durability);
 }

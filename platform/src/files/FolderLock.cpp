@@ -15,13 +15,6 @@ bool FolderLock::lock(const std::string& folder, const std::string& source) {
     return static_cast<bool>(m_fd);
 }
 
-FolderLock::FolderLock(const std::string& folder, const std::string& source,
-                       const std::string& busyText) {
-    if (!lock(folder, source)) {
-        throw Error(ErrorNumber::pathFileAccess, source, busyText);
-    }
-}
-
 std::optional<FolderLock> FolderLock::takeIfFree(const std::string& folder,
                                                  const std::string& source) {
     FolderLock taken;

@@ -1,5 +1,6 @@
 #include "platform/files/ReplacementFile.h"
 
+#include "fileio/FolderListing.h"
 #include "fileio/Names.h"
 #include "fileio/Reading.h"
 #include "fileio/Writing.h"
@@ -11,7 +12,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <random>
 #include <string_view>
@@ -161,19 +161,22 @@ void ReplacementFile::commit(Durability durability) {
 }
 
 void ReplacementFile::removeLeftovers(const std::string& folder) {
-    DIR* listing = opendir(folder.c_str());
-    if (listing == nullptr) {
-        return;
+    const fileio::UniqueFd open = fileio::openFile(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (open) {
+        removeLeftovers(open.get());
     }
-    while (const dirent* entry = readdir(listing)) {
+}
+
+void ReplacementFile::removeLeftovers(int folder) {
+    (void)fileio::visitFolder(folder, [folder](std::string_view name, bool) {
         struct stat status {};
-        if (isLeftoverName(entry->d_name) &&
-            fstatat(dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        const std::string entry(name);
+        if (isLeftoverName(name) &&
+            fstatat(folder, entry.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISREG(status.st_mode)) {
-            (void)fileio::removeName(dirfd(listing), entry->d_name, 0);
+            (void)fileio::removeName(folder, entry, 0);
         }
-    }
-    closedir(listing);
+    });
 }
 
 } // namespace platform

@@ -17,8 +17,11 @@ namespace fileio {
 [[nodiscard]] int linkName(const std::string& existing, const std::string& name);
 // A name for the file open on fd, which may have none yet (O_TMPFILE).
 [[nodiscard]] int linkDescriptor(int fd, const std::string& name);
-// Renames from over to, replacing whatever to names (rename(2)).
+// Renames from over to, replacing whatever to names (rename(2)); the form
+// with folders names each relative to the folder open there (renameat(2)).
 [[nodiscard]] int renameName(const std::string& from, const std::string& to);
+[[nodiscard]] int renameNameAt(int fromFolder, const std::string& from, int toFolder,
+                               const std::string& to);
 // Removes a name of a file, or an empty folder with AT_REMOVEDIR
 // (unlinkat(2)); the path form is relative to the working folder.
 [[nodiscard]] int removeName(int folder, const std::string& name, int flags);

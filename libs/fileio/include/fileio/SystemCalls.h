@@ -7,10 +7,13 @@
 // their place: a write that fails with ENOSPC or EIO after so many bytes, a
 // close that reports a delayed write error, a link the file system refuses,
 // or a recorder that sees every change and sync a power cut would cut short;
-// and the free space that the room checks before the work read (fileio/Room.h).
+// and the free space that the room checks before the work read (fileio/Room.h);
+// and the opening of an entry below a folder without following links
+// (fileio/Beneath.h), which a test can make as old kernels have it.
 // No root, no mount namespace, no full disk needed.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <sys/statvfs.h>
@@ -23,6 +26,8 @@ namespace fileio {
 struct SystemCalls {
     std::function<int(const char* path, int flags, mode_t mode)> open;
     std::function<int(int folder, const char* name, int flags, mode_t mode)> openat;
+    // openat2(2) with the given resolve flags (RESOLVE_*) and no mode.
+    std::function<int(int folder, const char* name, int flags, std::uint64_t resolve)> openat2;
     std::function<ssize_t(int fd, const void* data, std::size_t size)> write;
     std::function<int(int fd)> fsync;
     std::function<int(int fd)> syncfs;

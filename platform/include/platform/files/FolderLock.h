@@ -12,10 +12,6 @@ namespace platform {
 // stays behind after a crash.
 class FolderLock {
 public:
-    // Takes the lock without waiting. Raises platform::Error with the given
-    // source when another process holds it (description: busyText) or when
-    // the folder cannot be opened.
-    FolderLock(const std::string& folder, const std::string& source, const std::string& busyText);
     // Takes the lock without waiting, or gives nothing when another process
     // holds it. Raises platform::Error when the folder cannot be opened.
     static std::optional<FolderLock> takeIfFree(const std::string& folder,

@@ -49,6 +49,8 @@ public:
     // Removes from the folder the temporary files that replacements killed
     // before their rename left behind; they are known by their names.
     static void removeLeftovers(const std::string& folder);
+    // The same in the folder open on folder, which stays open.
+    static void removeLeftovers(int folder);
 
 private:
     // Links the nameless file under a fresh temporary name beside the target.
