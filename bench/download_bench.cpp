@@ -9,10 +9,10 @@
 // its own.
 
 #include "BenchSupport.h"
-#include "app/frmUpdater.h"
 #include "platform/SystemServices.h"
 #include "platform/qt/QtToolkit.h"
 #include "platform/qt/QtUpdaterWindow.h"
+#include "run/frmUpdater.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/NginxServer.h"
 #include "testsupport/TempDir.h"

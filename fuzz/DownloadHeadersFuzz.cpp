@@ -12,8 +12,8 @@
 // A download that returns has then forgotten the part it went on from.
 
 #include "FuzzSandbox.h"
-#include "app/frmUpdater.h"
 #include "platform/SystemServices.h"
+#include "run/frmUpdater.h"
 #include "testsupport/ScriptedHttpServer.h"
 #include "testsupport/ScriptedToolkit.h"
 #include "text/Numbers.h"

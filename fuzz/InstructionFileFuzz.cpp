@@ -6,11 +6,11 @@
 // with is a finding.
 
 #include "SandboxFileSystem.h"
-#include "app/InstructionFile.h"
-#include "app/UpdateJournal.h"
 #include "fileio/SystemCalls.h"
 #include "fixtures/RecordingShell.h"
 #include "fixtures/WindowlessContext.h"
+#include "journal/UpdateJournal.h"
+#include "run/InstructionFile.h"
 #include "testsupport/TreeSnapshot.h"
 
 #include "FuzzSandbox.h"

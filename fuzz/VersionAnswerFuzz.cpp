@@ -9,8 +9,8 @@
 // no answer the input makes is trusted (none carries the publisher's
 // signature), and each one that is not empty is refused with a reason.
 
-#include "app/VersionCheck.h"
 #include "fixtures/WindowlessContext.h"
+#include "run/VersionCheck.h"
 #include "signature/VersionText.h"
 
 #include <cstddef>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/frmUpdater.h"
 #include "delta/LocalPackage.h"
+#include "run/frmUpdater.h"
 #include "testsupport/PublisherKey.h"
 #include "testsupport/ScriptedToolkit.h"
 #include "testsupport/ScriptedWeb.h"

@@ -1,7 +1,7 @@
 // A download bound to what the signed version answer announced: its size and
 // SHA-512. A server that sends another length, more, less or other bytes is
 // refused, and never more than the announced size is written.
-#include "app/PackageDownload.h"
+#include "fetch/PackageDownload.h"
 #include "fixtures/WindowlessContext.h"
 #include "platform/Error.h"
 #include "platform/http/CurlInternetTransfer.h"

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/frmUpdater.h"
 #include "platform/Error.h"
 #include "platform/SystemServices.h"
+#include "run/frmUpdater.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/ScriptedToolkit.h"
 #include "testsupport/TempDir.h"

@@ -1,5 +1,5 @@
 #include "DownloadFixture.h"
-#include "app/DownloadPercent.h"
+#include "fetch/DownloadPercent.h"
 #include "testsupport/AnswerGate.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/PatternedBytes.h"

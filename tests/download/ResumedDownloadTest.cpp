@@ -2,7 +2,7 @@
 // same package: only the rest is asked for, and whatever answer does not fit
 // starts the package over. Each case cuts a first download off after the
 // same bytes, then answers the next one its own way.
-#include "app/PackageDownload.h"
+#include "fetch/PackageDownload.h"
 #include "fixtures/WindowlessContext.h"
 #include "platform/Error.h"
 #include "platform/http/CurlInternetTransfer.h"

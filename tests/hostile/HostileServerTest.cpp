@@ -4,11 +4,11 @@
 // log, and that the installation is untouched unless the row is one the
 // update survives.
 
-#include "app/frmUpdater.h"
 #include "codemodule/CodeModuleState.h"
 #include "fixtures/Activation.h"
 #include "platform/SystemServices.h"
 #include "platform/files/DiskFileSystem.h"
+#include "run/frmUpdater.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/PackageBuilder.h"
 #include "testsupport/RawHttpServer.h"

@@ -1,5 +1,5 @@
-#include "app/InstructionFile.h"
 #include "fixtures/InstructionFixture.h"
+#include "run/InstructionFile.h"
 #include "testsupport/CaseName.h"
 
 #include <filesystem>

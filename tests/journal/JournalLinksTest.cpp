@@ -6,8 +6,8 @@
 // for it, nothing outside the installation changes, and the recovery says
 // what it left.
 #include "JournalFixture.h"
-#include "app/JournalRecords.h"
-#include "app/JournalRecovery.h"
+#include "journal/JournalRecords.h"
+#include "journal/JournalRecovery.h"
 #include "platform/files/DiskFileSystem.h"
 #include "testsupport/TreeSnapshot.h"
 

@@ -1,7 +1,7 @@
 // How the journal names a path an update changes: relative to the
 // installation inside it, absolute outside it, with the folders on the way
 // followed as the disk has them and the last piece (a link itself) as it is.
-#include "app/JournalPaths.h"
+#include "journal/JournalPaths.h"
 #include "platform/Error.h"
 #include "testsupport/CaseName.h"
 #include "testsupport/TempDir.h"

@@ -1,7 +1,7 @@
 // The journal's records read back as they were written, in the format this
 // updater writes and in the one earlier updaters wrote; a damaged line is
 // refused, never taken for another change.
-#include "app/JournalRecords.h"
+#include "journal/JournalRecords.h"
 #include "platform/Error.h"
 #include "testsupport/CaseName.h"
 #include "text/Pieces.h"

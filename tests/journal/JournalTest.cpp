@@ -2,7 +2,7 @@
 // installation back exactly, and a run cut short is finished at the next
 // start.
 #include "JournalFixture.h"
-#include "app/JournalRecovery.h"
+#include "journal/JournalRecovery.h"
 #include "platform/files/DiskFileSystem.h"
 #include "platform/files/FolderLock.h"
 #include "testsupport/CaseName.h"

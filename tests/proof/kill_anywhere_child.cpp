@@ -27,7 +27,7 @@
 // wrong use.
 
 #include "KillMoments.h"
-#include "app/frmUpdater.h"
+#include "run/frmUpdater.h"
 
 #include "codemodule/CodeModuleState.h"
 #include "fileio/SystemCalls.h"

@@ -2,10 +2,10 @@
 // (why the changed files alone were not enough) is never logged by the next.
 #include "PublisherRun.h"
 
-#include "app/frmUpdater.h"
 #include "codemodule/CodeModuleState.h"
 #include "fixtures/Activation.h"
 #include "platform/SystemServices.h"
+#include "run/frmUpdater.h"
 #include "signature/PackageSigning.h"
 #include "signature/ReleaseLine.h"
 #include "testsupport/PublisherKey.h"

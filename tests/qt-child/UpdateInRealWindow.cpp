@@ -11,11 +11,11 @@
 // stopped with the window open (then the last line is "open: STATUS LINE"),
 // 3 when the event loop returned without either.
 
-#include "app/frmUpdater.h"
 #include "codemodule/CodeModuleState.h"
 #include "platform/SystemServices.h"
 #include "platform/qt/QtToolkit.h"
 #include "platform/qt/QtUpdaterWindow.h"
+#include "run/frmUpdater.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,6 +1,6 @@
-#include "app/frmUpdater.h"
 #include "codemodule/CodeModuleState.h"
 #include "platform/SystemServices.h"
+#include "run/frmUpdater.h"
 #include "testsupport/PackageBuilder.h"
 #include "testsupport/ScriptedToolkit.h"
 #include "testsupport/TempDir.h"

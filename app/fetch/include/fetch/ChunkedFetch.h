@@ -1,0 +1,63 @@
+#pragma once
+
+#include "fetch/InstalledFiles.h"
+#include "fetch/RangeFetch.h"
+
+#include "delta/ChunkMap.h"
+#include "delta/ChunkPlan.h"
+#include "delta/PackageDirectory.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <sys/types.h>
+
+namespace updater {
+
+// One changed file of an entry deflated in chunks, rebuilt in the temp
+// folder from the chunks the installed file holds and the ones fetched by
+// range from the package, each inflated alone and checked against the chunk
+// map as it is written; a chunk at a time in memory, never the file. The
+// rebuilt file still has to pass the same check of its size, SHA-256 and
+// mode as every fetched entry. Whatever does not hold is a reason and leaves
+// no file: the caller then fetches the entry whole.
+class ChunkedFetch {
+public:
+    // Called with the bytes of the package each request brings.
+    using Received = std::function<void(std::uint64_t bytes)>;
+
+    ChunkedFetch(RangeFetch& fetch, Received received);
+
+    struct Source {
+        const std::string& url;
+        std::uint64_t packageSize = 0;
+        const delta::DirectoryEntry& entry;
+        delta::ByteSpan span;
+        const delta::ChunkedEntry& chunks;
+        const delta::ChunkPlan& plan;
+        const InstalledChunks& installed;
+    };
+
+    // Writes the file at to, with exactly mode; written gets the SHA-256 of
+    // every byte written, so that its check need not read it again.
+    std::optional<std::string> fetch(const Source& source, const std::string& to, mode_t mode,
+                                     delta::Sha256& written);
+
+private:
+    std::optional<std::string> dataOffset(const Source& source, std::uint64_t& offset);
+    using Write = std::function<void(std::span<const unsigned char> bytes)>;
+    std::optional<std::string> rebuild(const Source& source, std::uint64_t dataOffset, int file,
+                                       delta::Sha256& written);
+    std::optional<std::string> copyHeld(const Source& source, const delta::MapChunk& chunk,
+                                        std::uint64_t offset, const Write& write);
+    std::optional<std::string> fetchRun(const Source& source, std::uint64_t dataOffset,
+                                        const delta::ByteSpan& request, std::size_t& index,
+                                        const Write& write);
+
+    RangeFetch& m_fetch;
+    Received m_received;
+};
+
+} // namespace updater

@@ -1,0 +1,195 @@
+#include "fetch/ChunkedFetch.h"
+
+#include "delta/ChunkInflater.h"
+#include "delta/DeltaError.h"
+#include "fileio/BufferedFile.h"
+#include "fileio/Failure.h"
+#include "fileio/Names.h"
+#include "fileio/Reading.h"
+#include "fileio/Writing.h"
+#include "zipformat/EntryData.h"
+#include "zipformat/LittleEndian.h"
+#include "zipformat/Records.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <numeric>
+#include <sys/stat.h>
+#include <vector>
+
+namespace updater {
+
+namespace {
+
+constexpr std::size_t fileBuffer = 256 * 1024;
+constexpr std::size_t copyPiece = 64 * 1024;
+
+} // namespace
+
+ChunkedFetch::ChunkedFetch(RangeFetch& fetch, Received received)
+    : m_fetch(fetch), m_received(std::move(received)) {}
+
+std::optional<std::string> ChunkedFetch::fetch(const Source& source, const std::string& to,
+                                               mode_t mode, delta::Sha256& written) {
+    if (auto failure = delta::chunksMismatch(source.entry, source.chunks)) {
+        return failure;
+    }
+    std::uint64_t offset = 0;
+    if (auto failure = dataOffset(source, offset)) {
+        return failure;
+    }
+    fileio::UniqueFd fd =
+        fileio::openFile(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+    if (!fd) {
+        return "cannot write " + to + ": " + fileio::systemReason(errno);
+    }
+    // The creation mask may have taken bits the mode asks for.
+    std::optional<std::string> failure;
+    if (::fchmod(fd.get(), mode) != 0) {
+        failure = "cannot give " + to + " its mode: " + fileio::systemReason(errno);
+    } else {
+        failure = rebuild(source, offset, fd.release(), written);
+    }
+    if (failure) {
+        (void)fileio::removeFile(to);
+    }
+    return failure;
+}
+
+// Where the entry's data begins: past its local header, name and extra
+// field, which only the local header gives.
+std::optional<std::string> ChunkedFetch::dataOffset(const Source& source, std::uint64_t& offset) {
+    std::vector<unsigned char> header;
+    if (auto failure = m_fetch.fetch(source.url, source.span.offset, zipformat::localHeaderSize,
+                                     source.packageSize,
+                                     [&header](const std::uint8_t* data, std::size_t size) {
+                                         header.insert(header.end(), data, data + size);
+                                     })) {
+        return "the local header of " + source.entry.name + ": " + *failure;
+    }
+    m_received(header.size());
+    if (header.size() != zipformat::localHeaderSize ||
+        zipformat::read32(header.data()) != zipformat::localHeaderSignature) {
+        return "the chunked entry " + source.entry.name + " has no local header at its offset";
+    }
+    offset = source.span.offset + zipformat::localHeaderSize +
+             zipformat::read16(header.data() + zipformat::localNameLengthAt) +
+             zipformat::read16(header.data() + zipformat::localExtraLengthAt);
+    if (offset + source.entry.compressedSize > source.span.offset + source.span.length) {
+        return "the chunked entry " + source.entry.name + "'s data does not fit its span";
+    }
+    return std::nullopt;
+}
+
+// A chunk the installed file holds, read from it and checked again: the
+// file may have changed since it was cut.
+std::optional<std::string> ChunkedFetch::copyHeld(const Source& source,
+                                                  const delta::MapChunk& chunk,
+                                                  std::uint64_t offset, const Write& write) {
+    std::vector<unsigned char> piece(copyPiece);
+    delta::Sha256Digest digest(source.installed.path);
+    for (std::uint64_t done = 0; done < chunk.size;) {
+        const auto wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), chunk.size - done));
+        std::size_t got = 0;
+        if (const int error = fileio::readAt(source.installed.file.get(), piece.data(), wanted,
+                                             static_cast<off_t>(offset + done), got)) {
+            return "cannot read " + source.installed.path + ": " + fileio::systemReason(error);
+        }
+        if (got != wanted) {
+            break;
+        }
+        digest.add(piece.data(), got);
+        write({piece.data(), got});
+        done += got;
+    }
+    if (delta::chunkDigestOf(digest.finish()) != chunk.digest) {
+        return source.installed.path + " changed while the update read it";
+    }
+    return std::nullopt;
+}
+
+// The fetched chunks side by side from chunk index on, in one request,
+// each inflated alone; index ends past them.
+std::optional<std::string> ChunkedFetch::fetchRun(const Source& source, std::uint64_t dataOffset,
+                                                  const delta::ByteSpan& request,
+                                                  std::size_t& index, const Write& write) {
+    const auto& chunks = source.chunks.chunks;
+    delta::ChunkInflater inflater(write);
+    std::optional<std::string> failure;
+    std::size_t failed = index;
+    std::uint64_t left = chunks[index].compressedSize;
+    inflater.start(chunks[index], index + 1 == chunks.size());
+    const auto take = [&](const std::uint8_t* data, std::size_t size) {
+        m_received(size);
+        for (std::span<const unsigned char> bytes(data, size); !failure && !bytes.empty();) {
+            const std::size_t taken = inflater.take(bytes);
+            bytes = bytes.subspan(taken);
+            left -= taken;
+            if (left > 0) {
+                continue;
+            }
+            if ((failure = inflater.finish())) {
+                failed = index;
+            }
+            // The next chunk of the run begins at once, even where this one
+            // ended with the piece: its bytes come with the next piece.
+            if (++index < chunks.size() && source.plan.steps[index].fetched) {
+                left = chunks[index].compressedSize;
+                inflater.start(chunks[index], index + 1 == chunks.size());
+            } else if (!bytes.empty()) {
+                failure = "more bytes came than its chunks have";
+                failed = index - 1;
+            }
+        }
+    };
+    if (auto fetchFailure = m_fetch.fetch(source.url, dataOffset + request.offset, request.length,
+                                          source.packageSize, take)) {
+        return "the chunks of " + source.entry.name + " from chunk " + std::to_string(failed) +
+               " on: " + *fetchFailure;
+    }
+    if (failure) {
+        return "chunk " + std::to_string(failed) + " of " + source.entry.name + ": " + *failure;
+    }
+    return std::nullopt;
+}
+
+// Every chunk in order into file (which this closes): copied from the
+// installed file or fetched, each checked as it is written.
+std::optional<std::string> ChunkedFetch::rebuild(const Source& source, std::uint64_t dataOffset,
+                                                 int file, delta::Sha256& written) {
+    fileio::BufferedFile out(fileio::UniqueFd(file), fileBuffer);
+    delta::Sha256Digest whole(source.entry.name);
+    int writeError = 0;
+    const auto write = [&](std::span<const unsigned char> bytes) {
+        if (writeError == 0) {
+            whole.add(bytes.data(), bytes.size());
+            writeError = out.write(bytes.data(), bytes.size());
+        }
+    };
+    const auto& steps = source.plan.steps;
+    const auto& chunks = source.chunks.chunks;
+    std::size_t request = 0;
+    for (std::size_t i = 0; i < steps.size();) {
+        std::optional<std::string> failure;
+        if (!steps[i].fetched) {
+            failure = copyHeld(source, chunks[i], steps[i].heldOffset, write);
+            ++i;
+        } else {
+            failure = fetchRun(source, dataOffset, source.plan.requests[request++], i, write);
+        }
+        if (failure) {
+            return failure;
+        }
+        if (writeError != 0) {
+            break;
+        }
+    }
+    if (const int error = writeError != 0 ? writeError : out.close()) {
+        return "cannot write the rebuilt " + source.entry.name + ": " + fileio::systemReason(error);
+    }
+    written = whole.finish();
+    return std::nullopt;
+}
+
+} // namespace updater

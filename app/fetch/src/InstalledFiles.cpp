@@ -1,0 +1,112 @@
+#include "fetch/InstalledFiles.h"
+
+#include "delta/DeltaError.h"
+#include "fileio/Failure.h"
+#include "fileio/LinkOrCopy.h"
+#include "fileio/Reading.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <utility>
+
+namespace updater {
+
+InstalledFiles::InstalledFiles(std::string installFolder, Resolve resolve,
+                               std::function<void()> pump)
+    : m_installFolder(std::move(installFolder)), m_resolve(std::move(resolve)),
+      m_pump(std::move(pump)) {}
+
+bool InstalledFiles::same(const Identity& identity, const struct stat& status) {
+    return status.st_dev == identity.device && status.st_ino == identity.inode &&
+           status.st_size == identity.size && status.st_mtim.tv_sec == identity.modified.tv_sec &&
+           status.st_mtim.tv_nsec == identity.modified.tv_nsec;
+}
+
+// The file's SHA-256, and its chunks when it is one to cut.
+delta::Sha256 InstalledFiles::digestOf(const std::string& installedPath, int file,
+                                       const Identity& identity) {
+    if (!m_cutPaths.contains(installedPath)) {
+        return delta::sha256OfOpenFile(file, identity.path);
+    }
+    delta::Sha256Digest whole(identity.path);
+    delta::HeldChunks held;
+    delta::cutOpenFile(
+        file, identity.path, m_cutSizes,
+        [&](std::uint64_t offset, std::uint64_t size, const delta::Sha256& sha256) {
+            held.try_emplace(delta::chunkDigestOf(sha256), delta::HeldChunk{offset, size});
+            m_pump();
+        },
+        &whole);
+    m_cut[installedPath] = {identity, std::move(held)};
+    return whole.finish();
+}
+
+void InstalledFiles::cutWhenHashing(std::set<std::string> installedPaths,
+                                    const zipformat::ChunkSizes& sizes) {
+    m_cutPaths = std::move(installedPaths);
+    m_cutSizes = sizes;
+}
+
+bool InstalledFiles::holds(const std::string& installedPath, std::uint64_t size,
+                           const delta::Sha256& sha256) {
+    const std::string found = m_resolve(m_installFolder + "/" + installedPath);
+    struct stat status {};
+    const fileio::UniqueFd file = fileio::openRegularFile(found, status, fileio::LastLink::refuse);
+    if (!file || static_cast<std::uint64_t>(status.st_size) != size) {
+        return false;
+    }
+    m_pump();
+    const Identity identity{found, status.st_dev, status.st_ino, status.st_size, status.st_mtim};
+    try {
+        if (digestOf(installedPath, file.get(), identity) != sha256) {
+            return false;
+        }
+    } catch (const delta::DeltaError&) {
+        return false;
+    }
+    m_held[installedPath] = identity;
+    return true;
+}
+
+std::optional<std::string> InstalledFiles::take(const std::string& installedPath,
+                                                const std::string& to, mode_t mode) const {
+    const auto held = m_held.find(installedPath);
+    if (held == m_held.end()) {
+        return "the installation holds no file " + installedPath;
+    }
+    const Identity& identity = held->second;
+    struct stat status {};
+    const fileio::UniqueFd file =
+        fileio::openRegularFile(identity.path, status, fileio::LastLink::refuse);
+    if (!file || !same(identity, status)) {
+        return identity.path + " changed while the update read the installation";
+    }
+    if (const int error = fileio::linkOrCopy(file.get(), status, to, mode)) {
+        return "cannot copy " + identity.path + " to " + to + ": " + fileio::systemReason(error);
+    }
+    return std::nullopt;
+}
+
+std::optional<InstalledChunks> InstalledFiles::chunks(const std::string& installedPath,
+                                                      const zipformat::ChunkSizes& sizes) const {
+    InstalledChunks chunks;
+    chunks.path = m_resolve(m_installFolder + "/" + installedPath);
+    struct stat status {};
+    chunks.file = fileio::openRegularFile(chunks.path, status, fileio::LastLink::refuse);
+    if (!chunks.file) {
+        return std::nullopt;
+    }
+    if (const auto cut = m_cut.find(installedPath);
+        cut != m_cut.end() && sizes == m_cutSizes && same(cut->second.first, status)) {
+        chunks.held = cut->second.second;
+        return chunks;
+    }
+    try {
+        chunks.held = delta::chunksOfOpenFile(chunks.file.get(), chunks.path, sizes, m_pump);
+    } catch (const delta::DeltaError&) {
+        return std::nullopt;
+    }
+    return chunks;
+}
+
+} // namespace updater

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "fetch/PartialPackage.h"
+#include "fetch/TempFolder.h"
+#include "journal/JournalRecovery.h"
+#include "run/RunDisplay.h"
+#include "run/UpdateStages.h"
+
+#include "app/InstallationPaths.h"
+#include "app/StageContext.h"
+#include "platform/files/FolderLock.h"
+#include "run/ErrorLog.h"
+
+#include <optional>
+#include <string>
+
+namespace updater {
+
+// One update run, from the check to the end: it holds the installation's
+// lock for as long as it lives, finishes what an earlier update left, asks
+// for the version, and on the user's Yes brings the release into the temp
+// folder (only the changed files when the signed answer allows it, else
+// the whole package), checks it and carries out its instruction file under
+// the journal. Whatever way the release comes, it passes the same checks:
+// the offered version must be newer than the installed one (with the
+// publisher's key), and the temp folder then holds what the whole package
+// unpacks to. The window maps what it comes to onto captions and boxes.
+class UpdateRun {
+public:
+    // Takes the lock when no other run holds it; raises platform::Error when
+    // it cannot be taken for another reason.
+    UpdateRun(UpdateStages& stages, RunDisplay& display, ErrorLog& log,
+              const InstallationPaths& paths, StageContext& context);
+
+    enum class Check {
+        busy,        // another run holds the installation (nothing of it read)
+        stopped,     // an earlier update could not be finished (logged and shown)
+        unreachable, // no usable answer (why, when known, logged)
+        latest,      // nothing newer (an older signed offer logged)
+        available,
+    };
+    struct Checked {
+        Check outcome;
+        // Why there was no usable answer, when it is known (a request
+        // given up, an answer a keyed updater does not trust).
+        std::string reason;
+    };
+    Checked check();
+
+    // After the user's Yes; false when a stage stopped it and reported why
+    // (the installation is as it was). A failure that ends the run is
+    // raised as platform::Error, after the log has been told why the
+    // changed files alone were not enough, when that was tried.
+    bool install();
+
+    // After the success has been shown: the temp folder, then the journal.
+    void finish();
+
+private:
+    // Whether the changed files alone brought the release into the temp
+    // folder, and if they were tried and did not, why.
+    struct ChangedFiles {
+        bool arrived = false;
+        std::string fallback;
+    };
+    // The release unpacked in the temp folder; the reason it could not be
+    // unpacked (the user has been shown it), or nothing.
+    std::optional<std::string> obtain(std::string& fallback);
+    ChangedFiles fetchChangedFiles();
+    void requireNewerRelease() const;
+    DownloadIdentity wantedPackage() const;
+    void noteFallback(const std::string& fallback);
+
+    UpdateStages& m_stages;
+    RunDisplay& m_display;
+    ErrorLog& m_log;
+    const InstallationPaths& m_paths;
+    StageContext& m_context;
+    std::optional<platform::FolderLock> m_lock;
+    TempFolder m_temp;
+};
+
+// Tells the log what the start did about an earlier update (and the user,
+// when it could not make the installation whole); false then.
+bool noteRecovery(const Recovery& recovery, ErrorLog& log);
+
+} // namespace updater

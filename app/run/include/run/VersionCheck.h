@@ -1,0 +1,83 @@
+#pragma once
+
+#include "app/StageContext.h"
+#include "platform/Services.h"
+#include "run/UpdateDecision.h"
+
+#include "signature/ReleaseLine.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace updater {
+
+// Whether the publisher offers a newer version than the one installed: the
+// installed application's file version against the version endpoint's
+// answer. Never fails: a step that fails is skipped and the next one runs.
+//
+// Built with the publisher's key, the check trusts only an answer that
+// carries the publisher's signed release line for the version it offers,
+// not yet expired; any other answer counts as no usable answer ("NA"), and
+// refusal() says why. That holds for an answer of no update too, so a
+// network that keeps answering the installed version cannot hold updates
+// back unnoticed. A trusted answer whose signed version is not plainly
+// newer than the installed one (an older answer served again) offers
+// nothing, however the plain comparison reads it, and notice() names it:
+// the user is never asked for what would be refused.
+class VersionCheck {
+public:
+    // publisherKey: base64 of the Ed25519 public key, or empty; clock: the
+    // seconds since 1970-01-01 UTC, for the answer's expiry.
+    VersionCheck(platform::Services& services, StageContext& context, std::string applicationPath,
+                 std::string versionAddress, std::string publisherKey,
+                 std::function<std::int64_t()> clock);
+
+    // Fills the installed-version fields.
+    void readInstalledVersion();
+    // Asks the endpoint: "UPDATE_AVAILABLE", "NO_UPDATE", or "NA" when it
+    // gave no usable answer.
+    std::string updateStatus();
+    // The version the last answer offered, as its three pieces joined by
+    // ".": what the package must be signed for.
+    std::string offeredVersion() const;
+    // The installed version as last read: the parts the check compares, and
+    // the whole file version for messages (empty without an application).
+    InstalledVersion installedVersion() const;
+    const std::string& installedVersionText() const;
+    // Why the last request gave no usable answer: it was given up (silence,
+    // its deadline), or, with a key, its answer was not trusted. Empty when
+    // it was answered, or when the server could not be reached at all.
+    const std::string& refusal() const { return m_refusal; }
+    // Why the last trusted answer offered nothing although it named
+    // another version; empty otherwise.
+    const std::string& notice() const { return m_notice; }
+    // The last answer's verified release line (with a key).
+    const std::optional<signature::ReleaseLine>& release() const { return m_release; }
+
+private:
+    platform::Services& m_services;
+    StageContext& m_context;
+    std::string m_applicationPath;
+    std::string m_versionAddress;
+    std::string m_installedText;
+    std::string m_publisherKey;
+    std::function<std::int64_t()> m_clock;
+    std::string m_refusal;
+    std::string m_notice;
+    std::optional<signature::ReleaseLine> m_release;
+
+    // With a key: whether the answer is trusted, keeping its release line or
+    // the reason it is not.
+    bool trusted(const std::string& answer);
+
+    std::string strLocalVer1;
+    std::string strLocalVer2;
+    std::string strLocalVer3;
+    std::string strServerVer1;
+    std::string strServerVer2;
+    std::string strServerVer3;
+};
+
+} // namespace updater

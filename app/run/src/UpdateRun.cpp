@@ -1,0 +1,166 @@
+#include "run/UpdateRun.h"
+
+#include "app/SourceLabels.h"
+
+#include "platform/Error.h"
+#include "run/UpdateDecision.h"
+
+namespace updater {
+
+UpdateRun::UpdateRun(UpdateStages& stages, RunDisplay& display, ErrorLog& log,
+                     const InstallationPaths& paths, StageContext& context)
+    : m_stages(stages), m_display(display), m_log(log), m_paths(paths), m_context(context),
+      m_lock(platform::FolderLock::takeIfFree(paths.folder(), sources::updateRun)),
+      m_temp(paths, context) {}
+
+UpdateRun::Checked UpdateRun::check() {
+    if (!m_lock) {
+        return {Check::busy, {}};
+    }
+    // The check must see a whole installation, old or new.
+    if (!noteRecovery(recoverLockedInstallation(m_paths, m_context.files()), m_log)) {
+        return {Check::stopped, {}};
+    }
+    VersionCheck& versions = m_stages.versions;
+    versions.readInstalledVersion();
+    if (versions.updateStatus() == "UPDATE_AVAILABLE") {
+        return {Check::available, {}};
+    }
+    // Only the second answer decides.
+    if (versions.updateStatus() == "NA") {
+        // A request given up, or an answer a keyed updater does not trust,
+        // is no answer; the log says why.
+        if (!versions.refusal().empty()) {
+            m_log.note(logLabels::version, versions.refusal(), false);
+        }
+        return {Check::unreachable, versions.refusal()};
+    }
+    if (!versions.notice().empty()) {
+        m_log.note(logLabels::version, versions.notice(), false);
+    }
+    return {Check::latest, {}};
+}
+
+bool UpdateRun::install() {
+    std::string fallback;
+    try {
+        m_display.busy();
+        m_temp.prepare(wantedPackage());
+        if (const auto failure = obtain(fallback)) {
+            // The box has told the user; the log tells the administrator why.
+            noteFallback(fallback);
+            m_log.note(logLabels::stage, "the package could not be unpacked: " + *failure, false);
+            return false;
+        }
+        m_temp.dropPackage();
+        m_display.processing();
+        if (!m_stages.instructions.apply()) {
+            return false;
+        }
+        m_stages.instructions.removeKept();
+        return true;
+    } catch (const std::exception&) {
+        noteFallback(fallback);
+        throw;
+    }
+}
+
+void UpdateRun::finish() {
+    m_temp.remove();
+    m_stages.instructions.removeJournal();
+}
+
+std::optional<std::string> UpdateRun::obtain(std::string& fallback) {
+    m_display.downloading();
+    requireNewerRelease();
+    const ChangedFiles changed = fetchChangedFiles();
+    if (changed.arrived) {
+        return std::nullopt;
+    }
+    if (!changed.fallback.empty()) {
+        // Nothing of it is kept: the whole package comes as it always has.
+        fallback = changed.fallback;
+        m_temp.empty();
+        m_display.busy();
+        m_display.downloading();
+    }
+    m_stages.download.download(m_stages.packageAddress, m_paths.packageFile());
+    m_stages.signature.check();
+    m_display.extracting();
+    return m_stages.unpacking.unpack("morvane.zip");
+}
+
+UpdateRun::ChangedFiles UpdateRun::fetchChangedFiles() {
+    const PackageDownload::Announced& release = m_stages.versions.release();
+    // Without a manifest the signed answer vouches for, or with a download
+    // an earlier run cut off waiting to go on, the whole package comes.
+    if (!release || !release->manifest || m_temp.holdsPartOf(wantedPackage())) {
+        return {};
+    }
+    auto failure = m_stages.delta.fetch(
+        m_stages.packageAddress, *release, m_paths.folder(),
+        m_context.resolve(m_paths.tempFolder()), m_context.resolve(m_paths.packageFile()),
+        [this](const std::string& path) { return m_context.resolve(path); });
+    if (!failure) {
+        m_display.extracting();
+        failure = m_stages.unpacking.unpack("morvane.zip", PackageUnpacking::Failures::quiet);
+    }
+    if (!failure) {
+        failure = m_stages.delta.finishUnpacked();
+    }
+    if (failure) {
+        // A file fetched whole because its chunks did not come as listed
+        // is part of why, should the log have to say it.
+        for (const std::string& reason : m_stages.delta.entryFallbacks()) {
+            *failure += "; before that: " + reason;
+        }
+        return {false, *failure};
+    }
+    return {true, {}};
+}
+
+void UpdateRun::requireNewerRelease() const {
+    // Signed, the offer is the version that would be installed: an older
+    // release, however well signed, would take the installation back. The
+    // check offers nothing older; this holds whatever way the release comes.
+    const VersionCheck& versions = m_stages.versions;
+    const PackageDownload::Announced& release = versions.release();
+    if (release &&
+        !movesForward(versions.installedVersion(), text::versionPieces(release->version))) {
+        throw platform::Error(platform::ErrorNumber::permissionDenied, sources::packageSignature,
+                              "the package was refused: it is signed for version " +
+                                  release->version +
+                                  ", which is not newer than the installed version " +
+                                  versions.installedVersionText());
+    }
+}
+
+DownloadIdentity UpdateRun::wantedPackage() const {
+    return downloadIdentity(m_stages.packageAddress, m_stages.versions.release());
+}
+
+void UpdateRun::noteFallback(const std::string& fallback) {
+    if (!fallback.empty()) {
+        m_log.note(logLabels::stage,
+                   "fetching only the files that changed did not work (" + fallback +
+                       "), so the whole package was downloaded",
+                   false);
+    }
+}
+
+bool noteRecovery(const Recovery& recovery, ErrorLog& log) {
+    switch (recovery.outcome) {
+    case Recovery::Outcome::nothing:
+        return true;
+    case Recovery::Outcome::rolledBack:
+    case Recovery::Outcome::finished:
+        log.note(logLabels::stage, recovery.report, false);
+        return true;
+    case Recovery::Outcome::failed:
+        log.note(logLabels::stage, recovery.report, true);
+        return false;
+    }
+    return false;
+}
+
+} // namespace updater

@@ -1,0 +1,139 @@
+#include "run/VersionCheck.h"
+
+#include "platform/Error.h"
+#include "run/UpdateDecision.h"
+#include "text/Pieces.h"
+
+#include <memory>
+
+namespace updater {
+
+namespace {
+
+const char* const userAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+
+} // namespace
+
+using platform::skipOnFailure;
+
+VersionCheck::VersionCheck(platform::Services& services, StageContext& context,
+                           std::string applicationPath, std::string versionAddress,
+                           std::string publisherKey, std::function<std::int64_t()> clock)
+    : m_services(services), m_context(context), m_applicationPath(std::move(applicationPath)),
+      m_versionAddress(std::move(versionAddress)), m_publisherKey(std::move(publisherKey)),
+      m_clock(std::move(clock)) {}
+
+void VersionCheck::readInstalledVersion() {
+    const std::string& path = m_applicationPath;
+    bool present = false;
+    skipOnFailure([&] { present = m_context.files().FileExists(path); });
+    m_installedText.clear();
+    if (!present) {
+        strLocalVer1.clear();
+        strLocalVer2.clear();
+        strLocalVer3.clear();
+        return;
+    }
+    std::vector<std::string> pieces;
+    skipOnFailure([&] { m_installedText = m_context.files().GetFileVersion(path); });
+    skipOnFailure([&] { pieces = text::splitText(m_installedText, '.'); });
+    // A field whose piece is missing keeps what it held.
+    skipOnFailure([&] { strLocalVer1 = pieces.at(0); });
+    skipOnFailure([&] { strLocalVer2 = pieces.at(1); });
+    skipOnFailure([&] { strLocalVer3 = pieces.at(3); });
+}
+
+std::string VersionCheck::updateStatus() {
+    m_refusal.clear();
+    m_notice.clear();
+    m_release.reset();
+    strServerVer1.clear();
+    strServerVer2.clear();
+    strServerVer3.clear();
+
+    std::string answer;
+    {
+        std::unique_ptr<platform::HttpRequest> request;
+        skipOnFailure([&] { request = m_services.newHttpRequest(); });
+        if (request) {
+            skipOnFailure([&] { request->Open("GET", m_versionAddress, false); });
+        }
+        skipOnFailure([&] { m_context.pause(5); });
+        if (request) {
+            skipOnFailure([&] { request->setRequestHeader("User-Agent", userAgent); });
+            skipOnFailure([&] {
+                try {
+                    request->send("");
+                } catch (const platform::Error& failure) {
+                    // A server that holds the request is no answer, and
+                    // the log says why.
+                    if (failure.number() == platform::HttpRequest::givenUp) {
+                        m_refusal = "the version request was given up: " + failure.description();
+                    }
+                    throw;
+                }
+            });
+        }
+        skipOnFailure([&] { m_context.pause(5); });
+        if (request) {
+            skipOnFailure([&] { answer = request->responseText(); });
+        }
+    }
+
+    if (!trusted(answer)) {
+        return "NA";
+    }
+    const text::VersionPieces offered = readOfferedVersion(answer);
+    strServerVer1 = offered[0];
+    strServerVer2 = offered[1];
+    strServerVer3 = offered[2];
+    const std::string status = updateStatusFor(installedVersion(), offered);
+    // Signed, the offer is a promise of what the package will be; an older
+    // one would only be refused after its download.
+    if (m_release && status == "UPDATE_AVAILABLE" &&
+        !movesForward(installedVersion(), text::versionPieces(m_release->version))) {
+        m_notice = "the version answer offers version " + m_release->version +
+                   ", which is not newer than the installed version " + m_installedText +
+                   " (an older answer served again?); nothing was offered";
+        return "NO_UPDATE";
+    }
+    return status;
+}
+
+InstalledVersion VersionCheck::installedVersion() const {
+    return {strLocalVer1, strLocalVer2, strLocalVer3};
+}
+
+const std::string& VersionCheck::installedVersionText() const {
+    return m_installedText;
+}
+
+bool VersionCheck::trusted(const std::string& answer) {
+    // No answer is an unreachable server, with a key or without.
+    if (m_publisherKey.empty() || answer.empty()) {
+        return true;
+    }
+    const auto key = signature::publicKeyFromBase64(m_publisherKey);
+    if (!key) {
+        m_refusal = "the publisher's key this updater was built with is not an Ed25519 public "
+                    "key, so no version answer can be checked";
+        return false;
+    }
+    signature::AnswerCheck check = signature::checkVersionAnswer(answer, *key, m_clock());
+    if (!check.verified()) {
+        m_refusal = std::move(check.description);
+        return false;
+    }
+    m_release = std::move(check.release);
+    return true;
+}
+
+std::string VersionCheck::offeredVersion() const {
+    // The signed version, when the answer carried one, is the offer itself.
+    if (m_release) {
+        return m_release->version;
+    }
+    return strServerVer1 + "." + strServerVer2 + "." + strServerVer3;
+}
+
+} // namespace updater
