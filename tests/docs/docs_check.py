@@ -19,6 +19,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import time
 
 QUICK_START = '## Quick start'
 
@@ -84,7 +85,7 @@ def kind(words):
         return first
     if re.fullmatch(r'(\./)?scripts/[\w./-]+|\.ci/run', first):
         return 'script'
-    if re.fullmatch(r'build/[\w./-]+', first) or re.fullmatch(
+    if re.fullmatch(r'build/([\w-]+/)*[\w-]+', first) or re.fullmatch(
             r'\w+_(bench|tests)|kill_anywhere|large_package|older_updater', first):
         return 'program'
     if re.fullmatch(r'fuzz_\w+', first):
@@ -113,6 +114,9 @@ SELF_TABLE = [
                                              (None, 'APP_PATHBACKUP', [])]),
     ('fuzz_zip_tree -seed=N -max_total_time=30 NEWDIR fuzz/corpus/zip_tree', [('fuzz', 'fuzz_zip_tree', [])]),
     ('DISPLAY=:1 build/tests/kill_anywhere 300', [('program', 'build/tests/kill_anywhere', [])]),
+    # Folders and files in the build folder are places, not commands.
+    ('build/publisher/', [(None, 'build/publisher/', [])]),
+    ('build-demo/updater-screen.png', [(None, 'build-demo/updater-screen.png', [])]),
 ]
 
 
@@ -162,6 +166,8 @@ def quickstart(source, build):
         try:
             run = subprocess.run(['bash', '-c', script], cwd=work, env=env, text=True,
                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=240)
+            # The last block stops nginx; its master removes the pid file as it ends.
+            stopped = wait_for(lambda: not os.path.exists(pidfile))
         finally:
             stop_nginx(pidfile)
         print(run.stdout)
@@ -169,7 +175,7 @@ def quickstart(source, build):
             print(f'quick start: ended with status {run.returncode}')
             return 1
         served = os.path.join(home, 'morvane/www/clientfiles/morvane/version.php')
-        answer = open(served, encoding='utf-8').read().split('\r\n')
+        answer = open(served, encoding='utf-8', newline='').read().split('\r\n')
         checks = [
             (answer[0] == '1.3.1', 'the served answer names 1.3.1'),
             (len(answer) > 1 and answer[1].startswith('morvane-release v1 version=1.3.1 '),
@@ -178,12 +184,20 @@ def quickstart(source, build):
              'readelf shows the package note'),
             ('Cache-Control: no-cache' in run.stdout, 'nginx served the package with no-cache'),
             ('a user of 1.3.0 fetches' in run.stdout, 'the comparison reports what 1.3.0 fetches'),
-            (not os.path.exists(pidfile), 'nginx stopped'),
+            (stopped, 'the last block stopped nginx'),
         ]
         failed = [what for ok, what in checks if not ok]
         for what in failed:
             print('quick start: not so:', what)
         return 1 if failed else 0
+
+
+def wait_for(condition, seconds=10):
+    for _ in range(seconds * 10):
+        if condition():
+            return True
+        time.sleep(0.1)
+    return condition()
 
 
 def stop_nginx(pidfile):
