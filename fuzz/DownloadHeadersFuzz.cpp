@@ -112,6 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const UpdaterSettings settings{publisher.install, publisher.server.host(),
                                    publisher.server.host(), ""};
     frmUpdater form(ui, ui, services, settings);
+    const std::string address =
+        updater::PublisherAddresses(settings.versionHost, settings.packageHost).package;
     const std::string package = publisher.install + "/temp/morvane.zip";
     std::remove((package + ".resume").c_str());
     if (resuming) {
@@ -120,12 +122,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::fclose(kept);
         kept = std::fopen((package + ".resume").c_str(), "wb");
         const std::string identity =
-            "url=" + form.packageAddress() + "\nsize=\nsha512=\netag=\"v1\"\nlast-modified=\n";
+            "url=" + address + "\nsize=\nsha512=\netag=\"v1\"\nlast-modified=\n";
         std::fwrite(identity.data(), 1, identity.size(), kept);
         std::fclose(kept);
     }
     try {
-        form.DownloadFile(form.packageAddress(), package);
+        form.DownloadFile(address, package);
     } catch (const std::exception&) {
         return 0; // the run's handler would log it
     }

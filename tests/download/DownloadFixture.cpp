@@ -10,6 +10,7 @@ DownloadFixture::DownloadFixture() {
 }
 
 void DownloadFixture::makeWindow(const std::string& packageHost) {
+    m_packageHost = packageHost;
     m_versionServer = std::make_unique<testsupport::LoopbackServer>();
     m_versionServer->server().Get("/clientfiles/morvane/version.php",
                                   [](const httplib::Request&, httplib::Response& res) {
@@ -23,7 +24,8 @@ void DownloadFixture::makeWindow(const std::string& packageHost) {
 }
 
 void DownloadFixture::download() {
-    form->DownloadFile(form->packageAddress(), form->paths().packageFile());
+    form->DownloadFile(updater::PublisherAddresses(m_versionServer->host(), m_packageHost).package,
+                       form->paths().packageFile());
 }
 
 platform::Error DownloadFixture::downloadFailure() {

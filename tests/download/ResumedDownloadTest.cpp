@@ -99,13 +99,12 @@ TEST_P(ResumedDownload, GoesOnOnlyWithTheSamePackage) {
     }
     std::vector<double> progress;
     WindowlessContext context;
-    updater::PackageDownload download(
-        transfer, context,
-        [&](const std::string& percent) { progress.push_back(std::stod(percent)); },
-        [&announced]() -> const updater::PackageDownload::Announced& { return announced; });
+    updater::PackageDownload download(transfer, context, [&](const std::string& percent) {
+        progress.push_back(std::stod(percent));
+    });
     const std::string file = folder / "morvane.zip";
     const std::string url = "http://" + server.host() + "/clientfiles/morvane/morvane.zip";
-    EXPECT_THROW(download.download(url, file), platform::Error);
+    EXPECT_THROW(download.download(url, file, announced), platform::Error);
     ASSERT_EQ(testsupport::readFile(file).size(), cutAfter);
     if (c.spoilKept) {
         std::string kept = testsupport::readFile(file);
@@ -114,7 +113,7 @@ TEST_P(ResumedDownload, GoesOnOnlyWithTheSamePackage) {
     }
     progress.clear();
 
-    download.download(url, file);
+    download.download(url, file, announced);
 
     EXPECT_TRUE(testsupport::readFile(file) == package);
     EXPECT_FALSE(testsupport::exists(file + ".resume"));

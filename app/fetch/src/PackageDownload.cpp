@@ -62,24 +62,25 @@ std::string rangeRequest(std::uint64_t start, const std::string& validator) {
 } // namespace
 
 PackageDownload::PackageDownload(platform::InternetTransfer& transfer, StageContext& context,
-                                 std::function<void(const std::string&)> progress,
-                                 std::function<const Announced&()> announced)
-    : m_transfer(transfer), m_context(context), m_progress(std::move(progress)),
-      m_announced(std::move(announced)) {}
+                                 std::function<void(const std::string&)> progress)
+    : m_transfer(transfer), m_context(context), m_progress(std::move(progress)) {}
 
-void PackageDownload::download(const std::string& url, const std::string& destination) {
-    const Announced& announced = m_announced();
+const signature::ArrivingPackage& PackageDownload::download(const std::string& url,
+                                                            const std::string& destination,
+                                                            const Announced& announced) {
+    m_announced = announced;
     m_arrived.restart();
     const std::string path = m_context.resolve(destination);
     const DownloadIdentity wanted = downloadIdentity(url, announced);
     if (const std::optional<KeptPart> kept = keptPart(path, wanted)) {
         if (resume(url, path, *kept)) {
-            return;
+            return m_arrived;
         }
         m_arrived.restart();
     }
     request(url, rangeRequest(rangeStart, ""));
     receiveWhole(path, wanted);
+    return m_arrived;
 }
 
 void PackageDownload::request(const std::string& url, const std::string& headers) {
@@ -93,7 +94,7 @@ void PackageDownload::request(const std::string& url, const std::string& headers
 
 bool PackageDownload::resume(const std::string& url, const std::string& path,
                              const KeptPart& kept) {
-    const Announced& announced = m_announced();
+    const Announced& announced = m_announced;
     request(url, rangeRequest(kept.bytes, kept.identity.validator()));
     const std::string rangeText = m_transfer.GetHeader("Content-Range");
     if (rangeText.empty()) {
@@ -138,7 +139,7 @@ bool PackageDownload::resume(const std::string& url, const std::string& path,
 }
 
 void PackageDownload::receiveWhole(const std::string& path, DownloadIdentity identity) {
-    const Announced& announced = m_announced();
+    const Announced& announced = m_announced;
     const std::string length = m_transfer.GetHeader("Content-Length");
     if (announced && !length.empty() && length != std::to_string(announced->size)) {
         refuseAsStale("the server sends " + length + " bytes, but the version answer announced " +
@@ -175,7 +176,7 @@ void PackageDownload::receiveWhole(const std::string& path, DownloadIdentity ide
 }
 
 void PackageDownload::receive(PackageFile& file, int64_t start, int64_t total) {
-    const Announced& announced = m_announced();
+    const Announced& announced = m_announced;
     int64_t received = start;
     std::vector<std::uint8_t> chunk;
     do {

@@ -8,13 +8,11 @@
 
 namespace updater {
 
-PackageSignatureCheck::PackageSignatureCheck(
-    std::string publisherKey, std::function<const signature::ArrivingPackage&()> arrived,
-    const VersionCheck& versions)
-    : m_publisherKey(std::move(publisherKey)), m_arrived(std::move(arrived)), m_versions(versions) {
-}
+PackageSignatureCheck::PackageSignatureCheck(std::string publisherKey)
+    : m_publisherKey(std::move(publisherKey)) {}
 
-void PackageSignatureCheck::check() const {
+void PackageSignatureCheck::check(const signature::ArrivingPackage& arrived,
+                                  const std::string& offeredVersion) const {
     // Without a key the updater installs what it downloaded, as it always did.
     if (m_publisherKey.empty()) {
         return;
@@ -26,9 +24,8 @@ void PackageSignatureCheck::check() const {
                               "the publisher's key this updater was built with is not an Ed25519 "
                               "public key, so no package can be checked");
     }
-    const std::string offered = m_versions.offeredVersion();
     const signature::PackageCheck check =
-        platform::withOwnSource(source, [&] { return m_arrived().check(*key, offered); });
+        platform::withOwnSource(source, [&] { return arrived.check(*key, offeredVersion); });
     if (!check.accepted()) {
         // The log line and the box say which check the package failed.
         throw platform::Error(platform::ErrorNumber::permissionDenied, source, check.description);

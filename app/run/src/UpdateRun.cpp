@@ -8,8 +8,10 @@
 namespace updater {
 
 UpdateRun::UpdateRun(UpdateStages& stages, RunDisplay& display, ErrorLog& log,
-                     const InstallationPaths& paths, StageContext& context)
-    : m_stages(stages), m_display(display), m_log(log), m_paths(paths), m_context(context),
+                     const InstallationPaths& paths, const PublisherAddresses& addresses,
+                     StageContext& context)
+    : m_stages(stages), m_display(display), m_log(log), m_paths(paths), m_addresses(addresses),
+      m_context(context),
       m_lock(platform::FolderLock::takeIfFree(paths.folder(), sources::updateRun)),
       m_temp(paths, context) {}
 
@@ -41,16 +43,29 @@ UpdateRun::Checked UpdateRun::check() {
     return {Check::latest, {}};
 }
 
+// The run after the user's Yes, stage by stage: the release line the check
+// trusted goes to every stage that needs it; the changed files, or else the
+// whole package, leave the release unpacked in the temp folder; its
+// instruction file is then carried out under the journal.
 bool UpdateRun::install() {
+    const Release& release = m_stages.versions.release();
+    // Why the changed files alone did not do, for the log should the run fail.
     std::string fallback;
     try {
         m_display.busy();
-        m_temp.prepare(wantedPackage());
-        if (const auto failure = obtain(fallback)) {
-            // The box has told the user; the log tells the administrator why.
-            noteFallback(fallback);
-            m_log.note(logLabels::stage, "the package could not be unpacked: " + *failure, false);
-            return false;
+        m_temp.prepare(downloadIdentity(m_addresses.package, release));
+        m_display.downloading();
+        requireNewerRelease(release);
+        const ChangedFiles changed = fetchChangedFiles(release);
+        fallback = changed.fallback;
+        if (!changed.arrived) {
+            if (const auto failure = takeWholePackage(release, !fallback.empty())) {
+                // The box has told the user; the log tells the administrator why.
+                noteFallback(fallback);
+                m_log.note(logLabels::stage, "the package could not be unpacked: " + *failure,
+                           false);
+                return false;
+            }
         }
         m_temp.dropPackage();
         m_display.processing();
@@ -70,40 +85,35 @@ void UpdateRun::finish() {
     m_stages.instructions.removeJournal();
 }
 
-std::optional<std::string> UpdateRun::obtain(std::string& fallback) {
-    m_display.downloading();
-    requireNewerRelease();
-    const ChangedFiles changed = fetchChangedFiles();
-    if (changed.arrived) {
-        return std::nullopt;
+void UpdateRun::requireNewerRelease(const Release& release) const {
+    // Signed, the offer is the version that would be installed: an older
+    // release, however well signed, would take the installation back. The
+    // check offers nothing older; this holds whatever way the release comes.
+    const VersionCheck& versions = m_stages.versions;
+    if (release &&
+        !movesForward(versions.installedVersion(), text::versionPieces(release->version))) {
+        throw platform::Error(platform::ErrorNumber::permissionDenied, sources::packageSignature,
+                              "the package was refused: it is signed for version " +
+                                  release->version +
+                                  ", which is not newer than the installed version " +
+                                  versions.installedVersionText());
     }
-    if (!changed.fallback.empty()) {
-        // Nothing of it is kept: the whole package comes as it always has.
-        fallback = changed.fallback;
-        m_temp.empty();
-        m_display.busy();
-        m_display.downloading();
-    }
-    m_stages.download.download(m_stages.packageAddress, m_paths.packageFile());
-    m_stages.signature.check();
-    m_display.extracting();
-    return m_stages.unpacking.unpack("morvane.zip");
 }
 
-UpdateRun::ChangedFiles UpdateRun::fetchChangedFiles() {
-    const PackageDownload::Announced& release = m_stages.versions.release();
+UpdateRun::ChangedFiles UpdateRun::fetchChangedFiles(const Release& release) {
     // Without a manifest the signed answer vouches for, or with a download
     // an earlier run cut off waiting to go on, the whole package comes.
-    if (!release || !release->manifest || m_temp.holdsPartOf(wantedPackage())) {
+    if (!release || !release->manifest ||
+        m_temp.holdsPartOf(downloadIdentity(m_addresses.package, release))) {
         return {};
     }
     auto failure = m_stages.delta.fetch(
-        m_stages.packageAddress, *release, m_paths.folder(),
-        m_context.resolve(m_paths.tempFolder()), m_context.resolve(m_paths.packageFile()),
+        m_addresses.package, *release, m_paths.folder(), m_context.resolve(m_paths.tempFolder()),
+        m_context.resolve(m_paths.packageFile()),
         [this](const std::string& path) { return m_context.resolve(path); });
     if (!failure) {
         m_display.extracting();
-        failure = m_stages.unpacking.unpack("morvane.zip", PackageUnpacking::Failures::quiet);
+        failure = m_stages.unpacking.unpack(packageName, PackageUnpacking::Failures::quiet);
     }
     if (!failure) {
         failure = m_stages.delta.finishUnpacked();
@@ -119,24 +129,19 @@ UpdateRun::ChangedFiles UpdateRun::fetchChangedFiles() {
     return {true, {}};
 }
 
-void UpdateRun::requireNewerRelease() const {
-    // Signed, the offer is the version that would be installed: an older
-    // release, however well signed, would take the installation back. The
-    // check offers nothing older; this holds whatever way the release comes.
-    const VersionCheck& versions = m_stages.versions;
-    const PackageDownload::Announced& release = versions.release();
-    if (release &&
-        !movesForward(versions.installedVersion(), text::versionPieces(release->version))) {
-        throw platform::Error(platform::ErrorNumber::permissionDenied, sources::packageSignature,
-                              "the package was refused: it is signed for version " +
-                                  release->version +
-                                  ", which is not newer than the installed version " +
-                                  versions.installedVersionText());
+std::optional<std::string> UpdateRun::takeWholePackage(const Release& release,
+                                                       bool afterChangedFiles) {
+    if (afterChangedFiles) {
+        // Nothing of them is kept: the whole package comes as it always has.
+        m_temp.empty();
+        m_display.busy();
+        m_display.downloading();
     }
-}
-
-DownloadIdentity UpdateRun::wantedPackage() const {
-    return downloadIdentity(m_stages.packageAddress, m_stages.versions.release());
+    const signature::ArrivingPackage& arrived =
+        m_stages.download.download(m_addresses.package, m_paths.packageFile(), release);
+    m_stages.signature.check(arrived, m_stages.versions.offeredVersion());
+    m_display.extracting();
+    return m_stages.unpacking.unpack(packageName);
 }
 
 void UpdateRun::noteFallback(const std::string& fallback) {

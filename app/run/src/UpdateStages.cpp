@@ -7,16 +7,10 @@
 namespace updater {
 
 UpdateStages::UpdateStages(const Window& window, const UpdaterSettings& settings,
-                           const InstallationPaths& paths)
-    : packageAddress("http://" + settings.packageHost + "/clientfiles/morvane/morvane.zip"),
-      versions(window.services, window.context, paths.application(),
-               "http://" + settings.versionHost + "/clientfiles/morvane/version.php",
+                           const InstallationPaths& paths, const PublisherAddresses& addresses)
+    : versions(window.services, window.context, paths.application(), addresses.versionAnswer,
                settings.packageKey, [] { return static_cast<std::int64_t>(std::time(nullptr)); }),
-      download(window.transfer, window.context, window.progress,
-               [this]() -> const PackageDownload::Announced& { return versions.release(); }),
-      signature(
-          settings.packageKey,
-          [this]() -> const signature::ArrivingPackage& { return download.arrived(); }, versions),
+      download(window.transfer, window.context, window.progress), signature(settings.packageKey),
       unpacking(window.toolkit, paths.tempFolder()),
       delta(
           window.transfer, [&context = window.context] { context.pumpWhileBusy(); },

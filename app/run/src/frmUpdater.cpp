@@ -25,12 +25,13 @@ frmUpdater::frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& co
                        platform::Services& services, UpdaterSettings settings)
     : m_toolkit(toolkit), m_controls(controls), m_services(services),
       m_settings(std::move(settings)), m_paths(m_settings.installFolder),
+      m_addresses(m_settings.versionHost, m_settings.packageHost),
       Inet1(services.newInternetTransfer()), m_errorLog(toolkit, m_paths.errorLog()),
       m_display(std::make_unique<RunDisplay>(toolkit, controls)),
       m_stages(std::make_unique<UpdateStages>(
           UpdateStages::Window{*this, toolkit, services, *Inet1, m_errorLog,
                                [this](const std::string& percent) { DownloadProgress(percent); }},
-          m_settings, m_paths)) {
+          m_settings, m_paths, m_addresses)) {
     // The unzip library's callbacks ask the user through this window's toolkit.
     CodeModule::useToolkit(toolkit);
     // The download waits for the network with the window kept alive.
@@ -38,10 +39,6 @@ frmUpdater::frmUpdater(platform::Toolkit& toolkit, platform::UpdaterControls& co
 }
 
 frmUpdater::~frmUpdater() = default;
-
-std::string frmUpdater::packageAddress() const {
-    return m_stages->packageAddress;
-}
 
 platform::FileSystem& frmUpdater::fso() {
     if (!objFSO) {
@@ -86,7 +83,7 @@ void frmUpdater::cmdDownload_Click() {
     bool installing = false;
     try {
         m_controls.cmdDownload().setEnabled(false);
-        UpdateRun run(*m_stages, *m_display, m_errorLog, m_paths, *this);
+        UpdateRun run(*m_stages, *m_display, m_errorLog, m_paths, m_addresses, *this);
         const UpdateRun::Checked checked = run.check();
         switch (checked.outcome) {
         case UpdateRun::Check::busy:
@@ -169,7 +166,7 @@ std::string frmUpdater::GetUpdateStatus() {
 }
 
 void frmUpdater::DownloadFile(const std::string& strURL, const std::string& strDestination) {
-    m_stages->download.download(strURL, strDestination);
+    m_stages->download.download(strURL, strDestination, m_stages->versions.release());
 }
 
 void frmUpdater::DownloadProgress(const std::string& intPercent) {

@@ -5,6 +5,9 @@
 
 namespace updater {
 
+// The package's name, in the publisher's folder and in the temp folder.
+inline constexpr const char* packageName = "morvane.zip";
+
 // Where everything of one installation lies: its folder followed by a fixed
 // suffix. The folder has no trailing "/".
 class InstallationPaths {
@@ -13,7 +16,7 @@ public:
 
     const std::string& folder() const { return m_folder; }
     std::string tempFolder() const { return m_folder + "/temp"; }
-    std::string packageFile() const { return m_folder + "/temp/morvane.zip"; }
+    std::string packageFile() const { return tempFolder() + "/" + packageName; }
     std::string instructionFile() const { return m_folder + "/temp/updater.ini"; }
     std::string application() const { return m_folder + "/morvane.exe"; }
     // The updater's own program, as it is installed.
@@ -22,6 +25,17 @@ public:
 
 private:
     std::string m_folder;
+};
+
+// Where the publisher serves the version answer and the package: the hosts
+// (host or host:port) the build was given, the paths fixed.
+struct PublisherAddresses {
+    PublisherAddresses(const std::string& versionHost, const std::string& packageHost)
+        : versionAnswer("http://" + versionHost + "/clientfiles/morvane/version.php"),
+          package("http://" + packageHost + "/clientfiles/morvane/" + packageName) {}
+
+    std::string versionAnswer;
+    std::string package;
 };
 
 } // namespace updater

@@ -44,17 +44,15 @@ class PackageDownload {
 public:
     using Announced = std::optional<signature::ReleaseLine>;
 
-    // progress takes the percentage received as decimal text; announced is
-    // asked when a download begins.
+    // progress takes the percentage received as decimal text.
     PackageDownload(platform::InternetTransfer& transfer, StageContext& context,
-                    std::function<void(const std::string&)> progress,
-                    std::function<const Announced&()> announced);
+                    std::function<void(const std::string&)> progress);
 
-    // Returns once the whole package is in destination.
-    void download(const std::string& url, const std::string& destination);
-
-    // What the last bound download brought, for the signature check.
-    const signature::ArrivingPackage& arrived() const { return m_arrived; }
+    // Returns once the whole package is in destination, bound to what the
+    // version answer announced (nothing without a key), with what arrived
+    // for the signature check; valid until the next download.
+    const signature::ArrivingPackage&
+    download(const std::string& url, const std::string& destination, const Announced& announced);
 
 private:
     // Sends the request and waits for the answer to begin.
@@ -72,7 +70,8 @@ private:
     platform::InternetTransfer& m_transfer;
     StageContext& m_context;
     std::function<void(const std::string&)> m_progress;
-    std::function<const Announced&()> m_announced;
+    // What the download under way is bound to.
+    Announced m_announced;
     signature::ArrivingPackage m_arrived;
 };
 

@@ -1,9 +1,7 @@
 #pragma once
 
-#include "run/VersionCheck.h"
 #include "signature/ArrivingPackage.h"
 
-#include <functional>
 #include <string>
 
 namespace updater {
@@ -16,19 +14,16 @@ namespace updater {
 // one is the run's to require, whichever way the release arrives.
 class PackageSignatureCheck {
 public:
-    // publisherKey: base64 of the Ed25519 public key, or empty; arrived:
-    // the package's bytes as they were downloaded, which the check does not
-    // read from the disk again. Both are asked when the check runs.
-    PackageSignatureCheck(std::string publisherKey,
-                          std::function<const signature::ArrivingPackage&()> arrived,
-                          const VersionCheck& versions);
+    // publisherKey: base64 of the Ed25519 public key, or empty.
+    explicit PackageSignatureCheck(std::string publisherKey);
 
-    void check() const;
+    // arrived: the package's bytes as they were downloaded, which the check
+    // does not read from the disk again; offeredVersion: what the version
+    // answer offered, the version the package must be signed for.
+    void check(const signature::ArrivingPackage& arrived, const std::string& offeredVersion) const;
 
 private:
     std::string m_publisherKey;
-    std::function<const signature::ArrivingPackage&()> m_arrived;
-    const VersionCheck& m_versions;
 };
 
 } // namespace updater

@@ -30,7 +30,8 @@ public:
     // Takes the lock when no other run holds it; raises platform::Error when
     // it cannot be taken for another reason.
     UpdateRun(UpdateStages& stages, RunDisplay& display, ErrorLog& log,
-              const InstallationPaths& paths, StageContext& context);
+              const InstallationPaths& paths, const PublisherAddresses& addresses,
+              StageContext& context);
 
     enum class Check {
         busy,        // another run holds the installation (nothing of it read)
@@ -57,24 +58,26 @@ public:
     void finish();
 
 private:
+    using Release = PackageDownload::Announced;
     // Whether the changed files alone brought the release into the temp
     // folder, and if they were tried and did not, why.
     struct ChangedFiles {
         bool arrived = false;
         std::string fallback;
     };
-    // The release unpacked in the temp folder; the reason it could not be
-    // unpacked (the user has been shown it), or nothing.
-    std::optional<std::string> obtain(std::string& fallback);
-    ChangedFiles fetchChangedFiles();
-    void requireNewerRelease() const;
-    DownloadIdentity wantedPackage() const;
+    void requireNewerRelease(const Release& release) const;
+    ChangedFiles fetchChangedFiles(const Release& release);
+    // The whole package downloaded, checked and unpacked in the temp folder;
+    // the reason it could not be unpacked (the user has been shown it), or
+    // nothing.
+    std::optional<std::string> takeWholePackage(const Release& release, bool afterChangedFiles);
     void noteFallback(const std::string& fallback);
 
     UpdateStages& m_stages;
     RunDisplay& m_display;
     ErrorLog& m_log;
     const InstallationPaths& m_paths;
+    const PublisherAddresses& m_addresses;
     StageContext& m_context;
     std::optional<platform::FolderLock> m_lock;
     TempFolder m_temp;

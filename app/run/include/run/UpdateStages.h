@@ -22,7 +22,8 @@ namespace updater {
 
 // The stages of an update, made once with the window and kept as long as it
 // (the version check keeps what it read from one run to the next). Each is
-// given the window's context; a run sequences them.
+// given the window's context and nothing of another stage: a run hands each
+// what the one before brought.
 struct UpdateStages {
     // What the window is made with; progress moves its bar, with the
     // percentage as decimal text.
@@ -36,9 +37,8 @@ struct UpdateStages {
     };
 
     UpdateStages(const Window& window, const UpdaterSettings& settings,
-                 const InstallationPaths& paths);
+                 const InstallationPaths& paths, const PublisherAddresses& addresses);
 
-    std::string packageAddress;
     VersionCheck versions;
     PackageDownload download;
     PackageSignatureCheck signature;

@@ -66,7 +66,6 @@ public:
     bool finishEarlierUpdate();
 
     const InstallationPaths& paths() const { return m_paths; }
-    std::string packageAddress() const;
 
     // The day written into log records; the local date unless a test sets it.
     void setToday(std::function<std::tm()> today) { m_errorLog.setToday(std::move(today)); }
@@ -92,6 +91,7 @@ private:
     platform::Services& m_services;
     UpdaterSettings m_settings;
     InstallationPaths m_paths;
+    PublisherAddresses m_addresses;
     std::unique_ptr<platform::FileSystem> objFSO;
     // The transfer component the package download goes through.
     std::unique_ptr<platform::InternetTransfer> Inet1;
