@@ -55,11 +55,19 @@ public:
     }
     bool StillExecuting() override { return false; }
     std::string GetHeader(const std::string& name) override {
+        if (m_answer.failsAfter && m_answer.headers.empty()) {
+            failed();
+        }
         const auto found = m_answer.headers.find(lowerCase(name));
         return found == m_answer.headers.end() ? std::string() : found->second;
     }
     std::vector<std::uint8_t> GetChunk(std::size_t size) override {
-        const std::size_t count = std::min(size, m_answer.body.size() - m_read);
+        const std::size_t end =
+            std::min(m_answer.body.size(), m_answer.failsAfter.value_or(m_answer.body.size()));
+        if (m_read == end && m_answer.failsAfter) {
+            failed();
+        }
+        const std::size_t count = std::min(size, end - m_read);
         std::vector<std::uint8_t> piece(m_answer.body.begin() + static_cast<std::ptrdiff_t>(m_read),
                                         m_answer.body.begin() +
                                             static_cast<std::ptrdiff_t>(m_read + count));
@@ -70,6 +78,11 @@ public:
     void setWaitHandler(std::function<void()>) override {}
 
 private:
+    [[noreturn]] static void failed() {
+        platform::raiseError(platform::InternetTransfer::incompleteBody, "ScriptedTransfer",
+                             "the network failed");
+    }
+
     ScriptedWeb& m_web;
     ScriptedAnswer m_answer;
     std::string m_url;
@@ -124,10 +137,15 @@ ScriptedAnswer ScriptedWeb::answer(const ScriptedRequest& request) {
     } else {
         answer.body = bytes;
     }
+    const std::string length = std::to_string(answer.body.size());
+    answer.headers["content-length"] = length;
     if (change) {
         change(request, answer);
     }
-    answer.headers["content-length"] = std::to_string(answer.body.size());
+    if (const auto found = answer.headers.find("content-length");
+        found != answer.headers.end() && found->second == length) {
+        found->second = std::to_string(answer.body.size());
+    }
     return answer;
 }
 

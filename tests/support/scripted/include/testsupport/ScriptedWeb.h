@@ -23,16 +23,22 @@ struct ScriptedRequest {
 };
 
 // The answer the web gives, which a test may change before it is given.
+// Its Content-Length is the body's unless the change set another or none.
 struct ScriptedAnswer {
     int status = 200;
     std::map<std::string, std::string> headers; // by lower-case name
     std::string body;
+    // The network fails once so many bytes of the body were given: the
+    // transfer raises the error a body cut short raises; with 0 and no
+    // headers, the request found no server at all.
+    std::optional<std::size_t> failsAfter;
 };
 
 // The publisher's servers as a script, without a socket: files by address,
 // each range request answered with 206 and its Content-Range as a server
 // that takes ranges answers it. Every answer passes change first, where a
-// test makes a cache or a network misbehave.
+// test makes a cache or a network misbehave. A transfer hands the body in
+// pieces of the size asked, as the real one does while the network keeps up.
 class ScriptedWeb {
 public:
     void serve(const std::string& url, std::string bytes);
