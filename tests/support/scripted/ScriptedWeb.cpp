@@ -102,7 +102,13 @@ public:
     }
     void setRequestHeader(const std::string&, const std::string&) override {}
     void send(const std::string&) override {
-        m_text = m_web.answer(m_request).body;
+        const ScriptedAnswer answer = m_web.answer(m_request);
+        if (answer.failsAfter) {
+            // As the real request fails when it cannot connect.
+            platform::raiseError(platform::ErrorNumber::objectDefinedBase + 7,
+                                 "ScriptedHttpRequest", "no server answered");
+        }
+        m_text = answer.body;
         m_web.taken(m_request.url, m_text.size());
     }
     std::string responseText() const override { return m_text; }
