@@ -42,6 +42,7 @@ zip_int64_t EntrySource::handle(void* data, zip_uint64_t length, zip_source_cmd_
     } catch (const std::bad_alloc&) {
         systemError = ENOMEM;
     } catch (...) {
+        // Nothing may pass libzip's C frames: any other failure is EIO.
     }
     try {
         fail(ZIP_ER_READ, systemError);

@@ -36,6 +36,7 @@ int32_t UnzipPrintCallback(const char* text, uint32_t length) {
         // copying the whole text at every message.
         s.lastMessage += message;
     } catch (const std::exception&) {
+        // A library callback never raises: a failing step is skipped.
     }
     return 0;
 }
@@ -57,6 +58,7 @@ int32_t OverwriteCallback(const char* existingFilePath) {
             result = overwriteFile;
         }
     } catch (const std::exception&) {
+        // A library callback never raises: a failing step is skipped.
     }
     return result;
 }
@@ -88,6 +90,7 @@ int32_t UnzipPasswordCallback(char* passwordBuffer, int32_t bufferSize, const ch
         std::memcpy(passwordBuffer, answer.data(), answer.size());
         result = passwordGiven;
     } catch (const std::exception&) {
+        // A library callback never raises: a failing step is skipped.
     }
     return result;
 }

@@ -24,10 +24,12 @@ int32_t ZipMessageCallback(const char* text, uint32_t length) {
         const std::size_t bytes = std::min<std::size_t>(length, lastMessageIndex) + 1;
         state().lastMessage += libraryText(text, bytes);
     } catch (const std::exception&) {
+        // A library callback never raises: a failing step is skipped.
     }
     try {
         toolkit().doEvents();
     } catch (const std::exception&) {
+        // A library callback never raises: a failing step is skipped.
     }
     return 0;
 }

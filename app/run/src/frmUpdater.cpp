@@ -195,6 +195,7 @@ void frmUpdater::cmdCancel_Click() {
     try {
         idle = m_controls.cmdDownload().isEnabled();
     } catch (const std::exception&) {
+        // The exit handler skips a failing step and goes on with the next.
     }
     if (idle) {
         m_toolkit.endProgram();
@@ -204,6 +205,7 @@ void frmUpdater::cmdCancel_Click() {
         answer = m_toolkit.msgBox(texts::exitQuestion,
                                   MsgBoxStyle::yesNo + MsgBoxStyle::exclamation, "");
     } catch (const std::exception&) {
+        // The exit handler skips a failing step and goes on with the next.
     }
     if (answer == MsgBoxAnswer::yes) {
         m_toolkit.endProgram();

@@ -70,6 +70,7 @@ template <typename Step> void skipOnFailure(Step&& step) {
     try {
         step();
     } catch (const std::exception&) {
+        // The step-by-step style: the failing step is dropped, the next runs.
     }
 }
 

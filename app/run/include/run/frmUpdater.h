@@ -37,6 +37,9 @@ public:
     void cmdCancel_Click() override;
     void Form_Close() override;
 
+    // The design's own operations, kept under its names: each hands the
+    // call to its stage (the run calls the stages directly).
+
     // Error log and pause.
     void NoteError(const std::string& formname, const std::string& ErrorContent, bool showMSG);
     void wait(double vSec0nds);
