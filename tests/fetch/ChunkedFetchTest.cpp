@@ -5,6 +5,7 @@
 #include "ChunkedEntry.h"
 
 #include "fetch/ChunkedFetch.h"
+#include "fetch/FetchFailure.h"
 #include "fetch/RangeFetch.h"
 
 #include "delta/Sha256.h"
@@ -38,7 +39,7 @@ public:
     std::string installedPath() const { return root / "installed.bin"; }
     std::string target() const { return root / "rebuilt.bin"; }
 
-    std::optional<std::string> run(mode_t mode = 0644) {
+    updater::Outcome<void> run(mode_t mode = 0644) {
         struct stat status {};
         updater::InstalledChunks chunks{
             fileio::openRegularFile(installedPath(), status, fileio::LastLink::refuse),
@@ -95,9 +96,9 @@ TEST_P(ChunksAcrossPieces, RebuildTheFile) {
                                           {9'000, false}};
     Rebuild rebuild(specs);
 
-    const auto failure = rebuild.run(0666);
+    const auto rebuilt = rebuild.run(0666);
 
-    ASSERT_FALSE(failure) << *failure;
+    ASSERT_TRUE(rebuilt) << updater::reasonOf(rebuilt);
     EXPECT_EQ(testsupport::readFile(rebuild.target()), rebuild.package.file);
     EXPECT_EQ(rebuild.written, delta::sha256Of(rebuild.package.file));
     struct stat status {};
@@ -188,7 +189,7 @@ TEST_P(RebuildFaults, LeaveNoFile) {
     Rebuild rebuild(faultSpecs);
     GetParam().apply(rebuild);
 
-    EXPECT_TRUE(rebuild.run());
+    EXPECT_FALSE(rebuild.run());
     EXPECT_FALSE(testsupport::exists(rebuild.target()));
     EXPECT_EQ(!rebuild.web.requests().empty(), GetParam().asks);
     // What the requests brought is reported even when it is not taken.
@@ -202,7 +203,7 @@ TEST(ChunkedFetch, AFullDiskLeavesNoFile) {
     Rebuild rebuild(faultSpecs);
     testsupport::FailingWrites full(rebuild.target(), ENOSPC, 100'000);
 
-    EXPECT_TRUE(rebuild.run());
+    EXPECT_FALSE(rebuild.run());
     EXPECT_GT(full.failedWrites(), 0U);
     EXPECT_FALSE(testsupport::exists(rebuild.target()));
 }
@@ -212,7 +213,7 @@ TEST(ChunkedFetch, RefusesAFileInTheWay) {
     Rebuild rebuild(faultSpecs);
     testsupport::writeFile(rebuild.target(), "earlier");
 
-    EXPECT_TRUE(rebuild.run());
+    EXPECT_FALSE(rebuild.run());
     EXPECT_EQ(testsupport::readFile(rebuild.target()), "earlier");
 }
 

@@ -37,7 +37,7 @@ struct Installation {
         testsupport::writeFile(path, content);
     }
     bool holds() { return files.holds(listed, content.size(), delta::sha256Of(content)); }
-    std::optional<std::string> take() const { return files.take(listed, root / "taken", 0644); }
+    updater::Outcome<void> take() const { return files.take(listed, root / "taken", 0644); }
 };
 
 // The same bytes under the same name, but another file.
@@ -94,7 +94,7 @@ TEST_P(NotHeld, IsNeitherHeldNorTaken) {
     Installation installation;
     GetParam().apply(installation);
     EXPECT_FALSE(installation.holds());
-    EXPECT_TRUE(installation.take());
+    EXPECT_FALSE(installation.take());
     EXPECT_FALSE(testsupport::exists(installation.root / "taken"));
 }
 
@@ -110,7 +110,7 @@ TEST(InstalledFiles, TakesTheHashedFileWithExactlyTheMode) {
     Installation installation;
     ASSERT_TRUE(installation.holds());
     const std::string to = installation.root / "taken";
-    ASSERT_FALSE(installation.files.take(listed, to, 0751));
+    ASSERT_TRUE(installation.files.take(listed, to, 0751));
     EXPECT_EQ(testsupport::readFile(to), content);
     struct stat status {};
     ASSERT_EQ(::stat(to.c_str(), &status), 0);
@@ -142,7 +142,7 @@ TEST_P(ChangedWhileRead, IsNotTaken) {
     };
     ASSERT_TRUE(installation.holds());
     ASSERT_TRUE(changed);
-    EXPECT_TRUE(installation.take());
+    EXPECT_FALSE(installation.take());
     EXPECT_FALSE(testsupport::exists(installation.root / "taken"));
 }
 

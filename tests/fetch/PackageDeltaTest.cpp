@@ -3,6 +3,7 @@
 // the caller falls back to the whole package for, the chunks' own fallback to
 // the whole entry, and the progress it reports on the way.
 #include "fetch/PackageDelta.h"
+#include "fetch/FetchFailure.h"
 
 #include "delta/ChangedFilesChoice.h"
 #include "delta/LocalPackage.h"
@@ -94,17 +95,17 @@ public:
         web.serve(packageUrl, release->package);
     }
 
-    std::optional<std::string> fetch() {
+    updater::Outcome<void> fetch() {
         const auto transfer = services.newInternetTransfer();
         updater::PackageDelta delta(
             *transfer, [] {},
             [this](std::uint64_t received, std::uint64_t total) {
                 progress.emplace_back(received, total);
             });
-        auto failure = delta.fetch(packageUrl, line, install, temp, archive(),
+        auto fetched = delta.fetch(packageUrl, line, install, temp, archive(),
                                    [](const std::string& path) { return path; });
         fallbacks = delta.entryFallbacks();
-        return failure;
+        return fetched;
     }
 
     // Changes the answers to requests that reach into the entry's span.
@@ -160,7 +161,7 @@ public:
 std::unique_ptr<Release> ChangedFilesFetch::release;
 
 TEST_F(ChangedFilesFetch, RebuildsTheChangedChunksAndGathersTheRest) {
-    ASSERT_FALSE(fetch());
+    ASSERT_TRUE(fetch());
 
     EXPECT_TRUE(fallbacks.empty());
     EXPECT_EQ(testsupport::readFile(tempFile("data/big.bin")), release->big);
@@ -225,7 +226,7 @@ TEST_P(EntryFallbacks, FetchTheFileWhole) {
         }
     };
 
-    ASSERT_FALSE(fetch());
+    ASSERT_TRUE(fetch());
 
     EXPECT_EQ(fallbacks.size(), 1U);
     EXPECT_FALSE(testsupport::exists(tempFile("data/big.bin")));
@@ -295,8 +296,10 @@ class WholePackageReasons : public ChangedFilesFetch,
 // Each is a reason, never raised: the caller downloads the whole package.
 TEST_P(WholePackageReasons, AreFailures) {
     GetParam().apply(*this);
-    const auto failure = fetch();
-    EXPECT_TRUE(failure);
+    const auto fetched = fetch();
+    ASSERT_FALSE(fetched);
+    EXPECT_EQ(fetched.failure().error.number(), updater::wholePackageNeeded);
+    EXPECT_FALSE(fetched.failure().told);
     for (const auto& [received, planned] : progress) {
         EXPECT_LE(received, planned);
     }
@@ -319,9 +322,9 @@ TEST_P(FullDisks, FailOrFallBack) {
     const std::string path = tempFile(GetParam().file);
     testsupport::FailingWrites full(path, ENOSPC, GetParam().room);
 
-    const auto failure = fetch();
+    const auto fetched = fetch();
 
-    EXPECT_EQ(!failure.has_value(), GetParam().fetched) << failure.value_or("");
+    EXPECT_EQ(static_cast<bool>(fetched), GetParam().fetched);
     EXPECT_GT(full.failedWrites(), 0U);
     if (GetParam().fetched) {
         EXPECT_EQ(fallbacks.size(), 1U);

@@ -1,4 +1,5 @@
 #include "fetch/ChunkedFetch.h"
+#include "fetch/FetchFailure.h"
 
 #include "delta/ChunkInflater.h"
 #include "delta/DeltaError.h"
@@ -29,8 +30,13 @@ constexpr std::size_t copyPiece = 64 * 1024;
 ChunkedFetch::ChunkedFetch(RangeFetch& fetch, Received received)
     : m_fetch(fetch), m_received(std::move(received)) {}
 
-std::optional<std::string> ChunkedFetch::fetch(const Source& source, const std::string& to,
-                                               mode_t mode, delta::Sha256& written) {
+Outcome<void> ChunkedFetch::fetch(const Source& source, const std::string& to, mode_t mode,
+                                  delta::Sha256& written) {
+    return fetchOutcome(fetchReason(source, to, mode, written));
+}
+
+std::optional<std::string> ChunkedFetch::fetchReason(const Source& source, const std::string& to,
+                                                     mode_t mode, delta::Sha256& written) {
     if (auto failure = delta::chunksMismatch(source.entry, source.chunks)) {
         return failure;
     }
@@ -60,12 +66,13 @@ std::optional<std::string> ChunkedFetch::fetch(const Source& source, const std::
 // field, which only the local header gives.
 std::optional<std::string> ChunkedFetch::dataOffset(const Source& source, std::uint64_t& offset) {
     std::vector<unsigned char> header;
-    if (auto failure = m_fetch.fetch(source.url, source.span.offset, zipformat::localHeaderSize,
+    if (auto fetched = m_fetch.fetch(source.url, source.span.offset, zipformat::localHeaderSize,
                                      source.packageSize,
                                      [&header](const std::uint8_t* data, std::size_t size) {
                                          header.insert(header.end(), data, data + size);
-                                     })) {
-        return "the local header of " + source.entry.name + ": " + *failure;
+                                     });
+        !fetched) {
+        return "the local header of " + source.entry.name + ": " + reasonOf(fetched);
     }
     m_received(header.size());
     if (header.size() != zipformat::localHeaderSize ||
@@ -143,10 +150,11 @@ std::optional<std::string> ChunkedFetch::fetchRun(const Source& source, std::uin
             }
         }
     };
-    if (auto fetchFailure = m_fetch.fetch(source.url, dataOffset + request.offset, request.length,
-                                          source.packageSize, take)) {
+    if (auto fetched = m_fetch.fetch(source.url, dataOffset + request.offset, request.length,
+                                     source.packageSize, take);
+        !fetched) {
         return "the chunks of " + source.entry.name + " from chunk " + std::to_string(failed) +
-               " on: " + *fetchFailure;
+               " on: " + reasonOf(fetched);
     }
     if (failure) {
         return "chunk " + std::to_string(failed) + " of " + source.entry.name + ": " + *failure;

@@ -1,4 +1,5 @@
 #include "fetch/InstalledFiles.h"
+#include "fetch/FetchFailure.h"
 
 #include "delta/DeltaError.h"
 #include "fileio/Failure.h"
@@ -68,23 +69,24 @@ bool InstalledFiles::holds(const std::string& installedPath, std::uint64_t size,
     return true;
 }
 
-std::optional<std::string> InstalledFiles::take(const std::string& installedPath,
-                                                const std::string& to, mode_t mode) const {
+Outcome<void> InstalledFiles::take(const std::string& installedPath, const std::string& to,
+                                   mode_t mode) const {
     const auto held = m_held.find(installedPath);
     if (held == m_held.end()) {
-        return "the installation holds no file " + installedPath;
+        return needWholePackage("the installation holds no file " + installedPath);
     }
     const Identity& identity = held->second;
     struct stat status {};
     const fileio::UniqueFd file =
         fileio::openRegularFile(identity.path, status, fileio::LastLink::refuse);
     if (!file || !same(identity, status)) {
-        return identity.path + " changed while the update read the installation";
+        return needWholePackage(identity.path + " changed while the update read the installation");
     }
     if (const int error = fileio::linkOrCopy(file.get(), status, to, mode)) {
-        return "cannot copy " + identity.path + " to " + to + ": " + fileio::systemReason(error);
+        return needWholePackage("cannot copy " + identity.path + " to " + to + ": " +
+                                fileio::systemReason(error));
     }
-    return std::nullopt;
+    return {};
 }
 
 std::optional<InstalledChunks> InstalledFiles::chunks(const std::string& installedPath,

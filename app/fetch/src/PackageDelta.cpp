@@ -3,6 +3,7 @@
 #include "PackageFile.h"
 #include "app/SourceLabels.h"
 #include "fetch/ChunkedFetch.h"
+#include "fetch/FetchFailure.h"
 #include "fetch/InstalledFiles.h"
 
 #include "delta/ChangedFilesChoice.h"
@@ -92,11 +93,18 @@ PackageDelta::PackageDelta(platform::InternetTransfer& transfer, std::function<v
                            Progress progress)
     : m_fetch(transfer, pump), m_pump(std::move(pump)), m_progress(std::move(progress)) {}
 
+Outcome<void> PackageDelta::fetch(const std::string& url, const signature::ReleaseLine& release,
+                                  const std::string& installFolder, const std::string& tempFolder,
+                                  const std::string& archive,
+                                  const std::function<std::string(const std::string&)>& resolve) {
+    return fetchOutcome(fetchSequence(url, release, installFolder, tempFolder, archive, resolve));
+}
+
 std::optional<std::string>
-PackageDelta::fetch(const std::string& url, const signature::ReleaseLine& release,
-                    const std::string& installFolder, const std::string& tempFolder,
-                    const std::string& archive,
-                    const std::function<std::string(const std::string&)>& resolve) {
+PackageDelta::fetchSequence(const std::string& url, const signature::ReleaseLine& release,
+                            const std::string& installFolder, const std::string& tempFolder,
+                            const std::string& archive,
+                            const std::function<std::string(const std::string&)>& resolve) {
     m_fetched.clear();
     m_entryFallbacks.clear();
     m_written.clear();
@@ -183,11 +191,12 @@ std::optional<std::string> PackageDelta::fetchDirectory(Package& package,
     delta::DirectoryReading reading;
     for (std::uint64_t length = std::min(package.size, firstTail);;) {
         tail.clear();
-        if (auto failure = m_fetch.fetch(package.url, package.size - length, length, package.size,
+        if (auto fetched = m_fetch.fetch(package.url, package.size - length, length, package.size,
                                          [&tail](const std::uint8_t* data, std::size_t size) {
                                              tail.append(reinterpret_cast<const char*>(data), size);
-                                         })) {
-            return failure;
+                                         });
+            !fetched) {
+            return reasonOf(fetched);
         }
         reading = delta::readPackageDirectory(
             std::span(reinterpret_cast<const unsigned char*>(tail.data()), tail.size()),
@@ -271,11 +280,12 @@ std::optional<std::string> PackageDelta::receiveStored(const Package& package, s
         return what + ": " + *reader.problem();
     }
     const delta::ByteSpan span = package.directory.spans[index];
-    if (auto failure = m_fetch.fetch(package.url, span.offset, span.length, package.size,
+    if (auto fetched = m_fetch.fetch(package.url, span.offset, span.length, package.size,
                                      [&reader](const std::uint8_t* data, std::size_t size) {
                                          reader.take(std::span(data, size));
-                                     })) {
-        return failure;
+                                     });
+        !fetched) {
+        return reasonOf(fetched);
     }
     if (auto failure = reader.finish()) {
         return what + ": " + *failure;
@@ -307,9 +317,10 @@ PackageDelta::placeEntries(const Package& package, const delta::PackageManifest&
         if (planned.fetched) {
             gathered.push_back({&entry, planned.span, listed.mode});
             m_fetched.push_back({name, listed, delta::modifiedSeconds(entry)});
-        } else if (auto failure = installed.take(listed.installedPath, name,
-                                                 fileio::unpackedFileMode(listed.mode, m_umask))) {
-            return failure;
+        } else if (auto taken = installed.take(listed.installedPath, name,
+                                               fileio::unpackedFileMode(listed.mode, m_umask));
+                   !taken) {
+            return reasonOf(taken);
         }
     }
     return std::nullopt;
@@ -338,14 +349,15 @@ std::optional<std::string> PackageDelta::gather(const Package& package,
             }
             length += entries[next].span.length;
         }
-        if (auto failure =
+        if (auto fetched =
                 m_fetch.fetch(package.url, entries[first].span.offset, length, package.size,
                               [&](const std::uint8_t* data, std::size_t size) {
                                   written.write(std::span(data, size));
                                   received += size;
                                   m_progress(received, planned);
-                              })) {
-            return failure;
+                              });
+            !fetched) {
+            return reasonOf(fetched);
         }
     }
     if (auto failure = written.finish()) {
@@ -355,7 +367,11 @@ std::optional<std::string> PackageDelta::gather(const Package& package,
     return std::nullopt;
 }
 
-std::optional<std::string> PackageDelta::finishUnpacked() const {
+Outcome<void> PackageDelta::finishUnpacked() const {
+    return fetchOutcome(unpackedDifference());
+}
+
+std::optional<std::string> PackageDelta::unpackedDifference() const {
     for (const auto& [path, listed, modified] : m_fetched) {
         try {
             const auto written = m_written.find(path);

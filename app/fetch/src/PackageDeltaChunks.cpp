@@ -2,6 +2,7 @@
 // from their chunks: the chunk map, which chunks each one lacks, and the
 // rebuilding, with the whole entry as the way back.
 #include "fetch/ChunkedFetch.h"
+#include "fetch/FetchFailure.h"
 #include "fetch/PackageDelta.h"
 
 #include "delta/ChangedFilesChoice.h"
@@ -99,9 +100,10 @@ void PackageDelta::fetchChunked(const Package& package, const delta::PackageMani
         const ChunkedFetch::Source source{package.url, package.size, entry,        planned.span,
                                           *job.chunks, job.plan,     job.installed};
         delta::Sha256 written{};
-        if (auto failure = fetch.fetch(source, name, fileio::unpackedFileMode(listed.mode, m_umask),
-                                       written)) {
-            m_entryFallbacks.push_back(*failure);
+        if (auto rebuilt =
+                fetch.fetch(source, name, fileio::unpackedFileMode(listed.mode, m_umask), written);
+            !rebuilt) {
+            m_entryFallbacks.push_back(reasonOf(rebuilt));
             gathered.push_back({&entry, planned.span, listed.mode});
             plannedBytes += planned.span.length;
         } else {

@@ -1,6 +1,7 @@
 #include "fetch/RangeFetch.h"
 
 #include "delta/RangeAnswer.h"
+#include "fetch/FetchFailure.h"
 
 #include <exception>
 #include <utility>
@@ -17,9 +18,14 @@ constexpr std::size_t pieceSize = 64 * 1024;
 RangeFetch::RangeFetch(platform::InternetTransfer& transfer, std::function<void()> pump)
     : m_transfer(transfer), m_pump(std::move(pump)) {}
 
-std::optional<std::string> RangeFetch::fetch(const std::string& url, std::uint64_t first,
-                                             std::uint64_t length, std::uint64_t total,
-                                             const Sink& sink) {
+Outcome<void> RangeFetch::fetch(const std::string& url, std::uint64_t first, std::uint64_t length,
+                                std::uint64_t total, const Sink& sink) {
+    return fetchOutcome(fetchReason(url, first, length, total, sink));
+}
+
+std::optional<std::string> RangeFetch::fetchReason(const std::string& url, std::uint64_t first,
+                                                   std::uint64_t length, std::uint64_t total,
+                                                   const Sink& sink) {
     const delta::AskedRange range{first, length, total};
     if (auto outside = delta::rangeOutsidePackage(range)) {
         return outside;

@@ -38,7 +38,7 @@ InstructionStage::InstructionStage(const InstallationPaths& paths, StageContext&
                                    platform::Shell& shell, ErrorLog& log)
     : m_paths(paths), m_context(context), m_log(log), m_commands(paths, context, shell) {}
 
-bool InstructionStage::apply() {
+Outcome<void> InstructionStage::apply() {
     m_journal = std::make_unique<UpdateJournal>(m_paths.folder());
     try {
         const std::string instructions = m_context.resolve(m_paths.instructionFile());
@@ -52,7 +52,7 @@ bool InstructionStage::apply() {
             }
         }
         m_journal->commit();
-        return true;
+        return {};
     } catch (const std::exception& failure) {
         // The installation is put back before anyone is told.
         const bool changed = m_journal->started();
@@ -61,7 +61,7 @@ bool InstructionStage::apply() {
         if (changed) {
             m_log.note(logLabels::stage, restorationReport(restoration), false);
         }
-        return false;
+        return failureOf(failure, sources::processExtract, true);
     }
 }
 

@@ -20,7 +20,7 @@ constexpr std::size_t shownMessageLines = 50;
 PackageUnpacking::PackageUnpacking(platform::Toolkit& toolkit, std::string tempFolder)
     : m_toolkit(toolkit), m_tempFolder(std::move(tempFolder)) {}
 
-std::optional<std::string> PackageUnpacking::unpack(const std::string& name, Failures failures) {
+Outcome<void> PackageUnpacking::unpack(const std::string& name, Failures failures) {
     try {
         const auto unzip = std::make_unique<CGUnzipFiles>();
         unzip->ZipFileName(m_tempFolder + "/" + name);
@@ -28,7 +28,7 @@ std::optional<std::string> PackageUnpacking::unpack(const std::string& name, Fai
         unzip->HonorDirectories(false);
         const int32_t result = unzip->Unzip("", "");
         if (result == 0) {
-            return std::nullopt;
+            return {};
         }
         const std::string messages = unzip->GetLastMessage();
         // An archive can bring thousands of refusals: the box shows the
@@ -41,12 +41,16 @@ std::optional<std::string> PackageUnpacking::unpack(const std::string& name, Fai
                                        " more (see NoteError.txt)",
                              platform::MsgBoxStyle::okOnly, "");
         }
-        return "the unzip library answered " + std::to_string(result) + ": " + messages;
-    } catch (const platform::Error& failure) {
-        return showFailure(std::to_string(failure.number()), failure.description(), failures);
-    } catch (const std::exception& failure) {
-        return showFailure(std::to_string(platform::ErrorNumber::invalidCall), failure.what(),
-                           failures);
+        return Failure{platform::Error(libraryRefused, sources::unzipPackage,
+                                       "the unzip library answered " + std::to_string(result) +
+                                           ": " + messages),
+                       failures == Failures::shown};
+    } catch (const std::exception& caught) {
+        const Failure failure = failureOf(caught, sources::unzipPackage, false);
+        return Failure{platform::Error(failure.error.number(), sources::unzipPackage,
+                                       showFailure(std::to_string(failure.error.number()),
+                                                   failure.error.description(), failures)),
+                       failures == Failures::shown};
     }
 }
 

@@ -47,7 +47,7 @@ UpdateRun::Checked UpdateRun::check() {
 // trusted goes to every stage that needs it; the changed files, or else the
 // whole package, leave the release unpacked in the temp folder; its
 // instruction file is then carried out under the journal.
-bool UpdateRun::install() {
+Outcome<void> UpdateRun::install() {
     const Release& release = m_stages.versions.release();
     // Why the changed files alone did not do, for the log should the run fail.
     std::string fallback;
@@ -59,24 +59,27 @@ bool UpdateRun::install() {
         const ChangedFiles changed = fetchChangedFiles(release);
         fallback = changed.fallback;
         if (!changed.arrived) {
-            if (const auto failure = takeWholePackage(release, !fallback.empty())) {
+            if (auto unpacked = takeWholePackage(release, !fallback.empty()); !unpacked) {
                 // The box has told the user; the log tells the administrator why.
                 noteFallback(fallback);
-                m_log.note(logLabels::stage, "the package could not be unpacked: " + *failure,
+                m_log.note(logLabels::stage,
+                           "the package could not be unpacked: " +
+                               unpacked.failure().error.description(),
                            false);
-                return false;
+                return unpacked;
             }
         }
         m_temp.dropPackage();
         m_display.processing();
-        if (!m_stages.instructions.apply()) {
-            return false;
+        if (auto applied = m_stages.instructions.apply(); !applied) {
+            return applied;
         }
         m_stages.instructions.removeKept();
-        return true;
-    } catch (const std::exception&) {
+        return {};
+    } catch (const std::exception& caught) {
+        // The one place a failure a stage raised becomes the run's value.
         noteFallback(fallback);
-        throw;
+        return failureOf(caught, sources::updateRun, false);
     }
 }
 
@@ -107,30 +110,30 @@ UpdateRun::ChangedFiles UpdateRun::fetchChangedFiles(const Release& release) {
         m_temp.holdsPartOf(downloadIdentity(m_addresses.package, release))) {
         return {};
     }
-    auto failure = m_stages.delta.fetch(
+    Outcome<void> taken = m_stages.delta.fetch(
         m_addresses.package, *release, m_paths.folder(), m_context.resolve(m_paths.tempFolder()),
         m_context.resolve(m_paths.packageFile()),
         [this](const std::string& path) { return m_context.resolve(path); });
-    if (!failure) {
+    if (taken) {
         m_display.extracting();
-        failure = m_stages.unpacking.unpack(packageName, PackageUnpacking::Failures::quiet);
+        taken = m_stages.unpacking.unpack(packageName, PackageUnpacking::Failures::quiet);
     }
-    if (!failure) {
-        failure = m_stages.delta.finishUnpacked();
+    if (taken) {
+        taken = m_stages.delta.finishUnpacked();
     }
-    if (failure) {
-        // A file fetched whole because its chunks did not come as listed
-        // is part of why, should the log have to say it.
-        for (const std::string& reason : m_stages.delta.entryFallbacks()) {
-            *failure += "; before that: " + reason;
-        }
-        return {false, *failure};
+    if (taken) {
+        return {true, {}};
     }
-    return {true, {}};
+    // A file fetched whole because its chunks did not come as listed is part
+    // of why, should the log have to say it.
+    std::string why = taken.failure().error.description();
+    for (const std::string& reason : m_stages.delta.entryFallbacks()) {
+        why += "; before that: " + reason;
+    }
+    return {false, why};
 }
 
-std::optional<std::string> UpdateRun::takeWholePackage(const Release& release,
-                                                       bool afterChangedFiles) {
+Outcome<void> UpdateRun::takeWholePackage(const Release& release, bool afterChangedFiles) {
     if (afterChangedFiles) {
         // Nothing of them is kept: the whole package comes as it always has.
         m_temp.empty();

@@ -83,46 +83,61 @@ void frmUpdater::cmdDownload_Click() {
     bool installing = false;
     try {
         m_controls.cmdDownload().setEnabled(false);
-        UpdateRun run(*m_stages, *m_display, m_errorLog, m_paths, m_addresses, *this);
-        const UpdateRun::Checked checked = run.check();
-        switch (checked.outcome) {
-        case UpdateRun::Check::busy:
-            showBusy();
-            break;
-        case UpdateRun::Check::stopped:
-            break;
-        case UpdateRun::Check::unreachable:
-            showUnreachable(checked.reason);
-            break;
-        case UpdateRun::Check::latest:
-            showLatest();
-            break;
-        case UpdateRun::Check::available:
-            if (m_toolkit.msgBox(texts::offer, MsgBoxStyle::yesNo + MsgBoxStyle::information, "") ==
-                MsgBoxAnswer::no) {
-                m_toolkit.endProgram();
-            }
-            installing = true;
-            if (run.install()) {
-                installing = false;
-                m_display->succeeded();
-                run.finish();
-                m_toolkit.endProgram();
-            }
-            // A stage stopped the update and has said why.
-            m_toolkit.setMousePointer(MousePointer::normal);
-            m_display->notCompleted();
-            break;
+        if (const Outcome<void> ran = runUpdate(installing); !ran) {
+            // The run is over, its lock given back, before anyone is told.
+            tell(ran.failure(), installing);
+            return;
         }
         m_controls.cmdDownload().setEnabled(true);
-    } catch (const std::exception& failure) {
-        // A platform::Error's what() is its description.
-        m_controls.cmdDownload().setEnabled(true);
-        if (installing) {
-            m_display->notCompleted();
-        }
-        NoteError(logLabels::download, failure.what(), true);
+    } catch (const std::exception& caught) {
+        tell(failureOf(caught, sources::updateRun, false), installing);
     }
+}
+
+Outcome<void> frmUpdater::runUpdate(bool& installing) {
+    UpdateRun run(*m_stages, *m_display, m_errorLog, m_paths, m_addresses, *this);
+    const UpdateRun::Checked checked = run.check();
+    switch (checked.outcome) {
+    case UpdateRun::Check::busy:
+        showBusy();
+        break;
+    case UpdateRun::Check::stopped:
+        break;
+    case UpdateRun::Check::unreachable:
+        showUnreachable(checked.reason);
+        break;
+    case UpdateRun::Check::latest:
+        showLatest();
+        break;
+    case UpdateRun::Check::available:
+        if (m_toolkit.msgBox(texts::offer, MsgBoxStyle::yesNo + MsgBoxStyle::information, "") ==
+            MsgBoxAnswer::no) {
+            m_toolkit.endProgram();
+        }
+        installing = true;
+        Outcome<void> installed = run.install();
+        if (installed) {
+            installing = false;
+            m_display->succeeded();
+            run.finish();
+            m_toolkit.endProgram();
+        } else if (!installed.failure().told) {
+            return installed;
+        }
+        // A stage stopped the update and has said why.
+        m_toolkit.setMousePointer(MousePointer::normal);
+        m_display->notCompleted();
+        break;
+    }
+    return {};
+}
+
+void frmUpdater::tell(const Failure& failure, bool installing) {
+    m_controls.cmdDownload().setEnabled(true);
+    if (installing) {
+        m_display->notCompleted();
+    }
+    NoteError(logLabels::download, failure.error.description(), true);
 }
 
 void frmUpdater::showUnreachable(const std::string& reason) {
@@ -174,11 +189,15 @@ void frmUpdater::DownloadProgress(const std::string& intPercent) {
 }
 
 std::optional<std::string> frmUpdater::UnzipPackage(const std::string& name) {
-    return m_stages->unpacking.unpack(name);
+    const Outcome<void> unpacked = m_stages->unpacking.unpack(name);
+    if (unpacked) {
+        return std::nullopt;
+    }
+    return unpacked.failure().error.description();
 }
 
 bool frmUpdater::processExtract() {
-    return m_stages->instructions.apply();
+    return static_cast<bool>(m_stages->instructions.apply());
 }
 
 bool frmUpdater::finishEarlierUpdate() {

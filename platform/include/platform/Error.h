@@ -6,6 +6,11 @@
 
 namespace platform {
 
+// How the platform fails, everywhere: a service that cannot do what it was
+// asked raises Error with its number, source and description; above it the
+// program's parts hand failures on as values (the app's Outcome), mapping a
+// raised Error once, where a stage cannot go on.
+
 // The run-time error numbers the program raises and reports. Each classic
 // number has its standard description in Error.cpp, whose switch names every
 // one of them, so that a number added here without a text does not build.

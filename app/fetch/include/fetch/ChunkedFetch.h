@@ -42,10 +42,12 @@ public:
 
     // Writes the file at to, with exactly mode; written gets the SHA-256 of
     // every byte written, so that its check need not read it again.
-    std::optional<std::string> fetch(const Source& source, const std::string& to, mode_t mode,
-                                     delta::Sha256& written);
+    Outcome<void> fetch(const Source& source, const std::string& to, mode_t mode,
+                        delta::Sha256& written);
 
 private:
+    std::optional<std::string> fetchReason(const Source& source, const std::string& to, mode_t mode,
+                                           delta::Sha256& written);
     std::optional<std::string> dataOffset(const Source& source, std::uint64_t& offset);
     using Write = std::function<void(std::span<const unsigned char> bytes)>;
     std::optional<std::string> rebuild(const Source& source, std::uint64_t dataOffset, int file,

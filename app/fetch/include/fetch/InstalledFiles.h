@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Outcome.h"
 #include "delta/ChunkPlan.h"
 #include "delta/Sha256.h"
 #include "fileio/UniqueFd.h"
@@ -40,9 +41,7 @@ public:
 
     // Puts the file holds found at installedPath under the name to, with
     // exactly mode: a second name of it when it has that mode, else a copy.
-    // The reason it could not.
-    std::optional<std::string> take(const std::string& installedPath, const std::string& to,
-                                    mode_t mode) const;
+    Outcome<void> take(const std::string& installedPath, const std::string& to, mode_t mode) const;
 
     // The installed paths whose file holds also cuts into chunks with sizes
     // as it hashes it, so that chunks need not read it again.

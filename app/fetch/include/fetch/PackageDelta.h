@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Outcome.h"
 #include "fetch/InstalledFiles.h"
 #include "fetch/RangeFetch.h"
 
@@ -33,8 +34,9 @@ namespace updater {
 // manifest lists it. Then the temp folder holds, for every file the manifest
 // lists, its bytes, size and mode, as unpacking the whole package would.
 //
-// Nothing here is ever shown or raised: whatever does not hold is a reason,
-// and the caller downloads the whole package instead.
+// Nothing here is ever shown or raised: whatever does not hold is a failure
+// of the one kind wholePackageNeeded, its text the reason, and the caller
+// downloads the whole package instead.
 class PackageDelta {
 public:
     using Progress = std::function<void(std::uint64_t received, std::uint64_t total)>;
@@ -45,23 +47,30 @@ public:
     // Fetches for the release at url into tempFolder, the gathered entries
     // into archive (a path in tempFolder), taking unchanged ones from
     // installFolder, whose paths resolve finds in their letter case.
-    std::optional<std::string> fetch(const std::string& url, const signature::ReleaseLine& release,
-                                     const std::string& installFolder,
-                                     const std::string& tempFolder, const std::string& archive,
-                                     const std::function<std::string(const std::string&)>& resolve);
+    Outcome<void> fetch(const std::string& url, const signature::ReleaseLine& release,
+                        const std::string& installFolder, const std::string& tempFolder,
+                        const std::string& archive,
+                        const std::function<std::string(const std::string&)>& resolve);
 
-    // After archive was unpacked into the temp folder: the reason a file it
+    // After archive was unpacked into the temp folder: fails when a file it
     // brought or one rebuilt from chunks is not the one listed (its size,
-    // SHA-256 or mode), or nothing. Each that is gets the time the signed
-    // directory gives its entry, as unpacking the whole package would give
-    // it: never one from the fetched local headers.
-    std::optional<std::string> finishUnpacked() const;
+    // SHA-256 or mode). Each that is gets the time the signed directory
+    // gives its entry, as unpacking the whole package would give it: never
+    // one from the fetched local headers.
+    Outcome<void> finishUnpacked() const;
 
     // Why each entry that was to be rebuilt from chunks was fetched whole
     // instead, in the last fetch.
     const std::vector<std::string>& entryFallbacks() const { return m_entryFallbacks; }
 
 private:
+    std::optional<std::string>
+    fetchSequence(const std::string& url, const signature::ReleaseLine& release,
+                  const std::string& installFolder, const std::string& tempFolder,
+                  const std::string& archive,
+                  const std::function<std::string(const std::string&)>& resolve);
+    std::optional<std::string> unpackedDifference() const;
+
     // The package the entries come from, as far as it is known.
     struct Package {
         std::string url;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Outcome.h"
 #include "platform/http/InternetTransfer.h"
 
 #include <cstddef>
@@ -24,11 +25,15 @@ public:
     RangeFetch(platform::InternetTransfer& transfer, std::function<void()> pump);
 
     // Bytes [first, first + length) of the package at url of total bytes,
-    // handed to sink as they arrive. The reason it failed, or nothing.
-    std::optional<std::string> fetch(const std::string& url, std::uint64_t first,
-                                     std::uint64_t length, std::uint64_t total, const Sink& sink);
+    // handed to sink as they arrive.
+    Outcome<void> fetch(const std::string& url, std::uint64_t first, std::uint64_t length,
+                        std::uint64_t total, const Sink& sink);
 
 private:
+    std::optional<std::string> fetchReason(const std::string& url, std::uint64_t first,
+                                           std::uint64_t length, std::uint64_t total,
+                                           const Sink& sink);
+
     platform::InternetTransfer& m_transfer;
     std::function<void()> m_pump;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/InstallationPaths.h"
+#include "app/Outcome.h"
 #include "app/StageContext.h"
 #include "journal/UpdateJournal.h"
 #include "platform/shell/Shell.h"
@@ -22,8 +23,9 @@ public:
     InstructionStage(const InstallationPaths& paths, StageContext& context, platform::Shell& shell,
                      ErrorLog& log);
 
-    // Carries out the instruction file; false when it stopped on a failure.
-    bool apply();
+    // Carries out the instruction file; the failure it stopped on, which
+    // the log and a box have told.
+    Outcome<void> apply();
     // One line; every failure is raised to the caller.
     void runLine(const std::string& line);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Outcome.h"
 #include "platform/toolkit/Toolkit.h"
 
 #include <optional>
@@ -19,9 +20,12 @@ public:
         quiet, // only returned: the caller has another way
     };
 
-    // Unpacks temp + "/" + name; why it could not be unpacked, nothing
-    // when it was.
-    std::optional<std::string> unpack(const std::string& name, Failures failures = Failures::shown);
+    // The number of a failure the library answered with its messages.
+    static constexpr int32_t libraryRefused = platform::ErrorNumber::objectDefinedBase + 0x201;
+
+    // Unpacks temp + "/" + name; the failure's text says why it could not
+    // be unpacked, and it is told when it was shown.
+    Outcome<void> unpack(const std::string& name, Failures failures = Failures::shown);
 
 private:
     // The box for a failure raised while unpacking, and its text.

@@ -7,6 +7,7 @@
 #include "run/UpdateStages.h"
 
 #include "app/InstallationPaths.h"
+#include "app/Outcome.h"
 #include "app/StageContext.h"
 #include "platform/files/FolderLock.h"
 #include "run/ErrorLog.h"
@@ -48,11 +49,11 @@ public:
     };
     Checked check();
 
-    // After the user's Yes; false when a stage stopped it and reported why
-    // (the installation is as it was). A failure that ends the run is
-    // raised as platform::Error, after the log has been told why the
-    // changed files alone were not enough, when that was tried.
-    bool install();
+    // After the user's Yes; the failure that stopped it, with the
+    // installation as it was. A failure a stage raised comes back here as
+    // a value the user has not been told of, after the log has been told
+    // why the changed files alone were not enough, when that was tried.
+    Outcome<void> install();
 
     // After the success has been shown: the temp folder, then the journal.
     void finish();
@@ -67,10 +68,9 @@ private:
     };
     void requireNewerRelease(const Release& release) const;
     ChangedFiles fetchChangedFiles(const Release& release);
-    // The whole package downloaded, checked and unpacked in the temp folder;
-    // the reason it could not be unpacked (the user has been shown it), or
-    // nothing.
-    std::optional<std::string> takeWholePackage(const Release& release, bool afterChangedFiles);
+    // The whole package downloaded, checked and unpacked in the temp folder,
+    // or why it could not be unpacked (the user has been shown it).
+    Outcome<void> takeWholePackage(const Release& release, bool afterChangedFiles);
     void noteFallback(const std::string& fallback);
 
     UpdateStages& m_stages;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/InstallationPaths.h"
+#include "app/Outcome.h"
 #include "app/StageContext.h"
 #include "platform/Services.h"
 #include "platform/files/FileSystem.h"
@@ -84,6 +85,11 @@ private:
     platform::FileSystem& fso();
     // One line of the instruction file; failures go to processExtract.
     void RunUpdateCommand(const std::string& line);
+    // One run from the check to its end; a failure nobody has told yet.
+    // installing: whether the user has said Yes.
+    Outcome<void> runUpdate(bool& installing);
+    // A failure of the run nobody has told: logged and shown in a box.
+    void tell(const Failure& failure, bool installing);
     void showUnreachable(const std::string& reason);
     void showLatest();
     // Another run holds the installation: said, and logged, as no failure.

@@ -1,6 +1,9 @@
 #pragma once
 
 // Cutting a text into pieces and replacing pieces of it, byte for byte.
+//
+// How this library fails, everywhere: it never raises. A text that is not
+// what a reader wants (no number, no version) comes back as nothing.
 
 #include <string>
 #include <string_view>

@@ -3,6 +3,10 @@
 // The fixed parts of a zip archive's records: the signature each begins with
 // (read as a little-endian number), the size of its part before the fields
 // of variable length, and the fields more than one reader looks at.
+//
+// How this library fails, everywhere: it never raises and does no I/O. What
+// it reads from bytes it is given comes back as a value, nothing (or an
+// outcome that says why) where the bytes are not what they must be.
 
 #include <cstddef>
 #include <cstdint>
