@@ -1,9 +1,11 @@
 #include "PowerCut.h"
 
+#include "journal/JournalRecovery.h"
 #include "testsupport/TreeCopy.h"
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
 using testsupport::snapshotTree;
 using testsupport::TreeSnapshot;
@@ -54,11 +56,11 @@ fileio::SystemCalls PowerCut::watchedCalls() {
 }
 
 bool PowerCut::recover(const std::string& folder) {
-    platform::ScriptedToolkit startUi;
-    updater::frmUpdater restarted(
-        startUi, startUi, services,
-        updater::UpdaterSettings{folder, "127.0.0.1:1", "127.0.0.1:1", ""});
-    return restarted.finishEarlierUpdate() && !testsupport::exists(folder + "/.updater-journal");
+    const std::unique_ptr<platform::FileSystem> files = services.newFileSystem();
+    const updater::Recovery recovery =
+        updater::recoverEarlierUpdate(updater::InstallationPaths(folder), *files);
+    return recovery.outcome != updater::Recovery::Outcome::failed &&
+           !testsupport::exists(folder + "/.updater-journal");
 }
 
 PowerCut::Ending PowerCut::tally(const std::string& folder, bool whole, std::size_t cuts,

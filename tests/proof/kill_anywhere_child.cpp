@@ -27,6 +27,9 @@
 // wrong use.
 
 #include "KillMoments.h"
+#include "journal/JournalRecovery.h"
+#include "run/ErrorLog.h"
+#include "run/UpdateRun.h"
 #include "run/frmUpdater.h"
 
 #include "codemodule/CodeModuleState.h"
@@ -40,7 +43,12 @@
 #include <fcntl.h>
 #include <string>
 
+using updater::ErrorLog;
 using updater::frmUpdater;
+using updater::InstallationPaths;
+using updater::noteRecovery;
+using updater::recoverEarlierUpdate;
+using updater::Recovery;
 using updater::UpdaterSettings;
 
 namespace {
@@ -159,7 +167,12 @@ int main(int argc, char** argv) {
     platform::SystemServices services;
     frmUpdater form(ui, ui, services, UpdaterSettings{argv[1], argv[2], argv[2], key});
     if (aim.mode == Mode::recover) {
-        std::_Exit(form.finishEarlierUpdate() ? 0 : 5);
+        // The log keeps the recovery's account for the proof's report.
+        const InstallationPaths paths(argv[1]);
+        const Recovery recovery = recoverEarlierUpdate(paths, *services.newFileSystem());
+        ErrorLog log(ui, paths.errorLog());
+        noteRecovery(recovery, log);
+        std::_Exit(recovery.outcome == Recovery::Outcome::failed ? 5 : 0);
     }
     ui.answerNext(platform::MsgBoxAnswer::yes);
     form.Form_Load();

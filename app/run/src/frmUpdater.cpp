@@ -200,10 +200,6 @@ bool frmUpdater::processExtract() {
     return static_cast<bool>(m_stages->instructions.apply());
 }
 
-bool frmUpdater::finishEarlierUpdate() {
-    return noteRecovery(recoverEarlierUpdate(m_paths, fso()), m_errorLog);
-}
-
 void frmUpdater::RunUpdateCommand(const std::string& line) {
     m_stages->instructions.runLine(line);
 }

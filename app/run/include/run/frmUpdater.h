@@ -63,11 +63,6 @@ public:
     // out, and a failure puts the installation back as it was before it
     // reports.
     bool processExtract();
-    // Finishes what an earlier update left unfinished, when no other run
-    // holds the installation, and logs what it did; false, with the
-    // failure logged and shown, when the installation could not be made
-    // whole.
-    bool finishEarlierUpdate();
 
     const InstallationPaths& paths() const { return m_paths; }
 

@@ -118,7 +118,7 @@ TEST_F(JournalFixture, RunCutShortIsRolledBackBeforeTheCommitAndFinishedAfterIt)
     EXPECT_TRUE(exists(journal() + "/records"));
     EXPECT_EQ(readFile(app("morvane.exe")), "new morvane.exe");
 
-    EXPECT_TRUE(form.finishEarlierUpdate());
+    EXPECT_TRUE(recoverAt(installFolder));
     EXPECT_EQ(treeDifferences(before, snapshotTree(installFolder)), "");
     EXPECT_FALSE(exists(journal()));
     ASSERT_EQ(logLines().size(), 1u);
@@ -131,7 +131,7 @@ TEST_F(JournalFixture, RunCutShortIsRolledBackBeforeTheCommitAndFinishedAfterIt)
     // Cut right after the commit point: the update is installed.
     EXPECT_TRUE(form.processExtract());
     EXPECT_TRUE(exists(journal() + "/complete"));
-    EXPECT_TRUE(form.finishEarlierUpdate());
+    EXPECT_TRUE(recoverAt(installFolder));
     EXPECT_FALSE(exists(journal()));
     EXPECT_FALSE(exists(app("temp")));
     EXPECT_EQ(readFile(app("plugins/deep/p.so")), "new p.so");
@@ -204,7 +204,7 @@ TEST_F(JournalFixture, RestoreThatCannotFinishIsFinishedAtTheNextStart) {
         << logLines()[1];
     EXPECT_TRUE(exists(journal() + "/records"));
 
-    EXPECT_TRUE(form.finishEarlierUpdate());
+    EXPECT_TRUE(recoverAt(installFolder));
     EXPECT_EQ(treeDifferences(before, snapshotTree(installFolder)), "");
     EXPECT_FALSE(exists(journal()));
 }
@@ -217,7 +217,7 @@ TEST_F(JournalFixture, JournalThatCannotBeFinishedStopsTheRunBeforeTheCheck) {
     {
         const auto other = platform::FolderLock::takeIfFree(installFolder, "test");
         ASSERT_TRUE(other);
-        EXPECT_TRUE(form.finishEarlierUpdate());
+        EXPECT_TRUE(recoverAt(installFolder));
         EXPECT_TRUE(logLines().empty());
     }
 

@@ -46,8 +46,8 @@ protected:
     // Runs the instructions and cuts the run at its commit point, as a kill
     // would: the installation is half new and its journal stays.
     void cutShort(const std::string& instructions);
-    // The next start's recovery in the installation at folder, as the
-    // window makes it; whether it left a whole installation.
+    // The next start's recovery in the installation at folder, told to its
+    // log as a run tells it; whether it left a whole installation.
     bool recoverAt(const std::string& folder);
 };
 

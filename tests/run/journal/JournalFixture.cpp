@@ -1,5 +1,9 @@
 #include "JournalFixture.h"
 
+#include "journal/JournalRecovery.h"
+#include "platform/files/DiskFileSystem.h"
+#include "run/ErrorLog.h"
+#include "run/UpdateRun.h"
 #include "testsupport/FailingWrites.h"
 #include "testsupport/TempDir.h"
 
@@ -162,8 +166,8 @@ void JournalFixture::cutShort(const std::string& instructions) {
 
 bool JournalFixture::recoverAt(const std::string& folder) {
     platform::ScriptedToolkit startUi;
-    updater::frmUpdater started(
-        startUi, startUi, services,
-        updater::UpdaterSettings{folder, "version.invalid", "packages.invalid", ""});
-    return started.finishEarlierUpdate();
+    const updater::InstallationPaths paths(folder);
+    platform::DiskFileSystem files;
+    updater::ErrorLog log(startUi, paths.errorLog());
+    return updater::noteRecovery(updater::recoverEarlierUpdate(paths, files), log);
 }
