@@ -46,16 +46,16 @@ std::size_t rawSize(std::uint64_t compressedSize) {
 
 } // namespace
 
-ChunkedPackage chunkedPackage(const std::vector<ChunkSpec>& specs, unsigned seed) {
+ChunkedPackage chunkedPackage(const std::vector<ChunkShape>& shapes, unsigned seed) {
     ChunkedPackage package;
     package.entry.name = "data/big.bin";
     package.entry.method = 8;
     package.chunks.entryName = package.entry.name;
     std::string data;
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        const std::string piece = testsupport::halfTextHalfRandom(rawSize(specs[i].compressedSize),
+    for (std::size_t i = 0; i < shapes.size(); ++i) {
+        const std::string piece = testsupport::halfTextHalfRandom(rawSize(shapes[i].compressedSize),
                                                                   seed + static_cast<unsigned>(i));
-        const std::string deflated = deflatedChunk(piece, i + 1 == specs.size());
+        const std::string deflated = deflatedChunk(piece, i + 1 == shapes.size());
         package.chunks.chunks.push_back(
             {piece.size(), deflated.size(), delta::chunkDigestOf(delta::sha256Of(piece))});
         package.pieces.push_back(piece);
@@ -83,10 +83,10 @@ ChunkedPackage chunkedPackage(const std::vector<ChunkSpec>& specs, unsigned seed
     return package;
 }
 
-HeldFile heldFile(const ChunkedPackage& package, const std::vector<ChunkSpec>& specs) {
+HeldFile heldFile(const ChunkedPackage& package, const std::vector<ChunkShape>& shapes) {
     HeldFile file{testsupport::halfTextHalfRandom(333, 99), {}};
-    for (std::size_t i = specs.size(); i-- > 0;) {
-        if (specs[i].held) {
+    for (std::size_t i = shapes.size(); i-- > 0;) {
+        if (shapes[i].held) {
             file.held[package.chunks.chunks[i].digest] = {file.bytes.size(),
                                                           package.pieces[i].size()};
             file.bytes +=

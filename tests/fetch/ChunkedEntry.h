@@ -14,7 +14,7 @@
 // deflate data of exactly the compressed size asked (stored blocks ended as a
 // full flush ends them), so that a test can place a chunk's end anywhere in
 // the pieces of a transfer.
-struct ChunkSpec {
+struct ChunkShape {
     std::uint64_t compressedSize = 0;
     bool held = false; // the installed file has it
 };
@@ -28,7 +28,7 @@ struct ChunkedPackage {
     std::vector<std::string> pieces; // each chunk's bytes
 };
 
-ChunkedPackage chunkedPackage(const std::vector<ChunkSpec>& specs, unsigned seed);
+ChunkedPackage chunkedPackage(const std::vector<ChunkShape>& shapes, unsigned seed);
 
 // An installed file holding the held chunks, in another order and between
 // other bytes, and where each lies in it.
@@ -36,4 +36,4 @@ struct HeldFile {
     std::string bytes;
     delta::HeldChunks held;
 };
-HeldFile heldFile(const ChunkedPackage& package, const std::vector<ChunkSpec>& specs);
+HeldFile heldFile(const ChunkedPackage& package, const std::vector<ChunkShape>& shapes);

@@ -27,11 +27,11 @@ namespace {
 const std::string url = "http://updates.morvane.test/morvane.zip";
 constexpr std::uint64_t piece = 64 * 1024;
 
-// Rebuilds the entry of specs from a scripted web serving its package.
+// Rebuilds the entry of shapes from a scripted web serving its package.
 class Rebuild {
 public:
-    explicit Rebuild(const std::vector<ChunkSpec>& specs)
-        : package(chunkedPackage(specs, 5)), installed(heldFile(package, specs)) {
+    explicit Rebuild(const std::vector<ChunkShape>& shapes)
+        : package(chunkedPackage(shapes, 5)), installed(heldFile(package, shapes)) {
         web.serve(url, package.bytes);
         testsupport::writeFile(installedPath(), installed.bytes);
     }
@@ -89,12 +89,12 @@ const std::vector<PieceEnd> pieceEnds = {
 class ChunksAcrossPieces : public ::testing::TestWithParam<PieceEnd> {};
 
 TEST_P(ChunksAcrossPieces, RebuildTheFile) {
-    const std::vector<ChunkSpec> specs = {{25'000, true},
-                                          {GetParam().first, false},
-                                          {GetParam().second, false},
-                                          {40'000, true},
-                                          {9'000, false}};
-    Rebuild rebuild(specs);
+    const std::vector<ChunkShape> shapes = {{25'000, true},
+                                            {GetParam().first, false},
+                                            {GetParam().second, false},
+                                            {40'000, true},
+                                            {9'000, false}};
+    Rebuild rebuild(shapes);
 
     const auto rebuilt = rebuild.run(0666);
 
@@ -121,7 +121,7 @@ struct RebuildFault {
     bool asks;
 };
 
-const std::vector<ChunkSpec> faultSpecs = {
+const std::vector<ChunkShape> faultSpecs = {
     {25'000, true}, {piece, false}, {30'000, false}, {40'000, true}, {9'000, false}};
 
 // Changes the answer to the request that begins at the second chunk.
