@@ -114,11 +114,14 @@ TEST_P(ChunksAcrossPieces, RebuildTheFile) {
 INSTANTIATE_TEST_SUITE_P(PieceEnds, ChunksAcrossPieces, ::testing::ValuesIn(pieceEnds),
                          testsupport::CaseName());
 
+using Kind = updater::FetchFailureKind;
+
 struct RebuildFault {
     const char* name;
     std::function<void(Rebuild&)> apply;
     // Whether the fault lets any request through.
     bool asks;
+    updater::FetchFailureKind kind;
 };
 
 const std::vector<ChunkShape> faultSpecs = {
@@ -143,18 +146,18 @@ const std::vector<RebuildFault> rebuildFaults = {
      runAnswer([](const std::string&, testsupport::ScriptedAnswer& answer) {
          answer.body[piece + 100] ^= 0x01;
      }),
-     true},
+     true, Kind::notAsSigned},
     {"WholePackageForTheRun",
      runAnswer([](const std::string& package, testsupport::ScriptedAnswer& answer) {
          answer.status = 200;
          answer.headers.erase("content-range");
          answer.body = package;
      }),
-     true},
+     true, Kind::rangesRefused},
     {"RunCutShort", runAnswer([](const std::string&, testsupport::ScriptedAnswer& answer) {
          answer.failsAfter = piece;
      }),
-     true},
+     true, Kind::transferFailed},
     {"HeldChunkChangedSincePlanned",
      [](Rebuild& rebuild) {
          rebuild.beforeRebuild = [&rebuild] {
@@ -163,24 +166,27 @@ const std::vector<RebuildFault> rebuildFaults = {
              testsupport::writeFile(rebuild.installedPath(), bytes);
          };
      },
-     true},
+     true, Kind::localFiles},
     {"InstalledFileCutShort",
      [](Rebuild& rebuild) {
          rebuild.beforeRebuild = [&rebuild] {
              ASSERT_EQ(::truncate(rebuild.installedPath().c_str(), 400), 0);
          };
      },
-     true},
+     true, Kind::localFiles},
     {"NoLocalHeaderAtTheOffset",
      [](Rebuild& rebuild) {
          std::string bytes = rebuild.package.bytes;
          bytes[rebuild.package.span.offset] = 'Q';
          rebuild.web.serve(url, bytes);
      },
-     true},
-    {"DataPastTheSpan", [](Rebuild& rebuild) { rebuild.package.span.length -= 1; }, true},
-    {"MapSizesNotTheDirectorys", [](Rebuild& rebuild) { rebuild.package.entry.size += 1; }, false},
-    {"StoredEntry", [](Rebuild& rebuild) { rebuild.package.entry.method = 0; }, false},
+     true, Kind::notAsSigned},
+    {"DataPastTheSpan", [](Rebuild& rebuild) { rebuild.package.span.length -= 1; }, true,
+     Kind::notAsSigned},
+    {"MapSizesNotTheDirectorys", [](Rebuild& rebuild) { rebuild.package.entry.size += 1; }, false,
+     Kind::notAsSigned},
+    {"StoredEntry", [](Rebuild& rebuild) { rebuild.package.entry.method = 0; }, false,
+     Kind::notAsSigned},
 };
 
 class RebuildFaults : public ::testing::TestWithParam<RebuildFault> {};
@@ -189,7 +195,9 @@ TEST_P(RebuildFaults, LeaveNoFile) {
     Rebuild rebuild(faultSpecs);
     GetParam().apply(rebuild);
 
-    EXPECT_FALSE(rebuild.run());
+    const auto rebuilt = rebuild.run();
+    ASSERT_FALSE(rebuilt);
+    EXPECT_EQ(updater::fetchFailureKind(rebuilt.failure()), GetParam().kind);
     EXPECT_FALSE(testsupport::exists(rebuild.target()));
     EXPECT_EQ(!rebuild.web.requests().empty(), GetParam().asks);
     // What the requests brought is reported even when it is not taken.
@@ -203,7 +211,9 @@ TEST(ChunkedFetch, AFullDiskLeavesNoFile) {
     Rebuild rebuild(faultSpecs);
     testsupport::FailingWrites full(rebuild.target(), ENOSPC, 100'000);
 
-    EXPECT_FALSE(rebuild.run());
+    const auto rebuilt = rebuild.run();
+    ASSERT_FALSE(rebuilt);
+    EXPECT_EQ(updater::fetchFailureKind(rebuilt.failure()), Kind::localFiles);
     EXPECT_GT(full.failedWrites(), 0U);
     EXPECT_FALSE(testsupport::exists(rebuild.target()));
 }
@@ -213,7 +223,9 @@ TEST(ChunkedFetch, RefusesAFileInTheWay) {
     Rebuild rebuild(faultSpecs);
     testsupport::writeFile(rebuild.target(), "earlier");
 
-    EXPECT_FALSE(rebuild.run());
+    const auto rebuilt = rebuild.run();
+    ASSERT_FALSE(rebuilt);
+    EXPECT_EQ(updater::fetchFailureKind(rebuilt.failure()), Kind::localFiles);
     EXPECT_EQ(testsupport::readFile(rebuild.target()), "earlier");
 }
 

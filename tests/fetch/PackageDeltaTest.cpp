@@ -241,17 +241,20 @@ INSTANTIATE_TEST_SUITE_P(Faults, EntryFallbacks, ::testing::ValuesIn(entryFallba
 
 using Fetch = ChangedFilesFetch;
 
+using Kind = updater::FetchFailureKind;
+
 struct WholePackageReason {
     const char* name;
     std::function<void(Fetch&)> apply;
+    Kind kind;
 };
 
 const std::vector<WholePackageReason> wholePackageReasons = {
-    {"NoManifestNamed", [](Fetch& f) { f.line.manifest.reset(); }},
-    {"NoDirectoryNamed", [](Fetch& f) { f.line.directory.reset(); }},
-    {"OtherDirectory", [](Fetch& f) { (*f.line.directory)[0] ^= 1; }},
-    {"OtherManifest", [](Fetch& f) { (*f.line.manifest)[0] ^= 1; }},
-    {"OtherPackageSize", [](Fetch& f) { f.line.size += 1; }},
+    {"NoManifestNamed", [](Fetch& f) { f.line.manifest.reset(); }, Kind::notOffered},
+    {"NoDirectoryNamed", [](Fetch& f) { f.line.directory.reset(); }, Kind::notOffered},
+    {"OtherDirectory", [](Fetch& f) { (*f.line.directory)[0] ^= 1; }, Kind::notAsSigned},
+    {"OtherManifest", [](Fetch& f) { (*f.line.manifest)[0] ^= 1; }, Kind::notAsSigned},
+    {"OtherPackageSize", [](Fetch& f) { f.line.size += 1; }, Kind::notAsSigned},
     {"RangesRefused",
      [](Fetch& f) {
          f.web.change = [](const testsupport::ScriptedRequest&,
@@ -260,45 +263,52 @@ const std::vector<WholePackageReason> wholePackageReasons = {
              answer.headers.erase("content-range");
              answer.body = Fetch::release->package;
          };
-     }},
+     },
+     Kind::rangesRefused},
     {"TailCutShort",
      [](Fetch& f) {
          f.web.change = [](const testsupport::ScriptedRequest&,
                            testsupport::ScriptedAnswer& answer) {
              answer.failsAfter = answer.body.size() / 2;
          };
-     }},
+     },
+     Kind::transferFailed},
     {"ManifestByteFlipped",
      [](Fetch& f) {
          f.changeSpan("morvane.manifest", [](testsupport::ScriptedAnswer& answer) {
              answer.body[answer.body.size() - 3] ^= 0x01;
          });
-     }},
+     },
+     Kind::notAsSigned},
     {"GatheredEntryCutShort",
      [](Fetch& f) {
          f.changeSpan("readme.txt", [](testsupport::ScriptedAnswer& answer) {
              answer.failsAfter = answer.body.size() - 1;
          });
-     }},
+     },
+     Kind::transferFailed},
     {"NothingInstalled",
      [](Fetch& f) {
          std::filesystem::remove_all(f.install + "/data");
          std::filesystem::remove(f.install + "/readme.txt");
-     }},
-    {"NoTempFolder", [](Fetch& f) { std::filesystem::remove(f.temp); }},
+     },
+     Kind::notOffered},
+    {"NoTempFolder", [](Fetch& f) { std::filesystem::remove(f.temp); }, Kind::localFiles},
     {"ManifestLeftInTheWay",
-     [](Fetch& f) { testsupport::writeFile(f.temp + "/morvane.manifest", "earlier"); }},
+     [](Fetch& f) { testsupport::writeFile(f.temp + "/morvane.manifest", "earlier"); },
+     Kind::localFiles},
 };
 
 class WholePackageReasons : public ChangedFilesFetch,
                             public ::testing::WithParamInterface<WholePackageReason> {};
 
-// Each is a reason, never raised: the caller downloads the whole package.
+// Each is a failure of its kind, never raised: the caller downloads the
+// whole package.
 TEST_P(WholePackageReasons, AreFailures) {
     GetParam().apply(*this);
     const auto fetched = fetch();
     ASSERT_FALSE(fetched);
-    EXPECT_EQ(fetched.failure().error.number(), updater::wholePackageNeeded);
+    EXPECT_EQ(updater::fetchFailureKind(fetched.failure()), GetParam().kind);
     EXPECT_FALSE(fetched.failure().told);
     for (const auto& [received, planned] : progress) {
         EXPECT_LE(received, planned);

@@ -3,6 +3,7 @@
 // and nothing of a refused answer's body reaches the sink past what the
 // rule had let through.
 #include "fetch/RangeFetch.h"
+#include "fetch/FetchFailure.h"
 
 #include "testsupport/CaseName.h"
 #include "testsupport/ScriptedWeb.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace {
@@ -31,10 +33,13 @@ std::string contentRange(std::uint64_t from, std::uint64_t last, std::uint64_t t
            std::to_string(total);
 }
 
+using Kind = updater::FetchFailureKind;
+
 struct RangeCase {
     const char* name;
     std::function<void(const std::string& package, testsupport::ScriptedAnswer&)> change;
-    bool taken;
+    // The kind of failure; nothing when the range is taken.
+    std::optional<updater::FetchFailureKind> failure;
     // How much of the range reaches the sink (all of it when taken).
     std::uint64_t sunk;
 };
@@ -42,38 +47,38 @@ struct RangeCase {
 const std::uint64_t last = first + length - 1;
 
 const std::vector<RangeCase> rangeCases = {
-    {"ExactRange", [](const std::string&, testsupport::ScriptedAnswer&) {}, true, length},
+    {"ExactRange", [](const std::string&, testsupport::ScriptedAnswer&) {}, std::nullopt, length},
     {"WholePackage",
      [](const std::string& package, testsupport::ScriptedAnswer& answer) {
          answer.status = 200;
          answer.headers.erase("content-range");
          answer.body = package;
      },
-     false, 0},
+     Kind::rangesRefused, 0},
     {"NotSatisfiable",
      [](const std::string& package, testsupport::ScriptedAnswer& answer) {
          answer.status = 416;
          answer.headers["content-range"] = "bytes */" + std::to_string(package.size());
          answer.body.clear();
      },
-     false, 0},
+     Kind::rangesRefused, 0},
     {"OtherStart",
      [](const std::string& package, testsupport::ScriptedAnswer& answer) {
          answer.headers["content-range"] = contentRange(first + 1, last + 1, package.size());
          answer.body = package.substr(first + 1, length);
      },
-     false, 0},
+     Kind::rangesRefused, 0},
     {"OtherTotal",
      [](const std::string& package, testsupport::ScriptedAnswer& answer) {
          answer.headers["content-range"] = contentRange(first, last, package.size() + 1);
      },
-     false, 0},
+     Kind::notAsSigned, 0},
     {"OtherLength",
      [](const std::string& package, testsupport::ScriptedAnswer& answer) {
          answer.headers["content-range"] = contentRange(first, last - 1, package.size());
          answer.body.pop_back();
      },
-     false, 0},
+     Kind::rangesRefused, 0},
     // Without a Content-Length the body itself must stop where the range
     // does: the bytes past it never reach the sink.
     {"BodyRunsOn",
@@ -81,22 +86,22 @@ const std::vector<RangeCase> rangeCases = {
          answer.headers.erase("content-length");
          answer.body = package.substr(first, length + 1);
      },
-     false, 2 * 64 * 1024},
+     Kind::rangesRefused, 2 * 64 * 1024},
     {"BodyEndsEarlyWithoutLength",
      [](const std::string&, testsupport::ScriptedAnswer& answer) {
          answer.headers.erase("content-length");
          answer.body.resize(length - 1);
      },
-     false, length - 1},
+     Kind::rangesRefused, length - 1},
     {"BodyCutShort",
      [](const std::string&, testsupport::ScriptedAnswer& answer) { answer.failsAfter = 100'000; },
-     false, 100'000},
+     Kind::transferFailed, 100'000},
     {"NoServer",
      [](const std::string&, testsupport::ScriptedAnswer& answer) {
          answer.headers.clear();
          answer.failsAfter = 0;
      },
-     false, 0},
+     Kind::transferFailed, 0},
 };
 
 class RangeAnswers : public ::testing::TestWithParam<RangeCase> {};
@@ -118,7 +123,8 @@ TEST_P(RangeAnswers, TakesOnlyTheExactRange) {
                                          sunk.append(reinterpret_cast<const char*>(data), size);
                                      });
 
-    EXPECT_EQ(static_cast<bool>(fetched), GetParam().taken);
+    EXPECT_EQ(fetched ? std::nullopt : updater::fetchFailureKind(fetched.failure()),
+              GetParam().failure);
     EXPECT_EQ(sunk.size(), GetParam().sunk);
     EXPECT_EQ(sunk, package.substr(first, sunk.size()));
     ASSERT_EQ(web.requests().size(), 1U);

@@ -24,6 +24,7 @@ namespace {
 
 using platform::MsgBoxAnswer;
 using testsupport::readFile;
+using Report = updater::UpdateRun::Report;
 
 TEST(RunReasons, AFallbackIsLoggedOnlyByTheRunThatMadeIt) {
     testsupport::TempDir release;
@@ -54,6 +55,8 @@ TEST(RunReasons, AFallbackIsLoggedOnlyByTheRunThatMadeIt) {
     EXPECT_FALSE(activateUntilEnd(form));
     const std::string first = readFile(install / "NoteError.txt");
     EXPECT_NE(first.find("Permission denied"), std::string::npos) << first;
+    EXPECT_EQ(form.lastRun().changedFiles, Report::ChangedFiles::fellBack);
+    EXPECT_EQ(form.lastRun().fallback, updater::FetchFailureKind::rangesRefused);
     EXPECT_EQ(ui.lblMessage().caption(), "The update did not complete");
 
     // The next answer names no manifest, and its package is gone: the
@@ -72,6 +75,8 @@ TEST(RunReasons, AFallbackIsLoggedOnlyByTheRunThatMadeIt) {
     const std::string second = readFile(install / "NoteError.txt").substr(first.size());
     EXPECT_NE(second.find("\"Updater: Download "), std::string::npos) << second;
     EXPECT_EQ(second.find("fetching only the files that changed"), std::string::npos) << second;
+    EXPECT_EQ(form.lastRun().changedFiles, Report::ChangedFiles::notTried);
+    EXPECT_FALSE(form.lastRun().installed);
     EXPECT_EQ(ui.lblMessage().caption(), "The update did not complete");
 }
 

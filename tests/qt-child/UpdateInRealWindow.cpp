@@ -3,7 +3,10 @@
 // question, OK to every message and, when given, types the password into
 // every password box. With a key (base64), the updater is the one built
 // with that publisher's key. Each box is written to standard output as one line
-// ("box TITLE: TEXT" or "input TITLE: PROMPT", line ends as "|").
+// ("box TITLE: TEXT" or "input TITLE: PROMPT", line ends as "|"). Before the
+// program ends, what the run came to is written as one line of numbered
+// fields ("outcome: check=N answer=N changed=N fallback=N failure=N
+// installed=N", the ones a run has; testsupport/RunOutcome.h reads it).
 //
 //   qt_update_child INSTALL_FOLDER PUBLISHER_HOST LIBRARY_FOLDER [PASSWORD [KEY]]
 //
@@ -29,6 +32,7 @@
 
 using updater::frmUpdater;
 using updater::UpdaterSettings;
+using updater::UpdateRun;
 
 namespace {
 
@@ -63,6 +67,39 @@ bool answerBox(const QString& password) {
     return true;
 }
 
+template <typename Enum> std::string numbered(Enum value) {
+    return std::to_string(static_cast<long long>(value));
+}
+
+std::string outcomeLine(const UpdateRun::Report& report) {
+    std::string line = "outcome: check=" + numbered(report.check);
+    if (report.answer) {
+        line += " answer=" + numbered(*report.answer);
+    }
+    line += " changed=" + numbered(report.changedFiles);
+    if (report.fallback) {
+        line += " fallback=" + numbered(*report.fallback);
+    }
+    if (report.failure) {
+        line += " failure=" + numbered(*report.failure);
+    }
+    return line + " installed=" + numbered(report.installed);
+}
+
+// The toolkit main uses, which writes what the run came to when the run
+// ends the program.
+class ReportingToolkit : public platform::QtToolkit {
+public:
+    const frmUpdater* form = nullptr;
+
+    [[noreturn]] void endProgram() override {
+        if (form != nullptr) {
+            say(outcomeLine(form->lastRun()));
+        }
+        platform::QtToolkit::endProgram();
+    }
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -74,11 +111,12 @@ int main(int argc, char** argv) {
     const QString password = argc >= 5 ? QString::fromUtf8(argv[4]) : QString();
     const std::string key = argc == 6 ? argv[5] : "";
     CodeModule::setLibraryFolder(argv[3]);
-    platform::QtToolkit toolkit;
+    ReportingToolkit toolkit;
     platform::QtUpdaterWindow window;
     platform::SystemServices services;
     frmUpdater form(toolkit, window, services, UpdaterSettings{argv[1], argv[2], argv[2], key});
     window.attach(form);
+    toolkit.form = &form;
 
     bool runStarted = false;
     QTimer user;
@@ -90,6 +128,7 @@ int main(int argc, char** argv) {
         const bool busy = !window.cmdDownload().isEnabled();
         runStarted = runStarted || busy || answered;
         if (runStarted && !busy && QApplication::activeModalWidget() == nullptr) {
+            say(outcomeLine(form.lastRun()));
             say("open: " + window.lblMessage().caption());
             std::_Exit(4);
         }
@@ -99,5 +138,6 @@ int main(int argc, char** argv) {
     form.Form_Load();
     window.showCentred();
     QApplication::exec();
+    say(outcomeLine(form.lastRun()));
     std::_Exit(3);
 }

@@ -10,11 +10,13 @@
 
 #include "MatrixReleases.h"
 #include "PublisherRun.h"
+#include "run/UpdateRun.h"
 #include "testsupport/CaseName.h"
 #include "testsupport/ChildProcess.h"
 #include "testsupport/NginxServer.h"
 #include "testsupport/PacedRelay.h"
 #include "testsupport/PatternedBytes.h"
+#include "testsupport/RunOutcome.h"
 #include "testsupport/VersionedExecutable.h"
 
 #include <gtest/gtest.h>
@@ -43,6 +45,7 @@ constexpr std::size_t randomSize = 4 << 20;
 constexpr std::uint64_t pacedRate = 3 << 20;
 
 using Exchange = testsupport::PacedRelay::Exchange;
+using Report = updater::UpdateRun::Report;
 
 // The value of a header in a request's or answer's head, "" without it.
 std::string headerValue(const std::string& head, const std::string& name) {
@@ -122,11 +125,11 @@ std::string figure(const std::string& name, double value) {
 class ServerMatrix : public ::testing::TestWithParam<testsupport::Cell> {
 protected:
     // Serves the publication, runs the updater and checks that it ended
-    // exactly as the published release; what it logged, for the caller,
-    // and what the relay carried.
-    std::pair<std::string, std::vector<Exchange>> updateThrough(KeyedPublication& published,
-                                                                const std::string& scenario,
-                                                                std::uint64_t rate = 0) {
+    // exactly as the published release; what the run came to, for the
+    // caller, and what the relay carried.
+    std::pair<testsupport::RunOutcome, std::vector<Exchange>>
+    updateThrough(KeyedPublication& published, const std::string& scenario,
+                  std::uint64_t rate = 0) {
         testsupport::ServedThroughRelay served(GetParam(), published.web.path(), rate);
         const Ran ran = runUpdater(published, served.host());
         const std::vector<Exchange> exchanges = served.relay().exchanges();
@@ -144,7 +147,9 @@ protected:
         expectSingleRanges(exchanges);
         EXPECT_EQ(filesBelow(published.install), filesBelow(published.release.path()))
             << ran.said << ran.noted << logs;
-        return {ran.noted, exchanges};
+        const auto outcome = testsupport::lastRunOutcome(ran.said);
+        EXPECT_TRUE(outcome) << ran.said;
+        return {outcome.value_or(testsupport::RunOutcome{}), exchanges};
     }
 };
 
@@ -161,17 +166,18 @@ TEST_P(ServerMatrix, UpdateByTheChangedFiles) {
     makeRelease(published.release.path(), 2);
     published.publish();
     makeRelease(published.install, 1);
-    const auto [noted, exchanges] = updateThrough(published, "changed-files", pacedRate);
+    const auto [outcome, exchanges] = updateThrough(published, "changed-files", pacedRate);
     const std::uint64_t package = fs::file_size(published.package);
     std::vector<Exchange> whole;
     std::copy_if(exchanges.begin(), exchanges.end(), std::back_inserter(whole),
                  [](const Exchange& exchange) { return statusOf(exchange) == "200"; });
     if (GetParam().servesRanges) {
-        EXPECT_EQ(noted.find("fetching only the files that changed did not work"),
-                  std::string::npos)
-            << noted;
+        EXPECT_EQ(outcome.as<Report::ChangedFiles>("changed"), Report::ChangedFiles::arrived);
         EXPECT_LT(bytesOf(exchanges), package / 4);
     } else {
+        EXPECT_EQ(outcome.as<Report::ChangedFiles>("changed"), Report::ChangedFiles::fellBack);
+        EXPECT_EQ(outcome.as<updater::FetchFailureKind>("fallback"),
+                  updater::FetchFailureKind::rangesRefused);
         // The first range asked is answered with the whole file, which is
         // left at once; then the whole package comes, once.
         ASSERT_EQ(whole.size(), 3u) << describe(exchanges); // the version answer first

@@ -32,39 +32,37 @@ ChunkedFetch::ChunkedFetch(RangeFetch& fetch, Received received)
 
 Outcome<void> ChunkedFetch::fetch(const Source& source, const std::string& to, mode_t mode,
                                   delta::Sha256& written) {
-    return fetchOutcome(fetchReason(source, to, mode, written));
-}
-
-std::optional<std::string> ChunkedFetch::fetchReason(const Source& source, const std::string& to,
-                                                     mode_t mode, delta::Sha256& written) {
     if (auto failure = delta::chunksMismatch(source.entry, source.chunks)) {
-        return failure;
+        return needWholePackage(FetchFailureKind::notAsSigned, *failure);
     }
-    std::uint64_t offset = 0;
-    if (auto failure = dataOffset(source, offset)) {
-        return failure;
+    const Outcome<std::uint64_t> offset = dataOffset(source);
+    if (!offset) {
+        return offset.failure();
     }
     fileio::UniqueFd fd =
         fileio::openFile(to, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
     if (!fd) {
-        return "cannot write " + to + ": " + fileio::systemReason(errno);
+        return needWholePackage(FetchFailureKind::localFiles,
+                                "cannot write " + to + ": " + fileio::systemReason(errno));
     }
     // The creation mask may have taken bits the mode asks for.
-    std::optional<std::string> failure;
+    Outcome<void> rebuilt;
     if (::fchmod(fd.get(), mode) != 0) {
-        failure = "cannot give " + to + " its mode: " + fileio::systemReason(errno);
+        rebuilt =
+            needWholePackage(FetchFailureKind::localFiles,
+                             "cannot give " + to + " its mode: " + fileio::systemReason(errno));
     } else {
-        failure = rebuild(source, offset, fd.release(), written);
+        rebuilt = rebuild(source, offset.value(), fd.release(), written);
     }
-    if (failure) {
+    if (!rebuilt) {
         (void)fileio::removeFile(to);
     }
-    return failure;
+    return rebuilt;
 }
 
 // Where the entry's data begins: past its local header, name and extra
 // field, which only the local header gives.
-std::optional<std::string> ChunkedFetch::dataOffset(const Source& source, std::uint64_t& offset) {
+Outcome<std::uint64_t> ChunkedFetch::dataOffset(const Source& source) {
     std::vector<unsigned char> header;
     if (auto fetched = m_fetch.fetch(source.url, source.span.offset, zipformat::localHeaderSize,
                                      source.packageSize,
@@ -72,27 +70,30 @@ std::optional<std::string> ChunkedFetch::dataOffset(const Source& source, std::u
                                          header.insert(header.end(), data, data + size);
                                      });
         !fetched) {
-        return "the local header of " + source.entry.name + ": " + reasonOf(fetched);
+        return within("the local header of " + source.entry.name + ": ", fetched);
     }
     m_received(header.size());
     if (header.size() != zipformat::localHeaderSize ||
         zipformat::read32(header.data()) != zipformat::localHeaderSignature) {
-        return "the chunked entry " + source.entry.name + " has no local header at its offset";
+        return needWholePackage(FetchFailureKind::notAsSigned,
+                                "the chunked entry " + source.entry.name +
+                                    " has no local header at its offset");
     }
-    offset = source.span.offset + zipformat::localHeaderSize +
-             zipformat::read16(header.data() + zipformat::localNameLengthAt) +
-             zipformat::read16(header.data() + zipformat::localExtraLengthAt);
+    const std::uint64_t offset = source.span.offset + zipformat::localHeaderSize +
+                                 zipformat::read16(header.data() + zipformat::localNameLengthAt) +
+                                 zipformat::read16(header.data() + zipformat::localExtraLengthAt);
     if (offset + source.entry.compressedSize > source.span.offset + source.span.length) {
-        return "the chunked entry " + source.entry.name + "'s data does not fit its span";
+        return needWholePackage(FetchFailureKind::notAsSigned, "the chunked entry " +
+                                                                   source.entry.name +
+                                                                   "'s data does not fit its span");
     }
-    return std::nullopt;
+    return offset;
 }
 
 // A chunk the installed file holds, read from it and checked again: the
 // file may have changed since it was cut.
-std::optional<std::string> ChunkedFetch::copyHeld(const Source& source,
-                                                  const delta::MapChunk& chunk,
-                                                  std::uint64_t offset, const Write& write) {
+Outcome<void> ChunkedFetch::copyHeld(const Source& source, const delta::MapChunk& chunk,
+                                     std::uint64_t offset, const Write& write) {
     std::vector<unsigned char> piece(copyPiece);
     delta::Sha256Digest digest(source.installed.path);
     for (std::uint64_t done = 0; done < chunk.size;) {
@@ -101,7 +102,9 @@ std::optional<std::string> ChunkedFetch::copyHeld(const Source& source,
         std::size_t got = 0;
         if (const int error = fileio::readAt(source.installed.file.get(), piece.data(), wanted,
                                              static_cast<off_t>(offset + done), got)) {
-            return "cannot read " + source.installed.path + ": " + fileio::systemReason(error);
+            return needWholePackage(FetchFailureKind::localFiles, "cannot read " +
+                                                                      source.installed.path + ": " +
+                                                                      fileio::systemReason(error));
         }
         if (got != wanted) {
             break;
@@ -111,16 +114,17 @@ std::optional<std::string> ChunkedFetch::copyHeld(const Source& source,
         done += got;
     }
     if (delta::chunkDigestOf(digest.finish()) != chunk.digest) {
-        return source.installed.path + " changed while the update read it";
+        return needWholePackage(FetchFailureKind::localFiles,
+                                source.installed.path + " changed while the update read it");
     }
-    return std::nullopt;
+    return {};
 }
 
 // The fetched chunks side by side from chunk index on, in one request,
 // each inflated alone; index ends past them.
-std::optional<std::string> ChunkedFetch::fetchRun(const Source& source, std::uint64_t dataOffset,
-                                                  const delta::ByteSpan& request,
-                                                  std::size_t& index, const Write& write) {
+Outcome<void> ChunkedFetch::fetchRun(const Source& source, std::uint64_t dataOffset,
+                                     const delta::ByteSpan& request, std::size_t& index,
+                                     const Write& write) {
     const auto& chunks = source.chunks.chunks;
     delta::ChunkInflater inflater(write);
     std::optional<std::string> failure;
@@ -153,19 +157,22 @@ std::optional<std::string> ChunkedFetch::fetchRun(const Source& source, std::uin
     if (auto fetched = m_fetch.fetch(source.url, dataOffset + request.offset, request.length,
                                      source.packageSize, take);
         !fetched) {
-        return "the chunks of " + source.entry.name + " from chunk " + std::to_string(failed) +
-               " on: " + reasonOf(fetched);
+        return within("the chunks of " + source.entry.name + " from chunk " +
+                          std::to_string(failed) + " on: ",
+                      fetched);
     }
     if (failure) {
-        return "chunk " + std::to_string(failed) + " of " + source.entry.name + ": " + *failure;
+        return needWholePackage(FetchFailureKind::notAsSigned, "chunk " + std::to_string(failed) +
+                                                                   " of " + source.entry.name +
+                                                                   ": " + *failure);
     }
-    return std::nullopt;
+    return {};
 }
 
 // Every chunk in order into file (which this closes): copied from the
 // installed file or fetched, each checked as it is written.
-std::optional<std::string> ChunkedFetch::rebuild(const Source& source, std::uint64_t dataOffset,
-                                                 int file, delta::Sha256& written) {
+Outcome<void> ChunkedFetch::rebuild(const Source& source, std::uint64_t dataOffset, int file,
+                                    delta::Sha256& written) {
     fileio::BufferedFile out(fileio::UniqueFd(file), fileBuffer);
     delta::Sha256Digest whole(source.entry.name);
     int writeError = 0;
@@ -179,25 +186,27 @@ std::optional<std::string> ChunkedFetch::rebuild(const Source& source, std::uint
     const auto& chunks = source.chunks.chunks;
     std::size_t request = 0;
     for (std::size_t i = 0; i < steps.size();) {
-        std::optional<std::string> failure;
+        Outcome<void> taken;
         if (!steps[i].fetched) {
-            failure = copyHeld(source, chunks[i], steps[i].heldOffset, write);
+            taken = copyHeld(source, chunks[i], steps[i].heldOffset, write);
             ++i;
         } else {
-            failure = fetchRun(source, dataOffset, source.plan.requests[request++], i, write);
+            taken = fetchRun(source, dataOffset, source.plan.requests[request++], i, write);
         }
-        if (failure) {
-            return failure;
+        if (!taken) {
+            return taken;
         }
         if (writeError != 0) {
             break;
         }
     }
     if (const int error = writeError != 0 ? writeError : out.close()) {
-        return "cannot write the rebuilt " + source.entry.name + ": " + fileio::systemReason(error);
+        return needWholePackage(FetchFailureKind::localFiles, "cannot write the rebuilt " +
+                                                                  source.entry.name + ": " +
+                                                                  fileio::systemReason(error));
     }
     written = whole.finish();
-    return std::nullopt;
+    return {};
 }
 
 } // namespace updater

@@ -73,18 +73,21 @@ Outcome<void> InstalledFiles::take(const std::string& installedPath, const std::
                                    mode_t mode) const {
     const auto held = m_held.find(installedPath);
     if (held == m_held.end()) {
-        return needWholePackage("the installation holds no file " + installedPath);
+        return needWholePackage(FetchFailureKind::localFiles,
+                                "the installation holds no file " + installedPath);
     }
     const Identity& identity = held->second;
     struct stat status {};
     const fileio::UniqueFd file =
         fileio::openRegularFile(identity.path, status, fileio::LastLink::refuse);
     if (!file || !same(identity, status)) {
-        return needWholePackage(identity.path + " changed while the update read the installation");
+        return needWholePackage(FetchFailureKind::localFiles,
+                                identity.path + " changed while the update read the installation");
     }
     if (const int error = fileio::linkOrCopy(file.get(), status, to, mode)) {
-        return needWholePackage("cannot copy " + identity.path + " to " + to + ": " +
-                                fileio::systemReason(error));
+        return needWholePackage(FetchFailureKind::localFiles, "cannot copy " + identity.path +
+                                                                  " to " + to + ": " +
+                                                                  fileio::systemReason(error));
     }
     return {};
 }

@@ -43,36 +43,41 @@ std::string octalText(mode_t mode) {
     return text;
 }
 
+Failure notAsListed(std::string reason) {
+    return needWholePackage(FetchFailureKind::notAsSigned, std::move(reason));
+}
+
 // Why an unpacked file is not the one listed, which unpacking gives mode;
 // written is its SHA-256 when it was taken as the file was written. One that
 // is gets its entry's time.
-std::optional<std::string> differenceFromListed(const std::string& path,
-                                                const delta::ManifestEntry& listed, mode_t mode,
-                                                const delta::Sha256* written,
-                                                std::int64_t modified) {
+Outcome<void> differenceFromListed(const std::string& path, const delta::ManifestEntry& listed,
+                                   mode_t mode, const delta::Sha256* written,
+                                   std::int64_t modified) {
     struct stat status {};
     const fileio::UniqueFd file = fileio::openRegularFile(path, status, fileio::LastLink::refuse);
     if (!file) {
-        return "unpacking left no file " + path;
+        return notAsListed("unpacking left no file " + path);
     }
     if (static_cast<std::uint64_t>(status.st_size) != listed.size) {
-        return path + " has " + std::to_string(status.st_size) + " bytes, the manifest lists " +
-               std::to_string(listed.size);
+        return notAsListed(path + " has " + std::to_string(status.st_size) +
+                           " bytes, the manifest lists " + std::to_string(listed.size));
     }
     if ((status.st_mode & 07777) != mode) {
-        return path + " has the mode " + octalText(status.st_mode & 07777) + ", not " +
-               octalText(mode);
+        return notAsListed(path + " has the mode " + octalText(status.st_mode & 07777) + ", not " +
+                           octalText(mode));
     }
     if ((written != nullptr ? *written : delta::sha256OfOpenFile(file.get(), path)) !=
         listed.sha256) {
-        return path + " is not the file the manifest lists";
+        return notAsListed(path + " is not the file the manifest lists");
     }
     const timespec times[2] = {{static_cast<time_t>(modified), 0},
                                {static_cast<time_t>(modified), 0}};
     if (::futimens(file.get(), times) != 0) {
-        return "cannot give " + path + " its time: " + fileio::systemReason(errno);
+        return needWholePackage(FetchFailureKind::localFiles,
+                                "cannot give " + path +
+                                    " its time: " + fileio::systemReason(errno));
     }
-    return std::nullopt;
+    return {};
 }
 
 // The installed paths of the entries the chunk map lists.
@@ -97,10 +102,15 @@ Outcome<void> PackageDelta::fetch(const std::string& url, const signature::Relea
                                   const std::string& installFolder, const std::string& tempFolder,
                                   const std::string& archive,
                                   const std::function<std::string(const std::string&)>& resolve) {
-    return fetchOutcome(fetchSequence(url, release, installFolder, tempFolder, archive, resolve));
+    try {
+        return fetchSequence(url, release, installFolder, tempFolder, archive, resolve);
+    } catch (const std::exception& failure) {
+        // What reading or writing here raised.
+        return needWholePackage(FetchFailureKind::localFiles, failure.what());
+    }
 }
 
-std::optional<std::string>
+Outcome<void>
 PackageDelta::fetchSequence(const std::string& url, const signature::ReleaseLine& release,
                             const std::string& installFolder, const std::string& tempFolder,
                             const std::string& archive,
@@ -110,49 +120,49 @@ PackageDelta::fetchSequence(const std::string& url, const signature::ReleaseLine
     m_written.clear();
     m_umask = fileio::processUmask();
     if (!release.manifest) {
-        return "the release line names no manifest";
+        return needWholePackage(FetchFailureKind::notOffered, "the release line names no manifest");
     }
-    try {
-        Package package{url, release.size, 0, {}};
-        delta::PackageManifest manifest;
-        if (!release.directory) {
-            return "the release line does not name the package's directory";
-        }
-        if (auto failure = fetchDirectory(package, *release.directory)) {
-            return failure;
-        }
-        if (auto failure = delta::flatNameClash(package.directory)) {
-            return failure;
-        }
-        if (auto failure = fetchManifest(package, *release.manifest, tempFolder, manifest)) {
-            return failure;
-        }
-        const auto chunkMap = fetchChunkMap(package, manifest, tempFolder);
-        InstalledFiles installed(installFolder, resolve, m_pump);
-        if (chunkMap) {
-            installed.cutWhenHashing(chunkedPaths(manifest, *chunkMap), *chunkMap->sizes);
-        }
-        std::string why;
-        const auto plan = delta::planDelta(
-            manifest, package.directory, package.tailBytes,
-            [&installed](const std::string& path, std::uint64_t size, const delta::Sha256& sha256) {
-                return installed.holds(path, size, sha256);
-            },
-            why);
-        if (!plan) {
-            return "the manifest and the package's directory differ: " + why;
-        }
-        return fetchPlanned(package, manifest, *plan, chunkMap, tempFolder, archive, installed);
-    } catch (const std::exception& failure) {
-        return failure.what();
+    Package package{url, release.size, 0, {}};
+    delta::PackageManifest manifest;
+    if (!release.directory) {
+        return needWholePackage(FetchFailureKind::notOffered,
+                                "the release line does not name the package's directory");
     }
+    if (auto fetched = fetchDirectory(package, *release.directory); !fetched) {
+        return fetched;
+    }
+    if (auto clash = delta::flatNameClash(package.directory)) {
+        return needWholePackage(FetchFailureKind::notOffered, *clash);
+    }
+    if (auto fetched = fetchManifest(package, *release.manifest, tempFolder, manifest); !fetched) {
+        return fetched;
+    }
+    const auto chunkMap = fetchChunkMap(package, manifest, tempFolder);
+    InstalledFiles installed(installFolder, resolve, m_pump);
+    if (chunkMap) {
+        installed.cutWhenHashing(chunkedPaths(manifest, *chunkMap), *chunkMap->sizes);
+    }
+    std::string why;
+    const auto plan = delta::planDelta(
+        manifest, package.directory, package.tailBytes,
+        [&installed](const std::string& path, std::uint64_t size, const delta::Sha256& sha256) {
+            return installed.holds(path, size, sha256);
+        },
+        why);
+    if (!plan) {
+        return needWholePackage(FetchFailureKind::notOffered,
+                                "the manifest and the package's directory differ: " + why);
+    }
+    return fetchPlanned(package, manifest, *plan, chunkMap, tempFolder, archive, installed);
 }
 
 // What the plan and the chunks leave to fetch, fetched.
-std::optional<std::string> PackageDelta::fetchPlanned(
-    const Package& package, const delta::PackageManifest& manifest, const delta::DeltaPlan& plan,
-    const std::optional<delta::ChunkMap>& chunkMap, const std::string& tempFolder,
-    const std::string& archive, InstalledFiles& installed) {
+Outcome<void> PackageDelta::fetchPlanned(const Package& package,
+                                         const delta::PackageManifest& manifest,
+                                         const delta::DeltaPlan& plan,
+                                         const std::optional<delta::ChunkMap>& chunkMap,
+                                         const std::string& tempFolder, const std::string& archive,
+                                         InstalledFiles& installed) {
     const std::vector<ChunkedJob> jobs = planChunked(manifest, plan, chunkMap, installed);
     std::vector<bool> placedApart(plan.entries.size(), false);
     std::uint64_t planned = plan.totalBytes();
@@ -172,12 +182,14 @@ std::optional<std::string> PackageDelta::fetchPlanned(
         }
     }
     if (delta::savesNothing(planned, package.size)) {
-        return "the installation holds too little of the release";
+        return needWholePackage(FetchFailureKind::notOffered,
+                                "the installation holds too little of the release");
     }
     std::vector<Gathered> gathered;
-    if (auto failure =
-            placeEntries(package, manifest, plan, tempFolder, installed, placedApart, gathered)) {
-        return failure;
+    if (auto placed =
+            placeEntries(package, manifest, plan, tempFolder, installed, placedApart, gathered);
+        !placed) {
+        return placed;
     }
     fetchChunked(package, manifest, plan, jobs, tempFolder, gathered, received, planned);
     return gather(package, std::move(gathered), archive, received, planned);
@@ -185,8 +197,8 @@ std::optional<std::string> PackageDelta::fetchPlanned(
 
 // The package's end, longer once when its directory needs it; its records
 // must be the ones the signed line names.
-std::optional<std::string> PackageDelta::fetchDirectory(Package& package,
-                                                        const signature::DirectoryDigest& signed_) {
+Outcome<void> PackageDelta::fetchDirectory(Package& package,
+                                           const signature::DirectoryDigest& signed_) {
     std::string tail;
     delta::DirectoryReading reading;
     for (std::uint64_t length = std::min(package.size, firstTail);;) {
@@ -196,7 +208,7 @@ std::optional<std::string> PackageDelta::fetchDirectory(Package& package,
                                              tail.append(reinterpret_cast<const char*>(data), size);
                                          });
             !fetched) {
-            return reasonOf(fetched);
+            return fetched;
         }
         reading = delta::readPackageDirectory(
             std::span(reinterpret_cast<const unsigned char*>(tail.data()), tail.size()),
@@ -209,65 +221,72 @@ std::optional<std::string> PackageDelta::fetchDirectory(Package& package,
         length = reading.bytesNeeded;
     }
     if (reading.outcome == delta::DirectoryReading::Outcome::needsMore) {
-        return "the package's directory does not lie in its last " + std::to_string(tail.size()) +
-               " bytes";
+        return needWholePackage(FetchFailureKind::notOffered,
+                                "the package's directory does not lie in its last " +
+                                    std::to_string(tail.size()) + " bytes");
     }
     if (reading.outcome != delta::DirectoryReading::Outcome::read) {
-        return "the package's directory: " + reading.why;
+        return needWholePackage(FetchFailureKind::notAsSigned,
+                                "the package's directory: " + reading.why);
     }
     const auto tailBytes =
         std::span(reinterpret_cast<const unsigned char*>(tail.data()), tail.size());
     if (delta::directoryDigest(tailBytes, reading.directory) != signed_) {
-        return "the package's directory is not the one the release line names";
+        return needWholePackage(FetchFailureKind::notAsSigned,
+                                "the package's directory is not the one the release line names");
     }
     package.tailBytes = tail.size();
     package.directory = std::move(reading.directory);
-    return std::nullopt;
+    return {};
 }
 
 // The manifest, exactly the one the signed line names, read only once it is
 // known to be that one.
-std::optional<std::string> PackageDelta::fetchManifest(const Package& package,
-                                                       const delta::Sha256& signed_,
-                                                       const std::string& tempFolder,
-                                                       delta::PackageManifest& manifest) {
+Outcome<void> PackageDelta::fetchManifest(const Package& package, const delta::Sha256& signed_,
+                                          const std::string& tempFolder,
+                                          delta::PackageManifest& manifest) {
     const std::size_t index = package.directory.find(delta::manifestEntryName);
     if (index == package.directory.entries.size()) {
-        return "the package has no manifest";
+        return needWholePackage(FetchFailureKind::notOffered, "the package has no manifest");
     }
     if (delta::savesNothing(package.tailBytes + package.directory.spans[index].length,
                             package.size)) {
-        return "the package's directory and manifest are nearly all of it";
+        return needWholePackage(FetchFailureKind::notOffered,
+                                "the package's directory and manifest are nearly all of it");
     }
     const std::string path = tempFolder + "/" + std::string(delta::manifestEntryName);
-    if (auto failure = receiveStored(package, index, path, "the manifest", signed_,
-                                     "the release line names")) {
-        return failure;
+    if (auto received =
+            receiveStored(package, index, path, "the manifest", signed_, "the release line names");
+        !received) {
+        return received;
     }
     std::string text;
     std::string why;
     if (const int error = fileio::readWholeFile(path, text)) {
-        return "cannot read " + path + ": " + fileio::systemReason(error);
+        return needWholePackage(FetchFailureKind::localFiles,
+                                "cannot read " + path + ": " + fileio::systemReason(error));
     }
+    // Signed, yet not a manifest this updater reads: the release is not
+    // made for it.
     auto parsed = delta::parseManifest(text, why);
     if (!parsed) {
-        return "the manifest: " + why;
+        return needWholePackage(FetchFailureKind::notOffered, "the manifest: " + why);
     }
     manifest = std::move(*parsed);
-    return std::nullopt;
+    return {};
 }
 
 // A stored entry's span, its data written to path as it arrives and hashed
 // on the way: the reason it is not the entry whose SHA-256 is expected.
-std::optional<std::string> PackageDelta::receiveStored(const Package& package, std::size_t index,
-                                                       const std::string& path,
-                                                       const std::string& what,
-                                                       const delta::Sha256& expected,
-                                                       const std::string& vouchedBy) {
+Outcome<void> PackageDelta::receiveStored(const Package& package, std::size_t index,
+                                          const std::string& path, const std::string& what,
+                                          const delta::Sha256& expected,
+                                          const std::string& vouchedBy) {
     fileio::UniqueFd fd =
         fileio::openFile(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (!fd) {
-        return "cannot write " + path + ": " + fileio::systemReason(errno);
+        return needWholePackage(FetchFailureKind::localFiles,
+                                "cannot write " + path + ": " + fileio::systemReason(errno));
     }
     fileio::BufferedFile file(std::move(fd), manifestBuffer);
     delta::Sha256Digest digest(what);
@@ -277,7 +296,7 @@ std::optional<std::string> PackageDelta::receiveStored(const Package& package, s
                                         (void)file.write(data.data(), data.size());
                                     });
     if (reader.problem()) {
-        return what + ": " + *reader.problem();
+        return needWholePackage(FetchFailureKind::notOffered, what + ": " + *reader.problem());
     }
     const delta::ByteSpan span = package.directory.spans[index];
     if (auto fetched = m_fetch.fetch(package.url, span.offset, span.length, package.size,
@@ -285,27 +304,30 @@ std::optional<std::string> PackageDelta::receiveStored(const Package& package, s
                                          reader.take(std::span(data, size));
                                      });
         !fetched) {
-        return reasonOf(fetched);
+        return fetched;
     }
     if (auto failure = reader.finish()) {
-        return what + ": " + *failure;
+        return needWholePackage(FetchFailureKind::notAsSigned, what + ": " + *failure);
     }
     if (const int error = file.close()) {
-        return "cannot write " + path + ": " + fileio::systemReason(error);
+        return needWholePackage(FetchFailureKind::localFiles,
+                                "cannot write " + path + ": " + fileio::systemReason(error));
     }
     if (digest.finish() != expected) {
-        return what + " is not the one " + vouchedBy;
+        return needWholePackage(FetchFailureKind::notAsSigned,
+                                what + " is not the one " + vouchedBy);
     }
-    return std::nullopt;
+    return {};
 }
 
 // What a full unpack brings that is not fetched: the files the installation
 // already has, taken from it with the mode unpacking gives the listed one.
-std::optional<std::string>
-PackageDelta::placeEntries(const Package& package, const delta::PackageManifest& manifest,
-                           const delta::DeltaPlan& plan, const std::string& tempFolder,
-                           InstalledFiles& installed, const std::vector<bool>& placedApart,
-                           std::vector<Gathered>& gathered) {
+Outcome<void> PackageDelta::placeEntries(const Package& package,
+                                         const delta::PackageManifest& manifest,
+                                         const delta::DeltaPlan& plan,
+                                         const std::string& tempFolder, InstalledFiles& installed,
+                                         const std::vector<bool>& placedApart,
+                                         std::vector<Gathered>& gathered) {
     for (std::size_t i = 0; i < plan.entries.size(); ++i) {
         const delta::PlannedEntry& planned = plan.entries[i];
         if (placedApart[i]) {
@@ -320,18 +342,17 @@ PackageDelta::placeEntries(const Package& package, const delta::PackageManifest&
         } else if (auto taken = installed.take(listed.installedPath, name,
                                                fileio::unpackedFileMode(listed.mode, m_umask));
                    !taken) {
-            return reasonOf(taken);
+            return taken;
         }
     }
-    return std::nullopt;
+    return {};
 }
 
 // The entries fetched, side by side in one request where they lie so in the
 // package, written into an archive of their own.
-std::optional<std::string> PackageDelta::gather(const Package& package,
-                                                std::vector<Gathered> entries,
-                                                const std::string& archive, std::uint64_t received,
-                                                std::uint64_t planned) {
+Outcome<void> PackageDelta::gather(const Package& package, std::vector<Gathered> entries,
+                                   const std::string& archive, std::uint64_t received,
+                                   std::uint64_t planned) {
     std::sort(entries.begin(), entries.end(),
               [](const Gathered& a, const Gathered& b) { return a.span.offset < b.span.offset; });
     PackageFile file(archive, deltaSource, PackageFile::Opening::empty);
@@ -345,7 +366,7 @@ std::optional<std::string> PackageDelta::gather(const Package& package,
              ++next) {
             if (auto failure = written.add(*entries[next].entry, entries[next].span.length,
                                            entries[next].mode)) {
-                return failure;
+                return needWholePackage(FetchFailureKind::notOffered, *failure);
             }
             length += entries[next].span.length;
         }
@@ -357,34 +378,31 @@ std::optional<std::string> PackageDelta::gather(const Package& package,
                                   m_progress(received, planned);
                               });
             !fetched) {
-            return reasonOf(fetched);
+            return fetched;
         }
     }
     if (auto failure = written.finish()) {
-        return failure;
+        return needWholePackage(FetchFailureKind::notAsSigned, *failure);
     }
     file.close();
-    return std::nullopt;
+    return {};
 }
 
 Outcome<void> PackageDelta::finishUnpacked() const {
-    return fetchOutcome(unpackedDifference());
-}
-
-std::optional<std::string> PackageDelta::unpackedDifference() const {
     for (const auto& [path, listed, modified] : m_fetched) {
         try {
             const auto written = m_written.find(path);
-            if (auto difference = differenceFromListed(
+            if (auto same = differenceFromListed(
                     path, listed, fileio::unpackedFileMode(listed.mode, m_umask),
-                    written != m_written.end() ? &written->second : nullptr, modified)) {
-                return difference;
+                    written != m_written.end() ? &written->second : nullptr, modified);
+                !same) {
+                return same;
             }
         } catch (const delta::DeltaError& failure) {
-            return failure.what();
+            return needWholePackage(FetchFailureKind::localFiles, failure.what());
         }
     }
-    return std::nullopt;
+    return {};
 }
 
 } // namespace updater

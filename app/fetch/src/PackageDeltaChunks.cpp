@@ -37,9 +37,10 @@ std::optional<delta::ChunkMap> PackageDelta::fetchChunkMap(const Package& packag
     std::string text;
     std::string why;
     std::optional<delta::ChunkMap> map;
-    if (auto failure = receiveStored(package, index, path, "the chunk map", listed->sha256,
-                                     "the manifest lists")) {
-        why = *failure;
+    if (auto received = receiveStored(package, index, path, "the chunk map", listed->sha256,
+                                      "the manifest lists");
+        !received) {
+        why = reasonOf(received);
     } else if (const int error = fileio::readWholeFile(path, text)) {
         why = "cannot read " + path + ": " + fileio::systemReason(error);
     } else if (map = delta::parseChunkMap(text, why); map && map->sizes) {

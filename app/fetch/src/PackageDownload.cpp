@@ -39,16 +39,17 @@ int64_t addReceived(int64_t received, std::size_t length) {
     return received + static_cast<int64_t>(length);
 }
 
-[[noreturn]] void refuse(const std::string& why) {
-    throw platform::Error(platform::ErrorNumber::permissionDenied, downloadSource,
-                          "the package was refused: " + why);
+[[noreturn]] void refuse(const std::string& why,
+                         std::int32_t number = platform::ErrorNumber::permissionDenied) {
+    throw platform::Error(number, downloadSource, "the package was refused: " + why);
 }
 
 // Served bytes that differ from the signed answer are most often an earlier
 // package a cache still holds after a release: said so, since waiting fixes it.
 [[noreturn]] void refuseAsStale(const std::string& why) {
     refuse(why + "; a cache between here and the publisher may still hold an earlier package, "
-                 "so the next run may find the right one");
+                 "so the next run may find the right one",
+           packageNotAsAnnounced);
 }
 
 std::string rangeRequest(std::uint64_t start, const std::string& validator) {

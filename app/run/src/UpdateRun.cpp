@@ -17,16 +17,16 @@ UpdateRun::UpdateRun(UpdateStages& stages, RunDisplay& display, ErrorLog& log,
 
 UpdateRun::Checked UpdateRun::check() {
     if (!m_lock) {
-        return {Check::busy, {}};
+        return checked(Check::busy);
     }
     // The check must see a whole installation, old or new.
     if (!noteRecovery(recoverLockedInstallation(m_paths, m_context.files()), m_log)) {
-        return {Check::stopped, {}};
+        return checked(Check::stopped);
     }
     VersionCheck& versions = m_stages.versions;
     versions.readInstalledVersion();
     if (versions.updateStatus() == "UPDATE_AVAILABLE") {
-        return {Check::available, {}};
+        return checked(Check::available);
     }
     // Only the second answer decides.
     if (versions.updateStatus() == "NA") {
@@ -35,12 +35,26 @@ UpdateRun::Checked UpdateRun::check() {
         if (!versions.refusal().empty()) {
             m_log.note(logLabels::version, versions.refusal(), false);
         }
-        return {Check::unreachable, versions.refusal()};
+        return checked(Check::unreachable, versions.refusal());
     }
     if (!versions.notice().empty()) {
         m_log.note(logLabels::version, versions.notice(), false);
     }
-    return {Check::latest, {}};
+    return checked(Check::latest);
+}
+
+UpdateRun::Checked UpdateRun::checked(Check outcome, std::string reason) {
+    m_report.check = outcome;
+    m_report.answer = m_stages.versions.answerVerdict();
+    return {outcome, std::move(reason)};
+}
+
+Outcome<void> UpdateRun::installed(Outcome<void> outcome) {
+    m_report.installed = static_cast<bool>(outcome);
+    if (!outcome) {
+        m_report.failure = outcome.failure().error.number();
+    }
+    return outcome;
 }
 
 // The run after the user's Yes, stage by stage: the release line the check
@@ -58,6 +72,7 @@ Outcome<void> UpdateRun::install() {
         requireNewerRelease(release);
         const ChangedFiles changed = fetchChangedFiles(release);
         fallback = changed.fallback;
+        m_report.fallback = changed.kind;
         if (!changed.arrived) {
             if (auto unpacked = takeWholePackage(release, !fallback.empty()); !unpacked) {
                 // The box has told the user; the log tells the administrator why.
@@ -66,20 +81,20 @@ Outcome<void> UpdateRun::install() {
                            "the package could not be unpacked: " +
                                unpacked.failure().error.description(),
                            false);
-                return unpacked;
+                return installed(unpacked);
             }
         }
         m_temp.dropPackage();
         m_display.processing();
         if (auto applied = m_stages.instructions.apply(); !applied) {
-            return applied;
+            return installed(applied);
         }
         m_stages.instructions.removeKept();
-        return {};
+        return installed({});
     } catch (const std::exception& caught) {
         // The one place a failure a stage raised becomes the run's value.
         noteFallback(fallback);
-        return failureOf(caught, sources::updateRun, false);
+        return installed(failureOf(caught, sources::updateRun, false));
     }
 }
 
@@ -110,6 +125,7 @@ UpdateRun::ChangedFiles UpdateRun::fetchChangedFiles(const Release& release) {
         m_temp.holdsPartOf(downloadIdentity(m_addresses.package, release))) {
         return {};
     }
+    m_report.changedFiles = Report::ChangedFiles::fellBack;
     Outcome<void> taken = m_stages.delta.fetch(
         m_addresses.package, *release, m_paths.folder(), m_context.resolve(m_paths.tempFolder()),
         m_context.resolve(m_paths.packageFile()),
@@ -122,7 +138,8 @@ UpdateRun::ChangedFiles UpdateRun::fetchChangedFiles(const Release& release) {
         taken = m_stages.delta.finishUnpacked();
     }
     if (taken) {
-        return {true, {}};
+        m_report.changedFiles = Report::ChangedFiles::arrived;
+        return {true, {}, {}};
     }
     // A file fetched whole because its chunks did not come as listed is part
     // of why, should the log have to say it.
@@ -130,7 +147,7 @@ UpdateRun::ChangedFiles UpdateRun::fetchChangedFiles(const Release& release) {
     for (const std::string& reason : m_stages.delta.entryFallbacks()) {
         why += "; before that: " + reason;
     }
-    return {false, why};
+    return {false, why, fetchFailureKind(taken.failure())};
 }
 
 Outcome<void> UpdateRun::takeWholePackage(const Release& release, bool afterChangedFiles) {

@@ -47,6 +47,7 @@ std::string VersionCheck::updateStatus() {
     m_refusal.clear();
     m_notice.clear();
     m_release.reset();
+    m_verdict.reset();
     strServerVer1.clear();
     strServerVer2.clear();
     strServerVer3.clear();
@@ -120,6 +121,7 @@ bool VersionCheck::trusted(const std::string& answer) {
         return false;
     }
     signature::AnswerCheck check = signature::checkVersionAnswer(answer, *key, m_clock());
+    m_verdict = check.verdict;
     if (!check.verified()) {
         m_refusal = std::move(check.description);
         return false;

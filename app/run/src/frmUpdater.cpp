@@ -95,8 +95,10 @@ void frmUpdater::cmdDownload_Click() {
 }
 
 Outcome<void> frmUpdater::runUpdate(bool& installing) {
+    m_lastRun = {};
     UpdateRun run(*m_stages, *m_display, m_errorLog, m_paths, m_addresses, *this);
     const UpdateRun::Checked checked = run.check();
+    m_lastRun = run.report();
     switch (checked.outcome) {
     case UpdateRun::Check::busy:
         showBusy();
@@ -116,6 +118,7 @@ Outcome<void> frmUpdater::runUpdate(bool& installing) {
         }
         installing = true;
         Outcome<void> installed = run.install();
+        m_lastRun = run.report();
         if (installed) {
             installing = false;
             m_display->succeeded();

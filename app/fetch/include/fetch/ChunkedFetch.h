@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <span>
 #include <string>
 #include <sys/types.h>
@@ -21,8 +20,8 @@ namespace updater {
 // range from the package, each inflated alone and checked against the chunk
 // map as it is written; a chunk at a time in memory, never the file. The
 // rebuilt file still has to pass the same check of its size, SHA-256 and
-// mode as every fetched entry. Whatever does not hold is a reason and leaves
-// no file: the caller then fetches the entry whole.
+// mode as every fetched entry. Whatever does not hold is a failure of its
+// kind (fetch/FetchFailure.h) and leaves no file: the caller then fetches the entry whole.
 class ChunkedFetch {
 public:
     // Called with the bytes of the package each request brings.
@@ -46,17 +45,15 @@ public:
                         delta::Sha256& written);
 
 private:
-    std::optional<std::string> fetchReason(const Source& source, const std::string& to, mode_t mode,
-                                           delta::Sha256& written);
-    std::optional<std::string> dataOffset(const Source& source, std::uint64_t& offset);
+    // Where the entry's data begins in the package.
+    Outcome<std::uint64_t> dataOffset(const Source& source);
     using Write = std::function<void(std::span<const unsigned char> bytes)>;
-    std::optional<std::string> rebuild(const Source& source, std::uint64_t dataOffset, int file,
-                                       delta::Sha256& written);
-    std::optional<std::string> copyHeld(const Source& source, const delta::MapChunk& chunk,
-                                        std::uint64_t offset, const Write& write);
-    std::optional<std::string> fetchRun(const Source& source, std::uint64_t dataOffset,
-                                        const delta::ByteSpan& request, std::size_t& index,
-                                        const Write& write);
+    Outcome<void> rebuild(const Source& source, std::uint64_t dataOffset, int file,
+                          delta::Sha256& written);
+    Outcome<void> copyHeld(const Source& source, const delta::MapChunk& chunk, std::uint64_t offset,
+                           const Write& write);
+    Outcome<void> fetchRun(const Source& source, std::uint64_t dataOffset,
+                           const delta::ByteSpan& request, std::size_t& index, const Write& write);
 
     RangeFetch& m_fetch;
     Received m_received;

@@ -35,7 +35,7 @@ namespace updater {
 // lists, its bytes, size and mode, as unpacking the whole package would.
 //
 // Nothing here is ever shown or raised: whatever does not hold is a failure
-// of the one kind wholePackageNeeded, its text the reason, and the caller
+// of its kind (fetch/FetchFailure.h), its text the reason, and the caller
 // downloads the whole package instead.
 class PackageDelta {
 public:
@@ -64,12 +64,10 @@ public:
     const std::vector<std::string>& entryFallbacks() const { return m_entryFallbacks; }
 
 private:
-    std::optional<std::string>
-    fetchSequence(const std::string& url, const signature::ReleaseLine& release,
-                  const std::string& installFolder, const std::string& tempFolder,
-                  const std::string& archive,
-                  const std::function<std::string(const std::string&)>& resolve);
-    std::optional<std::string> unpackedDifference() const;
+    Outcome<void> fetchSequence(const std::string& url, const signature::ReleaseLine& release,
+                                const std::string& installFolder, const std::string& tempFolder,
+                                const std::string& archive,
+                                const std::function<std::string(const std::string&)>& resolve);
 
     // The package the entries come from, as far as it is known.
     struct Package {
@@ -100,21 +98,17 @@ private:
         delta::ChunkPlan plan;
     };
 
-    std::optional<std::string> fetchDirectory(Package& package,
-                                              const signature::DirectoryDigest& signed_);
-    std::optional<std::string> fetchManifest(const Package& package, const delta::Sha256& signed_,
-                                             const std::string& tempFolder,
-                                             delta::PackageManifest& manifest);
-    std::optional<std::string> receiveStored(const Package& package, std::size_t index,
-                                             const std::string& path, const std::string& what,
-                                             const delta::Sha256& expected,
-                                             const std::string& vouchedBy);
-    std::optional<std::string> fetchPlanned(const Package& package,
-                                            const delta::PackageManifest& manifest,
-                                            const delta::DeltaPlan& plan,
-                                            const std::optional<delta::ChunkMap>& chunkMap,
-                                            const std::string& tempFolder,
-                                            const std::string& archive, InstalledFiles& installed);
+    Outcome<void> fetchDirectory(Package& package, const signature::DirectoryDigest& signed_);
+    Outcome<void> fetchManifest(const Package& package, const delta::Sha256& signed_,
+                                const std::string& tempFolder, delta::PackageManifest& manifest);
+    Outcome<void> receiveStored(const Package& package, std::size_t index, const std::string& path,
+                                const std::string& what, const delta::Sha256& expected,
+                                const std::string& vouchedBy);
+    Outcome<void> fetchPlanned(const Package& package, const delta::PackageManifest& manifest,
+                               const delta::DeltaPlan& plan,
+                               const std::optional<delta::ChunkMap>& chunkMap,
+                               const std::string& tempFolder, const std::string& archive,
+                               InstalledFiles& installed);
     std::optional<delta::ChunkMap> fetchChunkMap(const Package& package,
                                                  const delta::PackageManifest& manifest,
                                                  const std::string& tempFolder);
@@ -126,14 +120,12 @@ private:
                       const delta::DeltaPlan& plan, const std::vector<ChunkedJob>& jobs,
                       const std::string& tempFolder, std::vector<Gathered>& gathered,
                       std::uint64_t& received, std::uint64_t& planned);
-    std::optional<std::string>
-    placeEntries(const Package& package, const delta::PackageManifest& manifest,
-                 const delta::DeltaPlan& plan, const std::string& tempFolder,
-                 InstalledFiles& installed, const std::vector<bool>& placedApart,
-                 std::vector<Gathered>& gathered);
-    std::optional<std::string> gather(const Package& package, std::vector<Gathered> entries,
-                                      const std::string& archive, std::uint64_t received,
-                                      std::uint64_t planned);
+    Outcome<void> placeEntries(const Package& package, const delta::PackageManifest& manifest,
+                               const delta::DeltaPlan& plan, const std::string& tempFolder,
+                               InstalledFiles& installed, const std::vector<bool>& placedApart,
+                               std::vector<Gathered>& gathered);
+    Outcome<void> gather(const Package& package, std::vector<Gathered> entries,
+                         const std::string& archive, std::uint64_t received, std::uint64_t planned);
 
     RangeFetch m_fetch;
     std::function<void()> m_pump;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/StageContext.h"
+#include "platform/Error.h"
 #include "platform/http/InternetTransfer.h"
 #include "signature/ArrivingPackage.h"
 #include "signature/ReleaseLine.h"
@@ -15,6 +16,12 @@ namespace updater {
 class PackageFile;
 struct DownloadIdentity;
 struct KeptPart;
+
+// The number of a package refused because the bytes served are not the ones
+// the signed answer announced, most often an earlier package a cache still
+// holds: apart from other refusals, since waiting fixes it.
+inline constexpr std::int32_t packageNotAsAnnounced =
+    platform::ErrorNumber::objectDefinedBase + 0x280;
 
 // The package's download: one GET through the window's transfer component,
 // the body written in 1024-byte chunks to the package file and the progress

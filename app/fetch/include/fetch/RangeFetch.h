@@ -1,12 +1,12 @@
 #pragma once
 
 #include "app/Outcome.h"
+#include "delta/RangeAnswer.h"
 #include "platform/http/InternetTransfer.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 
 namespace updater {
@@ -30,9 +30,8 @@ public:
                         std::uint64_t total, const Sink& sink);
 
 private:
-    std::optional<std::string> fetchReason(const std::string& url, std::uint64_t first,
-                                           std::uint64_t length, std::uint64_t total,
-                                           const Sink& sink);
+    // The request and its answer; raises what the transfer raises.
+    Outcome<void> receive(const std::string& url, const delta::AskedRange& range, const Sink& sink);
 
     platform::InternetTransfer& m_transfer;
     std::function<void()> m_pump;

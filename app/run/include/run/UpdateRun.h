@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fetch/FetchFailure.h"
 #include "fetch/PartialPackage.h"
 #include "fetch/TempFolder.h"
 #include "journal/JournalRecovery.h"
@@ -11,7 +12,9 @@
 #include "app/StageContext.h"
 #include "platform/files/FolderLock.h"
 #include "run/ErrorLog.h"
+#include "signature/ReleaseLine.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -49,6 +52,27 @@ public:
     };
     Checked check();
 
+    // What the run came to so far, as values: for whoever drives the window
+    // and would otherwise have to read its sentences.
+    struct Report {
+        Check check = Check::busy;
+        // With a key, what the version answer's release line came to.
+        std::optional<signature::AnswerVerdict> answer;
+        enum class ChangedFiles {
+            notTried,
+            arrived,
+            fellBack, // the whole package came instead
+        };
+        ChangedFiles changedFiles = ChangedFiles::notTried;
+        // Why the changed files alone did not do, when it was a fetch's
+        // failure (not one of unpacking or checking what came).
+        std::optional<FetchFailureKind> fallback;
+        // The number of the failure that stopped the install, when one did.
+        std::optional<std::int32_t> failure;
+        bool installed = false;
+    };
+    const Report& report() const { return m_report; }
+
     // After the user's Yes; the failure that stopped it, with the
     // installation as it was. A failure a stage raised comes back here as
     // a value the user has not been told of, after the log has been told
@@ -65,7 +89,12 @@ private:
     struct ChangedFiles {
         bool arrived = false;
         std::string fallback;
+        std::optional<FetchFailureKind> kind;
     };
+    // The check's outcome, recorded in the report.
+    Checked checked(Check outcome, std::string reason = {});
+    // The install's outcome, recorded in the report.
+    Outcome<void> installed(Outcome<void> outcome);
     void requireNewerRelease(const Release& release) const;
     ChangedFiles fetchChangedFiles(const Release& release);
     // The whole package downloaded, checked and unpacked in the temp folder,
@@ -81,6 +110,7 @@ private:
     StageContext& m_context;
     std::optional<platform::FolderLock> m_lock;
     TempFolder m_temp;
+    Report m_report;
 };
 
 // Tells the log what the start did about an earlier update (and the user,

@@ -53,6 +53,9 @@ public:
     // Why the last trusted answer offered nothing although it named
     // another version; empty otherwise.
     const std::string& notice() const { return m_notice; }
+    // With a key, what the last answer's release line came to; nothing
+    // without a key or without an answer.
+    const std::optional<signature::AnswerVerdict>& answerVerdict() const { return m_verdict; }
     // The last answer's verified release line (with a key).
     const std::optional<signature::ReleaseLine>& release() const { return m_release; }
 
@@ -67,6 +70,7 @@ private:
     std::string m_refusal;
     std::string m_notice;
     std::optional<signature::ReleaseLine> m_release;
+    std::optional<signature::AnswerVerdict> m_verdict;
 
     // With a key: whether the answer is trusted, keeping its release line or
     // the reason it is not.

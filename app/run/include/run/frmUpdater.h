@@ -8,6 +8,7 @@
 #include "platform/http/InternetTransfer.h"
 #include "platform/toolkit/Toolkit.h"
 #include "run/ErrorLog.h"
+#include "run/UpdateRun.h"
 #include "run/UpdaterSettings.h"
 
 #include <ctime>
@@ -17,9 +18,6 @@
 #include <string>
 
 namespace updater {
-
-class RunDisplay;
-struct UpdateStages;
 
 // The updater window: its handlers, and the operations of each stage as the
 // window offers them. The toolkit, the controls and the platform services
@@ -65,6 +63,9 @@ public:
     bool processExtract();
 
     const InstallationPaths& paths() const { return m_paths; }
+    // What the last run came to, as values; a run that raised before its
+    // check leaves the report of none.
+    const UpdateRun::Report& lastRun() const { return m_lastRun; }
 
     // The day written into log records; the local date unless a test sets it.
     void setToday(std::function<std::tm()> today) { m_errorLog.setToday(std::move(today)); }
@@ -103,6 +104,7 @@ private:
     std::unique_ptr<RunDisplay> m_display;
     std::unique_ptr<UpdateStages> m_stages;
     bool m_activated = false;
+    UpdateRun::Report m_lastRun;
 };
 
 } // namespace updater
