@@ -8,13 +8,19 @@
 // time the two digests take while the bytes come in (hidden behind the
 // download) and the time of the checks after the last byte, which is what
 // the user waits for.
+// Last, what a root build adds to the version check: the keys line with
+// five release keys and three root signatures checked against three roots
+// (two needed), beside the release line's own check, and their size.
 //
 //   signature_bench [--size 256] [--rounds 5]
 
 #include "BenchSupport.h"
 #include "signature/ArrivingPackage.h"
+#include "signature/Base64.h"
+#include "signature/KeysLine.h"
 #include "signature/PackageCheck.h"
 #include "signature/PackageSigning.h"
+#include "signature/ReleaseLine.h"
 #include "testsupport/PublisherKey.h"
 #include "testsupport/TempDir.h"
 
@@ -24,6 +30,71 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+namespace {
+
+constexpr std::int64_t checkedAt = 1'796'731'200;
+
+// The median time of one call of check, over many.
+template <typename Check> double perCall(int rounds, Check check) {
+    constexpr int calls = 200;
+    std::vector<double> times;
+    for (int round = 0; round < rounds; ++round) {
+        const double start = bench::now();
+        for (int i = 0; i < calls; ++i) {
+            check();
+        }
+        times.push_back((bench::now() - start) / calls);
+    }
+    return bench::median(times);
+}
+
+bool keysLineFigures(const testsupport::TempDir& work, int rounds) {
+    std::vector<signature::SigningKey> keys;
+    for (int i = 0; i < 8; ++i) {
+        keys.push_back(signature::SigningKey::fromFile(
+            testsupport::makePublisherKey(work / ("k" + std::to_string(i) + ".pem"))
+                .privateKeyFile));
+    }
+    const signature::RootSet roots{
+        1, {keys[0].publicKey(), keys[1].publicKey(), keys[2].publicKey()}, 2};
+    signature::KeysLine line{7, 1, checkedAt + 365 * 86400, {}, {}, {}, {}};
+    for (int i = 3; i < 8; ++i) {
+        line.releaseKeys.push_back(keys[i].publicKey());
+    }
+    signature::signKeysLine(line, {&keys[0], &keys[1], &keys[2]});
+    const std::string keysText = signature::formatKeysLine(line);
+    signature::PackageDigest digest{};
+    const std::string answer =
+        "1.3.0\r\n" +
+        signature::formatReleaseLine(signature::signRelease(
+            "1.3.0", 1 << 28, digest, checkedAt + 86400, keys[3], std::nullopt, std::nullopt,
+            {{"keys",
+              signature::encodeBase64(reinterpret_cast<const std::uint8_t*>(keysText.data()),
+                                      keysText.size())}}));
+    bool trusted = true;
+    const double keysCheck = perCall(rounds, [&] {
+        trusted = trusted && signature::checkKeysLine(keysText, roots, 0, checkedAt).trusted();
+    });
+    const double releaseCheck = perCall(rounds, [&] {
+        trusted = trusted &&
+                  signature::checkVersionAnswer(answer, keys[3].publicKey(), checkedAt).verified();
+    });
+    if (!trusted) {
+        std::fprintf(stderr, "signature_bench: the keys line or release line was refused\n");
+        return false;
+    }
+    std::printf("keys line (5 release keys, 3 root signatures, 2 needed): %zu bytes, checked in "
+                "%.3f ms\n",
+                keysText.size(), 1000.0 * keysCheck);
+    std::printf("release line check %.3f ms; keys line / release line  %.2f\n",
+                1000.0 * releaseCheck, keysCheck / releaseCheck);
+    std::printf("version answer carrying the keys line in its release line: %zu bytes\n",
+                answer.size());
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     const int sizeMiB = std::stoi(bench::option(argc, argv, "--size", "256"));
@@ -94,5 +165,5 @@ int main(int argc, char** argv) {
                 bench::median(arriving), 100.0 * bench::median(arriving) / download);
     std::printf("as it arrives: the checks after the last byte        %.2f ms\n",
                 1000.0 * bench::median(afterLast));
-    return 0;
+    return keysLineFigures(work, rounds) ? 0 : 1;
 }

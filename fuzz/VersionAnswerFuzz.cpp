@@ -7,12 +7,16 @@
 // of three numbers reads the same whatever lines follow it (the signed
 // release line changes nothing for an updater without a key). With a key,
 // no answer the input makes is trusted (none carries the publisher's
-// signature), and each one that is not empty is refused with a reason.
+// signature), and each one that is not empty is refused with a reason. Each
+// line of the answer that begins as a keys line is read as one too: never
+// trusted by roots nobody holds, and read back as it is written.
 
 #include "fixtures/WindowlessContext.h"
 #include "run/VersionCheck.h"
+#include "signature/KeysLine.h"
 #include "signature/VersionText.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -73,6 +77,35 @@ public:
 
 // Any Ed25519 public key: nothing the input holds is signed by it.
 const std::string publisherKey = "11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=";
+
+// Every line that begins as a keys line: read back as written, and never
+// trusted, for no input is signed by the root set.
+void checkKeysLines(const std::string& answer) {
+    const signature::RootSet roots{1, {*signature::publicKeyFromBase64(publisherKey)}, 1};
+    for (std::size_t at = 0; at < answer.size();) {
+        const std::size_t end = std::min(answer.find('\n', at), answer.size());
+        std::string line = answer.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.rfind(signature::keysLineStart, 0) != 0) {
+            continue;
+        }
+        std::string why;
+        if (const auto read = signature::parseKeysLine(line, why)) {
+            const std::string written = signature::formatKeysLine(*read);
+            const auto again = signature::parseKeysLine(written, why);
+            if (!again || signature::formatKeysLine(*again) != written) {
+                std::abort();
+            }
+        }
+        const auto check = signature::checkKeysLine(line, roots, 0, 1'800'000'000);
+        if (check.trusted() || check.description.empty()) {
+            std::abort();
+        }
+    }
+}
 
 struct Verdict {
     std::string status;
@@ -139,5 +172,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (keyed.status != "NA" || keyed.refusal.empty() != answer.empty()) {
         std::abort();
     }
+    checkKeysLines(answer);
     return 0;
 }

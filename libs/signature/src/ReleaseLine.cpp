@@ -32,28 +32,6 @@ namespace {
 constexpr std::string_view lineStart = "morvane-release v1 ";
 constexpr std::string_view keyField = " key=";
 constexpr std::string_view signatureField = " ed25519=";
-// Quoted from a line that cannot be read, at most.
-constexpr std::size_t quotedLength = 60;
-
-std::optional<std::uint64_t> numberOf(std::string_view text) {
-    std::uint64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || text.starts_with('+')) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-std::string quoted(std::string_view text) {
-    std::string shown(text.substr(0, quotedLength));
-    for (char& c : shown) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-            c = '?';
-        }
-    }
-    return "\"" + shown + (text.size() > quotedLength ? "...\"" : "\"");
-}
-
 AnswerCheck refused(AnswerVerdict verdict, std::string description) {
     return AnswerCheck{verdict, std::move(description), std::nullopt};
 }
@@ -108,44 +86,22 @@ const KnownField knownFields[] = {
      "it gives a directory that is not a SHA-256 of 64 lower-case hex digits"},
 };
 
-bool isFieldName(std::string_view name) {
-    return !name.empty() && name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-") ==
-                                std::string_view::npos;
-}
-
-bool isFieldValue(std::string_view value) {
-    return !value.empty() && std::none_of(value.begin(), value.end(), [](char c) {
-        return static_cast<unsigned char>(c) <= 0x20 || c == 0x7f;
-    });
-}
-
 // The fields before the key, each "NAME=VALUE" and a blank after it.
 bool readSignedFields(std::string_view fields, ReleaseLine& line, std::string& why) {
     std::set<std::string, std::less<>> seen;
-    for (std::size_t at = 0; at < fields.size();) {
-        const std::size_t blank = fields.find(' ', at);
-        const std::string_view field = fields.substr(at, blank - at);
-        at = blank + 1;
-        const std::size_t equals = field.find('=');
-        const std::string_view name = field.substr(0, equals);
-        const std::string_view value =
-            equals == std::string_view::npos ? "" : field.substr(equals + 1);
-        if (!isFieldName(name) || !isFieldValue(value)) {
-            why = "it holds a field that is not NAME=VALUE: " + quoted(field);
-            return false;
-        }
-        if (!seen.emplace(name).second || name == "key" || name == "ed25519") {
-            why = "it names the field " + std::string(name) + " twice";
-            return false;
-        }
+    const auto take = [&line](std::string_view name, std::string_view value, std::string& reason) {
         const auto known = std::find_if(std::begin(knownFields), std::end(knownFields),
                                         [&](const KnownField& k) { return k.name == name; });
         if (known == std::end(knownFields)) {
             line.laterFields.emplace_back(name, value);
         } else if (!known->read(value, line)) {
-            why = known->refusal;
+            reason = known->refusal;
             return false;
         }
+        return true;
+    };
+    if (!readFields(fields, {"key", "ed25519"}, take, seen, why)) {
+        return false;
     }
     for (const KnownField& known : knownFields) {
         if (known.required && !seen.contains(known.name)) {
