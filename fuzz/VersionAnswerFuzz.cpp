@@ -118,7 +118,8 @@ Verdict checkWith(const std::string& installed, const std::string& answer, const
     services.answer = answer;
     WindowlessContext context(files);
     VersionCheck check(services, context, applicationPath,
-                       "http://127.0.0.1:1/clientfiles/morvane/version.php", key,
+                       "http://127.0.0.1:1/clientfiles/morvane/version.php",
+                       updater::KeySetting{key, "", 0}, "/nowhere/updater.trust",
                        [] { return std::int64_t{1'800'000'000}; });
     check.readInstalledVersion();
     const std::string status = check.updateStatus();

@@ -5,7 +5,7 @@
 // with that publisher's key. Each box is written to standard output as one line
 // ("box TITLE: TEXT" or "input TITLE: PROMPT", line ends as "|"). Before the
 // program ends, what the run came to is written as one line of numbered
-// fields ("outcome: check=N answer=N changed=N fallback=N failure=N
+// fields ("outcome: check=N answer=N keys=N changed=N fallback=N failure=N
 // installed=N", the ones a run has; testsupport/RunOutcome.h reads it).
 //
 //   qt_update_child INSTALL_FOLDER PUBLISHER_HOST LIBRARY_FOLDER [PASSWORD [KEY]]
@@ -75,6 +75,9 @@ std::string outcomeLine(const UpdateRun::Report& report) {
     std::string line = "outcome: check=" + numbered(report.check);
     if (report.answer) {
         line += " answer=" + numbered(*report.answer);
+    }
+    if (report.keys) {
+        line += " keys=" + numbered(*report.keys);
     }
     line += " changed=" + numbered(report.changedFiles);
     if (report.fallback) {

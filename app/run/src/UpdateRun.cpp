@@ -46,6 +46,7 @@ UpdateRun::Checked UpdateRun::check() {
 UpdateRun::Checked UpdateRun::checked(Check outcome, std::string reason) {
     m_report.check = outcome;
     m_report.answer = m_stages.versions.answerVerdict();
+    m_report.keys = m_stages.versions.keysVerdict();
     return {outcome, std::move(reason)};
 }
 
@@ -159,7 +160,8 @@ Outcome<void> UpdateRun::takeWholePackage(const Release& release, bool afterChan
     }
     const signature::ArrivingPackage& arrived =
         m_stages.download.download(m_addresses.package, m_paths.packageFile(), release);
-    m_stages.signature.check(arrived, m_stages.versions.offeredVersion());
+    m_stages.signature.check(arrived, m_stages.versions.offeredVersion(),
+                             m_stages.versions.releaseKeys());
     m_display.extracting();
     return m_stages.unpacking.unpack(packageName);
 }

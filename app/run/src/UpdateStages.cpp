@@ -9,9 +9,10 @@ namespace updater {
 UpdateStages::UpdateStages(const Window& window, const UpdaterSettings& settings,
                            const InstallationPaths& paths, const PublisherAddresses& addresses)
     : versions(window.services, window.context, paths.application(), addresses.versionAnswer,
-               settings.packageKey, [] { return static_cast<std::int64_t>(std::time(nullptr)); }),
-      download(window.transfer, window.context, window.progress), signature(settings.packageKey),
-      unpacking(window.toolkit, paths.tempFolder()),
+               settings.keys(), paths.trustRecord(),
+               [] { return static_cast<std::int64_t>(std::time(nullptr)); }),
+      download(window.transfer, window.context, window.progress),
+      signature(settings.keys().keyed()), unpacking(window.toolkit, paths.tempFolder()),
       delta(
           window.transfer, [&context = window.context] { context.pumpWhileBusy(); },
           [progress = window.progress](std::uint64_t received, std::uint64_t total) {

@@ -1,6 +1,8 @@
 #include "run/VersionCheck.h"
 
+#include "app/InstallationPaths.h"
 #include "platform/Error.h"
+#include "run/ReleaseKeys.h"
 #include "run/UpdateDecision.h"
 #include "text/Pieces.h"
 
@@ -17,11 +19,11 @@ const char* const userAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0
 using platform::skipOnFailure;
 
 VersionCheck::VersionCheck(platform::Services& services, StageContext& context,
-                           std::string applicationPath, std::string versionAddress,
-                           std::string publisherKey, std::function<std::int64_t()> clock)
+                           std::string applicationPath, std::string versionAddress, KeySetting keys,
+                           std::string trustRecord, std::function<std::int64_t()> clock)
     : m_services(services), m_context(context), m_applicationPath(std::move(applicationPath)),
-      m_versionAddress(std::move(versionAddress)), m_publisherKey(std::move(publisherKey)),
-      m_clock(std::move(clock)) {}
+      m_versionAddress(std::move(versionAddress)), m_keys(std::move(keys)),
+      m_trustRecord(std::move(trustRecord)), m_clock(std::move(clock)) {}
 
 void VersionCheck::readInstalledVersion() {
     const std::string& path = m_applicationPath;
@@ -48,6 +50,8 @@ std::string VersionCheck::updateStatus() {
     m_notice.clear();
     m_release.reset();
     m_verdict.reset();
+    m_keysVerdict.reset();
+    m_releaseKeys.clear();
     strServerVer1.clear();
     strServerVer2.clear();
     strServerVer3.clear();
@@ -111,23 +115,52 @@ const std::string& VersionCheck::installedVersionText() const {
 
 bool VersionCheck::trusted(const std::string& answer) {
     // No answer is an unreachable server, with a key or without.
-    if (m_publisherKey.empty() || answer.empty()) {
+    if (!m_keys.keyed() || answer.empty()) {
         return true;
     }
-    const auto key = signature::publicKeyFromBase64(m_publisherKey);
-    if (!key) {
-        m_refusal = "the publisher's key this updater was built with is not an Ed25519 public "
-                    "key, so no version answer can be checked";
+    const Outcome<BuiltKeys> built = builtKeys(m_keys);
+    if (!built) {
+        m_refusal = built.failure().error.description();
         return false;
     }
-    signature::AnswerCheck check = signature::checkVersionAnswer(answer, *key, m_clock());
+    // One reading of the clock for the keys line and the release line alike.
+    const std::int64_t now = m_clock();
+    ReleaseKeys releaseKeys(built.value(), m_trustRecord);
+    const auto keys = releaseKeys.forAnswer(answer, now, [this](std::uint64_t number) {
+        return fetchText(PublisherAddresses::rootRotation(m_versionAddress, number));
+    });
+    m_keysVerdict = releaseKeys.keysVerdict();
+    if (!keys) {
+        m_refusal = keys.failure().error.description();
+        return false;
+    }
+    signature::AnswerCheck check = signature::checkVersionAnswer(answer, keys.value(), now);
     m_verdict = check.verdict;
     if (!check.verified()) {
         m_refusal = std::move(check.description);
         return false;
     }
     m_release = std::move(check.release);
+    m_releaseKeys = keys.value();
     return true;
+}
+
+std::optional<std::string> VersionCheck::fetchText(const std::string& url) {
+    std::string text;
+    try {
+        const std::unique_ptr<platform::HttpRequest> request = m_services.newHttpRequest();
+        request->Open("GET", url, false);
+        request->setRequestHeader("User-Agent", userAgent);
+        request->send("");
+        text = request->responseText();
+    } catch (const std::exception&) {
+        // A line of the chain that cannot be fetched is named as such.
+        return std::nullopt;
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    return text.empty() ? std::nullopt : std::optional<std::string>(std::move(text));
 }
 
 std::string VersionCheck::offeredVersion() const {

@@ -32,8 +32,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const UpdaterSettings settings{folder, MORVANE_VERSION_HOST, MORVANE_PACKAGE_HOST,
-                                   MORVANE_PACKAGE_KEY};
+    const UpdaterSettings settings{folder,
+                                   MORVANE_VERSION_HOST,
+                                   MORVANE_PACKAGE_HOST,
+                                   MORVANE_PACKAGE_KEY,
+                                   MORVANE_ROOT_KEYS,
+                                   MORVANE_ROOT_THRESHOLD};
     // The zip libraries lie in the installation folder of the window's settings.
     CodeModule::setLibraryFolder(settings.installFolder);
     platform::QtToolkit toolkit;

@@ -22,8 +22,9 @@ bool holds(const std::vector<PublicKey>& keys, const PublicKey& key) {
     return std::find(keys.begin(), keys.end(), key) != keys.end();
 }
 
-// "a,b,c": distinct public keys, at least one and at most mostKeysInALine.
-std::optional<std::vector<PublicKey>> keyList(std::string_view value) {
+} // namespace
+
+std::optional<std::vector<PublicKey>> parseKeyList(std::string_view value) {
     std::vector<PublicKey> keys;
     for (std::size_t at = 0; at <= value.size();) {
         const std::size_t comma = std::min(value.find(',', at), value.size());
@@ -37,13 +38,15 @@ std::optional<std::vector<PublicKey>> keyList(std::string_view value) {
     return keys;
 }
 
-std::string keyListText(const std::vector<PublicKey>& keys) {
+std::string formatKeyList(const std::vector<PublicKey>& keys) {
     std::string text;
     for (const PublicKey& key : keys) {
         text += (text.empty() ? "" : ",") + base64Of(key);
     }
     return text;
 }
+
+namespace {
 
 // One known field into the line, or false with the reason.
 bool readKnown(std::string_view name, std::string_view value, KeysLine& line,
@@ -67,7 +70,7 @@ bool readKnown(std::string_view name, std::string_view value, KeysLine& line,
         line.expires = *expires;
         return true;
     }
-    auto keys = keyList(value);
+    auto keys = parseKeyList(value);
     if (!keys) {
         why = "its " + std::string(name) + " are not distinct public keys of 32 bytes (at most " +
               std::to_string(mostKeysInALine) + ")";
@@ -211,9 +214,9 @@ std::string keysSignedText(const KeysLine& line) {
     std::string text = std::string(lineStart) + "serial=" + std::to_string(line.serial) +
                        " rootset=" + std::to_string(line.rootSet) +
                        " expires=" + formatUtcTime(line.expires) +
-                       " release=" + keyListText(line.releaseKeys);
+                       " release=" + formatKeyList(line.releaseKeys);
     if (line.newRoots) {
-        text += " roots=" + keyListText(line.newRoots->keys) +
+        text += " roots=" + formatKeyList(line.newRoots->keys) +
                 " threshold=" + std::to_string(line.newRoots->threshold);
     }
     for (const auto& [name, value] : line.laterFields) {

@@ -32,6 +32,30 @@ namespace {
 constexpr std::string_view lineStart = "morvane-release v1 ";
 constexpr std::string_view keyField = " key=";
 constexpr std::string_view signatureField = " ed25519=";
+// The answer's version line (without a byte order mark), the release
+// line, each without its line end, and what follows the version line.
+struct AnswerLines {
+    std::string_view version;
+    std::string_view rest;
+    std::string_view release;
+};
+
+AnswerLines answerLines(std::string_view answer) {
+    AnswerLines lines;
+    lines.version = answer.substr(0, answer.find('\n'));
+    lines.rest =
+        lines.version.size() < answer.size() ? answer.substr(lines.version.size() + 1) : "";
+    lines.release = lines.rest.substr(0, lines.rest.find('\n'));
+    if (lines.version.ends_with('\r')) {
+        lines.version.remove_suffix(1);
+    }
+    if (lines.release.ends_with('\r')) {
+        lines.release.remove_suffix(1);
+    }
+    lines.version = text::withoutByteOrderMark(lines.version);
+    return lines;
+}
+
 AnswerCheck refused(AnswerVerdict verdict, std::string description) {
     return AnswerCheck{verdict, std::move(description), std::nullopt};
 }
@@ -235,17 +259,31 @@ std::optional<std::int64_t> parseUtcTime(std::string_view text) {
 }
 
 AnswerCheck checkVersionAnswer(std::string_view answer, const PublicKey& key, std::int64_t now) {
-    std::string_view versionLine = answer.substr(0, answer.find('\n'));
-    const std::string_view rest =
-        versionLine.size() < answer.size() ? answer.substr(versionLine.size() + 1) : "";
-    std::string_view releaseText = rest.substr(0, rest.find('\n'));
-    if (versionLine.ends_with('\r')) {
-        versionLine.remove_suffix(1);
+    return checkVersionAnswer(answer, std::vector<PublicKey>{key}, now);
+}
+
+std::optional<std::string> carriedKeysLine(std::string_view answer) {
+    const AnswerLines lines = answerLines(answer);
+    std::string why;
+    const auto line = parseReleaseLine(lines.release, why);
+    if (!line) {
+        return std::nullopt;
     }
-    if (releaseText.ends_with('\r')) {
-        releaseText.remove_suffix(1);
+    for (const auto& [name, value] : line->laterFields) {
+        if (name == keysLineField) {
+            const auto bytes = decodeBase64(value);
+            return bytes ? std::string(bytes->begin(), bytes->end()) : value;
+        }
     }
-    versionLine = text::withoutByteOrderMark(versionLine);
+    return std::nullopt;
+}
+
+AnswerCheck checkVersionAnswer(std::string_view answer, const std::vector<PublicKey>& releaseKeys,
+                               std::int64_t now) {
+    const AnswerLines lines = answerLines(answer);
+    const std::string_view versionLine = lines.version;
+    const std::string_view rest = lines.rest;
+    const std::string_view releaseText = lines.release;
     if (releaseText.empty()) {
         return refused(AnswerVerdict::noReleaseLine,
                        "the version answer carries no signed release line, so it cannot be "
@@ -263,12 +301,17 @@ AnswerCheck checkVersionAnswer(std::string_view answer, const PublicKey& key, st
                            (line ? std::string("more follows it") : why) +
                            "): " + quoted(releaseText));
     }
-    if (line->key != key) {
-        return refused(AnswerVerdict::otherKey,
-                       "the version answer is signed by another key (" + base64Of(line->key) +
-                           ") than the publisher's (" + base64Of(key) + ")");
+    if (std::find(releaseKeys.begin(), releaseKeys.end(), line->key) == releaseKeys.end()) {
+        std::string trusted;
+        for (const PublicKey& key : releaseKeys) {
+            trusted += (trusted.empty() ? "" : ", ") + base64Of(key);
+        }
+        return refused(AnswerVerdict::otherKey, "the version answer is signed by another key (" +
+                                                    base64Of(line->key) +
+                                                    ") than the publisher's (" + trusted + ")");
     }
-    if (!isSignatureOf(key, line->signature, releaseText.substr(0, releaseText.rfind(keyField)))) {
+    if (!isSignatureOf(line->key, line->signature,
+                       releaseText.substr(0, releaseText.rfind(keyField)))) {
         return refused(AnswerVerdict::badSignature,
                        "the version answer's release line does not match its signature "
                        "(changed on the way)");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -22,6 +23,8 @@ public:
     // The updater's own program, as it is installed.
     std::string updaterProgram() const { return m_folder + "/updater"; }
     std::string errorLog() const { return m_folder + "/NoteError.txt"; }
+    // What a keyed updater remembers of the keys it trusts.
+    std::string trustRecord() const { return m_folder + "/updater.trust"; }
 
 private:
     std::string m_folder;
@@ -36,6 +39,13 @@ struct PublisherAddresses {
 
     std::string versionAnswer;
     std::string package;
+
+    // The line of the publisher's root chain that brings root set number,
+    // served beside the version answer.
+    static std::string rootRotation(const std::string& versionAnswer, std::uint64_t number) {
+        return versionAnswer.substr(0, versionAnswer.rfind('/') + 1) + "rootset-" +
+               std::to_string(number) + ".txt";
+    }
 };
 
 } // namespace updater

@@ -1,29 +1,33 @@
 #pragma once
 
 #include "signature/ArrivingPackage.h"
+#include "signature/SignatureLine.h"
 
 #include <string>
+#include <vector>
 
 namespace updater {
 
 // The publisher's signature on the downloaded package. An updater built
-// without the publisher's key checks nothing, as it always did; with it,
-// a package that does not carry the publisher's signature for the version
-// just offered is refused with platform::Error (the description says which
-// check it failed). That the offered version is newer than the installed
-// one is the run's to require, whichever way the release arrives.
+// without a key checks nothing, as it always did; a keyed one refuses,
+// with platform::Error (the description says which check it failed), a
+// package that does not carry the signature of a release key the version
+// check trusted for the version just offered. That the offered version is
+// newer than the installed one is the run's to require, whichever way the
+// release arrives.
 class PackageSignatureCheck {
 public:
-    // publisherKey: base64 of the Ed25519 public key, or empty.
-    explicit PackageSignatureCheck(std::string publisherKey);
+    explicit PackageSignatureCheck(bool keyed);
 
     // arrived: the package's bytes as they were downloaded, which the check
     // does not read from the disk again; offeredVersion: what the version
-    // answer offered, the version the package must be signed for.
-    void check(const signature::ArrivingPackage& arrived, const std::string& offeredVersion) const;
+    // answer offered, the version the package must be signed for;
+    // releaseKeys: the keys the version check trusted the answer by.
+    void check(const signature::ArrivingPackage& arrived, const std::string& offeredVersion,
+               const std::vector<signature::PublicKey>& releaseKeys) const;
 
 private:
-    std::string m_publisherKey;
+    bool m_keyed;
 };
 
 } // namespace updater

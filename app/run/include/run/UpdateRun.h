@@ -12,6 +12,7 @@
 #include "app/StageContext.h"
 #include "platform/files/FolderLock.h"
 #include "run/ErrorLog.h"
+#include "signature/KeysLine.h"
 #include "signature/ReleaseLine.h"
 
 #include <cstdint>
@@ -58,6 +59,8 @@ public:
         Check check = Check::busy;
         // With a key, what the version answer's release line came to.
         std::optional<signature::AnswerVerdict> answer;
+        // With a key, what the keys line the answer carried came to.
+        std::optional<signature::KeysVerdict> keys;
         enum class ChangedFiles {
             notTried,
             arrived,

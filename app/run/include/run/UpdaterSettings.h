@@ -1,8 +1,21 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace updater {
+
+// How the build was keyed: with the one publisher's key, with root keys
+// and how many of them must sign, or not at all.
+struct KeySetting {
+    // The publisher's Ed25519 public key as base64.
+    std::string packageKey;
+    // Root public keys as base64, comma-separated.
+    std::string rootKeys{};
+    std::uint32_t rootThreshold = 0;
+
+    bool keyed() const { return !packageKey.empty() || !rootKeys.empty(); }
+};
 
 // Where the updater runs and which publisher it asks. The program takes the
 // hosts and the key fixed at build time and the folder of its own executable.
@@ -13,6 +26,12 @@ struct UpdaterSettings {
     // The publisher's Ed25519 public key as base64; when set, a package is
     // installed only with the publisher's signature for the offered version.
     std::string packageKey;
+    // Instead of one key: root public keys as base64, comma-separated, and
+    // how many of them must sign the keys line that names the release keys.
+    std::string rootKeys{};
+    std::uint32_t rootThreshold = 0;
+
+    KeySetting keys() const { return {packageKey, rootKeys, rootThreshold}; }
 };
 
 } // namespace updater

@@ -3,13 +3,16 @@
 #include "app/StageContext.h"
 #include "platform/Services.h"
 #include "run/UpdateDecision.h"
+#include "run/UpdaterSettings.h"
 
+#include "signature/KeysLine.h"
 #include "signature/ReleaseLine.h"
 
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace updater {
 
@@ -28,10 +31,11 @@ namespace updater {
 // the user is never asked for what would be refused.
 class VersionCheck {
 public:
-    // publisherKey: base64 of the Ed25519 public key, or empty; clock: the
-    // seconds since 1970-01-01 UTC, for the answer's expiry.
+    // keys: how the build was keyed; trustRecord: where what a keyed check
+    // took is kept; clock: the seconds since 1970-01-01 UTC, for the
+    // answer's and the keys line's expiry, read once per check.
     VersionCheck(platform::Services& services, StageContext& context, std::string applicationPath,
-                 std::string versionAddress, std::string publisherKey,
+                 std::string versionAddress, KeySetting keys, std::string trustRecord,
                  std::function<std::int64_t()> clock);
 
     // Fills the installed-version fields.
@@ -56,6 +60,12 @@ public:
     // With a key, what the last answer's release line came to; nothing
     // without a key or without an answer.
     const std::optional<signature::AnswerVerdict>& answerVerdict() const { return m_verdict; }
+    // With a key, what the last answer's keys line came to, when it carried
+    // one that was judged.
+    const std::optional<signature::KeysVerdict>& keysVerdict() const { return m_keysVerdict; }
+    // The release keys the last trusted answer was checked against: the
+    // ones a package must be signed by.
+    const std::vector<signature::PublicKey>& releaseKeys() const { return m_releaseKeys; }
     // The last answer's verified release line (with a key).
     const std::optional<signature::ReleaseLine>& release() const { return m_release; }
 
@@ -65,16 +75,21 @@ private:
     std::string m_applicationPath;
     std::string m_versionAddress;
     std::string m_installedText;
-    std::string m_publisherKey;
+    KeySetting m_keys;
+    std::string m_trustRecord;
     std::function<std::int64_t()> m_clock;
     std::string m_refusal;
     std::string m_notice;
     std::optional<signature::ReleaseLine> m_release;
     std::optional<signature::AnswerVerdict> m_verdict;
+    std::optional<signature::KeysVerdict> m_keysVerdict;
+    std::vector<signature::PublicKey> m_releaseKeys;
 
     // With a key: whether the answer is trusted, keeping its release line or
     // the reason it is not.
     bool trusted(const std::string& answer);
+    // The body at url, or nothing when the request failed or it is empty.
+    std::optional<std::string> fetchText(const std::string& url);
 
     std::string strLocalVer1;
     std::string strLocalVer2;

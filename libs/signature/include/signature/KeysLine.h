@@ -52,6 +52,11 @@ struct KeysLine {
 // one costs little to read and check.
 inline constexpr std::size_t mostKeysInALine = 32;
 
+// "<base64>,<base64>,...": distinct public keys, at least one and at most
+// mostKeysInALine; nothing when the text is not such a list.
+std::optional<std::vector<PublicKey>> parseKeyList(std::string_view text);
+std::string formatKeyList(const std::vector<PublicKey>& keys);
+
 // How every keys line begins, whatever its form's version.
 inline constexpr std::string_view keysLineStart = "morvane-keys ";
 

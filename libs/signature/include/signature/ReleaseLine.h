@@ -110,5 +110,20 @@ struct AnswerCheck {
 // Checks a version answer against the publisher's key at the time now
 // (seconds since 1970-01-01 UTC).
 AnswerCheck checkVersionAnswer(std::string_view answer, const PublicKey& key, std::int64_t now);
+// The same against the release keys trusted now: signed by any of them.
+AnswerCheck checkVersionAnswer(std::string_view answer, const std::vector<PublicKey>& releaseKeys,
+                               std::int64_t now);
+
+// The release line's field that carries the keys line root keys signed, in
+// base64: a field older updaters read past, so that one answer serves them
+// and root builds alike.
+inline constexpr std::string_view keysLineField = "keys";
+
+// The keys line the answer's release line carries, read before anything in
+// the answer is trusted (the keys line is what makes its signer trusted):
+// nothing when the answer has no readable release line or the line no
+// keys field; the field's value, when it is not base64, as it stands (the
+// keys line's check then refuses it).
+std::optional<std::string> carriedKeysLine(std::string_view answer);
 
 } // namespace signature
