@@ -13,7 +13,9 @@ const char* const shortUsage =
     "                       RELEASE_FOLDER VERSION OUTPUT_FOLDER\n"
     "       morvane-publish --key PRIVATE_KEY_FILE [--valid-days N] --renew OUTPUT_FOLDER "
     "VERSION\n"
-    "       morvane-publish --compare OLD_PACKAGE NEW_PACKAGE\n";
+    "       morvane-publish --compare OLD_PACKAGE NEW_PACKAGE\n"
+    "       morvane-publish --make-keys --root ROOT_KEY_FILE ... --threshold N [...]\n"
+    "                       OUTPUT_FOLDER RELEASE_PUBLIC_KEY ...\n";
 
 const char* const fullUsage =
     "\n"
@@ -54,7 +56,15 @@ const char* const fullUsage =
     "lighttpd, Caddy, Varnish, Squid and Apache Traffic Server so that they\n"
     "serve the two files safely: caches keep version.php at most SECONDS\n"
     "(--answer-lifetime, 1 to 60, default 60), check the package with the\n"
-    "publisher's server before each use, byte ranges on, no compression.\n";
+    "publisher's server before each use, byte ranges on, no compression.\n"
+    "\n"
+    "--make-keys writes OUTPUT_FOLDER/clientfiles/morvane/keys.txt: the release\n"
+    "public keys an updater built with root keys trusts, signed by the root key\n"
+    "files given (--root, at least --threshold of them), valid --valid-days\n"
+    "(default 365), its serial one above the one before. With --new-root files\n"
+    "and --new-threshold, it also writes rootset-N.txt, signed by both sets,\n"
+    "which moves updaters to the new root keys. Publishing and --renew carry\n"
+    "keys.txt into version.php; the key that signs must be one it lists.\n";
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "ReleaseNotes.h"
 #include "RunLeftovers.h"
 #include "ServedFolder.h"
+#include "ServedKeys.h"
 #include "ServedRelease.h"
 #include "ServedTime.h"
 #include "ServerSettings.h"
@@ -246,7 +247,8 @@ void publish(const PublishRequest& request, platform::ConsoleToolkit& toolkit,
         answer =
             signedVersionAnswer(request.version, identityOf(package),
                                 request.manifestInAnswer ? manifestDigestOf(package) : std::nullopt,
-                                *signingKey, request.validDays, std::time(nullptr));
+                                *signingKey, request.validDays, std::time(nullptr),
+                                withServedKeysLine(served, signingKey->publicKey(), {}));
         report << "version answer signed for this package, valid for " << request.validDays
                << " days (renew it before then with --renew)\n";
     }
@@ -320,7 +322,8 @@ void renew(const RenewRequest& request, std::ostream& report) {
         signedVersionAnswer(check.release->version, package,
                             check.release->manifest ? manifestDigestOf(packagePath) : std::nullopt,
                             *signingKey, request.validDays, std::time(nullptr),
-                            check.release->laterFields));
+                            withServedKeysLine(served.string(), signingKey->publicKey(),
+                                               check.release->laterFields)));
     {
         RunLeftovers::Held commit = RunLeftovers::instance().hold();
         putInPlace(staging / versionName, answerPath, false);

@@ -7,6 +7,7 @@
 #include "platform/files/ExecutableFolder.h"
 #include "publisher/CommandLine.h"
 #include "publisher/Comparison.h"
+#include "publisher/KeysCommand.h"
 #include "publisher/Publication.h"
 #include "publisher/PublishError.h"
 #include "publisher/Stopping.h"
@@ -51,6 +52,22 @@ void carryOut(const Command& command, platform::ConsoleToolkit& toolkit) {
                        toolkit, std::cout);
 }
 
+// The keys line, made offline: no package, no served answer touched.
+int makeKeys(const std::vector<std::string>& arguments) {
+    const auto read = publisher::readKeysCommand(arguments);
+    if (const auto* mistake = std::get_if<publisher::UsageMistake>(&read)) {
+        std::cerr << "morvane-publish: " << mistake->reason << "\n" << publisher::keysUsage;
+        return 2;
+    }
+    try {
+        publisher::makeKeys(std::get<publisher::KeysCommand>(read), std::cout);
+    } catch (const std::exception& failure) {
+        std::cerr << "morvane-publish: no keys line made: " << failure.what() << '\n';
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -58,6 +75,9 @@ int main(int argc, char** argv) {
     if (arguments.size() == 1 && (arguments[0] == "-h" || arguments[0] == "--help")) {
         std::cout << publisher::shortUsage << publisher::fullUsage;
         return 0;
+    }
+    if (!arguments.empty() && arguments[0] == publisher::makeKeysOption) {
+        return makeKeys({arguments.begin() + 1, arguments.end()});
     }
     const auto read = publisher::readCommand(arguments);
     if (const auto* mistake = std::get_if<publisher::UsageMistake>(&read)) {

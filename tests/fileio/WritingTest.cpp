@@ -105,4 +105,20 @@ TEST(AppendToFile, ReportsTheWriteFailureBeforeAFailureAtClose) {
     EXPECT_EQ(testsupport::readFile(path), "kept\nremore\n");
 }
 
+// A replacement is whole or not there: a failure leaves the old file as it
+// was and nothing beside it.
+TEST(ReplaceFile, LeavesTheOldFileWholeOrTheNewOne) {
+    testsupport::TempDir folder;
+    const std::string path = folder / "record";
+    testsupport::writeFile(path, "old");
+    ASSERT_EQ(fileio::replaceFile(path, "new", 0640), 0);
+    EXPECT_EQ(testsupport::readFile(path), "new");
+    {
+        FailingWrites full(path + ".new", ENOSPC, 1);
+        EXPECT_EQ(fileio::replaceFile(path, "newer", 0640), ENOSPC);
+    }
+    EXPECT_EQ(testsupport::readFile(path), "new");
+    EXPECT_FALSE(testsupport::exists(path + ".new"));
+}
+
 } // namespace

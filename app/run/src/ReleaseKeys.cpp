@@ -3,13 +3,11 @@
 #include "app/SourceLabels.h"
 
 #include "fileio/Failure.h"
-#include "fileio/Names.h"
 #include "fileio/Reading.h"
 #include "fileio/Writing.h"
 #include "signature/ReleaseLine.h"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <utility>
 
 namespace updater {
@@ -19,11 +17,6 @@ namespace {
 Failure refusal(KeysRefusal why, std::string description) {
     return {platform::Error(keysRefused + static_cast<std::int32_t>(why), sources::updateRun,
                             std::move(description))};
-}
-
-std::string folderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
 } // namespace
@@ -143,28 +136,10 @@ Outcome<signature::RootSet> ReleaseKeys::walkChain(signature::RootSet roots, std
     return roots;
 }
 
-// Written beside and renamed over the record, synced, so that a cut leaves
-// the old record or the new one.
+// Replaced whole, so that a cut leaves the old record or the new one.
 Outcome<void> ReleaseKeys::keep(const TrustRecord& record) const {
-    const std::string written = m_recordPath + ".new";
-    const std::string text = formatTrustRecord(record) + "\n";
-    int error = 0;
-    {
-        fileio::UniqueFd file =
-            fileio::openFile(written, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-        error = !file ? errno : fileio::writeAll(file.get(), text);
-        if (error == 0) {
-            error = fileio::syncFile(file.get());
-        }
-    }
-    if (error == 0) {
-        error = fileio::renameName(written, m_recordPath);
-    }
-    if (error == 0) {
-        error = fileio::syncFolder(folderOf(m_recordPath));
-    }
-    if (error != 0) {
-        (void)fileio::removeFile(written);
+    if (const int error =
+            fileio::replaceFile(m_recordPath, formatTrustRecord(record) + "\n", 0644)) {
         return refusal(KeysRefusal::trustNotKept,
                        "cannot write " + m_recordPath + ": " + fileio::systemReason(error));
     }

@@ -1,5 +1,7 @@
 #include "fileio/Writing.h"
 
+#include "fileio/Names.h"
+
 #include <cerrno>
 #include <fcntl.h>
 
@@ -43,6 +45,30 @@ int appendToFile(const std::string& path, std::string_view data, mode_t mode) {
         return errno;
     }
     return writeError;
+}
+
+int replaceFile(const std::string& path, std::string_view data, mode_t mode) {
+    const std::string written = path + ".new";
+    int error = 0;
+    {
+        const UniqueFd file =
+            openFile(written, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
+        error = !file ? errno : writeAll(file.get(), data);
+        if (error == 0) {
+            error = syncFile(file.get());
+        }
+    }
+    if (error == 0) {
+        error = renameName(written, path);
+    }
+    if (error == 0) {
+        const std::size_t slash = path.rfind('/');
+        error = syncFolder(slash == std::string::npos ? "." : path.substr(0, slash));
+    }
+    if (error != 0) {
+        (void)removeFile(written);
+    }
+    return error;
 }
 
 } // namespace fileio

@@ -34,4 +34,10 @@ UniqueFd openFileAt(int folder, const std::string& name, int flags, mode_t mode)
 // or 0.
 [[nodiscard]] int appendToFile(const std::string& path, std::string_view data, mode_t mode);
 
+// Replaces the file at path by one holding data, with mode: written beside
+// it (path + ".new"), flushed, renamed over it and its folder flushed, so
+// that a cut leaves the old file or the new one, whole. The first
+// failure's errno value (the file beside then removed), or 0.
+[[nodiscard]] int replaceFile(const std::string& path, std::string_view data, mode_t mode);
+
 } // namespace fileio
