@@ -10,6 +10,9 @@
 //
 //   qt_update_child INSTALL_FOLDER PUBLISHER_HOST LIBRARY_FOLDER [PASSWORD [KEY]]
 //
+// KEY is the publisher's key, or for a root build "roots:THRESHOLD:ROOT,..."
+// (each base64).
+//
 // Exit status: 0 when the update run ended the program, 4 when the run
 // stopped with the window open (then the last line is "open: STATUS LINE"),
 // 3 when the event loop returned without either.
@@ -26,6 +29,7 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -113,11 +117,21 @@ int main(int argc, char** argv) {
     QApplication app(qtArgc, argv);
     const QString password = argc >= 5 ? QString::fromUtf8(argv[4]) : QString();
     const std::string key = argc == 6 ? argv[5] : "";
+    // A root build's key reads "roots:THRESHOLD:ROOT,ROOT,...".
+    const std::string rootsStart = "roots:";
+    const bool rootBuild = key.rfind(rootsStart, 0) == 0;
+    const std::size_t thresholdEnd = key.find(':', rootsStart.size());
     CodeModule::setLibraryFolder(argv[3]);
     ReportingToolkit toolkit;
     platform::QtUpdaterWindow window;
     platform::SystemServices services;
-    frmUpdater form(toolkit, window, services, UpdaterSettings{argv[1], argv[2], argv[2], key});
+    UpdaterSettings settings{argv[1], argv[2], argv[2], rootBuild ? "" : key};
+    if (rootBuild && thresholdEnd != std::string::npos) {
+        settings.rootThreshold = static_cast<std::uint32_t>(
+            std::stoul(key.substr(rootsStart.size(), thresholdEnd - rootsStart.size())));
+        settings.rootKeys = key.substr(thresholdEnd + 1);
+    }
+    frmUpdater form(toolkit, window, services, settings);
     window.attach(form);
     toolkit.form = &form;
 

@@ -1,0 +1,190 @@
+// A root build (three roots, two needed) in its real window against what
+// the publisher's tool serves through nginx: a release signed by a listed
+// release key installs; one signed by a key the newer keys line dropped is
+// refused, and so is the older line replayed; a keys line with one root's
+// signature, or expired, is refused; an updater built with the first root
+// set installs a release signed under a later one by walking the chain.
+#include "PublisherRun.h"
+
+#include "run/UpdateRun.h"
+#include "signature/Base64.h"
+#include "signature/KeysLine.h"
+#include "signature/PackageSigning.h"
+#include "signature/ReleaseLine.h"
+#include "testsupport/NginxServer.h"
+#include "testsupport/RunOutcome.h"
+#include "testsupport/VersionedExecutable.h"
+
+#include "platform/files/DiskFileSystem.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <map>
+
+namespace {
+
+using signature::KeysVerdict;
+using testsupport::readFile;
+using Check = updater::UpdateRun::Check;
+
+struct RootPublication {
+    testsupport::TempDir scratch;
+    testsupport::TempDir web;
+    testsupport::TempDir root;
+    testsupport::TempDir release;
+    std::map<std::string, testsupport::PublisherKey> keys;
+    std::string served = web / "clientfiles/morvane";
+    std::string install = root / "Morvane";
+
+    RootPublication() {
+        for (const char* name : {"r1", "r2", "r3", "n1", "n2", "a", "b"}) {
+            keys.emplace(name,
+                         testsupport::makePublisherKey(scratch / (std::string(name) + ".pem")));
+        }
+        testsupport::TempDir::makeFolder(install);
+        testsupport::writeVersionedExecutable(install + "/morvane.exe", "1.2.0.5");
+    }
+    // The build's setting: r1, r2, r3, two needed.
+    std::string buildKey() const {
+        return "roots:2:" + keys.at("r1").publicKeyBase64 + "," + keys.at("r2").publicKeyBase64 +
+               "," + keys.at("r3").publicKeyBase64;
+    }
+    void makeKeys(const std::vector<std::string>& roots, const std::string& releaseKey,
+                  std::vector<std::string> extra = {}) {
+        std::vector<std::string> arguments{"--make-keys"};
+        for (const std::string& name : roots) {
+            arguments.insert(arguments.end(), {"--root", keys.at(name).privateKeyFile});
+        }
+        arguments.insert(arguments.end(), {"--threshold", "2"});
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        arguments.insert(arguments.end(), {web.path(), keys.at(releaseKey).publicKeyBase64});
+        const PublisherRun run = runPublisher(arguments, scratch / "keys.out");
+        ASSERT_EQ(run.status, 0) << run.output;
+    }
+    void publish(const std::string& version, const std::string& signer,
+                 const std::vector<std::string>& options = {}) {
+        testsupport::writeVersionedExecutable(release / "morvane.exe", version + ".0");
+        std::vector<std::string> arguments{"--key", keys.at(signer).privateKeyFile};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        arguments.insert(arguments.end(), {release.path(), version, web.path()});
+        const PublisherRun run = runPublisher(arguments, scratch / "publish.out");
+        ASSERT_EQ(run.status, 0) << run.output;
+    }
+    // The window's run; what it came to.
+    testsupport::RunOutcome update(testsupport::NginxServer& nginx) {
+        testsupport::ChildProcess updater(
+            {QT_UPDATE_CHILD, install, nginx.host(), REAL_UNZIP32_FOLDER, "", buildKey()},
+            scratch / "updater.out");
+        status = updater.exitStatusWithin(std::chrono::seconds(60));
+        said = readFile(scratch / "updater.out");
+        return testsupport::lastRunOutcome(said).value_or(testsupport::RunOutcome{});
+    }
+    std::string installedVersion() const {
+        return platform::DiskFileSystem().GetFileVersion(install + "/morvane.exe");
+    }
+    // The served answer with its release line signed by signer and carrying
+    // keysLine: what an attacker holding signer would serve.
+    void serveAnswer(const std::string& version, const std::string& signer,
+                     const std::string& keysLine) {
+        const auto identity = signature::identifyPackage(served + "/morvane.zip");
+        testsupport::writeFile(
+            served + "/version.php",
+            version + "\r\n" +
+                signature::formatReleaseLine(signature::signRelease(
+                    version, identity.size, identity.sha512, std::time(nullptr) + 86400,
+                    signature::SigningKey::fromFile(keys.at(signer).privateKeyFile), std::nullopt,
+                    std::nullopt,
+                    {{"keys", signature::encodeBase64(
+                                  reinterpret_cast<const std::uint8_t*>(keysLine.data()),
+                                  keysLine.size())}})));
+    }
+    std::string keysLine() const {
+        const std::string text = readFile(served + "/keys.txt");
+        return text.substr(0, text.find('\n'));
+    }
+    int status = -1;
+    std::string said;
+};
+
+TEST(RootKeysUpdate, AListedReleaseKeyInstallsAndADroppedOneIsRefused) {
+    RootPublication published;
+    published.makeKeys({"r1", "r3"}, "a");
+    published.publish("1.3.0", "a");
+    testsupport::NginxServer nginx(published.web.path());
+
+    const auto installed = published.update(nginx);
+    ASSERT_EQ(published.status, 0) << published.said;
+    EXPECT_EQ(installed.as<KeysVerdict>("keys"), KeysVerdict::trusted);
+    EXPECT_EQ(published.installedVersion(), "1.3.0.0");
+    EXPECT_TRUE(testsupport::exists(published.install + "/updater.trust"));
+
+    // The publisher drops a (leaked) for b; a release a signs is refused
+    // while the newer line is served, and the older line replayed is
+    // refused by its serial.
+    const std::string older = published.keysLine();
+    published.makeKeys({"r1", "r2"}, "b");
+    // A new release key is meant: the served answer is a's.
+    published.publish("1.4.0", "b", {"--replace-key"});
+    published.serveAnswer("1.4.0", "a", published.keysLine());
+    const auto dropped = published.update(nginx);
+    EXPECT_EQ(published.status, 4) << published.said;
+    EXPECT_EQ(dropped.as<Check>("check"), Check::unreachable);
+    EXPECT_EQ(dropped.as<signature::AnswerVerdict>("answer"), signature::AnswerVerdict::otherKey);
+
+    published.serveAnswer("1.4.0", "a", older);
+    const auto replayed = published.update(nginx);
+    EXPECT_EQ(published.status, 4) << published.said;
+    EXPECT_EQ(replayed.as<KeysVerdict>("keys"), KeysVerdict::replayed);
+    EXPECT_EQ(published.installedVersion(), "1.3.0.0");
+}
+
+TEST(RootKeysUpdate, OneRootsSignatureOrAnExpiredLineIsNoAnswer) {
+    RootPublication published;
+    published.makeKeys({"r1", "r2"}, "a");
+    published.publish("1.3.0", "a");
+    testsupport::NginxServer nginx(published.web.path());
+
+    signature::KeysLine line{1, 1, std::time(nullptr) + 86400, {}, {}, {}, {}};
+    line.releaseKeys = {*signature::publicKeyFromBase64(published.keys.at("a").publicKeyBase64)};
+    const auto r1 = signature::SigningKey::fromFile(published.keys.at("r1").privateKeyFile);
+    const auto r2 = signature::SigningKey::fromFile(published.keys.at("r2").privateKeyFile);
+    signature::signKeysLine(line, {&r1});
+    published.serveAnswer("1.3.0", "a", signature::formatKeysLine(line));
+    EXPECT_EQ(published.update(nginx).as<KeysVerdict>("keys"), KeysVerdict::belowThreshold)
+        << published.said;
+
+    line.expires = std::time(nullptr) - 86400;
+    signature::signKeysLine(line, {&r1, &r2});
+    published.serveAnswer("1.3.0", "a", signature::formatKeysLine(line));
+    EXPECT_EQ(published.update(nginx).as<KeysVerdict>("keys"), KeysVerdict::expired);
+    const std::string log = readFile(published.install + "/NoteError.txt");
+    EXPECT_NE(log.find(signature::formatUtcTime(line.expires)), std::string::npos) << log;
+    EXPECT_EQ(published.installedVersion(), "1.2.0.5");
+}
+
+// The build's roots are rotated away twice; the updater built with them
+// walks both rotations and installs what the release key of the third set
+// signed, and keeps the set it reached.
+TEST(RootKeysUpdate, AnOldBuildCatchesUpThroughTheChain) {
+    RootPublication published;
+    published.makeKeys({"r1", "r2"}, "a");
+    const auto rotate = [&](const std::vector<std::string>& from, const std::string& to) {
+        published.makeKeys(from, "a",
+                           {"--new-root", published.keys.at(to).privateKeyFile, "--new-root",
+                            published.keys.at("b").privateKeyFile, "--new-threshold", "2"});
+    };
+    rotate({"r1", "r2"}, "n1");
+    rotate({"n1", "b"}, "n2");
+    published.publish("1.3.0", "a");
+    testsupport::NginxServer nginx(published.web.path());
+
+    const auto installed = published.update(nginx);
+    ASSERT_EQ(published.status, 0) << published.said;
+    EXPECT_EQ(installed.as<KeysVerdict>("keys"), KeysVerdict::trusted);
+    EXPECT_EQ(published.installedVersion(), "1.3.0.0");
+    const std::string record = readFile(published.install + "/updater.trust");
+    EXPECT_NE(record.find("rootset=3 "), std::string::npos) << record;
+}
+
+} // namespace
