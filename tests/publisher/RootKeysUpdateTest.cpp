@@ -103,6 +103,14 @@ struct RootPublication {
         const std::string text = readFile(served + "/keys.txt");
         return text.substr(0, text.find('\n'));
     }
+    // The window's run ended the program with version installed, on a
+    // trusted keys line.
+    void expectInstalled(testsupport::NginxServer& nginx, const std::string& version) {
+        const auto installed = update(nginx);
+        ASSERT_EQ(status, 0) << said;
+        EXPECT_EQ(installed.as<KeysVerdict>("keys"), KeysVerdict::trusted);
+        EXPECT_EQ(installedVersion(), version);
+    }
     int status = -1;
     std::string said;
 };
@@ -113,10 +121,7 @@ TEST(RootKeysUpdate, AListedReleaseKeyInstallsAndADroppedOneIsRefused) {
     published.publish("1.3.0", "a");
     testsupport::NginxServer nginx(published.web.path());
 
-    const auto installed = published.update(nginx);
-    ASSERT_EQ(published.status, 0) << published.said;
-    EXPECT_EQ(installed.as<KeysVerdict>("keys"), KeysVerdict::trusted);
-    EXPECT_EQ(published.installedVersion(), "1.3.0.0");
+    ASSERT_NO_FATAL_FAILURE(published.expectInstalled(nginx, "1.3.0.0"));
     EXPECT_TRUE(testsupport::exists(published.install + "/updater.trust"));
 
     // The publisher drops a (leaked) for b; a release a signs is refused
@@ -179,10 +184,7 @@ TEST(RootKeysUpdate, AnOldBuildCatchesUpThroughTheChain) {
     published.publish("1.3.0", "a");
     testsupport::NginxServer nginx(published.web.path());
 
-    const auto installed = published.update(nginx);
-    ASSERT_EQ(published.status, 0) << published.said;
-    EXPECT_EQ(installed.as<KeysVerdict>("keys"), KeysVerdict::trusted);
-    EXPECT_EQ(published.installedVersion(), "1.3.0.0");
+    ASSERT_NO_FATAL_FAILURE(published.expectInstalled(nginx, "1.3.0.0"));
     const std::string record = readFile(published.install + "/updater.trust");
     EXPECT_NE(record.find("rootset=3 "), std::string::npos) << record;
 }
