@@ -6,6 +6,7 @@
 // set installs a release signed under a later one by walking the chain.
 #include "PublisherRun.h"
 
+#include "run/ReleaseKeys.h"
 #include "run/UpdateRun.h"
 #include "signature/Base64.h"
 #include "signature/KeysLine.h"
@@ -187,6 +188,64 @@ TEST(RootKeysUpdate, AnOldBuildCatchesUpThroughTheChain) {
     ASSERT_NO_FATAL_FAILURE(published.expectInstalled(nginx, "1.3.0.0"));
     const std::string record = readFile(published.install + "/updater.trust");
     EXPECT_NE(record.find("rootset=3 "), std::string::npos) << record;
+}
+
+// A root rotation is taken only when both sets signed it: signed by the old
+// roots alone, or by the new set alone, the chain is broken and nothing is
+// trusted under it.
+TEST(RootKeysUpdate, ARotationOneSetAloneSignedIsRefused) {
+    for (const bool oldAlone : {true, false}) {
+        SCOPED_TRACE(oldAlone ? "the old roots alone" : "the new set alone");
+        RootPublication published;
+        published.makeKeys({"r1", "r2"}, "a");
+        published.makeKeys({"r1", "r2"}, "a",
+                           {"--new-root", published.keys.at("n1").privateKeyFile, "--new-root",
+                            published.keys.at("n2").privateKeyFile, "--new-threshold", "2"});
+        published.publish("1.3.0", "a");
+        // The chain's line as a forger would serve it, signed by one set.
+        const std::string chainPath = published.served + "/rootset-2.txt";
+        const std::string chain = readFile(chainPath);
+        std::string why;
+        auto line = signature::parseKeysLine(chain.substr(0, chain.find('\n')), why);
+        ASSERT_TRUE(line) << why;
+        std::vector<signature::SigningKey> signers;
+        for (const char* name :
+             oldAlone ? std::vector{"r1", "r2", "n1"} : std::vector{"n1", "n2"}) {
+            signers.push_back(
+                signature::SigningKey::fromFile(published.keys.at(name).privateKeyFile));
+        }
+        std::vector<const signature::SigningKey*> by;
+        for (const auto& signer : signers) {
+            by.push_back(&signer);
+        }
+        signature::signKeysLine(*line, by);
+        testsupport::writeFile(chainPath, signature::formatKeysLine(*line) + "\n");
+        testsupport::NginxServer nginx(published.web.path());
+
+        const auto refused = published.update(nginx);
+        EXPECT_EQ(published.status, 4) << published.said;
+        EXPECT_EQ(refused.as<updater::KeysRefusal>("trust"), updater::KeysRefusal::chainBroken);
+        EXPECT_EQ(published.installedVersion(), "1.2.0.5");
+    }
+}
+
+// A release key rotated through an update: b listed beside a, a release
+// b signs installs, and once a line without a is taken, a signs nothing
+// that is trusted.
+TEST(RootKeysUpdate, ARotatedReleaseKeyIsThenTheOnlyOneTrusted) {
+    RootPublication published;
+    published.makeKeys({"r1", "r2"}, "a");
+    published.publish("1.3.0", "a");
+    testsupport::NginxServer nginx(published.web.path());
+    ASSERT_NO_FATAL_FAILURE(published.expectInstalled(nginx, "1.3.0.0"));
+
+    published.makeKeys({"r2", "r3"}, "b");
+    published.publish("1.4.0", "b", {"--replace-key"});
+    ASSERT_NO_FATAL_FAILURE(published.expectInstalled(nginx, "1.4.0.0"));
+
+    published.serveAnswer("1.4.0", "a", published.keysLine());
+    const auto refused = published.update(nginx);
+    EXPECT_EQ(refused.as<signature::AnswerVerdict>("answer"), signature::AnswerVerdict::otherKey);
 }
 
 } // namespace

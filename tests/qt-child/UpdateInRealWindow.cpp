@@ -5,7 +5,7 @@
 // with that publisher's key. Each box is written to standard output as one line
 // ("box TITLE: TEXT" or "input TITLE: PROMPT", line ends as "|"). Before the
 // program ends, what the run came to is written as one line of numbered
-// fields ("outcome: check=N answer=N keys=N changed=N fallback=N failure=N
+// fields ("outcome: check=N answer=N keys=N trust=N changed=N fallback=N failure=N
 // installed=N", the ones a run has; testsupport/RunOutcome.h reads it).
 //
 //   qt_update_child INSTALL_FOLDER PUBLISHER_HOST LIBRARY_FOLDER [PASSWORD [KEY]]
@@ -82,6 +82,9 @@ std::string outcomeLine(const UpdateRun::Report& report) {
     }
     if (report.keys) {
         line += " keys=" + numbered(*report.keys);
+    }
+    if (report.trust) {
+        line += " trust=" + numbered(*report.trust);
     }
     line += " changed=" + numbered(report.changedFiles);
     if (report.fallback) {

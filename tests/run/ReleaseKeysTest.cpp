@@ -121,7 +121,7 @@ std::optional<KeysRefusal> refusalOf(const updater::Outcome<std::vector<signatur
     if (o) {
         return std::nullopt;
     }
-    return static_cast<KeysRefusal>(o.failure().error.number() - updater::keysRefused);
+    return updater::keysRefusalOf(o.failure());
 }
 
 // Each set of the chain: 2 is n1, n2 (both needed), 3 is r1 alone.

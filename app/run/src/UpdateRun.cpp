@@ -47,6 +47,7 @@ UpdateRun::Checked UpdateRun::checked(Check outcome, std::string reason) {
     m_report.check = outcome;
     m_report.answer = m_stages.versions.answerVerdict();
     m_report.keys = m_stages.versions.keysVerdict();
+    m_report.trust = m_stages.versions.keysRefusal();
     return {outcome, std::move(reason)};
 }
 

@@ -51,6 +51,7 @@ std::string VersionCheck::updateStatus() {
     m_release.reset();
     m_verdict.reset();
     m_keysVerdict.reset();
+    m_keysRefusal.reset();
     m_releaseKeys.clear();
     strServerVer1.clear();
     strServerVer2.clear();
@@ -132,6 +133,7 @@ bool VersionCheck::trusted(const std::string& answer) {
     m_keysVerdict = releaseKeys.keysVerdict();
     if (!keys) {
         m_refusal = keys.failure().error.description();
+        m_keysRefusal = keysRefusalOf(keys.failure());
         return false;
     }
     signature::AnswerCheck check = signature::checkVersionAnswer(answer, keys.value(), now);

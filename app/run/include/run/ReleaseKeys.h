@@ -37,6 +37,16 @@ enum class KeysRefusal : std::int32_t {
     trustNotKept = 4,    // the new roots or serial could not be written
 };
 inline constexpr std::int32_t keysRefused = platform::ErrorNumber::objectDefinedBase + 0x2c0;
+inline constexpr std::int32_t keysRefusedEnd = keysRefused + 0x40;
+
+// The refusal a failure of the release keys is; nothing for any other.
+inline std::optional<KeysRefusal> keysRefusalOf(const Failure& failure) {
+    const std::int32_t number = failure.error.number();
+    if (number < keysRefused || number >= keysRefusedEnd) {
+        return std::nullopt;
+    }
+    return static_cast<KeysRefusal>(number - keysRefused);
+}
 
 // The release keys a keyed updater trusts for one version answer. The
 // answer's release line may carry a keys line; it is judged against the

@@ -61,6 +61,8 @@ public:
         std::optional<signature::AnswerVerdict> answer;
         // With a key, what the keys line the answer carried came to.
         std::optional<signature::KeysVerdict> keys;
+        // With a key, why no release key was trusted, when none was.
+        std::optional<KeysRefusal> trust;
         enum class ChangedFiles {
             notTried,
             arrived,

@@ -2,6 +2,7 @@
 
 #include "app/StageContext.h"
 #include "platform/Services.h"
+#include "run/ReleaseKeys.h"
 #include "run/UpdateDecision.h"
 #include "run/UpdaterSettings.h"
 
@@ -63,6 +64,8 @@ public:
     // With a key, what the last answer's keys line came to, when it carried
     // one that was judged.
     const std::optional<signature::KeysVerdict>& keysVerdict() const { return m_keysVerdict; }
+    // With a key, why no release key was trusted for the last answer.
+    const std::optional<KeysRefusal>& keysRefusal() const { return m_keysRefusal; }
     // The release keys the last trusted answer was checked against: the
     // ones a package must be signed by.
     const std::vector<signature::PublicKey>& releaseKeys() const { return m_releaseKeys; }
@@ -83,6 +86,7 @@ private:
     std::optional<signature::ReleaseLine> m_release;
     std::optional<signature::AnswerVerdict> m_verdict;
     std::optional<signature::KeysVerdict> m_keysVerdict;
+    std::optional<KeysRefusal> m_keysRefusal;
     std::vector<signature::PublicKey> m_releaseKeys;
 
     // With a key: whether the answer is trusted, keeping its release line or
