@@ -4,7 +4,7 @@
 // refused, and so is the older line replayed; a keys line with one root's
 // signature, or expired, is refused; an updater built with the first root
 // set installs a release signed under a later one by walking the chain.
-#include "PublisherRun.h"
+#include "RootPublication.h"
 
 #include "run/ReleaseKeys.h"
 #include "run/UpdateRun.h"
@@ -29,100 +29,13 @@ using signature::KeysVerdict;
 using testsupport::readFile;
 using Check = updater::UpdateRun::Check;
 
-struct RootPublication {
-    testsupport::TempDir scratch;
-    testsupport::TempDir web;
-    testsupport::TempDir root;
-    testsupport::TempDir release;
-    std::map<std::string, testsupport::PublisherKey> keys;
-    std::string served = web / "clientfiles/morvane";
-    std::string install = root / "Morvane";
-
-    RootPublication() {
-        for (const char* name : {"r1", "r2", "r3", "n1", "n2", "a", "b"}) {
-            keys.emplace(name,
-                         testsupport::makePublisherKey(scratch / (std::string(name) + ".pem")));
-        }
-        testsupport::TempDir::makeFolder(install);
-        testsupport::writeVersionedExecutable(install + "/morvane.exe", "1.2.0.5");
-    }
-    // The build's setting: r1, r2, r3, two needed.
-    std::string buildKey() const {
-        return "roots:2:" + keys.at("r1").publicKeyBase64 + "," + keys.at("r2").publicKeyBase64 +
-               "," + keys.at("r3").publicKeyBase64;
-    }
-    void makeKeys(const std::vector<std::string>& roots, const std::string& releaseKey,
-                  std::vector<std::string> extra = {}) {
-        std::vector<std::string> arguments{"--make-keys"};
-        for (const std::string& name : roots) {
-            arguments.insert(arguments.end(), {"--root", keys.at(name).privateKeyFile});
-        }
-        arguments.insert(arguments.end(), {"--threshold", "2"});
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        arguments.insert(arguments.end(), {web.path(), keys.at(releaseKey).publicKeyBase64});
-        const PublisherRun run = runPublisher(arguments, scratch / "keys.out");
-        ASSERT_EQ(run.status, 0) << run.output;
-    }
-    void publish(const std::string& version, const std::string& signer,
-                 const std::vector<std::string>& options = {}) {
-        testsupport::writeVersionedExecutable(release / "morvane.exe", version + ".0");
-        std::vector<std::string> arguments{"--key", keys.at(signer).privateKeyFile};
-        arguments.insert(arguments.end(), options.begin(), options.end());
-        arguments.insert(arguments.end(), {release.path(), version, web.path()});
-        const PublisherRun run = runPublisher(arguments, scratch / "publish.out");
-        ASSERT_EQ(run.status, 0) << run.output;
-    }
-    // The window's run; what it came to.
-    testsupport::RunOutcome update(testsupport::NginxServer& nginx) {
-        testsupport::ChildProcess updater(
-            {QT_UPDATE_CHILD, install, nginx.host(), REAL_UNZIP32_FOLDER, "", buildKey()},
-            scratch / "updater.out");
-        status = updater.exitStatusWithin(std::chrono::seconds(60));
-        said = readFile(scratch / "updater.out");
-        return testsupport::lastRunOutcome(said).value_or(testsupport::RunOutcome{});
-    }
-    std::string installedVersion() const {
-        return platform::DiskFileSystem().GetFileVersion(install + "/morvane.exe");
-    }
-    // The served answer with its release line signed by signer and carrying
-    // keysLine: what an attacker holding signer would serve.
-    void serveAnswer(const std::string& version, const std::string& signer,
-                     const std::string& keysLine) {
-        const auto identity = signature::identifyPackage(served + "/morvane.zip");
-        testsupport::writeFile(
-            served + "/version.php",
-            version + "\r\n" +
-                signature::formatReleaseLine(signature::signRelease(
-                    version, identity.size, identity.sha512, std::time(nullptr) + 86400,
-                    signature::SigningKey::fromFile(keys.at(signer).privateKeyFile), std::nullopt,
-                    std::nullopt,
-                    {{"keys", signature::encodeBase64(
-                                  reinterpret_cast<const std::uint8_t*>(keysLine.data()),
-                                  keysLine.size())}})));
-    }
-    std::string keysLine() const {
-        const std::string text = readFile(served + "/keys.txt");
-        return text.substr(0, text.find('\n'));
-    }
-    // The window's run ended the program with version installed, on a
-    // trusted keys line.
-    void expectInstalled(testsupport::NginxServer& nginx, const std::string& version) {
-        const auto installed = update(nginx);
-        ASSERT_EQ(status, 0) << said;
-        EXPECT_EQ(installed.as<KeysVerdict>("keys"), KeysVerdict::trusted);
-        EXPECT_EQ(installedVersion(), version);
-    }
-    int status = -1;
-    std::string said;
-};
-
 TEST(RootKeysUpdate, AListedReleaseKeyInstallsAndADroppedOneIsRefused) {
     RootPublication published;
     published.makeKeys({"r1", "r3"}, "a");
     published.publish("1.3.0", "a");
     testsupport::NginxServer nginx(published.web.path());
 
-    ASSERT_NO_FATAL_FAILURE(published.expectInstalled(nginx, "1.3.0.0"));
+    ASSERT_NO_FATAL_FAILURE(published.expectInstalled(nginx.host(), "1.3.0.0"));
     EXPECT_TRUE(testsupport::exists(published.install + "/updater.trust"));
 
     // The publisher drops a (leaked) for b; a release a signs is refused
@@ -133,13 +46,13 @@ TEST(RootKeysUpdate, AListedReleaseKeyInstallsAndADroppedOneIsRefused) {
     // A new release key is meant: the served answer is a's.
     published.publish("1.4.0", "b", {"--replace-key"});
     published.serveAnswer("1.4.0", "a", published.keysLine());
-    const auto dropped = published.update(nginx);
+    const auto dropped = published.update(nginx.host());
     EXPECT_EQ(published.status, 4) << published.said;
     EXPECT_EQ(dropped.as<Check>("check"), Check::unreachable);
     EXPECT_EQ(dropped.as<signature::AnswerVerdict>("answer"), signature::AnswerVerdict::otherKey);
 
     published.serveAnswer("1.4.0", "a", older);
-    const auto replayed = published.update(nginx);
+    const auto replayed = published.update(nginx.host());
     EXPECT_EQ(published.status, 4) << published.said;
     EXPECT_EQ(replayed.as<KeysVerdict>("keys"), KeysVerdict::replayed);
     EXPECT_EQ(published.installedVersion(), "1.3.0.0");
@@ -157,13 +70,13 @@ TEST(RootKeysUpdate, OneRootsSignatureOrAnExpiredLineIsNoAnswer) {
     const auto r2 = signature::SigningKey::fromFile(published.keys.at("r2").privateKeyFile);
     signature::signKeysLine(line, {&r1});
     published.serveAnswer("1.3.0", "a", signature::formatKeysLine(line));
-    EXPECT_EQ(published.update(nginx).as<KeysVerdict>("keys"), KeysVerdict::belowThreshold)
+    EXPECT_EQ(published.update(nginx.host()).as<KeysVerdict>("keys"), KeysVerdict::belowThreshold)
         << published.said;
 
     line.expires = std::time(nullptr) - 86400;
     signature::signKeysLine(line, {&r1, &r2});
     published.serveAnswer("1.3.0", "a", signature::formatKeysLine(line));
-    EXPECT_EQ(published.update(nginx).as<KeysVerdict>("keys"), KeysVerdict::expired);
+    EXPECT_EQ(published.update(nginx.host()).as<KeysVerdict>("keys"), KeysVerdict::expired);
     const std::string log = readFile(published.install + "/NoteError.txt");
     EXPECT_NE(log.find(signature::formatUtcTime(line.expires)), std::string::npos) << log;
     EXPECT_EQ(published.installedVersion(), "1.2.0.5");
@@ -185,7 +98,7 @@ TEST(RootKeysUpdate, AnOldBuildCatchesUpThroughTheChain) {
     published.publish("1.3.0", "a");
     testsupport::NginxServer nginx(published.web.path());
 
-    ASSERT_NO_FATAL_FAILURE(published.expectInstalled(nginx, "1.3.0.0"));
+    ASSERT_NO_FATAL_FAILURE(published.expectInstalled(nginx.host(), "1.3.0.0"));
     const std::string record = readFile(published.install + "/updater.trust");
     EXPECT_NE(record.find("rootset=3 "), std::string::npos) << record;
 }
@@ -222,29 +135,28 @@ TEST(RootKeysUpdate, ARotationOneSetAloneSignedIsRefused) {
         testsupport::writeFile(chainPath, signature::formatKeysLine(*line) + "\n");
         testsupport::NginxServer nginx(published.web.path());
 
-        const auto refused = published.update(nginx);
+        const auto refused = published.update(nginx.host());
         EXPECT_EQ(published.status, 4) << published.said;
         EXPECT_EQ(refused.as<updater::KeysRefusal>("trust"), updater::KeysRefusal::chainBroken);
         EXPECT_EQ(published.installedVersion(), "1.2.0.5");
     }
 }
 
-// A release key rotated through an update: b listed beside a, a release
-// b signs installs, and once a line without a is taken, a signs nothing
-// that is trusted.
+// A release key rotated through an update: a line listing b alone, a
+// release b signs installs, and a signs nothing that is trusted after.
 TEST(RootKeysUpdate, ARotatedReleaseKeyIsThenTheOnlyOneTrusted) {
     RootPublication published;
     published.makeKeys({"r1", "r2"}, "a");
     published.publish("1.3.0", "a");
     testsupport::NginxServer nginx(published.web.path());
-    ASSERT_NO_FATAL_FAILURE(published.expectInstalled(nginx, "1.3.0.0"));
+    ASSERT_NO_FATAL_FAILURE(published.expectInstalled(nginx.host(), "1.3.0.0"));
 
     published.makeKeys({"r2", "r3"}, "b");
     published.publish("1.4.0", "b", {"--replace-key"});
-    ASSERT_NO_FATAL_FAILURE(published.expectInstalled(nginx, "1.4.0.0"));
+    ASSERT_NO_FATAL_FAILURE(published.expectInstalled(nginx.host(), "1.4.0.0"));
 
     published.serveAnswer("1.4.0", "a", published.keysLine());
-    const auto refused = published.update(nginx);
+    const auto refused = published.update(nginx.host());
     EXPECT_EQ(refused.as<signature::AnswerVerdict>("answer"), signature::AnswerVerdict::otherKey);
 }
 
