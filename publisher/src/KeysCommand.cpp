@@ -149,8 +149,9 @@ void makeKeys(const KeysCommand& command, std::ostream& report) {
     signature::KeysLine line;
     line.serial = current ? current->serial + 1 : 1;
     line.rootSet = current ? current->rootSet : 1;
-    line.expires =
-        static_cast<std::int64_t>(std::time(nullptr)) + command.validDays * secondsPerDay;
+    const auto now = static_cast<std::int64_t>(std::time(nullptr));
+    line.expires = now + command.validDays * secondsPerDay;
+    line.issued = now;
     for (const std::string& text : command.releaseKeys) {
         const auto key = signature::publicKeyFromBase64(text);
         if (!key) {

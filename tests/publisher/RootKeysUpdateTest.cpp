@@ -79,12 +79,13 @@ TEST(RootKeysUpdate, OneRootsSignatureOrAnExpiredLineIsNoAnswer) {
     EXPECT_EQ(published.update(nginx.host()).as<KeysVerdict>("keys"), KeysVerdict::expired);
     const std::string log = readFile(published.install + "/NoteError.txt");
     EXPECT_NE(log.find(signature::formatUtcTime(line.expires)), std::string::npos) << log;
+    EXPECT_NE(log.find("this computer's clock says "), std::string::npos) << log;
     EXPECT_EQ(published.installedVersion(), "1.2.0.5");
 }
 
-// The build's roots are rotated away twice; the updater built with them
-// walks both rotations and installs what the release key of the third set
-// signed, and keeps the set it reached.
+// The build's roots are rotated away three times; the updater built with
+// root set 1 walks every rotation and installs what the release key
+// certified under root set 4 signed, and keeps the set it reached.
 TEST(RootKeysUpdate, AnOldBuildCatchesUpThroughTheChain) {
     RootPublication published;
     published.makeKeys({"r1", "r2"}, "a");
@@ -95,12 +96,13 @@ TEST(RootKeysUpdate, AnOldBuildCatchesUpThroughTheChain) {
     };
     rotate({"r1", "r2"}, "n1");
     rotate({"n1", "b"}, "n2");
+    rotate({"n2", "b"}, "r3");
     published.publish("1.3.0", "a");
     testsupport::NginxServer nginx(published.web.path());
 
     ASSERT_NO_FATAL_FAILURE(published.expectInstalled(nginx.host(), "1.3.0.0"));
     const std::string record = readFile(published.install + "/updater.trust");
-    EXPECT_NE(record.find("rootset=3 "), std::string::npos) << record;
+    EXPECT_NE(record.find("rootset=4 "), std::string::npos) << record;
 }
 
 // A root rotation is taken only when both sets signed it: signed by the old

@@ -314,12 +314,14 @@ struct RootBuildCheck {
         releaseKeys = versions.releaseKeys();
         keysVerdict = versions.keysVerdict();
         answerVerdict = versions.answerVerdict();
+        clockNotice = versions.clockNotice();
         return status;
     }
     std::string refusal;
     std::vector<signature::PublicKey> releaseKeys;
     std::optional<signature::KeysVerdict> keysVerdict;
     std::optional<signature::AnswerVerdict> answerVerdict;
+    std::string clockNotice;
 };
 
 TEST(RootBuildCheck, TrustsAReleaseKeyTheRootsCertifyThroughTheChain) {
@@ -355,6 +357,18 @@ TEST(RootBuildCheck, AnExpiredKeysLineIsNoAnswer) {
     EXPECT_EQ(build.answerVerdict, std::nullopt);
     EXPECT_NE(build.refusal.find(signature::formatUtcTime(build.clock)), std::string::npos)
         << build.refusal;
+}
+
+// A clock a day behind the keys line's making: the answer is taken, and
+// the check has the clock named for the log.
+TEST(RootBuildCheck, AClockBehindTheKeysLineIsNamed) {
+    RootBuildCheck build;
+    KeysLine line{9, 1, now + aYear, {pub("a"), pub("b")}, std::nullopt, {}, {}, now + 86400};
+    signature::signKeysLine(line, {&key("r1"), &key("r2")});
+    EXPECT_EQ(build.check(answer(signature::formatKeysLine(line))), "UPDATE_AVAILABLE")
+        << build.refusal;
+    EXPECT_NE(build.clockNotice.find(signature::formatUtcTime(now + 86400)), std::string::npos)
+        << build.clockNotice;
 }
 
 // The record's reader: what it writes back, later fields read past, and

@@ -218,9 +218,29 @@ TEST(KeysLine, AnExpiredLineNamesBothClocks) {
                                  "right; otherwise the publisher has not renewed the keys line)");
 }
 
+// A clock behind the line's making, past the slack, is named with both
+// dates; the line itself is still taken (nothing about it is wrong).
+TEST(KeysLine, AClockBeforeTheLineWasMadeIsNamed) {
+    for (const std::int64_t behind : {std::int64_t{0}, signature::expirySlackSeconds - 1,
+                                      signature::expirySlackSeconds + 1, aYear}) {
+        KeysLine line = unsignedLine();
+        line.issued = now + behind;
+        const auto check =
+            signature::checkKeysLine(signedBy(line, {&r1(), &r2()}), rootSet(), 0, now);
+        ASSERT_TRUE(check.trusted()) << check.description;
+        EXPECT_EQ(check.clockNote.empty(), behind <= signature::expirySlackSeconds) << behind;
+        if (!check.clockNote.empty()) {
+            EXPECT_NE(check.clockNote.find(signature::formatUtcTime(now + behind)),
+                      std::string::npos);
+            EXPECT_NE(check.clockNote.find(signature::formatUtcTime(now)), std::string::npos);
+        }
+    }
+}
+
 TEST(KeysLine, ReadsBackWhatItWrites) {
     KeysLine line = rotation();
     line.laterFields = {{"zeta", "1"}, {"alpha", "x,y"}};
+    line.issued = now;
     const std::string text = signedBy(line, {&r1(), &r2(), &n1(), &n2()});
     std::string why;
     const auto read = signature::parseKeysLine(text, why);
@@ -232,6 +252,7 @@ TEST(KeysLine, ReadsBackWhatItWrites) {
     EXPECT_EQ(read->newRoots->threshold, 2U);
     EXPECT_EQ(read->laterFields, line.laterFields);
     EXPECT_EQ(read->signatures.size(), 4U);
+    EXPECT_EQ(read->issued, now);
 }
 
 // Each line that is not a keys line, and only those, refused as such.

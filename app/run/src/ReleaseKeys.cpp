@@ -49,6 +49,7 @@ ReleaseKeys::ReleaseKeys(BuiltKeys built, std::string recordPath)
 Outcome<std::vector<signature::PublicKey>>
 ReleaseKeys::forAnswer(std::string_view answer, std::int64_t now, const FetchRotation& fetch) {
     m_verdict.reset();
+    m_clockNote.clear();
     const Outcome<std::optional<TrustRecord>> record = readRecord();
     if (!record) {
         return record.failure();
@@ -76,6 +77,7 @@ ReleaseKeys::forAnswer(std::string_view answer, std::int64_t now, const FetchRot
     signature::KeysCheck check =
         signature::checkKeysLine(*keysText, trust.roots, trust.serial, now);
     m_verdict = check.verdict;
+    m_clockNote = check.clockNote;
     if (!check.trusted()) {
         return refusal(KeysRefusal::lineRefused, std::move(check.description));
     }

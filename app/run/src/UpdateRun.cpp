@@ -44,6 +44,10 @@ UpdateRun::Checked UpdateRun::check() {
 }
 
 UpdateRun::Checked UpdateRun::checked(Check outcome, std::string reason) {
+    // A clock behind the keys line is said whatever the check came to.
+    if (!m_stages.versions.clockNotice().empty()) {
+        m_log.note(logLabels::version, m_stages.versions.clockNotice(), false);
+    }
     m_report.check = outcome;
     m_report.answer = m_stages.versions.answerVerdict();
     m_report.keys = m_stages.versions.keysVerdict();

@@ -52,6 +52,7 @@ std::string VersionCheck::updateStatus() {
     m_verdict.reset();
     m_keysVerdict.reset();
     m_keysRefusal.reset();
+    m_clockNotice.clear();
     m_releaseKeys.clear();
     strServerVer1.clear();
     strServerVer2.clear();
@@ -131,6 +132,7 @@ bool VersionCheck::trusted(const std::string& answer) {
         return fetchText(PublisherAddresses::rootRotation(m_versionAddress, number));
     });
     m_keysVerdict = releaseKeys.keysVerdict();
+    m_clockNotice = releaseKeys.clockNote();
     if (!keys) {
         m_refusal = keys.failure().error.description();
         m_keysRefusal = keysRefusalOf(keys.failure());

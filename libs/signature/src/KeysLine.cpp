@@ -61,13 +61,13 @@ bool readKnown(std::string_view name, std::string_view value, KeysLine& line,
         (name == "serial" ? line.serial : name == "rootset" ? line.rootSet : *threshold) = *number;
         return true;
     }
-    if (name == "expires") {
-        const auto expires = parseUtcTime(value);
-        if (!expires) {
-            why = "it gives no expiry time such as 2027-12-08T00:00:00Z";
+    if (name == "expires" || name == "issued") {
+        const auto time = parseUtcTime(value);
+        if (!time) {
+            why = "its " + std::string(name) + " is no time such as 2027-12-08T00:00:00Z";
             return false;
         }
-        line.expires = *expires;
+        (name == "expires" ? line.expires : line.issued.emplace()) = *time;
         return true;
     }
     auto keys = parseKeyList(value);
@@ -85,8 +85,8 @@ bool readKnown(std::string_view name, std::string_view value, KeysLine& line,
 }
 
 bool readSignedFields(std::string_view fields, KeysLine& line, std::string& why) {
-    static const std::set<std::string_view> known = {"serial",  "rootset", "expires",
-                                                     "release", "roots",   "threshold"};
+    static const std::set<std::string_view> known = {"serial", "rootset",   "expires", "release",
+                                                     "roots",  "threshold", "issued"};
     std::set<std::string, std::less<>> seen;
     std::optional<std::uint64_t> threshold = 0;
     const auto take = [&](std::string_view name, std::string_view value, std::string& reason) {
@@ -219,6 +219,9 @@ std::string keysSignedText(const KeysLine& line) {
         text += " roots=" + formatKeyList(line.newRoots->keys) +
                 " threshold=" + std::to_string(line.newRoots->threshold);
     }
+    if (line.issued) {
+        text += " issued=" + formatUtcTime(*line.issued);
+    }
     for (const auto& [name, value] : line.laterFields) {
         text += " " + name + "=" + value;
     }
@@ -279,6 +282,11 @@ KeysCheck checkKeysLine(std::string_view text, const RootSet& roots, std::uint64
                            "; this computer's clock says " + formatUtcTime(now) +
                            " (if the clock is wrong, set it right; otherwise the publisher "
                            "has not renewed the keys line)");
+    }
+    if (line.issued && now < *line.issued - expirySlackSeconds) {
+        check.clockNote = "this computer's clock says " + formatUtcTime(now) +
+                          ", before the keys line was made at " + formatUtcTime(*line.issued) +
+                          ": set the clock right, or expired answers and keys count as valid";
     }
     return check;
 }

@@ -71,6 +71,9 @@ public:
 
     // The last keys line's verdict, when one was judged.
     const std::optional<signature::KeysVerdict>& keysVerdict() const { return m_verdict; }
+    // Of the last trusted keys line: that the clock is before it was made,
+    // with both dates; empty otherwise.
+    const std::string& clockNote() const { return m_clockNote; }
 
 private:
     Outcome<std::optional<TrustRecord>> readRecord() const;
@@ -81,6 +84,7 @@ private:
     BuiltKeys m_built;
     std::string m_recordPath;
     std::optional<signature::KeysVerdict> m_verdict;
+    std::string m_clockNote;
 };
 
 } // namespace updater

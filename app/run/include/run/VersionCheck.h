@@ -64,6 +64,9 @@ public:
     // With a key, what the last answer's keys line came to, when it carried
     // one that was judged.
     const std::optional<signature::KeysVerdict>& keysVerdict() const { return m_keysVerdict; }
+    // With a root key's line, that this computer's clock is before the
+    // line was made, for the log; empty otherwise.
+    const std::string& clockNotice() const { return m_clockNotice; }
     // With a key, why no release key was trusted for the last answer.
     const std::optional<KeysRefusal>& keysRefusal() const { return m_keysRefusal; }
     // The release keys the last trusted answer was checked against: the
@@ -87,6 +90,7 @@ private:
     std::optional<signature::AnswerVerdict> m_verdict;
     std::optional<signature::KeysVerdict> m_keysVerdict;
     std::optional<KeysRefusal> m_keysRefusal;
+    std::string m_clockNotice;
     std::vector<signature::PublicKey> m_releaseKeys;
 
     // With a key: whether the answer is trusted, keeping its release line or

@@ -27,12 +27,14 @@ struct RootSet {
 //
 //   morvane-keys v1 serial=<n> rootset=<n> expires=<2027-12-08T00:00:00Z>
 //     release=<base64>[,<base64>...] [roots=<base64>,... threshold=<n>]
+//     [issued=<2026-12-08T00:00:00Z>]
 //     root=<base64> ed25519=<base64> [root=<base64> ed25519=<base64> ...]
 //
 // (one line, one blank between fields). The signed part is the line up to,
 // not including, the first " root=": fields NAME=VALUE as in the release
 // line, each name at most once, a name a later tool adds read past (the
-// signatures still cover it). serial grows with every new line; rootset is
+// signatures still cover it). issued, when there, is when it was made.
+// serial grows with every new line; rootset is
 // the number of the root set whose keys sign it; release names the release
 // keys (distinct); roots and threshold, together, make the line a rotation
 // to a new root set numbered rootset + 1, which must sign it too. Each
@@ -46,6 +48,8 @@ struct KeysLine {
     std::optional<RootSet> newRoots;
     std::vector<std::pair<std::string, std::string>> laterFields;
     std::vector<std::pair<PublicKey, SignatureBytes>> signatures;
+    // When the publisher's tool made it, when it says.
+    std::optional<std::int64_t> issued{};
 };
 
 // How many keys and signatures a line may name at most, so that a hostile
@@ -89,6 +93,9 @@ struct KeysCheck {
     // Why, in plain words, for the log.
     std::string description;
     std::optional<KeysLine> line;
+    // For the log, of a trusted line: the clock is further behind than the
+    // slack, before the line was made (with both dates); empty otherwise.
+    std::string clockNote{};
 
     bool trusted() const { return verdict == KeysVerdict::trusted; }
 };
