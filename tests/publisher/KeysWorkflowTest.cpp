@@ -2,7 +2,7 @@
 // files, refused below the threshold, a rotation written as the chain's
 // line, and the served keys line carried into every answer published or
 // renewed, only by a release key it lists.
-#include "PublisherRun.h"
+#include "RootPublication.h"
 
 #include "publisher/KeysCommand.h"
 #include "signature/KeysLine.h"
@@ -57,51 +57,12 @@ TEST_P(KeysCommandLine, ReadsWhatItTakes) {
 INSTANTIATE_TEST_SUITE_P(Lines, KeysCommandLine, ::testing::ValuesIn(keysCases),
                          testsupport::CaseName());
 
-struct Workflow {
-    testsupport::TempDir scratch;
-    testsupport::TempDir web;
-    testsupport::TempDir release;
-    std::map<std::string, testsupport::PublisherKey> keys;
-    std::string served = web / "clientfiles/morvane";
-
-    Workflow() {
-        for (const char* name : {"r1", "r2", "r3", "n1", "n2", "a", "b"}) {
-            keys.emplace(name,
-                         testsupport::makePublisherKey(scratch / (std::string(name) + ".pem")));
-        }
-        testsupport::writeVersionedExecutable(release / "morvane.exe", "1.3.0.0");
-    }
-    signature::PublicKey pub(const std::string& name) const {
-        return *signature::publicKeyFromBase64(keys.at(name).publicKeyBase64);
-    }
-    signature::RootSet roots() const { return {1, {pub("r1"), pub("r2"), pub("r3")}, 2}; }
-
-    PublisherRun makeKeys(const std::vector<std::string>& roots,
-                          std::vector<std::string> extra = {}) {
-        std::vector<std::string> arguments{"--make-keys"};
-        for (const std::string& root : roots) {
-            arguments.insert(arguments.end(), {"--root", keys.at(root).privateKeyFile});
-        }
-        arguments.insert(arguments.end(), {"--threshold", "2"});
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        arguments.insert(arguments.end(), {web.path(), keys.at("a").publicKeyBase64});
-        return runPublisher(arguments, scratch / "keys.out");
-    }
-    PublisherRun publish(const std::string& signer, const std::string& version = "1.3.0") {
-        return runPublisher(
-            {"--key", keys.at(signer).privateKeyFile, release.path(), version, web.path()},
-            scratch / "publish.out");
-    }
-    std::string keysLine() const {
-        std::string text = readFile(served + "/keys.txt");
-        return text.substr(0, text.find('\n'));
-    }
-};
+using Workflow = RootPublication;
 
 TEST(KeysWorkflow, MakesALineTheRootsVouchForAndCountsItsSerialUp) {
     Workflow flow;
-    ASSERT_EQ(flow.makeKeys({"r1", "r3"}).status, 0);
-    const PublisherRun made = flow.makeKeys({"r1", "r3"});
+    ASSERT_EQ(flow.runMakeKeys({"r1", "r3"}, "a").status, 0);
+    const PublisherRun made = flow.runMakeKeys({"r1", "r3"}, "a");
     ASSERT_EQ(made.status, 0) << made.output;
     const auto first =
         signature::checkKeysLine(flow.keysLine(), flow.roots(), 0, std::time(nullptr));
@@ -113,17 +74,18 @@ TEST(KeysWorkflow, MakesALineTheRootsVouchForAndCountsItsSerialUp) {
 
     // One root where two must sign: refused, the line before left.
     const std::string before = flow.keysLine();
-    const PublisherRun below = flow.makeKeys({"r2"});
+    const PublisherRun below = flow.runMakeKeys({"r2"}, "a");
     EXPECT_NE(below.status, 0) << below.output;
     EXPECT_EQ(flow.keysLine(), before);
 }
 
 TEST(KeysWorkflow, ARotationWritesTheChainLineAndTheLineUnderTheNewSet) {
     Workflow flow;
-    ASSERT_EQ(flow.makeKeys({"r1", "r2"}).status, 0);
+    ASSERT_EQ(flow.runMakeKeys({"r1", "r2"}, "a").status, 0);
     const PublisherRun rotated =
-        flow.makeKeys({"r1", "r2"}, {"--new-root", flow.keys.at("n1").privateKeyFile, "--new-root",
-                                     flow.keys.at("n2").privateKeyFile, "--new-threshold", "2"});
+        flow.runMakeKeys({"r1", "r2"}, "a",
+                         {"--new-root", flow.keys.at("n1").privateKeyFile, "--new-root",
+                          flow.keys.at("n2").privateKeyFile, "--new-threshold", "2"});
     ASSERT_EQ(rotated.status, 0) << rotated.output;
     const std::string chain = readFile(flow.served + "/rootset-2.txt");
     const auto step = signature::checkRotation(chain.substr(0, chain.find('\n')), flow.roots());
@@ -138,13 +100,13 @@ TEST(KeysWorkflow, ARotationWritesTheChainLineAndTheLineUnderTheNewSet) {
 // answer; a key it does not list publishes nothing.
 TEST(KeysWorkflow, TheAnswerCarriesTheServedKeysLine) {
     Workflow flow;
-    ASSERT_EQ(flow.makeKeys({"r1", "r2"}).status, 0);
-    const PublisherRun published = flow.publish("a");
+    ASSERT_EQ(flow.runMakeKeys({"r1", "r2"}, "a").status, 0);
+    const PublisherRun published = flow.runPublish("1.3.0", "a");
     ASSERT_EQ(published.status, 0) << published.output;
     const std::string answer = readFile(flow.served + "/version.php");
     EXPECT_EQ(signature::carriedKeysLine(answer), flow.keysLine());
 
-    ASSERT_EQ(flow.makeKeys({"r1", "r3"}).status, 0);
+    ASSERT_EQ(flow.runMakeKeys({"r1", "r3"}, "a").status, 0);
     const PublisherRun renewed = runPublisher(
         {"--key", flow.keys.at("a").privateKeyFile, "--renew", flow.web.path(), "1.3.0"},
         flow.scratch / "renew.out");
@@ -152,7 +114,7 @@ TEST(KeysWorkflow, TheAnswerCarriesTheServedKeysLine) {
     EXPECT_EQ(signature::carriedKeysLine(readFile(flow.served + "/version.php")), flow.keysLine());
 
     const std::string served = readFile(flow.served + "/version.php");
-    const PublisherRun other = flow.publish("b", "1.3.1");
+    const PublisherRun other = flow.runPublish("1.3.1", "b");
     EXPECT_NE(other.status, 0) << other.output;
     EXPECT_EQ(readFile(flow.served + "/version.php"), served);
 }

@@ -44,8 +44,9 @@ struct RootPublication {
         return "roots:2:" + keys.at("r1").publicKeyBase64 + "," + keys.at("r2").publicKeyBase64 +
                "," + keys.at("r3").publicKeyBase64;
     }
-    void makeKeys(const std::vector<std::string>& roots, const std::string& releaseKey,
-                  std::vector<std::string> extra = {}) {
+    // The tool's --make-keys by the root key files named, two needed.
+    PublisherRun runMakeKeys(const std::vector<std::string>& roots, const std::string& releaseKey,
+                             const std::vector<std::string>& extra = {}) {
         std::vector<std::string> arguments{"--make-keys"};
         for (const std::string& name : roots) {
             arguments.insert(arguments.end(), {"--root", keys.at(name).privateKeyFile});
@@ -53,11 +54,16 @@ struct RootPublication {
         arguments.insert(arguments.end(), {"--threshold", "2"});
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         arguments.insert(arguments.end(), {web.path(), keys.at(releaseKey).publicKeyBase64});
-        const PublisherRun run = runPublisher(arguments, scratch / "keys.out");
+        return runPublisher(arguments, scratch / "keys.out");
+    }
+    void makeKeys(const std::vector<std::string>& roots, const std::string& releaseKey,
+                  const std::vector<std::string>& extra = {}) {
+        const PublisherRun run = runMakeKeys(roots, releaseKey, extra);
         ASSERT_EQ(run.status, 0) << run.output;
     }
-    void publish(const std::string& version, const std::string& signer,
-                 const std::vector<std::string>& options = {}) {
+    // The release folder published as version, signed by signer.
+    PublisherRun runPublish(const std::string& version, const std::string& signer,
+                            const std::vector<std::string>& options = {}) {
         // The updater reads a file version's first, second and fourth part.
         const std::size_t third = version.rfind('.');
         testsupport::writeVersionedExecutable(
@@ -65,9 +71,18 @@ struct RootPublication {
         std::vector<std::string> arguments{"--key", keys.at(signer).privateKeyFile};
         arguments.insert(arguments.end(), options.begin(), options.end());
         arguments.insert(arguments.end(), {release.path(), version, web.path()});
-        const PublisherRun run = runPublisher(arguments, scratch / "publish.out");
+        return runPublisher(arguments, scratch / "publish.out");
+    }
+    void publish(const std::string& version, const std::string& signer,
+                 const std::vector<std::string>& options = {}) {
+        const PublisherRun run = runPublish(version, signer, options);
         ASSERT_EQ(run.status, 0) << run.output;
     }
+    signature::PublicKey pub(const std::string& name) const {
+        return *signature::publicKeyFromBase64(keys.at(name).publicKeyBase64);
+    }
+    // The build's roots.
+    signature::RootSet roots() const { return {1, {pub("r1"), pub("r2"), pub("r3")}, 2}; }
     // The window's run; what it came to.
     testsupport::RunOutcome update(const std::string& host) {
         testsupport::ChildProcess updater(

@@ -125,6 +125,13 @@ TEST_F(RunParts, TheWholePackageLandsAndTheFinishLeavesNoTempFolder) {
     ASSERT_TRUE(run().install());
     run().finish();
 
+    // Unkeyed: no changed files tried, the whole package installed.
+    const UpdateRun::Report& report = run().report();
+    EXPECT_EQ(report.check, UpdateRun::Check::available);
+    EXPECT_EQ(report.changedFiles, UpdateRun::Report::ChangedFiles::notTried);
+    EXPECT_TRUE(report.installed);
+    EXPECT_EQ(report.failure, std::nullopt);
+
     EXPECT_TRUE(testsupport::exists(install / "plugins"));
     EXPECT_FALSE(testsupport::exists(install / "temp"));
     ASSERT_FALSE(percents.empty());
@@ -156,6 +163,8 @@ TEST_P(RunInstall, StopsWithTheInstallationAsItWas) {
 
     ASSERT_FALSE(installed);
     EXPECT_EQ(installed.failure().told, GetParam().told);
+    EXPECT_FALSE(run().report().installed);
+    EXPECT_EQ(run().report().failure, installed.failure().error.number());
     if (GetParam().told) {
         EXPECT_TRUE(testsupport::exists(install / "NoteError.txt"));
     }
