@@ -7,7 +7,7 @@
 namespace platform {
 
 std::unique_ptr<HttpRequest> SystemServices::newHttpRequest() {
-    return std::make_unique<CurlHttpRequest>(m_limits.silence, m_limits.answerDeadline);
+    return std::make_unique<CurlHttpRequest>(m_limits.silence, m_limits.answerDeadline, m_network);
 }
 
 std::unique_ptr<FileSystem> SystemServices::newFileSystem() {
@@ -16,7 +16,7 @@ std::unique_ptr<FileSystem> SystemServices::newFileSystem() {
 
 std::unique_ptr<InternetTransfer> SystemServices::newInternetTransfer() {
     return std::make_unique<CurlInternetTransfer>(m_limits.silence, m_limits.slowestRate,
-                                                  m_limits.slowWindow);
+                                                  m_limits.slowWindow, m_network);
 }
 
 } // namespace platform

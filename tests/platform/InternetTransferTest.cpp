@@ -1,5 +1,6 @@
 #include "platform/Error.h"
 #include "platform/http/CurlInternetTransfer.h"
+#include "platform/http/NetworkFailure.h"
 #include "testsupport/AnswerGate.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/PatternedBytes.h"
@@ -180,7 +181,7 @@ TEST(InternetTransfer, RefusedConnectionRaisesAtEveryLaterRead) {
     transfer.URL = "http://127.0.0.1:" + std::to_string(testsupport::refusedPort()) + "/p";
     transfer.Execute("GET", "");
     runToEnd(transfer);
-    const int32_t refused = platform::ErrorNumber::objectDefinedBase + CURLE_COULDNT_CONNECT;
+    const int32_t refused = platform::networkFailureNumber(platform::NetworkFailureKind::refused);
     EXPECT_EQ(failureNumber([&] { transfer.GetHeader("Content-Length"); }), refused);
     EXPECT_EQ(failureNumber([&] { transfer.GetChunk(1024); }), refused);
     EXPECT_EQ(failureNumber([&] { transfer.GetChunk(1024); }), refused);

@@ -6,7 +6,7 @@
 // ("box TITLE: TEXT" or "input TITLE: PROMPT", line ends as "|"). Before the
 // program ends, what the run came to is written as one line of numbered
 // fields ("outcome: check=N answer=N keys=N trust=N changed=N fallback=N failure=N
-// installed=N", the ones a run has; testsupport/RunOutcome.h reads it).
+// network=N installed=N", the ones a run has; testsupport/RunOutcome.h reads it).
 //
 //   qt_update_child INSTALL_FOLDER PUBLISHER_HOST LIBRARY_FOLDER [PASSWORD [KEY]]
 //
@@ -19,6 +19,7 @@
 
 #include "codemodule/CodeModuleState.h"
 #include "platform/SystemServices.h"
+#include "platform/http/NetworkAccess.h"
 #include "platform/qt/QtToolkit.h"
 #include "platform/qt/QtUpdaterWindow.h"
 #include "run/frmUpdater.h"
@@ -93,6 +94,9 @@ std::string outcomeLine(const UpdateRun::Report& report) {
     if (report.failure) {
         line += " failure=" + numbered(*report.failure);
     }
+    if (report.network) {
+        line += " network=" + numbered(*report.network);
+    }
     return line + " installed=" + numbered(report.installed);
 }
 
@@ -127,13 +131,15 @@ int main(int argc, char** argv) {
     CodeModule::setLibraryFolder(argv[3]);
     ReportingToolkit toolkit;
     platform::QtUpdaterWindow window;
-    platform::SystemServices services;
     UpdaterSettings settings{argv[1], argv[2], argv[2], rootBuild ? "" : key};
     if (rootBuild && thresholdEnd != std::string::npos) {
         settings.rootThreshold = static_cast<std::uint32_t>(
             std::stoul(key.substr(rootsStart.size(), thresholdEnd - rootsStart.size())));
         settings.rootKeys = key.substr(thresholdEnd + 1);
     }
+    platform::SystemServices services(
+        {}, std::make_shared<const platform::NetworkAccess>(
+                settings.authorityFiles(), std::make_shared<platform::SystemProxies>()));
     frmUpdater form(toolkit, window, services, settings);
     window.attach(form);
     toolkit.form = &form;

@@ -106,4 +106,23 @@ TEST(VersionDecisionWithReleaseLine, AReleaseLineAfterAVersionOfThreeNumbersChan
     }
 }
 
+TEST(VersionAnswer, AWebPageIsNoVersion) {
+    const struct {
+        const char* answer;
+        bool page;
+    } cases[] = {
+        {"<html><body>Sign in</body></html>", true},
+        {"\xEF\xBB\xBF<!DOCTYPE html>", true},
+        {" \r\n\t<?xml version=\"1.0\"?>", true},
+        {"1.3.0\r\n<html>", false},
+        {"", false},
+        {"\r\n", false},
+        {".5.6", false},
+        {"version <1.3.0>", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(updater::isWebPage(c.answer), c.page) << c.answer;
+    }
+}
+
 } // namespace

@@ -78,7 +78,11 @@ TEST_F(UpdaterFixture, UnreachableServerLeavesTheStatusLineEmpty) {
     makeWindow("127.0.0.1:" + std::to_string(testsupport::refusedPort()));
     EXPECT_FALSE(activate());
     ASSERT_EQ(ui.messageBoxes().size(), 1u);
-    EXPECT_EQ(ui.messageBoxes()[0].prompt, unreachable);
+    // The design's text, then what stood in the way.
+    EXPECT_EQ(ui.messageBoxes()[0].prompt.rfind(unreachable + "\r\nThe version request failed", 0),
+              0u)
+        << ui.messageBoxes()[0].prompt;
+    EXPECT_EQ(form->lastRun().network, platform::NetworkFailureKind::refused);
     EXPECT_EQ(ui.lblMessage().caption(), "");
     EXPECT_TRUE(ui.captions().empty());
     EXPECT_TRUE(ui.cmdDownload().isEnabled());

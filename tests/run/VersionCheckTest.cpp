@@ -116,3 +116,41 @@ INSTANTIATE_TEST_SUITE_P(
                         "the version answer offers \"1.3.1\", but its signed release line "
                         "names version 1.3.0"}),
     testsupport::CaseName());
+
+// What stood between the check and the publisher: the unreachable server's
+// box as ever, and the run's report and one log line saying what it was.
+// A web page is never a version, whatever the build: a network's sign-in
+// page answers a request before the publisher can.
+TEST_F(UpdaterFixture, WhatStoodInTheWayIsReportedAndLogged) {
+    using platform::NetworkFailureKind;
+    const struct {
+        const char* name;
+        std::string answer; // empty: nobody listens
+        std::optional<NetworkFailureKind> kind;
+    } cases[] = {
+        {"nobody listens", "", NetworkFailureKind::refused},
+        {"sign-in page", "<html><body>Sign in to Hotel Wi-Fi</body></html>",
+         NetworkFailureKind::signInPage},
+        {"page after a mark and blank lines",
+         "\xEF\xBB\xBF\r\n  <!DOCTYPE html><title>Login</title>", NetworkFailureKind::signInPage},
+        {"a version", "1.2.5", std::nullopt},
+    };
+    writeVersionedExecutable(install / "morvane.exe", "1.2.0.5");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(install / "NoteError.txt");
+        const std::size_t boxes = ui.messageBoxes().size();
+        serve({c.answer, c.answer});
+        form.reset();
+        makeWindow(c.answer.empty() ? "127.0.0.1:" + std::to_string(testsupport::refusedPort())
+                                    : versionHost());
+        activate();
+        EXPECT_EQ(form->lastRun().network, c.kind);
+        if (c.kind) {
+            ASSERT_GT(ui.messageBoxes().size(), boxes);
+            EXPECT_EQ(ui.messageBoxes()[boxes].prompt.rfind("Unable to reach server", 0), 0u);
+            const std::string written = log();
+            EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 1) << written;
+        }
+    }
+}

@@ -8,6 +8,12 @@ text::VersionPieces readOfferedVersion(std::string_view answer) {
     return text::versionPieces(text::withoutByteOrderMark(answer));
 }
 
+bool isWebPage(std::string_view answer) {
+    const std::string_view text = text::withoutByteOrderMark(answer);
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    return first != std::string_view::npos && text[first] == '<';
+}
+
 std::string updateStatusFor(const InstalledVersion& installed, const text::VersionPieces& offered) {
     if (offered[0].empty()) {
         return "NA";

@@ -3,6 +3,7 @@
 #include "app/SourceLabels.h"
 
 #include "platform/Error.h"
+#include "platform/http/NetworkFailure.h"
 #include "run/UpdateDecision.h"
 
 namespace updater {
@@ -30,8 +31,8 @@ UpdateRun::Checked UpdateRun::check() {
     }
     // Only the second answer decides.
     if (versions.updateStatus() == "NA") {
-        // A request given up, or an answer a keyed updater does not trust,
-        // is no answer; the log says why.
+        // A request the network stopped, a web page, or an answer a keyed
+        // updater does not trust, is no answer; the log says why.
         if (!versions.refusal().empty()) {
             m_log.note(logLabels::version, versions.refusal(), false);
         }
@@ -52,6 +53,7 @@ UpdateRun::Checked UpdateRun::checked(Check outcome, std::string reason) {
     m_report.answer = m_stages.versions.answerVerdict();
     m_report.keys = m_stages.versions.keysVerdict();
     m_report.trust = m_stages.versions.keysRefusal();
+    m_report.network = m_stages.versions.networkFailure();
     return {outcome, std::move(reason)};
 }
 
@@ -59,6 +61,7 @@ Outcome<void> UpdateRun::installed(Outcome<void> outcome) {
     m_report.installed = static_cast<bool>(outcome);
     if (!outcome) {
         m_report.failure = outcome.failure().error.number();
+        m_report.network = platform::networkFailureKind(*m_report.failure);
     }
     return outcome;
 }

@@ -2,6 +2,7 @@
 
 #include "app/InstallationPaths.h"
 #include "platform/Error.h"
+#include "platform/http/NetworkFailure.h"
 #include "run/ReleaseKeys.h"
 #include "run/UpdateDecision.h"
 #include "text/Pieces.h"
@@ -54,39 +55,12 @@ std::string VersionCheck::updateStatus() {
     m_keysRefusal.reset();
     m_clockNotice.clear();
     m_releaseKeys.clear();
+    m_network.reset();
     strServerVer1.clear();
     strServerVer2.clear();
     strServerVer3.clear();
 
-    std::string answer;
-    {
-        std::unique_ptr<platform::HttpRequest> request;
-        skipOnFailure([&] { request = m_services.newHttpRequest(); });
-        if (request) {
-            skipOnFailure([&] { request->Open("GET", m_versionAddress, false); });
-        }
-        skipOnFailure([&] { m_context.pause(5); });
-        if (request) {
-            skipOnFailure([&] { request->setRequestHeader("User-Agent", userAgent); });
-            skipOnFailure([&] {
-                try {
-                    request->send("");
-                } catch (const platform::Error& failure) {
-                    // A server that holds the request is no answer, and
-                    // the log says why.
-                    if (failure.number() == platform::HttpRequest::givenUp) {
-                        m_refusal = "the version request was given up: " + failure.description();
-                    }
-                    throw;
-                }
-            });
-        }
-        skipOnFailure([&] { m_context.pause(5); });
-        if (request) {
-            skipOnFailure([&] { answer = request->responseText(); });
-        }
-    }
-
+    const std::string answer = askForAnswer();
     if (!trusted(answer)) {
         return "NA";
     }
@@ -105,6 +79,49 @@ std::string VersionCheck::updateStatus() {
         return "NO_UPDATE";
     }
     return status;
+}
+
+std::string VersionCheck::askForAnswer() {
+    std::string answer;
+    std::unique_ptr<platform::HttpRequest> request;
+    skipOnFailure([&] { request = m_services.newHttpRequest(); });
+    if (request) {
+        skipOnFailure([&] { request->Open("GET", m_versionAddress, false); });
+    }
+    skipOnFailure([&] { m_context.pause(5); });
+    if (request) {
+        skipOnFailure([&] { request->setRequestHeader("User-Agent", userAgent); });
+        skipOnFailure([&] {
+            try {
+                request->send("");
+            } catch (const platform::Error& failure) {
+                // A request that cannot reach the server is no answer, and
+                // the log says what stood in its way.
+                const bool givenUp = failure.number() == platform::HttpRequest::givenUp;
+                m_refusal = (givenUp ? "the version request was given up: "
+                                     : "the version request failed: ") +
+                            failure.description();
+                m_network = platform::networkFailureKind(failure.number());
+                throw;
+            }
+        });
+    }
+    skipOnFailure([&] { m_context.pause(5); });
+    if (request) {
+        skipOnFailure([&] { answer = request->responseText(); });
+    }
+    if (answer.empty() && m_refusal.empty()) {
+        m_refusal = "the version address " + m_versionAddress + " answered with nothing";
+    }
+    if (isWebPage(answer)) {
+        m_refusal = "the version address " + m_versionAddress +
+                    " answered with a web page instead of a version: most often a network "
+                    "that asks to sign in first (open any web page in a browser to sign in, "
+                    "then check again), otherwise a proxy's or the server's own page";
+        m_network = platform::NetworkFailureKind::signInPage;
+        return {};
+    }
+    return answer;
 }
 
 InstalledVersion VersionCheck::installedVersion() const {

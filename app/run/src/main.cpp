@@ -5,6 +5,7 @@
 #include "platform/Error.h"
 #include "platform/SystemServices.h"
 #include "platform/files/ExecutableFolder.h"
+#include "platform/http/NetworkAccess.h"
 #include "platform/qt/QtToolkit.h"
 #include "platform/qt/QtUpdaterWindow.h"
 #include "run/frmUpdater.h"
@@ -37,12 +38,17 @@ int main(int argc, char** argv) {
                                    MORVANE_PACKAGE_HOST,
                                    MORVANE_PACKAGE_KEY,
                                    MORVANE_ROOT_KEYS,
-                                   MORVANE_ROOT_THRESHOLD};
+                                   MORVANE_ROOT_THRESHOLD,
+                                   MORVANE_CA_BUNDLE};
     // The zip libraries lie in the installation folder of the window's settings.
     CodeModule::setLibraryFolder(settings.installFolder);
     platform::QtToolkit toolkit;
     platform::QtUpdaterWindow window;
-    platform::SystemServices services;
+    // Proxies as the environment or the desktop names them; the
+    // authorities the build and the administrator add.
+    platform::SystemServices services(
+        {}, std::make_shared<const platform::NetworkAccess>(
+                settings.authorityFiles(), std::make_shared<platform::SystemProxies>()));
     frmUpdater form(toolkit, window, services, settings);
     window.attach(form);
     form.Form_Load();

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "platform/Services.h"
+#include "platform/http/NetworkAccess.h"
 #include "platform/http/TransferLimits.h"
 #include "platform/shell/DesktopShell.h"
 
 #include <chrono>
+#include <memory>
 
 namespace platform {
 
@@ -12,8 +14,11 @@ namespace platform {
 // opening files.
 class SystemServices : public Services {
 public:
-    // When the version request and the download are given up.
-    explicit SystemServices(const TransferLimits& limits = {}) : m_limits(limits) {}
+    // When the version request and the download are given up, and how they
+    // reach the network (none: the environment's proxy variables alone).
+    explicit SystemServices(const TransferLimits& limits = {},
+                            std::shared_ptr<const NetworkAccess> network = nullptr)
+        : m_limits(limits), m_network(std::move(network)) {}
     // The default limits but for silence.
     explicit SystemServices(std::chrono::milliseconds silence) { m_limits.silence = silence; }
     std::unique_ptr<HttpRequest> newHttpRequest() override;
@@ -23,6 +28,7 @@ public:
 
 private:
     TransferLimits m_limits;
+    std::shared_ptr<const NetworkAccess> m_network;
     DesktopShell m_shell;
 };
 

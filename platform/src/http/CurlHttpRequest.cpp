@@ -1,6 +1,7 @@
 #include "platform/http/CurlHttpRequest.h"
 
 #include "http/CurlSupport.h"
+#include "http/RequestRoute.h"
 #include "platform/Error.h"
 
 #include <algorithm>
@@ -14,8 +15,10 @@ const std::string sendSource = "HttpRequest::send";
 } // namespace
 
 CurlHttpRequest::CurlHttpRequest(std::chrono::milliseconds silenceLimit,
-                                 std::chrono::milliseconds deadline)
-    : m_silenceLimit(silenceLimit), m_deadline(deadline) {}
+                                 std::chrono::milliseconds deadline,
+                                 std::shared_ptr<const NetworkAccess> network)
+    : m_silenceLimit(silenceLimit), m_deadline(deadline),
+      m_network(network ? std::move(network) : std::make_shared<const NetworkAccess>()) {}
 
 CurlHttpRequest::~CurlHttpRequest() = default;
 
@@ -62,6 +65,8 @@ void CurlHttpRequest::send(const std::string& body) {
     char errorBuffer[CURL_ERROR_SIZE];
     curl::TransferWatch silence(m_silenceLimit, m_deadline);
     curl::applyTransferOptions(easy.get(), errorBuffer, silence);
+    curl::RequestRoute route(*m_network, m_url);
+    route.apply(easy.get());
     const curl::HeaderList headers = curl::makeHeaderList(m_headers, sendSource);
 
     CURL* handle = easy.get();
@@ -84,9 +89,9 @@ void CurlHttpRequest::send(const std::string& body) {
 
     const CURLcode result = curl::perform(handle);
     const bool capReached = result == CURLE_WRITE_ERROR && m_response.size() == responseCap;
-    if (result != CURLE_OK && !capReached) {
+    if ((result != CURLE_OK && !capReached) || route.refusedByProxy(handle)) {
         m_response.clear();
-        throw silence.failure(result, errorBuffer, sendSource);
+        throw route.failure(handle, result, errorBuffer, silence, sendSource);
     }
 }
 

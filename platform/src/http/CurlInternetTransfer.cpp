@@ -1,6 +1,7 @@
 #include "platform/http/CurlInternetTransfer.h"
 
 #include "http/CurlSupport.h"
+#include "http/RequestRoute.h"
 #include "platform/http/BodyBuffer.h"
 #include "text/Pieces.h"
 
@@ -62,13 +63,14 @@ std::vector<curl::Header> parseHeaderLines(const std::string& lines) {
 class CurlInternetTransfer::Session {
 public:
     // operation is "GET" or "HEAD".
-    Session(const std::string& url, const std::string& operation,
+    Session(const NetworkAccess& network, const std::string& url, const std::string& operation,
             const std::vector<curl::Header>& headers, std::chrono::milliseconds silenceLimit,
             std::uint64_t slowestRate, std::chrono::milliseconds slowWindow)
         : m_easy(curl::makeEasy(executeSource)),
-          m_silence(silenceLimit, {}, slowestRate, slowWindow) {
+          m_silence(silenceLimit, {}, slowestRate, slowWindow), m_route(network, url) {
         CURL* easy = m_easy.get();
         curl::applyTransferOptions(easy, m_errorBuffer, m_silence);
+        m_route.apply(easy);
         m_headers = curl::makeHeaderList(headers, executeSource);
         curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, m_headers.get());
@@ -159,6 +161,10 @@ private:
     static std::size_t keepBody(char* data, std::size_t size, std::size_t count, void* self) {
         auto& session = *static_cast<Session*>(self);
         const std::size_t length = size * count;
+        // A proxy's page asking for credentials is never taken as the body.
+        if (!session.m_bodyStarted && session.m_route.refusedByProxy(session.m_easy.get())) {
+            return 0;
+        }
         if (!session.m_body.put(data, length)) {
             session.m_paused = true;
             session.m_silence.hold(true);
@@ -169,10 +175,10 @@ private:
     }
 
     std::optional<Error> outcome(CURLcode result) const {
-        if (result == CURLE_OK) {
+        if (result == CURLE_OK && !m_route.refusedByProxy(m_easy.get())) {
             return std::nullopt;
         }
-        return m_silence.failure(result, m_errorBuffer, transferSource);
+        return m_route.failure(m_easy.get(), result, m_errorBuffer, m_silence, transferSource);
     }
 
     void finish(std::optional<Error> failure) {
@@ -184,6 +190,7 @@ private:
 
     curl::Easy m_easy;
     curl::TransferWatch m_silence;
+    curl::RequestRoute m_route;
     curl::Multi m_multi;
     curl::HeaderList m_headers;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
@@ -197,8 +204,10 @@ private:
 
 CurlInternetTransfer::CurlInternetTransfer(std::chrono::milliseconds silenceLimit,
                                            std::uint64_t slowestRate,
-                                           std::chrono::milliseconds slowWindow)
-    : m_silenceLimit(silenceLimit), m_slowestRate(slowestRate), m_slowWindow(slowWindow) {}
+                                           std::chrono::milliseconds slowWindow,
+                                           std::shared_ptr<const NetworkAccess> network)
+    : m_silenceLimit(silenceLimit), m_slowestRate(slowestRate), m_slowWindow(slowWindow),
+      m_network(network ? std::move(network) : std::make_shared<const NetworkAccess>()) {}
 
 CurlInternetTransfer::~CurlInternetTransfer() = default;
 
@@ -212,8 +221,8 @@ void CurlInternetTransfer::Execute(const std::string& operation,
     // A request left unfinished (its caller failed half-way) is abandoned,
     // so that a new attempt can always start.
     m_session.reset();
-    m_session = std::make_unique<Session>(URL, operation, headers, m_silenceLimit, m_slowestRate,
-                                          m_slowWindow);
+    m_session = std::make_unique<Session>(*m_network, URL, operation, headers, m_silenceLimit,
+                                          m_slowestRate, m_slowWindow);
 }
 
 bool CurlInternetTransfer::StillExecuting() {

@@ -8,7 +8,6 @@ namespace platform::curl {
 
 namespace {
 
-constexpr long maxRedirects = 10;
 constexpr long connectTimeoutSeconds = 60;
 constexpr int wakeMilliseconds = 50;
 
@@ -49,10 +48,6 @@ void applyTransferOptions(CURL* easy, char* errorBuffer, TransferWatch& silence)
     errorBuffer[0] = '\0';
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, maxRedirects);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, connectTimeoutSeconds);
     silence.watch(easy);
 }

@@ -35,9 +35,9 @@ using Header = std::pair<std::string, std::string>;
 // A fresh handle; raises when the library cannot make one.
 Easy makeEasy(const std::string& source);
 
-// Redirects (at most 10), proxies from the environment, 60 s to connect, a
-// response that falls silent fails through silence, plain HTTP(S) only, and
-// curl's own description of a failure in errorBuffer (CURL_ERROR_SIZE bytes).
+// 60 s to connect, a response that falls silent fails through silence, and
+// curl's own description of a failure in errorBuffer (CURL_ERROR_SIZE
+// bytes). The way to the server is the request's route's.
 void applyTransferOptions(CURL* easy, char* errorBuffer, TransferWatch& silence);
 
 // Runs easy's transfer to its end and returns its result. The wait for the

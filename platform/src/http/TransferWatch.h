@@ -34,6 +34,9 @@ public:
     // count again.
     void hold(bool held);
 
+    // Whether this watch stopped the transfer.
+    bool gaveUp() const { return m_fired != Reason::none; }
+
     // The failure of a transfer that ended with code: in this watch's words
     // when it stopped it (number objectDefinedBase + CURLE_OPERATION_TIMEDOUT),
     // otherwise in the library's.

@@ -1,6 +1,7 @@
 #include "testsupport/ScriptedWeb.h"
 
 #include "platform/Error.h"
+#include "platform/http/NetworkFailure.h"
 
 #include <algorithm>
 #include <cctype>
@@ -105,8 +106,9 @@ public:
         const ScriptedAnswer answer = m_web.answer(m_request);
         if (answer.failsAfter) {
             // As the real request fails when it cannot connect.
-            platform::raiseError(platform::ErrorNumber::objectDefinedBase + 7,
-                                 "ScriptedHttpRequest", "no server answered");
+            platform::raiseError(
+                platform::networkFailureNumber(platform::NetworkFailureKind::refused),
+                "ScriptedHttpRequest", "no server answered");
         }
         m_text = answer.body;
         m_web.taken(m_request.url, m_text.size());

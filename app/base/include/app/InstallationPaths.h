@@ -25,17 +25,28 @@ public:
     std::string errorLog() const { return m_folder + "/NoteError.txt"; }
     // What a keyed updater remembers of the keys it trusts.
     std::string trustRecord() const { return m_folder + "/updater.trust"; }
+    // Certificate authorities an administrator trusts besides the system's.
+    std::string authorityFile() const { return m_folder + "/updater-ca.pem"; }
 
 private:
     std::string m_folder;
 };
 
 // Where the publisher serves the version answer and the package: the hosts
-// (host or host:port) the build was given, the paths fixed.
+// the build was given (host or host:port, reached over plain HTTP, or with
+// their scheme, "https://host:port"), the paths fixed.
 struct PublisherAddresses {
     PublisherAddresses(const std::string& versionHost, const std::string& packageHost)
-        : versionAnswer("http://" + versionHost + "/clientfiles/morvane/version.php"),
-          package("http://" + packageHost + "/clientfiles/morvane/" + packageName) {}
+        : versionAnswer(siteOf(versionHost) + "/clientfiles/morvane/version.php"),
+          package(siteOf(packageHost) + "/clientfiles/morvane/" + packageName) {}
+
+    static std::string siteOf(const std::string& host) {
+        std::string site = host.find("://") == std::string::npos ? "http://" + host : host;
+        while (site.ends_with("/")) {
+            site.pop_back();
+        }
+        return site;
+    }
 
     std::string versionAnswer;
     std::string package;

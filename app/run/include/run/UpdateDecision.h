@@ -16,6 +16,11 @@ using InstalledVersion = std::array<std::string, 3>;
 // byte order mark before it is no part of it), its first three pieces.
 text::VersionPieces readOfferedVersion(std::string_view answer);
 
+// Whether the answer is a web page rather than a version: its first
+// character but blanks and a byte order mark is "<". No version begins so;
+// a network's sign-in page, or a proxy's page of its own, does.
+bool isWebPage(std::string_view answer);
+
 // "NA" when the answer gave no usable version (its first piece is empty);
 // otherwise "UPDATE_AVAILABLE" when the offered first piece is worth more
 // than the installed first part, or, whatever the first ones are, the

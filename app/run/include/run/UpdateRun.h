@@ -11,6 +11,7 @@
 #include "app/Outcome.h"
 #include "app/StageContext.h"
 #include "platform/files/FolderLock.h"
+#include "platform/http/NetworkFailure.h"
 #include "run/ErrorLog.h"
 #include "signature/KeysLine.h"
 #include "signature/ReleaseLine.h"
@@ -74,6 +75,9 @@ public:
         std::optional<FetchFailureKind> fallback;
         // The number of the failure that stopped the install, when one did.
         std::optional<std::int32_t> failure;
+        // What stood between the run and the publisher, when the network
+        // stopped the check or the install.
+        std::optional<platform::NetworkFailureKind> network;
         bool installed = false;
     };
     const Report& report() const { return m_report; }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "app/InstallationPaths.h"
+
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace updater {
 
@@ -21,8 +24,10 @@ struct KeySetting {
 // hosts and the key fixed at build time and the folder of its own executable.
 struct UpdaterSettings {
     std::string installFolder; // no trailing "/"
-    std::string versionHost;   // host or host:port of the version endpoint
-    std::string packageHost;   // host or host:port of the package server
+    // host or host:port of the version endpoint and of the package server,
+    // or either with its scheme ("https://host:port").
+    std::string versionHost;
+    std::string packageHost;
     // The publisher's Ed25519 public key as base64; when set, a package is
     // installed only with the publisher's signature for the offered version.
     std::string packageKey;
@@ -30,8 +35,21 @@ struct UpdaterSettings {
     // how many of them must sign the keys line that names the release keys.
     std::string rootKeys{};
     std::uint32_t rootThreshold = 0;
+    // A PEM file of certificate authorities trusted besides the system's
+    // store; empty: none.
+    std::string authorityBundle{};
 
     KeySetting keys() const { return {packageKey, rootKeys, rootThreshold}; }
+    // The files of further authorities: the build's, then the one an
+    // administrator puts beside the updater.
+    std::vector<std::string> authorityFiles() const {
+        std::vector<std::string> files;
+        if (!authorityBundle.empty()) {
+            files.push_back(authorityBundle);
+        }
+        files.push_back(InstallationPaths(installFolder).authorityFile());
+        return files;
+    }
 };
 
 } // namespace updater

@@ -2,6 +2,7 @@
 
 #include "app/StageContext.h"
 #include "platform/Services.h"
+#include "platform/http/NetworkFailure.h"
 #include "run/ReleaseKeys.h"
 #include "run/UpdateDecision.h"
 #include "run/UpdaterSettings.h"
@@ -51,10 +52,14 @@ public:
     // the whole file version for messages (empty without an application).
     InstalledVersion installedVersion() const;
     const std::string& installedVersionText() const;
-    // Why the last request gave no usable answer: it was given up (silence,
-    // its deadline), or, with a key, its answer was not trusted. Empty when
-    // it was answered, or when the server could not be reached at all.
+    // Why the last request gave no usable answer: it failed on its way (no
+    // network, a proxy, a certificate, given up for silence or its
+    // deadline), a web page answered instead of the publisher (a network's
+    // sign-in page), or, with a key, its answer was not trusted. Empty when
+    // it was answered.
     const std::string& refusal() const { return m_refusal; }
+    // What stood in the last request's way, when the network did.
+    const std::optional<platform::NetworkFailureKind>& networkFailure() const { return m_network; }
     // Why the last trusted answer offered nothing although it named
     // another version; empty otherwise.
     const std::string& notice() const { return m_notice; }
@@ -92,7 +97,11 @@ private:
     std::optional<KeysRefusal> m_keysRefusal;
     std::string m_clockNotice;
     std::vector<signature::PublicKey> m_releaseKeys;
+    std::optional<platform::NetworkFailureKind> m_network;
 
+    // The answer's body, or empty with the reason kept when the request
+    // failed or a web page answered.
+    std::string askForAnswer();
     // With a key: whether the answer is trusted, keeping its release line or
     // the reason it is not.
     bool trusted(const std::string& answer);

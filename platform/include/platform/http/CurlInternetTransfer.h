@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/http/InternetTransfer.h"
+#include "platform/http/NetworkAccess.h"
 
 #include <chrono>
 #include <cstddef>
@@ -20,16 +21,20 @@ namespace platform {
 // memory stays flat whatever the size of the body, nothing is written
 // anywhere, and the caller copies and shows progress at the pace of the
 // network.
-// Redirects are followed (at most 10), proxies come from the environment, a
-// connection has 60 s to open and a response may be silent for 30 s after
-// its last byte (a transfer paused for want of room is not silent).
+// The network's way (proxy, extra certificate authorities) is the
+// NetworkAccess's; redirects are followed (at most 10, never from https to
+// http), a connection has 60 s to open and a response may be silent for 30 s
+// after its last byte (a transfer paused for want of room is not silent).
+// A proxy's demand for credentials (407) fails the transfer before any of
+// its page is handed out.
 //
 // A transfer that failed (no connection, connection lost, a body shorter
 // than its Content-Length) raises its error at every later GetHeader or
 // GetChunk once the bytes of the body that arrived before it are taken:
-// number objectDefinedBase + the transfer library's result code
-// (incompleteBody for a short body), description as the library words it,
-// or "the server sent nothing for 30 s" for a silent one.
+// as NetworkReasons.h tells it: a kind of NetworkFailure.h, or
+// objectDefinedBase + the transfer library's result code (incompleteBody
+// for a short body) described as the library words it, or "the server sent
+// nothing for 30 s" for a silent one.
 // Misuse raises error 5.
 class CurlInternetTransfer : public InternetTransfer {
 public:
@@ -39,7 +44,8 @@ public:
     // slowWindow fails too ("the server sent less than ..."); zero: never.
     explicit CurlInternetTransfer(std::chrono::milliseconds silenceLimit = defaultSilenceLimit,
                                   std::uint64_t slowestRate = 0,
-                                  std::chrono::milliseconds slowWindow = {});
+                                  std::chrono::milliseconds slowWindow = {},
+                                  std::shared_ptr<const NetworkAccess> network = nullptr);
     ~CurlInternetTransfer() override;
     CurlInternetTransfer(const CurlInternetTransfer&) = delete;
     CurlInternetTransfer& operator=(const CurlInternetTransfer&) = delete;
@@ -78,6 +84,7 @@ private:
     std::chrono::milliseconds m_silenceLimit;
     std::uint64_t m_slowestRate;
     std::chrono::milliseconds m_slowWindow;
+    std::shared_ptr<const NetworkAccess> m_network;
     std::function<void()> m_whileWaiting;
     std::unique_ptr<Session> m_session;
 };
