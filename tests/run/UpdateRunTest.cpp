@@ -43,7 +43,8 @@ TEST_P(UpdateRunDecision, OnlyTheSecondAnswerDecidesWhenTheFirstOffersNothing) {
 
     EXPECT_EQ(versionRequests(), c.expectedRequests);
     ASSERT_FALSE(ui.messageBoxes().empty());
-    EXPECT_EQ(ui.messageBoxes().front().prompt, c.expectedBox);
+    // The design's text; an empty answer is named after it.
+    EXPECT_EQ(ui.messageBoxes().front().prompt.substr(0, c.expectedBox.size()), c.expectedBox);
     if (c.expectedBox == offer) {
         EXPECT_EQ(ui.messageBoxes().front().style, 68);
         EXPECT_TRUE(ended);
