@@ -1,5 +1,6 @@
 #include "platform/Error.h"
 #include "platform/http/CurlHttpRequest.h"
+#include "platform/http/NetworkFailure.h"
 #include "testsupport/AnswerGate.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/PatternedBytes.h"
@@ -113,10 +114,24 @@ TEST(HttpRequest, FollowsRedirectsUpToTen) {
     });
     server.start();
 
-    // /old plus nine hops is ten redirects: still followed.
-    EXPECT_EQ(get("http://" + server.host() + "/old"), "1.2.6");
+    // /old plus nine hops is ten redirects: still followed, and the request
+    // says where they led.
+    CurlHttpRequest request;
+    request.Open("GET", "http://" + server.host() + "/old", false);
+    request.send();
+    EXPECT_EQ(request.responseText(), "1.2.6");
+    EXPECT_EQ(request.redirectedTo(), "http://" + server.host() + "/hop/9");
     EXPECT_EQ(server.requests().back().path, "/hop/9");
-    EXPECT_THROW(get("http://" + server.host() + "/loop"), platform::Error);
+    try {
+        get("http://" + server.host() + "/loop");
+        ADD_FAILURE() << "an endless redirect was answered";
+    } catch (const platform::Error& error) {
+        EXPECT_EQ(platform::networkFailureKind(error.number()),
+                  platform::NetworkFailureKind::tooManyRedirects);
+    }
+    request.Open("GET", "http://" + server.host() + "/hop/9", false);
+    request.send();
+    EXPECT_EQ(request.redirectedTo(), "");
 }
 
 TEST(HttpRequest, RefusedConnectionRaisesWithCurlsDescription) {

@@ -107,14 +107,18 @@ std::string VersionCheck::askForAnswer() {
         });
     }
     skipOnFailure([&] { m_context.pause(5); });
+    std::string redirectedTo;
     if (request) {
         skipOnFailure([&] { answer = request->responseText(); });
+        skipOnFailure([&] { redirectedTo = request->redirectedTo(); });
     }
     if (answer.empty() && m_refusal.empty()) {
         m_refusal = "the version address " + m_versionAddress + " answered with nothing";
     }
     if (isWebPage(answer)) {
-        m_refusal = "the version address " + m_versionAddress +
+        const std::string from =
+            redirectedTo.empty() ? std::string() : " (redirected to " + redirectedTo + ")";
+        m_refusal = "the version address " + m_versionAddress + from +
                     " answered with a web page instead of a version: most often a network "
                     "that asks to sign in first (open any web page in a browser to sign in, "
                     "then check again), otherwise a proxy's or the server's own page";

@@ -61,6 +61,7 @@ void CurlHttpRequest::send(const std::string& body) {
         raiseError(ErrorNumber::invalidCall, sendSource, "send called before Open");
     }
     m_response.clear();
+    m_redirectedTo.clear();
     curl::Easy easy = curl::makeEasy(sendSource);
     char errorBuffer[CURL_ERROR_SIZE];
     curl::TransferWatch silence(m_silenceLimit, m_deadline);
@@ -92,6 +93,13 @@ void CurlHttpRequest::send(const std::string& body) {
     if ((result != CURLE_OK && !capReached) || route.refusedByProxy(handle)) {
         m_response.clear();
         throw route.failure(handle, result, errorBuffer, silence, sendSource);
+    }
+    long redirects = 0;
+    const char* last = nullptr;
+    curl_easy_getinfo(handle, CURLINFO_REDIRECT_COUNT, &redirects);
+    curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &last);
+    if (redirects > 0 && last != nullptr) {
+        m_redirectedTo = last;
     }
 }
 

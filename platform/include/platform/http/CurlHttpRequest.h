@@ -39,6 +39,7 @@ public:
     void setRequestHeader(const std::string& name, const std::string& value) override;
     void send(const std::string& body = {}) override;
     std::string responseText() const override;
+    std::string redirectedTo() const override { return m_redirectedTo; }
 
 private:
     static std::size_t receive(char* data, std::size_t size, std::size_t count, void* self);
@@ -50,6 +51,7 @@ private:
     std::string m_url;
     std::vector<std::pair<std::string, std::string>> m_headers;
     std::string m_response;
+    std::string m_redirectedTo;
     bool m_opened = false;
 };
 

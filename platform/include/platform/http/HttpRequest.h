@@ -24,6 +24,9 @@ public:
     virtual void send(const std::string& body = {}) = 0;
     // The answer's body, whatever the HTTP status; empty before send.
     virtual std::string responseText() const = 0;
+    // The address the answer came from after redirects; empty when it is
+    // the one opened, or not known.
+    virtual std::string redirectedTo() const { return {}; }
 };
 
 } // namespace platform
