@@ -12,7 +12,10 @@ packages=(
   libcpp-httplib-dev
   fonts-liberation2
   nginx-light
-  apache2 lighttpd caddy varnish squid trafficserver
+  # Squid built with TLS: the proxies that open secure connections too.
+  apache2 lighttpd caddy varnish squid-openssl trafficserver
+  # The desktop's proxy settings, read as the updater reads them.
+  libproxy-dev libproxy1-plugin-gsettings libproxy1-plugin-webkit gsettings-desktop-schemas
   xvfb xauth xdotool
   xdg-utils
   binutils curl python3 openssl

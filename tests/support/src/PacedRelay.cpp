@@ -70,8 +70,10 @@ struct PacedRelay::Link {
     bool done = false;
 };
 
-PacedRelay::PacedRelay(int targetPort, std::uint64_t bytesPerSecond, ClientBuffer clientBuffer)
-    : m_targetPort(targetPort), m_clientBuffer(clientBuffer), m_rate(bytesPerSecond) {
+PacedRelay::PacedRelay(int targetPort, std::uint64_t bytesPerSecond, ClientBuffer clientBuffer,
+                       Framing framing)
+    : m_targetPort(targetPort), m_clientBuffer(clientBuffer), m_framing(framing),
+      m_rate(bytesPerSecond) {
     m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
@@ -228,6 +230,10 @@ void PacedRelay::fromClient(Link& link) {
     if (got < 0) {
         return;
     }
+    if (m_framing == Framing::raw) {
+        link.toServer.append(buffer, static_cast<std::size_t>(got));
+        return;
+    }
     link.unfinishedHead.append(buffer, static_cast<std::size_t>(got));
     // Requests without bodies: every head is forwarded once it is whole.
     for (std::size_t end; (end = link.unfinishedHead.find(headEnd)) != std::string::npos;) {
@@ -264,6 +270,9 @@ void PacedRelay::fromServer(Link& link) {
         m_tokens -= static_cast<double>(got);
     }
     link.toClient.append(buffer, static_cast<std::size_t>(got));
+    if (m_framing == Framing::raw) {
+        return;
+    }
     const bool bodyBegan = link.answerHeadDone && link.received > link.headLength;
     link.received += static_cast<std::uint64_t>(got);
     if (bodyBegan) {

@@ -22,10 +22,15 @@ public:
     // With the smallest, the bytes counted are bytes the client took, not
     // bytes queued towards a client that was killed.
     enum class ClientBuffer { system, smallest };
+    // What the relay makes of the bytes: HTTP, whose heads it reads, keeps
+    // and names the server in; or anything (TLS, a proxy's tunnel), passed
+    // on untouched and only counted.
+    enum class Framing { http, raw };
 
     // bytesPerSecond 0: as fast as both sides go.
     explicit PacedRelay(int targetPort, std::uint64_t bytesPerSecond = 0,
-                        ClientBuffer clientBuffer = ClientBuffer::system);
+                        ClientBuffer clientBuffer = ClientBuffer::system,
+                        Framing framing = Framing::http);
     ~PacedRelay();
     PacedRelay(const PacedRelay&) = delete;
     PacedRelay& operator=(const PacedRelay&) = delete;
@@ -42,7 +47,8 @@ public:
 
     // One connection: what the client asked (its request heads, as the
     // server got them), the head of the server's answer, and the bytes
-    // carried from the server to the client, head included.
+    // carried from the server to the client, head included. Raw, only the
+    // bytes are known.
     struct Exchange {
         std::string request;
         std::string answer;
@@ -74,6 +80,7 @@ private:
 
     int m_targetPort;
     ClientBuffer m_clientBuffer;
+    Framing m_framing;
     std::atomic<std::uint64_t> m_rate;
     std::atomic<const PacedRelay*> m_origin{nullptr};
     int m_listener = -1;
