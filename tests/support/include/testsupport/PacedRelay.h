@@ -10,12 +10,12 @@
 
 namespace testsupport {
 
-// A relay on 127.0.0.1 and a free port that forwards every connection to a
-// server on 127.0.0.1:targetPort and back, as a link between the updater and
-// a web server or cache would. What it carries from the server may be held
-// to a rate, which a test can change between runs, so that a download can be
-// cut off part way the same way whatever serves it. Each request's Host line
-// names the server, so that the server answers as if asked directly.
+// A relay on 127.0.0.1 (or ::1) and a free port that forwards every
+// connection to a server on the same address and targetPort and back, as a link between the updater
+// and a web server or cache would. What it carries from the server may be held to a rate, which a
+// test can change between runs, so that a download can be cut off part way the same way whatever
+// serves it. Each request's Host line names the server, so that the server answers as if asked
+// directly.
 class PacedRelay {
 public:
     // How much the client's socket may hold that the client has not read.
@@ -26,17 +26,19 @@ public:
     // and names the server in; or anything (TLS, a proxy's tunnel), passed
     // on untouched and only counted.
     enum class Framing { http, raw };
+    // The loopback address it listens on and reaches the server on.
+    enum class Loopback { ipv4, ipv6 };
 
     // bytesPerSecond 0: as fast as both sides go.
     explicit PacedRelay(int targetPort, std::uint64_t bytesPerSecond = 0,
                         ClientBuffer clientBuffer = ClientBuffer::system,
-                        Framing framing = Framing::http);
+                        Framing framing = Framing::http, Loopback loopback = Loopback::ipv4);
     ~PacedRelay();
     PacedRelay(const PacedRelay&) = delete;
     PacedRelay& operator=(const PacedRelay&) = delete;
 
     int port() const { return m_port; }
-    // "127.0.0.1:port", as the program's host settings take it.
+    // "127.0.0.1:port" or "[::1]:port", as the program's host settings take it.
     std::string host() const;
     void setRate(std::uint64_t bytesPerSecond) { m_rate = bytesPerSecond; }
     // The relay a cache behind this one fetches from its origin through:
@@ -81,6 +83,7 @@ private:
     int m_targetPort;
     ClientBuffer m_clientBuffer;
     Framing m_framing;
+    Loopback m_loopback;
     std::atomic<std::uint64_t> m_rate;
     std::atomic<const PacedRelay*> m_origin{nullptr};
     int m_listener = -1;
