@@ -116,9 +116,14 @@ std::string evidence(const Ran& ran, const std::string& logs) {
 struct ReferenceRun {
     int status = -1;
     std::string got;
+    std::string said;   // the client's complaints
+    std::string answer; // the version answer as published
+    std::string logs;   // every server's
+    bool desktop = false;
+    std::string desktopProxy; // the proxy the desktop's settings should name
 };
 
-ReferenceRun askTheVersionAnswer(KeyedPublication& published, const Network& network) {
+ReferenceRun askTheVersionAnswer(KeyedPublication& published, Network& network) {
     const std::string host = network.host;
     const std::string url = (host.find("://") == std::string::npos ? "http://" : "") + host +
                             "/clientfiles/morvane/version.php";
@@ -140,12 +145,27 @@ ReferenceRun askTheVersionAnswer(KeyedPublication& published, const Network& net
     ReferenceRun run;
     run.status = client.exitStatusWithin(std::chrono::seconds(30));
     run.got = testsupport::exists(got) ? readFile(got) : std::string();
+    run.said = readFile(published.scratch / "reference.log");
+    run.answer = readFile(published.web / "clientfiles/morvane/version.php");
+    run.desktop = desktop;
+    if (network.proxy() != nullptr) {
+        run.desktopProxy = network.proxy()->url();
+    }
     return run;
 }
 
-// The proxy the desktop's settings name, as the proxy library gives it.
-std::string desktopProxyOf(testsupport::SquidProxy* proxy) {
-    return proxy != nullptr ? proxy->url() + "\n" : std::string();
+// The reference client over a route made for a first install.
+ReferenceRun askOver(const Route& route) {
+    KeyedPublication published;
+    prepareFirstInstall(published);
+    RouteRun routeRun(route, published);
+    ReferenceRun run = askTheVersionAnswer(published, routeRun.network);
+    run.logs = routeRun.network.logs();
+    keepEvidence(std::string(route.name) + "-reference",
+                 "client exit " + std::to_string(run.status) + "\n" + run.said + run.got + "\n" +
+                     run.logs,
+                 "networks");
+    return run;
 }
 
 class NetworkRoutes : public ::testing::TestWithParam<Route> {
@@ -235,16 +255,13 @@ TEST_P(NetworkRoutes, ADownloadKilledPartWayGoesOn) {
 // The route itself is sound: a reference client gets the version answer
 // over it (or, for the desktop's settings, is told to use its proxy).
 TEST_P(NetworkRoutes, AReferenceClientGoesThrough) {
-    KeyedPublication published;
-    prepareFirstInstall(published);
-    RouteRun route(GetParam(), published);
-    const ReferenceRun run = askTheVersionAnswer(published, route.network);
-    const std::string logs = route.network.logs();
-    const bool desktop = route.network.environment.added.contains("DESKTOP_SESSION");
-    EXPECT_EQ(run.status, 0) << readFile(published.scratch / "reference.log") << logs;
-    EXPECT_EQ(run.got, desktop ? desktopProxyOf(route.network.proxy())
-                               : readFile(published.web / "clientfiles/morvane/version.php"))
-        << logs;
+    const ReferenceRun run = askOver(GetParam());
+    EXPECT_EQ(run.status, 0) << run.said << run.logs;
+    if (run.desktop) {
+        EXPECT_EQ(run.got, run.desktopProxy + "\n") << run.logs;
+    } else {
+        EXPECT_EQ(run.got, run.answer) << run.logs;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, NetworkRoutes, ::testing::ValuesIn(networks::workingRoutes()),
@@ -281,16 +298,8 @@ TEST_P(NetworkFailures, NothingIsInstalledAndTheReasonIsNamed) {
 // The route fails for a reference client too: what fails the updater is
 // the network, not a fault of the test's servers.
 TEST_P(NetworkFailures, AReferenceClientDoesNotGetTheAnswerEither) {
-    KeyedPublication published;
-    prepareFirstInstall(published);
-    RouteRun route(GetParam(), published);
-    const ReferenceRun run = askTheVersionAnswer(published, route.network);
-    const std::string logs = route.network.logs();
-    keepEvidence(std::string(GetParam().name) + "-reference",
-                 "curl exit " + std::to_string(run.status) + "\n" +
-                     readFile(published.scratch / "reference.log") + run.got + "\n" + logs,
-                 "networks");
-    EXPECT_NE(run.got, readFile(published.web / "clientfiles/morvane/version.php")) << logs;
+    const ReferenceRun run = askOver(GetParam());
+    EXPECT_NE(run.got, run.answer) << run.logs;
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, NetworkFailures, ::testing::ValuesIn(networks::failingRoutes()),
