@@ -12,7 +12,12 @@ packages=(
   libcpp-httplib-dev
   fonts-liberation2
   nginx-light
-  apache2 lighttpd caddy varnish squid trafficserver
+  # Squid built with TLS: the proxies that open secure connections too.
+  apache2 lighttpd caddy varnish squid-openssl trafficserver
+  # The desktop's proxy settings, read as the updater reads them, and the
+  # proxy library's own command, which the network matrix asks too.
+  libproxy-dev libproxy1-plugin-gsettings libproxy1-plugin-webkit gsettings-desktop-schemas
+  libproxy-tools
   xvfb xauth xdotool
   xdg-utils
   binutils curl python3 openssl

@@ -27,11 +27,15 @@ inline PublisherRun runPublisher(const std::vector<std::string>& arguments,
 }
 
 // The updater in its real window, offscreen, updating install from the
-// server at host as a user who says Yes to everything; its exit status.
-inline int runUpdaterWindow(const std::string& install, const std::string& host,
-                            const std::string& publicKeyBase64, const std::string& outputFile) {
+// server at host as a user who says Yes to everything; its exit status. It
+// reaches the server directly unless the environment names a proxy.
+inline int
+runUpdaterWindow(const std::string& install, const std::string& host,
+                 const std::string& publicKeyBase64, const std::string& outputFile,
+                 const testsupport::Environment& environment = testsupport::withoutProxies()) {
     testsupport::ChildProcess updater(
-        {QT_UPDATE_CHILD, install, host, REAL_UNZIP32_FOLDER, "", publicKeyBase64}, outputFile);
+        {QT_UPDATE_CHILD, install, host, REAL_UNZIP32_FOLDER, "", publicKeyBase64}, outputFile,
+        environment);
     return updater.exitStatusWithin(std::chrono::seconds(60));
 }
 
@@ -65,7 +69,9 @@ struct KeyedPublication {
         }
     }
 
-    int runUpdater(const std::string& host) {
-        return runUpdaterWindow(install, host, key.publicKeyBase64, scratch / "updater.out");
+    int runUpdater(const std::string& host,
+                   const testsupport::Environment& environment = testsupport::withoutProxies()) {
+        return runUpdaterWindow(install, host, key.publicKeyBase64, scratch / "updater.out",
+                                environment);
     }
 };

@@ -49,9 +49,11 @@ inline std::map<std::string, std::string> filesBelow(const std::string& folder) 
     return files;
 }
 
-// Leaves what the cell did where the run's artifacts go.
-inline void keepEvidence(const std::string& name, const std::string& text) {
-    const std::string folder = testsupport::artifactFolder() + "/servers";
+// Leaves what the cell did where the run's artifacts go, in the matrix's
+// own folder.
+inline void keepEvidence(const std::string& name, const std::string& text,
+                         const std::string& matrix = "servers") {
+    const std::string folder = testsupport::artifactFolder() + "/" + matrix;
     fs::create_directories(folder);
     writeFile(folder + "/" + name + ".log", text);
 }

@@ -8,7 +8,7 @@
 // evidence of what it did.
 #include "testsupport/MatrixServers.h"
 
-#include "MatrixReleases.h"
+#include "MatrixRuns.h"
 #include "PublisherRun.h"
 #include "run/UpdateRun.h"
 #include "testsupport/CaseName.h"
@@ -38,11 +38,6 @@
 namespace {
 
 using namespace matrix;
-
-// The random part of the release whose download is killed, and the pace of
-// its first download: a third of it arrives in about half a second.
-constexpr std::size_t randomSize = 4 << 20;
-constexpr std::uint64_t pacedRate = 3 << 20;
 
 using Exchange = testsupport::PacedRelay::Exchange;
 using Report = updater::UpdateRun::Report;
@@ -96,30 +91,11 @@ void expectSingleRanges(const std::vector<Exchange>& exchanges) {
     }
 }
 
-// What one run of the updater left.
-struct Ran {
-    std::string said;
-    std::string noted;
-    double seconds = 0;
-};
-
-Ran runUpdater(KeyedPublication& published, const std::string& host) {
-    const auto start = std::chrono::steady_clock::now();
-    const int status = published.runUpdater(host);
-    Ran ran;
-    ran.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    ran.said = readFile(published.scratch / "updater.out");
-    ran.noted = testsupport::exists(published.install + "/NoteError.txt")
-                    ? readFile(published.install + "/NoteError.txt")
-                    : std::string();
-    EXPECT_EQ(status, 0) << ran.said << ran.noted;
+// One run to its end, as the cell's run always ends.
+Ran runToTheEnd(KeyedPublication& published, const std::string& host) {
+    Ran ran = runUpdater(published, host);
+    EXPECT_EQ(ran.status, 0) << ran.said << ran.noted;
     return ran;
-}
-
-std::string figure(const std::string& name, double value) {
-    std::ostringstream text;
-    text << std::fixed << std::setprecision(2) << name << "=" << value;
-    return text.str();
 }
 
 class ServerMatrix : public ::testing::TestWithParam<testsupport::Cell> {
@@ -131,7 +107,7 @@ protected:
     updateThrough(KeyedPublication& published, const std::string& scenario,
                   std::uint64_t rate = 0) {
         testsupport::ServedThroughRelay served(GetParam(), published.web.path(), rate);
-        const Ran ran = runUpdater(published, served.host());
+        const Ran ran = runToTheEnd(published, served.host());
         const std::vector<Exchange> exchanges = served.relay().exchanges();
         const std::string logs = served.logs();
         const std::uint64_t bytes = bytesOf(exchanges);
@@ -155,17 +131,13 @@ protected:
 
 TEST_P(ServerMatrix, FirstInstallOfASignedRelease) {
     KeyedPublication published;
-    makeRelease(published.release.path(), 2);
-    published.publish();
-    testsupport::writeVersionedExecutable(published.install + "/morvane.exe", "1.2.0.5");
+    prepareFirstInstall(published);
     updateThrough(published, "first-install");
 }
 
 TEST_P(ServerMatrix, UpdateByTheChangedFiles) {
     KeyedPublication published;
-    makeRelease(published.release.path(), 2);
-    published.publish();
-    makeRelease(published.install, 1);
+    prepareChangedFiles(published);
     const auto [outcome, exchanges] = updateThrough(published, "changed-files", pacedRate);
     const std::uint64_t package = fs::file_size(published.package);
     std::vector<Exchange> whole;
@@ -188,62 +160,21 @@ TEST_P(ServerMatrix, UpdateByTheChangedFiles) {
     }
 }
 
-// A release whose package cannot be packed small: what is left to fetch
-// after a cut is about what was not yet fetched.
-void makeIncompressibleRelease(const std::string& folder) {
-    testsupport::writeVersionedExecutable(folder + "/morvane.exe", "1.3.0.2");
-    chmod((folder + "/morvane.exe").c_str(), 0755);
-    testsupport::TempDir::makeFolder(folder + "/data");
-    writeFile(folder + "/data/random.bin", testsupport::halfTextHalfRandom(2 * randomSize, 11));
-}
-
-// Waits until the file at path holds at least bytes, the child has ended
-// or a while has passed.
-void waitForBytes(const std::string& path, std::uint64_t bytes, testsupport::ChildProcess& child) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    for (std::error_code ec; fs::file_size(path, ec) < bytes || ec;) {
-        if (!child.running() || std::chrono::steady_clock::now() > until) {
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-}
-
-// Starts the updater through served and kills it once about a third of the
-// package is kept; the length kept.
-std::uint64_t killOnceAThirdIsKept(KeyedPublication& published,
-                                   testsupport::ServedThroughRelay& served) {
-    const std::string part = published.install + "/temp/morvane.zip";
-    {
-        testsupport::ChildProcess killed({QT_UPDATE_CHILD, published.install, served.host(),
-                                          REAL_UNZIP32_FOLDER, "", published.key.publicKeyBase64},
-                                         published.scratch / "killed.out");
-        waitForBytes(part, fs::file_size(published.package) / 3, killed);
-    } // killed here
-    EXPECT_TRUE(testsupport::exists(part)) << readFile(published.scratch / "killed.out");
-    std::error_code ec;
-    const std::uintmax_t kept = fs::file_size(part, ec);
-    return ec ? 0 : kept;
-}
-
 // The download is killed once about a third of the package is kept; the
 // next run asks for the rest where the cell serves ranges and takes the
 // whole package again where it does not. A cache may go on fetching from
 // its origin after the updater is gone: what counts is what the updater got.
 TEST_P(ServerMatrix, ADownloadKilledPartWayGoesOn) {
     KeyedPublication published;
-    makeIncompressibleRelease(published.release.path());
-    published.publish();
-    publishedAMinuteAgo(published.web.path());
-    testsupport::writeVersionedExecutable(published.install + "/morvane.exe", "1.2.0.5");
+    prepareKilledDownload(published);
     const std::uint64_t package = fs::file_size(published.package);
     testsupport::ServedThroughRelay served(GetParam(), published.web.path(), pacedRate);
-    const std::uint64_t kept = killOnceAThirdIsKept(published, served);
+    const std::uint64_t kept = killOnceAThirdIsKept(published, served.host());
     ASSERT_GE(kept, package / 3);
     ASSERT_LT(kept, package);
     const std::vector<Exchange> killedRun = served.relay().exchanges();
     served.relay().setRate(0);
-    const Ran ran = runUpdater(published, served.host());
+    const Ran ran = runToTheEnd(published, served.host());
 
     std::vector<Exchange> resumedRun = served.relay().exchanges();
     resumedRun.erase(resumedRun.begin(), resumedRun.begin() + static_cast<long>(killedRun.size()));

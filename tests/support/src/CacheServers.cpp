@@ -21,13 +21,7 @@ cache_peer 127.0.0.1 parent @ORIGIN@ 0 no-query no-digest originserver name=orig
 http_access allow all
 @INCLUDE@
 cache_peer_access origin allow all
-pid_filename @FOLDER@/squid.pid
-cache_log @FOLDER@/cache.log
-cache_store_log none
-coredump_dir @FOLDER@
 logformat brief %>Hs %<st "%{Range}>h" %Ss %rp
-access_log stdio:@FOLDER@/access.log brief
-shutdown_lifetime 0 seconds
 )";
 
 const char* const trafficServerRecords =
@@ -79,11 +73,6 @@ const char* const trafficServerLogging = R"(logging:
       mode: ascii
 )";
 
-// The service name squid gives its shared memory, which outlives it.
-std::string squidService(int port) {
-    return "updatersquid" + std::to_string(port);
-}
-
 } // namespace
 
 VarnishCache::VarnishCache(int originPort, const std::string& settings) {
@@ -97,29 +86,8 @@ VarnishCache::VarnishCache(int originPort, const std::string& settings) {
 }
 
 SquidCache::SquidCache(int originPort, const std::string& settings) {
-    const std::string& own = folder().path();
-    writeFile(own + "/squid.conf",
-              filled(squidTemplate, {{"@FOLDER@", own},
-                                     {"@PORT@", std::to_string(port())},
-                                     {"@ORIGIN@", std::to_string(originPort)},
-                                     {"@INCLUDE@", included("include @", settings)}}));
-    // It refuses to run as root and drops to Debian's proxy user.
-    handFolderTo("proxy");
-    start({"squid", "-N", "-n", squidService(port()), "-f", own + "/squid.conf"});
-}
-
-SquidCache::~SquidCache() {
-    stop();
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator("/dev/shm", ec)) {
-        if (entry.path().filename().string().rfind(squidService(port()) + "-", 0) == 0) {
-            fs::remove(entry.path(), ec);
-        }
-    }
-}
-
-std::string SquidCache::accessLog() const {
-    return readFile(folder() / "access.log");
+    startSquid(filled(squidTemplate, {{"@ORIGIN@", std::to_string(originPort)},
+                                      {"@INCLUDE@", included("include @", settings)}}));
 }
 
 TrafficServerCache::TrafficServerCache(int originPort, const std::string& settings) {

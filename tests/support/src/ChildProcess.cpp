@@ -1,5 +1,6 @@
 #include "testsupport/ChildProcess.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
 #include <fcntl.h>
@@ -31,15 +32,51 @@ bool accepts(int port) {
     return connected;
 }
 
+// "NAME=value" lines of the test's environment changed as asked; made
+// before the fork, since the child of a threaded test may not allocate.
+std::vector<std::string> environmentLines(const Environment& environment) {
+    std::vector<std::string> lines;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string line = *variable;
+        const std::string name = line.substr(0, line.find('='));
+        if (std::find(environment.removed.begin(), environment.removed.end(), name) ==
+                environment.removed.end() &&
+            !environment.added.contains(name)) {
+            lines.push_back(line);
+        }
+    }
+    for (const auto& [name, value] : environment.added) {
+        lines.push_back(name + "=" + value);
+    }
+    return lines;
+}
+
+std::vector<char*> pointersTo(const std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (const std::string& text : texts) {
+        pointers.push_back(const_cast<char*>(text.c_str()));
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
 } // namespace
 
-ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
-                           const std::string& outputFile) {
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
+Environment withoutProxies(std::map<std::string, std::string> added) {
+    // What curl reads (it ignores HTTP_PROXY, but a child may not be curl)
+    // and what tells the proxy library which desktop's settings to read.
+    return {{"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
+             "no_proxy", "NO_PROXY", "ftp_proxy", "FTP_PROXY", "DESKTOP_SESSION",
+             "XDG_CURRENT_DESKTOP", "GNOME_DESKTOP_SESSION_ID", "KDE_FULL_SESSION",
+             "GSETTINGS_BACKEND", "PX_CONFIG_ORDER"},
+            std::move(added)};
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const std::string& outputFile,
+                           const Environment& environment) {
+    std::vector<char*> argv = pointersTo(arguments);
+    const std::vector<std::string> lines = environmentLines(environment);
+    std::vector<char*> envp = pointersTo(lines);
     const int output = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (output < 0) {
         throw std::runtime_error("cannot create " + outputFile);
@@ -50,7 +87,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
         dup2(output, STDERR_FILENO);
         const int input = open("/dev/null", O_RDONLY);
         dup2(input, STDIN_FILENO);
-        execvp(argv[0], argv.data());
+        execvpe(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     close(output);

@@ -29,13 +29,41 @@ std::int64_t nowNanoseconds() {
         .count();
 }
 
-sockaddr_in loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    return address;
+// "127.0.0.1:port" or "[::1]:port".
+std::string loopbackHost(PacedRelay::Loopback loopback, int port) {
+    return (loopback == PacedRelay::Loopback::ipv6 ? "[::1]:" : "127.0.0.1:") +
+           std::to_string(port);
 }
+
+// The loopback address of a family and a port, and its length.
+struct Address {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+
+    Address(PacedRelay::Loopback loopback, int port) {
+        const auto network = htons(static_cast<std::uint16_t>(port));
+        if (loopback == PacedRelay::Loopback::ipv6) {
+            auto* six = reinterpret_cast<sockaddr_in6*>(&storage);
+            six->sin6_family = AF_INET6;
+            six->sin6_addr = in6addr_loopback;
+            six->sin6_port = network;
+            length = sizeof(sockaddr_in6);
+        } else {
+            auto* four = reinterpret_cast<sockaddr_in*>(&storage);
+            four->sin_family = AF_INET;
+            four->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            four->sin_port = network;
+            length = sizeof(sockaddr_in);
+        }
+    }
+    sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+    int family() const { return storage.ss_family; }
+    int port() const {
+        return ntohs(family() == AF_INET6
+                         ? reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_port
+                         : reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
+    }
+};
 
 void setNonBlocking(int fd) {
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -70,17 +98,19 @@ struct PacedRelay::Link {
     bool done = false;
 };
 
-PacedRelay::PacedRelay(int targetPort, std::uint64_t bytesPerSecond, ClientBuffer clientBuffer)
-    : m_targetPort(targetPort), m_clientBuffer(clientBuffer), m_rate(bytesPerSecond) {
-    m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in address = loopback(0);
-    socklen_t length = sizeof address;
-    if (m_listener < 0 || bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+PacedRelay::PacedRelay(int targetPort, std::uint64_t bytesPerSecond, ClientBuffer clientBuffer,
+                       Framing framing, Loopback loopback)
+    : m_targetPort(targetPort), m_clientBuffer(clientBuffer), m_framing(framing),
+      m_loopback(loopback), m_rate(bytesPerSecond) {
+    Address address(loopback, 0);
+    m_listener = socket(address.family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (m_listener < 0 || bind(m_listener, address.get(), address.length) != 0 ||
         listen(m_listener, 16) != 0 ||
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error("the relay cannot listen on 127.0.0.1");
+        getsockname(m_listener, address.get(), &address.length) != 0) {
+        close(m_listener);
+        throw std::runtime_error("the relay cannot listen on " + host());
     }
-    m_port = ntohs(address.sin_port);
+    m_port = address.port();
     m_lastRefill = nowNanoseconds();
     m_thread = std::thread([this] { run(); });
 }
@@ -96,7 +126,7 @@ PacedRelay::~PacedRelay() {
 }
 
 std::string PacedRelay::host() const {
-    return "127.0.0.1:" + std::to_string(m_port);
+    return loopbackHost(m_loopback, m_port);
 }
 
 std::vector<PacedRelay::Exchange> PacedRelay::exchanges() const {
@@ -172,10 +202,9 @@ void PacedRelay::accept() {
     if (client < 0) {
         return;
     }
-    const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in target = loopback(m_targetPort);
-    if (server < 0 ||
-        connect(server, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
+    Address target(m_loopback, m_targetPort);
+    const int server = socket(target.family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (server < 0 || connect(server, target.get(), target.length) != 0) {
         close(server);
         close(client);
         return;
@@ -228,11 +257,15 @@ void PacedRelay::fromClient(Link& link) {
     if (got < 0) {
         return;
     }
+    if (m_framing == Framing::raw) {
+        link.toServer.append(buffer, static_cast<std::size_t>(got));
+        return;
+    }
     link.unfinishedHead.append(buffer, static_cast<std::size_t>(got));
     // Requests without bodies: every head is forwarded once it is whole.
     for (std::size_t end; (end = link.unfinishedHead.find(headEnd)) != std::string::npos;) {
         const std::string head = withHost(link.unfinishedHead.substr(0, end + 2),
-                                          "127.0.0.1:" + std::to_string(m_targetPort)) +
+                                          loopbackHost(m_loopback, m_targetPort)) +
                                  "\r\n";
         link.unfinishedHead.erase(0, end + headEnd.size());
         link.toServer += head;
@@ -264,6 +297,9 @@ void PacedRelay::fromServer(Link& link) {
         m_tokens -= static_cast<double>(got);
     }
     link.toClient.append(buffer, static_cast<std::size_t>(got));
+    if (m_framing == Framing::raw) {
+        return;
+    }
     const bool bodyBegan = link.answerHeadDone && link.received > link.headLength;
     link.received += static_cast<std::uint64_t>(got);
     if (bodyBegan) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <string>
 #include <sys/resource.h>
 #include <sys/types.h>
@@ -8,11 +9,24 @@
 
 namespace testsupport {
 
+// What a child's environment differs in from the test's own: variables
+// taken away, then variables set.
+struct Environment {
+    std::vector<std::string> removed;
+    std::map<std::string, std::string> added;
+};
+
+// The environment without a proxy or a desktop's proxy settings of the
+// machine the tests run on: a child reaches loopback servers directly unless
+// the test adds its own.
+Environment withoutProxies(std::map<std::string, std::string> added = {});
+
 // A program started for a test, its standard output and error going to a
 // file. It is stopped (its own process id only) when the object goes away.
 class ChildProcess {
 public:
-    ChildProcess(const std::vector<std::string>& arguments, const std::string& outputFile);
+    ChildProcess(const std::vector<std::string>& arguments, const std::string& outputFile,
+                 const Environment& environment = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

@@ -3,6 +3,7 @@
 #include "testsupport/NginxServer.h"
 #include "testsupport/PacedRelay.h"
 #include "testsupport/ServerProcess.h"
+#include "testsupport/SquidProcess.h"
 
 #include <cstdint>
 #include <functional>
@@ -54,11 +55,9 @@ public:
 // Squid as Debian installs it: its configuration names only its port, its
 // origin, its own folder and its log, so it keeps what a stock Squid keeps
 // (no cache folder; in memory, objects up to 512 KB).
-class SquidCache : public ServerProcess {
+class SquidCache : public SquidProcess {
 public:
     explicit SquidCache(int originPort, const std::string& settings = {});
-    ~SquidCache();
-    std::string accessLog() const;
 };
 
 class TrafficServerCache : public ServerProcess {

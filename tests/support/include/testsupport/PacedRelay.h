@@ -10,28 +10,35 @@
 
 namespace testsupport {
 
-// A relay on 127.0.0.1 and a free port that forwards every connection to a
-// server on 127.0.0.1:targetPort and back, as a link between the updater and
-// a web server or cache would. What it carries from the server may be held
-// to a rate, which a test can change between runs, so that a download can be
-// cut off part way the same way whatever serves it. Each request's Host line
-// names the server, so that the server answers as if asked directly.
+// A relay on 127.0.0.1 (or ::1) and a free port that forwards every
+// connection to a server on the same address and targetPort and back, as a link between the updater
+// and a web server or cache would. What it carries from the server may be held to a rate, which a
+// test can change between runs, so that a download can be cut off part way the same way whatever
+// serves it. Each request's Host line names the server, so that the server answers as if asked
+// directly.
 class PacedRelay {
 public:
     // How much the client's socket may hold that the client has not read.
     // With the smallest, the bytes counted are bytes the client took, not
     // bytes queued towards a client that was killed.
     enum class ClientBuffer { system, smallest };
+    // What the relay makes of the bytes: HTTP, whose heads it reads, keeps
+    // and names the server in; or anything (TLS, a proxy's tunnel), passed
+    // on untouched and only counted.
+    enum class Framing { http, raw };
+    // The loopback address it listens on and reaches the server on.
+    enum class Loopback { ipv4, ipv6 };
 
     // bytesPerSecond 0: as fast as both sides go.
     explicit PacedRelay(int targetPort, std::uint64_t bytesPerSecond = 0,
-                        ClientBuffer clientBuffer = ClientBuffer::system);
+                        ClientBuffer clientBuffer = ClientBuffer::system,
+                        Framing framing = Framing::http, Loopback loopback = Loopback::ipv4);
     ~PacedRelay();
     PacedRelay(const PacedRelay&) = delete;
     PacedRelay& operator=(const PacedRelay&) = delete;
 
     int port() const { return m_port; }
-    // "127.0.0.1:port", as the program's host settings take it.
+    // "127.0.0.1:port" or "[::1]:port", as the program's host settings take it.
     std::string host() const;
     void setRate(std::uint64_t bytesPerSecond) { m_rate = bytesPerSecond; }
     // The relay a cache behind this one fetches from its origin through:
@@ -42,7 +49,8 @@ public:
 
     // One connection: what the client asked (its request heads, as the
     // server got them), the head of the server's answer, and the bytes
-    // carried from the server to the client, head included.
+    // carried from the server to the client, head included. Raw, only the
+    // bytes are known.
     struct Exchange {
         std::string request;
         std::string answer;
@@ -74,6 +82,8 @@ private:
 
     int m_targetPort;
     ClientBuffer m_clientBuffer;
+    Framing m_framing;
+    Loopback m_loopback;
     std::atomic<std::uint64_t> m_rate;
     std::atomic<const PacedRelay*> m_origin{nullptr};
     int m_listener = -1;
