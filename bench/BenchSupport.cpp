@@ -29,9 +29,10 @@ double now() {
         .count();
 }
 
-Sample run(const std::vector<std::string>& arguments, const std::string& outputFile) {
+Sample run(const std::vector<std::string>& arguments, const std::string& outputFile,
+           const testsupport::Environment& environment) {
     const double start = now();
-    testsupport::ChildProcess child(arguments, outputFile);
+    testsupport::ChildProcess child(arguments, outputFile, environment);
     const testsupport::ChildProcess::Ending ending = child.wait();
     if (!WIFEXITED(ending.status) || WEXITSTATUS(ending.status) != 0) {
         throw std::runtime_error(arguments[0] + " failed: " + testsupport::readFile(outputFile));

@@ -4,6 +4,8 @@
 // of files the archive benchmarks pack and unpack, medians, and the
 // environment the offscreen window wants.
 
+#include "testsupport/ChildProcess.h"
+
 #include <string>
 #include <sys/time.h>
 #include <vector>
@@ -24,9 +26,11 @@ double seconds(const timeval& t);
 // Seconds on the monotonic clock, comparable between processes.
 double now();
 
-// Runs a program to its end, its output in outputFile; its wall time, CPU
-// and peak memory. A program that fails stops the benchmark.
-Sample run(const std::vector<std::string>& arguments, const std::string& outputFile);
+// Runs a program to its end, its output in outputFile, its environment
+// changed as given; its wall time, CPU and peak memory. A program that
+// fails stops the benchmark.
+Sample run(const std::vector<std::string>& arguments, const std::string& outputFile,
+           const testsupport::Environment& environment = {});
 
 // Runs a program (no shell) in the working folder and reports its wall time,
 // CPU, peak memory and exit status, whatever it is.

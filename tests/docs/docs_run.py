@@ -33,6 +33,7 @@ ALWAYS = {
     'update_bench': ['--size', '--files', '--rounds'],
     'delta_bench': ['--size', '--files', '--rounds', '--interruptions'],
     'cache_bench': ['--size', '--files', '--rounds'],
+    'network_bench': ['--size', '--files', '--rounds'],
     'chunk_bench': ['--size', '--rounds'],
     'unzip_bench': ['--sizes', '--files', '--rounds'],
     'signature_bench': ['--size', '--rounds'],
