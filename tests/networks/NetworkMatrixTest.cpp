@@ -283,6 +283,10 @@ TEST_P(NetworkFailures, NothingIsInstalledAndTheReasonIsNamed) {
     expectNoPassword(published, ran);
     const auto after = installedFiles(published.install);
     EXPECT_TRUE(after == before) << "changed:" << differences(before, after);
+    // Not a byte of the package went the refused way.
+    if (route.network.origin() != nullptr) {
+        EXPECT_TRUE(packageRequests(route.network.origin()->requests()).empty()) << logs;
+    }
     const auto outcome = testsupport::lastRunOutcome(ran.said);
     ASSERT_TRUE(outcome) << ran.said;
     EXPECT_EQ(outcome->field("installed"), 0) << ran.said;
