@@ -242,6 +242,15 @@ std::vector<Route> failingRoutes() {
              network.addEnvironment("http_proxy", network.startProxy(signingIn()).url());
          },
          Failure::proxyCredentials},
+        // A password that is not the proxy's: refused, and never shown.
+        {"ProxyWithWrongPassword",
+         [](Network& network) {
+             network.host = network.serveOrigin(Scheme::https);
+             const std::string proxy = network.startProxy(signingIn()).host();
+             network.addEnvironment("https_proxy", "http://" + proxyUser + ":not-the-" +
+                                                       proxyPassword + "@" + proxy);
+         },
+         Failure::proxyCredentials},
     };
 }
 

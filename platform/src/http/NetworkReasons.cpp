@@ -126,13 +126,17 @@ Error networkFailure(const TransferFacts& facts, const std::string& source) {
                              : facts.detail;
     std::string afterRedirects;
     if (facts.redirects > 0 && !facts.lastUrl.empty()) {
-        afterRedirects = " (redirected " + std::to_string(facts.redirects) + " times, last to " +
-                         facts.lastUrl + ")";
+        afterRedirects = " (redirected " +
+                         (facts.redirects == 1 ? std::string("once")
+                                               : std::to_string(facts.redirects) + " times") +
+                         ", last to " + facts.lastUrl + ")";
     }
     if (const std::optional<Told> found = told(facts)) {
         const std::string words = detail.empty() ? std::string() : " [" + detail + "]";
-        return Error(networkFailureNumber(found->kind), source,
-                     found->reason + afterRedirects + words);
+        // A refused redirect names its address itself.
+        const std::string after =
+            found->kind == NetworkFailureKind::redirectRefused ? std::string() : afterRedirects;
+        return Error(networkFailureNumber(found->kind), source, found->reason + after + words);
     }
     // Kept as the library numbers and words it: a transfer cut off, given up.
     return Error(ErrorNumber::objectDefinedBase + facts.code, source, detail + afterRedirects);
