@@ -1,6 +1,11 @@
 #include "UpdaterFixture.h"
+#include "fixtures/WindowlessContext.h"
 #include "testsupport/CaseName.h"
+#include "testsupport/ScriptedWeb.h"
+#include "testsupport/TempDir.h"
+#include "testsupport/VersionedExecutable.h"
 
+#include "run/VersionCheck.h"
 #include "signature/PackageSigning.h"
 #include "signature/ReleaseLine.h"
 #include "testsupport/PublisherKey.h"
@@ -8,6 +13,8 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <optional>
+#include <string>
 
 // The decision itself is a table of its own (UpdateDecisionTest); here the
 // check as the window makes it, over HTTP.
@@ -154,3 +161,52 @@ TEST_F(UpdaterFixture, WhatStoodInTheWayIsReportedAndLogged) {
         }
     }
 }
+
+// The check through its own face, the network a script: what answers count
+// as no version, and what the check says stood in the way.
+struct AnswerRuleCase {
+    const char* name;
+    std::optional<std::string> served; // nothing: no server answers
+    std::string status;
+    std::optional<platform::NetworkFailureKind> network;
+};
+
+class VersionAnswerRule : public ::testing::TestWithParam<AnswerRuleCase> {};
+
+TEST_P(VersionAnswerRule, NoUsableAnswerIsNamed) {
+    const AnswerRuleCase& c = GetParam();
+    testsupport::TempDir install;
+    testsupport::ScriptedWeb web;
+    testsupport::ScriptedServices services{web};
+    WindowlessContext context;
+    const std::string address = "http://publisher.test/clientfiles/morvane/version.php";
+    if (c.served) {
+        web.serve(address, *c.served);
+    } else {
+        web.change = [](const testsupport::ScriptedRequest&, testsupport::ScriptedAnswer& answer) {
+            answer = {};
+            answer.failsAfter = 0;
+        };
+    }
+    testsupport::writeVersionedExecutable(install / "morvane.exe", "1.2.0.5");
+    updater::VersionCheck versions(services, context, install / "morvane.exe", address, {},
+                                   install / "updater.trust", [] { return std::int64_t{0}; });
+    versions.readInstalledVersion();
+    EXPECT_EQ(versions.updateStatus(), c.status);
+    EXPECT_EQ(versions.networkFailure(), c.network);
+    // Every answer that is no version says why; a version says nothing.
+    EXPECT_EQ(versions.refusal().empty(), c.status != "NA") << versions.refusal();
+}
+
+using Kind = platform::NetworkFailureKind;
+INSTANTIATE_TEST_SUITE_P(
+    Answers, VersionAnswerRule,
+    ::testing::Values(AnswerRuleCase{"Newer", "1.2.6", "UPDATE_AVAILABLE", std::nullopt},
+                      AnswerRuleCase{"Same", "1.2.5", "NO_UPDATE", std::nullopt},
+                      AnswerRuleCase{"SignInPage", "<html><body>Sign in</body></html>", "NA",
+                                     Kind::signInPage},
+                      AnswerRuleCase{"PageAfterMarkAndBlanks", "\xEF\xBB\xBF \r\n<!DOCTYPE html>",
+                                     "NA", Kind::signInPage},
+                      AnswerRuleCase{"Empty", "", "NA", std::nullopt},
+                      AnswerRuleCase{"NoServer", std::nullopt, "NA", Kind::refused}),
+    testsupport::CaseName());
