@@ -117,6 +117,14 @@ std::string option(int argc, char** argv, const std::string& name, const std::st
     return fallback;
 }
 
+int countOption(int argc, char** argv, const std::string& name, int fallback) {
+    return std::max(1, std::stoi(option(argc, argv, name, std::to_string(fallback))));
+}
+
+std::uint64_t rateOption(int argc, char** argv) {
+    return std::stoull(option(argc, argv, "--rate", "0")) * 1000 * 1000;
+}
+
 void useOffscreenWindows(const std::string& work) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     const std::string runtime = work + "/runtime";

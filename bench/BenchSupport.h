@@ -6,6 +6,7 @@
 
 #include "testsupport/ChildProcess.h"
 
+#include <cstdint>
 #include <string>
 #include <sys/time.h>
 #include <vector>
@@ -47,6 +48,10 @@ double median(std::vector<double> values);
 
 // The value after the command-line option name ("--rounds 5"), or fallback.
 std::string option(int argc, char** argv, const std::string& name, const std::string& fallback);
+// A count option ("--rounds 5"): at least 1, fallback when not given.
+int countOption(int argc, char** argv, const std::string& name, int fallback);
+// "--rate MBps" as bytes per second; 0, the default, is unlimited.
+std::uint64_t rateOption(int argc, char** argv);
 
 // Offscreen Qt, with a private runtime folder under work so that Qt keeps
 // quiet; for this process and every program it starts.

@@ -70,8 +70,8 @@ int measure(int sizeMiB, int rounds) {
 
 int main(int argc, char** argv) {
     try {
-        return measure(std::max(1, std::stoi(bench::option(argc, argv, "--size", "100"))),
-                       std::max(1, std::stoi(bench::option(argc, argv, "--rounds", "5"))));
+        return measure(bench::countOption(argc, argv, "--size", 100),
+                       bench::countOption(argc, argv, "--rounds", 5));
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "chunk_bench: %s\n", failure.what());
         return 1;

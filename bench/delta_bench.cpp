@@ -315,9 +315,9 @@ int measure(int sizeMiB, int fileCount, int percent, int rounds, std::uint64_t r
 
 int main(int argc, char** argv) {
     try {
-        return measure(std::max(1, std::stoi(bench::option(argc, argv, "--size", "256"))),
-                       std::max(1, std::stoi(bench::option(argc, argv, "--files", "2000"))),
-                       std::max(1, std::stoi(bench::option(argc, argv, "--changed", "1"))),
+        return measure(bench::countOption(argc, argv, "--size", 256),
+                       bench::countOption(argc, argv, "--files", 2000),
+                       bench::countOption(argc, argv, "--changed", 1),
                        std::max(0, std::stoi(bench::option(argc, argv, "--rounds", "3"))),
                        std::stoull(bench::option(argc, argv, "--rate", "100")) * 1000 * 1000,
                        std::max(0, std::stoi(bench::option(argc, argv, "--interruptions", "10"))),

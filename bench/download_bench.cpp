@@ -215,7 +215,7 @@ int main(int argc, char** argv) {
         }
         return compare(std::filesystem::read_symlink("/proc/self/exe").string(),
                        parseSizes(bench::option(argc, argv, "--sizes", "16,256,1024")),
-                       std::max(1, std::stoi(bench::option(argc, argv, "--rounds", "3"))));
+                       bench::countOption(argc, argv, "--rounds", 3));
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "download_bench: %s\n", failure.what());
         return 1;

@@ -146,10 +146,10 @@ int compare(int sizeMiB, int fileCount, int rounds, std::uint64_t rate) {
 
 int main(int argc, char** argv) {
     try {
-        return compare(std::max(1, std::stoi(bench::option(argc, argv, "--size", "64"))),
-                       std::max(1, std::stoi(bench::option(argc, argv, "--files", "16"))),
-                       std::max(1, std::stoi(bench::option(argc, argv, "--rounds", "3"))),
-                       std::stoull(bench::option(argc, argv, "--rate", "0")) * 1000 * 1000);
+        return compare(bench::countOption(argc, argv, "--size", 64),
+                       bench::countOption(argc, argv, "--files", 16),
+                       bench::countOption(argc, argv, "--rounds", 3),
+                       bench::rateOption(argc, argv));
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "network_bench: %s\n", failure.what());
         return 1;

@@ -126,13 +126,13 @@ int compare(const std::string& program, int sizeMiB, int fileCount, int rounds, 
 int main(int argc, char** argv) {
     try {
         return compare(bench::option(argc, argv, "--program", QT_UPDATE_CHILD),
-                       std::max(1, std::stoi(bench::option(argc, argv, "--size", "256"))),
-                       std::max(1, std::stoi(bench::option(argc, argv, "--files", "16"))),
-                       std::max(1, std::stoi(bench::option(argc, argv, "--rounds", "3"))),
+                       bench::countOption(argc, argv, "--size", 256),
+                       bench::countOption(argc, argv, "--files", 16),
+                       bench::countOption(argc, argv, "--rounds", 3),
                        bench::option(argc, argv, "--durable", "no") == "yes",
                        bench::option(argc, argv, "--against", ""),
                        bench::option(argc, argv, "--keyed", "no") == "yes",
-                       std::stoull(bench::option(argc, argv, "--rate", "0")) * 1000 * 1000);
+                       bench::rateOption(argc, argv));
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "update_bench: %s\n", failure.what());
         return 1;
