@@ -6,6 +6,7 @@
 #include "EntryTarget.h"
 #include "JobError.h"
 #include "PendingFile.h"
+#include "RoomCheck.h"
 #include "SystemFailure.h"
 #include "fileio/UnpackedMode.h"
 
@@ -38,17 +39,29 @@ const char* actionFor(const EntryInfo& entry) {
 
 } // namespace
 
-ExtractionHandler::ExtractionHandler(const JobContext& context)
+ExtractionHandler::ExtractionHandler(const JobContext& context, const EntrySelection& selection)
     : m_context(context), m_settings(context.settings),
       m_tree(context.settings.extractionFolder, true), m_umask(fileio::processUmask()) {
-    if (m_settings.overwriteExisting && !m_settings.promptBeforeOverwrite && !m_settings.freshen &&
-        !m_settings.onlyNewer) {
-        m_writer.emplace(context.buffer.size());
+    const bool onDiskDecides = !m_settings.overwriteExisting || m_settings.promptBeforeOverwrite ||
+                               m_settings.freshen || m_settings.onlyNewer;
+    if (onDiskDecides) {
+        requireRoom(m_settings, roomNeeded(context.archive, selection, m_settings));
+        return;
     }
+    // Files unpacked side by side hold their room together until they are
+    // put in place; where the disk has not that much, they go one at a time.
+    const std::size_t threads = EntryWorkers::threadsAvailable();
+    const EntryWorkers::Limits side = EntryWorkers::limitsFor(threads);
+    FilesAtOnce atOnce{side.files, side.bytes};
+    if (!roomFor(m_settings, roomNeeded(context.archive, selection, m_settings, atOnce))) {
+        atOnce = {};
+        requireRoom(m_settings, roomNeeded(context.archive, selection, m_settings, atOnce));
+    }
+    m_workers.emplace(context, threads, EntryWorkers::Limits{atOnce.files, atOnce.bytes});
 }
 
 void ExtractionHandler::handle(const EntryInfo& entry) {
-    collectOutcomes(false);
+    collectOutcomes();
     if (m_stopped) {
         return;
     }
@@ -61,9 +74,9 @@ void ExtractionHandler::handle(const EntryInfo& entry) {
 
 void ExtractionHandler::handleFolder(const EntryInfo& entry,
                                      const std::vector<std::string>& components) {
-    // Whatever the writing thread has under way lands before the folders
-    // change, so that the outcome never depends on timing.
-    settle();
+    // A file still to be put in place where the folder goes lands first, so
+    // that the outcome never depends on timing.
+    settleUnder(components);
     if (!components.empty() && makeFolder(entry, components)) {
         m_context.outcomes.processed(entry);
     }
@@ -74,8 +87,10 @@ void ExtractionHandler::handleFileOrLink(const EntryInfo& entry, const FileTarge
     shownComponents.push_back(target.name);
     const std::string shown = joined(shownComponents);
 
-    const bool handedOver = m_writer && entry.kind == EntryKind::File;
-    if (!handedOver || !m_tree.isOpen(target.folders)) {
+    const bool handedOver = workersTake(entry);
+    if (handedOver) {
+        settleUnder(target.folders);
+    } else {
         settle();
     }
     const int folderFd = m_tree.open(target.folders, !m_settings.freshen);
@@ -84,6 +99,25 @@ void ExtractionHandler::handleFileOrLink(const EntryInfo& entry, const FileTarge
         return;
     }
     writeInPlace(entry, folderFd, target.folders, target.name, shown);
+}
+
+bool ExtractionHandler::workersTake(const EntryInfo& entry) const {
+    return m_workers && entry.kind == EntryKind::File && !entry.encrypted() &&
+           (entry.compressionMethod == ZIP_CM_STORE || entry.compressionMethod == ZIP_CM_DEFLATE);
+}
+
+void ExtractionHandler::settleUnder(const std::vector<std::string>& components) {
+    if (!m_workers) {
+        return;
+    }
+    std::string path;
+    for (const std::string& component : components) {
+        path += path.empty() ? component : "/" + component;
+        if (m_workers->lands(path)) {
+            settle();
+            return;
+        }
+    }
 }
 
 void ExtractionHandler::writeInPlace(const EntryInfo& entry, int folderFd,
@@ -112,58 +146,29 @@ void ExtractionHandler::writeInPlace(const EntryInfo& entry, int folderFd,
 
 void ExtractionHandler::handOver(const EntryInfo& entry, const std::string& name,
                                  const std::string& shown) {
-    readEntry(m_context, entry, m_settings.translateLineEnds, [&](EntryStream& stream) {
-        m_writer->begin(m_tree.latest(), name,
-                        attributesFor(entry, m_settings.privilegeLevel, m_umask), entry,
-                        entryLine(actionFor(entry), shown, entry, m_settings.verbose));
-        try {
-            if (m_settings.translateLineEnds) {
-                for (std::string_view piece = stream.next(); !piece.empty();
-                     piece = stream.next()) {
-                    m_writer->write(piece);
-                }
-            } else {
-                handOverInPlace(stream);
-            }
-        } catch (...) {
-            m_writer->end(false);
-            throw;
-        }
-        m_writer->end(true);
-    });
-}
-
-// Without line-end translation each piece is read straight into a buffer of
-// the writer's.
-void ExtractionHandler::handOverInPlace(EntryStream& stream) {
-    for (;;) {
-        FileWriter::Buffer buffer = m_writer->emptyBuffer();
-        std::size_t length = 0;
-        try {
-            length = stream.next({buffer.get(), m_writer->bufferSize()}).size();
-        } catch (...) {
-            // The writer's buffers are few: a damaged entry must not keep one.
-            m_writer->write(std::move(buffer), 0);
-            throw;
-        }
-        m_writer->write(std::move(buffer), length);
-        if (length == 0) {
-            return;
-        }
+    report(m_workers->makeRoomFor(entry.size));
+    if (m_stopped) {
+        return;
     }
+    m_workers->submit({entry, m_tree.latest(), name, shown,
+                       attributesFor(entry, m_settings.privilegeLevel, m_umask),
+                       entryLine(actionFor(entry), shown, entry, m_settings.verbose)});
 }
 
 void ExtractionHandler::settle() {
-    if (m_writer) {
-        collectOutcomes(true);
+    if (m_workers) {
+        report(m_workers->placeAll());
     }
 }
 
-void ExtractionHandler::collectOutcomes(bool wait) {
-    if (!m_writer) {
-        return;
+void ExtractionHandler::collectOutcomes() {
+    if (m_workers) {
+        report(m_workers->placeFinished());
     }
-    for (FileWriter::Outcome& outcome : m_writer->collect(wait)) {
+}
+
+void ExtractionHandler::report(std::vector<EntryWorkers::Outcome> outcomes) {
+    for (EntryWorkers::Outcome& outcome : outcomes) {
         if (!outcome.failureCode) {
             m_context.reporter.info(outcome.line);
             m_context.outcomes.processed(outcome.entry);

@@ -2,9 +2,10 @@
 
 #include "AccessRights.h"
 #include "EntryHandler.h"
+#include "EntrySelection.h"
 #include "EntryStream.h"
 #include "EntryTarget.h"
-#include "FileWriter.h"
+#include "EntryWorkers.h"
 #include "FolderTree.h"
 #include "JobContext.h"
 
@@ -20,7 +21,9 @@ namespace unzip32 {
 // extraction folder, by the overwrite rules of the options.
 class ExtractionHandler : public EntryHandler {
 public:
-    explicit ExtractionHandler(const JobContext& context);
+    // Checks first that the folder's file system has room for what the job
+    // writes (see requireRoom).
+    ExtractionHandler(const JobContext& context, const EntrySelection& selection);
     void handle(const EntryInfo& entry) override;
     void settle() override;
     bool stopped() const override { return m_stopped; }
@@ -36,11 +39,17 @@ private:
                       const std::vector<std::string>& components, const std::string& name,
                       const std::string& shown);
     bool makeFolder(const EntryInfo& entry, const std::vector<std::string>& components);
-    // Reads the file's data here and writes it on the writing thread; the
-    // file is in the folder the tree opened last.
+    // Unpacks the file on a worker thread; the file is in the folder the
+    // tree opened last.
     void handOver(const EntryInfo& entry, const std::string& name, const std::string& shown);
-    void handOverInPlace(EntryStream& stream);
-    void collectOutcomes(bool wait);
+    // Whether an entry needs nothing of this thread to be unpacked.
+    bool workersTake(const EntryInfo& entry) const;
+    // Waits for the files still to be put in place where one of them lands
+    // at a folder these components would make or open.
+    void settleUnder(const std::vector<std::string>& components);
+    void report(std::vector<EntryWorkers::Outcome> outcomes);
+    // Reports the files put in place so far, without waiting.
+    void collectOutcomes();
     // Asks the caller whether to replace the existing file, unless it said
     // to replace none.
     bool callerReplaces(const std::string& shownPath);
@@ -53,9 +62,9 @@ private:
     const JobContext& m_context;
     const JobSettings& m_settings;
     FolderTree m_tree;
-    // Files go to a writing thread when no decision depends on what is on
-    // disk; otherwise everything happens on the calling thread.
-    std::optional<FileWriter> m_writer;
+    // Files are unpacked on worker threads when no decision depends on what
+    // is on disk; otherwise everything happens on the calling thread.
+    std::optional<EntryWorkers> m_workers;
     bool m_stopped = false;
     mode_t m_umask;
     // After the caller's "overwrite none", no existing file is replaced.

@@ -5,7 +5,6 @@
 #include "ExtractionHandler.h"
 #include "JobError.h"
 #include "ListingHandler.h"
-#include "RoomCheck.h"
 #include "TestHandler.h"
 
 #include <algorithm>
@@ -36,7 +35,8 @@ std::size_t readBufferSizeFor(const Archive& archive) {
         std::clamp<uint64_t>(wanted, smallestReadBuffer, readBufferSize));
 }
 
-std::unique_ptr<EntryHandler> handlerFor(const JobContext& context) {
+std::unique_ptr<EntryHandler> handlerFor(const JobContext& context,
+                                         const EntrySelection& selection) {
     switch (context.settings.kind) {
     case JobKind::List:
         return std::make_unique<ListingHandler>(context);
@@ -45,7 +45,7 @@ std::unique_ptr<EntryHandler> handlerFor(const JobContext& context) {
     case JobKind::StandardOutput:
         return std::make_unique<StandardOutputHandler>(context);
     default:
-        return std::make_unique<ExtractionHandler>(context);
+        return std::make_unique<ExtractionHandler>(context, selection);
     }
 }
 
@@ -90,10 +90,7 @@ void Job::runEntries() {
     KnownPassword password;
     const std::span<char> room(buffer.get(), bufferSize);
     const JobContext context{m_settings, m_reporter, m_callbacks, archive, *this, room, password};
-    const std::unique_ptr<EntryHandler> handler = handlerFor(context);
-    if (m_settings.kind == JobKind::Extract) {
-        requireRoom(archive, m_selection, m_settings);
-    }
+    const std::unique_ptr<EntryHandler> handler = handlerFor(context, m_selection);
     handleEntries(archive, *handler);
     handler->settle();
     handler->finish();

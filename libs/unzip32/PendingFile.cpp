@@ -69,10 +69,18 @@ void PendingFile::write(std::string_view data) {
 }
 
 void PendingFile::commit(const std::string& name, const TargetAttributes& attributes) {
+    finish(attributes);
+    place(name);
+}
+
+void PendingFile::finish(const TargetAttributes& attributes) {
     applyAttributes(m_fd.get(), attributes, "file");
     if (!m_fd.close()) {
         throwSystemFailure(errno, "cannot write the file");
     }
+}
+
+void PendingFile::place(const std::string& name) {
     renameIntoPlace(m_folderFd, m_temporaryName, name);
     m_committed = true;
 }

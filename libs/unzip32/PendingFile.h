@@ -20,7 +20,12 @@ public:
     PendingFile& operator=(const PendingFile&) = delete;
 
     void write(std::string_view data);
+    // finish and place at once.
     void commit(const std::string& name, const TargetAttributes& attributes);
+    // Gives the written file its attributes and closes it.
+    void finish(const TargetAttributes& attributes);
+    // Renames the finished file over name.
+    void place(const std::string& name);
 
 private:
     int m_folderFd;

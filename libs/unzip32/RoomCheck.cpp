@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <limits>
+#include <optional>
 #include <sys/stat.h>
+#include <vector>
 
 namespace unzip32 {
 
@@ -32,26 +34,52 @@ uint64_t roomHeldBy(const struct stat& existing) {
                     static_cast<uint64_t>(existing.st_blocks) * 512);
 }
 
-// The most room the files written so far took at any moment.
+// The most room the files written took at any moment, with the files that
+// may wait beside each one.
 class RoomNeed {
 public:
+    explicit RoomNeed(const FilesAtOnce& atOnce) : m_atOnce(atOnce) {}
+
     void write(uint64_t size, uint64_t replaced) {
-        m_most = std::max(m_most, sum(m_added, size));
-        m_added = sum(m_added, size > replaced ? size - replaced : 0);
+        m_files.push_back({size, size > replaced ? size - replaced : 0});
     }
-    uint64_t bytes() const { return m_most; }
+
+    uint64_t bytes() const {
+        uint64_t most = 0;
+        uint64_t addedBefore = 0;
+        // The files beside the first not yet in place: [first, end).
+        std::size_t end = 0;
+        uint64_t beside = 0;
+        for (std::size_t first = 0; first < m_files.size(); ++first) {
+            if (end == first) {
+                beside = m_files[end++].size;
+            }
+            while (end < m_files.size() && end - first < m_atOnce.files &&
+                   beside + m_files[end].size <= m_atOnce.bytes) {
+                beside = sum(beside, m_files[end++].size);
+            }
+            most = std::max(most, sum(addedBefore, beside));
+            addedBefore = sum(addedBefore, m_files[first].added);
+            beside -= m_files[first].size;
+        }
+        return most;
+    }
 
 private:
-    uint64_t m_added = 0;
-    uint64_t m_most = 0;
+    struct File {
+        uint64_t size;
+        uint64_t added;
+    };
+    FilesAtOnce m_atOnce;
+    std::vector<File> m_files;
 };
 
 } // namespace
 
-void requireRoom(const Archive& archive, const EntrySelection& selection,
-                 const JobSettings& settings) {
+uint64_t roomNeeded(const Archive& archive, const EntrySelection& selection,
+                    const JobSettings& settings, const FilesAtOnce& atOnce) {
     FolderTree tree(settings.extractionFolder, false);
-    RoomNeed need;
+    RoomNeed need(atOnce);
     for (uint64_t index = 0; index < archive.entryCount(); ++index) {
         try {
             const EntryInfo entry = archive.entry(index);
@@ -73,10 +101,25 @@ void requireRoom(const Archive& archive, const EntrySelection& selection,
             continue;
         }
     }
+    return need.bytes();
+}
+
+namespace {
+
+std::optional<fileio::RoomShortfall> shortfall(const JobSettings& settings, uint64_t need) {
     const std::string& folder = settings.extractionFolder;
-    if (const auto shortfall = fileio::roomShortfall(folder.empty() ? "." : folder, need.bytes(),
-                                                     "unpacking the archive")) {
-        throw JobStop(UZP_DISK_FULL, shortfall->sentence);
+    return fileio::roomShortfall(folder.empty() ? "." : folder, need, "unpacking the archive");
+}
+
+} // namespace
+
+bool roomFor(const JobSettings& settings, uint64_t need) {
+    return !shortfall(settings, need);
+}
+
+void requireRoom(const JobSettings& settings, uint64_t need) {
+    if (const auto missing = shortfall(settings, need)) {
+        throw JobStop(UZP_DISK_FULL, missing->sentence);
     }
 }
 

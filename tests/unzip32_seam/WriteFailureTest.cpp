@@ -2,6 +2,7 @@
 // failing device gives up entry after entry. Failures come through the
 // file-writing seam, so no root and no small file system are needed.
 #include "testsupport/FailingWrites.h"
+#include "testsupport/OneProcessor.h"
 #include "testsupport/TempDir.h"
 #include "unzip32test/ArchiveTools.h"
 #include "unzip32test/FullDiskCase.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <string>
 
 namespace unzip32test {
 namespace {
@@ -30,10 +32,11 @@ TEST_F(WriteFailure, AFullDiskStopsTheJobCleanly) {
 }
 
 // The device fails every write once it has failed: each later entry is
-// tried and given up in turn.
+// tried and given up in turn. One processor keeps the entries in order.
 TEST_F(WriteFailure, AFailingDeviceGivesUpEachEntryAndGoesOn) {
     UnzipCall call;
     {
+        const testsupport::OneProcessor inOrder;
         const testsupport::FailingWrites failing(temp / "out", EIO, 1024 * 1024);
         EXPECT_EQ(call.run(archive, temp / "out"), UZP_WRITE_FAILED);
     }
@@ -42,6 +45,28 @@ TEST_F(WriteFailure, AFailingDeviceGivesUpEachEntryAndGoesOn) {
         EXPECT_NE(call.printed.find(std::string("error: ") + name +
                                     ": cannot write the file: Input/output error"),
                   std::string::npos)
+            << call.printed;
+    }
+}
+
+// Entries unpacked side by side meet the failing device in any order; none
+// is ever left in part, under its name or another.
+TEST_F(WriteFailure, AFailingDeviceLeavesOnlyWholeFilesWhateverTheOrder) {
+    for (int round = 0; round < 20; ++round) {
+        const std::string out = temp / ("out" + std::to_string(round));
+        testsupport::TempDir::makeFolder(out);
+        UnzipCall call;
+        {
+            const testsupport::FailingWrites failing(out, EIO, 1024 * 1024);
+            EXPECT_EQ(call.run(archive, out), UZP_WRITE_FAILED);
+        }
+        for (const auto& [name, bytes] : readTree(out)) {
+            EXPECT_EQ(bytes, name == "a.txt"   ? "first"
+                             : name == "c.txt" ? "last"
+                                               : "(none)")
+                << name;
+        }
+        EXPECT_NE(call.printed.find("error: b.bin: cannot write the file"), std::string::npos)
             << call.printed;
     }
 }

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstddef>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <unistd.h>
 #include <utility>
@@ -31,7 +32,10 @@ public:
         : m_path(std::filesystem::weakly_canonical(path)),
           m_replaced(calls(error, room, closeError)) {}
 
-    std::size_t failedWrites() const { return m_failed; }
+    std::size_t failedWrites() const {
+        const std::lock_guard lock(m_mutex);
+        return m_failed;
+    }
 
 private:
     bool isTarget(int fd) const {
@@ -48,6 +52,8 @@ private:
             if (!isTarget(fd)) {
                 return realWrite(fd, data, size);
             }
+            // Files may be written on several threads at once.
+            const std::lock_guard lock(m_mutex);
             const std::size_t left = room - std::min(room, m_taken);
             if (left == 0) {
                 ++m_failed;
@@ -73,6 +79,7 @@ private:
     }
 
     std::string m_path;
+    mutable std::mutex m_mutex;
     std::size_t m_taken = 0;
     std::size_t m_failed = 0;
     fileio::ReplacedSystemCalls m_replaced;
