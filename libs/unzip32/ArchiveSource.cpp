@@ -14,6 +14,10 @@ namespace unzip32 {
 namespace {
 
 constexpr std::size_t windowSize = 256 * 1024;
+// A read away from the last window (a local header looked up while the
+// entries are listed) takes only this much: a whole window there would copy
+// a quarter megabyte to parse a few dozen bytes.
+constexpr std::size_t jumpWindowSize = 4 * 1024;
 
 struct SourceState {
     int fd = -1;
@@ -79,9 +83,11 @@ zip_int64_t readSource(SourceState& state, void* data, zip_uint64_t length) {
                 return -1;
             }
         }
+        const bool sequential = state.windowLength != 0 && state.position == windowEnd;
+        const std::size_t wanted =
+            sequential ? state.windowCapacity : std::min(state.windowCapacity, jumpWindowSize);
         state.windowLength = 0;
-        const ssize_t got =
-            readAtPosition(state.fd, state.window.get(), state.windowCapacity, state.position);
+        const ssize_t got = readAtPosition(state.fd, state.window.get(), wanted, state.position);
         if (got < 0) {
             zip_error_set(&state.error, ZIP_ER_READ, errno);
             return -1;

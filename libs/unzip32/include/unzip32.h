@@ -3,9 +3,11 @@
  *
  * Plain C, native calling convention and native pointers. The library runs
  * the whole job inside Wiz_SingleEntryUnzip and calls every callback on the
- * calling thread before that call returns (files may be written on a second
- * thread of its own meanwhile; it has ended when the call returns). Messages
- * come in the order of the entries. No C++ exception ever leaves it.
+ * calling thread before that call returns. Messages come in the order of the
+ * entries. An extraction that overwrites without asking unpacks files on
+ * threads of its own meanwhile, one per processor the process may run on and
+ * at most 8, each with one read buffer of at most 256 KiB; they have ended
+ * when the call returns. No C++ exception ever leaves it.
  */
 #ifndef UNZIP32_H
 #define UNZIP32_H
@@ -208,10 +210,14 @@ UNZIP32_API int32_t UzpVersion2(UzpVersionRecord* versionRecord);
  * file the overwrite callback will be asked about counts as written. Each
  * counts at what it adds over the file it replaces (nothing when it
  * shrinks; its whole size when the replaced file has another name too).
- * Files are written one after another in the archive's order, each under a
- * temporary name and then renamed over the file it replaces, which holds
- * its room until then; so the need is the most, over the files written, of
- * one file's whole size plus what the files before it added. */
+ * Each file is written under a temporary name and then renamed over the
+ * file it replaces, in the archive's order, which holds its room until
+ * then; so the need is the most, over the files written, of what the files
+ * before it added plus the whole sizes of it and of the files unpacked
+ * beside it: up to 4 per thread and 64 MiB together (one file whatever its
+ * size). Where the disk has room for one file at a time only, the job
+ * unpacks one at a time and needs no more than that. A job that stops at an
+ * entry leaves no later file in place. */
 UNZIP32_API int32_t Wiz_SingleEntryUnzip(int32_t includeCount, const char* const* includeNames,
                                          int32_t excludeCount, const char* const* excludeNames,
                                          const UzpOptions* options, UzpCallbacks* callbacks);
