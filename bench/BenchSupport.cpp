@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sched.h>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/resource.h>
@@ -115,6 +116,43 @@ std::string option(int argc, char** argv, const std::string& name, const std::st
         }
     }
     return fallback;
+}
+
+int pinToProcessors(int count) {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) != 0) {
+        throw std::runtime_error("cannot read the processors this process may use");
+    }
+    if (count <= 0 || count >= CPU_COUNT(&allowed)) {
+        return CPU_COUNT(&allowed);
+    }
+    cpu_set_t chosen;
+    CPU_ZERO(&chosen);
+    for (int cpu = 0, taken = 0; cpu < CPU_SETSIZE && taken < count; ++cpu) {
+        if (CPU_ISSET(cpu, &allowed)) {
+            CPU_SET(cpu, &chosen);
+            ++taken;
+        }
+    }
+    if (::sched_setaffinity(0, sizeof chosen, &chosen) != 0) {
+        throw std::runtime_error("cannot pin the benchmark to " + std::to_string(count) +
+                                 " processors");
+    }
+    return count;
+}
+
+std::vector<std::string> onOneProcessor(std::vector<std::string> command) {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    int first = 0;
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
+        while (first < CPU_SETSIZE - 1 && !CPU_ISSET(first, &allowed)) {
+            ++first;
+        }
+    }
+    command.insert(command.begin(), {"taskset", "-c", std::to_string(first)});
+    return command;
 }
 
 int countOption(int argc, char** argv, const std::string& name, int fallback) {

@@ -48,6 +48,12 @@ double median(std::vector<double> values);
 
 // The value after the command-line option name ("--rounds 5"), or fallback.
 std::string option(int argc, char** argv, const std::string& name, const std::string& fallback);
+// Pins this process, and every program it starts, to the first count of the
+// processors it may run on (all of them for 0); returns how many it has.
+int pinToProcessors(int count);
+// The command, run on one of the processors this process has.
+std::vector<std::string> onOneProcessor(std::vector<std::string> command);
+
 // A count option ("--rounds 5"): at least 1, fallback when not given.
 int countOption(int argc, char** argv, const std::string& name, int fallback);
 // "--rate MBps" as bytes per second; 0, the default, is unlimited.

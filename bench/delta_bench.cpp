@@ -234,11 +234,12 @@ int measure(int sizeMiB, int fileCount, int percent, int rounds, std::uint64_t r
     testsupport::NginxServer deltaServer(deltaRoot, rate);
     testsupport::NginxServer wholeServer(wholeRoot, rate);
     const std::string install = work / "install";
-    std::vector<double> deltaWall, wholeWall, ratios;
+    std::vector<double> deltaWall, wholeWall, ratios, deltaCpu, wholeCpu;
     const double packageSize = static_cast<double>(identity.size);
     bool ok = true;
     for (int round = 0; round < rounds; ++round) {
         double wall[2] = {0, 0};
+        double cpu[2] = {0, 0};
         for (int turn = 0; turn < 2; ++turn) {
             const bool delta = (turn + round) % 2 == 0;
             freshCopy(releaseA, install);
@@ -247,9 +248,12 @@ int measure(int sizeMiB, int fileCount, int percent, int rounds, std::uint64_t r
                                                 UNZIP32_FOLDER, "", key.publicKeyBase64},
                                                work / "update.out");
             wall[delta ? 0 : 1] = s.wall;
+            cpu[delta ? 0 : 1] = s.cpu;
             ok = ok && sameTree(install, releaseB);
         }
         deltaWall.push_back(wall[0]);
+        deltaCpu.push_back(cpu[0]);
+        wholeCpu.push_back(cpu[1]);
         wholeWall.push_back(wall[1]);
         ratios.push_back(wall[0] / wall[1]);
     }
@@ -266,15 +270,17 @@ int measure(int sizeMiB, int fileCount, int percent, int rounds, std::uint64_t r
                                         : " (one byte of the large file)",
                     packageSize / bench::mebi,
                     rate == 0 ? "unlimited" : (std::to_string(rate / 1000000) + " MB/s").c_str());
-        std::printf("%-22s %12s %9s %9s\n", "update", "fetched MiB", "of pkg", "wall s");
-        std::printf("%-22s %12.2f %8.2f%% %9.3f\n", "changed files only", fetched / bench::mebi,
-                    100 * fetched / packageSize, bench::median(deltaWall));
-        std::printf("%-22s %12.2f %8.2f%% %9.3f\n", "whole package", whole / bench::mebi,
-                    100 * whole / packageSize, bench::median(wholeWall));
-        std::printf("time ratio %.3f (paired %.3f), medians of %d rounds; installation exactly "
-                    "release B both ways: %s\n",
+        std::printf("%-22s %12s %9s %9s %9s\n", "update", "fetched MiB", "of pkg", "wall s",
+                    "CPU s");
+        std::printf("%-22s %12.2f %8.2f%% %9.3f %9.3f\n", "changed files only",
+                    fetched / bench::mebi, 100 * fetched / packageSize, bench::median(deltaWall),
+                    bench::median(deltaCpu));
+        std::printf("%-22s %12.2f %8.2f%% %9.3f %9.3f\n", "whole package", whole / bench::mebi,
+                    100 * whole / packageSize, bench::median(wholeWall), bench::median(wholeCpu));
+        std::printf("time ratio %.3f (paired %.3f), CPU ratio %.3f, medians of %d rounds; "
+                    "installation exactly release B both ways: %s\n",
                     bench::median(deltaWall) / bench::median(wholeWall), bench::median(ratios),
-                    rounds, ok ? "yes" : "NO");
+                    bench::median(deltaCpu) / bench::median(wholeCpu), rounds, ok ? "yes" : "NO");
     }
 
     if (interruptions == 0) {
