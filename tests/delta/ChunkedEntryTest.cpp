@@ -4,6 +4,7 @@
 // the same chunker gives every chunk it still holds, wherever it now lies.
 #include "delta/ChunkInflater.h"
 #include "delta/ChunkPlan.h"
+#include "zipformat/Records.h"
 
 #include "testsupport/TempDir.h"
 
@@ -233,3 +234,33 @@ TEST(ChunkPlan, FetchesOnlyTheChunksTheInstalledFileLacks) {
 }
 
 } // namespace
+
+// The changed chunks are fetched only where that costs less than the entry
+// whole, each request counted with its round trip: one change is, many
+// small ones spread over the file are not, though their bytes alone are
+// fewer than the entry's.
+TEST(ChunkPlan, TakesTheEntryWholeWhenItsChangesAreSpreadThin) {
+    const Bytes old = randomBytes(4 << 20, 8);
+    const delta::HeldChunks held = heldChunksOf(old);
+    const auto planFor = [&](std::size_t every) {
+        Bytes now = old;
+        for (std::size_t at = every / 2; at < now.size(); at += every) {
+            now[at] ^= 1;
+        }
+        const Chunked chunked = deflateInChunks(now, {});
+        std::uint64_t compressed = 0;
+        for (const delta::MapChunk& chunk : chunked.entry.chunks) {
+            compressed += chunk.compressedSize;
+        }
+        const delta::ByteSpan span{0, zipformat::localHeaderSize + compressed};
+        const delta::ChunkPlan plan = delta::planChunks(chunked.entry, held);
+        return std::pair{plan, span};
+    };
+    const auto [one, oneSpan] = planFor(old.size());
+    EXPECT_TRUE(one.saves(oneSpan));
+    const auto [spread, spreadSpan] = planFor(100 * 1024);
+    EXPECT_LT(spread.requestedBytes(), spreadSpan.length);
+    EXPECT_FALSE(spread.saves(spreadSpan))
+        << spread.requestedBytes() << " in " << spread.requests.size() << " requests of "
+        << spreadSpan.length;
+}

@@ -51,8 +51,10 @@ public:
         const auto transfer = services.newInternetTransfer();
         updater::RangeFetch ranges(*transfer, [] {});
         updater::ChunkedFetch fetch(ranges, [this](std::uint64_t bytes) { received += bytes; });
+        const delta::Sha256 listed = delta::sha256Of(package.file);
         const updater::ChunkedFetch::Source source{
-            url, package.bytes.size(), package.entry, package.span, package.chunks, plan, chunks};
+            url,   package.bytes.size(), package.entry, package.span, package.chunks, plan, chunks,
+            listed};
         return fetch.fetch(source, target(), mode, written);
     }
 

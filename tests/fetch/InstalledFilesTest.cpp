@@ -3,6 +3,7 @@
 // that was hashed.
 #include "fetch/InstalledFiles.h"
 
+#include "delta/FileChunks.h"
 #include "delta/Sha256.h"
 #include "fileio/Reading.h"
 #include "fileio/SystemCalls.h"
@@ -149,19 +150,83 @@ TEST_P(ChangedWhileRead, IsNotTaken) {
 INSTANTIATE_TEST_SUITE_P(Changes, ChangedWhileRead, ::testing::ValuesIn(changes),
                          testsupport::CaseName());
 
+// Bytes that cut into many chunks.
+std::string patterned(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>((i * 2654435761U) >> 13);
+    }
+    return bytes;
+}
+
+// The chunks a chunk map lists for bytes.
+std::vector<delta::MapChunk> chunksOf(const std::string& bytes, const std::string& folder) {
+    const std::string path = folder + "/cut.bin";
+    testsupport::writeFile(path, bytes);
+    struct stat status {};
+    const fileio::UniqueFd file = fileio::openRegularFile(path, status, fileio::LastLink::refuse);
+    std::vector<delta::MapChunk> chunks;
+    delta::cutOpenFile(file.get(), path, zipformat::ChunkSizes{},
+                       [&](std::uint64_t, std::uint64_t size, const delta::Sha256& sha256) {
+                           chunks.push_back({size, 0, delta::chunkDigestOf(sha256)});
+                       });
+    return chunks;
+}
+
+// A file cut while it is hashed is the listed one only when its SHA-256 is;
+// its chunks tell early when it is not.
+struct CutHoldCase {
+    const char* name;
+    std::function<void(std::string&)> changeInstalled;
+    std::function<void(std::vector<delta::MapChunk>&)> changeListed;
+    bool held;
+};
+
+class CutHold : public ::testing::TestWithParam<CutHoldCase> {};
+
+TEST_P(CutHold, HoldsOnlyTheListedFile) {
+    const CutHoldCase& c = GetParam();
+    Installation installation;
+    const std::string wanted = patterned(400'000);
+    std::string installed = wanted;
+    c.changeInstalled(installed);
+    testsupport::writeFile(installation.path, installed);
+    std::vector<delta::MapChunk> chunks = chunksOf(wanted, installation.root.path());
+    ASSERT_GT(chunks.size(), 2u);
+    c.changeListed(chunks);
+    installation.files.cutWhenHashing({{listed, chunks}}, zipformat::ChunkSizes{});
+    EXPECT_EQ(installation.files.holds(listed, wanted.size(), delta::sha256Of(wanted)), c.held);
+    // Whatever it held, its chunks serve the update.
+    EXPECT_TRUE(installation.files.chunks(listed, zipformat::ChunkSizes{}));
+}
+
+const std::vector<CutHoldCase> cutHolds = {
+    {"TheListedFile", [](std::string&) {}, [](std::vector<delta::MapChunk>&) {}, true},
+    {"AByteChangedInTheMiddle", [](std::string& bytes) { bytes[bytes.size() / 2] ^= 1; },
+     [](std::vector<delta::MapChunk>&) {}, false},
+    {"TheLastByteChanged", [](std::string& bytes) { bytes.back() ^= 1; },
+     [](std::vector<delta::MapChunk>&) {}, false},
+    // A map that lists other chunks than the file's cut: the file's own
+    // SHA-256 is never taken, and fetching what it lacks costs bytes only.
+    {"AMapOfOtherChunks", [](std::string&) {},
+     [](std::vector<delta::MapChunk>& chunks) { chunks[1].digest[0] ^= 1; }, false},
+    {"AMapShortOfAChunk", [](std::string&) {},
+     [](std::vector<delta::MapChunk>& chunks) { chunks.pop_back(); }, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Files, CutHold, ::testing::ValuesIn(cutHolds), testsupport::CaseName());
+
 // The chunks cut while hashing serve only the file they were cut from: one
 // put in its place since is cut again.
 TEST(InstalledFiles, CutsAReplacedFileAgain) {
     Installation installation;
     const zipformat::ChunkSizes sizes{};
-    std::string before(300'000, '\0');
-    for (std::size_t i = 0; i < before.size(); ++i) {
-        before[i] = static_cast<char>((i * 2654435761U) >> 13);
-    }
+    const std::string before = patterned(300'000);
     std::string after = before;
     after.replace(0, 5, "other");
     testsupport::writeFile(installation.path, before);
-    installation.files.cutWhenHashing({listed}, sizes);
+    installation.files.cutWhenHashing({{listed, chunksOf(before, installation.root.path())}},
+                                      sizes);
     ASSERT_TRUE(installation.files.holds(listed, before.size(), delta::sha256Of(before)));
     testsupport::writeFile(installation.path + ".new", after);
     std::filesystem::rename(installation.path + ".new", installation.path);

@@ -9,7 +9,9 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -120,5 +122,71 @@ TEST(ReplaceFile, LeavesTheOldFileWholeOrTheNewOne) {
     EXPECT_EQ(testsupport::readFile(path), "new");
     EXPECT_FALSE(testsupport::exists(path + ".new"));
 }
+
+} // namespace
+
+namespace {
+
+// How the kernel's copy answers: as it is, refused as between file systems,
+// a few bytes at a time with interruptions, or at a source that ends early.
+struct KernelCopyCase {
+    const char* name;
+    std::function<ssize_t(const fileio::SystemCalls& real, int in, off_t* at, int out,
+                          std::size_t size)>
+        copy;
+};
+
+const std::vector<KernelCopyCase> kernelCopies = {
+    {"AsItIs", [](const fileio::SystemCalls& real, int in, off_t* at, int out,
+                  std::size_t size) { return real.copyFileRange(in, at, out, size); }},
+    {"RefusedBetweenFileSystems",
+     [](const fileio::SystemCalls&, int, off_t*, int, std::size_t) -> ssize_t {
+         errno = EXDEV;
+         return -1;
+     }},
+    {"FewBytesAndInterrupted",
+     [](const fileio::SystemCalls& real, int in, off_t* at, int out, std::size_t size) {
+         static int calls = 0;
+         if (++calls % 2 == 0) {
+             errno = EINTR;
+             return ssize_t{-1};
+         }
+         return real.copyFileRange(in, at, out, std::min<std::size_t>(size, 5));
+     }},
+    {"SourceEndsEarly",
+     [](const fileio::SystemCalls& real, int in, off_t* at, int out, std::size_t size) {
+         constexpr off_t end = 11;
+         return *at >= end
+                    ? ssize_t{0}
+                    : real.copyFileRange(in, at, out, std::min<std::size_t>(size, end - *at));
+     }},
+};
+
+class KernelCopy : public ::testing::TestWithParam<KernelCopyCase> {};
+
+// Whatever the kernel's copy does, the file gets exactly the bytes meant,
+// after what was written before them.
+TEST_P(KernelCopy, AppendsExactlyTheBytesMeant) {
+    const testsupport::TempDir temp;
+    const std::string source = "0123456789abcdefghijklmnopqrstuvwxyz";
+    testsupport::writeFile(temp / "source", source);
+    const fileio::UniqueFd in = fileio::openFile(temp / "source", O_RDONLY | O_CLOEXEC, 0);
+    fileio::SystemCalls calls = fileio::realSystemCalls();
+    const fileio::SystemCalls real = calls;
+    calls.copyFileRange = [&](int from, off_t* at, int out, std::size_t size) {
+        return GetParam().copy(real, from, at, out, size);
+    };
+    {
+        const fileio::ReplacedSystemCalls replaced(calls);
+        fileio::UniqueFd out = fileio::openFile(temp / "out", O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_EQ(fileio::writeAll(out.get(), "head:"), 0);
+        const std::string meant = source.substr(4, 20);
+        ASSERT_EQ(fileio::copyFromFile(in.get(), 4, out.get(), meant.data(), meant.size()), 0);
+    }
+    EXPECT_EQ(testsupport::readFile(temp / "out"), "head:" + source.substr(4, 20));
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, KernelCopy, ::testing::ValuesIn(kernelCopies),
+                         testsupport::CaseName());
 
 } // namespace

@@ -194,6 +194,10 @@ fileio::SystemCalls DurableDisk::calls() {
         ++m_moments;
         return real.write(fd, data, size);
     };
+    calls.copyFileRange = [this, real](int in, off_t* inOffset, int out, std::size_t size) {
+        ++m_moments;
+        return real.copyFileRange(in, inOffset, out, size);
+    };
     calls.close = [this, real](int fd) {
         ++m_moments;
         return real.close(fd);

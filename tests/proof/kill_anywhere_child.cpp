@@ -113,6 +113,10 @@ fileio::SystemCalls countedCalls(KillMoments& moments) {
         moments.pass("write", fd);
         return real.write(fd, data, size);
     };
+    calls.copyFileRange = [&moments, real](int in, off_t* inOffset, int out, std::size_t size) {
+        moments.pass("copy", out);
+        return real.copyFileRange(in, inOffset, out, size);
+    };
     calls.fsync = [&moments, real](int fd) {
         moments.pass("fsync", fd);
         return real.fsync(fd);

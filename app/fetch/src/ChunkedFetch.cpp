@@ -90,32 +90,39 @@ Outcome<std::uint64_t> ChunkedFetch::dataOffset(const Source& source) {
     return offset;
 }
 
-// A chunk the installed file holds, read from it and checked again: the
-// file may have changed since it was cut.
-Outcome<void> ChunkedFetch::copyHeld(const Source& source, const delta::MapChunk& chunk,
-                                     std::uint64_t offset, const Write& write) {
-    std::vector<unsigned char> piece(copyPiece);
-    delta::Sha256Digest digest(source.installed.path);
-    for (std::uint64_t done = 0; done < chunk.size;) {
+Outcome<void> ChunkedFetch::copyHeld(const Source& source, std::size_t& index,
+                                     fileio::BufferedFile& out, delta::Sha256Digest& whole) {
+    const auto& steps = source.plan.steps;
+    const auto& chunks = source.chunks.chunks;
+    const std::uint64_t start = steps[index].heldOffset;
+    std::uint64_t length = 0;
+    do {
+        length += chunks[index].size;
+        ++index;
+    } while (index < steps.size() && !steps[index].fetched &&
+             steps[index].heldOffset == start + length);
+    std::vector<unsigned char> piece(
+        static_cast<std::size_t>(std::min<std::uint64_t>(copyPiece, length)));
+    for (std::uint64_t done = 0; done < length;) {
         const auto wanted =
-            static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), chunk.size - done));
+            static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), length - done));
+        const auto at = static_cast<off_t>(start + done);
         std::size_t got = 0;
-        if (const int error = fileio::readAt(source.installed.file.get(), piece.data(), wanted,
-                                             static_cast<off_t>(offset + done), got)) {
+        if (const int error =
+                fileio::readAt(source.installed.file.get(), piece.data(), wanted, at, got)) {
             return needWholePackage(FetchFailureKind::localFiles, "cannot read " +
                                                                       source.installed.path + ": " +
                                                                       fileio::systemReason(error));
         }
         if (got != wanted) {
-            break;
+            return needWholePackage(FetchFailureKind::localFiles,
+                                    source.installed.path + " changed while the update read it");
         }
-        digest.add(piece.data(), got);
-        write({piece.data(), got});
+        whole.add(piece.data(), got);
+        if (const int error = out.copyFrom(source.installed.file.get(), at, piece.data(), got)) {
+            return writeFailure(source, error);
+        }
         done += got;
-    }
-    if (delta::chunkDigestOf(digest.finish()) != chunk.digest) {
-        return needWholePackage(FetchFailureKind::localFiles,
-                                source.installed.path + " changed while the update read it");
     }
     return {};
 }
@@ -170,7 +177,7 @@ Outcome<void> ChunkedFetch::fetchRun(const Source& source, std::uint64_t dataOff
 }
 
 // Every chunk in order into file (which this closes): copied from the
-// installed file or fetched, each checked as it is written.
+// installed file or fetched, the whole file hashed as it is written.
 Outcome<void> ChunkedFetch::rebuild(const Source& source, std::uint64_t dataOffset, int file,
                                     delta::Sha256& written) {
     fileio::BufferedFile out(fileio::UniqueFd(file), fileBuffer);
@@ -183,30 +190,35 @@ Outcome<void> ChunkedFetch::rebuild(const Source& source, std::uint64_t dataOffs
         }
     };
     const auto& steps = source.plan.steps;
-    const auto& chunks = source.chunks.chunks;
     std::size_t request = 0;
-    for (std::size_t i = 0; i < steps.size();) {
-        Outcome<void> taken;
-        if (!steps[i].fetched) {
-            taken = copyHeld(source, chunks[i], steps[i].heldOffset, write);
-            ++i;
-        } else {
-            taken = fetchRun(source, dataOffset, source.plan.requests[request++], i, write);
-        }
+    for (std::size_t i = 0; i < steps.size() && writeError == 0;) {
+        const Outcome<void> taken =
+            steps[i].fetched
+                ? fetchRun(source, dataOffset, source.plan.requests[request++], i, write)
+                : copyHeld(source, i, out, whole);
         if (!taken) {
             return taken;
         }
-        if (writeError != 0) {
-            break;
-        }
     }
     if (const int error = writeError != 0 ? writeError : out.close()) {
-        return needWholePackage(FetchFailureKind::localFiles, "cannot write the rebuilt " +
-                                                                  source.entry.name + ": " +
-                                                                  fileio::systemReason(error));
+        return writeFailure(source, error);
     }
     written = whole.finish();
+    if (written != source.sha256) {
+        // Every fetched chunk was the map's: a held one is no longer what the
+        // cut found, or the map does not describe the listed file.
+        return needWholePackage(FetchFailureKind::localFiles,
+                                "the rebuilt " + source.entry.name +
+                                    " is not the file the manifest lists: " +
+                                    source.installed.path + " changed while the update read it");
+    }
     return {};
+}
+
+Failure ChunkedFetch::writeFailure(const Source& source, int error) {
+    return needWholePackage(FetchFailureKind::localFiles, "cannot write the rebuilt " +
+                                                              source.entry.name + ": " +
+                                                              fileio::systemReason(error));
 }
 
 } // namespace updater

@@ -24,27 +24,38 @@ bool InstalledFiles::same(const Identity& identity, const struct stat& status) {
 }
 
 // The file's SHA-256, and its chunks when it is one to cut.
-delta::Sha256 InstalledFiles::digestOf(const std::string& installedPath, int file,
-                                       const Identity& identity) {
-    if (!m_cutPaths.contains(installedPath)) {
+std::optional<delta::Sha256> InstalledFiles::digestOf(const std::string& installedPath, int file,
+                                                      const Identity& identity) {
+    const auto listed = m_cutPaths.find(installedPath);
+    if (listed == m_cutPaths.end()) {
         return delta::sha256OfOpenFile(file, identity.path);
     }
-    delta::Sha256Digest whole(identity.path);
+    const std::vector<delta::MapChunk>& chunks = listed->second;
     delta::HeldChunks held;
-    delta::cutOpenFile(
-        file, identity.path, m_cutSizes,
-        [&](std::uint64_t offset, std::uint64_t size, const delta::Sha256& sha256) {
-            held.try_emplace(delta::chunkDigestOf(sha256), delta::HeldChunk{offset, size});
-            m_pump();
-        },
-        &whole);
+    std::size_t next = 0;
+    bool listedSoFar = true;
+    delta::cutOpenFile(file, identity.path, m_cutSizes,
+                       [&](std::uint64_t offset, std::uint64_t size, const delta::Sha256& sha256) {
+                           const delta::ChunkDigest digest = delta::chunkDigestOf(sha256);
+                           held.try_emplace(digest, delta::HeldChunk{offset, size});
+                           // The same bytes cut the same way: a chunk other than
+                           // the listed one in its place is another file.
+                           listedSoFar = listedSoFar && next < chunks.size() &&
+                                         chunks[next].size == size && chunks[next].digest == digest;
+                           ++next;
+                           m_pump();
+                       });
     m_cut[installedPath] = {identity, std::move(held)};
-    return whole.finish();
+    if (!listedSoFar || next != chunks.size()) {
+        return std::nullopt;
+    }
+    // Chunks that are all the listed ones are most likely the new file; its
+    // SHA-256 alone says so.
+    return delta::sha256OfOpenFile(file, identity.path);
 }
 
-void InstalledFiles::cutWhenHashing(std::set<std::string> installedPaths,
-                                    const zipformat::ChunkSizes& sizes) {
-    m_cutPaths = std::move(installedPaths);
+void InstalledFiles::cutWhenHashing(ListedChunks listed, const zipformat::ChunkSizes& sizes) {
+    m_cutPaths = std::move(listed);
     m_cutSizes = sizes;
 }
 
@@ -59,7 +70,7 @@ bool InstalledFiles::holds(const std::string& installedPath, std::uint64_t size,
     m_pump();
     const Identity identity{found, status.st_dev, status.st_ino, status.st_size, status.st_mtim};
     try {
-        if (digestOf(installedPath, file.get(), identity) != sha256) {
+        if (digestOf(installedPath, file.get(), identity) != std::optional(sha256)) {
             return false;
         }
     } catch (const delta::DeltaError&) {

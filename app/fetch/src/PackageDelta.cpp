@@ -81,12 +81,12 @@ Outcome<void> differenceFromListed(const std::string& path, const delta::Manifes
 }
 
 // The installed paths of the entries the chunk map lists.
-std::set<std::string> chunkedPaths(const delta::PackageManifest& manifest,
-                                   const delta::ChunkMap& map) {
-    std::set<std::string> paths;
+InstalledFiles::ListedChunks chunkedPaths(const delta::PackageManifest& manifest,
+                                          const delta::ChunkMap& map) {
+    InstalledFiles::ListedChunks paths;
     for (const delta::ManifestEntry& entry : manifest.entries) {
-        if (map.find(entry.entryName) != nullptr) {
-            paths.insert(entry.installedPath);
+        if (const delta::ChunkedEntry* chunked = map.find(entry.entryName)) {
+            paths.emplace(entry.installedPath, chunked->chunks);
         }
     }
     return paths;

@@ -98,8 +98,8 @@ void PackageDelta::fetchChunked(const Package& package, const delta::PackageMani
         const delta::ManifestEntry& listed = manifest.entries[planned.manifestIndex];
         const delta::DirectoryEntry& entry = package.directory.entries[planned.directoryIndex];
         const std::string name = tempFolder + "/" + delta::unpackedName(entry.name);
-        const ChunkedFetch::Source source{package.url, package.size, entry,        planned.span,
-                                          *job.chunks, job.plan,     job.installed};
+        const ChunkedFetch::Source source{package.url, package.size, entry,         planned.span,
+                                          *job.chunks, job.plan,     job.installed, listed.sha256};
         delta::Sha256 written{};
         if (auto rebuilt =
                 fetch.fetch(source, name, fileio::unpackedFileMode(listed.mode, m_umask), written);

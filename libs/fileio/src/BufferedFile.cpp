@@ -52,6 +52,17 @@ int BufferedFile::write(const void* data, std::size_t size) {
     return 0;
 }
 
+int BufferedFile::copyFrom(int from, off_t offset, const void* sameBytes, std::size_t size) {
+    if (const int error = flush()) {
+        return error;
+    }
+    if (m_failure != 0 || !m_fd) {
+        return m_failure != 0 ? m_failure : EBADF;
+    }
+    m_failure = copyFromFile(from, offset, m_fd.get(), sameBytes, size);
+    return m_failure;
+}
+
 int BufferedFile::flush() {
     const std::size_t held = std::exchange(m_used, 0);
     return held == 0 ? m_failure : writeThrough(m_buffer.data(), held);

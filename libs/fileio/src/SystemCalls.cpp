@@ -36,6 +36,9 @@ SystemCalls realSystemCalls() {
     calls.write = [](int fd, const void* data, std::size_t size) {
         return ::write(fd, data, size);
     };
+    calls.copyFileRange = [](int in, off_t* inOffset, int out, std::size_t size) {
+        return ::copy_file_range(in, inOffset, out, nullptr, size, 0);
+    };
     calls.fsync = [](int fd) { return ::fsync(fd); };
     calls.syncfs = [](int fd) { return ::syncfs(fd); };
     calls.close = [](int fd) { return ::close(fd); };

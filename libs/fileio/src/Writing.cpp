@@ -31,6 +31,29 @@ int writeAll(int fd, const void* data, std::size_t size) {
     return 0;
 }
 
+int copyFromFile(int from, off_t offset, int to, const void* sameBytes, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t copied = systemCalls().copyFileRange(from, &offset, to, size - done);
+        if (copied < 0 && errno == EINTR) {
+            continue;
+        }
+        if (copied < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                           errno == EOPNOTSUPP || errno == EBADF)) {
+            break;
+        }
+        if (copied < 0) {
+            return errno;
+        }
+        if (copied == 0) {
+            // The source ends early: the bytes the caller holds are the ones meant.
+            break;
+        }
+        done += static_cast<std::size_t>(copied);
+    }
+    return writeAll(to, static_cast<const char*>(sameBytes) + done, size - done);
+}
+
 int syncFile(int fd) {
     return systemCalls().fsync(fd) == 0 ? 0 : errno;
 }

@@ -14,12 +14,14 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <vector>
 
 namespace updater {
 
 // The files of the installation an update takes instead of fetching them:
 // those whose installed copy has the size and SHA-256 the manifest lists.
-// Each is read once, to hash it, and taken into the temp folder only while
+// Each is read once to hash it (a file cut into chunks, whose chunks are
+// the new file's, a second time), and taken into the temp folder only while
 // it is still the file that was hashed.
 // An installed file open for reading, and the chunks it holds by digest.
 struct InstalledChunks {
@@ -43,9 +45,14 @@ public:
     // exactly mode: a second name of it when it has that mode, else a copy.
     Outcome<void> take(const std::string& installedPath, const std::string& to, mode_t mode) const;
 
-    // The installed paths whose file holds also cuts into chunks with sizes
-    // as it hashes it, so that chunks need not read it again.
-    void cutWhenHashing(std::set<std::string> installedPaths, const zipformat::ChunkSizes& sizes);
+    // The chunks of the new files, by installed path, as the chunk map lists
+    // them.
+    using ListedChunks = std::map<std::string, std::vector<delta::MapChunk>>;
+    // The installed paths whose file holds cuts into chunks with sizes
+    // before it hashes it, so that chunks need not read it again. A file
+    // whose chunks are not the listed ones is not the new file: its SHA-256
+    // is never taken.
+    void cutWhenHashing(ListedChunks listed, const zipformat::ChunkSizes& sizes);
 
     // The regular file at installedPath, cut into chunks with sizes (as
     // holds cut it, when it is still that file); nothing when there is none
@@ -63,13 +70,16 @@ private:
         timespec modified{};
     };
     static bool same(const Identity& identity, const struct stat& status);
-    delta::Sha256 digestOf(const std::string& installedPath, int file, const Identity& identity);
+    // The file's SHA-256; nothing when its chunks already show it is not the
+    // new file.
+    std::optional<delta::Sha256> digestOf(const std::string& installedPath, int file,
+                                          const Identity& identity);
 
     std::string m_installFolder;
     Resolve m_resolve;
     std::function<void()> m_pump;
     std::map<std::string, Identity> m_held; // by installed path
-    std::set<std::string> m_cutPaths;
+    ListedChunks m_cutPaths;
     zipformat::ChunkSizes m_cutSizes;
     // What holds cut, by installed path, and the file it cut.
     std::map<std::string, std::pair<Identity, delta::HeldChunks>> m_cut;

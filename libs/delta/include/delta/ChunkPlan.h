@@ -34,8 +34,15 @@ struct ChunkPlan {
     // What fetching the entry this way takes of the package: its local
     // header, which alone says where its data begins, and its chunks.
     std::uint64_t requestedBytes() const;
-    // Whether that is less than fetching the entry whole, its span.
-    bool saves(const ByteSpan& span) const { return requestedBytes() < span.length; }
+    // What a request costs beside its bytes (its round trip, its headers),
+    // counted as the bytes a common link carries meanwhile.
+    static constexpr std::uint64_t requestCost = 64 * 1024;
+    // Whether fetching the entry this way, a request for the local header and
+    // one for each run of chunks, costs less than fetching it whole, its
+    // span in one request: many small changes spread over a file do not.
+    bool saves(const ByteSpan& span) const {
+        return requestedBytes() + (requests.size() + 1) * requestCost < span.length + requestCost;
+    }
 };
 
 ChunkPlan planChunks(const ChunkedEntry& entry, const HeldChunks& held);

@@ -10,6 +10,7 @@
 #include "fileio/UniqueFd.h"
 
 #include <cstddef>
+#include <sys/types.h>
 #include <vector>
 
 namespace fileio {
@@ -28,6 +29,9 @@ public:
     // after a failure the bytes held back are dropped and every later call
     // reports the same failure.
     [[nodiscard]] int write(const void* data, std::size_t size);
+    // Appends size bytes of the file from at offset, which sameBytes holds
+    // too, with the kernel's copy (see copyFromFile). 0 or the errno value.
+    [[nodiscard]] int copyFrom(int from, off_t offset, const void* sameBytes, std::size_t size);
     // Hands what is held back to the system. 0 or the errno value.
     [[nodiscard]] int flush();
     // Flushes and closes; the first failure's errno value, or 0.

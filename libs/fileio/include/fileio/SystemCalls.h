@@ -29,6 +29,8 @@ struct SystemCalls {
     // openat2(2) with the given resolve flags (RESOLVE_*) and no mode.
     std::function<int(int folder, const char* name, int flags, std::uint64_t resolve)> openat2;
     std::function<ssize_t(int fd, const void* data, std::size_t size)> write;
+    // copy_file_range(2) from in at *inOffset to out at its position.
+    std::function<ssize_t(int in, off_t* inOffset, int out, std::size_t size)> copyFileRange;
     std::function<int(int fd)> fsync;
     std::function<int(int fd)> syncfs;
     std::function<int(int fd)> close;

@@ -26,6 +26,14 @@ UniqueFd openFileAt(int folder, const std::string& name, int flags, mode_t mode)
     return writeAll(fd, data.data(), data.size());
 }
 
+// Appends size bytes of the file from, from offset on, to the file to at its
+// position, with the kernel's copy (which shares the blocks where the file
+// system can); where the kernel cannot copy between the two, writes
+// sameBytes, the caller's copy of those bytes, instead. Returns 0 or the
+// errno value of the failure.
+[[nodiscard]] int copyFromFile(int from, off_t offset, int to, const void* sameBytes,
+                               std::size_t size);
+
 // Flushes the file's content to the disk. Returns 0 or the errno value.
 [[nodiscard]] int syncFile(int fd);
 

@@ -64,6 +64,17 @@ private:
             m_taken += written > 0 ? static_cast<std::size_t>(written) : 0;
             return written;
         };
+        // The kernel's copy into such a file is refused as between file
+        // systems, so that its bytes come through write.
+        const auto realCopy = calls.copyFileRange;
+        calls.copyFileRange = [this, realCopy](int in, off_t* inOffset, int out,
+                                               std::size_t size) -> ssize_t {
+            if (isTarget(out)) {
+                errno = EXDEV;
+                return -1;
+            }
+            return realCopy(in, inOffset, out, size);
+        };
         if (closeError != 0) {
             calls.close = [this, realClose, closeError](int fd) {
                 const bool target = isTarget(fd);
