@@ -1,6 +1,8 @@
 #include "fetch/ChunkedFetch.h"
 #include "fetch/FetchFailure.h"
 
+#include "SideDigest.h"
+
 #include "delta/ChunkInflater.h"
 #include "delta/DeltaError.h"
 #include "fileio/BufferedFile.h"
@@ -91,7 +93,7 @@ Outcome<std::uint64_t> ChunkedFetch::dataOffset(const Source& source) {
 }
 
 Outcome<void> ChunkedFetch::copyHeld(const Source& source, std::size_t& index,
-                                     fileio::BufferedFile& out, delta::Sha256Digest& whole) {
+                                     fileio::BufferedFile& out, SideDigest& whole) {
     const auto& steps = source.plan.steps;
     const auto& chunks = source.chunks.chunks;
     const std::uint64_t start = steps[index].heldOffset;
@@ -101,28 +103,28 @@ Outcome<void> ChunkedFetch::copyHeld(const Source& source, std::size_t& index,
         ++index;
     } while (index < steps.size() && !steps[index].fetched &&
              steps[index].heldOffset == start + length);
-    std::vector<unsigned char> piece(
-        static_cast<std::size_t>(std::min<std::uint64_t>(copyPiece, length)));
     for (std::uint64_t done = 0; done < length;) {
+        SideDigest::Buffer piece = whole.emptyBuffer();
         const auto wanted =
-            static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), length - done));
+            static_cast<std::size_t>(std::min<std::uint64_t>(copyPiece, length - done));
         const auto at = static_cast<off_t>(start + done);
-        std::size_t got = 0;
-        if (const int error =
-                fileio::readAt(source.installed.file.get(), piece.data(), wanted, at, got)) {
+        if (const int error = fileio::readAt(source.installed.file.get(), piece.bytes.get(), wanted,
+                                             at, piece.size)) {
             return needWholePackage(FetchFailureKind::localFiles, "cannot read " +
                                                                       source.installed.path + ": " +
                                                                       fileio::systemReason(error));
         }
-        if (got != wanted) {
+        if (piece.size != wanted) {
             return needWholePackage(FetchFailureKind::localFiles,
                                     source.installed.path + " changed while the update read it");
         }
-        whole.add(piece.data(), got);
-        if (const int error = out.copyFrom(source.installed.file.get(), at, piece.data(), got)) {
+        if (const int error =
+                out.copyFrom(source.installed.file.get(), at, piece.bytes.get(), piece.size)) {
             return writeFailure(source, error);
         }
-        done += got;
+        // Hashed on the side while the next piece is read and copied.
+        whole.add(std::move(piece));
+        done += wanted;
     }
     return {};
 }
@@ -181,11 +183,11 @@ Outcome<void> ChunkedFetch::fetchRun(const Source& source, std::uint64_t dataOff
 Outcome<void> ChunkedFetch::rebuild(const Source& source, std::uint64_t dataOffset, int file,
                                     delta::Sha256& written) {
     fileio::BufferedFile out(fileio::UniqueFd(file), fileBuffer);
-    delta::Sha256Digest whole(source.entry.name);
+    SideDigest whole(source.entry.name, copyPiece);
     int writeError = 0;
     const auto write = [&](std::span<const unsigned char> bytes) {
         if (writeError == 0) {
-            whole.add(bytes.data(), bytes.size());
+            whole.add(bytes);
             writeError = out.write(bytes.data(), bytes.size());
         }
     };

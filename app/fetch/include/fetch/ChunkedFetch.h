@@ -17,6 +17,8 @@
 
 namespace updater {
 
+class SideDigest;
+
 // One changed file of an entry deflated in chunks, rebuilt in the temp
 // folder from the chunks the installed file holds and the ones fetched by
 // range from the package; a piece at a time in memory, never the file.
@@ -62,7 +64,7 @@ private:
     // The held chunks from index on that lie side by side in the installed
     // file, copied into out; index ends past them.
     Outcome<void> copyHeld(const Source& source, std::size_t& index, fileio::BufferedFile& out,
-                           delta::Sha256Digest& whole);
+                           SideDigest& whole);
     Outcome<void> fetchRun(const Source& source, std::uint64_t dataOffset,
                            const delta::ByteSpan& request, std::size_t& index, const Write& write);
 
