@@ -3,10 +3,10 @@
 #include "EntryStream.h"
 #include "JobError.h"
 #include "ResultText.h"
+#include "fileio/Processors.h"
 #include "unzip32.h"
 
 #include <algorithm>
-#include <sched.h>
 #include <utility>
 
 namespace unzip32 {
@@ -26,12 +26,7 @@ EntryWorkers::Limits EntryWorkers::limitsFor(std::size_t threads) {
 }
 
 std::size_t EntryWorkers::threadsAvailable() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (::sched_getaffinity(0, sizeof set, &set) != 0) {
-        return 1;
-    }
-    return std::clamp<std::size_t>(static_cast<std::size_t>(CPU_COUNT(&set)), 1, mostThreads);
+    return fileio::processorsAvailable(mostThreads);
 }
 
 EntryWorkers::EntryWorkers(const JobContext& context, std::size_t threads, Limits limits)

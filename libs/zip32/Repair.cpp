@@ -1,8 +1,10 @@
 #include "Repair.h"
 
+#include "CheckPool.h"
 #include "JobFailure.h"
 #include "ZlibStreams.h"
 #include "fileio/Failure.h"
+#include "fileio/Processors.h"
 #include "fileio/Reading.h"
 #include "fileio/Writing.h"
 #include "zip32.h"
@@ -13,7 +15,10 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
+#include <future>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -129,16 +134,26 @@ std::time_t fromDosTime(uint16_t time, uint16_t date) {
     return std::mktime(&fields);
 }
 
-// The entry whose local header is at offset, checked, and the offset after
-// its data; nothing when the bytes there are no sound entry.
-std::optional<std::pair<RecoveredEntry, uint64_t>> entryAt(int archive, uint64_t offset,
-                                                           const Reporter& reporter) {
+// What the local header at an offset says, before its data is read.
+struct Header {
+    enum class Kind { none, refused, entry };
+    Kind kind = Kind::none;
+    RecoveredEntry entry;
+    // Why an entry found is left out unread.
+    std::string refusal;
+    // Its sizes come after its data, which must be read through to find
+    // where the next entry begins.
+    bool sizesLater = false;
+};
+
+Header headerAt(int archive, uint64_t offset) {
+    Header found;
     std::array<unsigned char, zipformat::localHeaderSize> header;
     if (readArchive(archive, offset, header.data(), header.size()) < header.size()) {
-        return std::nullopt;
+        return found;
     }
     const uint16_t flags = read16(&header[zipformat::localFlagsAt]);
-    RecoveredEntry entry;
+    RecoveredEntry& entry = found.entry;
     entry.method = read16(&header[zipformat::localMethodAt]);
     entry.modified = fromDosTime(read16(&header[10]), read16(&header[12]));
     entry.crc = read32(&header[14]);
@@ -149,7 +164,7 @@ std::optional<std::pair<RecoveredEntry, uint64_t>> entryAt(int archive, uint64_t
     std::string nameAndExtra(nameLength + extraLength, '\0');
     if (nameLength == 0 || readArchive(archive, offset + header.size(), nameAndExtra.data(),
                                        nameAndExtra.size()) < nameAndExtra.size()) {
-        return std::nullopt;
+        return found;
     }
     entry.name = nameAndExtra.substr(0, nameLength);
     entry.utf8Name = (flags & zipformat::utf8NameFlag) != 0;
@@ -164,21 +179,29 @@ std::optional<std::pair<RecoveredEntry, uint64_t>> entryAt(int archive, uint64_t
         }
         at += 4 + length;
     }
+    found.kind = Header::Kind::refused;
+    found.sizesLater = (flags & zipformat::dataDescriptorFlag) != 0 && entry.compressedSize == 0;
     if (!zipformat::readsWithZlib(flags, entry.method)) {
-        reporter.warning(entry.name,
-                         "encrypted or of an unknown method; cannot be checked, left out");
-        return std::nullopt;
+        found.refusal = "encrypted or of an unknown method; cannot be checked, left out";
+    } else if (found.sizesLater && entry.method == zipformat::storedMethod) {
+        found.refusal = "stored without its size; left out";
+    } else {
+        found.kind = Header::Kind::entry;
     }
-    const bool sizesLater =
-        (flags & zipformat::dataDescriptorFlag) != 0 && entry.compressedSize == 0;
-    if (sizesLater && entry.method == zipformat::storedMethod) {
-        reporter.warning(entry.name, "stored without its size; left out");
-        return std::nullopt;
-    }
-    const DataCheck check = readThrough(archive, entry.dataOffset, entry.method,
-                                        sizesLater ? UINT64_MAX : entry.compressedSize);
+    return found;
+}
+
+DataCheck readThrough(int archive, const Header& header) {
+    return readThrough(archive, header.entry.dataOffset, header.entry.method,
+                       header.sizesLater ? UINT64_MAX : header.entry.compressedSize);
+}
+
+// The offset after the entry's data when it checked out, its sizes and CRC
+// taken from the descriptor where they come after the data.
+std::optional<uint64_t> checkedEnd(int archive, Header& header, const DataCheck& check) {
+    RecoveredEntry& entry = header.entry;
     uint64_t end = entry.dataOffset + check.consumed;
-    if (sizesLater && check.complete) {
+    if (header.sizesLater && check.complete) {
         // The descriptor after the data holds the CRC (signature optional).
         std::array<unsigned char, 8> descriptor{};
         readArchive(archive, end, descriptor.data(), descriptor.size());
@@ -190,11 +213,115 @@ std::optional<std::pair<RecoveredEntry, uint64_t>> entryAt(int archive, uint64_t
     }
     if (!check.complete || check.consumed != entry.compressedSize || check.size != entry.size ||
         check.crc != entry.crc) {
-        reporter.warning(entry.name, "data does not check out; left out");
         return std::nullopt;
     }
-    return std::pair{entry, end};
+    return end;
 }
+
+// A header the walk has passed, its data perhaps being read through on
+// another thread.
+struct Walked {
+    uint64_t offset = 0;
+    Header header;
+    std::future<DataCheck> check;
+};
+
+// The walk through the local headers, which reads each entry's data through
+// on the pool's threads while it goes on to the entry that follows. It
+// runs ahead on the guess that each entry checks out; where one does not,
+// what it walked past that entry is dropped and it goes on from the header
+// after, just as a walk one entry at a time would.
+class HeaderWalk {
+public:
+    HeaderWalk(int archive, const Reporter& reporter)
+        : m_archive(archive), m_reporter(reporter),
+          m_pool(fileio::processorsAvailable(mostThreads)), m_ahead(2 * mostThreads),
+          m_next(nextHeader(archive, 0)) {}
+
+    std::vector<RecoveredEntry> recover() {
+        std::vector<RecoveredEntry> entries;
+        for (walkAhead(); !m_walked.empty(); walkAhead()) {
+            Walked walked = std::move(m_walked.front());
+            m_walked.pop_front();
+            settle(walked, entries);
+        }
+        return entries;
+    }
+
+private:
+    static constexpr std::size_t mostThreads = 8;
+
+    void walkAhead() {
+        while (m_next && m_walked.size() < m_ahead) {
+            Walked walked{*m_next, headerAt(m_archive, *m_next), {}};
+            if (walked.header.kind != Header::Kind::entry) {
+                m_next = nextHeader(m_archive, walked.offset + 4);
+            } else if (walked.header.sizesLater) {
+                // Where the next entry begins is known only once this one is read.
+                m_next.reset();
+            } else {
+                walked.check = checkOf(walked);
+                const RecoveredEntry& entry = walked.header.entry;
+                m_next = nextHeader(m_archive, entry.dataOffset + entry.compressedSize);
+            }
+            m_walked.push_back(std::move(walked));
+        }
+    }
+
+    // The entry's read through, begun now or before a failed entry had the
+    // walk go back.
+    std::future<DataCheck> checkOf(const Walked& walked) {
+        m_begun.erase(m_begun.begin(), m_begun.lower_bound(walked.offset));
+        if (const auto begun = m_begun.find(walked.offset); begun != m_begun.end()) {
+            std::future<DataCheck> check = std::move(begun->second);
+            m_begun.erase(begun);
+            return check;
+        }
+        auto task = std::make_shared<std::packaged_task<DataCheck()>>(
+            [archive = m_archive, header = walked.header] { return readThrough(archive, header); });
+        std::future<DataCheck> check = task->get_future();
+        m_pool.run([task] { (*task)(); });
+        return check;
+    }
+
+    void settle(Walked& walked, std::vector<RecoveredEntry>& entries) {
+        Header& header = walked.header;
+        if (header.kind == Header::Kind::refused) {
+            m_reporter.warning(header.entry.name, header.refusal);
+        }
+        if (header.kind != Header::Kind::entry) {
+            return;
+        }
+        const DataCheck check =
+            walked.check.valid() ? walked.check.get() : readThrough(m_archive, header);
+        if (const auto end = checkedEnd(m_archive, header, check)) {
+            entries.push_back(header.entry);
+            if (header.sizesLater) {
+                m_next = nextHeader(m_archive, *end);
+            }
+            return;
+        }
+        m_reporter.warning(header.entry.name, "data does not check out; left out");
+        // The data's end was no entry's end after all; the walk from the
+        // header after may come upon the entries it passed again.
+        for (Walked& passed : m_walked) {
+            if (passed.check.valid()) {
+                m_begun.emplace(passed.offset, std::move(passed.check));
+            }
+        }
+        m_walked.clear();
+        m_next = nextHeader(m_archive, walked.offset + 4);
+    }
+
+    int m_archive;
+    const Reporter& m_reporter;
+    CheckPool m_pool;
+    const std::size_t m_ahead;
+    std::optional<uint64_t> m_next;
+    std::deque<Walked> m_walked;
+    // Read-throughs begun for entries a failed one took the walk back from.
+    std::map<uint64_t, std::future<DataCheck>> m_begun;
+};
 
 // The bytes of a recovered entry as they are stored, for libzip to copy.
 class StoredData : public EntrySource {
@@ -242,15 +369,7 @@ std::vector<RecoveredEntry> recoverEntries(const ArchiveFile& file, const Report
     if (!file.exists() || !archive) {
         throw JobFailure(ZP_ARCHIVE_UNREADABLE, file.path() + ": no archive to repair");
     }
-    std::vector<RecoveredEntry> entries;
-    for (auto at = nextHeader(archive.get(), 0); at;) {
-        if (auto found = entryAt(archive.get(), *at, reporter)) {
-            entries.push_back(std::move(found->first));
-            at = nextHeader(archive.get(), found->second);
-        } else {
-            at = nextHeader(archive.get(), *at + 4);
-        }
-    }
+    std::vector<RecoveredEntry> entries = HeaderWalk(archive.get(), reporter).recover();
     if (entries.empty()) {
         throw JobFailure(ZP_NOTHING_RECOVERED, file.path() + ": no entry could be recovered");
     }
