@@ -295,7 +295,6 @@ void repairBenchmark(const Settings& settings, const std::string& self) {
         std::ofstream(damaged, std::ios::binary) << bytes;
     }
     std::vector<double> all, one, peer;
-    double rss = 0;
     for (int round = 0; round < settings.rounds; ++round) {
         for (int turn = 0; turn < 2; ++turn) {
             const std::string archive = work + "/repaired.zip";
@@ -306,16 +305,15 @@ void repairBenchmark(const Settings& settings, const std::string& self) {
             const Sample sample =
                 bench::runMeasured(turn == 0 ? command : bench::onOneProcessor(command));
             (turn == 0 ? all : one).push_back(sample.wall);
-            rss = std::max(rss, turn == 0 ? sample.rssMiB : rss);
         }
         peer.push_back(bench::runMeasured({"7z", "t", "-bd", "-bso0", sound}).wall);
         std::printf("  round %d: repair %.2f s, on one processor %.2f s, 7z t %.2f s\n", round + 1,
                     all.back(), one.back(), peer.back());
     }
-    std::printf("repair of %d MiB in %d files, central directory cut off: %.2f s (peak %.1f MiB), "
+    std::printf("repair of %d MiB in %d files, central directory cut off: %.2f s, "
                 "on one processor %.2f s, speed-up %.2f; 7z t of the sound archive %.2f s; "
                 "repair/7z %.2f\n",
-                settings.sizeMiB, settings.files, bench::median(all), rss, bench::median(one),
+                settings.sizeMiB, settings.files, bench::median(all), bench::median(one),
                 bench::median(one) / bench::median(all), bench::median(peer),
                 bench::median(all) / bench::median(peer));
     std::filesystem::remove_all(work);
