@@ -3,6 +3,7 @@
 #include "EntryStream.h"
 #include "JobError.h"
 #include "ResultText.h"
+#include "WriteBehind.h"
 #include "fileio/Processors.h"
 #include "unzip32.h"
 
@@ -18,10 +19,13 @@ namespace {
 // the room check counts for them.
 constexpr std::size_t filesPerThread = 4;
 constexpr std::uint64_t bytesAtOnce = 64ull * 1024 * 1024;
+// From this size on, a file is written by a thread of its own while the
+// worker inflates the next piece.
+constexpr std::uint64_t writtenBehindFrom = 4ull * 1024 * 1024;
 
 } // namespace
 
-EntryWorkers::Limits EntryWorkers::limitsFor(std::size_t threads) {
+FilesAtOnce EntryWorkers::limitsFor(std::size_t threads) {
     return {std::max<std::size_t>(1, threads) * filesPerThread, bytesAtOnce};
 }
 
@@ -29,7 +33,7 @@ std::size_t EntryWorkers::threadsAvailable() {
     return fileio::processorsAvailable(mostThreads);
 }
 
-EntryWorkers::EntryWorkers(const JobContext& context, std::size_t threads, Limits limits)
+EntryWorkers::EntryWorkers(const JobContext& context, std::size_t threads, FilesAtOnce limits)
     : m_context(context), m_limits(limits), m_bufferSize(context.buffer.size()) {
     threads = std::clamp<std::size_t>(threads, 1, mostThreads);
     try {
@@ -146,8 +150,10 @@ std::optional<EntryWorkers::Outcome> EntryWorkers::placeFirst() {
 }
 
 void EntryWorkers::work() {
-    // Left unset: a read says how much of it holds data.
+    // Left unset: a read says how much of it holds data. The spare is
+    // made at the first large entry.
     std::unique_ptr<char[]> buffer;
+    std::unique_ptr<char[]> spare;
     for (;;) {
         Slot* slot = nullptr;
         {
@@ -163,7 +169,7 @@ void EntryWorkers::work() {
             if (!buffer) {
                 buffer = std::make_unique_for_overwrite<char[]>(m_bufferSize);
             }
-            unpack(*slot, {buffer.get(), m_bufferSize});
+            unpack(*slot, {buffer.get(), m_bufferSize}, spare);
         } catch (const EntryFault& fault) {
             slot->file.reset();
             slot->outcome.failureCode = fault.code();
@@ -195,13 +201,42 @@ void EntryWorkers::work() {
 // Only entries that need nothing of the calling thread come here: not
 // encrypted (no password to ask), stored or deflated (read straight from
 // the archive file, not through the archive engine's shared handle).
-void EntryWorkers::unpack(Slot& slot, std::span<char> room) const {
+void EntryWorkers::unpack(Slot& slot, std::span<char> room, std::unique_ptr<char[]>& spare) const {
     if (m_abandon) {
         return;
     }
     const Task& task = slot.task;
     EntryStream stream(m_context, task.entry, m_context.settings.translateLineEnds);
     auto file = std::make_unique<PendingFile>(task.folder->get());
+    // Translated pieces live in the stream, not in the room they are read
+    // into, and must be written before the next is read.
+    if (task.entry.size >= writtenBehindFrom && !m_context.settings.translateLineEnds) {
+        if (!spare) {
+            spare = std::make_unique_for_overwrite<char[]>(room.size());
+        }
+        std::optional<WriteBehind> behind;
+        try {
+            behind.emplace(*file);
+        } catch (const std::system_error&) {
+            // No thread to spare: written here, between the pieces.
+        }
+        if (behind) {
+            const std::span<char> rooms[2] = {room, {spare.get(), room.size()}};
+            std::size_t next = 0;
+            for (std::string_view piece = stream.next(rooms[next]); !piece.empty();
+                 piece = stream.next(rooms[next])) {
+                if (m_abandon) {
+                    return;
+                }
+                behind->write(piece);
+                next ^= 1;
+            }
+            behind->finish();
+            file->finish(task.attributes);
+            slot.file = std::move(file);
+            return;
+        }
+    }
     for (std::string_view piece = stream.next(room); !piece.empty(); piece = stream.next(room)) {
         if (m_abandon) {
             return;

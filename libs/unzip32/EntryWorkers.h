@@ -4,6 +4,7 @@
 #include "EntryInfo.h"
 #include "JobContext.h"
 #include "PendingFile.h"
+#include "RoomCheck.h"
 #include "fileio/UniqueFd.h"
 
 #include <atomic>
@@ -26,19 +27,16 @@ namespace unzip32 {
 // the entries' order and reports their outcomes in that order, so that a
 // job that stops at an entry leaves no later file in place, and a later
 // entry of the same name wins as it would one after another. Memory stays
-// bounded: each thread has one read buffer, whatever the entries' sizes.
+// bounded: each thread has one read buffer, and a second once it has a
+// large entry to write behind (see WriteBehind), whatever the entries'
+// sizes.
 class EntryWorkers {
 public:
     // At most this many threads, however many processors there are.
     static constexpr std::size_t mostThreads = 8;
-    // How many files may be unpacked and not yet in place at once, and how
-    // many of their bytes (declared sizes); one file is always let through.
-    struct Limits {
-        std::size_t files = 1;
-        std::uint64_t bytes = 0;
-    };
-    // The limits for threads working at once.
-    static Limits limitsFor(std::size_t threads);
+    // How many files, and how many of their bytes (declared sizes), may
+    // wait to be put in place while threads work at once.
+    static FilesAtOnce limitsFor(std::size_t threads);
     // The processors this process may run on, up to mostThreads.
     static std::size_t threadsAvailable();
 
@@ -61,7 +59,7 @@ public:
         bool stopsJob = false;
     };
 
-    EntryWorkers(const JobContext& context, std::size_t threads, Limits limits);
+    EntryWorkers(const JobContext& context, std::size_t threads, FilesAtOnce limits);
     // Stops every thread and drops every file not yet in place.
     ~EntryWorkers();
     EntryWorkers(const EntryWorkers&) = delete;
@@ -90,14 +88,14 @@ private:
     };
 
     void work();
-    void unpack(Slot& slot, std::span<char> room) const;
+    void unpack(Slot& slot, std::span<char> room, std::unique_ptr<char[]>& spare) const;
     // Waits for the first slot, puts its file in place and gives its
     // outcome; none once the job has stopped.
     std::optional<Outcome> placeFirst();
     std::vector<Outcome> placeWhile(bool wait, std::uint64_t size, bool all);
 
     const JobContext& m_context;
-    const Limits m_limits;
+    const FilesAtOnce m_limits;
     const std::size_t m_bufferSize;
     std::mutex m_mutex;
     std::condition_variable m_taskArrived;

@@ -44,20 +44,20 @@ ExtractionHandler::ExtractionHandler(const JobContext& context, const EntrySelec
       m_tree(context.settings.extractionFolder, true), m_umask(fileio::processUmask()) {
     const bool onDiskDecides = !m_settings.overwriteExisting || m_settings.promptBeforeOverwrite ||
                                m_settings.freshen || m_settings.onlyNewer;
+    const FilesWritten written = FilesWritten::of(context.archive, selection, m_settings);
     if (onDiskDecides) {
-        requireRoom(m_settings, roomNeeded(context.archive, selection, m_settings));
+        requireRoom(m_settings, written.roomNeeded());
         return;
     }
     // Files unpacked side by side hold their room together until they are
     // put in place; where the disk has not that much, they go one at a time.
     const std::size_t threads = EntryWorkers::threadsAvailable();
-    const EntryWorkers::Limits side = EntryWorkers::limitsFor(threads);
-    FilesAtOnce atOnce{side.files, side.bytes};
-    if (!roomFor(m_settings, roomNeeded(context.archive, selection, m_settings, atOnce))) {
+    FilesAtOnce atOnce = EntryWorkers::limitsFor(threads);
+    if (!roomFor(m_settings, written.roomNeeded(atOnce))) {
         atOnce = {};
-        requireRoom(m_settings, roomNeeded(context.archive, selection, m_settings, atOnce));
+        requireRoom(m_settings, written.roomNeeded(atOnce));
     }
-    m_workers.emplace(context, threads, EntryWorkers::Limits{atOnce.files, atOnce.bytes});
+    m_workers.emplace(context, threads, atOnce);
 }
 
 void ExtractionHandler::handle(const EntryInfo& entry) {

@@ -34,52 +34,33 @@ uint64_t roomHeldBy(const struct stat& existing) {
                     static_cast<uint64_t>(existing.st_blocks) * 512);
 }
 
-// The most room the files written took at any moment, with the files that
-// may wait beside each one.
-class RoomNeed {
-public:
-    explicit RoomNeed(const FilesAtOnce& atOnce) : m_atOnce(atOnce) {}
-
-    void write(uint64_t size, uint64_t replaced) {
-        m_files.push_back({size, size > replaced ? size - replaced : 0});
-    }
-
-    uint64_t bytes() const {
-        uint64_t most = 0;
-        uint64_t addedBefore = 0;
-        // The files beside the first not yet in place: [first, end).
-        std::size_t end = 0;
-        uint64_t beside = 0;
-        for (std::size_t first = 0; first < m_files.size(); ++first) {
-            if (end == first) {
-                beside = m_files[end++].size;
-            }
-            while (end < m_files.size() && end - first < m_atOnce.files &&
-                   beside + m_files[end].size <= m_atOnce.bytes) {
-                beside = sum(beside, m_files[end++].size);
-            }
-            most = std::max(most, sum(addedBefore, beside));
-            addedBefore = sum(addedBefore, m_files[first].added);
-            beside -= m_files[first].size;
-        }
-        return most;
-    }
-
-private:
-    struct File {
-        uint64_t size;
-        uint64_t added;
-    };
-    FilesAtOnce m_atOnce;
-    std::vector<File> m_files;
-};
-
 } // namespace
 
-uint64_t roomNeeded(const Archive& archive, const EntrySelection& selection,
-                    const JobSettings& settings, const FilesAtOnce& atOnce) {
+uint64_t FilesWritten::roomNeeded(const FilesAtOnce& atOnce) const {
+    uint64_t most = 0;
+    uint64_t addedBefore = 0;
+    // The files beside the first not yet in place: [first, end).
+    std::size_t end = 0;
+    uint64_t beside = 0;
+    for (std::size_t first = 0; first < m_files.size(); ++first) {
+        if (end == first) {
+            beside = m_files[end++].size;
+        }
+        while (end < m_files.size() && end - first < atOnce.files &&
+               beside + m_files[end].size <= atOnce.bytes) {
+            beside = sum(beside, m_files[end++].size);
+        }
+        most = std::max(most, sum(addedBefore, beside));
+        addedBefore = sum(addedBefore, m_files[first].added);
+        beside -= m_files[first].size;
+    }
+    return most;
+}
+
+FilesWritten FilesWritten::of(const Archive& archive, const EntrySelection& selection,
+                              const JobSettings& settings) {
     FolderTree tree(settings.extractionFolder, false);
-    RoomNeed need(atOnce);
+    FilesWritten written;
     for (uint64_t index = 0; index < archive.entryCount(); ++index) {
         try {
             const EntryInfo entry = archive.entry(index);
@@ -95,13 +76,15 @@ uint64_t roomNeeded(const Archive& archive, const EntrySelection& selection,
                 continue;
             }
             if (writingOver(settings, entry, exists ? &existing : nullptr) != Writing::skip) {
-                need.write(entry.size, exists ? roomHeldBy(existing) : 0);
+                const uint64_t replaced = exists ? roomHeldBy(existing) : 0;
+                written.m_files.push_back(
+                    {entry.size, entry.size > replaced ? entry.size - replaced : 0});
             }
         } catch (const EntryFault&) {
             continue;
         }
     }
-    return need.bytes();
+    return written;
 }
 
 namespace {

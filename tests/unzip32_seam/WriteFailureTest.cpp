@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <random>
 #include <string>
 
 namespace unzip32test {
@@ -66,6 +67,43 @@ TEST_F(WriteFailure, AFailingDeviceLeavesOnlyWholeFilesWhateverTheOrder) {
                                                : "(none)")
                 << name;
         }
+        EXPECT_NE(call.printed.find("error: b.bin: cannot write the file"), std::string::npos)
+            << call.printed;
+    }
+}
+
+// A file large enough to be written on a thread of its own while the next
+// piece inflates: whole when the disk holds, and failing as any other file
+// when it does not, nothing of it left.
+TEST(LargeFileWriteFailure, WrittenBehindItLandsWholeOrNotAtAll) {
+    const testsupport::TempDir temp;
+    std::string large(6 * 1024 * 1024 + 5, '\0');
+    std::mt19937 random(11);
+    for (std::size_t i = 0; i < large.size(); i += 2) {
+        large[i] = static_cast<char>(random());
+    }
+    writeTree(temp / "source", {{"a.txt", "first"}, {"b.bin", large}, {"c.txt", "last"}});
+    const std::string archive = scriptArchive("deflated", temp / "p.zip", temp / "source");
+    {
+        UnzipCall call;
+        ASSERT_EQ(call.run(archive, temp / "whole"), UZP_OK) << call.printed;
+        EXPECT_EQ(readTree(temp / "whole"),
+                  (Tree{{"a.txt", "first"}, {"b.bin", large}, {"c.txt", "last"}}));
+    }
+    const struct {
+        int error;
+        int32_t result;
+    } failures[] = {{ENOSPC, UZP_DISK_FULL}, {EIO, UZP_WRITE_FAILED}};
+    for (const auto& failure : failures) {
+        const std::string out = temp / ("out" + std::to_string(failure.error));
+        testsupport::TempDir::makeFolder(out);
+        UnzipCall call;
+        {
+            const testsupport::OneProcessor inOrder;
+            const testsupport::FailingWrites failing(out, failure.error, 1024 * 1024);
+            EXPECT_EQ(call.run(archive, out), failure.result);
+        }
+        EXPECT_EQ(readTree(out), (Tree{{"a.txt", "first"}})) << failure.error;
         EXPECT_NE(call.printed.find("error: b.bin: cannot write the file"), std::string::npos)
             << call.printed;
     }
