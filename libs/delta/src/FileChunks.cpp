@@ -1,19 +1,16 @@
 #include "delta/FileChunks.h"
 
+#include "CutAhead.h"
 #include "delta/DeltaError.h"
 #include "fileio/Failure.h"
 #include "fileio/Reading.h"
 
 #include <cstring>
+#include <optional>
+#include <system_error>
 #include <vector>
 
 namespace delta {
-
-namespace {
-
-constexpr std::size_t blockSize = 1 << 20;
-
-} // namespace
 
 std::size_t ChunkDigestHash::operator()(const ChunkDigest& digest) const {
     std::size_t value = 0;
@@ -44,14 +41,18 @@ void ChunkHasher::finish() {
     }
 }
 
-void cutOpenFile(int fd, const std::string& path, const zipformat::ChunkSizes& sizes,
-                 const ChunkFound& found, Sha256Digest* whole) {
+namespace {
+
+// One block after another on the calling thread, where no second thread
+// can be started.
+void cutOnOneThread(int fd, const std::string& path, const zipformat::ChunkSizes& sizes,
+                    const ChunkFound& found, Sha256Digest* whole) {
     ChunkHasher hasher(sizes, found, path);
-    std::vector<unsigned char> block(blockSize);
+    std::vector<unsigned char> block(CutAhead::blockSize);
     for (std::uint64_t offset = 0;;) {
         std::size_t got = 0;
-        if (const int failure =
-                fileio::readAt(fd, block.data(), blockSize, static_cast<off_t>(offset), got);
+        if (const int failure = fileio::readAt(fd, block.data(), CutAhead::blockSize,
+                                               static_cast<off_t>(offset), got);
             failure != 0) {
             throw DeltaError("cannot read " + path + ": " + fileio::systemReason(failure));
         }
@@ -60,10 +61,51 @@ void cutOpenFile(int fd, const std::string& path, const zipformat::ChunkSizes& s
         }
         hasher.add({block.data(), got});
         offset += got;
-        if (got < blockSize) {
+        if (got < CutAhead::blockSize) {
             hasher.finish();
             return;
         }
+    }
+}
+
+} // namespace
+
+void cutOpenFile(int fd, const std::string& path, const zipformat::ChunkSizes& sizes,
+                 const ChunkFound& found, Sha256Digest* whole) {
+    std::optional<CutAhead> ahead;
+    try {
+        ahead.emplace(fd, path, sizes);
+    } catch (const std::system_error&) {
+        cutOnOneThread(fd, path, sizes, found, whole);
+        return;
+    }
+    Sha256Digest digest(path);
+    std::uint64_t start = 0;
+    std::uint64_t offset = 0;
+    for (;;) {
+        const CutAhead::Block& block = ahead->next();
+        if (whole != nullptr) {
+            whole->add(block.bytes.data(), block.size);
+        }
+        std::size_t at = 0;
+        for (const std::size_t end : block.ends) {
+            digest.add(block.bytes.data() + at, end - at);
+            offset += end - at;
+            found(start, offset - start, digest.finish());
+            digest = Sha256Digest(path);
+            start = offset;
+            at = end;
+        }
+        digest.add(block.bytes.data() + at, block.size - at);
+        offset += block.size - at;
+        const bool last = block.last;
+        ahead->done();
+        if (last) {
+            break;
+        }
+    }
+    if (offset > start) {
+        found(start, offset - start, digest.finish());
     }
 }
 
