@@ -6,8 +6,9 @@
  * calling thread before that call returns. Messages come in the order of the
  * entries. An extraction that overwrites without asking unpacks files on
  * threads of its own meanwhile, one per processor the process may run on and
- * at most 8, each with one read buffer of at most 256 KiB; they have ended
- * when the call returns. No C++ exception ever leaves it.
+ * at most 8, each with one read buffer of at most 256 KiB (and a second, and
+ * a thread writing behind it, while it unpacks a file of 4 MiB or more);
+ * they have ended when the call returns. No C++ exception ever leaves it.
  */
 #ifndef UNZIP32_H
 #define UNZIP32_H

@@ -8,8 +8,8 @@
  * (a call waits while another thread is inside the library; a callback may
  * call in again on its own thread). ZpArchive does its whole job inside the
  * call and calls every callback on the calling thread before it returns
- * (files may be deflated on threads of its own meanwhile; they have ended
- * when the call returns). No C++ exception ever leaves it. ZpSetChunking
+ * (files may be deflated, and a repaired archive's entries read back, on
+ * threads of its own meanwhile; they have ended when the call returns). No C++ exception ever leaves it. ZpSetChunking
  * keeps how large files are deflated in chunks, for the same calls.
  *
  * The archive is written under a temporary name beside it and renamed into
