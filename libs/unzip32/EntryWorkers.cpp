@@ -210,38 +210,35 @@ void EntryWorkers::unpack(Slot& slot, std::span<char> room, std::unique_ptr<char
     auto file = std::make_unique<PendingFile>(task.folder->get());
     // Translated pieces live in the stream, not in the room they are read
     // into, and must be written before the next is read.
+    std::optional<WriteBehind> behind;
     if (task.entry.size >= writtenBehindFrom && !m_context.settings.translateLineEnds) {
-        if (!spare) {
-            spare = std::make_unique_for_overwrite<char[]>(room.size());
-        }
-        std::optional<WriteBehind> behind;
         try {
             behind.emplace(*file);
+            if (!spare) {
+                spare = std::make_unique_for_overwrite<char[]>(room.size());
+            }
         } catch (const std::system_error&) {
             // No thread to spare: written here, between the pieces.
         }
-        if (behind) {
-            const std::span<char> rooms[2] = {room, {spare.get(), room.size()}};
-            std::size_t next = 0;
-            for (std::string_view piece = stream.next(rooms[next]); !piece.empty();
-                 piece = stream.next(rooms[next])) {
-                if (m_abandon) {
-                    return;
-                }
-                behind->write(piece);
-                next ^= 1;
-            }
-            behind->finish();
-            file->finish(task.attributes);
-            slot.file = std::move(file);
-            return;
-        }
     }
-    for (std::string_view piece = stream.next(room); !piece.empty(); piece = stream.next(room)) {
+    // Written behind, each piece is read into the room the piece before
+    // was not.
+    const std::span<char> rooms[2] = {room, behind ? std::span(spare.get(), room.size()) : room};
+    std::size_t next = 0;
+    for (std::string_view piece = stream.next(rooms[next]); !piece.empty();
+         piece = stream.next(rooms[next])) {
         if (m_abandon) {
             return;
         }
-        file->write(piece);
+        if (behind) {
+            behind->write(piece);
+            next ^= 1;
+        } else {
+            file->write(piece);
+        }
+    }
+    if (behind) {
+        behind->finish();
     }
     file->finish(task.attributes);
     slot.file = std::move(file);

@@ -23,15 +23,32 @@ ChunkHasher::ChunkHasher(const zipformat::ChunkSizes& sizes, ChunkFound found, s
 
 void ChunkHasher::add(std::span<const unsigned char> bytes) {
     while (const auto cut = m_chunker.cut(bytes)) {
-        m_digest.add(bytes.data(), *cut);
-        m_offset += *cut;
-        m_found(m_start, m_offset - m_start, m_digest.finish());
-        m_digest = Sha256Digest(m_what);
-        m_start = m_offset;
+        endChunkWith(bytes.first(*cut));
         bytes = bytes.subspan(*cut);
     }
+    take(bytes);
+}
+
+void ChunkHasher::addCut(std::span<const unsigned char> bytes,
+                         const std::vector<std::size_t>& ends) {
+    std::size_t at = 0;
+    for (const std::size_t end : ends) {
+        endChunkWith(bytes.subspan(at, end - at));
+        at = end;
+    }
+    take(bytes.subspan(at));
+}
+
+void ChunkHasher::take(std::span<const unsigned char> bytes) {
     m_digest.add(bytes.data(), bytes.size());
     m_offset += bytes.size();
+}
+
+void ChunkHasher::endChunkWith(std::span<const unsigned char> bytes) {
+    take(bytes);
+    m_found(m_start, m_offset - m_start, m_digest.finish());
+    m_digest = Sha256Digest(m_what);
+    m_start = m_offset;
 }
 
 void ChunkHasher::finish() {
@@ -79,34 +96,17 @@ void cutOpenFile(int fd, const std::string& path, const zipformat::ChunkSizes& s
         cutOnOneThread(fd, path, sizes, found, whole);
         return;
     }
-    Sha256Digest digest(path);
-    std::uint64_t start = 0;
-    std::uint64_t offset = 0;
-    for (;;) {
+    ChunkHasher hasher(sizes, found, path);
+    for (bool last = false; !last;) {
         const CutAhead::Block& block = ahead->next();
         if (whole != nullptr) {
             whole->add(block.bytes.data(), block.size);
         }
-        std::size_t at = 0;
-        for (const std::size_t end : block.ends) {
-            digest.add(block.bytes.data() + at, end - at);
-            offset += end - at;
-            found(start, offset - start, digest.finish());
-            digest = Sha256Digest(path);
-            start = offset;
-            at = end;
-        }
-        digest.add(block.bytes.data() + at, block.size - at);
-        offset += block.size - at;
-        const bool last = block.last;
+        hasher.addCut({block.bytes.data(), block.size}, block.ends);
+        last = block.last;
         ahead->done();
-        if (last) {
-            break;
-        }
     }
-    if (offset > start) {
-        found(start, offset - start, digest.finish());
-    }
+    hasher.finish();
 }
 
 HeldChunks chunksOfOpenFile(int fd, const std::string& path, const zipformat::ChunkSizes& sizes,

@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace delta {
 
@@ -26,10 +27,18 @@ class ChunkHasher {
 public:
     ChunkHasher(const zipformat::ChunkSizes& sizes, ChunkFound found, std::string what);
     void add(std::span<const unsigned char> bytes);
+    // The same for bytes whose chunks' ends (offsets in bytes, in order)
+    // were found already, by a chunker with the same sizes that saw every
+    // byte before them; a hasher is given bytes one of the two ways only.
+    void addCut(std::span<const unsigned char> bytes, const std::vector<std::size_t>& ends);
     // The bytes left make the last chunk.
     void finish();
 
 private:
+    void take(std::span<const unsigned char> bytes);
+    // The bytes end the chunk under way.
+    void endChunkWith(std::span<const unsigned char> bytes);
+
     zipformat::ContentChunker m_chunker;
     ChunkFound m_found;
     std::string m_what;
